@@ -1,0 +1,29 @@
+// The few places where this platform layer meets the Linux host directly.
+// Tool code uses these only where a third-party library (Boost.Log, Boost.Filesystem)
+// touches the file system itself, outside the Windows interfaces of this layer.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The machine root: the folder named by QUILLON_ROOT, or "/". Absolute, no trailing "/" (except "/").
+std::string RootFolder();
+
+// The native (UTF-8) path of a Windows-style path: drive paths such as D:\X map to
+// <root>/mnt/d/X with "/" separators; every other path is only converted to UTF-8.
+std::string NativePath(std::u16string_view path);
+
+// UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
+std::string Utf16ToUtf8(std::u16string_view text);
+// Strict UTF-8 to UTF-16; on malformed input returns false and leaves out untouched.
+bool Utf8ToUtf16(std::string_view text, std::u16string& out);
+
+// The Unix socket that stands for the named pipe \\.\pipe\NAME: <root>/run/quillon/pipe/NAME.
+std::string PipeSocketPath(std::u16string_view pipeName);
+
+// Folder of the running executable (native path, no trailing "/").
+std::string ExecutableFolder();
+
+} // namespace platform
