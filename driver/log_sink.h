@@ -1,0 +1,28 @@
+// The process-wide logger, the file sink behind it and the log statement used by every folder.
+#pragma once
+
+#include "driver/severity.h"
+
+#include <boost/log/sources/global_logger_storage.hpp>
+#include <boost/log/sources/record_ostream.hpp>
+#include <boost/log/sources/severity_logger.hpp>
+
+#include <string>
+
+namespace aio {
+
+// The file name pattern below the log root folder; the pattern brings its own leading "/".
+inline constexpr const char* kLogFilePattern = "/log/QuillonTool_%Y%m%d_%3N.log";
+// A log file is continued in the next one when it would reach this size.
+inline constexpr unsigned long long kLogRotationSize = 10ull * 1024 * 1024;
+
+// Sets up the file sink below `root` with the minimum level `minimum`. Opens no file itself: the
+// first accepted record does. A log that cannot be written never ends the run: records are dropped.
+void ConfigureLogging(const std::string& root, base::severity_level minimum);
+
+} // namespace aio
+
+BOOST_LOG_INLINE_GLOBAL_LOGGER_DEFAULT(ProcessLogger, boost::log::sources::severity_logger_mt<base::severity_level>)
+
+// Opens a record at `level`; the streamed message is only evaluated when the sink accepts the record.
+#define QLOG(level) BOOST_LOG_SEV(ProcessLogger::get(), (level))

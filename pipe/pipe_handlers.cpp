@@ -1,0 +1,171 @@
+#include "pipe/pipe_handlers.h"
+
+#include "driver/log_sink.h"
+#include "pipe/job_request.h"
+#include "pipe/text_conversions.h"
+#include "platform/crt/crt.h"
+#include "platform/kernel/kernel.h"
+#include "ticket/print_ticket_queries.h"
+
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <sstream>
+
+namespace aio {
+
+namespace {
+
+constexpr const WCHAR* kPipeName = u"\\\\.\\pipe\\QuillonPipe";
+constexpr DWORD kBusyPipeWaitMs = 5000;
+// Request buffers: printer names for -a and -b, whole job requests (with their tickets) for -c.
+constexpr DWORD kNameRequestBufferSize = 2048;
+constexpr DWORD kJobRequestBufferSize = 131072;
+
+enum : int { kExchangeDone = 0, kExchangeFailed = 1 };
+
+// Connects to the service's pipe, waiting as long as it is busy. Null after a console message.
+HANDLE ConnectToServicePipe()
+{
+    for (;;) {
+        HANDLE pipe = CreateFileW(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (pipe != INVALID_HANDLE_VALUE) {
+            wprintf(u"The named pipe (%s) is connected.\n", kPipeName);
+            return pipe;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_PIPE_BUSY) {
+            wprintf(u"Unable to open named pipe w/err 0x%08lx\n", static_cast<unsigned long>(error));
+            return nullptr;
+        }
+        if (!WaitNamedPipeW(kPipeName, kBusyPipeWaitMs)) {
+            wprintf(u"Could not open pipe: 5 second wait timed out.");
+            return nullptr;
+        }
+    }
+}
+
+// The text of one chunk read into the buffer: its whole code units, a final odd byte as a unit of
+// its own, cut at the first zero unit. Bounded by the bytes read, so neither the end of the buffer
+// nor the stale tail of an earlier, longer chunk is ever taken.
+std::u16string ChunkText(const BYTE* buffer, DWORD bytesRead)
+{
+    std::u16string text;
+    text.reserve((bytesRead + 1) / 2);
+    for (DWORD i = 0; i < bytesRead; i += 2) {
+        const char16_t low = buffer[i];
+        const char16_t high = i + 1 < bytesRead ? buffer[i + 1] : 0;
+        const char16_t unit = static_cast<char16_t>(low | (high << 8));
+        if (unit == 0)
+            break;
+        text.push_back(unit);
+    }
+    return text;
+}
+
+// Reads the request message in message mode; a message longer than the buffer arrives in chunks,
+// and the request is the last of them. False after a console message.
+bool ReadRequest(HANDLE pipe, BYTE* buffer, DWORD bufferSize, std::u16string& request)
+{
+    std::fill(buffer, buffer + bufferSize, BYTE{0});
+    for (;;) {
+        DWORD bytesRead = 0;
+        const BOOL ok = ReadFile(pipe, buffer, bufferSize, &bytesRead, nullptr);
+        const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+        if (!ok && error != ERROR_MORE_DATA) {
+            wprintf(u"ReadFile from pipe failed w/err 0x%08lx\n", static_cast<unsigned long>(error));
+            return false;
+        }
+        request = ChunkText(buffer, bytesRead);
+        wprintf(u"Receive %ld bytes from server: \"%s\"\n", static_cast<long>(bytesRead), request.c_str());
+        if (ok)
+            return true;
+    }
+}
+
+// Writes the reply as one message of UTF-16 code units without a terminating zero.
+void WriteReply(HANDLE pipe, const std::u16string& reply)
+{
+    DWORD bytesWritten = 0;
+    const DWORD bytes = static_cast<DWORD>(reply.size() * sizeof(char16_t));
+    if (WriteFile(pipe, reply.data(), bytes, &bytesWritten, nullptr)) {
+        wprintf(u"Send %ld bytes to server: \"%s\"\n", static_cast<long>(bytesWritten), reply.c_str());
+    } else {
+        wprintf(u"WriteFile to pipe failed w/err 0x%08lx\n", static_cast<unsigned long>(GetLastError()));
+        FlushFileBuffers(pipe);
+    }
+}
+
+// One whole exchange: connect, message mode, read the request into `buffer`, run `operation` on
+// it, write its reply, close.
+int RunExchange(BYTE* buffer, DWORD bufferSize, const std::function<std::u16string(const std::u16string&)>& operation)
+{
+    HANDLE pipe = ConnectToServicePipe();
+    if (pipe == nullptr)
+        return kExchangeFailed;
+
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    if (!SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr)) {
+        wprintf(u"SetNamedPipeHandleState failed w/err 0x%08lx\n", static_cast<unsigned long>(GetLastError()));
+        CloseHandle(pipe);
+        return kExchangeFailed;
+    }
+
+    std::u16string request;
+    if (!ReadRequest(pipe, buffer, bufferSize, request)) {
+        CloseHandle(pipe);
+        return kExchangeFailed;
+    }
+
+    WriteReply(pipe, operation(request));
+    CloseHandle(pipe);
+    return kExchangeDone;
+}
+
+// The reply of -a and -b: the document when the query returned exactly S_OK, otherwise nothing.
+std::u16string DocumentReply(HRESULT result, const std::string& document)
+{
+    return result == S_OK ? WidenText(document) : std::u16string();
+}
+
+} // namespace
+
+int PerformGetCapabilities()
+{
+    std::array<BYTE, kNameRequestBufferSize> buffer;
+    return RunExchange(buffer.data(), kNameRequestBufferSize, [](const std::u16string& printerName) {
+        std::string document;
+        const HRESULT result = QueryPrintCapabilities(printerName, document);
+        return DocumentReply(result, document);
+    });
+}
+
+int PerformGetTicket()
+{
+    std::array<BYTE, kNameRequestBufferSize> buffer;
+    return RunExchange(buffer.data(), kNameRequestBufferSize, [](const std::u16string& printerName) {
+        std::string document;
+        const HRESULT result = GetDefaultPrintTicket(printerName, document);
+        return DocumentReply(result, document);
+    });
+}
+
+int PerformPrintJob()
+{
+    std::array<BYTE, kJobRequestBufferSize> buffer;
+    return RunExchange(buffer.data(), kJobRequestBufferSize, [](const std::u16string& request) {
+        PrintJobRequest job;
+        std::u16string printerName;
+        ParseJobRequest(request, printerName, job);
+
+        // Printing itself (routing by content type to the picture or document path) is not part of
+        // this tool yet: every job answers with the identifier of a job that never started.
+        const std::int32_t jobId = 0;
+
+        std::ostringstream reply;
+        reply << jobId;
+        return WidenText(reply.str());
+    });
+}
+
+} // namespace aio
