@@ -3,6 +3,8 @@
 
 #include "platform/win32.h"
 
+#include <cstddef>
+
 constexpr int CCHDEVICENAME = 32;
 constexpr int CCHFORMNAME = 32;
 
@@ -45,6 +47,20 @@ struct DEVMODEW {
     DWORD dmPanningHeight;
 };
 static_assert(sizeof(DEVMODEW) == 220, "DEVMODEW public part must match Windows");
+// Device modes cross process and file boundaries as bytes: the offsets are part of the format.
+static_assert(offsetof(DEVMODEW, dmFields) == 72);
+static_assert(offsetof(DEVMODEW, dmOrientation) == 76);
+static_assert(offsetof(DEVMODEW, dmPaperSize) == 78);
+static_assert(offsetof(DEVMODEW, dmPaperLength) == 80);
+static_assert(offsetof(DEVMODEW, dmPaperWidth) == 82);
+static_assert(offsetof(DEVMODEW, dmCopies) == 86);
+static_assert(offsetof(DEVMODEW, dmPrintQuality) == 90);
+static_assert(offsetof(DEVMODEW, dmColor) == 92);
+static_assert(offsetof(DEVMODEW, dmDuplex) == 94);
+static_assert(offsetof(DEVMODEW, dmYResolution) == 96);
+static_assert(offsetof(DEVMODEW, dmCollate) == 100);
+static_assert(offsetof(DEVMODEW, dmFormName) == 102);
+static_assert(offsetof(DEVMODEW, dmLogPixels) == 166);
 using PDEVMODEW = DEVMODEW*;
 using LPDEVMODEW = DEVMODEW*;
 

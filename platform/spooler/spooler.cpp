@@ -1,0 +1,209 @@
+#include "platform/spooler/spooler.h"
+
+#include "platform/kernel/kernel.h"
+#include "platform/spooler/devmode.h"
+#include "platform/spooler/printer_file.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+
+namespace {
+
+using platform::PrinterDefinition;
+namespace spooler = platform::spooler;
+
+constexpr std::size_t kPaperNameUnits = 64;   // one DC_PAPERNAMES slot
+constexpr int kLandscapeRotation = 90;        // landscape turns the page 90 degrees counter-clockwise
+
+// Open printer handles. A handle is a number from this table, never a pointer, so a stale or
+// made-up handle is recognised and refused instead of being followed.
+class PrinterHandles final {
+public:
+    static PrinterHandles& Instance()
+    {
+        static PrinterHandles handles;
+        return handles;
+    }
+
+    HANDLE Open(PrinterDefinition printer)
+    {
+        std::lock_guard lock(m_mutex);
+        const std::uintptr_t value = kHandleTag | m_next++;
+        m_open.emplace(value, std::move(printer));
+        return reinterpret_cast<HANDLE>(value);
+    }
+
+    bool Close(HANDLE handle)
+    {
+        std::lock_guard lock(m_mutex);
+        return m_open.erase(reinterpret_cast<std::uintptr_t>(handle)) == 1;
+    }
+
+    std::optional<PrinterDefinition> Find(HANDLE handle)
+    {
+        std::lock_guard lock(m_mutex);
+        const auto found = m_open.find(reinterpret_cast<std::uintptr_t>(handle));
+        if (found == m_open.end())
+            return std::nullopt;
+        return found->second;
+    }
+
+private:
+    static constexpr std::uintptr_t kHandleTag = 0x51500000u;
+
+    std::mutex m_mutex;
+    std::unordered_map<std::uintptr_t, PrinterDefinition> m_open;
+    std::uintptr_t m_next = 1;
+};
+
+// The installed printer of a zero-terminated name; sets ERROR_INVALID_PRINTER_NAME when there is none.
+std::optional<PrinterDefinition> PrinterOfName(LPCWSTR name)
+{
+    std::optional<PrinterDefinition> printer;
+    if (name && *name)
+        printer = platform::FindPrinter(std::u16string_view(name));
+    if (!printer)
+        SetLastError(ERROR_INVALID_PRINTER_NAME);
+    return printer;
+}
+
+template <typename T>
+void WriteEntry(LPWSTR output, std::size_t index, const T& value)
+{
+    std::memcpy(reinterpret_cast<BYTE*>(output) + index * sizeof(T), &value, sizeof(T));
+}
+
+// The smallest and largest sheet packed as Windows drivers answer DC_MINEXTENT and DC_MAXEXTENT:
+// width in the low 16 bits, length in the high 16 bits of the returned value.
+int PackExtent(std::int32_t width, std::int32_t length)
+{
+    return static_cast<int>((static_cast<std::uint32_t>(length) << 16) | (static_cast<std::uint32_t>(width) & 0xFFFFu));
+}
+
+} // namespace
+
+BOOL OpenPrinterW(LPWSTR printerName, HANDLE* printer, LPPRINTER_DEFAULTSW /*defaults*/)
+{
+    if (!printer) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *printer = nullptr;
+    std::optional<PrinterDefinition> definition = PrinterOfName(printerName);
+    if (!definition)
+        return FALSE;
+    *printer = PrinterHandles::Instance().Open(std::move(*definition));
+    return TRUE;
+}
+
+BOOL ClosePrinter(HANDLE printer)
+{
+    if (!PrinterHandles::Instance().Close(printer)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+LONG DocumentPropertiesW(HWND /*window*/, HANDLE printer, LPWSTR deviceName, PDEVMODEW devModeOutput,
+                         PDEVMODEW devModeInput, DWORD mode)
+{
+    // A handle names the printer by itself, as on Windows: the device name is then only a label.
+    std::optional<PrinterDefinition> definition;
+    if (printer) {
+        definition = PrinterHandles::Instance().Find(printer);
+        if (!definition) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return -1;
+        }
+    } else {
+        definition = PrinterOfName(deviceName);
+        if (!definition)
+            return -1;
+    }
+    if (mode == 0)
+        return static_cast<LONG>(spooler::kFullDevModeBytes);
+    if (((mode & DM_OUT_BUFFER) && !devModeOutput) || ((mode & DM_IN_BUFFER) && !devModeInput)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+
+    // There is no dialog to show: DM_IN_PROMPT is answered as if the settings were accepted.
+    spooler::FullDevMode result = spooler::DefaultDevMode(*definition);
+    if ((mode & DM_IN_BUFFER) && !spooler::MergeDevMode(*definition, *devModeInput, result)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    if (mode & DM_OUT_BUFFER)
+        std::memcpy(devModeOutput, &result, sizeof result);
+    return IDOK;
+}
+
+int DeviceCapabilitiesW(LPCWSTR device, LPCWSTR /*port*/, WORD capability, LPWSTR output,
+                        const DEVMODEW* /*devMode*/)
+{
+    // Every answer here is a property of the printer itself, the same for any device mode.
+    const std::optional<PrinterDefinition> definition = PrinterOfName(device);
+    if (!definition)
+        return -1;
+    const PrinterDefinition& printer = *definition;
+    const int paperCount = static_cast<int>(printer.papers.size());
+
+    switch (capability) {
+    case DC_PAPERS:
+        for (std::size_t i = 0; output && i < printer.papers.size(); ++i)
+            WriteEntry(output, i, static_cast<WORD>(printer.papers[i].number));
+        return paperCount;
+    case DC_PAPERNAMES:
+        for (std::size_t i = 0; output && i < printer.papers.size(); ++i) {
+            WCHAR slot[kPaperNameUnits] = {};
+            const std::u16string& name = printer.papers[i].name;
+            std::copy_n(name.begin(), std::min(name.size(), kPaperNameUnits), slot);
+            WriteEntry(output, i, slot);
+        }
+        return paperCount;
+    case DC_PAPERSIZE:
+        for (std::size_t i = 0; output && i < printer.papers.size(); ++i)
+            WriteEntry(output, i, POINT{printer.papers[i].width, printer.papers[i].length});
+        return paperCount;
+    case DC_ENUMRESOLUTIONS:
+        if (output) {
+            const LONG pair[2] = {printer.dpi, printer.dpi};
+            WriteEntry(output, 0, pair);
+        }
+        return 1;
+    case DC_MINEXTENT: {
+        const spooler::SheetExtent extent = spooler::SheetExtentOf(printer);
+        return PackExtent(extent.minWidth, extent.minLength);
+    }
+    case DC_MAXEXTENT: {
+        const spooler::SheetExtent extent = spooler::SheetExtentOf(printer);
+        return PackExtent(extent.maxWidth, extent.maxLength);
+    }
+    case DC_DUPLEX:
+        return printer.duplex ? 1 : 0;
+    case DC_COPIES:
+        return printer.copiesMax;
+    case DC_COLORDEVICE:
+        return printer.color ? 1 : 0;
+    case DC_ORIENTATION:
+        return kLandscapeRotation;
+    case DC_COLLATE:
+        return 1;
+    case DC_SIZE:
+        return static_cast<int>(sizeof(DEVMODEW));
+    case DC_EXTRA:
+        return static_cast<int>(sizeof(platform::QuillonDevModeExtra));
+    case DC_FIELDS:
+        return static_cast<int>(spooler::SupportedFields(printer));
+    case DC_VERSION:
+        return DM_SPECVERSION;
+    default:
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return -1;
+    }
+}
