@@ -21,6 +21,8 @@ std::string Utf16ToUtf8(std::u16string_view text);
 bool Utf8ToUtf16(std::string_view text, std::u16string& out);
 
 // The Unix socket that stands for the named pipe \\.\pipe\NAME: <root>/run/quillon/pipe/NAME.
+// Takes NAME or the whole \\.\pipe\NAME. Empty for a NAME that cannot be a file name there
+// (empty, ".", "..", or holding "/").
 std::string PipeSocketPath(std::u16string_view pipeName);
 
 // Folder of the running executable (native path, no trailing "/").

@@ -1,0 +1,190 @@
+// Files: CreateFileW over open(2), and the file object behind its handles.
+#include "platform/kernel/host.h"
+#include "platform/kernel/kernel.h"
+#include "platform/kernel/kernel_object.h"
+#include "platform/kernel/pipe_client.h"
+#include "platform/kernel/text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <new>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform::kernel {
+namespace {
+
+// read(2) and write(2) move at most this much per call; larger requests are looped.
+constexpr std::size_t kMaxChunk = 0x7FFFF000;
+
+class File final : public KernelObject {
+public:
+    // Takes ownership of an open descriptor.
+    static std::shared_ptr<File> Create(int descriptor) { return std::shared_ptr<File>(new File(descriptor)); }
+    ~File() override { ::close(descriptor_); }
+
+    BOOL Read(void* buffer, DWORD bytesToRead, DWORD& bytesRead) override
+    {
+        auto* bytes = static_cast<unsigned char*>(buffer);
+        std::size_t done = 0;
+        while (done < bytesToRead) {
+            const ssize_t result = ::read(descriptor_, bytes + done, std::min<std::size_t>(bytesToRead - done, kMaxChunk));
+            if (result < 0 && errno == EINTR)
+                continue;
+            if (result < 0) {
+                bytesRead = static_cast<DWORD>(done);
+                SetLastErrorFromErrno(errno);
+                return FALSE;
+            }
+            if (result == 0)
+                break; // end of file: success with what was there
+            done += static_cast<std::size_t>(result);
+        }
+        bytesRead = static_cast<DWORD>(done);
+        return TRUE;
+    }
+
+    BOOL Write(const void* buffer, DWORD bytesToWrite, DWORD& bytesWritten) override
+    {
+        const auto* bytes = static_cast<const unsigned char*>(buffer);
+        std::size_t done = 0;
+        while (done < bytesToWrite) {
+            const ssize_t result = ::write(descriptor_, bytes + done, std::min<std::size_t>(bytesToWrite - done, kMaxChunk));
+            if (result < 0 && errno == EINTR)
+                continue;
+            if (result <= 0) {
+                bytesWritten = static_cast<DWORD>(done);
+                SetLastErrorFromErrno(result < 0 ? errno : ENOSPC);
+                return FALSE;
+            }
+            done += static_cast<std::size_t>(result);
+        }
+        bytesWritten = static_cast<DWORD>(done);
+        return TRUE;
+    }
+
+    BOOL Flush() override
+    {
+        if (::fsync(descriptor_) != 0 && errno != EINVAL) {
+            SetLastErrorFromErrno(errno);
+            return FALSE;
+        }
+        return TRUE;
+    }
+
+    bool Size(ULONGLONG& size) override
+    {
+        struct stat status{};
+        if (::fstat(descriptor_, &status) != 0) {
+            SetLastErrorFromErrno(errno);
+            return false;
+        }
+        size = static_cast<ULONGLONG>(status.st_size);
+        return true;
+    }
+
+private:
+    explicit File(int descriptor) : descriptor_(descriptor) {}
+
+    const int descriptor_;
+};
+
+int OpenRetrying(const std::string& path, int flags)
+{
+    int descriptor;
+    do {
+        descriptor = ::open(path.c_str(), flags | O_CLOEXEC, 0666);
+    } while (descriptor < 0 && errno == EINTR);
+    return descriptor;
+}
+
+// Opens the file with Windows disposition semantics; -1 with errno on failure. existed tells
+// whether CREATE_ALWAYS or OPEN_ALWAYS found the file already there.
+int OpenWithDisposition(const std::string& path, int access, DWORD disposition, bool& existed)
+{
+    existed = false;
+    switch (disposition) {
+    case CREATE_NEW:
+        return OpenRetrying(path, access | O_CREAT | O_EXCL);
+    case OPEN_EXISTING:
+        return OpenRetrying(path, access);
+    case TRUNCATE_EXISTING:
+        return OpenRetrying(path, access | O_TRUNC);
+    case CREATE_ALWAYS:
+    case OPEN_ALWAYS: {
+        // Create first, so that "existed" is known without a race against another creator.
+        const int created = OpenRetrying(path, access | O_CREAT | O_EXCL);
+        if (created >= 0 || errno != EEXIST)
+            return created;
+        existed = true;
+        return OpenRetrying(path, access | (disposition == CREATE_ALWAYS ? O_TRUNC : 0));
+    }
+    default:
+        errno = EINVAL;
+        return -1;
+    }
+}
+
+HANDLE OpenFile(std::u16string_view fileName, DWORD desiredAccess, DWORD disposition)
+{
+    if (fileName.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    // A path with a broken surrogate would open some other file after its repair.
+    if (!IsWellFormedUtf16(fileName)) {
+        SetLastError(ERROR_INVALID_NAME);
+        return INVALID_HANDLE_VALUE;
+    }
+    const bool read = desiredAccess & GENERIC_READ;
+    const bool write = desiredAccess & GENERIC_WRITE;
+    const int access = read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+    // Truncating a file needs the right to write it.
+    if (disposition == TRUNCATE_EXISTING && !write) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    const std::string path = NativePath(fileName);
+    bool existed = false;
+    const int descriptor = OpenWithDisposition(path, access, disposition, existed);
+    if (descriptor < 0) {
+        SetLastErrorFromErrno(errno);
+        return INVALID_HANDLE_VALUE;
+    }
+    struct stat status{};
+    if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
+        const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
+        ::close(descriptor);
+        SetLastErrorFromErrno(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    try {
+        const HANDLE handle = AddHandle(File::Create(descriptor));
+        SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+        return handle;
+    } catch (const std::bad_alloc&) {
+        ::close(descriptor);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return INVALID_HANDLE_VALUE;
+    }
+}
+
+} // namespace
+} // namespace platform::kernel
+
+// Opens a file (UTF-16 path) or, for \\.\pipe\NAME, connects to a named pipe as a client.
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+                   DWORD creationDisposition, DWORD, HANDLE)
+{
+    if (!fileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::u16string_view name(fileName);
+    if (platform::kernel::HasPipePrefix(name))
+        return platform::kernel::OpenPipeClient(name);
+    return platform::kernel::OpenFile(name, desiredAccess, creationDisposition);
+}

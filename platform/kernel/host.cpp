@@ -1,0 +1,90 @@
+// Where the Windows view of the machine meets the Linux file system: the root folder,
+// drive paths, pipe socket paths and the executable's folder.
+#include "platform/kernel/host.h"
+
+#include "platform/kernel/pipe_client.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace platform {
+namespace {
+
+bool IsAsciiLetter(char16_t unit)
+{
+    return (unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z');
+}
+
+char LowerAsciiLetter(char16_t unit)
+{
+    return static_cast<char>(unit >= u'A' && unit <= u'Z' ? unit - u'A' + u'a' : unit);
+}
+
+// The root with its trailing "/" taken off, so that "/" becomes "" and paths join with "/".
+std::string RootPrefix()
+{
+    std::string root = RootFolder();
+    if (root == "/")
+        root.clear();
+    return root;
+}
+
+} // namespace
+
+// The machine root: the folder named by QUILLON_ROOT, or "/". Read on every call, so tests can
+// move the root between cases.
+std::string RootFolder()
+{
+    const char* value = std::getenv("QUILLON_ROOT");
+    if (!value || !*value)
+        return "/";
+    std::error_code error;
+    std::filesystem::path root = std::filesystem::absolute(value, error);
+    if (error)
+        return "/";
+    std::string text = root.lexically_normal().string();
+    while (text.size() > 1 && text.back() == '/')
+        text.pop_back();
+    return text;
+}
+
+// The native (UTF-8) path of a Windows-style path: X:\rest becomes <root>/mnt/x/rest.
+std::string NativePath(std::u16string_view path)
+{
+    const bool drivePath = path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == u':';
+    if (!drivePath)
+        return Utf16ToUtf8(path);
+
+    std::string native = RootPrefix() + "/mnt/" + LowerAsciiLetter(path[0]);
+    std::string rest = Utf16ToUtf8(path.substr(2));
+    for (char& c : rest) {
+        if (c == '\\')
+            c = '/';
+    }
+    // "X:name" is relative to the drive's root here: there is no per-drive current folder.
+    if (!rest.empty() && rest.front() != '/')
+        native.push_back('/');
+    return native + rest;
+}
+
+// The Unix socket that stands for the named pipe \\.\pipe\NAME: <root>/run/quillon/pipe/NAME.
+std::string PipeSocketPath(std::u16string_view pipeName)
+{
+    const std::u16string_view name = kernel::PipeNameOf(pipeName);
+    if (!kernel::IsUsablePipeName(name))
+        return {};
+    return RootPrefix() + "/run/quillon/pipe/" + Utf16ToUtf8(name);
+}
+
+// Folder of the running executable (native path, no trailing "/"); empty when it cannot be read.
+std::string ExecutableFolder()
+{
+    std::error_code error;
+    const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error)
+        return {};
+    return executable.parent_path().string();
+}
+
+} // namespace platform

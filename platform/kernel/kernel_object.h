@@ -1,0 +1,35 @@
+// Kernel objects behind HANDLE values: the process-wide handle table and the object interface
+// that ReadFile, WriteFile, FlushFileBuffers and GetFileSize dispatch to.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <memory>
+
+namespace platform::kernel {
+
+// An open file or pipe end. Each operation sets the last error itself when it fails.
+class KernelObject {
+public:
+    virtual ~KernelObject() = default;
+
+    virtual BOOL Read(void* buffer, DWORD bytesToRead, DWORD& bytesRead) = 0;
+    virtual BOOL Write(const void* buffer, DWORD bytesToWrite, DWORD& bytesWritten) = 0;
+    virtual BOOL Flush() = 0;
+    // The object's size in bytes; false (with the last error set) when it has none.
+    virtual bool Size(ULONGLONG& size) = 0;
+};
+
+// Puts an object into the handle table and returns its new handle (never null or -1).
+HANDLE AddHandle(std::shared_ptr<KernelObject> object);
+// The object behind a handle, or null for anything that is not a live handle.
+std::shared_ptr<KernelObject> FindHandle(HANDLE handle);
+// Takes a handle out of the table; the object lives on while an operation still holds it.
+std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle);
+
+// The Windows error code that stands for a Linux errno value.
+DWORD ErrorFromErrno(int error);
+// Sets the last error from an errno value.
+void SetLastErrorFromErrno(int error);
+
+} // namespace platform::kernel

@@ -1,0 +1,158 @@
+// Dynamic libraries: LoadLibraryW, GetProcAddress and FreeLibrary over dlopen, dlsym, dlclose.
+#include "platform/kernel/host.h"
+#include "platform/kernel/kernel.h"
+#include "platform/kernel/text.h"
+
+#include <dlfcn.h>
+#include <mutex>
+#include <new>
+#include <set>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+// Modules loaded through LoadLibraryW, one entry per successful load, so that FreeLibrary and
+// GetProcAddress of anything else fail cleanly instead of handing garbage to the loader.
+struct LoadedModules {
+    std::mutex mutex;
+    std::multiset<void*> handles;
+};
+
+LoadedModules& Modules()
+{
+    static LoadedModules modules;
+    return modules;
+}
+
+bool IsLoaded(void* handle)
+{
+    LoadedModules& modules = Modules();
+    std::lock_guard lock(modules.mutex);
+    return modules.handles.count(handle) > 0;
+}
+
+bool EndsWithDll(const std::string& name)
+{
+    if (name.size() < 4)
+        return false;
+    std::string suffix = name.substr(name.size() - 4);
+    for (char& c : suffix)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return suffix == ".dll";
+}
+
+// The Linux file name of a library name: NAME.dll is NAME.so, and a name without any
+// extension gets one, as Windows adds ".dll".
+std::string SharedObjectName(std::string name)
+{
+    if (EndsWithDll(name))
+        return name.substr(0, name.size() - 4) + ".so";
+    const std::size_t slash = name.find_last_of('/');
+    const std::size_t dot = name.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return name + ".so";
+    return name;
+}
+
+// The file that a library name stands for: a name with a folder is that file; a bare name is
+// looked for beside the executable first, then in the installed plug-in folder. Empty when a
+// bare name is in neither.
+std::string LibraryFile(std::u16string_view fileName)
+{
+    const bool hasFolder = fileName.find_first_of(u"/\\") != std::u16string_view::npos;
+    if (hasFolder) {
+        std::string path = platform::NativePath(fileName);
+        for (char& c : path) {
+            if (c == '\\')
+                c = '/';
+        }
+        return SharedObjectName(path);
+    }
+    const std::string name = SharedObjectName(platform::Utf16ToUtf8(fileName));
+    for (const std::string& folder : {platform::ExecutableFolder(), std::string(QUILLON_PLUGIN_DIR)}) {
+        if (folder.empty())
+            continue;
+        std::string candidate = folder + "/" + name;
+        if (::access(candidate.c_str(), F_OK) == 0)
+            return candidate;
+    }
+    return {};
+}
+
+} // namespace
+
+// Loads a library; a bare NAME.dll is searched beside the executable first, then in the plug-in folder.
+HMODULE LoadLibraryW(LPCWSTR fileName)
+{
+    if (!fileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const std::u16string_view name(fileName);
+    if (name.empty() || !platform::kernel::IsWellFormedUtf16(name)) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    const std::string file = LibraryFile(name);
+    // The loader's own message stays with the loader: dlerror is cleared, never printed.
+    void* handle = file.empty() ? nullptr : ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        ::dlerror();
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    try {
+        LoadedModules& modules = Modules();
+        std::lock_guard lock(modules.mutex);
+        modules.handles.insert(handle);
+    } catch (const std::bad_alloc&) {
+        ::dlclose(handle);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return static_cast<HMODULE>(handle);
+}
+
+// Looks up an exported function by name.
+FARPROC GetProcAddress(HMODULE module, LPCSTR procName)
+{
+    if (!module || !IsLoaded(module)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    // Exports are found by name only: an ordinal (a "name" below 0x10000) names nothing here.
+    if (!procName || reinterpret_cast<std::uintptr_t>(procName) < 0x10000) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    ::dlerror();
+    void* symbol = ::dlsym(module, procName);
+    if (!symbol) {
+        ::dlerror();
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return nullptr;
+    }
+    return reinterpret_cast<FARPROC>(symbol);
+}
+
+// Releases a library loaded by LoadLibraryW.
+BOOL FreeLibrary(HMODULE module)
+{
+    {
+        LoadedModules& modules = Modules();
+        std::lock_guard lock(modules.mutex);
+        const auto found = module ? modules.handles.find(module) : modules.handles.end();
+        if (found == modules.handles.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        modules.handles.erase(found);
+    }
+    if (::dlclose(module) != 0) {
+        ::dlerror();
+        SetLastError(ERROR_GEN_FAILURE);
+        return FALSE;
+    }
+    return TRUE;
+}

@@ -1,0 +1,129 @@
+// GetTempFileNameW: new, uniquely named empty files made with O_EXCL, safe across processes.
+#include "platform/kernel/host.h"
+#include "platform/kernel/kernel.h"
+#include "platform/kernel/kernel_object.h"
+#include "platform/kernel/text.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <string>
+#include <sys/random.h>
+#include <unistd.h>
+
+namespace {
+
+// Room the name needs after the folder: "\" and "ppp" + four hex digits + ".tmp" in Windows'
+// own accounting, so a folder text may be at most MAX_PATH - 14 units long.
+constexpr std::size_t kMaxFolderLength = MAX_PATH - 14;
+// Fresh random numbers tried before giving up on a folder crowded with names.
+constexpr int kMaxAttempts = 100;
+
+// "<prefix>XXXXXXXX.tmp" with the number as eight upper-case hex digits.
+std::u16string TempName(std::u16string_view prefix, UINT unique)
+{
+    char digits[9];
+    std::snprintf(digits, sizeof(digits), "%08X", unique);
+    std::u16string name(prefix);
+    for (const char digit : std::string_view(digits))
+        name.push_back(static_cast<char16_t>(digit));
+    name += u".tmp";
+    return name;
+}
+
+// A random nonzero number; 0 means "make a file" to the caller and so is never a name.
+UINT RandomUnique()
+{
+    UINT value = 0;
+    while (value == 0) {
+        if (::getrandom(&value, sizeof(value), 0) != static_cast<ssize_t>(sizeof(value)))
+            value = 0;
+    }
+    return value;
+}
+
+// Writes the zero-terminated path into out (MAX_PATH units); false when it does not fit.
+bool CopyOut(const std::u16string& path, LPWSTR out)
+{
+    if (path.size() + 1 > MAX_PATH)
+        return false;
+    std::copy(path.begin(), path.end(), out);
+    out[path.size()] = u'\0';
+    return true;
+}
+
+// The Windows error for a failed exclusive create of a new file in the folder.
+DWORD CreateError(int error)
+{
+    switch (error) {
+    case ENOENT: return ERROR_PATH_NOT_FOUND;
+    case ENOTDIR: return ERROR_DIRECTORY;
+    default: return platform::kernel::ErrorFromErrno(error);
+    }
+}
+
+} // namespace
+
+// Creates a new empty file with a unique name in a folder; returns 0 on failure.
+UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWSTR tempFileName)
+{
+    if (!pathName || !prefixString || !tempFileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const std::u16string_view folder(pathName);
+    const std::u16string_view prefix(prefixString);
+    if (folder.size() > kMaxFolderLength) {
+        SetLastError(ERROR_BUFFER_OVERFLOW);
+        return 0;
+    }
+    // An empty folder would put the file into the current folder, or with the separator into
+    // the file system's root: neither is a folder anyone chose.
+    if (folder.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return 0;
+    }
+    if (!platform::kernel::IsWellFormedUtf16(folder) || !platform::kernel::IsWellFormedUtf16(prefix)
+        || prefix.find_first_of(u"/\\") != std::u16string_view::npos) {
+        SetLastError(ERROR_INVALID_NAME);
+        return 0;
+    }
+    std::u16string folderText(folder);
+    if (folderText.back() != u'/' && folderText.back() != u'\\')
+        folderText.push_back(u'/');
+    // The full path must fit the caller's MAX_PATH buffer before anything is created, so a
+    // name that cannot be handed back never leaves a file behind.
+    if (folderText.size() + TempName(prefix, 1).size() + 1 > MAX_PATH) {
+        SetLastError(ERROR_BUFFER_OVERFLOW);
+        return 0;
+    }
+
+    if (unique != 0) {
+        CopyOut(folderText + TempName(prefix, unique), tempFileName);
+        SetLastError(ERROR_SUCCESS);
+        return unique;
+    }
+
+    for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        const UINT number = RandomUnique();
+        const std::u16string path = folderText + TempName(prefix, number);
+        const std::string native = platform::NativePath(path);
+        int descriptor;
+        do {
+            descriptor = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        } while (descriptor < 0 && errno == EINTR);
+        if (descriptor < 0 && errno == EEXIST)
+            continue;
+        if (descriptor < 0) {
+            SetLastError(CreateError(errno));
+            return 0;
+        }
+        ::close(descriptor);
+        CopyOut(path, tempFileName);
+        SetLastError(ERROR_SUCCESS);
+        return number;
+    }
+    SetLastError(ERROR_FILE_EXISTS);
+    return 0;
+}
