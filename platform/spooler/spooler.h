@@ -151,9 +151,17 @@ BOOL ClosePrinter(HANDLE printer);
 
 // Mode 0: size in bytes of the printer's full device mode. DM_OUT_BUFFER: writes the printer's
 // default device mode (merged with DM_IN_BUFFER's input and validated). Returns IDOK, or < 0 on failure.
+// A printer handle, when given, names the printer (the device name is then not consulted). Input
+// and output may be the same buffer. Merged settings the printer cannot take are corrected to the
+// closest one it has (copies clamped to its range, duplex and colour dropped when it lacks them, an
+// unknown paper number replaced by the default paper, a custom size kept within its smallest and
+// largest sheet) and the call still returns IDOK. DM_IN_PROMPT shows nothing: there is no dialog.
 LONG DocumentPropertiesW(HWND window, HANDLE printer, LPWSTR deviceName, PDEVMODEW devModeOutput,
                          PDEVMODEW devModeInput, DWORD mode);
 
-// A printer capability; with output null, the count of entries. -1 for an unknown printer.
+// A printer capability; with output null, the count of entries. -1 for an unknown printer, and -1
+// with ERROR_NOT_SUPPORTED for a capability this driver does not answer. DC_MINEXTENT and
+// DC_MAXEXTENT return the sheet packed in the value (width in the low 16 bits, length in the high
+// 16 bits, tenths of a millimetre) and write nothing to output. Answers do not depend on devMode.
 int DeviceCapabilitiesW(LPCWSTR device, LPCWSTR port, WORD capability, LPWSTR output,
                         const DEVMODEW* devMode);
