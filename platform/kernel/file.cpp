@@ -19,6 +19,12 @@ namespace {
 // read(2) and write(2) move at most this much per call; larger requests are looped.
 constexpr std::size_t kMaxChunk = 0x7FFFF000;
 
+// The descriptor is known to be open, so EBADF means it was not opened for this direction.
+void SetTransferError(int error)
+{
+    SetLastError(error == EBADF ? ERROR_ACCESS_DENIED : ErrorFromErrno(error));
+}
+
 class File final : public KernelObject {
 public:
     // Takes ownership of an open descriptor.
@@ -35,7 +41,7 @@ public:
                 continue;
             if (result < 0) {
                 bytesRead = static_cast<DWORD>(done);
-                SetLastErrorFromErrno(errno);
+                SetTransferError(errno);
                 return FALSE;
             }
             if (result == 0)
@@ -56,7 +62,7 @@ public:
                 continue;
             if (result <= 0) {
                 bytesWritten = static_cast<DWORD>(done);
-                SetLastErrorFromErrno(result < 0 ? errno : ENOSPC);
+                SetTransferError(result < 0 ? errno : ENOSPC);
                 return FALSE;
             }
             done += static_cast<std::size_t>(result);
@@ -127,6 +133,22 @@ int OpenWithDisposition(const std::string& path, int access, DWORD disposition, 
     }
 }
 
+// Sets the last error of a failed open: a missing folder on the way is ERROR_PATH_NOT_FOUND,
+// a missing file in an existing folder ERROR_FILE_NOT_FOUND, as Windows tells them apart.
+void SetOpenError(int error, const std::string& path)
+{
+    if (error == ENOENT) {
+        const std::size_t slash = path.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        struct stat status{};
+        if (::stat(folder.c_str(), &status) != 0) {
+            SetLastError(ERROR_PATH_NOT_FOUND);
+            return;
+        }
+    }
+    SetLastErrorFromErrno(error);
+}
+
 HANDLE OpenFile(std::u16string_view fileName, DWORD desiredAccess, DWORD disposition)
 {
     if (fileName.empty()) {
@@ -151,7 +173,7 @@ HANDLE OpenFile(std::u16string_view fileName, DWORD desiredAccess, DWORD disposi
     bool existed = false;
     const int descriptor = OpenWithDisposition(path, access, disposition, existed);
     if (descriptor < 0) {
-        SetLastErrorFromErrno(errno);
+        SetOpenError(errno, path);
         return INVALID_HANDLE_VALUE;
     }
     struct stat status{};

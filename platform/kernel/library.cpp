@@ -3,7 +3,10 @@
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/text.h"
 
+#include <algorithm>
+#include <cctype>
 #include <dlfcn.h>
+#include <filesystem>
 #include <mutex>
 #include <new>
 #include <set>
@@ -55,6 +58,25 @@ std::string SharedObjectName(std::string name)
     return name;
 }
 
+// The entry of folder whose name equals name in any ASCII case, as Windows names match; empty
+// when there is none. An exact match is taken without reading the folder.
+std::string FindInFolder(const std::string& folder, const std::string& name)
+{
+    const std::string exact = folder + "/" + name;
+    if (::access(exact.c_str(), F_OK) == 0)
+        return exact;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string entryName = entry.path().filename().string();
+        if (entryName.size() == name.size()
+            && std::equal(entryName.begin(), entryName.end(), name.begin(), [](char a, char b) {
+                   return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+               }))
+            return entry.path().string();
+    }
+    return {};
+}
+
 // The file that a library name stands for: a name with a folder is that file; a bare name is
 // looked for beside the executable first, then in the installed plug-in folder. Empty when a
 // bare name is in neither.
@@ -73,9 +95,9 @@ std::string LibraryFile(std::u16string_view fileName)
     for (const std::string& folder : {platform::ExecutableFolder(), std::string(QUILLON_PLUGIN_DIR)}) {
         if (folder.empty())
             continue;
-        std::string candidate = folder + "/" + name;
-        if (::access(candidate.c_str(), F_OK) == 0)
-            return candidate;
+        std::string found = FindInFolder(folder, name);
+        if (!found.empty())
+            return found;
     }
     return {};
 }

@@ -1,0 +1,189 @@
+// GetTempFileNameW: unique, exclusive names under contention, and failures that leave nothing.
+#include "platform/kernel/kernel.h"
+#include "tests/platform/kernel_test_support.h"
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform_test::Wide;
+
+constexpr const char16_t* kPrefix = u"ZVPrintFile";
+
+std::size_t CountEntries(const fs::path& folder)
+{
+    return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+class TempFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        folder_ = root_.Path() / "data";
+        fs::create_directory(folder_);
+        folderText_ = Wide(folder_.string());
+    }
+
+    platform_test::PrivateRoot root_;
+    fs::path folder_;
+    std::u16string folderText_;
+};
+
+TEST_F(TempFileTest, MakesANewEmptyFileWithTheWholePrefix)
+{
+    WCHAR first[MAX_PATH];
+    WCHAR second[MAX_PATH];
+    const UINT a = GetTempFileNameW(folderText_.c_str(), kPrefix, 0, first);
+    const UINT b = GetTempFileNameW(folderText_.c_str(), kPrefix, 0, second);
+    ASSERT_NE(a, 0u);
+    ASSERT_NE(b, 0u);
+    EXPECT_NE(std::u16string(first), std::u16string(second));
+
+    const fs::path path(std::u16string{first});
+    EXPECT_EQ(path.parent_path(), folder_);
+    const std::string name = path.filename().string();
+    ASSERT_EQ(name.size(), std::string("ZVPrintFile").size() + 8 + 4);
+    EXPECT_EQ(name.substr(0, 11), "ZVPrintFile");
+    EXPECT_EQ(name.substr(19), ".tmp");
+    EXPECT_EQ(std::stoul(name.substr(11, 8), nullptr, 16), a);
+    EXPECT_TRUE(fs::is_regular_file(path));
+    EXPECT_EQ(fs::file_size(path), 0u);
+    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(TempFileTest, FolderTextIsKeptAndDrivePathsMap)
+{
+    WCHAR out[MAX_PATH];
+    const std::u16string withSlash = folderText_ + u"/";
+    ASSERT_NE(GetTempFileNameW(withSlash.c_str(), kPrefix, 0, out), 0u);
+    EXPECT_EQ(std::u16string(out).find(u"//"), std::u16string::npos);
+
+    fs::create_directories(root_.Path() / "mnt" / "c" / "ProgramData");
+    ASSERT_NE(GetTempFileNameW(u"C:/ProgramData", kPrefix, 0, out), 0u);
+    const std::u16string text(out);
+    EXPECT_EQ(text.substr(0, 15), u"C:/ProgramData/");
+    EXPECT_EQ(CountEntries(root_.Path() / "mnt" / "c" / "ProgramData"), 1u);
+}
+
+TEST_F(TempFileTest, AGivenNumberOnlyFormsTheName)
+{
+    WCHAR out[MAX_PATH];
+    EXPECT_EQ(GetTempFileNameW(folderText_.c_str(), u"pre", 0xABCD, out), 0xABCDu);
+    EXPECT_EQ(std::u16string(out), folderText_ + u"/pre0000ABCD.tmp");
+    EXPECT_EQ(CountEntries(folder_), 0u);
+}
+
+TEST_F(TempFileTest, ManyThreadsAndProcessesNeverShareAName)
+{
+    constexpr int kThreads = 4;
+    constexpr int kProcesses = 3;
+    constexpr int kEach = 100;
+
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            WCHAR out[MAX_PATH];
+            for (int i = 0; i < kEach; ++i) {
+                if (GetTempFileNameW(folderText_.c_str(), kPrefix, 0, out) == 0)
+                    ::_exit(1);
+            }
+            ::_exit(0);
+        }
+        children.push_back(child);
+    }
+
+    std::mutex mutex;
+    std::set<std::u16string> names;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < kEach; ++i) {
+                WCHAR out[MAX_PATH];
+                if (GetTempFileNameW(folderText_.c_str(), kPrefix, 0, out) != 0) {
+                    std::lock_guard lock(mutex);
+                    names.insert(out);
+                }
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+
+    EXPECT_EQ(names.size(), static_cast<std::size_t>(kThreads * kEach));
+    // Every successful call made its own file: no two calls claimed one name.
+    EXPECT_EQ(CountEntries(folder_), static_cast<std::size_t>((kThreads + kProcesses) * kEach));
+}
+
+TEST_F(TempFileTest, FailuresReportAndLeaveNothingBehind)
+{
+    WCHAR out[MAX_PATH] = u"untouched";
+    const std::u16string missing = folderText_ + u"/missing";
+    EXPECT_EQ(GetTempFileNameW(missing.c_str(), kPrefix, 0, out), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+
+    std::ofstream(folder_ / "file") << "x";
+    const std::u16string notFolder = folderText_ + u"/file";
+    EXPECT_EQ(GetTempFileNameW(notFolder.c_str(), kPrefix, 0, out), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_DIRECTORY);
+
+    // Longer than MAX_PATH - 14.
+    const std::u16string tooLong = folderText_ + u"/" + std::u16string(246, u'x');
+    EXPECT_EQ(GetTempFileNameW(tooLong.c_str(), kPrefix, 0, out), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_BUFFER_OVERFLOW);
+
+    // A folder that is short enough but leaves no room for the long prefix: refused before
+    // a file is made that could not be handed back.
+    fs::path deep = folder_;
+    while (deep.string().size() < 235)
+        deep /= "abcdefghij";
+    fs::create_directories(deep);
+    const std::u16string deepText = Wide(deep.string());
+    ASSERT_LE(deepText.size(), MAX_PATH - 14);
+    EXPECT_EQ(GetTempFileNameW(deepText.c_str(), kPrefix, 0, out), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_BUFFER_OVERFLOW);
+    EXPECT_EQ(CountEntries(deep), 0u);
+
+    EXPECT_EQ(GetTempFileNameW(u"", kPrefix, 0, out), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(GetTempFileNameW(nullptr, kPrefix, 0, out), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(GetTempFileNameW(folderText_.c_str(), nullptr, 0, out), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(GetTempFileNameW(folderText_.c_str(), kPrefix, 0, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(GetTempFileNameW(folderText_.c_str(), u"../x", 0, out), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
+
+    EXPECT_EQ(std::u16string(out), u"untouched");
+    EXPECT_EQ(CountEntries(folder_), 2u); // "file" and the "abcdefghij" chain only
+}
+
+TEST_F(TempFileTest, UnwritableFolderIsAccessDenied)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "the superuser may write anywhere";
+    fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
+    WCHAR out[MAX_PATH];
+    EXPECT_EQ(GetTempFileNameW(folderText_.c_str(), kPrefix, 0, out), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    fs::permissions(folder_, fs::perms::owner_all);
+}
+
+} // namespace
