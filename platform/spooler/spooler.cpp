@@ -29,6 +29,8 @@ public:
         return handles;
     }
 
+    // The handle keeps the definition as it was read when the printer was opened, so one job sees
+    // one printer even if its file changes meanwhile.
     HANDLE Open(PrinterDefinition printer)
     {
         std::lock_guard lock(m_mutex);
