@@ -122,32 +122,28 @@ int RunExchange(BYTE* buffer, DWORD bufferSize, const std::function<std::u16stri
     return kExchangeDone;
 }
 
-// The reply of -a and -b: the document when the query returned exactly S_OK, otherwise nothing.
-std::u16string DocumentReply(HRESULT result, const std::string& document)
+// -a and -b: the request is a printer name, the reply the document of `query` when it returned
+// exactly S_OK (any other result, success codes included, gives an empty reply).
+int RunDocumentQuery(HRESULT (*query)(const std::u16string&, std::string&))
 {
-    return result == S_OK ? WidenText(document) : std::u16string();
+    std::array<BYTE, kNameRequestBufferSize> buffer;
+    return RunExchange(buffer.data(), kNameRequestBufferSize, [query](const std::u16string& printerName) {
+        std::string document;
+        const HRESULT result = query(printerName, document);
+        return result == S_OK ? WidenText(document) : std::u16string();
+    });
 }
 
 } // namespace
 
 int PerformGetCapabilities()
 {
-    std::array<BYTE, kNameRequestBufferSize> buffer;
-    return RunExchange(buffer.data(), kNameRequestBufferSize, [](const std::u16string& printerName) {
-        std::string document;
-        const HRESULT result = QueryPrintCapabilities(printerName, document);
-        return DocumentReply(result, document);
-    });
+    return RunDocumentQuery(QueryPrintCapabilities);
 }
 
 int PerformGetTicket()
 {
-    std::array<BYTE, kNameRequestBufferSize> buffer;
-    return RunExchange(buffer.data(), kNameRequestBufferSize, [](const std::u16string& printerName) {
-        std::string document;
-        const HRESULT result = GetDefaultPrintTicket(printerName, document);
-        return DocumentReply(result, document);
-    });
+    return RunDocumentQuery(GetDefaultPrintTicket);
 }
 
 int PerformPrintJob()
