@@ -11,6 +11,7 @@
 #include "platform/kernel/kernel_object.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -56,11 +57,8 @@ public:
         return false;
     }
 
-    void SetMessageMode(bool messageMode)
-    {
-        std::lock_guard lock(readMutex_);
-        messageMode_ = messageMode;
-    }
+    // Not under the read lock: a read blocked waiting for a message must not hold this up.
+    void SetMessageMode(bool messageMode) { messageMode_ = messageMode; }
 
 private:
     explicit PipeClient(int socket) : socket_(socket) {}
@@ -73,7 +71,7 @@ private:
 
     const int socket_;
     std::mutex readMutex_;
-    bool messageMode_ = false;
+    std::atomic<bool> messageMode_ = false;
     std::vector<unsigned char> pending_;
     std::size_t pendingOffset_ = 0;
 };
