@@ -1,0 +1,296 @@
+// Tickets from device modes, device modes from tickets, and the round trip between them.
+#include "provider_test_support.h"
+
+#include <cstring>
+
+namespace prntvpt_test {
+namespace {
+
+class DevModeTicket : public ProviderTest {};
+
+std::string MediaSize(const std::string& option, const std::string& scored = "")
+{
+    return "<psf:Feature name=\"psk:PageMediaSize\"><psf:Option name=\"" + option + "\">" + scored +
+           "</psf:Option></psf:Feature>";
+}
+
+std::string Pick(const std::string& feature, const std::string& option)
+{
+    return "<psf:Feature name=\"psk:" + feature + "\"><psf:Option name=\"psk:" + option + "\"/></psf:Feature>";
+}
+
+std::string Copies(int copies)
+{
+    return "<psf:ParameterInit name=\"psk:JobCopiesAllDocuments\"><psf:Value xsi:type=\"xsd:integer\">" +
+           std::to_string(copies) + "</psf:Value></psf:ParameterInit>";
+}
+
+TEST_F(DevModeTicket, DefaultTicketOfEachScope)
+{
+    HPTPROVIDER provider = Open(u"Quillon Office");
+    std::vector<BYTE> devMode = DefaultDevMode(u"Quillon Office");
+
+    XmlDoc job(TicketOf(provider, devMode, kPTJobScope));
+    ASSERT_TRUE(job.WellFormed());
+    const std::string root = "/psf:PrintTicket";
+    EXPECT_EQ(job.String(root + "/@version"), "1");
+    EXPECT_EQ(job.Number(root + "/psf:ParameterInit[@name='psk:JobCopiesAllDocuments']/psf:Value"), 1);
+    EXPECT_EQ(job.String(root + "/psf:Feature[@name='psk:JobDuplexAllDocumentsContiguously']/psf:Option/@name"), "psk:OneSided");
+    EXPECT_EQ(job.String(root + "/psf:Feature[@name='psk:DocumentCollate']/psf:Option/@name"), "psk:Collated");
+    EXPECT_EQ(job.String(root + "/psf:Feature[@name='psk:PageMediaSize']/psf:Option/@name"), "psk:NorthAmericaLetter");
+    EXPECT_EQ(job.Number(root + "/psf:Feature[@name='psk:PageMediaSize']/psf:Option/psf:ScoredProperty[@name="
+                                "'psk:MediaSizeWidth']/psf:Value"),
+              215900);
+    EXPECT_EQ(job.String(root + "/psf:Feature[@name='psk:PageOrientation']/psf:Option/@name"), "psk:Portrait");
+    EXPECT_EQ(job.String(root + "/psf:Feature[@name='psk:PageOutputColor']/psf:Option/@name"), "psk:Color");
+    EXPECT_EQ(job.Number(root + "/psf:Feature[@name='psk:PageResolution']/psf:Option/psf:ScoredProperty[@name="
+                                "'psk:ResolutionY']/psf:Value"),
+              600);
+
+    XmlDoc document(TicketOf(provider, devMode, kPTDocumentScope));
+    EXPECT_EQ(document.Number("count(//psf:Feature[starts-with(@name, 'psk:Job')] | //psf:ParameterInit[starts-with(@name, "
+                              "'psk:Job')])"),
+              0);
+    EXPECT_EQ(document.Number("count(//psf:Feature[@name='psk:DocumentCollate'])"), 1);
+
+    XmlDoc page(TicketOf(provider, devMode, kPTPageScope));
+    EXPECT_EQ(page.Number("count(/psf:PrintTicket/*[not(starts-with(@name, 'psk:Page'))])"), 0);
+    EXPECT_EQ(page.Number("count(/psf:PrintTicket/psf:Feature)"), 4);
+}
+
+TEST_F(DevModeTicket, ShortOrMissingDeviceModeIsRefused)
+{
+    HPTPROVIDER provider = Open(u"Quillon Office");
+    IStream* stream = TextStream("");
+    std::vector<BYTE> devMode = DefaultDevMode(u"Quillon Office");
+    auto* mode = reinterpret_cast<DEVMODEW*>(devMode.data());
+    EXPECT_EQ(api_.toTicket(provider, 0, nullptr, kPTJobScope, stream), E_INVALIDARG);
+    EXPECT_EQ(api_.toTicket(provider, 200, mode, kPTJobScope, stream), E_INVALIDARG);
+    // Shorter than its own public and private parts claim.
+    EXPECT_EQ(api_.toTicket(provider, static_cast<ULONG>(devMode.size() - 1), mode, kPTJobScope, stream), E_INVALIDARG);
+    EXPECT_EQ(StreamText(stream), "");
+    stream->Release();
+}
+
+TEST_F(DevModeTicket, LetterAndA4Landscape)
+{
+    HPTPROVIDER provider = Open(u"Quillon Office");
+    auto letter = Convert(provider, MakeTicket(MediaSize("psk:NorthAmericaLetter")), kPTDocumentScope);
+    ASSERT_EQ(letter.result, S_OK);
+    EXPECT_EQ(letter.size, DefaultDevMode(u"Quillon Office").size());
+    EXPECT_TRUE(letter.devMode.dmFields & DM_PAPERSIZE);
+    EXPECT_EQ(letter.devMode.dmPaperSize, DMPAPER_LETTER);
+
+    auto a4 = Convert(provider, MakeTicket(MediaSize("psk:ISOA4") + Pick("PageOrientation", "Landscape")), kPTDocumentScope);
+    ASSERT_EQ(a4.result, S_OK);
+    EXPECT_EQ(a4.devMode.dmPaperSize, DMPAPER_A4);
+    EXPECT_EQ(a4.devMode.dmOrientation, DMORIENT_LANDSCAPE);
+    EXPECT_EQ(std::u16string(a4.devMode.dmFormName), u"A4");
+}
+
+TEST_F(DevModeTicket, BorderlessPhotoPaper)
+{
+    HPTPROVIDER provider = Open(u"Quillon Photo");
+    // By the name the capabilities gave it.
+    auto named = Convert(provider, MakeTicket(MediaSize("ns0000:Paper257")).insert(
+                                       std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<psf:PrintTicket").size(),
+                                       std::string(" xmlns:ns0000=\"") + kPrivate + "\""),
+                         kPTDocumentScope);
+    ASSERT_EQ(named.result, S_OK);
+    EXPECT_EQ(named.devMode.dmPaperSize, 257);
+
+    // The 4x6 keyword with the borderless feature selects the borderless twin.
+    auto keyword = Convert(provider, MakeTicket(MediaSize("psk:NorthAmerica4x6") + Pick("PageBorderless", "Borderless")),
+                           kPTDocumentScope);
+    ASSERT_EQ(keyword.result, S_OK);
+    EXPECT_EQ(keyword.devMode.dmPaperSize, 257);
+
+    auto bordered = Convert(provider, MakeTicket(MediaSize("psk:NorthAmerica4x6")), kPTDocumentScope);
+    EXPECT_EQ(bordered.devMode.dmPaperSize, 256);
+}
+
+TEST_F(DevModeTicket, PaperMatchedBySizeWhenTheNameIsUnknown)
+{
+    HPTPROVIDER provider = Open(u"Quillon Office");
+    const std::string scored =
+        "<psf:ScoredProperty name=\"psk:MediaSizeWidth\"><psf:Value xsi:type=\"xsd:integer\">148000</psf:Value>"
+        "</psf:ScoredProperty><psf:ScoredProperty name=\"psk:MediaSizeHeight\"><psf:Value xsi:type=\"xsd:integer\">"
+        "210000</psf:Value></psf:ScoredProperty>";
+    auto bySize = Convert(provider, MakeTicket(MediaSize("psk:SomeVendorA5", scored)), kPTDocumentScope);
+    ASSERT_EQ(bySize.result, S_OK);
+    EXPECT_EQ(bySize.devMode.dmPaperSize, DMPAPER_A5);
+
+    // A standard keyword this printer lacks, of a size it has no paper for: a custom sheet.
+    auto executive = Convert(provider, MakeTicket(MediaSize("psk:NorthAmericaExecutive")), kPTDocumentScope);
+    ASSERT_EQ(executive.result, S_OK);
+    EXPECT_FALSE(executive.devMode.dmFields & DM_PAPERSIZE);
+    EXPECT_EQ(executive.devMode.dmPaperWidth, 1842);
+    EXPECT_EQ(executive.devMode.dmPaperLength, 2667);
+}
+
+TEST_F(DevModeTicket, CustomSizeThroughParameters)
+{
+    HPTPROVIDER provider = Open(u"Quillon Office");
+    const std::string body =
+        MediaSize("psk:CustomMediaSize",
+                  "<psf:ScoredProperty name=\"psk:MediaSizeWidth\"><psf:ParameterRef name=\"psk:PageMediaSizeMediaSizeWidth\"/>"
+                  "</psf:ScoredProperty><psf:ScoredProperty name=\"psk:MediaSizeHeight\"><psf:ParameterRef "
+                  "name=\"psk:PageMediaSizeMediaSizeHeight\"/></psf:ScoredProperty>") +
+        "<psf:ParameterInit name=\"psk:PageMediaSizeMediaSizeWidth\"><psf:Value xsi:type=\"xsd:integer\">180000</psf:Value>"
+        "</psf:ParameterInit><psf:ParameterInit name=\"psk:PageMediaSizeMediaSizeHeight\"><psf:Value "
+        "xsi:type=\"xsd:integer\">250000</psf:Value></psf:ParameterInit>";
+    auto custom = Convert(provider, MakeTicket(body), kPTDocumentScope);
+    ASSERT_EQ(custom.result, S_OK);
+    EXPECT_FALSE(custom.devMode.dmFields & DM_PAPERSIZE);
+    EXPECT_TRUE(custom.devMode.dmFields & DM_PAPERWIDTH);
+    EXPECT_TRUE(custom.devMode.dmFields & DM_PAPERLENGTH);
+    EXPECT_EQ(custom.devMode.dmPaperWidth, 1800);
+    EXPECT_EQ(custom.devMode.dmPaperLength, 2500);
+}
+
+TEST_F(DevModeTicket, PrefixesAreTheDocumentsOwn)
+{
+    HPTPROVIDER provider = Open(u"Quillon Office");
+    const std::string body = "<a:Feature name=\"b:PageMediaSize\"><a:Option name=\"b:ISOA5\"/></a:Feature>"
+                             "<a:Feature name=\"b:PageOutputColor\"><a:Option name=\"b:Grayscale\"/></a:Feature>";
+    auto converted = Convert(provider, MakeTicket(body, "a", "b"), kPTDocumentScope);
+    ASSERT_EQ(converted.result, S_OK);
+    EXPECT_EQ(converted.devMode.dmPaperSize, DMPAPER_A5);
+    EXPECT_EQ(converted.devMode.dmColor, DMCOLOR_MONOCHROME);
+
+    // "psk:" bound to some other namespace is not the keywords namespace.
+    std::string wrong = MakeTicket(MediaSize("psk:ISOA5"));
+    wrong.replace(wrong.find(kPsk), std::strlen(kPsk), "urn:somebody-else");
+    auto ignored = Convert(provider, wrong, kPTDocumentScope);
+    ASSERT_EQ(ignored.result, S_OK);
+    EXPECT_EQ(ignored.devMode.dmPaperSize, DMPAPER_LETTER);
+}
+
+TEST_F(DevModeTicket, JobCopiesOnlyInJobScope)
+{
+    HPTPROVIDER provider = Open(u"Quillon Office");
+    const std::string ticket = MakeTicket(Pick("JobDuplexAllDocumentsContiguously", "TwoSidedLongEdge") + Copies(3));
+    auto document = Convert(provider, ticket, kPTDocumentScope);
+    ASSERT_EQ(document.result, S_OK);
+    EXPECT_EQ(document.devMode.dmCopies, 1);
+    EXPECT_EQ(document.devMode.dmDuplex, DMDUP_SIMPLEX);
+
+    auto job = Convert(provider, ticket, kPTJobScope);
+    ASSERT_EQ(job.result, S_OK);
+    EXPECT_EQ(job.devMode.dmCopies, 3);
+    EXPECT_EQ(job.devMode.dmDuplex, DMDUP_VERTICAL);
+
+    // The spooler keeps copies within the printer's range.
+    auto many = Convert(provider, MakeTicket(Copies(5000)), kPTJobScope);
+    ASSERT_EQ(many.result, S_OK);
+    EXPECT_EQ(many.devMode.dmCopies, 999);
+}
+
+TEST_F(DevModeTicket, UnknownFeaturesAndOptionsAreIgnored)
+{
+    HPTPROVIDER provider = Open(u"Quillon Office");
+    const std::string body = Pick("PageOrientation", "Landscape") + Pick("JobStapleAllDocuments", "StapleTopLeft") +
+                             Pick("PageOutputColor", "Sepia") +
+                             "<psf:Feature name=\"psk:PageNUp\"><psf:Option><psf:ScoredProperty name=\"psk:PagesPerSheet\">"
+                             "<psf:Value xsi:type=\"xsd:integer\">2</psf:Value></psf:ScoredProperty></psf:Option></psf:Feature>";
+    auto converted = Convert(provider, MakeTicket(body), kPTJobScope);
+    ASSERT_EQ(converted.result, S_OK);
+    EXPECT_EQ(converted.devMode.dmOrientation, DMORIENT_LANDSCAPE);
+    EXPECT_EQ(converted.devMode.dmColor, DMCOLOR_COLOR);
+}
+
+TEST_F(DevModeTicket, BadTicketsFailWithAMessage)
+{
+    HPTPROVIDER provider = Open(u"Quillon Office");
+    const std::string declaration = "<?xml version=\"1.0\"?>";
+    const std::string cases[] = {
+        "",
+        "<psf:PrintTicket",
+        "not xml at all",
+        // Not a ticket: capabilities, the https spelling, a ticket without its version.
+        MakeTicket("").replace(MakeTicket("").find("PrintTicket"), 11, "PrintCapabilities").replace(
+            MakeTicket("").rfind("PrintTicket") + 6, 11, "PrintCapabilities"),
+        "<psf:PrintTicket xmlns:psf=\"https://schemas.microsoft.com/windows/2003/08/printing/printschemaframework\" "
+        "version=\"1\"/>",
+        "<psf:PrintTicket xmlns:psf=\"" + std::string(kPsf) + "\"/>",
+        // An undeclared prefix inside a name.
+        MakeTicket("<psf:Feature name=\"zz:PageMediaSize\"/>"),
+        // Entities are never expanded: a document type declaration is refused outright.
+        declaration + "<!DOCTYPE t [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">]>" +
+            MakeTicket("<psf:Feature name=\"psk:X&b;\"/>").substr(MakeTicket("").find('\n') + 1),
+        declaration + "<!DOCTYPE t SYSTEM \"file:///etc/passwd\">" + MakeTicket("").substr(MakeTicket("").find('\n') + 1),
+    };
+    for (const std::string& ticket : cases) {
+        SCOPED_TRACE(ticket);
+        auto converted = Convert(provider, ticket, kPTDocumentScope);
+        EXPECT_EQ(converted.result, E_PRINTTICKET_FORMAT);
+        EXPECT_FALSE(converted.error.empty());
+        EXPECT_EQ(converted.size, 0u);
+    }
+
+    // The error pointer is optional.
+    IStream* stream = TextStream("<broken");
+    ULONG size = 0;
+    PDEVMODEW devMode = nullptr;
+    EXPECT_EQ(api_.toDevMode(provider, stream, kUserDefaultDevmode, kPTJobScope, &size, &devMode, nullptr),
+              E_PRINTTICKET_FORMAT);
+    EXPECT_EQ(devMode, nullptr);
+    stream->Release();
+}
+
+TEST_F(DevModeTicket, OversizedTicketIsRefusedUnparsed)
+{
+    HPTPROVIDER provider = Open(u"Quillon Office");
+    std::string ticket = MakeTicket("<!--" + std::string((16u << 20) + 1, '-').replace(0, 1, " ") + " -->");
+    auto converted = Convert(provider, ticket, kPTJobScope);
+    EXPECT_EQ(converted.result, E_PRINTTICKET_FORMAT);
+    EXPECT_FALSE(converted.error.empty());
+}
+
+TEST_F(DevModeTicket, RoundTripKeepsTheSettings)
+{
+    HPTPROVIDER provider = Open(u"Quillon Office");
+    std::vector<BYTE> buffer = DefaultDevMode(u"Quillon Office");
+    auto* mode = reinterpret_cast<DEVMODEW*>(buffer.data());
+    mode->dmPaperSize = DMPAPER_A5;
+    mode->dmOrientation = DMORIENT_LANDSCAPE;
+    mode->dmColor = DMCOLOR_MONOCHROME;
+    mode->dmDuplex = DMDUP_HORIZONTAL;
+    mode->dmCopies = 7;
+    mode->dmCollate = DMCOLLATE_FALSE;
+
+    auto back = Convert(provider, TicketOf(provider, buffer, kPTJobScope), kPTJobScope);
+    ASSERT_EQ(back.result, S_OK);
+    EXPECT_EQ(back.devMode.dmPaperSize, DMPAPER_A5);
+    EXPECT_EQ(back.devMode.dmOrientation, DMORIENT_LANDSCAPE);
+    EXPECT_EQ(back.devMode.dmColor, DMCOLOR_MONOCHROME);
+    EXPECT_EQ(back.devMode.dmDuplex, DMDUP_HORIZONTAL);
+    EXPECT_EQ(back.devMode.dmCopies, 7);
+    EXPECT_EQ(back.devMode.dmCollate, DMCOLLATE_FALSE);
+
+    // A custom sheet goes out as CustomMediaSize with parameters and comes back the same.
+    mode->dmFields = (mode->dmFields & ~DM_PAPERSIZE) | DM_PAPERWIDTH | DM_PAPERLENGTH;
+    mode->dmPaperWidth = 1900;
+    mode->dmPaperLength = 2600;
+    const std::string ticket = TicketOf(provider, buffer, kPTPageScope);
+    XmlDoc doc(ticket);
+    EXPECT_EQ(doc.String("/psf:PrintTicket/psf:Feature[@name='psk:PageMediaSize']/psf:Option/@name"), "psk:CustomMediaSize");
+    EXPECT_EQ(doc.Number("/psf:PrintTicket/psf:ParameterInit[@name='psk:PageMediaSizeMediaSizeWidth']/psf:Value"), 190000);
+    auto custom = Convert(provider, ticket, kPTPageScope);
+    ASSERT_EQ(custom.result, S_OK);
+    EXPECT_FALSE(custom.devMode.dmFields & DM_PAPERSIZE);
+    EXPECT_EQ(custom.devMode.dmPaperWidth, 1900);
+    EXPECT_EQ(custom.devMode.dmPaperLength, 2600);
+}
+
+TEST_F(DevModeTicket, PrinterRemovedAfterOpening)
+{
+    HPTPROVIDER provider = Open(u"Quillon Photo");
+    std::filesystem::remove(std::filesystem::path(platform::PrinterFolder()) / "quillon-photo.printer");
+    auto converted = Convert(provider, MakeTicket(""), kPTJobScope);
+    EXPECT_TRUE(FAILED(converted.result));
+    EXPECT_FALSE(converted.error.empty());
+}
+
+} // namespace
+} // namespace prntvpt_test
