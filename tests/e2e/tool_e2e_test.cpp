@@ -153,6 +153,52 @@ TEST(ToolLog, TwoRunsOnOneDayAppendToTheSameFile) {
   EXPECT_EQ(Messages(OnlyLog(root)), expected);
 }
 
+// The root with the repository's sample printers installed, as the demo has it.
+void InstallSamplePrinters(const TempRoot& root) {
+  std::filesystem::path installed = std::filesystem::path(root.Path()) / "etc/quillon/printers";
+  std::filesystem::create_directories(installed);
+  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(QUILLON_SOURCE_DIR) / "printers"))
+    if (entry.path().extension() == ".printer")
+      std::filesystem::copy_file(entry.path(), installed / entry.path().filename());
+}
+
+TEST(ToolPrinters, CapabilitiesAndTicketDocumentsArriveWhole) {
+  TempRoot root;
+  InstallSamplePrinters(root);
+  const std::pair<std::string, std::string> queries[] = {{"caps", "<psf:PrintCapabilities "},
+                                                         {"ticket", "<psf:PrintTicket "}};
+  for (const auto& [command, element] : queries) {
+    RunResult result = RunProgram({kService, command, "Quillon Office"}, root.Path());
+    EXPECT_TRUE(result.ExitedWith(0)) << result.err;
+    EXPECT_THAT(result.out, ::testing::StartsWith("<?xml"));
+    EXPECT_THAT(result.out, HasSubstr(element));
+    // Each document byte went as one UTF-16 code unit: two bytes on the pipe.
+    EXPECT_THAT(result.err, HasSubstr("Send " + std::to_string(2 * result.out.size()) + " bytes to server"));
+  }
+}
+
+TEST(ToolPrinters, PrintingAsksForTheDefaultTicketThenSendsTheJob) {
+  TempRoot root;
+  InstallSamplePrinters(root);
+  std::string document = root.Path() + "/page.pdf";
+  WriteFile(document, "%PDF-1.4\n");
+  RunResult result = RunProgram({kService, "print", "Quillon Office", document}, root.Path());
+  // Either a job id, or the tool's "0" for no job, which the service reports as a failure.
+  if (result.out == "0\n") {
+    EXPECT_TRUE(result.ExitedWith(1));
+  } else {
+    EXPECT_TRUE(result.ExitedWith(0)) << result.err;
+    EXPECT_THAT(result.out, ::testing::MatchesRegex("[1-9][0-9]*\n"));
+  }
+  std::vector<std::string> dispatched;
+  for (const auto& line : OnlyLog(root))
+    if (line.message.rfind("In QuillonTool, ", 0) == 0) dispatched.push_back(line.message);
+  EXPECT_THAT(dispatched, ElementsAre("In QuillonTool, PerformGetTicket", "In QuillonTool, PerformPrintJob"));
+  // The request carried the ticket the first run gave.
+  EXPECT_THAT(result.err, HasSubstr("Receive "));
+  EXPECT_THAT(result.err, HasSubstr("{00}" + document + "{11}application/pdf{22}<?xml"));
+}
+
 // The test as the pipe server, with its one queue place taken so the tool finds the pipe busy.
 TEST(ToolPipe, ABusyPipeMakesTheToolWaitUntilThereIsRoom) {
   TempRoot root;
