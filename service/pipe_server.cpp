@@ -137,7 +137,7 @@ std::unique_ptr<PipeServer> PipeServer::Create(const std::string& socketPath, st
     return nullptr;
   }
 
-  UniqueFd lock(open((socketPath + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+  UniqueFd lock(open((socketPath + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644));
   if (!lock.Valid()) {
     error = SystemError("cannot open the lock file " + socketPath + ".lock");
     return nullptr;
