@@ -32,7 +32,18 @@ void InitXml()
     std::call_once(once, [] { xmlInitParser(); });
 }
 
-bool ValidScope(EPrintTicketScope scope)
+// An enumeration argument as the integer the C caller passed: a value outside the enumeration
+// must be refused, and reading it as the enumeration type would already be undefined.
+template <typename Enum>
+int RawValue(const Enum& value)
+{
+    int raw = 0;
+    static_assert(sizeof raw == sizeof value);
+    std::memcpy(&raw, &value, sizeof raw);
+    return raw;
+}
+
+bool ValidScope(int scope)
 {
     return scope == kPTPageScope || scope == kPTDocumentScope || scope == kPTJobScope;
 }
@@ -143,7 +154,7 @@ HRESULT GetCapabilities(HPTPROVIDER handle, IStream* baseTicket, IStream* capabi
     return FAILED(written) ? Fail(written, errorMessage, "the capabilities stream refused the document") : S_OK;
 }
 
-HRESULT DevModeToTicket(HPTPROVIDER handle, ULONG size, PDEVMODEW devMode, EPrintTicketScope scope, IStream* ticket)
+HRESULT DevModeToTicket(HPTPROVIDER handle, ULONG size, PDEVMODEW devMode, int scope, IStream* ticket)
 {
     auto provider = FindProvider(handle);
     if (!provider) {
@@ -162,14 +173,14 @@ HRESULT DevModeToTicket(HPTPROVIDER handle, ULONG size, PDEVMODEW devMode, EPrin
     }
     DEVMODEW publicPart{};
     std::memcpy(&publicPart, devMode, std::min<std::size_t>(devMode->dmSize, sizeof(DEVMODEW)));
-    const auto document = WriteTicket(TicketFromDevMode(provider->model, publicPart, scope));
+    const auto document = WriteTicket(TicketFromDevMode(provider->model, publicPart, static_cast<EPrintTicketScope>(scope)));
     if (!document) {
         return E_OUTOFMEMORY;
     }
     return WriteWholeStream(*ticket, *document);
 }
 
-HRESULT TicketToDevMode(HPTPROVIDER handle, IStream* ticketStream, EDefaultDevmodeType baseType, EPrintTicketScope scope,
+HRESULT TicketToDevMode(HPTPROVIDER handle, IStream* ticketStream, int baseType, int scope,
                         ULONG* devModeSize, PDEVMODEW* devMode, BSTR* errorMessage)
 {
     ClearMessage(errorMessage);
@@ -194,7 +205,7 @@ HRESULT TicketToDevMode(HPTPROVIDER handle, IStream* ticketStream, EDefaultDevmo
     if (!base) {
         return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_PRINTER_NAME), errorMessage, "the printer is no longer installed");
     }
-    ApplyTicket(provider->model, *read.ticket, scope, *base->Get());
+    ApplyTicket(provider->model, *read.ticket, static_cast<EPrintTicketScope>(scope), *base->Get());
 
     // The spooler merges the settings into the printer's default and corrects what the printer lacks.
     std::u16string name = provider->printerName;
@@ -212,7 +223,7 @@ HRESULT TicketToDevMode(HPTPROVIDER handle, IStream* ticketStream, EDefaultDevmo
     return S_OK;
 }
 
-HRESULT MergeTickets(HPTPROVIDER handle, IStream* baseStream, IStream* deltaStream, EPrintTicketScope scope,
+HRESULT MergeTickets(HPTPROVIDER handle, IStream* baseStream, IStream* deltaStream, int scope,
                      IStream* resultStream, BSTR* errorMessage)
 {
     ClearMessage(errorMessage);
@@ -243,7 +254,7 @@ HRESULT MergeTickets(HPTPROVIDER handle, IStream* baseStream, IStream* deltaStre
         return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_PRINTER_NAME), errorMessage, "the printer is no longer installed");
     }
     const Ticket defaultTicket = TicketFromDevMode(provider->model, *defaults->Get(), kPTJobScope);
-    const MergeResult merged = MergeAndValidate(provider->model, defaultTicket, *base.ticket, delta, scope);
+    const MergeResult merged = MergeAndValidate(provider->model, defaultTicket, *base.ticket, delta, static_cast<EPrintTicketScope>(scope));
     const auto document = WriteTicket(merged.ticket);
     if (!document) {
         return Fail(E_OUTOFMEMORY, errorMessage, "the merged ticket could not be written");
@@ -296,7 +307,7 @@ PRNTVPT_EXPORT HRESULT PTGetPrintCapabilities(HPTPROVIDER provider, IStream* pri
 PRNTVPT_EXPORT HRESULT PTConvertDevModeToPrintTicket(HPTPROVIDER provider, ULONG devModeSize, PDEVMODEW devMode,
                                                      EPrintTicketScope scope, IStream* printTicket)
 {
-    return Guarded([&] { return DevModeToTicket(provider, devModeSize, devMode, scope, printTicket); });
+    return Guarded([&] { return DevModeToTicket(provider, devModeSize, devMode, RawValue(scope), printTicket); });
 }
 
 // Makes the device mode of a PrintTicket over the printer's default; free it with PTReleaseMemory.
@@ -305,7 +316,8 @@ PRNTVPT_EXPORT HRESULT PTConvertPrintTicketToDevMode(HPTPROVIDER provider, IStre
                                                      ULONG* devModeSize, PDEVMODEW* devMode, BSTR* errorMessage)
 {
     return Guarded([&] {
-        return TicketToDevMode(provider, printTicket, baseDevModeType, scope, devModeSize, devMode, errorMessage);
+        return TicketToDevMode(provider, printTicket, RawValue(baseDevModeType), RawValue(scope), devModeSize, devMode,
+                               errorMessage);
     });
 }
 
@@ -313,7 +325,8 @@ PRNTVPT_EXPORT HRESULT PTConvertPrintTicketToDevMode(HPTPROVIDER provider, IStre
 PRNTVPT_EXPORT HRESULT PTMergeAndValidatePrintTicket(HPTPROVIDER provider, IStream* baseTicket, IStream* deltaTicket,
                                                      EPrintTicketScope scope, IStream* resultTicket, BSTR* errorMessage)
 {
-    return Guarded([&] { return MergeTickets(provider, baseTicket, deltaTicket, scope, resultTicket, errorMessage); });
+    return Guarded(
+        [&] { return MergeTickets(provider, baseTicket, deltaTicket, RawValue(scope), resultTicket, errorMessage); });
 }
 
 // Frees memory this provider handed out; null is fine, any other pointer is refused.

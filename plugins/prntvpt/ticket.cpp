@@ -60,7 +60,7 @@ std::optional<long long> IntegerOf(const TicketValue& value)
     while (!text.empty() && blank(text.back())) {
         text.remove_suffix(1);
     }
-    if (text.size() > 1 && text.front() == '+') {
+    if (text.size() > 1 && text.front() == '+' && text[1] >= '0' && text[1] <= '9') {
         text.remove_prefix(1);
     }
     long long number = 0;

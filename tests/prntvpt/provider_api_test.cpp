@@ -68,11 +68,10 @@ TEST_F(ProviderApi, BadScopesAndPointers)
     IStream* ticket = TextStream(MakeTicket(""));
     ULONG size = 0;
     PDEVMODEW devMode = nullptr;
-    EXPECT_EQ(api_.toDevMode(provider, ticket, kUserDefaultDevmode, static_cast<EPrintTicketScope>(7), &size, &devMode,
-                             nullptr),
-              E_INVALIDARG);
-    EXPECT_EQ(api_.toDevMode(provider, ticket, static_cast<EDefaultDevmodeType>(5), kPTJobScope, &size, &devMode, nullptr),
-              E_INVALIDARG);
+    // 3 is the one value outside the three scopes that the enumeration can hold in C++.
+    const auto badScope = static_cast<EPrintTicketScope>(3);
+    EXPECT_EQ(api_.toDevMode(provider, ticket, kUserDefaultDevmode, badScope, &size, &devMode, nullptr), E_INVALIDARG);
+    EXPECT_EQ(api_.merge(provider, ticket, ticket, badScope, ticket, nullptr), E_INVALIDARG);
     EXPECT_EQ(api_.toDevMode(provider, nullptr, kUserDefaultDevmode, kPTJobScope, &size, &devMode, nullptr), E_POINTER);
     EXPECT_EQ(api_.toDevMode(provider, ticket, kUserDefaultDevmode, kPTJobScope, nullptr, &devMode, nullptr), E_POINTER);
     EXPECT_EQ(api_.capabilities(provider, nullptr, nullptr, nullptr), E_POINTER);
