@@ -23,6 +23,8 @@ constexpr unsigned kMaxLockCount = 255;
 // Growth of a block beyond its capacity reserves this much more than asked, so that a stream
 // written in small pieces does not copy its whole block on every write.
 constexpr std::size_t kGrowthFactor = 2;
+// A block resized below this fraction of its capacity is reallocated to its new size.
+constexpr std::size_t kShrinkFactor = 4;
 
 constexpr UINT kKnownFlags = GMEM_MOVEABLE | GMEM_ZEROINIT;
 
@@ -76,9 +78,17 @@ public:
             return nullptr;
         }
         Block& block = found->second;
+        // Moving is allowed for an unlocked movable block, or whenever the caller says so.
+        const bool mayMove = (block.movable && block.locks == 0) || (flags & GMEM_MOVEABLE) != 0;
+        if (mayMove && bytes < block.capacity / kShrinkFactor) {
+            // A block cut far below its capacity gives the spare memory back.
+            const std::size_t capacity = std::max<std::size_t>(bytes, 1);
+            if (auto* data = static_cast<std::byte*>(std::realloc(block.data, capacity))) {
+                block.data = data;
+                block.capacity = capacity;
+            }
+        }
         if (bytes > block.capacity) {
-            // Moving is allowed for an unlocked movable block, or whenever the caller says so.
-            const bool mayMove = (block.movable && block.locks == 0) || (flags & GMEM_MOVEABLE) != 0;
             if (!mayMove) {
                 SetLastError(ERROR_NOT_ENOUGH_MEMORY);
                 return nullptr;

@@ -105,6 +105,8 @@ TEST(GlobalMemory, ReAllocKeepsContentZeroesGrowthAndReportsExactSize)
 
     ASSERT_EQ(GlobalReAlloc(handle, 2, 0), handle);
     EXPECT_EQ(GlobalSize(handle), 2u);
+    EXPECT_EQ(std::memcmp(GlobalLock(handle), "ab", 2), 0);
+    GlobalUnlock(handle);
     EXPECT_EQ(GlobalFree(handle), nullptr);
 }
 
