@@ -116,8 +116,6 @@ std::optional<std::string> WriteCapabilities(const PrinterModel& model)
     SchemaWriter writer;
     writer.StartRoot("PrintCapabilities");
 
-    StartFeature(writer, Psk("JobCopiesAllDocuments"), "Copies");
-    writer.End();
     if (printer.duplex) {
         SimpleFeature(writer, "JobDuplexAllDocumentsContiguously", "Two-Sided Printing",
                       {{"OneSided", "One-Sided"}, {"TwoSidedLongEdge", "Flip on Long Edge"},

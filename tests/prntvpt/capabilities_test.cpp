@@ -58,9 +58,11 @@ TEST_F(Capabilities, OfficePrinter)
                          "/psf:ScoredProperty[@name='psk:MediaSizeWidth']/psf:ParameterRef/@name"),
               "psk:PageMediaSizeMediaSizeWidth");
 
-    // Every feature is a PickOne choice with a display name.
+    // Every feature is a PickOne choice with a display name and something to pick; copies are a
+    // parameter, not a feature.
     const double features = doc.Number("count(/psf:PrintCapabilities/psf:Feature)");
-    EXPECT_EQ(features, 7);  // no borderless feature: no paper of this printer lacks margins
+    EXPECT_EQ(features, 6);  // no borderless feature: no paper of this printer lacks margins
+    EXPECT_EQ(doc.Number("count(/psf:PrintCapabilities/psf:Feature[psf:Option])"), features);
     EXPECT_EQ(doc.Number("count(/psf:PrintCapabilities/psf:Feature[psf:Property[@name='psf:SelectionType']/psf:Value="
                          "'psk:PickOne'][psf:Property[@name='psk:DisplayName']])"),
               features);
