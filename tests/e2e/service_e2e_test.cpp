@@ -157,17 +157,20 @@ TEST(ServiceSocket, ServicesOnOneRootTakeTurns) {
 TEST(ServiceSocket, ATerminatedServiceRemovesItsSocketAndStopsTheTool) {
   TempRoot root;
   for (int signalNumber : {SIGTERM, SIGINT}) {
+    std::string pidFile = root.Path() + "/fake-tool.pid";
+    std::filesystem::remove(pidFile);
     Child service({kService, "send", "--switch", "hang", "--tool", kFakeTool}, root.Path(), "x");
-    // Wait until the tool has connected: the socket exists and the request went out.
-    for (int i = 0; i < 500 && !Exists(root.SocketPath()); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Wait until the tool has connected: it writes its pid file then.
+    for (int i = 0; i < 1000 && ReadFile(pidFile).empty(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_FALSE(ReadFile(pidFile).empty());
     ASSERT_TRUE(Exists(root.SocketPath()));
     kill(service.Pid(), signalNumber);
     RunResult result = service.Finish();
     EXPECT_TRUE(WIFSIGNALED(result.status) && WTERMSIG(result.status) == signalNumber);
     EXPECT_FALSE(Exists(root.SocketPath()));
     // The stand-in tool got the signal too.
-    pid_t tool = std::stoi(ReadFile(root.Path() + "/fake-tool.pid"));
+    pid_t tool = std::stoi(ReadFile(pidFile));
     bool ended = false;
     for (int i = 0; i < 500 && !ended; ++i) {
       std::string stat = ReadFile("/proc/" + std::to_string(tool) + "/stat");
