@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -32,12 +33,13 @@ struct Timing {
   int failures = 0;
 };
 
-// Starts argv with its output thrown away and waits for it; the time taken, and whether it exited 0.
-bool TimeOneRun(const std::vector<std::string>& argv, double& milliseconds) {
+// Starts argv with its standard output going to outputPath and waits for it; the time taken, and
+// whether it exited 0.
+bool TimeOneRun(const std::vector<std::string>& argv, double& milliseconds, const char* outputPath = "/dev/null") {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   std::vector<std::string> arguments = argv;
   std::vector<char*> pointers;
@@ -103,9 +105,13 @@ int main(int argc, char** argv) {
 
   const std::string service = platform::ExecutableFolder() + "/quillon-service";
   std::printf("quillon-bench-pipe: %d runs each, root %s\n", runs, root.c_str());
-  // One run first, so that every timed run finds the libraries in the page cache.
+  // One run first, so that every timed run finds the libraries in the page cache; its reply shows
+  // whether the exchange did real work.
   double ignored = 0;
-  TimeOneRun({service, "caps", printer, "--quiet"}, ignored);
+  std::string reply = root + "/reply.xml";
+  TimeOneRun({service, "caps", printer, "--quiet"}, ignored, reply.c_str());
+  std::printf("capabilities of \"%s\": %ju bytes\n", printer.c_str(),
+              static_cast<std::uintmax_t>(std::filesystem::file_size(reply, failure)));
   Report("start and reap /bin/true", TimeRuns({"/bin/true"}, runs));
   Report("-a exchange via quillon-service", TimeRuns({service, "caps", printer, "--quiet"}, runs));
 
