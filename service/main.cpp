@@ -262,6 +262,9 @@ int RunPrint(const CommandLine& line) {
   if (!ToUtf16("the document name", job.documentName, checked, error)) return Failure(error);
   job.options = line.options;
 
+  // Every field but the ticket is checked before the tool is started at all.
+  std::u16string request;
+  if (!BuildJobRequest(job, request, error)) return Failure(error);
   if (line.ticketFile) {
     if (!ReadFile(*line.ticketFile, job.ticket, error)) return Failure(error);
   } else {
@@ -276,7 +279,6 @@ int RunPrint(const CommandLine& line) {
     job.ticket = LowBytes(ticket);
   }
 
-  std::u16string request;
   if (!BuildJobRequest(job, request, error)) return Failure(error);
   std::u16string reply;
   if (!Exchange(line, "-c", EncodeMessage(request), reply)) return kExitFailed;
