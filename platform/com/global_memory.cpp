@@ -130,37 +130,31 @@ public:
     LPVOID Lock(HGLOBAL memory)
     {
         std::lock_guard lock(mutex_);
-        auto found = blocks_.find(memory);
-        if (found == blocks_.end()) {
-            SetLastError(ERROR_INVALID_HANDLE);
+        Block* block = Find(memory);
+        if (block == nullptr)
             return nullptr;
+        if (block->movable && block->locks < kMaxLockCount) {
+            ++block->locks;
         }
-        Block& block = found->second;
-        if (block.movable && block.locks < kMaxLockCount) {
-            ++block.locks;
-        }
-        return block.data;
+        return block->data;
     }
 
     BOOL Unlock(HGLOBAL memory)
     {
         std::lock_guard lock(mutex_);
-        auto found = blocks_.find(memory);
-        if (found == blocks_.end()) {
-            SetLastError(ERROR_INVALID_HANDLE);
+        Block* block = Find(memory);
+        if (block == nullptr)
             return FALSE;
-        }
-        Block& block = found->second;
-        if (!block.movable) {
+        if (!block->movable) {
             // A fixed block has no lock count: unlocking it always leaves it unlocked.
             SetLastError(ERROR_SUCCESS);
             return FALSE;
         }
-        if (block.locks == 0) {
+        if (block->locks == 0) {
             SetLastError(ERROR_NOT_LOCKED);
             return FALSE;
         }
-        if (--block.locks == 0) {
+        if (--block->locks == 0) {
             SetLastError(ERROR_SUCCESS);
             return FALSE;
         }
@@ -170,12 +164,8 @@ public:
     SIZE_T Size(HGLOBAL memory)
     {
         std::lock_guard lock(mutex_);
-        auto found = blocks_.find(memory);
-        if (found == blocks_.end()) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return 0;
-        }
-        return found->second.size;
+        const Block* block = Find(memory);
+        return block == nullptr ? 0 : block->size;
     }
 
     HGLOBAL Free(HGLOBAL memory)
@@ -197,6 +187,18 @@ private:
         void* range = mmap(nullptr, kHandleRangeBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
                            -1, 0);
         handleBase_ = range == MAP_FAILED ? nullptr : static_cast<std::byte*>(range);
+    }
+
+    // The live block of a handle or fixed pointer; null with ERROR_INVALID_HANDLE for anything
+    // else. The caller holds mutex_.
+    Block* Find(HGLOBAL memory)
+    {
+        auto found = blocks_.find(memory);
+        if (found == blocks_.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return nullptr;
+        }
+        return &found->second;
     }
 
     // The next free handle in the reserved range; null when the range is missing or full.
