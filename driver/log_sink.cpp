@@ -1,7 +1,7 @@
 #include "driver/log_sink.h"
 
+#include "pipe/text_conversions.h"
 #include "platform/kernel/host.h"
-#include "platform/kernel/kernel.h"
 
 #include <boost/date_time/posix_time/posix_time_types.hpp>
 #include <boost/log/attributes/clock.hpp>
@@ -28,11 +28,7 @@ namespace sinks = boost::log::sinks;
 // itself, so the folder is turned into the file system's own form here, drive paths included.
 std::string NativeLogRoot(const std::string& root)
 {
-    std::u16string wide;
-    wide.reserve(root.size());
-    for (const char byte : root)
-        wide.push_back(static_cast<unsigned char>(byte));
-    return platform::NativePath(wide);
+    return platform::NativePath(WidenText(root));
 }
 
 } // namespace

@@ -43,12 +43,6 @@ private:
     void* data_;
 };
 
-// The provider's error texts are not used; the tool only frees them.
-void DiscardErrorMessage(BSTR message)
-{
-    SysFreeString(message);
-}
-
 } // namespace
 
 HRESULT QueryPrintCapabilities(const std::u16string& printer_name, std::string& document)
@@ -71,7 +65,7 @@ HRESULT QueryPrintCapabilities(const std::u16string& printer_name, std::string& 
 
     BSTR errorMessage = nullptr;
     const HRESULT result = g_print_ticket_api.get_print_capabilities(provider, nullptr, stream, &errorMessage);
-    DiscardErrorMessage(errorMessage);
+    SysFreeString(errorMessage);  // the provider's error text is not used
     ReadStreamText(stream, document);
     return result;
 }

@@ -6,6 +6,7 @@
 #include "platform/kernel/kernel.h"
 #include "platform/prntvpt/prntvpt.h"
 #include "platform/spooler/printer_registry.h"
+#include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>
 #include <libxml/parser.h>
@@ -162,15 +163,7 @@ protected:
     void SetUp() override
     {
         ASSERT_NE(api_.close, nullptr) << "all seven entry points are exported";
-        std::string pattern = (std::filesystem::temp_directory_path() / "quillon-prntvpt-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        ASSERT_EQ(setenv("QUILLON_ROOT", root_.c_str(), 1), 0);
-        const std::filesystem::path folder = platform::PrinterFolder();
-        std::filesystem::create_directories(folder);
-        for (const char* file : {"quillon-office.printer", "quillon-photo.printer"}) {
-            std::filesystem::copy_file(std::filesystem::path(QUILLON_SOURCE_DIR) / "printers" / file, folder / file);
-        }
+        root_.InstallSamplePrinters(QUILLON_SOURCE_DIR);
     }
 
     void TearDown() override
@@ -178,9 +171,6 @@ protected:
         for (HPTPROVIDER provider : open_) {
             api_.close(provider);
         }
-        unsetenv("QUILLON_ROOT");
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
     }
 
     HPTPROVIDER Open(const std::u16string& printer)
@@ -245,7 +235,7 @@ protected:
 
     static inline HMODULE library_ = nullptr;
     static inline Api api_;
-    std::string root_;
+    testing_support::TempRoot root_;
     std::vector<HPTPROVIDER> open_;
 };
 
