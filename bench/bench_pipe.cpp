@@ -29,92 +29,100 @@ constexpr int kMaxRuns = 10'000;
 using Clock = std::chrono::steady_clock;
 
 struct Timing {
-  std::vector<double> milliseconds;
-  int failures = 0;
+    std::vector<double> milliseconds;
+    int failures = 0;
 };
 
 // Starts argv with its standard output going to outputPath and waits for it; the time taken, and
 // whether it exited 0.
-bool TimeOneRun(const std::vector<std::string>& argv, double& milliseconds, const char* outputPath = "/dev/null") {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  std::vector<std::string> arguments = argv;
-  std::vector<char*> pointers;
-  for (auto& argument : arguments) pointers.push_back(argument.data());
-  pointers.push_back(nullptr);
+bool TimeOneRun(const std::vector<std::string>& argv, double& milliseconds, const char* outputPath = "/dev/null")
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<std::string> arguments = argv;
+    std::vector<char*> pointers;
+    for (auto& argument : arguments)
+        pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
 
-  auto start = Clock::now();
-  pid_t pid = 0;
-  int failure = posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  if (failure == 0) waitpid(pid, &status, 0);
-  milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  return failure == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    auto start = Clock::now();
+    pid_t pid = 0;
+    int failure = posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    int status = 0;
+    if (failure == 0)
+        waitpid(pid, &status, 0);
+    milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    return failure == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-Timing TimeRuns(const std::vector<std::string>& argv, int runs) {
-  Timing timing;
-  for (int i = 0; i < runs; ++i) {
-    double milliseconds = 0;
-    if (!TimeOneRun(argv, milliseconds)) ++timing.failures;
-    timing.milliseconds.push_back(milliseconds);
-  }
-  return timing;
+Timing TimeRuns(const std::vector<std::string>& argv, int runs)
+{
+    Timing timing;
+    for (int i = 0; i < runs; ++i) {
+        double milliseconds = 0;
+        if (!TimeOneRun(argv, milliseconds))
+            ++timing.failures;
+        timing.milliseconds.push_back(milliseconds);
+    }
+    return timing;
 }
 
-void Report(const char* what, Timing timing) {
-  auto& values = timing.milliseconds;
-  std::sort(values.begin(), values.end());
-  size_t n = values.size();
-  double median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-  std::printf("%-34s median %8.3f ms   min %8.3f ms   max %8.3f ms   (%zu runs", what, median, values.front(),
-              values.back(), n);
-  if (timing.failures > 0) std::printf(", %d did not exit 0", timing.failures);
-  std::printf(")\n");
+void Report(const char* what, Timing timing)
+{
+    auto& values = timing.milliseconds;
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    double median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    std::printf("%-34s median %8.3f ms   min %8.3f ms   max %8.3f ms   (%zu runs", what, median, values.front(),
+                values.back(), n);
+    if (timing.failures > 0)
+        std::printf(", %d did not exit 0", timing.failures);
+    std::printf(")\n");
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
-  std::string printer = argc > 1 ? argv[1] : "Quillon Office";
-  int runs = argc > 2 ? std::atoi(argv[2]) : kDefaultRuns;
-  if (argc > 3 || runs < 1 || runs > kMaxRuns) {
-    std::fprintf(stderr, "usage: quillon-bench-pipe [PRINTER] [RUNS (1-%d)]\n", kMaxRuns);
-    return 2;
-  }
+int main(int argc, char** argv)
+{
+    std::string printer = argc > 1 ? argv[1] : "Quillon Office";
+    int runs = argc > 2 ? std::atoi(argv[2]) : kDefaultRuns;
+    if (argc > 3 || runs < 1 || runs > kMaxRuns) {
+        std::fprintf(stderr, "usage: quillon-bench-pipe [PRINTER] [RUNS (1-%d)]\n", kMaxRuns);
+        return 2;
+    }
 
-  // A private root with the sample printers, so the exchange does real work and touches nothing else.
-  std::string root = std::filesystem::temp_directory_path().string() + "/quillon-bench-XXXXXX";
-  if (mkdtemp(root.data()) == nullptr) {
-    std::perror("quillon-bench-pipe: cannot make a temporary root");
-    return 1;
-  }
-  std::error_code failure;
-  std::filesystem::path samples = std::filesystem::path(QUILLON_SOURCE_DIR) / "printers";
-  std::filesystem::path installed = std::filesystem::path(root) / "etc/quillon/printers";
-  std::filesystem::create_directories(installed, failure);
-  for (const auto& entry : std::filesystem::directory_iterator(samples, failure)) {
-    if (entry.path().extension() == ".printer")
-      std::filesystem::copy_file(entry.path(), installed / entry.path().filename(), failure);
-  }
-  setenv("QUILLON_ROOT", root.c_str(), 1);
+    // A private root with the sample printers, so the exchange does real work and touches nothing else.
+    std::string root = std::filesystem::temp_directory_path().string() + "/quillon-bench-XXXXXX";
+    if (mkdtemp(root.data()) == nullptr) {
+        std::perror("quillon-bench-pipe: cannot make a temporary root");
+        return 1;
+    }
+    std::error_code failure;
+    std::filesystem::path samples = std::filesystem::path(QUILLON_SOURCE_DIR) / "printers";
+    std::filesystem::path installed = std::filesystem::path(root) / "etc/quillon/printers";
+    std::filesystem::create_directories(installed, failure);
+    for (const auto& entry : std::filesystem::directory_iterator(samples, failure)) {
+        if (entry.path().extension() == ".printer")
+            std::filesystem::copy_file(entry.path(), installed / entry.path().filename(), failure);
+    }
+    setenv("QUILLON_ROOT", root.c_str(), 1);
 
-  const std::string service = platform::ExecutableFolder() + "/quillon-service";
-  std::printf("quillon-bench-pipe: %d runs each, root %s\n", runs, root.c_str());
-  // One run first, so that every timed run finds the libraries in the page cache; its reply shows
-  // whether the exchange did real work.
-  double ignored = 0;
-  std::string reply = root + "/reply.xml";
-  TimeOneRun({service, "caps", printer, "--quiet"}, ignored, reply.c_str());
-  std::printf("capabilities of \"%s\": %ju bytes\n", printer.c_str(),
-              static_cast<std::uintmax_t>(std::filesystem::file_size(reply, failure)));
-  Report("start and reap /bin/true", TimeRuns({"/bin/true"}, runs));
-  Report("-a exchange via quillon-service", TimeRuns({service, "caps", printer, "--quiet"}, runs));
+    const std::string service = platform::ExecutableFolder() + "/quillon-service";
+    std::printf("quillon-bench-pipe: %d runs each, root %s\n", runs, root.c_str());
+    // One run first, so that every timed run finds the libraries in the page cache; its reply shows
+    // whether the exchange did real work.
+    double ignored = 0;
+    std::string reply = root + "/reply.xml";
+    TimeOneRun({service, "caps", printer, "--quiet"}, ignored, reply.c_str());
+    std::printf("capabilities of \"%s\": %ju bytes\n", printer.c_str(),
+                static_cast<std::uintmax_t>(std::filesystem::file_size(reply, failure)));
+    Report("start and reap /bin/true", TimeRuns({"/bin/true"}, runs));
+    Report("-a exchange via quillon-service", TimeRuns({service, "caps", printer, "--quiet"}, runs));
 
-  std::filesystem::remove_all(root, failure);
-  return 0;
+    std::filesystem::remove_all(root, failure);
+    return 0;
 }

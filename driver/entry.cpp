@@ -27,8 +27,8 @@ constexpr Command kCommands[] = {
 int QuillonToolMain(int argc, WCHAR** argv)
 {
     WidePath dataFolder;
-    const std::string logRoot = GetDataFolderPath(dataFolder) == 0 ? NarrowText(dataFolder.Text())
-                                                                   : std::string(kFallbackLogRoot);
+    const std::string logRoot
+        = GetDataFolderPath(dataFolder) == 0 ? NarrowText(dataFolder.Text()) : std::string(kFallbackLogRoot);
     ConfigureLogging(logRoot, ParseSeverityLevel("debug"));
 
     QLOG(base::info) << "";

@@ -38,8 +38,7 @@ void ConfigureLogging(const std::string& root, base::severity_level minimum)
     const std::string pattern = NativeLogRoot(root) + kLogFilePattern;
 
     auto backend = boost::make_shared<sinks::text_file_backend>(
-        logging::keywords::file_name = pattern,
-        logging::keywords::open_mode = std::ios_base::out | std::ios_base::app,
+        logging::keywords::file_name = pattern, logging::keywords::open_mode = std::ios_base::out | std::ios_base::app,
         logging::keywords::rotation_size = kLogRotationSize,
         logging::keywords::time_based_rotation = sinks::file::rotation_at_time_point(0, 0, 0),
         logging::keywords::auto_flush = true);
@@ -49,8 +48,7 @@ void ConfigureLogging(const std::string& root, base::severity_level minimum)
 
     // The file is 8-bit text with CR LF line ends; the backend itself adds no line feed to a record
     // that already ends in one.
-    sink->set_formatter(expr::format("%1% [%2%] : %3%\r\n")
-                        % expr::attr<base::severity_level>("Severity")
+    sink->set_formatter(expr::format("%1% [%2%] : %3%\r\n") % expr::attr<base::severity_level>("Severity")
                         % expr::format_date_time<boost::posix_time::ptime>("TimeStamp", "%Y-%b-%d %H:%M:%S.%f")
                         % expr::smessage);
     sink->set_filter(expr::attr<base::severity_level>("Severity") >= minimum);

@@ -54,12 +54,24 @@ bool ParseJobRequest(std::u16string request, std::u16string& printer_name, Print
             return false;
         const std::string value = Field(text, fieldStart, marker);
         switch (field) {
-        case 0: printer_name = WidenText(value); break;
-        case 1: job.file_path = WidenText(value); break;
-        case 2: job.mime_type = value; break;
-        case 3: job.print_ticket = value; break;
-        case 4: job.spare_text = value; break;
-        case 5: job.document_name = value; break;
+        case 0:
+            printer_name = WidenText(value);
+            break;
+        case 1:
+            job.file_path = WidenText(value);
+            break;
+        case 2:
+            job.mime_type = value;
+            break;
+        case 3:
+            job.print_ticket = value;
+            break;
+        case 4:
+            job.spare_text = value;
+            break;
+        case 5:
+            job.document_name = value;
+            break;
         }
         fieldStart = marker + kMarkerLength;
     }

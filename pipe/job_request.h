@@ -11,7 +11,7 @@ struct PrintJobRequest {
     std::string mime_type;
     std::string print_ticket;
     std::string spare_text;
-    std::string document_name;  // UTF-8
+    std::string document_name; // UTF-8
     std::vector<std::string> options;
 
     // True when an option is `key` itself or begins with `key` followed by "=".

@@ -49,16 +49,55 @@ using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 struct OVERLAPPED;
 using LPOVERLAPPED = OVERLAPPED*;
 
-struct POINT { LONG x; LONG y; };
-struct POINTL { LONG x; LONG y; };
-struct RECT { LONG left; LONG top; LONG right; LONG bottom; };
-struct RECTL { LONG left; LONG top; LONG right; LONG bottom; };
-struct SIZEL { LONG cx; LONG cy; };
+struct POINT {
+    LONG x;
+    LONG y;
+};
+struct POINTL {
+    LONG x;
+    LONG y;
+};
+struct RECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+};
+struct RECTL {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+};
+struct SIZEL {
+    LONG cx;
+    LONG cy;
+};
 
-union LARGE_INTEGER { struct { DWORD LowPart; LONG HighPart; } u; LONGLONG QuadPart; };
-union ULARGE_INTEGER { struct { DWORD LowPart; DWORD HighPart; } u; ULONGLONG QuadPart; };
-struct FILETIME { DWORD dwLowDateTime; DWORD dwHighDateTime; };
-struct GUID { DWORD Data1; WORD Data2; WORD Data3; BYTE Data4[8]; };
+union LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    LONGLONG QuadPart;
+};
+union ULARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        DWORD HighPart;
+    } u;
+    ULONGLONG QuadPart;
+};
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+struct GUID {
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
+};
 using IID = GUID;
 using CLSID = GUID;
 using REFIID = const IID&;
@@ -130,8 +169,14 @@ constexpr HRESULT STG_E_INVALIDPOINTER = static_cast<HRESULT>(0x80030009u);
 constexpr HRESULT STG_E_MEDIUMFULL = static_cast<HRESULT>(0x80030070u);
 constexpr HRESULT STG_E_INVALIDPARAMETER = static_cast<HRESULT>(0x80030057u);
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr)
+{
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr)
+{
+    return hr < 0;
+}
 constexpr HRESULT HRESULT_FROM_WIN32(DWORD error)
 {
     return error == 0 ? S_OK : static_cast<HRESULT>((error & 0x0000FFFFu) | 0x80070000u);

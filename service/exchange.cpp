@@ -11,90 +11,102 @@
 namespace quillon::service {
 namespace {
 
-std::string Seconds(std::chrono::milliseconds span) {
-  auto tenths = span.count() / 100;
-  std::string text = std::to_string(tenths / 10);
-  if (tenths % 10 != 0) text += "." + std::to_string(tenths % 10);
-  return text + " s";
+std::string Seconds(std::chrono::milliseconds span)
+{
+    auto tenths = span.count() / 100;
+    std::string text = std::to_string(tenths / 10);
+    if (tenths % 10 != 0)
+        text += "." + std::to_string(tenths % 10);
+    return text + " s";
 }
 
 // Waits for the tool to connect. Returns the connection, or null with error set when the tool
 // ended first, the time ran out or the socket failed.
 std::unique_ptr<PipeConnection> AwaitConnection(PipeServer& server, ToolProcess& tool, const std::string& switchText,
-                                                std::chrono::milliseconds timeout, std::string& error) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    if (auto connection = server.Accept(error)) return connection;
-    if (!error.empty()) return nullptr;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
-      tool.Kill();
-      error = "the tool did not connect to the pipe within " + Seconds(timeout) + "; it was stopped";
-      return nullptr;
+                                                std::chrono::milliseconds timeout, std::string& error)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (auto connection = server.Accept(error))
+            return connection;
+        if (!error.empty())
+            return nullptr;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            tool.Kill();
+            error = "the tool did not connect to the pipe within " + Seconds(timeout) + "; it was stopped";
+            return nullptr;
+        }
+        pollfd waiters[2] = {{server.ListeningSocket(), POLLIN, 0}, {tool.ExitNotifier(), POLLIN, 0}};
+        int ready = poll(waiters, 2, static_cast<int>(left.count()));
+        if (ready < 0 && errno != EINTR) {
+            error = std::string("cannot wait for the tool: ") + std::strerror(errno);
+            return nullptr;
+        }
+        if (ready > 0 && (waiters[1].revents & POLLIN) && !(waiters[0].revents & POLLIN)) {
+            // It may have connected just before it ended.
+            if (auto connection = server.Accept(error))
+                return connection;
+            if (!error.empty())
+                return nullptr;
+            auto status = tool.WaitForExit(std::chrono::milliseconds(0));
+            error = "the tool, started with \"" + switchText + "\", "
+                + (status ? DescribeExit(*status) : std::string("ended"))
+                + " without connecting to the pipe; nothing was exchanged";
+            return nullptr;
+        }
     }
-    pollfd waiters[2] = {{server.ListeningSocket(), POLLIN, 0}, {tool.ExitNotifier(), POLLIN, 0}};
-    int ready = poll(waiters, 2, static_cast<int>(left.count()));
-    if (ready < 0 && errno != EINTR) {
-      error = std::string("cannot wait for the tool: ") + std::strerror(errno);
-      return nullptr;
-    }
-    if (ready > 0 && (waiters[1].revents & POLLIN) && !(waiters[0].revents & POLLIN)) {
-      // It may have connected just before it ended.
-      if (auto connection = server.Accept(error)) return connection;
-      if (!error.empty()) return nullptr;
-      auto status = tool.WaitForExit(std::chrono::milliseconds(0));
-      error = "the tool, started with \"" + switchText + "\", " +
-              (status ? DescribeExit(*status) : std::string("ended")) +
-              " without connecting to the pipe; nothing was exchanged";
-      return nullptr;
-    }
-  }
 }
 
 } // namespace
 
-ExchangeResult RunExchange(const ExchangeSettings& settings, const std::string& switchText,
-                           std::string_view request) {
-  ExchangeResult result;
-  auto server = PipeServer::Create(settings.socketPath, result.error);
-  if (!server) return result;
-  auto tool = ToolProcess::Start(settings.toolPath, switchText, settings.quiet, result.error);
-  if (!tool) return result;
+ExchangeResult RunExchange(const ExchangeSettings& settings, const std::string& switchText, std::string_view request)
+{
+    ExchangeResult result;
+    auto server = PipeServer::Create(settings.socketPath, result.error);
+    if (!server)
+        return result;
+    auto tool = ToolProcess::Start(settings.toolPath, switchText, settings.quiet, result.error);
+    if (!tool)
+        return result;
 
-  {
-    auto connection = AwaitConnection(*server, *tool, switchText, settings.connectTimeout, result.error);
-    if (!connection) return result;
-    if (!connection->Send(request, result.error)) return result;
+    {
+        auto connection = AwaitConnection(*server, *tool, switchText, settings.connectTimeout, result.error);
+        if (!connection)
+            return result;
+        if (!connection->Send(request, result.error))
+            return result;
 
-    std::string failure;
-    switch (connection->ReceiveMessage(settings.replyTimeout, result.reply, failure)) {
-      case PipeConnection::Receive::Message:
-        result.replied = true;
-        break;
-      case PipeConnection::Receive::Closed: {
-        auto status = tool->WaitForExit(settings.connectTimeout);
-        result.error = "the tool closed the pipe without a reply" +
-                       (status ? " and " + DescribeExit(*status) : std::string());
-        return result;
-      }
-      case PipeConnection::Receive::TimedOut:
-        tool->Kill();
-        result.error = "the tool sent no reply within " + Seconds(settings.replyTimeout) + "; it was stopped";
-        return result;
-      case PipeConnection::Receive::Failed:
-        result.error = failure;
-        return result;
+        std::string failure;
+        switch (connection->ReceiveMessage(settings.replyTimeout, result.reply, failure)) {
+        case PipeConnection::Receive::Message:
+            result.replied = true;
+            break;
+        case PipeConnection::Receive::Closed: {
+            auto status = tool->WaitForExit(settings.connectTimeout);
+            result.error = "the tool closed the pipe without a reply"
+                + (status ? " and " + DescribeExit(*status) : std::string());
+            return result;
+        }
+        case PipeConnection::Receive::TimedOut:
+            tool->Kill();
+            result.error = "the tool sent no reply within " + Seconds(settings.replyTimeout) + "; it was stopped";
+            return result;
+        case PipeConnection::Receive::Failed:
+            result.error = failure;
+            return result;
+        }
     }
-  }
 
-  auto status = tool->WaitForExit(settings.connectTimeout);
-  if (!status) {
-    tool->Kill();
-    result.error = "the tool did not end within " + Seconds(settings.connectTimeout) + " of its reply; it was stopped";
-  } else if (*status != 0) {
-    result.error = "the tool " + DescribeExit(*status) + " after its reply";
-  }
-  return result;
+    auto status = tool->WaitForExit(settings.connectTimeout);
+    if (!status) {
+        tool->Kill();
+        result.error
+            = "the tool did not end within " + Seconds(settings.connectTimeout) + " of its reply; it was stopped";
+    } else if (*status != 0) {
+        result.error = "the tool " + DescribeExit(*status) + " after its reply";
+    }
+    return result;
 }
 
 } // namespace quillon::service

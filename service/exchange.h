@@ -8,22 +8,21 @@
 namespace quillon::service {
 
 struct ExchangeSettings {
-  std::string toolPath;            // the tool program to start
-  std::string socketPath;          // where the pipe socket is made
-  std::chrono::milliseconds connectTimeout{10'000};  // for the tool to connect, and to end after its reply
-  std::chrono::milliseconds replyTimeout{300'000};   // for the operation itself (a print job may be long)
-  bool quiet = false;              // drop the tool's console output
+    std::string toolPath;                             // the tool program to start
+    std::string socketPath;                           // where the pipe socket is made
+    std::chrono::milliseconds connectTimeout{10'000}; // for the tool to connect, and to end after its reply
+    std::chrono::milliseconds replyTimeout{300'000};  // for the operation itself (a print job may be long)
+    bool quiet = false;                               // drop the tool's console output
 };
 
 struct ExchangeResult {
-  bool replied = false;  // a reply message arrived; it may be empty
-  std::string reply;     // the reply's bytes
-  std::string error;     // empty when the tool connected, replied and exited with status 0
+    bool replied = false; // a reply message arrived; it may be empty
+    std::string reply;    // the reply's bytes
+    std::string error;    // empty when the tool connected, replied and exited with status 0
 };
 
 // Makes the pipe, starts the tool with switchText, sends request as one message, reads one reply
 // and waits for the tool to end. Every road out removes the socket and leaves no tool running.
-ExchangeResult RunExchange(const ExchangeSettings& settings, const std::string& switchText,
-                           std::string_view request);
+ExchangeResult RunExchange(const ExchangeSettings& settings, const std::string& switchText, std::string_view request);
 
 } // namespace quillon::service

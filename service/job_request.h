@@ -18,12 +18,12 @@ constexpr std::string_view kFieldMarkers[] = {"{00}", "{11}", "{22}", "{33}", "{
 constexpr std::string_view kOptionEnd = "{}";
 
 struct PrintJob {
-  std::u16string printer;        // goes as UTF-16 code units
-  std::u16string filePath;       // absolute; goes as UTF-16 code units
-  std::string contentType;       // such as "image/png"
-  std::string ticket;            // print ticket XML; one byte per code unit
-  std::string documentName;      // UTF-8; one byte per code unit
-  std::vector<std::string> options;
+    std::u16string printer;   // goes as UTF-16 code units
+    std::u16string filePath;  // absolute; goes as UTF-16 code units
+    std::string contentType;  // such as "image/png"
+    std::string ticket;       // print ticket XML; one byte per code unit
+    std::string documentName; // UTF-8; one byte per code unit
+    std::vector<std::string> options;
 };
 
 // The content type of a file judged from its first bytes: a picture type for JPEG, PNG, BMP,

@@ -30,296 +30,340 @@ constexpr std::size_t kMaxStdinBytes = 16 * 1024 * 1024;
 // Timeouts beyond a day are surely a slip of the finger.
 constexpr double kMaxTimeoutSeconds = 86400;
 
-constexpr const char* kUsage =
-    "usage: quillon-service caps PRINTER\n"
-    "       quillon-service ticket PRINTER\n"
-    "       quillon-service print PRINTER FILE [--type MIME] [--ticket FILE] [--name NAME] [--option OPT]...\n"
-    "       quillon-service send -a|-b|-c|--switch TEXT [--raw]\n"
-    "common options: [--tool PATH] [--timeout SECONDS] [--reply-timeout SECONDS] [--quiet]\n"
-    "\n"
-    "Makes the pipe \\\\.\\pipe\\QuillonPipe under QUILLON_ROOT (or /), starts the tool with one switch,\n"
-    "sends one request and prints the reply on standard output; the tool's console output goes to\n"
-    "standard error (nowhere with --quiet).\n"
-    "  caps, ticket  the printer's capabilities (-a) or default ticket (-b), as document bytes\n"
-    "  print         prints FILE (-c) and prints the job id; without --ticket the printer's default\n"
-    "                ticket is asked for first; --type defaults to a guess from the file's first bytes,\n"
-    "                --name to the file's name\n"
-    "  send          sends standard input exactly as given (UTF-8, sent as UTF-16; with --raw the bytes\n"
-    "                unchanged) and prints the reply as UTF-8\n"
-    "  --tool        the tool to start (default: QuillonTool beside this program)\n"
-    "  --timeout     seconds for the tool to connect and to end after replying (default 10)\n"
-    "  --reply-timeout  seconds for the tool to reply (default 300)\n"
-    "exit status: 0 a reply arrived, 1 the exchange failed, 2 usage error\n";
+constexpr const char* kUsage
+    = "usage: quillon-service caps PRINTER\n"
+      "       quillon-service ticket PRINTER\n"
+      "       quillon-service print PRINTER FILE [--type MIME] [--ticket FILE] [--name NAME] [--option OPT]...\n"
+      "       quillon-service send -a|-b|-c|--switch TEXT [--raw]\n"
+      "common options: [--tool PATH] [--timeout SECONDS] [--reply-timeout SECONDS] [--quiet]\n"
+      "\n"
+      "Makes the pipe \\\\.\\pipe\\QuillonPipe under QUILLON_ROOT (or /), starts the tool with one switch,\n"
+      "sends one request and prints the reply on standard output; the tool's console output goes to\n"
+      "standard error (nowhere with --quiet).\n"
+      "  caps, ticket  the printer's capabilities (-a) or default ticket (-b), as document bytes\n"
+      "  print         prints FILE (-c) and prints the job id; without --ticket the printer's default\n"
+      "                ticket is asked for first; --type defaults to a guess from the file's first bytes,\n"
+      "                --name to the file's name\n"
+      "  send          sends standard input exactly as given (UTF-8, sent as UTF-16; with --raw the bytes\n"
+      "                unchanged) and prints the reply as UTF-8\n"
+      "  --tool        the tool to start (default: QuillonTool beside this program)\n"
+      "  --timeout     seconds for the tool to connect and to end after replying (default 10)\n"
+      "  --reply-timeout  seconds for the tool to reply (default 300)\n"
+      "exit status: 0 a reply arrived, 1 the exchange failed, 2 usage error\n";
 
 struct CommandLine {
-  std::string command;
-  std::vector<std::string> operands;
-  std::optional<std::string> switchText;
-  std::optional<std::string> type;
-  std::optional<std::string> ticketFile;
-  std::optional<std::string> name;
-  std::vector<std::string> options;
-  bool raw = false;
-  ExchangeSettings settings;
+    std::string command;
+    std::vector<std::string> operands;
+    std::optional<std::string> switchText;
+    std::optional<std::string> type;
+    std::optional<std::string> ticketFile;
+    std::optional<std::string> name;
+    std::vector<std::string> options;
+    bool raw = false;
+    ExchangeSettings settings;
 };
 
-int UsageError(const std::string& message) {
-  std::cerr << "quillon-service: " << message << "\n" << kUsage;
-  return kExitUsage;
+int UsageError(const std::string& message)
+{
+    std::cerr << "quillon-service: " << message << "\n" << kUsage;
+    return kExitUsage;
 }
 
-int Failure(const std::string& message) {
-  std::cerr << "quillon-service: " << message << "\n";
-  return kExitFailed;
+int Failure(const std::string& message)
+{
+    std::cerr << "quillon-service: " << message << "\n";
+    return kExitFailed;
 }
 
-bool ParseSeconds(const std::string& text, std::chrono::milliseconds& out) {
-  double seconds = 0;
-  auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-  if (failure != std::errc() || end != text.data() + text.size() || !std::isfinite(seconds) || seconds <= 0 ||
-      seconds > kMaxTimeoutSeconds) {
-    return false;
-  }
-  out = std::chrono::milliseconds(static_cast<long long>(std::ceil(seconds * 1000)));
-  return true;
+bool ParseSeconds(const std::string& text, std::chrono::milliseconds& out)
+{
+    double seconds = 0;
+    auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (failure != std::errc() || end != text.data() + text.size() || !std::isfinite(seconds) || seconds <= 0
+        || seconds > kMaxTimeoutSeconds) {
+        return false;
+    }
+    out = std::chrono::milliseconds(static_cast<long long>(std::ceil(seconds * 1000)));
+    return true;
 }
 
 // Reads the command line; returns false with a message for anything it does not understand.
-bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& error) {
-  for (int i = 1; i < argc; ++i) {
-    std::string argument = argv[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= argc) {
-        error = argument + " needs a value";
-        return false;
-      }
-      out = argv[++i];
-      return true;
-    };
-    std::string text;
-    if (argument == "--tool") {
-      if (!value(line.settings.toolPath)) return false;
-    } else if (argument == "--timeout" || argument == "--reply-timeout") {
-      if (!value(text)) return false;
-      auto& target = argument == "--timeout" ? line.settings.connectTimeout : line.settings.replyTimeout;
-      if (!ParseSeconds(text, target)) {
-        error = argument + " takes a number of seconds above 0, not \"" + text + "\"";
-        return false;
-      }
-    } else if (argument == "--quiet") {
-      line.settings.quiet = true;
-    } else if (argument == "--raw") {
-      line.raw = true;
-    } else if (argument == "--switch") {
-      if (!value(text)) return false;
-      line.switchText = text;
-    } else if (argument == "-a" || argument == "-b" || argument == "-c") {
-      line.switchText = argument;
-    } else if (argument == "--type") {
-      if (!value(text)) return false;
-      line.type = text;
-    } else if (argument == "--ticket") {
-      if (!value(text)) return false;
-      line.ticketFile = text;
-    } else if (argument == "--name") {
-      if (!value(text)) return false;
-      line.name = text;
-    } else if (argument == "--option") {
-      if (!value(text)) return false;
-      line.options.push_back(text);
-    } else if (argument.size() > 1 && argument[0] == '-') {
-      error = "unknown option " + argument;
-      return false;
-    } else if (line.command.empty()) {
-      line.command = argument;
-    } else {
-      line.operands.push_back(argument);
+bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& error)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string argument = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) {
+                error = argument + " needs a value";
+                return false;
+            }
+            out = argv[++i];
+            return true;
+        };
+        std::string text;
+        if (argument == "--tool") {
+            if (!value(line.settings.toolPath))
+                return false;
+        } else if (argument == "--timeout" || argument == "--reply-timeout") {
+            if (!value(text))
+                return false;
+            auto& target = argument == "--timeout" ? line.settings.connectTimeout : line.settings.replyTimeout;
+            if (!ParseSeconds(text, target)) {
+                error = argument + " takes a number of seconds above 0, not \"" + text + "\"";
+                return false;
+            }
+        } else if (argument == "--quiet") {
+            line.settings.quiet = true;
+        } else if (argument == "--raw") {
+            line.raw = true;
+        } else if (argument == "--switch") {
+            if (!value(text))
+                return false;
+            line.switchText = text;
+        } else if (argument == "-a" || argument == "-b" || argument == "-c") {
+            line.switchText = argument;
+        } else if (argument == "--type") {
+            if (!value(text))
+                return false;
+            line.type = text;
+        } else if (argument == "--ticket") {
+            if (!value(text))
+                return false;
+            line.ticketFile = text;
+        } else if (argument == "--name") {
+            if (!value(text))
+                return false;
+            line.name = text;
+        } else if (argument == "--option") {
+            if (!value(text))
+                return false;
+            line.options.push_back(text);
+        } else if (argument.size() > 1 && argument[0] == '-') {
+            error = "unknown option " + argument;
+            return false;
+        } else if (line.command.empty()) {
+            line.command = argument;
+        } else {
+            line.operands.push_back(argument);
+        }
     }
-  }
 
-  const bool isSend = line.command == "send";
-  const bool isPrint = line.command == "print";
-  if (line.command.empty()) {
-    error = "no command given";
-  } else if (!isSend && !isPrint && line.command != "caps" && line.command != "ticket") {
-    error = "unknown command " + line.command;
-  } else if (line.operands.size() != (isSend ? 0u : isPrint ? 2u : 1u)) {
-    error = "wrong number of arguments for " + line.command;
-  } else if (isSend != line.switchText.has_value() || (line.raw && !isSend)) {
-    error = isSend ? "send needs -a, -b, -c or --switch TEXT" : "-a, -b, -c, --switch and --raw belong to send";
-  } else if (!isPrint && (line.type || line.ticketFile || line.name || !line.options.empty())) {
-    error = "--type, --ticket, --name and --option belong to print";
-  }
-  return error.empty();
+    const bool isSend = line.command == "send";
+    const bool isPrint = line.command == "print";
+    if (line.command.empty()) {
+        error = "no command given";
+    } else if (!isSend && !isPrint && line.command != "caps" && line.command != "ticket") {
+        error = "unknown command " + line.command;
+    } else if (line.operands.size() != (isSend ? 0u : isPrint ? 2u : 1u)) {
+        error = "wrong number of arguments for " + line.command;
+    } else if (isSend != line.switchText.has_value() || (line.raw && !isSend)) {
+        error = isSend ? "send needs -a, -b, -c or --switch TEXT" : "-a, -b, -c, --switch and --raw belong to send";
+    } else if (!isPrint && (line.type || line.ticketFile || line.name || !line.options.empty())) {
+        error = "--type, --ticket, --name and --option belong to print";
+    }
+    return error.empty();
 }
 
 // Reads a whole file; false with a message when it cannot.
-bool ReadFile(const std::string& path, std::string& bytes, std::string& error) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    error = "cannot open " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  if (file.bad()) {
-    error = "cannot read " + path;
-    return false;
-  }
-  return true;
+bool ReadFile(const std::string& path, std::string& bytes, std::string& error)
+{
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    if (file.bad()) {
+        error = "cannot read " + path;
+        return false;
+    }
+    return true;
 }
 
-bool ReadStandardInput(std::string& bytes, std::string& error) {
-  char chunk[65536];
-  for (;;) {
-    ssize_t count = read(STDIN_FILENO, chunk, sizeof chunk);
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) {
-      error = std::string("cannot read standard input: ") + std::strerror(errno);
-      return false;
+bool ReadStandardInput(std::string& bytes, std::string& error)
+{
+    char chunk[65536];
+    for (;;) {
+        ssize_t count = read(STDIN_FILENO, chunk, sizeof chunk);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0) {
+            error = std::string("cannot read standard input: ") + std::strerror(errno);
+            return false;
+        }
+        if (count == 0)
+            return true;
+        if (bytes.size() + static_cast<std::size_t>(count) > kMaxStdinBytes) {
+            error = "the request on standard input is larger than " + std::to_string(kMaxStdinBytes) + " bytes";
+            return false;
+        }
+        bytes.append(chunk, static_cast<std::size_t>(count));
     }
-    if (count == 0) return true;
-    if (bytes.size() + static_cast<std::size_t>(count) > kMaxStdinBytes) {
-      error = "the request on standard input is larger than " + std::to_string(kMaxStdinBytes) + " bytes";
-      return false;
-    }
-    bytes.append(chunk, static_cast<std::size_t>(count));
-  }
 }
 
-bool WriteStandardOutput(std::string_view bytes) {
-  return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;
+bool WriteStandardOutput(std::string_view bytes)
+{
+    return std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size() && std::fflush(stdout) == 0;
 }
 
 // Runs one exchange; on success leaves the reply's code units in reply. Reports failures itself.
-bool Exchange(const CommandLine& line, const std::string& switchText, std::string_view message,
-              std::u16string& reply) {
-  auto result = RunExchange(line.settings, switchText, message);
-  if (result.replied) {
-    if (result.reply.size() % 2 != 0)
-      std::cerr << "quillon-service: the reply has an odd number of bytes (" << result.reply.size()
-                << "); its last byte is not part of any character\n";
-    reply = DecodeMessage(result.reply);
-  }
-  if (!result.error.empty()) {
-    // A reply that did arrive is still shown, so nothing the tool said is lost.
-    if (result.replied) WriteStandardOutput(platform::Utf16ToUtf8(reply));
-    std::cerr << "quillon-service: " << result.error << "\n";
-    return false;
-  }
-  return true;
+bool Exchange(const CommandLine& line, const std::string& switchText, std::string_view message, std::u16string& reply)
+{
+    auto result = RunExchange(line.settings, switchText, message);
+    if (result.replied) {
+        if (result.reply.size() % 2 != 0)
+            std::cerr << "quillon-service: the reply has an odd number of bytes (" << result.reply.size()
+                      << "); its last byte is not part of any character\n";
+        reply = DecodeMessage(result.reply);
+    }
+    if (!result.error.empty()) {
+        // A reply that did arrive is still shown, so nothing the tool said is lost.
+        if (result.replied)
+            WriteStandardOutput(platform::Utf16ToUtf8(reply));
+        std::cerr << "quillon-service: " << result.error << "\n";
+        return false;
+    }
+    return true;
 }
 
-bool ToUtf16(std::string_view what, const std::string& text, std::u16string& out, std::string& error) {
-  if (!platform::Utf8ToUtf16(text, out)) {
-    error = std::string(what) + " is not valid UTF-8";
-    return false;
-  }
-  return true;
+bool ToUtf16(std::string_view what, const std::string& text, std::u16string& out, std::string& error)
+{
+    if (!platform::Utf8ToUtf16(text, out)) {
+        error = std::string(what) + " is not valid UTF-8";
+        return false;
+    }
+    return true;
 }
 
 // caps / ticket: the document bytes of the reply.
-int RunDocumentQuery(const CommandLine& line, const std::string& switchText) {
-  std::u16string printer;
-  std::string error;
-  if (!ToUtf16("the printer name", line.operands[0], printer, error)) return Failure(error);
-  if (printer.size() > kMaxPrinterRequestUnits)
-    return Failure("the printer name is longer than the tool takes (" + std::to_string(kMaxPrinterRequestUnits) +
-                   " UTF-16 code units)");
-  std::u16string reply;
-  if (!Exchange(line, switchText, EncodeMessage(printer), reply)) return kExitFailed;
-  if (reply.empty())
-    std::cerr << "quillon-service: the tool sent an empty reply (no document for printer \"" << line.operands[0]
-              << "\")\n";
-  return WriteStandardOutput(LowBytes(reply)) ? 0 : Failure("cannot write the reply to standard output");
+int RunDocumentQuery(const CommandLine& line, const std::string& switchText)
+{
+    std::u16string printer;
+    std::string error;
+    if (!ToUtf16("the printer name", line.operands[0], printer, error))
+        return Failure(error);
+    if (printer.size() > kMaxPrinterRequestUnits)
+        return Failure("the printer name is longer than the tool takes (" + std::to_string(kMaxPrinterRequestUnits)
+                       + " UTF-16 code units)");
+    std::u16string reply;
+    if (!Exchange(line, switchText, EncodeMessage(printer), reply))
+        return kExitFailed;
+    if (reply.empty())
+        std::cerr << "quillon-service: the tool sent an empty reply (no document for printer \"" << line.operands[0]
+                  << "\")\n";
+    return WriteStandardOutput(LowBytes(reply)) ? 0 : Failure("cannot write the reply to standard output");
 }
 
-int RunPrint(const CommandLine& line) {
-  const std::string& printerName = line.operands[0];
-  const std::string& fileName = line.operands[1];
-  PrintJob job;
-  std::string error;
-  if (!ToUtf16("the printer name", printerName, job.printer, error)) return Failure(error);
+int RunPrint(const CommandLine& line)
+{
+    const std::string& printerName = line.operands[0];
+    const std::string& fileName = line.operands[1];
+    PrintJob job;
+    std::string error;
+    if (!ToUtf16("the printer name", printerName, job.printer, error))
+        return Failure(error);
 
-  std::error_code failure;
-  auto absolute = std::filesystem::absolute(fileName, failure);
-  if (failure) return Failure("cannot find the absolute path of " + fileName + ": " + failure.message());
-  if (!std::filesystem::is_regular_file(absolute, failure))
-    return Failure(fileName + " is not a file that can be printed");
-  if (!ToUtf16("the file path", absolute.string(), job.filePath, error)) return Failure(error);
+    std::error_code failure;
+    auto absolute = std::filesystem::absolute(fileName, failure);
+    if (failure)
+        return Failure("cannot find the absolute path of " + fileName + ": " + failure.message());
+    if (!std::filesystem::is_regular_file(absolute, failure))
+        return Failure(fileName + " is not a file that can be printed");
+    if (!ToUtf16("the file path", absolute.string(), job.filePath, error))
+        return Failure(error);
 
-  if (line.type) {
-    job.contentType = *line.type;
-  } else {
-    std::ifstream file(absolute, std::ios::binary);
-    char head[8] = {};
-    file.read(head, sizeof head);
-    if (file.bad() || (!file && !file.eof())) return Failure("cannot read " + fileName);
-    job.contentType = GuessContentType(std::string_view(head, static_cast<std::size_t>(file.gcount())));
-  }
+    if (line.type) {
+        job.contentType = *line.type;
+    } else {
+        std::ifstream file(absolute, std::ios::binary);
+        char head[8] = {};
+        file.read(head, sizeof head);
+        if (file.bad() || (!file && !file.eof()))
+            return Failure("cannot read " + fileName);
+        job.contentType = GuessContentType(std::string_view(head, static_cast<std::size_t>(file.gcount())));
+    }
 
-  job.documentName = line.name ? *line.name : absolute.filename().string();
-  std::u16string checked;
-  if (!ToUtf16("the document name", job.documentName, checked, error)) return Failure(error);
-  job.options = line.options;
+    job.documentName = line.name ? *line.name : absolute.filename().string();
+    std::u16string checked;
+    if (!ToUtf16("the document name", job.documentName, checked, error))
+        return Failure(error);
+    job.options = line.options;
 
-  // Every field but the ticket is checked before the tool is started at all.
-  std::u16string request;
-  if (!BuildJobRequest(job, request, error)) return Failure(error);
-  if (line.ticketFile) {
-    if (!ReadFile(*line.ticketFile, job.ticket, error)) return Failure(error);
-  } else {
-    // As a real service does: ask the tool for the printer's default ticket first.
-    if (job.printer.size() > kMaxPrinterRequestUnits)
-      return Failure("the printer name is longer than the tool takes");
-    std::u16string ticket;
-    if (!Exchange(line, "-b", EncodeMessage(job.printer), ticket)) return kExitFailed;
-    if (ticket.empty())
-      return Failure("the tool has no default print ticket for printer \"" + printerName +
-                     "\"; nothing was printed");
-    job.ticket = LowBytes(ticket);
-  }
+    // Every field but the ticket is checked before the tool is started at all.
+    std::u16string request;
+    if (!BuildJobRequest(job, request, error))
+        return Failure(error);
+    if (line.ticketFile) {
+        if (!ReadFile(*line.ticketFile, job.ticket, error))
+            return Failure(error);
+    } else {
+        // As a real service does: ask the tool for the printer's default ticket first.
+        if (job.printer.size() > kMaxPrinterRequestUnits)
+            return Failure("the printer name is longer than the tool takes");
+        std::u16string ticket;
+        if (!Exchange(line, "-b", EncodeMessage(job.printer), ticket))
+            return kExitFailed;
+        if (ticket.empty())
+            return Failure("the tool has no default print ticket for printer \"" + printerName
+                           + "\"; nothing was printed");
+        job.ticket = LowBytes(ticket);
+    }
 
-  if (!BuildJobRequest(job, request, error)) return Failure(error);
-  std::u16string reply;
-  if (!Exchange(line, "-c", EncodeMessage(request), reply)) return kExitFailed;
-  std::string jobId = platform::Utf16ToUtf8(reply);
-  if (!WriteStandardOutput(jobId + "\n")) return Failure("cannot write the job id to standard output");
-  // The tool answers 0 when no job was made.
-  if (jobId == "0") return Failure("the tool made no print job (see its log for why)");
-  return 0;
+    if (!BuildJobRequest(job, request, error))
+        return Failure(error);
+    std::u16string reply;
+    if (!Exchange(line, "-c", EncodeMessage(request), reply))
+        return kExitFailed;
+    std::string jobId = platform::Utf16ToUtf8(reply);
+    if (!WriteStandardOutput(jobId + "\n"))
+        return Failure("cannot write the job id to standard output");
+    // The tool answers 0 when no job was made.
+    if (jobId == "0")
+        return Failure("the tool made no print job (see its log for why)");
+    return 0;
 }
 
-int RunSend(const CommandLine& line) {
-  std::string input;
-  std::string error;
-  if (!ReadStandardInput(input, error)) return Failure(error);
-  std::string message = input;
-  if (!line.raw) {
-    std::u16string text;
-    if (!ToUtf16("the request on standard input", input, text, error)) return Failure(error + " (use --raw to send bytes)");
-    message = EncodeMessage(text);
-  }
-  std::u16string reply;
-  if (!Exchange(line, *line.switchText, message, reply)) return kExitFailed;
-  return WriteStandardOutput(platform::Utf16ToUtf8(reply)) ? 0 : Failure("cannot write the reply to standard output");
+int RunSend(const CommandLine& line)
+{
+    std::string input;
+    std::string error;
+    if (!ReadStandardInput(input, error))
+        return Failure(error);
+    std::string message = input;
+    if (!line.raw) {
+        std::u16string text;
+        if (!ToUtf16("the request on standard input", input, text, error))
+            return Failure(error + " (use --raw to send bytes)");
+        message = EncodeMessage(text);
+    }
+    std::u16string reply;
+    if (!Exchange(line, *line.switchText, message, reply))
+        return kExitFailed;
+    return WriteStandardOutput(platform::Utf16ToUtf8(reply)) ? 0 : Failure("cannot write the reply to standard output");
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
-  CommandLine line;
-  std::string error;
-  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::cout << kUsage;
-    return 0;
-  }
-  if (!ParseCommandLine(argc, argv, line, error)) return UsageError(error);
-  if (line.settings.toolPath.empty()) line.settings.toolPath = platform::ExecutableFolder() + "/QuillonTool";
-  line.settings.socketPath = platform::PipeSocketPath(u"QuillonPipe");
+int main(int argc, char** argv)
+{
+    CommandLine line;
+    std::string error;
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::cout << kUsage;
+        return 0;
+    }
+    if (!ParseCommandLine(argc, argv, line, error))
+        return UsageError(error);
+    if (line.settings.toolPath.empty())
+        line.settings.toolPath = platform::ExecutableFolder() + "/QuillonTool";
+    line.settings.socketPath = platform::PipeSocketPath(u"QuillonPipe");
 
-  InstallSignalCleanup();
-  if (line.command == "caps") return RunDocumentQuery(line, "-a");
-  if (line.command == "ticket") return RunDocumentQuery(line, "-b");
-  if (line.command == "print") return RunPrint(line);
-  return RunSend(line);
+    InstallSignalCleanup();
+    if (line.command == "caps")
+        return RunDocumentQuery(line, "-a");
+    if (line.command == "ticket")
+        return RunDocumentQuery(line, "-b");
+    if (line.command == "print")
+        return RunPrint(line);
+    return RunSend(line);
 }

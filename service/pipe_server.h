@@ -19,18 +19,18 @@ constexpr int kPipeBufferBytes = 4 * 1024 * 1024;
 // One accepted connection from the tool.
 class PipeConnection final {
 public:
-  enum class Receive { Message, Closed, TimedOut, Failed };
+    enum class Receive { Message, Closed, TimedOut, Failed };
 
-  explicit PipeConnection(UniqueFd socket) : socket_(std::move(socket)) {}
+    explicit PipeConnection(UniqueFd socket) : socket_(std::move(socket)) {}
 
-  // Sends one message (any length, zero included). Returns false and sets error on failure.
-  bool Send(std::string_view message, std::string& error);
-  // Waits up to timeout for one message. Message: it is in message (maybe empty). Closed: the
-  // tool ended the connection without sending one. Failed: error says why.
-  Receive ReceiveMessage(std::chrono::milliseconds timeout, std::string& message, std::string& error);
+    // Sends one message (any length, zero included). Returns false and sets error on failure.
+    bool Send(std::string_view message, std::string& error);
+    // Waits up to timeout for one message. Message: it is in message (maybe empty). Closed: the
+    // tool ended the connection without sending one. Failed: error says why.
+    Receive ReceiveMessage(std::chrono::milliseconds timeout, std::string& message, std::string& error);
 
 private:
-  UniqueFd socket_;
+    UniqueFd socket_;
 };
 
 // The listening socket, held under an exclusive lock on "<socket>.lock" so that services sharing
@@ -38,25 +38,25 @@ private:
 // the object ends.
 class PipeServer final {
 public:
-  // Makes missing folders, waits for the lock, replaces a stale socket file and listens.
-  // Returns null and sets error when a step fails; nothing is left behind then.
-  static std::unique_ptr<PipeServer> Create(const std::string& socketPath, std::string& error);
-  ~PipeServer();
-  PipeServer(const PipeServer&) = delete;
-  PipeServer& operator=(const PipeServer&) = delete;
+    // Makes missing folders, waits for the lock, replaces a stale socket file and listens.
+    // Returns null and sets error when a step fails; nothing is left behind then.
+    static std::unique_ptr<PipeServer> Create(const std::string& socketPath, std::string& error);
+    ~PipeServer();
+    PipeServer(const PipeServer&) = delete;
+    PipeServer& operator=(const PipeServer&) = delete;
 
-  // The listening socket (non-blocking), to wait on with poll.
-  int ListeningSocket() const { return listener_.Get(); }
-  // Takes one queued connection; null when none is queued (error stays empty) or on failure
-  // (error set).
-  std::unique_ptr<PipeConnection> Accept(std::string& error);
+    // The listening socket (non-blocking), to wait on with poll.
+    int ListeningSocket() const { return listener_.Get(); }
+    // Takes one queued connection; null when none is queued (error stays empty) or on failure
+    // (error set).
+    std::unique_ptr<PipeConnection> Accept(std::string& error);
 
 private:
-  PipeServer(std::string path, UniqueFd lock, UniqueFd listener);
+    PipeServer(std::string path, UniqueFd lock, UniqueFd listener);
 
-  std::string path_;
-  UniqueFd lock_;
-  UniqueFd listener_;
+    std::string path_;
+    UniqueFd lock_;
+    UniqueFd listener_;
 };
 
 } // namespace quillon::service

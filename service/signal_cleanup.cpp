@@ -14,55 +14,63 @@ namespace {
 char g_socketPath[sizeof(sockaddr_un::sun_path) + 1];
 volatile sig_atomic_t g_toolPid = 0;
 
-void CleanUpAndDie(int signalNumber) {
-  if (g_socketPath[0] != '\0') ::unlink(g_socketPath);
-  if (g_toolPid > 0) ::kill(static_cast<pid_t>(g_toolPid), SIGTERM);
-  // Die of the same signal, so the parent sees what happened.
-  ::signal(signalNumber, SIG_DFL);
-  ::raise(signalNumber);
+void CleanUpAndDie(int signalNumber)
+{
+    if (g_socketPath[0] != '\0')
+        ::unlink(g_socketPath);
+    if (g_toolPid > 0)
+        ::kill(static_cast<pid_t>(g_toolPid), SIGTERM);
+    // Die of the same signal, so the parent sees what happened.
+    ::signal(signalNumber, SIG_DFL);
+    ::raise(signalNumber);
 }
 
 // Blocks the handled signals around a change of the state the handler reads.
 class SignalBlock final {
 public:
-  SignalBlock() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    sigprocmask(SIG_BLOCK, &set, &previous_);
-  }
-  ~SignalBlock() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-  SignalBlock(const SignalBlock&) = delete;
-  SignalBlock& operator=(const SignalBlock&) = delete;
+    SignalBlock()
+    {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        sigaddset(&set, SIGHUP);
+        sigprocmask(SIG_BLOCK, &set, &previous_);
+    }
+    ~SignalBlock() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+    SignalBlock(const SignalBlock&) = delete;
+    SignalBlock& operator=(const SignalBlock&) = delete;
 
 private:
-  sigset_t previous_;
+    sigset_t previous_;
 };
 
 } // namespace
 
-void InstallSignalCleanup() {
-  struct sigaction action {};
-  action.sa_handler = CleanUpAndDie;
-  sigemptyset(&action.sa_mask);
-  for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) sigaction(signalNumber, &action, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
+void InstallSignalCleanup()
+{
+    struct sigaction action {};
+    action.sa_handler = CleanUpAndDie;
+    sigemptyset(&action.sa_mask);
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signalNumber, &action, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
-void SetSignalCleanupSocket(const std::string& path) {
-  SignalBlock block;
-  if (path.size() >= sizeof(g_socketPath)) {
-    g_socketPath[0] = '\0';
-    return;
-  }
-  std::memcpy(g_socketPath, path.c_str(), path.size() + 1);
+void SetSignalCleanupSocket(const std::string& path)
+{
+    SignalBlock block;
+    if (path.size() >= sizeof(g_socketPath)) {
+        g_socketPath[0] = '\0';
+        return;
+    }
+    std::memcpy(g_socketPath, path.c_str(), path.size() + 1);
 }
 
-void SetSignalCleanupTool(pid_t pid) {
-  SignalBlock block;
-  g_toolPid = pid;
+void SetSignalCleanupTool(pid_t pid)
+{
+    SignalBlock block;
+    g_toolPid = pid;
 }
 
 } // namespace quillon::service

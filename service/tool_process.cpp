@@ -22,108 +22,122 @@ namespace {
 // Owns the spawn settings for the length of one posix_spawn call.
 class SpawnSettings final {
 public:
-  SpawnSettings() {
-    posix_spawn_file_actions_init(&actions_);
-    posix_spawnattr_init(&attributes_);
-  }
-  ~SpawnSettings() {
-    posix_spawn_file_actions_destroy(&actions_);
-    posix_spawnattr_destroy(&attributes_);
-  }
-  SpawnSettings(const SpawnSettings&) = delete;
-  SpawnSettings& operator=(const SpawnSettings&) = delete;
+    SpawnSettings()
+    {
+        posix_spawn_file_actions_init(&actions_);
+        posix_spawnattr_init(&attributes_);
+    }
+    ~SpawnSettings()
+    {
+        posix_spawn_file_actions_destroy(&actions_);
+        posix_spawnattr_destroy(&attributes_);
+    }
+    SpawnSettings(const SpawnSettings&) = delete;
+    SpawnSettings& operator=(const SpawnSettings&) = delete;
 
-  posix_spawn_file_actions_t actions_;
-  posix_spawnattr_t attributes_;
+    posix_spawn_file_actions_t actions_;
+    posix_spawnattr_t attributes_;
 };
 
 } // namespace
 
-std::unique_ptr<ToolProcess> ToolProcess::Start(const std::string& path, const std::string& switchText,
-                                                bool quiet, std::string& error) {
-  SpawnSettings settings;
-  posix_spawn_file_actions_addopen(&settings.actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  if (quiet) {
-    posix_spawn_file_actions_addopen(&settings.actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&settings.actions_, STDOUT_FILENO, STDERR_FILENO);
-  } else {
-    // Our standard output carries only the reply.
-    posix_spawn_file_actions_adddup2(&settings.actions_, STDERR_FILENO, STDOUT_FILENO);
-  }
-  // The child starts with the signal state of a fresh program, not our ignored SIGPIPE.
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  for (int signalNumber : {SIGPIPE, SIGINT, SIGTERM, SIGHUP}) sigaddset(&defaults, signalNumber);
-  sigset_t noneBlocked;
-  sigemptyset(&noneBlocked);
-  posix_spawnattr_setsigdefault(&settings.attributes_, &defaults);
-  posix_spawnattr_setsigmask(&settings.attributes_, &noneBlocked);
-  posix_spawnattr_setflags(&settings.attributes_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+std::unique_ptr<ToolProcess> ToolProcess::Start(const std::string& path, const std::string& switchText, bool quiet,
+                                                std::string& error)
+{
+    SpawnSettings settings;
+    posix_spawn_file_actions_addopen(&settings.actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (quiet) {
+        posix_spawn_file_actions_addopen(&settings.actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&settings.actions_, STDOUT_FILENO, STDERR_FILENO);
+    } else {
+        // Our standard output carries only the reply.
+        posix_spawn_file_actions_adddup2(&settings.actions_, STDERR_FILENO, STDOUT_FILENO);
+    }
+    // The child starts with the signal state of a fresh program, not our ignored SIGPIPE.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int signalNumber : {SIGPIPE, SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&defaults, signalNumber);
+    sigset_t noneBlocked;
+    sigemptyset(&noneBlocked);
+    posix_spawnattr_setsigdefault(&settings.attributes_, &defaults);
+    posix_spawnattr_setsigmask(&settings.attributes_, &noneBlocked);
+    posix_spawnattr_setflags(&settings.attributes_, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
-  std::string program = path;
-  std::string argument = switchText;
-  char* argv[] = {program.data(), argument.data(), nullptr};
-  pid_t pid = 0;
-  int failure = posix_spawn(&pid, path.c_str(), &settings.actions_, &settings.attributes_, argv, environ);
-  if (failure != 0) {
-    error = "cannot start the tool " + path + ": " + std::strerror(failure);
-    return nullptr;
-  }
-  SetSignalCleanupTool(pid);
-  // The child is not reaped before we have its pidfd, so the pid cannot name another process.
-  // Called through syscall(): the glibc 2.36 header declares pidfd_open without C linkage.
-  UniqueFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
-  auto process = std::unique_ptr<ToolProcess>(new ToolProcess(pid, std::move(pidfd)));
-  if (!process->pidfd_.Valid()) {
-    error = std::string("cannot watch the tool process: ") + std::strerror(errno);
-    return nullptr;  // the destructor kills and reaps it
-  }
-  return process;
+    std::string program = path;
+    std::string argument = switchText;
+    char* argv[] = {program.data(), argument.data(), nullptr};
+    pid_t pid = 0;
+    int failure = posix_spawn(&pid, path.c_str(), &settings.actions_, &settings.attributes_, argv, environ);
+    if (failure != 0) {
+        error = "cannot start the tool " + path + ": " + std::strerror(failure);
+        return nullptr;
+    }
+    SetSignalCleanupTool(pid);
+    // The child is not reaped before we have its pidfd, so the pid cannot name another process.
+    // Called through syscall(): the glibc 2.36 header declares pidfd_open without C linkage.
+    UniqueFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+    auto process = std::unique_ptr<ToolProcess>(new ToolProcess(pid, std::move(pidfd)));
+    if (!process->pidfd_.Valid()) {
+        error = std::string("cannot watch the tool process: ") + std::strerror(errno);
+        return nullptr; // the destructor kills and reaps it
+    }
+    return process;
 }
 
-ToolProcess::~ToolProcess() {
-  if (!reaped_) Kill();
+ToolProcess::~ToolProcess()
+{
+    if (!reaped_)
+        Kill();
 }
 
-std::optional<int> ToolProcess::WaitForExit(std::chrono::milliseconds timeout) {
-  if (reaped_) return std::nullopt;
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    pollfd waiter{pidfd_.Get(), POLLIN, 0};
-    int ready = poll(&waiter, 1, static_cast<int>(std::max<long>(left.count(), 0)));
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return std::nullopt;
-    break;
-  }
-  int status = 0;
-  pid_t done;
-  do {
-    done = waitpid(pid_, &status, WNOHANG);
-  } while (done < 0 && errno == EINTR);
-  if (done != pid_) return std::nullopt;
-  reaped_ = true;
-  SetSignalCleanupTool(0);
-  return status;
+std::optional<int> ToolProcess::WaitForExit(std::chrono::milliseconds timeout)
+{
+    if (reaped_)
+        return std::nullopt;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd waiter{pidfd_.Get(), POLLIN, 0};
+        int ready = poll(&waiter, 1, static_cast<int>(std::max<long>(left.count(), 0)));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return std::nullopt;
+        break;
+    }
+    int status = 0;
+    pid_t done;
+    do {
+        done = waitpid(pid_, &status, WNOHANG);
+    } while (done < 0 && errno == EINTR);
+    if (done != pid_)
+        return std::nullopt;
+    reaped_ = true;
+    SetSignalCleanupTool(0);
+    return status;
 }
 
-void ToolProcess::Kill() {
-  if (reaped_) return;
-  kill(pid_, SIGKILL);
-  int status = 0;
-  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-  }
-  reaped_ = true;
-  SetSignalCleanupTool(0);
+void ToolProcess::Kill()
+{
+    if (reaped_)
+        return;
+    kill(pid_, SIGKILL);
+    int status = 0;
+    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
+    reaped_ = true;
+    SetSignalCleanupTool(0);
 }
 
-std::string DescribeExit(int status) {
-  if (WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
-  if (WIFSIGNALED(status)) {
-    int signalNumber = WTERMSIG(status);
-    return "was killed by signal " + std::to_string(signalNumber) + " (" + strsignal(signalNumber) + ")";
-  }
-  return "ended with wait status " + std::to_string(status);
+std::string DescribeExit(int status)
+{
+    if (WIFEXITED(status))
+        return "exited with status " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) {
+        int signalNumber = WTERMSIG(status);
+        return "was killed by signal " + std::to_string(signalNumber) + " (" + strsignal(signalNumber) + ")";
+    }
+    return "ended with wait status " + std::to_string(status);
 }
 
 } // namespace quillon::service

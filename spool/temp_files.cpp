@@ -14,8 +14,8 @@ namespace aio {
 
 WidePath& WidePath::Append(std::u16string_view part)
 {
-    if (!text_.empty() && text_.back() != u'/' && text_.back() != u':' && !part.empty()
-        && part.front() != u'/' && part.front() != u'\\')
+    if (!text_.empty() && text_.back() != u'/' && text_.back() != u':' && !part.empty() && part.front() != u'/'
+        && part.front() != u'\\')
         text_.push_back(u'/');
     const std::size_t start = text_.size();
     text_.append(part);

@@ -43,12 +43,10 @@ bool BindPrintTicketApi()
     PrintTicketApi& api = g_print_ticket_api;
     if (api.library == nullptr)
         return false;
-    return Bind(api.open_provider, "PTOpenProvider")
-        && Bind(api.get_print_capabilities, "PTGetPrintCapabilities")
+    return Bind(api.open_provider, "PTOpenProvider") && Bind(api.get_print_capabilities, "PTGetPrintCapabilities")
         && Bind(api.devmode_to_ticket, "PTConvertDevModeToPrintTicket")
         && Bind(api.ticket_to_devmode, "PTConvertPrintTicketToDevMode")
-        && Bind(api.merge_and_validate, "PTMergeAndValidatePrintTicket")
-        && Bind(api.release_memory, "PTReleaseMemory")
+        && Bind(api.merge_and_validate, "PTMergeAndValidatePrintTicket") && Bind(api.release_memory, "PTReleaseMemory")
         && Bind(api.close_provider, "PTCloseProvider");
 }
 

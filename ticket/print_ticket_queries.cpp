@@ -65,7 +65,7 @@ HRESULT QueryPrintCapabilities(const std::u16string& printer_name, std::string& 
 
     BSTR errorMessage = nullptr;
     const HRESULT result = g_print_ticket_api.get_print_capabilities(provider, nullptr, stream, &errorMessage);
-    SysFreeString(errorMessage);  // the provider's error text is not used
+    SysFreeString(errorMessage); // the provider's error text is not used
     ReadStreamText(stream, document);
     return result;
 }

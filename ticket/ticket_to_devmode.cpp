@@ -23,8 +23,8 @@ HRESULT PrintTicketToDevMode(const std::u16string& printer_name, const std::stri
         return opened;
 
     ULONG size = 0;
-    const HRESULT result = g_print_ticket_api.ticket_to_devmode(provider, stream, kUserDefaultDevmode,
-                                                                kPTDocumentScope, &size, devmode, nullptr);
+    const HRESULT result = g_print_ticket_api.ticket_to_devmode(provider, stream, kUserDefaultDevmode, kPTDocumentScope,
+                                                                &size, devmode, nullptr);
     g_print_ticket_api.close_provider(provider);
     return result;
 }

@@ -11,7 +11,7 @@ constexpr DWORD COINIT_SPEED_OVER_MEMORY = 0x8;
 constexpr DWORD kKnownFlags = COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE | COINIT_SPEED_OVER_MEMORY;
 
 struct Apartment {
-    DWORD kind = COINIT_MULTITHREADED;  // meaningful only while depth > 0
+    DWORD kind = COINIT_MULTITHREADED; // meaningful only while depth > 0
     unsigned depth = 0;
 };
 

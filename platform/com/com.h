@@ -52,7 +52,8 @@ struct IStream : ISequentialStream {
     virtual HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* newPosition) = 0;
     virtual HRESULT SetSize(ULARGE_INTEGER newSize) = 0;
     virtual HRESULT CopyTo(IStream* target, ULARGE_INTEGER bytes, ULARGE_INTEGER* bytesRead,
-                           ULARGE_INTEGER* bytesWritten) = 0;
+                           ULARGE_INTEGER* bytesWritten)
+        = 0;
     virtual HRESULT Commit(DWORD flags) = 0;
     virtual HRESULT Revert() = 0;
     virtual HRESULT LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER bytes, DWORD lockType) = 0;

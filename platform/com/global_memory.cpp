@@ -29,9 +29,9 @@ constexpr std::size_t kShrinkFactor = 4;
 constexpr UINT kKnownFlags = GMEM_MOVEABLE | GMEM_ZEROINIT;
 
 struct Block {
-    std::byte* data = nullptr;  // never null while the block lives (capacity is at least 1)
-    std::size_t size = 0;       // the size GlobalSize reports
-    std::size_t capacity = 0;   // bytes allocated at data
+    std::byte* data = nullptr; // never null while the block lives (capacity is at least 1)
+    std::size_t size = 0;      // the size GlobalSize reports
+    std::size_t capacity = 0;  // bytes allocated at data
     unsigned locks = 0;
     bool movable = false;
 };
@@ -51,7 +51,7 @@ public:
         block.movable = (flags & GMEM_MOVEABLE) != 0;
         block.capacity = std::max<std::size_t>(bytes, 1);
         block.data = static_cast<std::byte*>((flags & GMEM_ZEROINIT) ? std::calloc(block.capacity, 1)
-                                                                      : std::malloc(block.capacity));
+                                                                     : std::malloc(block.capacity));
         if (block.data == nullptr) {
             return nullptr;
         }
@@ -184,8 +184,7 @@ public:
 private:
     GlobalHeap()
     {
-        void* range = mmap(nullptr, kHandleRangeBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                           -1, 0);
+        void* range = mmap(nullptr, kHandleRangeBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         handleBase_ = range == MAP_FAILED ? nullptr : static_cast<std::byte*>(range);
     }
 

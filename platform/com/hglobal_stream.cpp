@@ -147,10 +147,17 @@ public:
         std::lock_guard lock(block_->Mutex());
         ULONGLONG base = 0;
         switch (origin) {
-        case STREAM_SEEK_SET: base = 0; break;
-        case STREAM_SEEK_CUR: base = position_; break;
-        case STREAM_SEEK_END: base = GlobalSize(Memory()); break;
-        default: return STG_E_INVALIDFUNCTION;
+        case STREAM_SEEK_SET:
+            base = 0;
+            break;
+        case STREAM_SEEK_CUR:
+            base = position_;
+            break;
+        case STREAM_SEEK_END:
+            base = GlobalSize(Memory());
+            break;
+        default:
+            return STG_E_INVALIDFUNCTION;
         }
         const LONGLONG delta = move.QuadPart;
         ULONGLONG target = 0;
@@ -264,9 +271,9 @@ public:
 
 private:
     HGlobalStream(std::shared_ptr<SharedBlock> block, ULONGLONG position)
-        : block_(std::move(block)), position_(position)
-    {
-    }
+        : block_(std::move(block)),
+          position_(position)
+    {}
     ~HGlobalStream() = default;
 
     std::shared_ptr<SharedBlock> block_;

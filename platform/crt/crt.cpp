@@ -16,7 +16,10 @@ namespace {
 // format cannot make one call allocate without bound.
 constexpr int kMaxFieldWidth = 4096;
 
-bool IsDigit(WCHAR unit) { return unit >= u'0' && unit <= u'9'; }
+bool IsDigit(WCHAR unit)
+{
+    return unit >= u'0' && unit <= u'9';
+}
 
 // Reads a decimal field (width or precision) and moves past it.
 int ReadNumber(const WCHAR*& p)
@@ -53,12 +56,13 @@ std::u16string Digits(unsigned long long value, unsigned base, bool upper)
 
 // Pads a converted field to the directive's width: spaces on the left or right, or zeros
 // between the sign and the digits.
-void AppendField(std::u16string& out, const Directive& directive, std::u16string_view sign,
-                 std::u16string_view body, bool zeroPadAllowed)
+void AppendField(std::u16string& out, const Directive& directive, std::u16string_view sign, std::u16string_view body,
+                 bool zeroPadAllowed)
 {
     const std::size_t length = sign.size() + body.size();
     const std::size_t padding = directive.width > 0 && static_cast<std::size_t>(directive.width) > length
-        ? static_cast<std::size_t>(directive.width) - length : 0;
+        ? static_cast<std::size_t>(directive.width) - length
+        : 0;
     if (directive.leftAlign) {
         out.append(sign).append(body).append(padding, u' ');
     } else if (directive.zeroPad && zeroPadAllowed) {
@@ -72,7 +76,8 @@ void AppendInteger(std::u16string& out, const Directive& directive, unsigned lon
 {
     const unsigned base = directive.conversion == u'x' || directive.conversion == u'X' ? 16 : 10;
     std::u16string digits = directive.precision == 0 && magnitude == 0
-        ? std::u16string() : Digits(magnitude, base, directive.conversion == u'X');
+        ? std::u16string()
+        : Digits(magnitude, base, directive.conversion == u'X');
     if (directive.precision > 0 && digits.size() < static_cast<std::size_t>(directive.precision))
         digits.insert(0, static_cast<std::size_t>(directive.precision) - digits.size(), u'0');
     AppendField(out, directive, negative ? u"-" : u"", digits, directive.precision < 0);
@@ -146,8 +151,8 @@ std::u16string Format(const WCHAR* format, va_list& args)
         case u'd':
         case u'i': {
             const long long value = SignedArgument(directive, args);
-            const unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
-                                                           : static_cast<unsigned long long>(value);
+            const unsigned long long magnitude
+                = value < 0 ? 0ull - static_cast<unsigned long long>(value) : static_cast<unsigned long long>(value);
             AppendInteger(out, directive, magnitude, value < 0);
             break;
         }

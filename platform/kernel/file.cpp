@@ -36,7 +36,8 @@ public:
         auto* bytes = static_cast<unsigned char*>(buffer);
         std::size_t done = 0;
         while (done < bytesToRead) {
-            const ssize_t result = ::read(descriptor_, bytes + done, std::min<std::size_t>(bytesToRead - done, kMaxChunk));
+            const ssize_t result
+                = ::read(descriptor_, bytes + done, std::min<std::size_t>(bytesToRead - done, kMaxChunk));
             if (result < 0 && errno == EINTR)
                 continue;
             if (result < 0) {
@@ -57,7 +58,8 @@ public:
         const auto* bytes = static_cast<const unsigned char*>(buffer);
         std::size_t done = 0;
         while (done < bytesToWrite) {
-            const ssize_t result = ::write(descriptor_, bytes + done, std::min<std::size_t>(bytesToWrite - done, kMaxChunk));
+            const ssize_t result
+                = ::write(descriptor_, bytes + done, std::min<std::size_t>(bytesToWrite - done, kMaxChunk));
             if (result < 0 && errno == EINTR)
                 continue;
             if (result <= 0) {
@@ -82,7 +84,7 @@ public:
 
     bool Size(ULONGLONG& size) override
     {
-        struct stat status{};
+        struct stat status {};
         if (::fstat(descriptor_, &status) != 0) {
             SetLastErrorFromErrno(errno);
             return false;
@@ -140,7 +142,7 @@ void SetOpenError(int error, const std::string& path)
     if (error == ENOENT) {
         const std::size_t slash = path.find_last_of('/');
         const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-        struct stat status{};
+        struct stat status {};
         if (::stat(folder.c_str(), &status) != 0) {
             SetLastError(ERROR_PATH_NOT_FOUND);
             return;
@@ -176,7 +178,7 @@ HANDLE OpenFile(std::u16string_view fileName, DWORD desiredAccess, DWORD disposi
         SetOpenError(errno, path);
         return INVALID_HANDLE_VALUE;
     }
-    struct stat status{};
+    struct stat status {};
     if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
         const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
         ::close(descriptor);
@@ -198,8 +200,8 @@ HANDLE OpenFile(std::u16string_view fileName, DWORD desiredAccess, DWORD disposi
 } // namespace platform::kernel
 
 // Opens a file (UTF-16 path) or, for \\.\pipe\NAME, connects to a named pipe as a client.
-HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
-                   DWORD creationDisposition, DWORD, HANDLE)
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD, LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
+                   DWORD, HANDLE)
 {
     if (!fileName) {
         SetLastError(ERROR_INVALID_PARAMETER);

@@ -42,14 +42,12 @@ DWORD GetLastError();
 void SetLastError(DWORD error);
 
 // Opens a file (UTF-16 path) or, for \\.\pipe\NAME, connects to a named pipe as a client.
-HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
-                   LPSECURITY_ATTRIBUTES securityAttributes, DWORD creationDisposition,
-                   DWORD flagsAndAttributes, HANDLE templateFile);
+HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES securityAttributes,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 // Reads from a file or pipe; a message longer than the buffer fails with ERROR_MORE_DATA.
 BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped);
 // Writes to a file, or one message to a pipe.
-BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
-               LPOVERLAPPED overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped);
 // Flushes a file's or pipe's buffers.
 BOOL FlushFileBuffers(HANDLE file);
 // Closes any handle made by this module.
@@ -60,8 +58,7 @@ DWORD GetFileSize(HANDLE file, LPDWORD highSize);
 // Waits until an instance of the named pipe can take a connection, or the timeout passes.
 BOOL WaitNamedPipeW(LPCWSTR pipeName, DWORD timeoutMs);
 // Sets the read mode of a pipe client handle (byte or message).
-BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCollectionCount,
-                             LPDWORD collectDataTimeout);
+BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCollectionCount, LPDWORD collectDataTimeout);
 
 // Creates a new empty file with a unique name in a folder; returns 0 on failure.
 UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWSTR tempFileName);
@@ -74,8 +71,8 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR procName);
 BOOL FreeLibrary(HMODULE module);
 
 // Converts 8-bit text to UTF-16 (CP_UTF8 is strict; CP_ACP is ISO 8859-1).
-int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByteStr, int multiByteCount,
-                        LPWSTR wideCharStr, int wideCharCount);
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByteStr, int multiByteCount, LPWSTR wideCharStr,
+                        int wideCharCount);
 
 // Allocates global memory: GMEM_FIXED gives a pointer, GMEM_MOVEABLE a handle to lock.
 HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes);

@@ -44,7 +44,10 @@ char16_t FoldAscii(char16_t unit)
 class PipeClient final : public KernelObject {
 public:
     // Takes ownership of a connected socket.
-    static std::shared_ptr<PipeClient> Create(int socket) { return std::shared_ptr<PipeClient>(new PipeClient(socket)); }
+    static std::shared_ptr<PipeClient> Create(int socket)
+    {
+        return std::shared_ptr<PipeClient>(new PipeClient(socket));
+    }
     ~PipeClient() override { ::close(socket_); }
 
     BOOL Read(void* buffer, DWORD bytesToRead, DWORD& bytesRead) override;
@@ -444,7 +447,7 @@ BOOL WaitNamedPipeW(LPCWSTR pipeName, DWORD timeoutMs)
     if (HasParked(path))
         return TRUE;
 
-    struct stat status{};
+    struct stat status {};
     if (::stat(path.c_str(), &status) != 0) {
         SetLastError(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
         return FALSE;
@@ -471,8 +474,7 @@ BOOL WaitNamedPipeW(LPCWSTR pipeName, DWORD timeoutMs)
 }
 
 // Sets the read mode of a pipe client handle (byte or message).
-BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCollectionCount,
-                             LPDWORD collectDataTimeout)
+BOOL SetNamedPipeHandleState(HANDLE pipe, LPDWORD mode, LPDWORD maxCollectionCount, LPDWORD collectDataTimeout)
 {
     using namespace platform::kernel;
     const auto client = std::dynamic_pointer_cast<PipeClient>(FindHandle(pipe));

@@ -57,9 +57,12 @@ bool CopyOut(const std::u16string& path, LPWSTR out)
 DWORD CreateError(int error)
 {
     switch (error) {
-    case ENOENT: return ERROR_PATH_NOT_FOUND;
-    case ENOTDIR: return ERROR_DIRECTORY;
-    default: return platform::kernel::ErrorFromErrno(error);
+    case ENOENT:
+        return ERROR_PATH_NOT_FOUND;
+    case ENOTDIR:
+        return ERROR_DIRECTORY;
+    default:
+        return platform::kernel::ErrorFromErrno(error);
     }
 }
 

@@ -12,8 +12,14 @@ namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool IsHighSurrogate(char16_t unit)
+{
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t unit)
+{
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
 
 // One decoded UTF-8 sequence: its code point (valid only when well formed) and its length in
 // bytes. An ill-formed sequence is as long as its maximal well-formed beginning, at least one byte.
@@ -166,8 +172,8 @@ bool Utf8ToUtf16(std::string_view text, std::u16string& out)
 } // namespace platform
 
 // Converts 8-bit text to UTF-16 (CP_UTF8 is strict; CP_ACP is ISO 8859-1).
-int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByteStr, int multiByteCount,
-                        LPWSTR wideCharStr, int wideCharCount)
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByteStr, int multiByteCount, LPWSTR wideCharStr,
+                        int wideCharCount)
 {
     if (!multiByteStr || multiByteCount == 0 || multiByteCount < -1 || wideCharCount < 0
         || (!wideCharStr && wideCharCount > 0) || (codePage != CP_UTF8 && codePage != CP_ACP)) {
@@ -180,8 +186,8 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByteStr, int mul
     }
 
     // A count of -1 takes the text up to and including its terminating zero.
-    const std::size_t length = multiByteCount == -1 ? std::strlen(multiByteStr) + 1
-                                                    : static_cast<std::size_t>(multiByteCount);
+    const std::size_t length
+        = multiByteCount == -1 ? std::strlen(multiByteStr) + 1 : static_cast<std::size_t>(multiByteCount);
     const std::string_view text(multiByteStr, length);
     std::u16string wide;
     if (codePage == CP_ACP) {
@@ -189,8 +195,8 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByteStr, int mul
         for (const char byte : text)
             wide.push_back(static_cast<unsigned char>(byte));
     } else {
-        const auto mode = (flags & MB_ERR_INVALID_CHARS) ? platform::kernel::BadUtf8::Reject
-                                                         : platform::kernel::BadUtf8::Replace;
+        const auto mode
+            = (flags & MB_ERR_INVALID_CHARS) ? platform::kernel::BadUtf8::Reject : platform::kernel::BadUtf8::Replace;
         if (!platform::kernel::DecodeUtf8(text, mode, wide)) {
             SetLastError(ERROR_NO_UNICODE_TRANSLATION);
             return 0;

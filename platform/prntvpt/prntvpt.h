@@ -20,13 +20,12 @@ constexpr HRESULT S_PT_CONFLICT_RESOLVED = 0x00040002;
 extern "C" {
 HRESULT PTOpenProvider(PCWSTR printerName, DWORD version, HPTPROVIDER* provider);
 HRESULT PTCloseProvider(HPTPROVIDER provider);
-HRESULT PTGetPrintCapabilities(HPTPROVIDER provider, IStream* printTicket, IStream* capabilities,
-                               BSTR* errorMessage);
+HRESULT PTGetPrintCapabilities(HPTPROVIDER provider, IStream* printTicket, IStream* capabilities, BSTR* errorMessage);
 HRESULT PTConvertDevModeToPrintTicket(HPTPROVIDER provider, ULONG devModeSize, PDEVMODEW devMode,
                                       EPrintTicketScope scope, IStream* printTicket);
-HRESULT PTConvertPrintTicketToDevMode(HPTPROVIDER provider, IStream* printTicket,
-                                      EDefaultDevmodeType baseDevModeType, EPrintTicketScope scope,
-                                      ULONG* devModeSize, PDEVMODEW* devMode, BSTR* errorMessage);
+HRESULT PTConvertPrintTicketToDevMode(HPTPROVIDER provider, IStream* printTicket, EDefaultDevmodeType baseDevModeType,
+                                      EPrintTicketScope scope, ULONG* devModeSize, PDEVMODEW* devMode,
+                                      BSTR* errorMessage);
 HRESULT PTMergeAndValidatePrintTicket(HPTPROVIDER provider, IStream* baseTicket, IStream* deltaTicket,
                                       EPrintTicketScope scope, IStream* resultTicket, BSTR* errorMessage);
 HRESULT PTReleaseMemory(PVOID buffer);

@@ -17,7 +17,7 @@ constexpr DWORD SHGFP_TYPE_DEFAULT = 1;
 
 bool IsDirectory(const std::string& path)
 {
-    struct stat status{};
+    struct stat status {};
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
@@ -76,14 +76,14 @@ int SHCreateDirectory(HWND, LPCWSTR path)
     while (native.size() > 1 && native.back() == '/')
         native.pop_back();
 
-    struct stat status{};
+    struct stat status {};
     if (::stat(native.c_str(), &status) == 0) {
         const DWORD error = S_ISDIR(status.st_mode) ? ERROR_ALREADY_EXISTS : ERROR_FILE_EXISTS;
         SetLastError(error);
         return static_cast<int>(error);
     }
     // Each folder along the way, parents first; one made meanwhile by someone else is fine.
-    for (std::size_t slash = native.find('/', 1); ; slash = native.find('/', slash + 1)) {
+    for (std::size_t slash = native.find('/', 1);; slash = native.find('/', slash + 1)) {
         const std::string part = native.substr(0, slash);
         if (!part.empty() && part.back() != '/' && !MakeFolder(part)) {
             const int error = FolderError(errno);

@@ -10,7 +10,7 @@ namespace platform::spooler {
 
 namespace {
 
-constexpr SHORT kCustomPaperNumber = 0;   // no DMPAPER value: 256 and up are driver papers here
+constexpr SHORT kCustomPaperNumber = 0; // no DMPAPER value: 256 and up are driver papers here
 constexpr SHORT kDefaultCollate = DMCOLLATE_TRUE;
 
 // Copies a name into a fixed zero-terminated field, cutting it to fit without splitting a
@@ -46,9 +46,9 @@ void SetPaper(FullDevMode& mode, const PaperDefinition& paper, DWORD supported)
 
 bool MarginsFit(const QuillonDevModeExtra& extra, std::int32_t width, std::int32_t length)
 {
-    return extra.marginLeft >= 0 && extra.marginTop >= 0 && extra.marginRight >= 0 && extra.marginBottom >= 0 &&
-           std::int64_t{extra.marginLeft} + extra.marginRight < std::int64_t{width} * 100 &&
-           std::int64_t{extra.marginTop} + extra.marginBottom < std::int64_t{length} * 100;
+    return extra.marginLeft >= 0 && extra.marginTop >= 0 && extra.marginRight >= 0 && extra.marginBottom >= 0
+        && std::int64_t{extra.marginLeft} + extra.marginRight < std::int64_t{width} * 100
+        && std::int64_t{extra.marginTop} + extra.marginBottom < std::int64_t{length} * 100;
 }
 
 // A sheet that is none of the printer's papers. Its size is kept within the printer's smallest and
@@ -109,8 +109,8 @@ DWORD FieldsWithin(DWORD fields, WORD size)
 
 DWORD SupportedFields(const PrinterDefinition& printer)
 {
-    DWORD fields = DM_ORIENTATION | DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH | DM_COPIES | DM_PRINTQUALITY |
-                   DM_YRESOLUTION | DM_COLOR | DM_COLLATE | DM_FORMNAME;
+    DWORD fields = DM_ORIENTATION | DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH | DM_COPIES | DM_PRINTQUALITY
+        | DM_YRESOLUTION | DM_COLOR | DM_COLLATE | DM_FORMNAME;
     if (printer.duplex)
         fields |= DM_DUPLEX;
     return fields;
@@ -170,12 +170,11 @@ bool MergeDevMode(const PrinterDefinition& printer, const DEVMODEW& input, FullD
         }
     }
 
-    if ((fields & DM_ORIENTATION) &&
-        (in.dmOrientation == DMORIENT_PORTRAIT || in.dmOrientation == DMORIENT_LANDSCAPE))
+    if ((fields & DM_ORIENTATION) && (in.dmOrientation == DMORIENT_PORTRAIT || in.dmOrientation == DMORIENT_LANDSCAPE))
         mode.devMode.dmOrientation = in.dmOrientation;
     if (fields & DM_COPIES)
-        mode.devMode.dmCopies = static_cast<SHORT>(std::clamp<std::int32_t>(in.dmCopies, printer.copiesMin,
-                                                                            printer.copiesMax));
+        mode.devMode.dmCopies
+            = static_cast<SHORT>(std::clamp<std::int32_t>(in.dmCopies, printer.copiesMin, printer.copiesMax));
     // The printer has one resolution: DM_PRINTQUALITY and DM_YRESOLUTION always come back as it.
     if (fields & DM_COLOR) {
         if (in.dmColor == DMCOLOR_MONOCHROME)
@@ -183,8 +182,8 @@ bool MergeDevMode(const PrinterDefinition& printer, const DEVMODEW& input, FullD
         else if (in.dmColor == DMCOLOR_COLOR && printer.color)
             mode.devMode.dmColor = DMCOLOR_COLOR;
     }
-    if ((fields & DM_DUPLEX) && printer.duplex &&
-        (in.dmDuplex == DMDUP_SIMPLEX || in.dmDuplex == DMDUP_VERTICAL || in.dmDuplex == DMDUP_HORIZONTAL))
+    if ((fields & DM_DUPLEX) && printer.duplex
+        && (in.dmDuplex == DMDUP_SIMPLEX || in.dmDuplex == DMDUP_VERTICAL || in.dmDuplex == DMDUP_HORIZONTAL))
         mode.devMode.dmDuplex = in.dmDuplex;
     if ((fields & DM_COLLATE) && (in.dmCollate == DMCOLLATE_FALSE || in.dmCollate == DMCOLLATE_TRUE))
         mode.devMode.dmCollate = in.dmCollate;

@@ -18,8 +18,8 @@ namespace {
 
 // Limits of the values a definition may hold. Sizes, copies and resolution travel in the 16-bit
 // fields of a device mode, so nothing larger can be expressed to the caller.
-constexpr std::size_t kMaxPrinterNameUnits = 80;   // also a spool folder name: stays below 255 bytes of UTF-8
-constexpr std::size_t kMaxPaperNameUnits = 64;     // the width of one paper name slot in the capabilities
+constexpr std::size_t kMaxPrinterNameUnits = 80; // also a spool folder name: stays below 255 bytes of UTF-8
+constexpr std::size_t kMaxPaperNameUnits = 64;   // the width of one paper name slot in the capabilities
 constexpr std::size_t kMaxPapers = 256;
 constexpr std::int32_t kMinDpi = 50;
 constexpr std::int32_t kMaxDpi = 9600;
@@ -104,7 +104,10 @@ std::optional<bool> ParseYesNo(std::string_view text)
 class Section final {
 public:
     Section(const Tree& tree, std::string name, std::set<std::string> known)
-        : m_tree(tree), m_name(std::move(name)), m_known(std::move(known)) {}
+        : m_tree(tree),
+          m_name(std::move(name)),
+          m_known(std::move(known))
+    {}
 
     std::optional<Fault> CheckKeys() const
     {
@@ -144,8 +147,8 @@ std::optional<Fault> ReadName(std::string_view utf8, std::size_t maxUnits, const
     if (!Utf8ToUtf16(utf8, name))
         return Fault{what + " is not valid UTF-8"};
     if (name.size() > maxUnits)
-        return Fault{what + " '" + std::string(utf8) + "' is longer than " + std::to_string(maxUnits) +
-                     " UTF-16 units"};
+        return Fault{what + " '" + std::string(utf8) + "' is longer than " + std::to_string(maxUnits)
+                     + " UTF-16 units"};
     for (char16_t unit : name) {
         if (unit < 0x20 || unit == 0x7F)
             return Fault{what + " contains a control character"};
@@ -161,8 +164,7 @@ std::optional<Fault> ReadPrinterName(const Section& section, PrinterDefinition& 
     if (auto fault = ReadName(*value, kMaxPrinterNameUnits, "the printer name", printer.name))
         return fault;
     // The name becomes a folder of the spool area and a spooler name, where these mean something else.
-    if (printer.name == u"." || printer.name == u".." ||
-        printer.name.find_first_of(u"/\\,") != std::u16string::npos)
+    if (printer.name == u"." || printer.name == u".." || printer.name.find_first_of(u"/\\,") != std::u16string::npos)
         return Fault{"the printer name '" + *value + "' contains '/', '\\' or ',' or is '.' or '..'"};
     return std::nullopt;
 }
@@ -180,8 +182,8 @@ std::optional<Fault> ReadPrinterSection(const Section& section, PrinterDefinitio
     const auto dpi = ParseFixed(*resolution, 0, kMaxDpi);
     if (!dpi || *dpi < kMinDpi)
         return section.Bad("resolution", *resolution,
-                           "a whole number of dots per inch from " + std::to_string(kMinDpi) + " to " +
-                               std::to_string(kMaxDpi));
+                           "a whole number of dots per inch from " + std::to_string(kMinDpi) + " to "
+                               + std::to_string(kMaxDpi));
     printer.dpi = *dpi;
 
     const auto defaultPaper = section.Get("default-paper");
@@ -200,9 +202,10 @@ std::optional<Fault> ReadPrinterSection(const Section& section, PrinterDefinitio
     else
         return section.Bad("default-orientation", orientation, "'portrait' or 'landscape'");
 
-    const std::pair<const char*, bool*> flags[] = {
-        {"color", &printer.color}, {"duplex", &printer.duplex},
-        {"takes-jpeg", &printer.takesJpeg}, {"takes-png", &printer.takesPng}};
+    const std::pair<const char*, bool*> flags[] = {{"color", &printer.color},
+                                                   {"duplex", &printer.duplex},
+                                                   {"takes-jpeg", &printer.takesJpeg},
+                                                   {"takes-png", &printer.takesPng}};
     for (const auto& [key, target] : flags) {
         const std::string value = section.Get(key).value_or("no");
         const auto flag = ParseYesNo(value);
@@ -215,8 +218,8 @@ std::optional<Fault> ReadPrinterSection(const Section& section, PrinterDefinitio
     const std::size_t dash = copies.find('-');
     const auto low = ParseFixed(Trim(std::string_view(copies).substr(0, dash)), 0, kMaxCopies);
     const auto high = dash == std::string::npos
-                          ? std::nullopt
-                          : ParseFixed(Trim(std::string_view(copies).substr(dash + 1)), 0, kMaxCopies);
+        ? std::nullopt
+        : ParseFixed(Trim(std::string_view(copies).substr(dash + 1)), 0, kMaxCopies);
     if (!low || !high || *low < 1 || *low > *high)
         return section.Bad("copies", copies, "a range MIN-MAX with 1 <= MIN <= MAX <= " + std::to_string(kMaxCopies));
     printer.copiesMin = *low;
@@ -230,8 +233,8 @@ std::optional<Fault> ReadPaperSection(const Section& section, std::string_view n
         return fault;
     const auto number = ParseFixed(numberText, 0, kMaxPaperNumber);
     if (!number || *number < 1)
-        return Fault{"[" + section.Name() + "] does not name a paper number from 1 to " +
-                     std::to_string(kMaxPaperNumber)};
+        return Fault{"[" + section.Name() + "] does not name a paper number from 1 to "
+                     + std::to_string(kMaxPaperNumber)};
     paper.number = static_cast<std::int16_t>(*number);
 
     const auto name = section.Get("name");
@@ -246,8 +249,8 @@ std::optional<Fault> ReadPaperSection(const Section& section, std::string_view n
     const std::size_t cross = size->find('x');
     const auto width = ParseFixed(Trim(std::string_view(*size).substr(0, cross)), 1, kMaxSheetTenths);
     const auto length = cross == std::string::npos
-                            ? std::nullopt
-                            : ParseFixed(Trim(std::string_view(*size).substr(cross + 1)), 1, kMaxSheetTenths);
+        ? std::nullopt
+        : ParseFixed(Trim(std::string_view(*size).substr(cross + 1)), 1, kMaxSheetTenths);
     if (!width || !length || *width == 0 || *length == 0)
         return section.Bad("size", *size, "'WIDTH x LENGTH' in millimetres with at most one decimal, up to 3276.7");
     paper.width = *width;
@@ -273,8 +276,8 @@ std::optional<Fault> ReadPaperSection(const Section& section, std::string_view n
     paper.marginRight = values[2];
     paper.marginBottom = values[3];
     // Micrometres against tenths of a millimetre: the printable area must keep some width and length.
-    if (paper.marginLeft + paper.marginRight >= paper.width * 100 ||
-        paper.marginTop + paper.marginBottom >= paper.length * 100)
+    if (paper.marginLeft + paper.marginRight >= paper.width * 100
+        || paper.marginTop + paper.marginBottom >= paper.length * 100)
         return Fault{"[" + section.Name() + "] margins leave no printable area on the sheet"};
     return std::nullopt;
 }
@@ -288,8 +291,9 @@ std::optional<Fault> ReadDefinition(const Tree& root, PrinterDefinition& printer
             return Fault{"'" + key + "' stands outside a section"};
         if (key == "printer") {
             printerSectionSeen = true;
-            const Section section(value, key, {"name", "resolution", "default-paper", "default-orientation",
-                                               "color", "duplex", "copies", "takes-jpeg", "takes-png"});
+            const Section section(value, key,
+                                  {"name", "resolution", "default-paper", "default-orientation", "color", "duplex",
+                                   "copies", "takes-jpeg", "takes-png"});
             if (auto fault = ReadPrinterSection(section, printer))
                 return fault;
             continue;
@@ -315,8 +319,8 @@ std::optional<Fault> ReadDefinition(const Tree& root, PrinterDefinition& printer
     // A custom sheet takes the default paper's margins, so they must fit the smallest sheet allowed.
     const PaperDefinition& fallback = *FindPaper(printer, printer.defaultPaper);
     const SheetExtent extent = SheetExtentOf(printer);
-    if (fallback.marginLeft + fallback.marginRight >= extent.minWidth * 100 ||
-        fallback.marginTop + fallback.marginBottom >= extent.minLength * 100)
+    if (fallback.marginLeft + fallback.marginRight >= extent.minWidth * 100
+        || fallback.marginTop + fallback.marginBottom >= extent.minLength * 100)
         return Fault{"the default paper's margins leave no printable area on the smallest custom sheet"};
     return std::nullopt;
 }

@@ -15,7 +15,7 @@ constexpr std::size_t kMaxPrinterFileBytes = 64 * 1024;
 // The outcome of reading one definition: the printer, or the reason it was refused.
 struct PrinterFileResult {
     std::optional<PrinterDefinition> printer;
-    std::string error;   // set when printer is empty: one line, no file name
+    std::string error; // set when printer is empty: one line, no file name
 };
 
 // Parses and validates the text of one definition file.

@@ -95,12 +95,12 @@ std::vector<ReadDefinition> ReadFolder()
             ReportSkipped(path.string(), result.error);
             continue;
         }
-        const auto same = std::find_if(definitions.begin(), definitions.end(), [&](const ReadDefinition& d) {
-            return d.printer.name == result.printer->name;
-        });
+        const auto same = std::find_if(definitions.begin(), definitions.end(),
+                                       [&](const ReadDefinition& d) { return d.printer.name == result.printer->name; });
         if (same != definitions.end()) {
-            ReportSkipped(path.string(), "the printer '" + Utf16ToUtf8(result.printer->name) +
-                                             "' is already defined by " + same->path);
+            ReportSkipped(path.string(),
+                          "the printer '" + Utf16ToUtf8(result.printer->name) + "' is already defined by "
+                              + same->path);
             continue;
         }
         definitions.push_back({path.string(), std::move(*result.printer)});

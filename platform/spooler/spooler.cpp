@@ -16,8 +16,8 @@ namespace {
 using platform::PrinterDefinition;
 namespace spooler = platform::spooler;
 
-constexpr std::size_t kPaperNameUnits = 64;   // one DC_PAPERNAMES slot
-constexpr int kLandscapeRotation = 90;        // landscape turns the page 90 degrees counter-clockwise
+constexpr std::size_t kPaperNameUnits = 64; // one DC_PAPERNAMES slot
+constexpr int kLandscapeRotation = 90;      // landscape turns the page 90 degrees counter-clockwise
 
 // Open printer handles. A handle is a number from this table, never a pointer, so a stale or
 // made-up handle is recognised and refused instead of being followed.
@@ -145,8 +145,7 @@ LONG DocumentPropertiesW(HWND /*window*/, HANDLE printer, LPWSTR deviceName, PDE
     return IDOK;
 }
 
-int DeviceCapabilitiesW(LPCWSTR device, LPCWSTR /*port*/, WORD capability, LPWSTR output,
-                        const DEVMODEW* /*devMode*/)
+int DeviceCapabilitiesW(LPCWSTR device, LPCWSTR /*port*/, WORD capability, LPWSTR output, const DEVMODEW* /*devMode*/)
 {
     // Every answer here is a property of the printer itself, the same for any device mode.
     const std::optional<PrinterDefinition> definition = PrinterOfName(device);

@@ -163,5 +163,4 @@ LONG DocumentPropertiesW(HWND window, HANDLE printer, LPWSTR deviceName, PDEVMOD
 // with ERROR_NOT_SUPPORTED for a capability this driver does not answer. DC_MINEXTENT and
 // DC_MAXEXTENT return the sheet packed in the value (width in the low 16 bits, length in the high
 // 16 bits, tenths of a millimetre) and write nothing to output. Answers do not depend on devMode.
-int DeviceCapabilitiesW(LPCWSTR device, LPCWSTR port, WORD capability, LPWSTR output,
-                        const DEVMODEW* devMode);
+int DeviceCapabilitiesW(LPCWSTR device, LPCWSTR port, WORD capability, LPWSTR output, const DEVMODEW* devMode);

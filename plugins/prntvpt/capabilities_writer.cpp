@@ -118,7 +118,8 @@ std::optional<std::string> WriteCapabilities(const PrinterModel& model)
 
     if (printer.duplex) {
         SimpleFeature(writer, "JobDuplexAllDocumentsContiguously", "Two-Sided Printing",
-                      {{"OneSided", "One-Sided"}, {"TwoSidedLongEdge", "Flip on Long Edge"},
+                      {{"OneSided", "One-Sided"},
+                       {"TwoSidedLongEdge", "Flip on Long Edge"},
                        {"TwoSidedShortEdge", "Flip on Short Edge"}});
     }
     SimpleFeature(writer, "DocumentCollate", "Collate", {{"Collated", "Collated"}, {"Uncollated", "Uncollated"}});

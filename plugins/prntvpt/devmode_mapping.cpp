@@ -100,11 +100,12 @@ void ApplyMediaSize(const PrinterModel& model, const Ticket& ticket, const Ticke
             sheetHeight = keyword->height;
         }
     }
-    if (!sheetWidth || !sheetHeight || *sheetWidth <= 0 || *sheetHeight <= 0 || *sheetWidth > INT32_MAX ||
-        *sheetHeight > INT32_MAX) {
+    if (!sheetWidth || !sheetHeight || *sheetWidth <= 0 || *sheetHeight <= 0 || *sheetWidth > INT32_MAX
+        || *sheetHeight > INT32_MAX) {
         return;
     }
-    if (const ModelPaper* paper = model.PaperBySize(static_cast<std::int32_t>(*sheetWidth), static_cast<std::int32_t>(*sheetHeight))) {
+    if (const ModelPaper* paper
+        = model.PaperBySize(static_cast<std::int32_t>(*sheetWidth), static_cast<std::int32_t>(*sheetHeight))) {
         SelectPaper(devMode, *paper);
         return;
     }
@@ -193,9 +194,9 @@ Ticket TicketFromDevMode(const PrinterModel& model, const DEVMODEW& devMode, EPr
         ticket.parameters.push_back(TicketParameter{Psk("JobCopiesAllDocuments"), IntegerValue(copies)});
         if (printer.duplex) {
             const SHORT duplex = (fields & DM_DUPLEX) ? devMode.dmDuplex : DMDUP_SIMPLEX;
-            const char* option = duplex == DMDUP_VERTICAL     ? "TwoSidedLongEdge"
-                                 : duplex == DMDUP_HORIZONTAL ? "TwoSidedShortEdge"
-                                                              : "OneSided";
+            const char* option = duplex == DMDUP_VERTICAL ? "TwoSidedLongEdge"
+                : duplex == DMDUP_HORIZONTAL              ? "TwoSidedShortEdge"
+                                                          : "OneSided";
             ticket.features.push_back(PickedFeature(Psk("JobDuplexAllDocumentsContiguously"), Psk(option)));
         }
     }
@@ -205,8 +206,8 @@ Ticket TicketFromDevMode(const PrinterModel& model, const DEVMODEW& devMode, EPr
     }
 
     const ModelPaper* paper = nullptr;
-    const bool custom = !(fields & DM_PAPERSIZE) && (fields & DM_PAPERWIDTH) && (fields & DM_PAPERLENGTH) &&
-                        devMode.dmPaperWidth > 0 && devMode.dmPaperLength > 0;
+    const bool custom = !(fields & DM_PAPERSIZE) && (fields & DM_PAPERWIDTH) && (fields & DM_PAPERLENGTH)
+        && devMode.dmPaperWidth > 0 && devMode.dmPaperLength > 0;
     if (custom) {
         ticket.features.push_back(CustomMediaSizeFeature());
         ticket.parameters.push_back(TicketParameter{Psk("PageMediaSizeMediaSizeWidth"),
@@ -235,11 +236,12 @@ Ticket TicketFromDevMode(const PrinterModel& model, const DEVMODEW& devMode, EPr
 
     const long long x = (fields & DM_PRINTQUALITY) && devMode.dmPrintQuality > 0 ? devMode.dmPrintQuality : printer.dpi;
     const long long y = (fields & DM_YRESOLUTION) && devMode.dmYResolution > 0 ? devMode.dmYResolution : x;
-    ticket.features.push_back(TicketFeature{Psk("PageResolution"),
-                                            {TicketOption{model.ResolutionOption(),
-                                                          {ScoredProperty{Psk("ResolutionX"), IntegerValue(x), std::nullopt},
-                                                           ScoredProperty{Psk("ResolutionY"), IntegerValue(y), std::nullopt}}}},
-                                            {}});
+    ticket.features.push_back(
+        TicketFeature{Psk("PageResolution"),
+                      {TicketOption{model.ResolutionOption(),
+                                    {ScoredProperty{Psk("ResolutionX"), IntegerValue(x), std::nullopt},
+                                     ScoredProperty{Psk("ResolutionY"), IntegerValue(y), std::nullopt}}}},
+                      {}});
 
     if (model.HasBorderlessPaper()) {
         const bool borderless = paper != nullptr && paper->definition.IsBorderless();

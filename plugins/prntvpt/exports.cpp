@@ -100,9 +100,12 @@ TicketReadResult ReadTicketStream(IStream& stream)
 {
     std::string document;
     switch (ReadWholeStream(stream, kMaxDocumentBytes, document)) {
-    case StreamRead::Ok: return ReadTicket(document);
-    case StreamRead::TooLarge: return {std::nullopt, "the ticket is larger than the 16 MiB a ticket may have"};
-    case StreamRead::Failed: break;
+    case StreamRead::Ok:
+        return ReadTicket(document);
+    case StreamRead::TooLarge:
+        return {std::nullopt, "the ticket is larger than the 16 MiB a ticket may have"};
+    case StreamRead::Failed:
+        break;
     }
     return {std::nullopt, "the ticket stream could not be read"};
 }
@@ -125,7 +128,8 @@ HRESULT OpenProvider(PCWSTR printerName, DWORD version, HPTPROVIDER* handle)
     if (!printer) {
         return HRESULT_FROM_WIN32(ERROR_INVALID_PRINTER_NAME);
     }
-    auto provider = std::make_shared<const Provider>(Provider{std::move(name), PrinterModel::Create(std::move(*printer))});
+    auto provider
+        = std::make_shared<const Provider>(Provider{std::move(name), PrinterModel::Create(std::move(*printer))});
     *handle = AddProvider(std::move(provider));
     return *handle == nullptr ? E_OUTOFMEMORY : S_OK;
 }
@@ -173,15 +177,16 @@ HRESULT DevModeToTicket(HPTPROVIDER handle, ULONG size, PDEVMODEW devMode, int s
     }
     DEVMODEW publicPart{};
     std::memcpy(&publicPart, devMode, std::min<std::size_t>(devMode->dmSize, sizeof(DEVMODEW)));
-    const auto document = WriteTicket(TicketFromDevMode(provider->model, publicPart, static_cast<EPrintTicketScope>(scope)));
+    const auto document
+        = WriteTicket(TicketFromDevMode(provider->model, publicPart, static_cast<EPrintTicketScope>(scope)));
     if (!document) {
         return E_OUTOFMEMORY;
     }
     return WriteWholeStream(*ticket, *document);
 }
 
-HRESULT TicketToDevMode(HPTPROVIDER handle, IStream* ticketStream, int baseType, int scope,
-                        ULONG* devModeSize, PDEVMODEW* devMode, BSTR* errorMessage)
+HRESULT TicketToDevMode(HPTPROVIDER handle, IStream* ticketStream, int baseType, int scope, ULONG* devModeSize,
+                        PDEVMODEW* devMode, BSTR* errorMessage)
 {
     ClearMessage(errorMessage);
     auto provider = FindProvider(handle);
@@ -210,7 +215,8 @@ HRESULT TicketToDevMode(HPTPROVIDER handle, IStream* ticketStream, int baseType,
     // The spooler merges the settings into the printer's default and corrects what the printer lacks.
     std::u16string name = provider->printerName;
     DevModeBuffer merged(base->Size());
-    if (DocumentPropertiesW(nullptr, nullptr, name.data(), merged.Get(), base->Get(), DM_IN_BUFFER | DM_OUT_BUFFER) != IDOK) {
+    if (DocumentPropertiesW(nullptr, nullptr, name.data(), merged.Get(), base->Get(), DM_IN_BUFFER | DM_OUT_BUFFER)
+        != IDOK) {
         return Fail(E_FAIL, errorMessage, "the spooler refused the device mode");
     }
     void* result = AllocateCallerMemory(merged.Size());
@@ -223,8 +229,8 @@ HRESULT TicketToDevMode(HPTPROVIDER handle, IStream* ticketStream, int baseType,
     return S_OK;
 }
 
-HRESULT MergeTickets(HPTPROVIDER handle, IStream* baseStream, IStream* deltaStream, int scope,
-                     IStream* resultStream, BSTR* errorMessage)
+HRESULT MergeTickets(HPTPROVIDER handle, IStream* baseStream, IStream* deltaStream, int scope, IStream* resultStream,
+                     BSTR* errorMessage)
 {
     ClearMessage(errorMessage);
     auto provider = FindProvider(handle);
@@ -254,7 +260,8 @@ HRESULT MergeTickets(HPTPROVIDER handle, IStream* baseStream, IStream* deltaStre
         return Fail(HRESULT_FROM_WIN32(ERROR_INVALID_PRINTER_NAME), errorMessage, "the printer is no longer installed");
     }
     const Ticket defaultTicket = TicketFromDevMode(provider->model, *defaults->Get(), kPTJobScope);
-    const MergeResult merged = MergeAndValidate(provider->model, defaultTicket, *base.ticket, delta, static_cast<EPrintTicketScope>(scope));
+    const MergeResult merged
+        = MergeAndValidate(provider->model, defaultTicket, *base.ticket, delta, static_cast<EPrintTicketScope>(scope));
     const auto document = WriteTicket(merged.ticket);
     if (!document) {
         return Fail(E_OUTOFMEMORY, errorMessage, "the merged ticket could not be written");

@@ -39,8 +39,8 @@ constexpr std::array kKeywords = {
 // Whether two sheet sizes (microns) name the same sheet in the same orientation.
 bool SameSheetSize(std::int32_t widthA, std::int32_t heightA, std::int32_t widthB, std::int32_t heightB)
 {
-    return std::llabs(std::int64_t{widthA} - widthB) <= kSizeToleranceMicrons &&
-           std::llabs(std::int64_t{heightA} - heightB) <= kSizeToleranceMicrons;
+    return std::llabs(std::int64_t{widthA} - widthB) <= kSizeToleranceMicrons
+        && std::llabs(std::int64_t{heightA} - heightB) <= kSizeToleranceMicrons;
 }
 
 // The keyword of a sheet of this size (microns), if it is a standard one.

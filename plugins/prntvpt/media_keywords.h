@@ -8,9 +8,9 @@
 namespace prntvpt {
 
 struct MediaKeyword {
-    std::string_view name;     // local name in the keywords namespace
-    std::int32_t width;        // microns
-    std::int32_t height;       // microns
+    std::string_view name; // local name in the keywords namespace
+    std::int32_t width;    // microns
+    std::int32_t height;   // microns
 };
 
 // Two sizes closer than this are the same sheet: the spooler lists sheets in tenths of a

@@ -58,7 +58,8 @@ const ModelPaper* PrinterModel::PaperByOption(const QName& option) const
 // The paper with this driver number, or null.
 const ModelPaper* PrinterModel::PaperByNumber(std::int16_t number) const
 {
-    auto found = std::find_if(papers_.begin(), papers_.end(), [&](const ModelPaper& p) { return p.definition.number == number; });
+    auto found = std::find_if(papers_.begin(), papers_.end(),
+                              [&](const ModelPaper& p) { return p.definition.number == number; });
     return found == papers_.end() ? nullptr : &*found;
 }
 
@@ -101,8 +102,8 @@ QName PrinterModel::ResolutionOption() const
 bool PrinterModel::IsModelledFeature(const QName& feature)
 {
     static const QName modelled[] = {
-        Psk("PageMediaSize"), Psk("PageOrientation"), Psk("PageOutputColor"), Psk("JobDuplexAllDocumentsContiguously"),
-        Psk("PageResolution"), Psk("PageBorderless"), Psk("DocumentCollate"),
+        Psk("PageMediaSize"),  Psk("PageOrientation"), Psk("PageOutputColor"), Psk("JobDuplexAllDocumentsContiguously"),
+        Psk("PageResolution"), Psk("PageBorderless"),  Psk("DocumentCollate"),
     };
     return std::find(std::begin(modelled), std::end(modelled), feature) != std::end(modelled);
 }
@@ -122,7 +123,8 @@ std::vector<QName> PrinterModel::OptionsOf(const QName& feature) const
         return {Psk("Portrait"), Psk("Landscape")};
     }
     if (feature == Psk("PageOutputColor")) {
-        return printer_.color ? std::vector<QName>{Psk("Color"), Psk("Grayscale")} : std::vector<QName>{Psk("Monochrome")};
+        return printer_.color ? std::vector<QName>{Psk("Color"), Psk("Grayscale")}
+                              : std::vector<QName>{Psk("Monochrome")};
     }
     if (feature == Psk("JobDuplexAllDocumentsContiguously")) {
         return printer_.duplex ? std::vector<QName>{Psk("OneSided"), Psk("TwoSidedLongEdge"), Psk("TwoSidedShortEdge")}

@@ -3,8 +3,8 @@
 // read the printer through this, so they agree on every name.
 #pragma once
 
-#include "plugins/prntvpt/schema.h"
 #include "platform/spooler/printer_registry.h"
+#include "plugins/prntvpt/schema.h"
 
 #include <cstdint>
 #include <vector>

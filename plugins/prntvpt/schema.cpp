@@ -23,10 +23,13 @@ Level LevelOf(const QName& name)
 bool InScope(Level level, EPrintTicketScope scope)
 {
     switch (level) {
-    case Level::Job: return scope == kPTJobScope;
-    case Level::Document: return scope == kPTJobScope || scope == kPTDocumentScope;
+    case Level::Job:
+        return scope == kPTJobScope;
+    case Level::Document:
+        return scope == kPTJobScope || scope == kPTDocumentScope;
     case Level::Page:
-    case Level::Other: return true;
+    case Level::Other:
+        return true;
     }
     return true;
 }

@@ -10,8 +10,10 @@
 
 namespace prntvpt {
 
-inline constexpr std::string_view kFrameworkNs = "http://schemas.microsoft.com/windows/2003/08/printing/printschemaframework";
-inline constexpr std::string_view kKeywordsNs = "http://schemas.microsoft.com/windows/2003/08/printing/printschemakeywords";
+inline constexpr std::string_view kFrameworkNs
+    = "http://schemas.microsoft.com/windows/2003/08/printing/printschemaframework";
+inline constexpr std::string_view kKeywordsNs
+    = "http://schemas.microsoft.com/windows/2003/08/printing/printschemakeywords";
 inline constexpr std::string_view kXsiNs = "http://www.w3.org/2001/XMLSchema-instance";
 inline constexpr std::string_view kXsdNs = "http://www.w3.org/2001/XMLSchema";
 // Names this provider gives to what the public keywords do not cover (a second paper of a
@@ -29,10 +31,22 @@ struct QName {
     bool operator==(const QName&) const = default;
 };
 
-inline QName Psf(std::string_view local) { return {std::string(kFrameworkNs), std::string(local)}; }
-inline QName Psk(std::string_view local) { return {std::string(kKeywordsNs), std::string(local)}; }
-inline QName Xsd(std::string_view local) { return {std::string(kXsdNs), std::string(local)}; }
-inline QName Private(std::string_view local) { return {std::string(kPrivateNs), std::string(local)}; }
+inline QName Psf(std::string_view local)
+{
+    return {std::string(kFrameworkNs), std::string(local)};
+}
+inline QName Psk(std::string_view local)
+{
+    return {std::string(kKeywordsNs), std::string(local)};
+}
+inline QName Xsd(std::string_view local)
+{
+    return {std::string(kXsdNs), std::string(local)};
+}
+inline QName Private(std::string_view local)
+{
+    return {std::string(kPrivateNs), std::string(local)};
+}
 
 // The level a feature or parameter acts on, told by the prefix of its name.
 enum class Level { Job, Document, Page, Other };

@@ -9,7 +9,8 @@ namespace prntvpt {
 // The scored property of this name, or null.
 const ScoredProperty* TicketOption::Scored(const QName& property) const
 {
-    auto found = std::find_if(scored.begin(), scored.end(), [&](const ScoredProperty& p) { return p.name == property; });
+    auto found
+        = std::find_if(scored.begin(), scored.end(), [&](const ScoredProperty& p) { return p.name == property; });
     return found == scored.end() ? nullptr : &*found;
 }
 
@@ -23,14 +24,16 @@ const TicketFeature* Ticket::Feature(const QName& name) const
 // The parameter of this name, or null.
 const TicketParameter* Ticket::Parameter(const QName& name) const
 {
-    auto found = std::find_if(parameters.begin(), parameters.end(), [&](const TicketParameter& p) { return p.name == name; });
+    auto found
+        = std::find_if(parameters.begin(), parameters.end(), [&](const TicketParameter& p) { return p.name == name; });
     return found == parameters.end() ? nullptr : &*found;
 }
 
 // Adds the feature, or replaces the one of the same name in place.
 void Ticket::SetFeature(TicketFeature feature)
 {
-    auto found = std::find_if(features.begin(), features.end(), [&](const TicketFeature& f) { return f.name == feature.name; });
+    auto found = std::find_if(features.begin(), features.end(),
+                              [&](const TicketFeature& f) { return f.name == feature.name; });
     if (found == features.end()) {
         features.push_back(std::move(feature));
     } else {
@@ -41,7 +44,8 @@ void Ticket::SetFeature(TicketFeature feature)
 // Adds the parameter, or replaces the one of the same name in place.
 void Ticket::SetParameter(TicketParameter parameter)
 {
-    auto found = std::find_if(parameters.begin(), parameters.end(), [&](const TicketParameter& p) { return p.name == parameter.name; });
+    auto found = std::find_if(parameters.begin(), parameters.end(),
+                              [&](const TicketParameter& p) { return p.name == parameter.name; });
     if (found == parameters.end()) {
         parameters.push_back(std::move(parameter));
     } else {

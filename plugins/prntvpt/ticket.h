@@ -25,7 +25,7 @@ struct ScoredProperty {
 };
 
 struct TicketOption {
-    std::optional<QName> name;   // options may be unnamed (their scored properties say it all)
+    std::optional<QName> name; // options may be unnamed (their scored properties say it all)
     std::vector<ScoredProperty> scored;
 
     const ScoredProperty* Scored(const QName& property) const;

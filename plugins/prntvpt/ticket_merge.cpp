@@ -26,8 +26,8 @@ bool Offered(const PrinterModel& model, const Ticket& ticket, const TicketFeatur
         // A missing or malformed size reads as 0, which no printer's range holds.
         const long long w = IntegerOf(width->value).value_or(0);
         const long long h = IntegerOf(height->value).value_or(0);
-        return w >= model.CustomMinWidth() && w <= model.CustomMaxWidth() && h >= model.CustomMinHeight() &&
-               h <= model.CustomMaxHeight() && w > 0 && h > 0;
+        return w >= model.CustomMinWidth() && w <= model.CustomMaxWidth() && h >= model.CustomMinHeight()
+            && h <= model.CustomMaxHeight() && w > 0 && h > 0;
     }
     return true;
 }
@@ -68,8 +68,8 @@ MergeResult MergeAndValidate(const PrinterModel& model, const Ticket& defaults, 
 
     // Custom size parameters only mean something beside a custom sheet; otherwise they are dropped.
     const TicketFeature* media = merged.Feature(Psk("PageMediaSize"));
-    const bool custom = media != nullptr && media->options.size() == 1 && media->options.front().name &&
-                        *media->options.front().name == Psk("CustomMediaSize");
+    const bool custom = media != nullptr && media->options.size() == 1 && media->options.front().name
+        && *media->options.front().name == Psk("CustomMediaSize");
     if (!custom) {
         std::erase_if(merged.parameters, [](const TicketParameter& p) {
             return p.name == Psk("PageMediaSizeMediaSizeWidth") || p.name == Psk("PageMediaSizeMediaSizeHeight");

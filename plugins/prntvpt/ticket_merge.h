@@ -8,7 +8,7 @@ namespace prntvpt {
 
 struct MergeResult {
     Ticket ticket;
-    bool conflictResolved = false;  // some setting was replaced to fit the printer
+    bool conflictResolved = false; // some setting was replaced to fit the printer
 };
 
 // Base settings of this scope's levels, with the delta's features and parameters of those levels

@@ -24,8 +24,8 @@ std::string_view Text(const xmlChar* text)
 
 bool IsFramework(xmlNodePtr node, std::string_view local)
 {
-    return node->type == XML_ELEMENT_NODE && node->ns != nullptr && Text(node->ns->href) == kFrameworkNs &&
-           Text(node->name) == local;
+    return node->type == XML_ELEMENT_NODE && node->ns != nullptr && Text(node->ns->href) == kFrameworkNs
+        && Text(node->name) == local;
 }
 
 class Reader final {
@@ -94,7 +94,8 @@ private:
                 return std::nullopt;
             }
         }
-        xmlNsPtr ns = xmlSearchNs(doc_, node, prefix.empty() ? nullptr : reinterpret_cast<const xmlChar*>(prefix.c_str()));
+        xmlNsPtr ns
+            = xmlSearchNs(doc_, node, prefix.empty() ? nullptr : reinterpret_cast<const xmlChar*>(prefix.c_str()));
         if (ns == nullptr && !prefix.empty()) {
             return std::nullopt;
         }
@@ -262,8 +263,8 @@ TicketReadResult ReadTicket(std::string_view document)
     }
     // No network, no entity substitution, no external DTD; messages go to the caller, not stderr.
     const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    std::unique_ptr<xmlDoc, DocFree> doc(xmlCtxtReadMemory(context.get(), document.data(), static_cast<int>(document.size()),
-                                                          nullptr, nullptr, options));
+    std::unique_ptr<xmlDoc, DocFree> doc(xmlCtxtReadMemory(
+        context.get(), document.data(), static_cast<int>(document.size()), nullptr, nullptr, options));
     if (!doc) {
         return {std::nullopt, ParserMessage(context.get())};
     }

@@ -54,7 +54,7 @@ private:
 
     xmlBufferPtr buffer_ = nullptr;
     xmlTextWriterPtr writer_ = nullptr;
-    std::map<std::string, std::string, std::less<>> prefixes_;   // namespace -> prefix
+    std::map<std::string, std::string, std::less<>> prefixes_; // namespace -> prefix
     bool failed_ = false;
 };
 

@@ -84,13 +84,15 @@ TEST_F(LogSinkTest, WritesTheLineFormatWithCrLf)
 
     boost::log::sources::severity_logger<base::severity_level> logger;
     const boost::posix_time::ptime when(boost::gregorian::date(2026, 12, 6),
-                                        boost::posix_time::time_duration(20, 55, 24) + boost::posix_time::microseconds(123456));
+                                        boost::posix_time::time_duration(20, 55, 24)
+                                            + boost::posix_time::microseconds(123456));
     logger.add_attribute("TimeStamp", boost::log::attributes::constant<boost::posix_time::ptime>(when));
     BOOST_LOG_SEV(logger, base::info) << "x";
     BOOST_LOG_SEV(logger, base::debug) << "";
 
-    EXPECT_EQ(ReadWholeFile(LogFile()), "info [2026-Dec-06 20:55:24.123456] : x\r\n"
-                                        "debug [2026-Dec-06 20:55:24.123456] : \r\n");
+    EXPECT_EQ(ReadWholeFile(LogFile()),
+              "info [2026-Dec-06 20:55:24.123456] : x\r\n"
+              "debug [2026-Dec-06 20:55:24.123456] : \r\n");
 }
 
 TEST_F(LogSinkTest, FiltersBelowTheMinimumWithoutEvaluatingTheMessage)

@@ -20,254 +20,278 @@ namespace {
 using ::testing::HasSubstr;
 
 RunResult Send(const TempRoot& root, const std::string& mode, const std::string& input,
-               std::vector<std::string> extra = {}) {
-  std::vector<std::string> argv = {kService, "send", "--switch", mode, "--tool", kFakeTool};
-  argv.insert(argv.end(), extra.begin(), extra.end());
-  return RunProgram(argv, root.Path(), input);
+               std::vector<std::string> extra = {})
+{
+    std::vector<std::string> argv = {kService, "send", "--switch", mode, "--tool", kFakeTool};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    return RunProgram(argv, root.Path(), input);
 }
 
-bool Exists(const std::string& path) { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
-
-TEST(ServiceCommandLine, UsageErrorsExitTwoWithTheUsageText) {
-  TempRoot root;
-  for (std::vector<std::string> arguments : std::vector<std::vector<std::string>>{
-           {},
-           {"frobnicate"},
-           {"send"},
-           {"caps"},
-           {"caps", "P", "--raw"},
-           {"print", "P"},
-           {"send", "-a", "--option", "X"},
-           {"send", "-a", "--timeout", "soon"},
-           {"send", "-a", "--timeout", "0"},
-           {"caps", "P", "--bogus"},
-       }) {
-    arguments.insert(arguments.begin(), kService);
-    RunResult result = RunProgram(arguments, root.Path());
-    EXPECT_TRUE(result.ExitedWith(2)) << arguments.size();
-    EXPECT_THAT(result.err, HasSubstr("usage: quillon-service"));
-    EXPECT_EQ(result.out, "");
-  }
-  EXPECT_FALSE(Exists(root.SocketPath()));
+bool Exists(const std::string& path)
+{
+    return std::filesystem::exists(std::filesystem::symlink_status(path));
 }
 
-TEST(ServiceExchange, AnEmptyReplyIsAReplyAndAClosedPipeIsNot) {
-  TempRoot root;
-  RunResult empty = Send(root, "empty", "Printer");
-  EXPECT_TRUE(empty.ExitedWith(0)) << empty.err;
-  EXPECT_EQ(empty.out, "");
-
-  RunResult closed = Send(root, "close", "Printer");
-  EXPECT_TRUE(closed.ExitedWith(1));
-  EXPECT_THAT(closed.err, HasSubstr("closed the pipe without a reply and exited with status 0"));
-  EXPECT_FALSE(Exists(root.SocketPath()));
-}
-
-TEST(ServiceExchange, RequestsAndRepliesTravelUnchanged) {
-  TempRoot root;
-  // UTF-8 in, UTF-16 on the pipe, UTF-8 out, characters beyond the BMP included.
-  const std::string text = "Imprimante \xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x96\xA8";
-  RunResult echo = Send(root, "echo", text);
-  EXPECT_TRUE(echo.ExitedWith(0)) << echo.err;
-  EXPECT_EQ(echo.out, text);
-
-  // --raw sends the bytes as they are, an odd count too; the odd reply byte is reported.
-  RunResult raw = Send(root, "echo", std::string("A\0B", 3), {"--raw"});
-  EXPECT_TRUE(raw.ExitedWith(0)) << raw.err;
-  EXPECT_EQ(raw.out, "A");
-  EXPECT_THAT(raw.err, HasSubstr("odd number of bytes (3)"));
-
-  // A message larger than a socket's default buffer.
-  RunResult large = Send(root, "large", "");
-  EXPECT_TRUE(large.ExitedWith(0)) << large.err;
-  EXPECT_EQ(large.out.size(), 1'500'000u * 3);  // each "xx" code unit U+7878 is 3 UTF-8 bytes
-
-  RunResult invalid = Send(root, "echo", "\xFF\xFE");
-  EXPECT_TRUE(invalid.ExitedWith(1));
-  EXPECT_THAT(invalid.err, HasSubstr("not valid UTF-8"));
-}
-
-TEST(ServiceExchange, AToolThatFailsIsReportedAndNeverLeftRunning) {
-  TempRoot root;
-  RunResult early = Send(root, "exit-early", "");
-  EXPECT_TRUE(early.ExitedWith(1));
-  EXPECT_THAT(early.err, HasSubstr("started with \"exit-early\", exited with status 4 without connecting"));
-
-  RunResult crash = Send(root, "crash", "");
-  EXPECT_TRUE(crash.ExitedWith(1));
-  EXPECT_THAT(crash.err, HasSubstr("killed by signal 6"));
-
-  // The reply is still shown, then the failure.
-  RunResult exit3 = Send(root, "exit3-after-reply", "");
-  EXPECT_TRUE(exit3.ExitedWith(1));
-  EXPECT_EQ(exit3.out, "1");
-  EXPECT_THAT(exit3.err, HasSubstr("exited with status 3 after its reply"));
-
-  RunResult hang = Send(root, "hang", "", {"--reply-timeout", "0.3"});
-  EXPECT_TRUE(hang.ExitedWith(1));
-  EXPECT_THAT(hang.err, HasSubstr("no reply within 0.3 s; it was stopped"));
-
-  RunResult linger = Send(root, "linger-after-reply", "", {"--timeout", "0.3"});
-  EXPECT_TRUE(linger.ExitedWith(1));
-  EXPECT_THAT(linger.err, HasSubstr("did not end within 0.3 s of its reply"));
-
-  RunResult sleeper = RunProgram({kService, "send", "-a", "--tool", "/bin/sleep", "--timeout", "0.3", "--quiet"},
-                          root.Path());
-  EXPECT_TRUE(sleeper.ExitedWith(1));
-
-  RunResult missing = RunProgram({kService, "send", "-a", "--tool", root.Path() + "/none"}, root.Path());
-  EXPECT_TRUE(missing.ExitedWith(1));
-  EXPECT_THAT(missing.err, HasSubstr("cannot start the tool"));
-  EXPECT_FALSE(Exists(root.SocketPath()));
-}
-
-TEST(ServiceSocket, AStaleSocketIsReplacedButAnyOtherFileIsKept) {
-  TempRoot root;
-  std::filesystem::create_directories(std::filesystem::path(root.SocketPath()).parent_path());
-  int stale = socket(AF_UNIX, SOCK_SEQPACKET, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, root.SocketPath().c_str(), sizeof address.sun_path - 1);
-  ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  close(stale);
-
-  RunResult replaced = Send(root, "echo", "x");
-  EXPECT_TRUE(replaced.ExitedWith(0)) << replaced.err;
-  EXPECT_FALSE(Exists(root.SocketPath()));
-
-  WriteFile(root.SocketPath(), "keep me");
-  RunResult refused = Send(root, "echo", "x");
-  EXPECT_TRUE(refused.ExitedWith(1));
-  EXPECT_THAT(refused.err, HasSubstr("is not a socket"));
-  EXPECT_EQ(ReadFile(root.SocketPath()), "keep me");
-}
-
-TEST(ServiceSocket, ServicesOnOneRootTakeTurns) {
-  TempRoot root;
-  Child first({kService, "send", "--switch", "slow-echo", "--tool", kFakeTool}, root.Path(), "first");
-  Child second({kService, "send", "--switch", "slow-echo", "--tool", kFakeTool}, root.Path(), "second");
-  RunResult a = first.Finish();
-  RunResult b = second.Finish();
-  EXPECT_TRUE(a.ExitedWith(0)) << a.err;
-  EXPECT_TRUE(b.ExitedWith(0)) << b.err;
-  EXPECT_EQ(a.out, "first");
-  EXPECT_EQ(b.out, "second");
-}
-
-TEST(ServiceSocket, ATerminatedServiceRemovesItsSocketAndStopsTheTool) {
-  TempRoot root;
-  for (int signalNumber : {SIGTERM, SIGINT}) {
-    std::string pidFile = root.Path() + "/fake-tool.pid";
-    std::filesystem::remove(pidFile);
-    Child service({kService, "send", "--switch", "hang", "--tool", kFakeTool}, root.Path(), "x");
-    // Wait until the tool has connected: it writes its pid file then.
-    for (int i = 0; i < 1000 && ReadFile(pidFile).empty(); ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_FALSE(ReadFile(pidFile).empty());
-    ASSERT_TRUE(Exists(root.SocketPath()));
-    kill(service.Pid(), signalNumber);
-    RunResult result = service.Finish();
-    EXPECT_TRUE(WIFSIGNALED(result.status) && WTERMSIG(result.status) == signalNumber);
-    EXPECT_FALSE(Exists(root.SocketPath()));
-    // The stand-in tool got the signal too.
-    pid_t tool = std::stoi(ReadFile(pidFile));
-    bool ended = false;
-    for (int i = 0; i < 500 && !ended; ++i) {
-      std::string stat = ReadFile("/proc/" + std::to_string(tool) + "/stat");
-      ended = stat.empty() || stat.find(") Z ") != std::string::npos;
-      if (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+TEST(ServiceCommandLine, UsageErrorsExitTwoWithTheUsageText)
+{
+    TempRoot root;
+    for (std::vector<std::string> arguments : std::vector<std::vector<std::string>>{
+             {},
+             {"frobnicate"},
+             {"send"},
+             {"caps"},
+             {"caps", "P", "--raw"},
+             {"print", "P"},
+             {"send", "-a", "--option", "X"},
+             {"send", "-a", "--timeout", "soon"},
+             {"send", "-a", "--timeout", "0"},
+             {"caps", "P", "--bogus"},
+         }) {
+        arguments.insert(arguments.begin(), kService);
+        RunResult result = RunProgram(arguments, root.Path());
+        EXPECT_TRUE(result.ExitedWith(2)) << arguments.size();
+        EXPECT_THAT(result.err, HasSubstr("usage: quillon-service"));
+        EXPECT_EQ(result.out, "");
     }
-    EXPECT_TRUE(ended);
-  }
+    EXPECT_FALSE(Exists(root.SocketPath()));
 }
 
-TEST(ServicePrint, BuildsTheJobRequestAfterAskingForTheDefaultTicket) {
-  TempRoot root;
-  std::string picture = root.Path() + "/photo.bin";
-  WriteFile(picture, "\x89PNG\r\n\x1A\n rest");
-  // The stand-in echoes: the "default ticket" is the printer name, the "job id" the request.
-  RunResult result = RunProgram({kService, "print", "Office", picture, "--name", "R\xC3\xA9sum\xC3\xA9", "--option",
-                          "ShrinkToFit", "--option", "PaperSizeAuto=1", "--tool", kFakeTool},
-                         root.Path());
-  // The echo's "job id" is no job id of zero, so the command succeeds.
-  EXPECT_TRUE(result.ExitedWith(0)) << result.err;
-  // Name bytes travel one per code unit, so they come back as Latin-1 characters in UTF-8.
-  EXPECT_EQ(result.out, "Office{00}" + picture + "{11}image/png{22}Office{33}{44}R\xC3\x83\xC2\xA9sum\xC3\x83\xC2\xA9{55}"
-                        "ShrinkToFit{}PaperSizeAuto=1{}\n");
+TEST(ServiceExchange, AnEmptyReplyIsAReplyAndAClosedPipeIsNot)
+{
+    TempRoot root;
+    RunResult empty = Send(root, "empty", "Printer");
+    EXPECT_TRUE(empty.ExitedWith(0)) << empty.err;
+    EXPECT_EQ(empty.out, "");
+
+    RunResult closed = Send(root, "close", "Printer");
+    EXPECT_TRUE(closed.ExitedWith(1));
+    EXPECT_THAT(closed.err, HasSubstr("closed the pipe without a reply and exited with status 0"));
+    EXPECT_FALSE(Exists(root.SocketPath()));
 }
 
-TEST(ServicePrint, GuessesTheTypeFromTheFirstBytesAndTakesAGivenTicket) {
-  TempRoot root;
-  std::string ticket = root.Path() + "/ticket.xml";
-  WriteFile(ticket, "<ticket/>");
-  const std::pair<std::string, std::string> kinds[] = {
-      {std::string("\xFF\xD8\xFF\xE0", 4), "image/jpeg"}, {"BM....", "image/bmp"},
-      {std::string("II*\0", 4), "image/tiff"},            {std::string("MM\0*", 4), "image/tiff"},
-      {"GIF89a", "image/gif"},                            {"GIF87a", "image/gif"},
-      {"%PDF-1.7", "application/pdf"},                    {"", "application/pdf"},
-  };
-  for (const auto& [head, type] : kinds) {
-    std::string file = root.Path() + "/file";
-    WriteFile(file, head);
-    RunResult result = RunProgram({kService, "print", "P", file, "--ticket", ticket, "--tool", kFakeTool}, root.Path());
+TEST(ServiceExchange, RequestsAndRepliesTravelUnchanged)
+{
+    TempRoot root;
+    // UTF-8 in, UTF-16 on the pipe, UTF-8 out, characters beyond the BMP included.
+    const std::string text = "Imprimante \xC3\xA9t\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x96\xA8";
+    RunResult echo = Send(root, "echo", text);
+    EXPECT_TRUE(echo.ExitedWith(0)) << echo.err;
+    EXPECT_EQ(echo.out, text);
+
+    // --raw sends the bytes as they are, an odd count too; the odd reply byte is reported.
+    RunResult raw = Send(root, "echo", std::string("A\0B", 3), {"--raw"});
+    EXPECT_TRUE(raw.ExitedWith(0)) << raw.err;
+    EXPECT_EQ(raw.out, "A");
+    EXPECT_THAT(raw.err, HasSubstr("odd number of bytes (3)"));
+
+    // A message larger than a socket's default buffer.
+    RunResult large = Send(root, "large", "");
+    EXPECT_TRUE(large.ExitedWith(0)) << large.err;
+    EXPECT_EQ(large.out.size(), 1'500'000u * 3); // each "xx" code unit U+7878 is 3 UTF-8 bytes
+
+    RunResult invalid = Send(root, "echo", "\xFF\xFE");
+    EXPECT_TRUE(invalid.ExitedWith(1));
+    EXPECT_THAT(invalid.err, HasSubstr("not valid UTF-8"));
+}
+
+TEST(ServiceExchange, AToolThatFailsIsReportedAndNeverLeftRunning)
+{
+    TempRoot root;
+    RunResult early = Send(root, "exit-early", "");
+    EXPECT_TRUE(early.ExitedWith(1));
+    EXPECT_THAT(early.err, HasSubstr("started with \"exit-early\", exited with status 4 without connecting"));
+
+    RunResult crash = Send(root, "crash", "");
+    EXPECT_TRUE(crash.ExitedWith(1));
+    EXPECT_THAT(crash.err, HasSubstr("killed by signal 6"));
+
+    // The reply is still shown, then the failure.
+    RunResult exit3 = Send(root, "exit3-after-reply", "");
+    EXPECT_TRUE(exit3.ExitedWith(1));
+    EXPECT_EQ(exit3.out, "1");
+    EXPECT_THAT(exit3.err, HasSubstr("exited with status 3 after its reply"));
+
+    RunResult hang = Send(root, "hang", "", {"--reply-timeout", "0.3"});
+    EXPECT_TRUE(hang.ExitedWith(1));
+    EXPECT_THAT(hang.err, HasSubstr("no reply within 0.3 s; it was stopped"));
+
+    RunResult linger = Send(root, "linger-after-reply", "", {"--timeout", "0.3"});
+    EXPECT_TRUE(linger.ExitedWith(1));
+    EXPECT_THAT(linger.err, HasSubstr("did not end within 0.3 s of its reply"));
+
+    RunResult sleeper
+        = RunProgram({kService, "send", "-a", "--tool", "/bin/sleep", "--timeout", "0.3", "--quiet"}, root.Path());
+    EXPECT_TRUE(sleeper.ExitedWith(1));
+
+    RunResult missing = RunProgram({kService, "send", "-a", "--tool", root.Path() + "/none"}, root.Path());
+    EXPECT_TRUE(missing.ExitedWith(1));
+    EXPECT_THAT(missing.err, HasSubstr("cannot start the tool"));
+    EXPECT_FALSE(Exists(root.SocketPath()));
+}
+
+TEST(ServiceSocket, AStaleSocketIsReplacedButAnyOtherFileIsKept)
+{
+    TempRoot root;
+    std::filesystem::create_directories(std::filesystem::path(root.SocketPath()).parent_path());
+    int stale = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, root.SocketPath().c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(stale);
+
+    RunResult replaced = Send(root, "echo", "x");
+    EXPECT_TRUE(replaced.ExitedWith(0)) << replaced.err;
+    EXPECT_FALSE(Exists(root.SocketPath()));
+
+    WriteFile(root.SocketPath(), "keep me");
+    RunResult refused = Send(root, "echo", "x");
+    EXPECT_TRUE(refused.ExitedWith(1));
+    EXPECT_THAT(refused.err, HasSubstr("is not a socket"));
+    EXPECT_EQ(ReadFile(root.SocketPath()), "keep me");
+}
+
+TEST(ServiceSocket, ServicesOnOneRootTakeTurns)
+{
+    TempRoot root;
+    Child first({kService, "send", "--switch", "slow-echo", "--tool", kFakeTool}, root.Path(), "first");
+    Child second({kService, "send", "--switch", "slow-echo", "--tool", kFakeTool}, root.Path(), "second");
+    RunResult a = first.Finish();
+    RunResult b = second.Finish();
+    EXPECT_TRUE(a.ExitedWith(0)) << a.err;
+    EXPECT_TRUE(b.ExitedWith(0)) << b.err;
+    EXPECT_EQ(a.out, "first");
+    EXPECT_EQ(b.out, "second");
+}
+
+TEST(ServiceSocket, ATerminatedServiceRemovesItsSocketAndStopsTheTool)
+{
+    TempRoot root;
+    for (int signalNumber : {SIGTERM, SIGINT}) {
+        std::string pidFile = root.Path() + "/fake-tool.pid";
+        std::filesystem::remove(pidFile);
+        Child service({kService, "send", "--switch", "hang", "--tool", kFakeTool}, root.Path(), "x");
+        // Wait until the tool has connected: it writes its pid file then.
+        for (int i = 0; i < 1000 && ReadFile(pidFile).empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_FALSE(ReadFile(pidFile).empty());
+        ASSERT_TRUE(Exists(root.SocketPath()));
+        kill(service.Pid(), signalNumber);
+        RunResult result = service.Finish();
+        EXPECT_TRUE(WIFSIGNALED(result.status) && WTERMSIG(result.status) == signalNumber);
+        EXPECT_FALSE(Exists(root.SocketPath()));
+        // The stand-in tool got the signal too.
+        pid_t tool = std::stoi(ReadFile(pidFile));
+        bool ended = false;
+        for (int i = 0; i < 500 && !ended; ++i) {
+            std::string stat = ReadFile("/proc/" + std::to_string(tool) + "/stat");
+            ended = stat.empty() || stat.find(") Z ") != std::string::npos;
+            if (!ended)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_TRUE(ended);
+    }
+}
+
+TEST(ServicePrint, BuildsTheJobRequestAfterAskingForTheDefaultTicket)
+{
+    TempRoot root;
+    std::string picture = root.Path() + "/photo.bin";
+    WriteFile(picture, "\x89PNG\r\n\x1A\n rest");
+    // The stand-in echoes: the "default ticket" is the printer name, the "job id" the request.
+    RunResult result = RunProgram({kService, "print", "Office", picture, "--name", "R\xC3\xA9sum\xC3\xA9", "--option",
+                                   "ShrinkToFit", "--option", "PaperSizeAuto=1", "--tool", kFakeTool},
+                                  root.Path());
+    // The echo's "job id" is no job id of zero, so the command succeeds.
     EXPECT_TRUE(result.ExitedWith(0)) << result.err;
-    EXPECT_EQ(result.out, "P{00}" + file + "{11}" + type + "{22}<ticket/>{33}{44}file{55}\n");
-  }
-  WriteFile(root.Path() + "/file", "%PDF");
-  RunResult given = RunProgram({kService, "print", "P", root.Path() + "/file", "--type", "image/gif", "--ticket", ticket,
-                         "--tool", kFakeTool},
-                        root.Path());
-  EXPECT_THAT(given.out, HasSubstr("{11}image/gif{22}"));
+    // Name bytes travel one per code unit, so they come back as Latin-1 characters in UTF-8.
+    EXPECT_EQ(result.out,
+              "Office{00}" + picture
+                  + "{11}image/png{22}Office{33}{44}R\xC3\x83\xC2\xA9sum\xC3\x83\xC2\xA9{55}"
+                    "ShrinkToFit{}PaperSizeAuto=1{}\n");
 }
 
-TEST(ServicePrint, RefusesWhatTheToolCouldNotReadBackIntact) {
-  TempRoot root;
-  std::string file = root.Path() + "/doc.pdf";
-  WriteFile(file, "%PDF");
-  std::string ticket = root.Path() + "/ticket.xml";
-  WriteFile(ticket, std::string("<a>\0</a>", 8));
-  const std::pair<std::vector<std::string>, std::string> cases[] = {
-      {{"Drucker \xE2\x82\xAC", file}, "up to U+00FF"},
-      {{"P", root.Path() + "/missing.pdf"}, "not a file that can be printed"},
-      {{"P{00}", file}, "contains \"{00}\""},
-      {{"P", file, "--name", "a{55}b"}, "contains \"{55}\""},
-      {{"P", file, "--option", "A{}B"}, "contains \"{}\""},
-      {{"P", file, "--option", ""}, "is empty"},
-      {{"P", file, "--ticket", ticket}, "print ticket contains a zero byte"},
-      {{"P", file, "--ticket", root.Path() + "/none.xml"}, "cannot open"},
-      {{"P", file, "--name", "\xC3"}, "document name is not valid UTF-8"},
-  };
-  for (const auto& [arguments, message] : cases) {
-    std::vector<std::string> argv = {kService, "print"};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    // A tool that would fail every exchange: the fields are checked before it is started.
-    argv.insert(argv.end(), {"--tool", "/bin/false"});
-    RunResult result = RunProgram(argv, root.Path());
-    EXPECT_TRUE(result.ExitedWith(1)) << message;
-    EXPECT_THAT(result.err, HasSubstr(message));
-    EXPECT_EQ(result.out, "");
-  }
-  std::string big = root.Path() + "/big.xml";
-  WriteFile(big, std::string(70'000, 'x'));
-  RunResult tooLong = RunProgram({kService, "print", "P", file, "--ticket", big, "--tool", kFakeTool}, root.Path());
-  EXPECT_TRUE(tooLong.ExitedWith(1));
-  EXPECT_THAT(tooLong.err, HasSubstr("the tool takes at most 65535"));
+TEST(ServicePrint, GuessesTheTypeFromTheFirstBytesAndTakesAGivenTicket)
+{
+    TempRoot root;
+    std::string ticket = root.Path() + "/ticket.xml";
+    WriteFile(ticket, "<ticket/>");
+    const std::pair<std::string, std::string> kinds[] = {
+        {std::string("\xFF\xD8\xFF\xE0", 4), "image/jpeg"},
+        {"BM....", "image/bmp"},
+        {std::string("II*\0", 4), "image/tiff"},
+        {std::string("MM\0*", 4), "image/tiff"},
+        {"GIF89a", "image/gif"},
+        {"GIF87a", "image/gif"},
+        {"%PDF-1.7", "application/pdf"},
+        {"", "application/pdf"},
+    };
+    for (const auto& [head, type] : kinds) {
+        std::string file = root.Path() + "/file";
+        WriteFile(file, head);
+        RunResult result
+            = RunProgram({kService, "print", "P", file, "--ticket", ticket, "--tool", kFakeTool}, root.Path());
+        EXPECT_TRUE(result.ExitedWith(0)) << result.err;
+        EXPECT_EQ(result.out, "P{00}" + file + "{11}" + type + "{22}<ticket/>{33}{44}file{55}\n");
+    }
+    WriteFile(root.Path() + "/file", "%PDF");
+    RunResult given = RunProgram(
+        {kService, "print", "P", root.Path() + "/file", "--type", "image/gif", "--ticket", ticket, "--tool", kFakeTool},
+        root.Path());
+    EXPECT_THAT(given.out, HasSubstr("{11}image/gif{22}"));
 }
 
-TEST(ServicePrint, ANoJobAnswerOrAMissingDefaultTicketIsAFailure) {
-  TempRoot root;
-  std::string file = root.Path() + "/doc.pdf";
-  WriteFile(file, "%PDF");
-  // The real tool without printers: -b gives an empty ticket.
-  RunResult real = RunProgram({kService, "print", "No Such Printer", file, "--quiet"}, root.Path());
-  EXPECT_TRUE(real.ExitedWith(1));
-  EXPECT_THAT(real.err, HasSubstr("no default print ticket for printer \"No Such Printer\""));
-  std::string ticket = root.Path() + "/ticket.xml";
-  WriteFile(ticket, "<t/>");
-  RunResult zero = RunProgram({kService, "print", "No Such Printer", file, "--ticket", ticket, "--quiet"}, root.Path());
-  EXPECT_TRUE(zero.ExitedWith(1));
-  EXPECT_EQ(zero.out, "0\n");
-  EXPECT_THAT(zero.err, HasSubstr("made no print job"));
+TEST(ServicePrint, RefusesWhatTheToolCouldNotReadBackIntact)
+{
+    TempRoot root;
+    std::string file = root.Path() + "/doc.pdf";
+    WriteFile(file, "%PDF");
+    std::string ticket = root.Path() + "/ticket.xml";
+    WriteFile(ticket, std::string("<a>\0</a>", 8));
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"Drucker \xE2\x82\xAC", file}, "up to U+00FF"},
+        {{"P", root.Path() + "/missing.pdf"}, "not a file that can be printed"},
+        {{"P{00}", file}, "contains \"{00}\""},
+        {{"P", file, "--name", "a{55}b"}, "contains \"{55}\""},
+        {{"P", file, "--option", "A{}B"}, "contains \"{}\""},
+        {{"P", file, "--option", ""}, "is empty"},
+        {{"P", file, "--ticket", ticket}, "print ticket contains a zero byte"},
+        {{"P", file, "--ticket", root.Path() + "/none.xml"}, "cannot open"},
+        {{"P", file, "--name", "\xC3"}, "document name is not valid UTF-8"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        std::vector<std::string> argv = {kService, "print"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        // A tool that would fail every exchange: the fields are checked before it is started.
+        argv.insert(argv.end(), {"--tool", "/bin/false"});
+        RunResult result = RunProgram(argv, root.Path());
+        EXPECT_TRUE(result.ExitedWith(1)) << message;
+        EXPECT_THAT(result.err, HasSubstr(message));
+        EXPECT_EQ(result.out, "");
+    }
+    std::string big = root.Path() + "/big.xml";
+    WriteFile(big, std::string(70'000, 'x'));
+    RunResult tooLong = RunProgram({kService, "print", "P", file, "--ticket", big, "--tool", kFakeTool}, root.Path());
+    EXPECT_TRUE(tooLong.ExitedWith(1));
+    EXPECT_THAT(tooLong.err, HasSubstr("the tool takes at most 65535"));
+}
+
+TEST(ServicePrint, ANoJobAnswerOrAMissingDefaultTicketIsAFailure)
+{
+    TempRoot root;
+    std::string file = root.Path() + "/doc.pdf";
+    WriteFile(file, "%PDF");
+    // The real tool without printers: -b gives an empty ticket.
+    RunResult real = RunProgram({kService, "print", "No Such Printer", file, "--quiet"}, root.Path());
+    EXPECT_TRUE(real.ExitedWith(1));
+    EXPECT_THAT(real.err, HasSubstr("no default print ticket for printer \"No Such Printer\""));
+    std::string ticket = root.Path() + "/ticket.xml";
+    WriteFile(ticket, "<t/>");
+    RunResult zero
+        = RunProgram({kService, "print", "No Such Printer", file, "--ticket", ticket, "--quiet"}, root.Path());
+    EXPECT_TRUE(zero.ExitedWith(1));
+    EXPECT_EQ(zero.out, "0\n");
+    EXPECT_THAT(zero.err, HasSubstr("made no print job"));
 }
 
 } // namespace

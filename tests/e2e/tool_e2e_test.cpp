@@ -23,227 +23,248 @@ using ::testing::HasSubstr;
 const std::vector<std::string> kBanner = {"", "--", "-----", "Velmar Quillon Tool log"};
 
 RunResult SendToTool(const TempRoot& root, const std::string& switchText, const std::string& input,
-                     std::vector<std::string> extra = {}) {
-  std::vector<std::string> argv = {kService, "send", "--switch", switchText};
-  argv.insert(argv.end(), extra.begin(), extra.end());
-  return RunProgram(argv, root.Path(), input);
+                     std::vector<std::string> extra = {})
+{
+    std::vector<std::string> argv = {kService, "send", "--switch", switchText};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    return RunProgram(argv, root.Path(), input);
 }
 
 // The messages of the only log file, which must be the day's first (counter 000).
-std::vector<LogLine> OnlyLog(const TempRoot& root) {
-  std::vector<std::string> names = LogFileNames(root);
-  EXPECT_EQ(names.size(), 1u);
-  if (names.empty()) return {};
-  EXPECT_THAT(names[0], ::testing::MatchesRegex("QuillonTool_[0-9]{8}_000\\.log"));
-  return ReadLog(root.LogFolder() + "/" + names[0]);
+std::vector<LogLine> OnlyLog(const TempRoot& root)
+{
+    std::vector<std::string> names = LogFileNames(root);
+    EXPECT_EQ(names.size(), 1u);
+    if (names.empty())
+        return {};
+    EXPECT_THAT(names[0], ::testing::MatchesRegex("QuillonTool_[0-9]{8}_000\\.log"));
+    return ReadLog(root.LogFolder() + "/" + names[0]);
 }
 
-std::vector<std::string> Messages(const std::vector<LogLine>& lines) {
-  std::vector<std::string> messages;
-  for (const auto& line : lines) messages.push_back(line.message);
-  return messages;
+std::vector<std::string> Messages(const std::vector<LogLine>& lines)
+{
+    std::vector<std::string> messages;
+    for (const auto& line : lines)
+        messages.push_back(line.message);
+    return messages;
 }
 
-TEST(ToolLog, EachSwitchWritesTheBannerThenItsDispatchLineAndNoTraceLines) {
-  const std::pair<std::string, std::string> dispatch[] = {
-      {"-a", "In QuillonTool, PerformGetCapabilities"},
-      {"-b", "In QuillonTool, PerformGetTicket"},
-      {"-c", "In QuillonTool, PerformPrintJob"},
-      {"-C", "In QuillonTool, PerformPrintJob"},
-  };
-  for (const auto& [switchText, line] : dispatch) {
+TEST(ToolLog, EachSwitchWritesTheBannerThenItsDispatchLineAndNoTraceLines)
+{
+    const std::pair<std::string, std::string> dispatch[] = {
+        {"-a", "In QuillonTool, PerformGetCapabilities"},
+        {"-b", "In QuillonTool, PerformGetTicket"},
+        {"-c", "In QuillonTool, PerformPrintJob"},
+        {"-C", "In QuillonTool, PerformPrintJob"},
+    };
+    for (const auto& [switchText, line] : dispatch) {
+        TempRoot root;
+        RunResult result = SendToTool(root, switchText, "");
+        EXPECT_TRUE(result.ExitedWith(0)) << switchText << ": " << result.err;
+        std::vector<LogLine> log = OnlyLog(root);
+        ASSERT_GE(log.size(), 5u) << switchText;
+        std::vector<std::string> messages = Messages(log);
+        EXPECT_EQ(std::vector<std::string>(messages.begin(), messages.begin() + 4), kBanner);
+        EXPECT_EQ(messages[4], line);
+        for (size_t i = 0; i < 5; ++i)
+            EXPECT_EQ(log[i].level, "info");
+        for (const auto& entry : log)
+            EXPECT_NE(entry.level, "trace") << entry.message;
+    }
+}
+
+TEST(ToolDispatch, AnUnknownSwitchOnlyLogsItAndTheUpperCaseCRunsAPrintJob)
+{
     TempRoot root;
-    RunResult result = SendToTool(root, switchText, "");
-    EXPECT_TRUE(result.ExitedWith(0)) << switchText << ": " << result.err;
-    std::vector<LogLine> log = OnlyLog(root);
-    ASSERT_GE(log.size(), 5u) << switchText;
-    std::vector<std::string> messages = Messages(log);
-    EXPECT_EQ(std::vector<std::string>(messages.begin(), messages.begin() + 4), kBanner);
-    EXPECT_EQ(messages[4], line);
-    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(log[i].level, "info");
-    for (const auto& entry : log) EXPECT_NE(entry.level, "trace") << entry.message;
-  }
+    RunResult direct = RunProgram({kTool, "-x"}, root.Path());
+    EXPECT_TRUE(direct.ExitedWith(0));
+    EXPECT_EQ(direct.out, "");
+    EXPECT_EQ(direct.err, "");
+    std::vector<std::string> expected = kBanner;
+    expected.push_back("In QuillonTool, find invalid parameter");
+    EXPECT_EQ(Messages(OnlyLog(root)), expected);
+
+    // Through the service the tool never connects, and the service says so.
+    RunResult served = SendToTool(root, "-x", "");
+    EXPECT_TRUE(served.ExitedWith(1));
+    EXPECT_THAT(served.err, HasSubstr("started with \"-x\", exited with status 0 without connecting to the pipe"));
+
+    RunResult upper = SendToTool(root, "-C", "");
+    EXPECT_TRUE(upper.ExitedWith(0)) << upper.err;
+    EXPECT_EQ(upper.out, "0");
 }
 
-TEST(ToolDispatch, AnUnknownSwitchOnlyLogsItAndTheUpperCaseCRunsAPrintJob) {
-  TempRoot root;
-  RunResult direct = RunProgram({kTool, "-x"}, root.Path());
-  EXPECT_TRUE(direct.ExitedWith(0));
-  EXPECT_EQ(direct.out, "");
-  EXPECT_EQ(direct.err, "");
-  std::vector<std::string> expected = kBanner;
-  expected.push_back("In QuillonTool, find invalid parameter");
-  EXPECT_EQ(Messages(OnlyLog(root)), expected);
-
-  // Through the service the tool never connects, and the service says so.
-  RunResult served = SendToTool(root, "-x", "");
-  EXPECT_TRUE(served.ExitedWith(1));
-  EXPECT_THAT(served.err, HasSubstr("started with \"-x\", exited with status 0 without connecting to the pipe"));
-
-  RunResult upper = SendToTool(root, "-C", "");
-  EXPECT_TRUE(upper.ExitedWith(0)) << upper.err;
-  EXPECT_EQ(upper.out, "0");
+TEST(ToolPipe, WithNoPipeServerTheToolSaysSoAndExitsZero)
+{
+    TempRoot root;
+    RunResult result = RunProgram({kTool, "-a"}, root.Path());
+    EXPECT_TRUE(result.ExitedWith(0));
+    EXPECT_EQ(result.out, "Unable to open named pipe w/err 0x00000002\n");
 }
 
-TEST(ToolPipe, WithNoPipeServerTheToolSaysSoAndExitsZero) {
-  TempRoot root;
-  RunResult result = RunProgram({kTool, "-a"}, root.Path());
-  EXPECT_TRUE(result.ExitedWith(0));
-  EXPECT_EQ(result.out, "Unable to open named pipe w/err 0x00000002\n");
+TEST(ToolPipe, ZeroByteRequestsGetTheirRepliesWithTheConsoleLines)
+{
+    TempRoot root;
+    RunResult capabilities = SendToTool(root, "-a", "");
+    EXPECT_TRUE(capabilities.ExitedWith(0)) << capabilities.err;
+    EXPECT_EQ(capabilities.out, "");
+    EXPECT_EQ(capabilities.err,
+              "The named pipe (\\\\.\\pipe\\QuillonPipe) is connected.\n"
+              "Receive 0 bytes from server: \"\"\n"
+              "Send 0 bytes to server: \"\"\n");
+
+    RunResult job = SendToTool(root, "-c", "");
+    EXPECT_TRUE(job.ExitedWith(0)) << job.err;
+    EXPECT_EQ(job.out, "0");
+    EXPECT_THAT(job.err, HasSubstr("Receive 0 bytes from server: \"\"\n"));
+    EXPECT_THAT(job.err, HasSubstr("Send 2 bytes to server: \"0\"\n"));
 }
 
-TEST(ToolPipe, ZeroByteRequestsGetTheirRepliesWithTheConsoleLines) {
-  TempRoot root;
-  RunResult capabilities = SendToTool(root, "-a", "");
-  EXPECT_TRUE(capabilities.ExitedWith(0)) << capabilities.err;
-  EXPECT_EQ(capabilities.out, "");
-  EXPECT_EQ(capabilities.err,
-            "The named pipe (\\\\.\\pipe\\QuillonPipe) is connected.\n"
-            "Receive 0 bytes from server: \"\"\n"
-            "Send 0 bytes to server: \"\"\n");
+TEST(ToolPipe, OversizedOddAndNonLatin1RequestsStillGetAnAnswer)
+{
+    TempRoot root;
+    // Longer than the 2048-byte request buffer of -a: read in chunks, still answered.
+    RunResult longName = SendToTool(root, "-a", std::string(3000, 'A'));
+    EXPECT_TRUE(longName.ExitedWith(0)) << longName.err;
+    EXPECT_THAT(longName.err, HasSubstr("Send 0 bytes to server: \"\""));
 
-  RunResult job = SendToTool(root, "-c", "");
-  EXPECT_TRUE(job.ExitedWith(0)) << job.err;
-  EXPECT_EQ(job.out, "0");
-  EXPECT_THAT(job.err, HasSubstr("Receive 0 bytes from server: \"\"\n"));
-  EXPECT_THAT(job.err, HasSubstr("Send 2 bytes to server: \"0\"\n"));
+    // Longer than the 131072-byte buffer of -c.
+    RunResult longJob = SendToTool(root, "-c", std::string(70'000, 'J'));
+    EXPECT_TRUE(longJob.ExitedWith(0)) << longJob.err;
+    EXPECT_EQ(longJob.out, "0");
+
+    // An odd byte count leaves half a code unit.
+    RunResult odd = SendToTool(root, "-a", std::string("Q\0u\0x", 5), {"--raw"});
+    EXPECT_TRUE(odd.ExitedWith(0)) << odd.err;
+    EXPECT_THAT(odd.err, HasSubstr("Receive 5 bytes from server: \"Qu"));
+
+    // A printer name outside ISO 8859-1 cannot survive the job request's narrowing: no job.
+    RunResult cyrillic = SendToTool(
+        root, "-c",
+        "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xBD\xD1\x82\xD0\xB5\xD1\x80{00}/tmp/a.pdf{11}application/pdf{22}{33}{44}{55}");
+    EXPECT_TRUE(cyrillic.ExitedWith(0)) << cyrillic.err;
+    EXPECT_EQ(cyrillic.out, "0");
 }
 
-TEST(ToolPipe, OversizedOddAndNonLatin1RequestsStillGetAnAnswer) {
-  TempRoot root;
-  // Longer than the 2048-byte request buffer of -a: read in chunks, still answered.
-  RunResult longName = SendToTool(root, "-a", std::string(3000, 'A'));
-  EXPECT_TRUE(longName.ExitedWith(0)) << longName.err;
-  EXPECT_THAT(longName.err, HasSubstr("Send 0 bytes to server: \"\""));
-
-  // Longer than the 131072-byte buffer of -c.
-  RunResult longJob = SendToTool(root, "-c", std::string(70'000, 'J'));
-  EXPECT_TRUE(longJob.ExitedWith(0)) << longJob.err;
-  EXPECT_EQ(longJob.out, "0");
-
-  // An odd byte count leaves half a code unit.
-  RunResult odd = SendToTool(root, "-a", std::string("Q\0u\0x", 5), {"--raw"});
-  EXPECT_TRUE(odd.ExitedWith(0)) << odd.err;
-  EXPECT_THAT(odd.err, HasSubstr("Receive 5 bytes from server: \"Qu"));
-
-  // A printer name outside ISO 8859-1 cannot survive the job request's narrowing: no job.
-  RunResult cyrillic = SendToTool(
-      root, "-c", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xBD\xD1\x82\xD0\xB5\xD1\x80{00}/tmp/a.pdf{11}application/pdf{22}{33}{44}{55}");
-  EXPECT_TRUE(cyrillic.ExitedWith(0)) << cyrillic.err;
-  EXPECT_EQ(cyrillic.out, "0");
+TEST(ToolLog, AnUnwritableLogFolderDoesNotStopTheReply)
+{
+    TempRoot root;
+    // As root, permission bits do not stop writes: a plain file where the folder belongs does.
+    WriteFile(root.LogFolder(), "not a folder");
+    RunResult result = SendToTool(root, "-c", "");
+    EXPECT_TRUE(result.ExitedWith(0)) << result.err;
+    EXPECT_EQ(result.out, "0");
+    EXPECT_EQ(ReadFile(root.LogFolder()), "not a folder");
 }
 
-TEST(ToolLog, AnUnwritableLogFolderDoesNotStopTheReply) {
-  TempRoot root;
-  // As root, permission bits do not stop writes: a plain file where the folder belongs does.
-  WriteFile(root.LogFolder(), "not a folder");
-  RunResult result = SendToTool(root, "-c", "");
-  EXPECT_TRUE(result.ExitedWith(0)) << result.err;
-  EXPECT_EQ(result.out, "0");
-  EXPECT_EQ(ReadFile(root.LogFolder()), "not a folder");
-}
-
-TEST(ToolLog, TwoRunsOnOneDayAppendToTheSameFile) {
-  TempRoot root;
-  EXPECT_TRUE(RunProgram({kTool, "-x"}, root.Path()).ExitedWith(0));
-  EXPECT_TRUE(RunProgram({kTool}, root.Path()).ExitedWith(0));
-  std::vector<std::string> expected = kBanner;
-  expected.push_back("In QuillonTool, find invalid parameter");
-  expected.insert(expected.end(), kBanner.begin(), kBanner.end());
-  EXPECT_EQ(Messages(OnlyLog(root)), expected);
+TEST(ToolLog, TwoRunsOnOneDayAppendToTheSameFile)
+{
+    TempRoot root;
+    EXPECT_TRUE(RunProgram({kTool, "-x"}, root.Path()).ExitedWith(0));
+    EXPECT_TRUE(RunProgram({kTool}, root.Path()).ExitedWith(0));
+    std::vector<std::string> expected = kBanner;
+    expected.push_back("In QuillonTool, find invalid parameter");
+    expected.insert(expected.end(), kBanner.begin(), kBanner.end());
+    EXPECT_EQ(Messages(OnlyLog(root)), expected);
 }
 
 // The root with the repository's sample printers installed, as the demo has it.
-void InstallSamplePrinters(const TempRoot& root) {
-  std::filesystem::path installed = std::filesystem::path(root.Path()) / "etc/quillon/printers";
-  std::filesystem::create_directories(installed);
-  for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::path(QUILLON_SOURCE_DIR) / "printers"))
-    if (entry.path().extension() == ".printer")
-      std::filesystem::copy_file(entry.path(), installed / entry.path().filename());
+void InstallSamplePrinters(const TempRoot& root)
+{
+    std::filesystem::path installed = std::filesystem::path(root.Path()) / "etc/quillon/printers";
+    std::filesystem::create_directories(installed);
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::filesystem::path(QUILLON_SOURCE_DIR) / "printers"))
+        if (entry.path().extension() == ".printer")
+            std::filesystem::copy_file(entry.path(), installed / entry.path().filename());
 }
 
-TEST(ToolPrinters, CapabilitiesAndTicketDocumentsArriveWhole) {
-  TempRoot root;
-  InstallSamplePrinters(root);
-  const std::pair<std::string, std::string> queries[] = {{"caps", "<psf:PrintCapabilities "},
-                                                         {"ticket", "<psf:PrintTicket "}};
-  for (const auto& [command, element] : queries) {
-    RunResult result = RunProgram({kService, command, "Quillon Office"}, root.Path());
-    EXPECT_TRUE(result.ExitedWith(0)) << result.err;
-    EXPECT_THAT(result.out, ::testing::StartsWith("<?xml"));
-    EXPECT_THAT(result.out, HasSubstr(element));
-    // Each document byte went as one UTF-16 code unit: two bytes on the pipe.
-    EXPECT_THAT(result.err, HasSubstr("Send " + std::to_string(2 * result.out.size()) + " bytes to server"));
-  }
+TEST(ToolPrinters, CapabilitiesAndTicketDocumentsArriveWhole)
+{
+    TempRoot root;
+    InstallSamplePrinters(root);
+    const std::pair<std::string, std::string> queries[]
+        = {{"caps", "<psf:PrintCapabilities "}, {"ticket", "<psf:PrintTicket "}};
+    for (const auto& [command, element] : queries) {
+        RunResult result = RunProgram({kService, command, "Quillon Office"}, root.Path());
+        EXPECT_TRUE(result.ExitedWith(0)) << result.err;
+        EXPECT_THAT(result.out, ::testing::StartsWith("<?xml"));
+        EXPECT_THAT(result.out, HasSubstr(element));
+        // Each document byte went as one UTF-16 code unit: two bytes on the pipe.
+        EXPECT_THAT(result.err, HasSubstr("Send " + std::to_string(2 * result.out.size()) + " bytes to server"));
+    }
 }
 
-TEST(ToolPrinters, PrintingAsksForTheDefaultTicketThenSendsTheJob) {
-  TempRoot root;
-  InstallSamplePrinters(root);
-  std::string document = root.Path() + "/page.pdf";
-  WriteFile(document, "%PDF-1.4\n");
-  RunResult result = RunProgram({kService, "print", "Quillon Office", document}, root.Path());
-  // Either a job id, or the tool's "0" for no job, which the service reports as a failure.
-  if (result.out == "0\n") {
-    EXPECT_TRUE(result.ExitedWith(1));
-  } else {
-    EXPECT_TRUE(result.ExitedWith(0)) << result.err;
-    EXPECT_THAT(result.out, ::testing::MatchesRegex("[1-9][0-9]*\n"));
-  }
-  std::vector<std::string> dispatched;
-  for (const auto& line : OnlyLog(root))
-    if (line.message.rfind("In QuillonTool, ", 0) == 0) dispatched.push_back(line.message);
-  EXPECT_THAT(dispatched, ElementsAre("In QuillonTool, PerformGetTicket", "In QuillonTool, PerformPrintJob"));
-  // The request carried the ticket the first run gave.
-  EXPECT_THAT(result.err, HasSubstr("Receive "));
-  EXPECT_THAT(result.err, HasSubstr("{00}" + document + "{11}application/pdf{22}<?xml"));
+TEST(ToolPrinters, PrintingAsksForTheDefaultTicketThenSendsTheJob)
+{
+    TempRoot root;
+    InstallSamplePrinters(root);
+    std::string document = root.Path() + "/page.pdf";
+    WriteFile(document, "%PDF-1.4\n");
+    RunResult result = RunProgram({kService, "print", "Quillon Office", document}, root.Path());
+    // Either a job id, or the tool's "0" for no job, which the service reports as a failure.
+    if (result.out == "0\n") {
+        EXPECT_TRUE(result.ExitedWith(1));
+    } else {
+        EXPECT_TRUE(result.ExitedWith(0)) << result.err;
+        EXPECT_THAT(result.out, ::testing::MatchesRegex("[1-9][0-9]*\n"));
+    }
+    std::vector<std::string> dispatched;
+    for (const auto& line : OnlyLog(root))
+        if (line.message.rfind("In QuillonTool, ", 0) == 0)
+            dispatched.push_back(line.message);
+    EXPECT_THAT(dispatched, ElementsAre("In QuillonTool, PerformGetTicket", "In QuillonTool, PerformPrintJob"));
+    // The request carried the ticket the first run gave.
+    EXPECT_THAT(result.err, HasSubstr("Receive "));
+    EXPECT_THAT(result.err, HasSubstr("{00}" + document + "{11}application/pdf{22}<?xml"));
 }
 
 // The test as the pipe server, with its one queue place taken so the tool finds the pipe busy.
-TEST(ToolPipe, ABusyPipeMakesTheToolWaitUntilThereIsRoom) {
-  TempRoot root;
-  std::filesystem::create_directories(std::filesystem::path(root.SocketPath()).parent_path());
-  int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  int on = 1;
-  setsockopt(listener, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, root.SocketPath().c_str(), sizeof address.sun_path - 1);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listener, 0), 0);
-  int queued = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-  ASSERT_EQ(connect(queued, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+TEST(ToolPipe, ABusyPipeMakesTheToolWaitUntilThereIsRoom)
+{
+    TempRoot root;
+    std::filesystem::create_directories(std::filesystem::path(root.SocketPath()).parent_path());
+    int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    int on = 1;
+    setsockopt(listener, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, root.SocketPath().c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 0), 0);
+    int queued = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(connect(queued, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
-  Child tool({kTool, "-a"}, root.Path());
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));
-  pollfd early{listener, POLLIN, 0};
-  ASSERT_EQ(poll(&early, 1, 0), 1);  // only the queued connection
-  int first = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-  ASSERT_GE(first, 0);
-  close(first);
-  close(queued);
+    Child tool({kTool, "-a"}, root.Path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    pollfd early{listener, POLLIN, 0};
+    ASSERT_EQ(poll(&early, 1, 0), 1); // only the queued connection
+    int first = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(first, 0);
+    close(first);
+    close(queued);
 
-  // Now the tool gets in.
-  pollfd waiter{listener, POLLIN, 0};
-  ASSERT_EQ(poll(&waiter, 1, 10'000), 1) << "the tool did not connect after the pipe was freed";
-  int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-  ASSERT_GE(connection, 0);
-  setsockopt(connection, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
-  std::string request = Utf16Bytes(u"Busy");
-  ASSERT_EQ(send(connection, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
-  pollfd reply{connection, POLLIN, 0};
-  ASSERT_EQ(poll(&reply, 1, 10'000), 1);
-  char buffer[16];
-  EXPECT_EQ(recv(connection, buffer, sizeof buffer, 0), 0);  // the empty reply of an unknown printer
-  close(connection);
-  close(listener);
+    // Now the tool gets in.
+    pollfd waiter{listener, POLLIN, 0};
+    ASSERT_EQ(poll(&waiter, 1, 10'000), 1) << "the tool did not connect after the pipe was freed";
+    int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(connection, 0);
+    setsockopt(connection, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
+    std::string request = Utf16Bytes(u"Busy");
+    ASSERT_EQ(send(connection, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+    pollfd reply{connection, POLLIN, 0};
+    ASSERT_EQ(poll(&reply, 1, 10'000), 1);
+    char buffer[16];
+    EXPECT_EQ(recv(connection, buffer, sizeof buffer, 0), 0); // the empty reply of an unknown printer
+    close(connection);
+    close(listener);
 
-  RunResult result = tool.Finish();
-  EXPECT_TRUE(result.ExitedWith(0));
-  EXPECT_EQ(result.out,
-            "The named pipe (\\\\.\\pipe\\QuillonPipe) is connected.\n"
-            "Receive 8 bytes from server: \"Busy\"\n"
-            "Send 0 bytes to server: \"\"\n");
+    RunResult result = tool.Finish();
+    EXPECT_TRUE(result.ExitedWith(0));
+    EXPECT_EQ(result.out,
+              "The named pipe (\\\\.\\pipe\\QuillonPipe) is connected.\n"
+              "Receive 8 bytes from server: \"Busy\"\n"
+              "Send 0 bytes to server: \"\"\n");
 }
 
 } // namespace

@@ -14,9 +14,13 @@ TEST(TextConversionsTest, MapByteForCodeUnitUpToTheFirstZero)
 {
     EXPECT_EQ(WidenText(""), u"");
     EXPECT_EQ(NarrowText(u""), "");
-    EXPECT_EQ(WidenText("a\xE9" "b"), std::u16string(u"a\u00E9b"));
+    EXPECT_EQ(WidenText("a\xE9"
+                        "b"),
+              std::u16string(u"a\u00E9b"));
     EXPECT_EQ(WidenText(std::string("ab\0cd", 5)), u"ab");
-    EXPECT_EQ(NarrowText(u"a\u00FFb"), "a\xFF" "b");
+    EXPECT_EQ(NarrowText(u"a\u00FFb"),
+              "a\xFF"
+              "b");
     EXPECT_EQ(NarrowText(std::u16string(u"ab\0cd", 5)), "ab");
     // UTF-8 bytes travel one per code unit and come back unchanged.
     EXPECT_EQ(NarrowText(WidenText("\xC3\xA9")), "\xC3\xA9");
@@ -34,7 +38,8 @@ TEST(ParseJobRequestTest, FillsEveryFieldAndOptionsInOrder)
 {
     std::u16string printer;
     PrintJobRequest job;
-    ASSERT_TRUE(ParseJobRequest(u"Office{00}/tmp/a.pdf{11}application/pdf{22}<t/>{33}spare{44}Doc{55}A{}B=1{}", printer, job));
+    ASSERT_TRUE(
+        ParseJobRequest(u"Office{00}/tmp/a.pdf{11}application/pdf{22}<t/>{33}spare{44}Doc{55}A{}B=1{}", printer, job));
     EXPECT_EQ(printer, u"Office");
     EXPECT_EQ(job.file_path, u"/tmp/a.pdf");
     EXPECT_EQ(job.mime_type, "application/pdf");
@@ -47,7 +52,10 @@ TEST(ParseJobRequestTest, FillsEveryFieldAndOptionsInOrder)
 TEST(ParseJobRequestTest, OptionListEndsAtAnEmptyOptionOrMissingTerminator)
 {
     const std::u16string head = u"P{00}F{11}T{22}K{33}S{44}N{55}";
-    struct Case { std::u16string options; std::vector<std::string> expected; };
+    struct Case {
+        std::u16string options;
+        std::vector<std::string> expected;
+    };
     const Case cases[] = {
         {u"", {}},
         {u"A{}B{}C", {"A", "B"}},

@@ -24,7 +24,7 @@ TEST(Apartment, FirstSameAndOtherKind)
         EXPECT_EQ(ApartmentDepth(), 0u);
         EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
         EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
-        EXPECT_EQ(ApartmentDepth(), 1u);  // the refused call needs no CoUninitialize
+        EXPECT_EQ(ApartmentDepth(), 1u); // the refused call needs no CoUninitialize
         EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_FALSE);
         EXPECT_EQ(ApartmentDepth(), 2u);
         CoUninitialize();
@@ -76,7 +76,7 @@ TEST(Apartment, BadArgumentsAndUnbalancedUninitialize)
         EXPECT_EQ(CoInitializeEx(&reserved, COINIT_MULTITHREADED), E_INVALIDARG);
         EXPECT_EQ(CoInitializeEx(nullptr, 0x100), E_INVALIDARG);
         EXPECT_EQ(ApartmentDepth(), 0u);
-        CoUninitialize();  // no apartment: nothing happens
+        CoUninitialize(); // no apartment: nothing happens
         EXPECT_EQ(ApartmentDepth(), 0u);
         EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED | 0x4), S_OK);
         CoUninitialize();

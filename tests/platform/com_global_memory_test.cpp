@@ -66,11 +66,11 @@ TEST(GlobalMemory, LockCountsAndUnlockAnswers)
     void* second = GlobalLock(handle);
     EXPECT_EQ(first, second);
 
-    EXPECT_EQ(GlobalUnlock(handle), TRUE);  // still locked once
+    EXPECT_EQ(GlobalUnlock(handle), TRUE); // still locked once
     SetLastError(1234);
-    EXPECT_EQ(GlobalUnlock(handle), FALSE);  // count reached zero
+    EXPECT_EQ(GlobalUnlock(handle), FALSE); // count reached zero
     EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
-    EXPECT_EQ(GlobalUnlock(handle), FALSE);  // was not locked
+    EXPECT_EQ(GlobalUnlock(handle), FALSE); // was not locked
     EXPECT_EQ(GetLastError(), ERROR_NOT_LOCKED);
     EXPECT_EQ(GlobalFree(handle), nullptr);
 }
@@ -120,7 +120,7 @@ TEST(GlobalMemory, LockedBlockDoesNotMoveUnlessAllowed)
     EXPECT_EQ(GlobalReAlloc(handle, 1 << 20, 0), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(GlobalSize(handle), 4u);
-    EXPECT_EQ(std::memcmp(data, "keep", 4), 0);  // the caller's pointer is still good
+    EXPECT_EQ(std::memcmp(data, "keep", 4), 0); // the caller's pointer is still good
     GlobalUnlock(handle);
     EXPECT_EQ(GlobalFree(handle), nullptr);
 }

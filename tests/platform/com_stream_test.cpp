@@ -65,7 +65,7 @@ TEST_F(StreamTest, BlockSizeIsExactlyTheBytesWritten)
     EXPECT_EQ(GlobalSize(Block()), 0u);
     Write("<?xml");
     Write(std::string(1000, 'x'));
-    Write(std::string("a\0b", 3));  // zero bytes are data like any other
+    Write(std::string("a\0b", 3)); // zero bytes are data like any other
     EXPECT_EQ(GlobalSize(Block()), 1008u);
     const std::string text = BlockText(Block());
     EXPECT_EQ(text.substr(0, 5), "<?xml");
@@ -90,7 +90,7 @@ TEST_F(StreamTest, SeekFromEachOriginAndRefusesNegativePositions)
     EXPECT_EQ(stream_->Seek(Move(-7), STREAM_SEEK_CUR, nullptr), STG_E_INVALIDFUNCTION);
     EXPECT_EQ(stream_->Seek(Move(INT64_MIN), STREAM_SEEK_END, nullptr), STG_E_INVALIDFUNCTION);
     EXPECT_EQ(stream_->Seek(Move(0), 3, nullptr), STG_E_INVALIDFUNCTION);
-    EXPECT_EQ(Position(stream_), 6u);  // failed seeks leave the position alone
+    EXPECT_EQ(Position(stream_), 6u); // failed seeks leave the position alone
 }
 
 TEST_F(StreamTest, ReadStopsAtTheEnd)
@@ -107,7 +107,7 @@ TEST_F(StreamTest, ReadStopsAtTheEnd)
     ASSERT_EQ(stream_->Seek(Move(100), STREAM_SEEK_SET, nullptr), S_OK);
     ASSERT_EQ(stream_->Read(buffer, sizeof buffer, &got), S_OK);
     EXPECT_EQ(got, 0u);
-    EXPECT_EQ(GlobalSize(Block()), 6u);  // seeking past the end does not grow the stream
+    EXPECT_EQ(GlobalSize(Block()), 6u); // seeking past the end does not grow the stream
 }
 
 TEST_F(StreamTest, WriteAfterSeekPastEndFillsTheGapWithZeros)

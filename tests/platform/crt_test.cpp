@@ -44,7 +44,8 @@ TEST(Wprintf, PipeMessagesOfTheTool)
     const char16_t* text = u"Drucker Grüße €\U0001F600";
     int units = 0;
     EXPECT_EQ(CaptureStdout([&] { return wprintf(u"Receive %ld bytes from server: \"%s\"\n", bytes, text); }, &units),
-              "Receive 22 bytes from server: \"Drucker Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC\xF0\x9F\x98\x80\"\n");
+              "Receive 22 bytes from server: \"Drucker Gr\xC3\xBC\xC3\x9F"
+              "e \xE2\x82\xAC\xF0\x9F\x98\x80\"\n");
     EXPECT_EQ(units, 50); // UTF-16 code units, the surrogate pair counting two
     EXPECT_EQ(CaptureStdout([] { return wprintf(u"Could not open pipe: 5 second wait timed out."); }),
               "Could not open pipe: 5 second wait timed out.");
@@ -69,14 +70,18 @@ TEST(Wprintf, NumbersFollowTheirDirectives)
 TEST(Wprintf, TextDirectivesAndOddFormats)
 {
     const char16_t* nothing = nullptr;
-    EXPECT_EQ(CaptureStdout([&] { return wprintf(u"[%s][%6s][%-4s|][%.2s][%S][%c][%%]", nothing, u"ab", u"x",
-                                                 u"wxyz", "\xE9t\xE9", u'\u00E9'); }),
+    EXPECT_EQ(CaptureStdout([&] {
+                  return wprintf(u"[%s][%6s][%-4s|][%.2s][%S][%c][%%]", nothing, u"ab", u"x", u"wxyz", "\xE9t\xE9",
+                                 u'\u00E9');
+              }),
               "[(null)][    ab][x   |][wx][\xC3\xA9t\xC3\xA9][\xC3\xA9][%]");
     // Unknown directives and one cut short by the end are printed as written.
     EXPECT_EQ(CaptureStdout([] { return wprintf(u"%q and 100%"); }), "%q and 100%");
     // A lone surrogate cannot be written as UTF-8: it shows as U+FFFD.
     const char16_t lone[] = {u'a', char16_t(0xD800), u'b', 0};
-    EXPECT_EQ(CaptureStdout([&] { return wprintf(u"%s", lone); }), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(CaptureStdout([&] { return wprintf(u"%s", lone); }),
+              "a\xEF\xBF\xBD"
+              "b");
 
     int result = 0;
     EXPECT_EQ(CaptureStdout([] { return wprintf(static_cast<const WCHAR*>(nullptr)); }, &result), "");

@@ -20,7 +20,8 @@ class FileTest : public ::testing::Test {
 protected:
     HANDLE Open(const fs::path& path, DWORD access, DWORD disposition)
     {
-        return CreateFileW(Wide(path.string()).c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return CreateFileW(Wide(path.string()).c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
     }
     void WriteText(const fs::path& path, const std::string& text) { std::ofstream(path) << text; }
     std::string ReadText(const fs::path& path)
@@ -180,7 +181,9 @@ TEST_F(FileTest, NativePathsAndTheRoot)
     EXPECT_EQ(platform::NativePath(u"C:"), root + "/mnt/c");
     EXPECT_EQ(platform::NativePath(u"/var/lib/x"), "/var/lib/x");
     EXPECT_EQ(platform::NativePath(u"rel\\x"), "rel\\x");
-    EXPECT_EQ(platform::NativePath(u"Grüße"), "Gr\xC3\xBC\xC3\x9F" "e");
+    EXPECT_EQ(platform::NativePath(u"Grüße"),
+              "Gr\xC3\xBC\xC3\x9F"
+              "e");
     EXPECT_EQ(platform::PipeSocketPath(u"\\\\.\\pipe\\QuillonPipe"), root + "/run/quillon/pipe/QuillonPipe");
     EXPECT_EQ(platform::PipeSocketPath(u"QuillonPipe"), root + "/run/quillon/pipe/QuillonPipe");
     EXPECT_EQ(platform::PipeSocketPath(u".."), "");
@@ -196,8 +199,8 @@ TEST_F(FileTest, NativePathsAndTheRoot)
 TEST(HandleTable, HandlesThatAreNotThereFailCleanly)
 {
     int stackObject = 0;
-    const HANDLE bogus[] = {nullptr, INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(0x4321),
-                            reinterpret_cast<HANDLE>(&stackObject)};
+    const HANDLE bogus[]
+        = {nullptr, INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(0x4321), reinterpret_cast<HANDLE>(&stackObject)};
     char buffer[4];
     DWORD count = 7;
     for (const HANDLE handle : bogus) {
@@ -235,7 +238,10 @@ TEST(LastError, BelongsToTheCallingThread)
 {
     SetLastError(ERROR_PIPE_BUSY);
     DWORD seen = 1;
-    std::thread([&seen] { seen = GetLastError(); SetLastError(ERROR_MORE_DATA); }).join();
+    std::thread([&seen] {
+        seen = GetLastError();
+        SetLastError(ERROR_MORE_DATA);
+    }).join();
     EXPECT_EQ(seen, ERROR_SUCCESS);
     EXPECT_EQ(GetLastError(), ERROR_PIPE_BUSY);
 }

@@ -43,7 +43,8 @@ TEST(Library, NameWithAFolderIsLoadedFromThere)
     fs::copy_file(source, root.Path() / "copy.so");
     fs::copy_file(source, root.Path() / "mnt" / "c" / "mods" / "drive.so");
 
-    for (const std::u16string& name : {Wide((root.Path() / "copy.dll").string()), std::u16string(u"C:\\mods\\drive.dll")}) {
+    for (const std::u16string& name :
+         {Wide((root.Path() / "copy.dll").string()), std::u16string(u"C:\\mods\\drive.dll")}) {
         const HMODULE module = LoadLibraryW(name.c_str());
         ASSERT_NE(module, nullptr) << fs::path(name).string();
         EXPECT_EQ(CallAnswer(module), 42);

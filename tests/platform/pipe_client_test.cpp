@@ -158,8 +158,8 @@ TEST_F(PipeClientTest, LongMessagesComeInChunksByteExact)
 {
     PipeServer server;
     // The prefix is matched in any case, as Windows does.
-    const HANDLE pipe = CreateFileW(u"\\\\.\\PIPE\\TestPipe", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
+    const HANDLE pipe
+        = CreateFileW(u"\\\\.\\PIPE\\TestPipe", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
     SetMessageMode(pipe);
     const int peer = server.Accept();
@@ -201,7 +201,8 @@ TEST_F(PipeClientTest, ZeroByteReadReportsAWaitingMessageWithoutTakingIt)
     EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
     EXPECT_TRUE(ReadFile(pipe, buffer, sizeof(buffer), &read, nullptr));
     EXPECT_EQ(read, 6u);
-    EXPECT_EQ(std::vector<unsigned char>(buffer, buffer + 6), std::vector<unsigned char>(message.begin() + 4, message.end()));
+    EXPECT_EQ(std::vector<unsigned char>(buffer, buffer + 6),
+              std::vector<unsigned char>(message.begin() + 4, message.end()));
     CloseHandle(pipe);
 }
 

@@ -74,15 +74,17 @@ TEST_F(SpoolerCapabilitiesTest, PhotoPapersInDriverOrder)
     EXPECT_EQ(Query<WORD>(u"Quillon Photo", DC_PAPERS), (std::vector<WORD>{256, 257, 258, 259, 1}));
     EXPECT_EQ(PaperNames(u"Quillon Photo"),
               (std::vector<std::u16string>{u"4x6", u"4x6 Borderless", u"5x7", u"5x7 Borderless", u"Letter"}));
-    EXPECT_EQ(PaperSizes(u"Quillon Photo"), (std::vector<std::pair<LONG, LONG>>{
-                                                {1016, 1524}, {1016, 1524}, {1270, 1778}, {1270, 1778}, {2159, 2794}}));
+    EXPECT_EQ(
+        PaperSizes(u"Quillon Photo"),
+        (std::vector<std::pair<LONG, LONG>>{{1016, 1524}, {1016, 1524}, {1270, 1778}, {1270, 1778}, {2159, 2794}}));
 }
 
 TEST_F(SpoolerCapabilitiesTest, APaperNameOfExactly64UnitsFillsItsSlotWithoutAZero)
 {
     const std::string longName(64, 'L');
-    Install("names.printer", "[printer]\nname = Names\nresolution = 300\ndefault-paper = 9\n[paper 9]\nname = " +
-                                 longName + "\nsize = 210 x 297\n[paper 11]\nname = A5\nsize = 148 x 210\n");
+    Install("names.printer",
+            "[printer]\nname = Names\nresolution = 300\ndefault-paper = 9\n[paper 9]\nname = " + longName
+                + "\nsize = 210 x 297\n[paper 11]\nname = A5\nsize = 148 x 210\n");
     const std::vector<WCHAR> slots = Query<WCHAR>(u"Names", DC_PAPERNAMES, kNameUnits);
     ASSERT_EQ(slots.size(), 2 * kNameUnits);
     EXPECT_EQ(std::u16string(slots.begin(), slots.begin() + kNameUnits), std::u16string(64, u'L'));
@@ -106,8 +108,10 @@ TEST_F(SpoolerCapabilitiesTest, UnknownEmptyOrNullPrinterAnswersMinusOne)
 TEST_F(SpoolerCapabilitiesTest, PrinterFeatures)
 {
     InstallSamples();
-    auto office = [](WORD capability) { return DeviceCapabilitiesW(u"Quillon Office", nullptr, capability, nullptr, nullptr); };
-    auto photo = [](WORD capability) { return DeviceCapabilitiesW(u"Quillon Photo", nullptr, capability, nullptr, nullptr); };
+    auto office
+        = [](WORD capability) { return DeviceCapabilitiesW(u"Quillon Office", nullptr, capability, nullptr, nullptr); };
+    auto photo
+        = [](WORD capability) { return DeviceCapabilitiesW(u"Quillon Photo", nullptr, capability, nullptr, nullptr); };
     EXPECT_EQ(office(DC_DUPLEX), 1);
     EXPECT_EQ(photo(DC_DUPLEX), 0);
     EXPECT_EQ(office(DC_COPIES), 999);
@@ -117,8 +121,8 @@ TEST_F(SpoolerCapabilitiesTest, PrinterFeatures)
     EXPECT_EQ(office(DC_COLLATE), 1);
     EXPECT_EQ(office(DC_SIZE), 220);
     EXPECT_EQ(office(DC_VERSION), DM_SPECVERSION);
-    EXPECT_EQ(office(DC_EXTRA) + 220, DocumentPropertiesW(nullptr, nullptr, const_cast<LPWSTR>(u"Quillon Office"),
-                                                          nullptr, nullptr, 0));
+    EXPECT_EQ(office(DC_EXTRA) + 220,
+              DocumentPropertiesW(nullptr, nullptr, const_cast<LPWSTR>(u"Quillon Office"), nullptr, nullptr, 0));
     EXPECT_EQ(photo(DC_FIELDS) & DM_DUPLEX, 0);
     EXPECT_EQ(office(DC_FIELDS) & DM_DUPLEX, static_cast<int>(DM_DUPLEX));
 
@@ -138,11 +142,10 @@ TEST_F(SpoolerCapabilitiesTest, PrinterFeatures)
 TEST_F(SpoolerCapabilitiesTest, FieldsMatchTheDefaultDeviceMode)
 {
     InstallSamples();
-    std::vector<BYTE> bytes(DocumentPropertiesW(nullptr, nullptr, const_cast<LPWSTR>(u"Quillon Photo"), nullptr,
-                                                nullptr, 0));
+    std::vector<BYTE> bytes(
+        DocumentPropertiesW(nullptr, nullptr, const_cast<LPWSTR>(u"Quillon Photo"), nullptr, nullptr, 0));
     auto* mode = reinterpret_cast<DEVMODEW*>(bytes.data());
-    ASSERT_EQ(DocumentPropertiesW(nullptr, nullptr, const_cast<LPWSTR>(u"Quillon Photo"), mode, nullptr,
-                                  DM_OUT_BUFFER),
+    ASSERT_EQ(DocumentPropertiesW(nullptr, nullptr, const_cast<LPWSTR>(u"Quillon Photo"), mode, nullptr, DM_OUT_BUFFER),
               IDOK);
     EXPECT_EQ(static_cast<DWORD>(DeviceCapabilitiesW(u"Quillon Photo", nullptr, DC_FIELDS, nullptr, nullptr)),
               mode->dmFields);

@@ -132,15 +132,15 @@ TEST_F(SpoolerDocumentPropertiesTest, UnknownPrinterAndMissingBuffersFail)
     SetLastError(0);
     EXPECT_EQ(DocumentPropertiesW(nullptr, nullptr, Name(u"Quillon Office"), nullptr, nullptr, DM_OUT_BUFFER), -1);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(DocumentPropertiesW(nullptr, nullptr, Name(u"Quillon Office"), &out, nullptr,
-                                  DM_IN_BUFFER | DM_OUT_BUFFER),
-              -1);
+    EXPECT_EQ(
+        DocumentPropertiesW(nullptr, nullptr, Name(u"Quillon Office"), &out, nullptr, DM_IN_BUFFER | DM_OUT_BUFFER),
+        -1);
 
     DEVMODEW tooShort = Partial(DM_ORIENTATION);
-    tooShort.dmSize = 40;   // cannot even hold its own dmFields
-    EXPECT_EQ(DocumentPropertiesW(nullptr, nullptr, Name(u"Quillon Office"), &out, &tooShort,
-                                  DM_IN_BUFFER | DM_OUT_BUFFER),
-              -1);
+    tooShort.dmSize = 40; // cannot even hold its own dmFields
+    EXPECT_EQ(
+        DocumentPropertiesW(nullptr, nullptr, Name(u"Quillon Office"), &out, &tooShort, DM_IN_BUFFER | DM_OUT_BUFFER),
+        -1);
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
 
@@ -152,8 +152,9 @@ TEST_F(SpoolerDocumentPropertiesTest, DefaultOfTheOfficePrinter)
     EXPECT_EQ(mode->dmSpecVersion, DM_SPECVERSION);
     EXPECT_EQ(mode->dmSize, 220);
     EXPECT_EQ(mode->dmDriverExtra, sizeof(platform::QuillonDevModeExtra));
-    EXPECT_EQ(mode->dmFields, DM_ORIENTATION | DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH | DM_COPIES |
-                                  DM_PRINTQUALITY | DM_YRESOLUTION | DM_COLOR | DM_DUPLEX | DM_COLLATE | DM_FORMNAME);
+    EXPECT_EQ(mode->dmFields,
+              DM_ORIENTATION | DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH | DM_COPIES | DM_PRINTQUALITY
+                  | DM_YRESOLUTION | DM_COLOR | DM_DUPLEX | DM_COLLATE | DM_FORMNAME);
     EXPECT_EQ(mode->dmOrientation, DMORIENT_PORTRAIT);
     EXPECT_EQ(mode->dmPaperSize, DMPAPER_LETTER);
     EXPECT_EQ(mode->dmPaperWidth, 2159);
@@ -188,8 +189,9 @@ TEST_F(SpoolerDocumentPropertiesTest, LongNamesAreCutTo31UnitsWithoutSplittingAS
     // 30 units, then a character outside the BMP (a surrogate pair) that would straddle the cut.
     const std::string name = std::string(30, 'N') + "\xF0\x9F\x96\xA8" + "Z";
     const std::string paper = std::string(30, 'P') + "\xF0\x9F\x96\xA8";
-    Install("long.printer", "[printer]\nname = " + name + "\nresolution = 300\ndefault-paper = 9\n[paper 9]\nname = " +
-                                paper + "\nsize = 210 x 297\n");
+    Install("long.printer",
+            "[printer]\nname = " + name + "\nresolution = 300\ndefault-paper = 9\n[paper 9]\nname = " + paper
+                + "\nsize = 210 x 297\n");
     std::u16string wideName;
     ASSERT_TRUE(platform::Utf8ToUtf16(name, wideName));
     DevModeBuffer mode(wideName.c_str());
@@ -223,7 +225,7 @@ TEST_F(SpoolerDocumentPropertiesTest, MergesA4LandscapeWithSizeFormAndMargins)
     EXPECT_EQ(mode->dmPaperLength, 2970);
     EXPECT_EQ(Text(mode->dmFormName), u"A4");
     EXPECT_EQ(mode->dmOrientation, DMORIENT_LANDSCAPE);
-    EXPECT_EQ(mode->dmCopies, 1);   // untouched fields keep the default
+    EXPECT_EQ(mode->dmCopies, 1); // untouched fields keep the default
     EXPECT_EQ(mode->dmFields & DM_PAPERSIZE, DM_PAPERSIZE);
     EXPECT_EQ(mode.Extra().marginLeft, 4230);
 }
@@ -252,7 +254,7 @@ TEST_F(SpoolerDocumentPropertiesTest, CustomSizeKeepsItsDimensionsAndDropsThePap
     DEVMODEW partial = Partial(DM_PAPERWIDTH | DM_PAPERLENGTH);
     partial.dmPaperWidth = 2000;
     partial.dmPaperLength = 3000;
-    partial.dmPaperSize = DMPAPER_A4;   // not named in dmFields, so not used
+    partial.dmPaperSize = DMPAPER_A4; // not named in dmFields, so not used
     DevModeBuffer mode = Merge(u"Quillon Office", partial);
     EXPECT_EQ(mode->dmFields & (DM_PAPERSIZE | DM_FORMNAME), 0u);
     EXPECT_EQ(mode->dmFields & (DM_PAPERWIDTH | DM_PAPERLENGTH), DM_PAPERWIDTH | DM_PAPERLENGTH);
@@ -260,7 +262,7 @@ TEST_F(SpoolerDocumentPropertiesTest, CustomSizeKeepsItsDimensionsAndDropsThePap
     EXPECT_EQ(mode->dmPaperWidth, 2000);
     EXPECT_EQ(mode->dmPaperLength, 3000);
     EXPECT_EQ(Text(mode->dmFormName), u"");
-    EXPECT_EQ(mode.Extra().marginRight, 4230);   // the default paper's margins
+    EXPECT_EQ(mode.Extra().marginRight, 4230); // the default paper's margins
 }
 
 TEST_F(SpoolerDocumentPropertiesTest, CustomSizeIsKeptWithinThePrintersSheets)
@@ -270,8 +272,8 @@ TEST_F(SpoolerDocumentPropertiesTest, CustomSizeIsKeptWithinThePrintersSheets)
     partial.dmPaperWidth = -5;
     partial.dmPaperLength = 9000;
     DevModeBuffer mode = Merge(u"Quillon Office", partial);
-    EXPECT_EQ(mode->dmPaperWidth, 1480);    // narrowest: A5
-    EXPECT_EQ(mode->dmPaperLength, 3556);   // longest: Legal
+    EXPECT_EQ(mode->dmPaperWidth, 1480);  // narrowest: A5
+    EXPECT_EQ(mode->dmPaperLength, 3556); // longest: Legal
 
     // Only one dimension given: the other comes from the default paper.
     DEVMODEW widthOnly = Partial(DM_PAPERWIDTH);
@@ -297,15 +299,15 @@ TEST_F(SpoolerDocumentPropertiesTest, CustomMarginsComeOnlyFromOurOwnPrivatePart
     input.extra.marginBottom = 4000;
     EXPECT_EQ(Merge(u"Quillon Office", input.devMode).Extra().marginBottom, 4000);
 
-    input.extra.signature = 0x12345678;   // somebody else's driver data
+    input.extra.signature = 0x12345678; // somebody else's driver data
     EXPECT_EQ(Merge(u"Quillon Office", input.devMode).Extra().marginBottom, 4230);
 
     input.extra.signature = platform::kQuillonDevModeSignature;
-    input.extra.marginLeft = 178000;   // with the right margin, wider than the 180 mm sheet
+    input.extra.marginLeft = 178000; // with the right margin, wider than the 180 mm sheet
     EXPECT_EQ(Merge(u"Quillon Office", input.devMode).Extra().marginLeft, 4230);
 
     input.extra.marginLeft = 1000;
-    input.devMode.dmFields = DM_PAPERSIZE;   // a listed paper always brings its own margins
+    input.devMode.dmFields = DM_PAPERSIZE; // a listed paper always brings its own margins
     input.devMode.dmPaperSize = DMPAPER_A5;
     EXPECT_EQ(Merge(u"Quillon Office", input.devMode).Extra().marginBottom, 4230);
 }

@@ -16,7 +16,7 @@ struct ExpectedPaper {
     std::u16string name;
     std::int32_t width;
     std::int32_t length;
-    std::int32_t margin;   // the same on every side, micrometres
+    std::int32_t margin; // the same on every side, micrometres
 };
 
 void ExpectPapers(const std::vector<PaperDefinition>& papers, const std::vector<ExpectedPaper>& expected)
@@ -53,10 +53,11 @@ TEST_F(SpoolerRegistryTest, ReadsTheOfficeSampleExactly)
     const auto office = FindPrinter(u"Quillon Office");
     ASSERT_TRUE(office);
     EXPECT_EQ(office->dpi, 600);
-    ExpectPapers(office->papers, {{1, u"Letter", 2159, 2794, 4230},
-                                  {5, u"Legal", 2159, 3556, 4230},
-                                  {9, u"A4", 2100, 2970, 4230},
-                                  {11, u"A5", 1480, 2100, 4230}});
+    ExpectPapers(office->papers,
+                 {{1, u"Letter", 2159, 2794, 4230},
+                  {5, u"Legal", 2159, 3556, 4230},
+                  {9, u"A4", 2100, 2970, 4230},
+                  {11, u"A5", 1480, 2100, 4230}});
     EXPECT_EQ(office->defaultPaper, 1);
     EXPECT_EQ(office->defaultOrientation, 1);
     EXPECT_TRUE(office->color);
@@ -73,11 +74,12 @@ TEST_F(SpoolerRegistryTest, ReadsThePhotoSampleExactlyInDriverOrder)
     const auto photo = FindPrinter(u"Quillon Photo");
     ASSERT_TRUE(photo);
     EXPECT_EQ(photo->dpi, 300);
-    ExpectPapers(photo->papers, {{256, u"4x6", 1016, 1524, 3000},
-                                 {257, u"4x6 Borderless", 1016, 1524, 0},
-                                 {258, u"5x7", 1270, 1778, 3000},
-                                 {259, u"5x7 Borderless", 1270, 1778, 0},
-                                 {1, u"Letter", 2159, 2794, 3000}});
+    ExpectPapers(photo->papers,
+                 {{256, u"4x6", 1016, 1524, 3000},
+                  {257, u"4x6 Borderless", 1016, 1524, 0},
+                  {258, u"5x7", 1270, 1778, 3000},
+                  {259, u"5x7 Borderless", 1270, 1778, 0},
+                  {1, u"Letter", 2159, 2794, 3000}});
     EXPECT_TRUE(photo->papers[1].IsBorderless());
     EXPECT_FALSE(photo->papers[0].IsBorderless());
     EXPECT_EQ(photo->defaultPaper, 1);
@@ -141,9 +143,9 @@ TEST_F(SpoolerRegistryTest, ReadsTheFormatsVariants)
 TEST_F(SpoolerRegistryTest, NamesOfExactlyTheLimitAreKept)
 {
     const std::string paperName(64, 'p');
-    Install("long.printer", "[printer]\nname = " + std::string(80, 'n') +
-                                "\nresolution = 300\ndefault-paper = 9\n[paper 9]\nname = " + paperName +
-                                "\nsize = 210 x 297\n");
+    Install("long.printer",
+            "[printer]\nname = " + std::string(80, 'n')
+                + "\nresolution = 300\ndefault-paper = 9\n[paper 9]\nname = " + paperName + "\nsize = 210 x 297\n");
     const auto printer = FindPrinter(std::u16string(80, u'n'));
     ASSERT_TRUE(printer);
     EXPECT_EQ(printer->papers.at(0).name.size(), 64u);
@@ -152,7 +154,7 @@ TEST_F(SpoolerRegistryTest, NamesOfExactlyTheLimitAreKept)
 struct MalformedCase {
     const char* label;
     std::string text;
-    const char* fault;   // part of the message
+    const char* fault; // part of the message
 };
 
 class SpoolerMalformedTest : public SpoolerRootTest, public ::testing::WithParamInterface<MalformedCase> {};
@@ -163,7 +165,7 @@ TEST_P(SpoolerMalformedTest, IsSkippedWithOneMessageWhileTheOthersStay)
     Install("zz-broken.printer", GetParam().text);
     ::testing::internal::CaptureStderr();
     const auto names = Names(InstalledPrinters());
-    FindPrinter(u"Quillon Office");   // a second read does not repeat the message
+    FindPrinter(u"Quillon Office"); // a second read does not repeat the message
     const std::string messages = ::testing::internal::GetCapturedStderr();
 
     EXPECT_EQ(names, (std::vector<std::u16string>{u"Quillon Office", u"Quillon Photo"}));
@@ -207,7 +209,11 @@ INSTANTIATE_TEST_SUITE_P(
                       "longer than 64"},
         MalformedCase{"PrinterNameTooLong", Replace(kGood, "name = Broken", "name = " + std::string(81, 'x')),
                       "longer than 80"},
-        MalformedCase{"NameNotUtf8", Replace(kGood, "name = Broken", "name = Br\xFF" "ken"), "not valid UTF-8"},
+        MalformedCase{"NameNotUtf8",
+                      Replace(kGood, "name = Broken",
+                              "name = Br\xFF"
+                              "ken"),
+                      "not valid UTF-8"},
         MalformedCase{"NameIsAPath", Replace(kGood, "name = Broken", "name = ../Broken"), "contains '/'"},
         MalformedCase{"DuplicatePaperSection", kGood + "[paper 9]\nname = Again\nsize = 1 x 1\n", "duplicate section"},
         MalformedCase{"SameNumberTwice", kGood + "[paper 09]\nname = Again\nsize = 100 x 100\n", "listed twice"},

@@ -29,6 +29,7 @@ protected:
 // A small valid definition to build faulty variants from.
 inline std::string MinimalPrinter(const std::string& name)
 {
-    return "[printer]\nname = " + name + "\nresolution = 300\ndefault-paper = 9\n\n"
-           "[paper 9]\nname = A4\nsize = 210 x 297\nmargins = 5\n";
+    return "[printer]\nname = " + name
+        + "\nresolution = 300\ndefault-paper = 9\n\n"
+          "[paper 9]\nname = A4\nsize = 210 x 297\nmargins = 5\n";
 }

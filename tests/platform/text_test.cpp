@@ -30,12 +30,15 @@ TEST(MultiByteToWideChar, Utf8IsStrictWithTheErrorFlagAndReplacesWithout)
         std::u16string replaced;
     };
     const Case cases[] = {
-        {"\xC0\xAF", u"\xFFFD\xFFFD"},                 // overlong "/"
-        {"\xE0\x80\xAF", u"\xFFFD\xFFFD\xFFFD"},       // overlong three-byte form
-        {"\xED\xA0\x80", u"\xFFFD\xFFFD\xFFFD"},       // a surrogate
+        {"\xC0\xAF", u"\xFFFD\xFFFD"},                     // overlong "/"
+        {"\xE0\x80\xAF", u"\xFFFD\xFFFD\xFFFD"},           // overlong three-byte form
+        {"\xED\xA0\x80", u"\xFFFD\xFFFD\xFFFD"},           // a surrogate
         {"\xF4\x90\x80\x80", u"\xFFFD\xFFFD\xFFFD\xFFFD"}, // past U+10FFFF
-        {"a\xE2\x82", u"a\xFFFD"},                     // truncated at the end
-        {"\xE2\x82" "b", u"\xFFFD" "b"},               // truncated before another character
+        {"a\xE2\x82", u"a\xFFFD"},                         // truncated at the end
+        {"\xE2\x82"
+         "b",
+         u"\xFFFD"
+         "b"}, // truncated before another character
         {"\xFF", u"\xFFFD"},
         {"\x80", u"\xFFFD"},
     };
@@ -62,7 +65,8 @@ TEST(MultiByteToWideChar, AnsiIsLatin1)
 
 TEST(MultiByteToWideChar, CountsSizesAndArguments)
 {
-    const char* text = "Gr\xC3\xBC\xC3\x9F" "e";
+    const char* text = "Gr\xC3\xBC\xC3\x9F"
+                       "e";
     // -1: up to and including the zero, which is counted.
     EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0), 6);
     WCHAR out[6];

@@ -50,18 +50,19 @@ TEST_F(Capabilities, OfficePrinter)
         SCOPED_TRACE(paper.option);
         EXPECT_EQ(Microns(doc, paper.option, "MediaSizeWidth"), paper.width);
         EXPECT_EQ(Microns(doc, paper.option, "MediaSizeHeight"), paper.height);
-        EXPECT_EQ(doc.String(MediaOption(paper.option) + "/psf:Property[@name='psk:DisplayName']/psf:Value"), paper.name);
+        EXPECT_EQ(doc.String(MediaOption(paper.option) + "/psf:Property[@name='psk:DisplayName']/psf:Value"),
+                  paper.name);
     }
     // Four papers and the custom size, whose sizes are parameters.
     EXPECT_EQ(doc.Number("count(/psf:PrintCapabilities/psf:Feature[@name='psk:PageMediaSize']/psf:Option)"), 5);
-    EXPECT_EQ(doc.String(MediaOption("psk:CustomMediaSize") +
-                         "/psf:ScoredProperty[@name='psk:MediaSizeWidth']/psf:ParameterRef/@name"),
+    EXPECT_EQ(doc.String(MediaOption("psk:CustomMediaSize")
+                         + "/psf:ScoredProperty[@name='psk:MediaSizeWidth']/psf:ParameterRef/@name"),
               "psk:PageMediaSizeMediaSizeWidth");
 
     // Every feature is a PickOne choice with a display name and something to pick; copies are a
     // parameter, not a feature.
     const double features = doc.Number("count(/psf:PrintCapabilities/psf:Feature)");
-    EXPECT_EQ(features, 6);  // no borderless feature: no paper of this printer lacks margins
+    EXPECT_EQ(features, 6); // no borderless feature: no paper of this printer lacks margins
     EXPECT_EQ(doc.Number("count(/psf:PrintCapabilities/psf:Feature[psf:Option])"), features);
     EXPECT_EQ(doc.Number("count(/psf:PrintCapabilities/psf:Feature[psf:Property[@name='psf:SelectionType']/psf:Value="
                          "'psk:PickOne'][psf:Property[@name='psk:DisplayName']])"),
@@ -77,10 +78,13 @@ TEST_F(Capabilities, OfficePrinter)
 
     const std::string feature = "/psf:PrintCapabilities/psf:Feature[@name='psk:";
     EXPECT_EQ(doc.Number("count(" + feature + "JobDuplexAllDocumentsContiguously']/psf:Option)"), 3);
-    EXPECT_EQ(doc.Number("count(" + feature + "PageOutputColor']/psf:Option[@name='psk:Color' or @name='psk:Grayscale'])"), 2);
+    EXPECT_EQ(
+        doc.Number("count(" + feature + "PageOutputColor']/psf:Option[@name='psk:Color' or @name='psk:Grayscale'])"),
+        2);
     EXPECT_EQ(doc.Number("count(" + feature + "PageOrientation']/psf:Option)"), 2);
     EXPECT_EQ(doc.Number("count(" + feature + "DocumentCollate']/psf:Option)"), 2);
-    EXPECT_EQ(doc.Number(feature + "PageResolution']/psf:Option/psf:ScoredProperty[@name='psk:ResolutionX']/psf:Value"), 600);
+    EXPECT_EQ(doc.Number(feature + "PageResolution']/psf:Option/psf:ScoredProperty[@name='psk:ResolutionX']/psf:Value"),
+              600);
     // No paper of this printer is borderless.
     EXPECT_EQ(doc.Number("count(" + feature + "PageBorderless'])"), 0);
     // Imageable area of the default Letter paper with its 4.23 mm margins.
@@ -99,8 +103,10 @@ TEST_F(Capabilities, PhotoPrinterNamesTheSecondPaperOfASizeItself)
     EXPECT_EQ(Microns(doc, "ns0000:Paper257", "MediaSizeHeight"), 152400);
     EXPECT_EQ(doc.String(MediaOption("ns0000:Paper257") + "/psf:Property[@name='psk:DisplayName']/psf:Value"),
               "4x6 Borderless");
-    EXPECT_EQ(doc.String(MediaOption("ns0000:Paper257") + "/psf:Property[@name='ns0000:Borderless']/psf:Value"), "true");
-    EXPECT_EQ(doc.Number("count(" + MediaOption("psk:NorthAmerica4x6") + "/psf:Property[@name='ns0000:Borderless'])"), 0);
+    EXPECT_EQ(doc.String(MediaOption("ns0000:Paper257") + "/psf:Property[@name='ns0000:Borderless']/psf:Value"),
+              "true");
+    EXPECT_EQ(doc.Number("count(" + MediaOption("psk:NorthAmerica4x6") + "/psf:Property[@name='ns0000:Borderless'])"),
+              0);
     EXPECT_EQ(Microns(doc, "psk:NorthAmerica5x7", "MediaSizeWidth"), 127000);
     EXPECT_EQ(Microns(doc, "psk:NorthAmerica5x7", "MediaSizeHeight"), 177800);
     EXPECT_EQ(Microns(doc, "ns0000:Paper259", "MediaSizeHeight"), 177800);
@@ -111,18 +117,20 @@ TEST_F(Capabilities, PhotoPrinterNamesTheSecondPaperOfASizeItself)
     const std::string feature = "/psf:PrintCapabilities/psf:Feature[@name='psk:";
     EXPECT_EQ(doc.Number("count(" + feature + "JobDuplexAllDocumentsContiguously'])"), 0);
     EXPECT_EQ(doc.Number("count(" + feature + "PageBorderless']/psf:Option)"), 2);
-    EXPECT_EQ(doc.Number("/psf:PrintCapabilities/psf:ParameterDef[@name='psk:JobCopiesAllDocuments']/psf:Property[@name="
-                         "'psf:MaxValue']/psf:Value"),
-              99);
+    EXPECT_EQ(
+        doc.Number("/psf:PrintCapabilities/psf:ParameterDef[@name='psk:JobCopiesAllDocuments']/psf:Property[@name="
+                   "'psf:MaxValue']/psf:Value"),
+        99);
 }
 
 TEST_F(Capabilities, BaseTicketMustBeATicket)
 {
     HPTPROVIDER provider = Open(u"Quillon Office");
-    for (const std::string& bad : {std::string("<not xml"), std::string("<a/>"),
-                                   // The https spelling is another namespace, not the framework's.
-                                   std::string("<psf:PrintTicket xmlns:psf=\"https://schemas.microsoft.com/windows/2003/08/"
-                                               "printing/printschemaframework\" version=\"1\"/>")}) {
+    for (const std::string& bad :
+         {std::string("<not xml"), std::string("<a/>"),
+          // The https spelling is another namespace, not the framework's.
+          std::string("<psf:PrintTicket xmlns:psf=\"https://schemas.microsoft.com/windows/2003/08/"
+                      "printing/printschemaframework\" version=\"1\"/>")}) {
         IStream* base = TextStream(bad);
         IStream* out = TextStream("");
         BSTR error = nullptr;

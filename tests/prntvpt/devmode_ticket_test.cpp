@@ -10,8 +10,8 @@ class DevModeTicket : public ProviderTest {};
 
 std::string MediaSize(const std::string& option, const std::string& scored = "")
 {
-    return "<psf:Feature name=\"psk:PageMediaSize\"><psf:Option name=\"" + option + "\">" + scored +
-           "</psf:Option></psf:Feature>";
+    return "<psf:Feature name=\"psk:PageMediaSize\"><psf:Option name=\"" + option + "\">" + scored
+        + "</psf:Option></psf:Feature>";
 }
 
 std::string Pick(const std::string& feature, const std::string& option)
@@ -21,8 +21,8 @@ std::string Pick(const std::string& feature, const std::string& option)
 
 std::string Copies(int copies)
 {
-    return "<psf:ParameterInit name=\"psk:JobCopiesAllDocuments\"><psf:Value xsi:type=\"xsd:integer\">" +
-           std::to_string(copies) + "</psf:Value></psf:ParameterInit>";
+    return "<psf:ParameterInit name=\"psk:JobCopiesAllDocuments\"><psf:Value xsi:type=\"xsd:integer\">"
+        + std::to_string(copies) + "</psf:Value></psf:ParameterInit>";
 }
 
 TEST_F(DevModeTicket, DefaultTicketOfEachScope)
@@ -35,22 +35,26 @@ TEST_F(DevModeTicket, DefaultTicketOfEachScope)
     const std::string root = "/psf:PrintTicket";
     EXPECT_EQ(job.String(root + "/@version"), "1");
     EXPECT_EQ(job.Number(root + "/psf:ParameterInit[@name='psk:JobCopiesAllDocuments']/psf:Value"), 1);
-    EXPECT_EQ(job.String(root + "/psf:Feature[@name='psk:JobDuplexAllDocumentsContiguously']/psf:Option/@name"), "psk:OneSided");
+    EXPECT_EQ(job.String(root + "/psf:Feature[@name='psk:JobDuplexAllDocumentsContiguously']/psf:Option/@name"),
+              "psk:OneSided");
     EXPECT_EQ(job.String(root + "/psf:Feature[@name='psk:DocumentCollate']/psf:Option/@name"), "psk:Collated");
     EXPECT_EQ(job.String(root + "/psf:Feature[@name='psk:PageMediaSize']/psf:Option/@name"), "psk:NorthAmericaLetter");
-    EXPECT_EQ(job.Number(root + "/psf:Feature[@name='psk:PageMediaSize']/psf:Option/psf:ScoredProperty[@name="
-                                "'psk:MediaSizeWidth']/psf:Value"),
+    EXPECT_EQ(job.Number(root
+                         + "/psf:Feature[@name='psk:PageMediaSize']/psf:Option/psf:ScoredProperty[@name="
+                           "'psk:MediaSizeWidth']/psf:Value"),
               215900);
     EXPECT_EQ(job.String(root + "/psf:Feature[@name='psk:PageOrientation']/psf:Option/@name"), "psk:Portrait");
     EXPECT_EQ(job.String(root + "/psf:Feature[@name='psk:PageOutputColor']/psf:Option/@name"), "psk:Color");
-    EXPECT_EQ(job.Number(root + "/psf:Feature[@name='psk:PageResolution']/psf:Option/psf:ScoredProperty[@name="
-                                "'psk:ResolutionY']/psf:Value"),
+    EXPECT_EQ(job.Number(root
+                         + "/psf:Feature[@name='psk:PageResolution']/psf:Option/psf:ScoredProperty[@name="
+                           "'psk:ResolutionY']/psf:Value"),
               600);
 
     XmlDoc document(TicketOf(provider, devMode, kPTDocumentScope));
-    EXPECT_EQ(document.Number("count(//psf:Feature[starts-with(@name, 'psk:Job')] | //psf:ParameterInit[starts-with(@name, "
-                              "'psk:Job')])"),
-              0);
+    EXPECT_EQ(
+        document.Number("count(//psf:Feature[starts-with(@name, 'psk:Job')] | //psf:ParameterInit[starts-with(@name, "
+                        "'psk:Job')])"),
+        0);
     EXPECT_EQ(document.Number("count(//psf:Feature[@name='psk:DocumentCollate'])"), 1);
 
     XmlDoc page(TicketOf(provider, devMode, kPTPageScope));
@@ -81,7 +85,8 @@ TEST_F(DevModeTicket, LetterAndA4Landscape)
     EXPECT_TRUE(letter.devMode.dmFields & DM_PAPERSIZE);
     EXPECT_EQ(letter.devMode.dmPaperSize, DMPAPER_LETTER);
 
-    auto a4 = Convert(provider, MakeTicket(MediaSize("psk:ISOA4") + Pick("PageOrientation", "Landscape")), kPTDocumentScope);
+    auto a4 = Convert(provider, MakeTicket(MediaSize("psk:ISOA4") + Pick("PageOrientation", "Landscape")),
+                      kPTDocumentScope);
     ASSERT_EQ(a4.result, S_OK);
     EXPECT_EQ(a4.devMode.dmPaperSize, DMPAPER_A4);
     EXPECT_EQ(a4.devMode.dmOrientation, DMORIENT_LANDSCAPE);
@@ -92,16 +97,18 @@ TEST_F(DevModeTicket, BorderlessPhotoPaper)
 {
     HPTPROVIDER provider = Open(u"Quillon Photo");
     // By the name the capabilities gave it.
-    auto named = Convert(provider, MakeTicket(MediaSize("ns0000:Paper257")).insert(
-                                       std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<psf:PrintTicket").size(),
-                                       std::string(" xmlns:ns0000=\"") + kPrivate + "\""),
+    auto named = Convert(provider,
+                         MakeTicket(MediaSize("ns0000:Paper257"))
+                             .insert(std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<psf:PrintTicket").size(),
+                                     std::string(" xmlns:ns0000=\"") + kPrivate + "\""),
                          kPTDocumentScope);
     ASSERT_EQ(named.result, S_OK);
     EXPECT_EQ(named.devMode.dmPaperSize, 257);
 
     // The 4x6 keyword with the borderless feature selects the borderless twin.
-    auto keyword = Convert(provider, MakeTicket(MediaSize("psk:NorthAmerica4x6") + Pick("PageBorderless", "Borderless")),
-                           kPTDocumentScope);
+    auto keyword
+        = Convert(provider, MakeTicket(MediaSize("psk:NorthAmerica4x6") + Pick("PageBorderless", "Borderless")),
+                  kPTDocumentScope);
     ASSERT_EQ(keyword.result, S_OK);
     EXPECT_EQ(keyword.devMode.dmPaperSize, 257);
 
@@ -112,10 +119,10 @@ TEST_F(DevModeTicket, BorderlessPhotoPaper)
 TEST_F(DevModeTicket, PaperMatchedBySizeWhenTheNameIsUnknown)
 {
     HPTPROVIDER provider = Open(u"Quillon Office");
-    const std::string scored =
-        "<psf:ScoredProperty name=\"psk:MediaSizeWidth\"><psf:Value xsi:type=\"xsd:integer\">148000</psf:Value>"
-        "</psf:ScoredProperty><psf:ScoredProperty name=\"psk:MediaSizeHeight\"><psf:Value xsi:type=\"xsd:integer\">"
-        "210000</psf:Value></psf:ScoredProperty>";
+    const std::string scored
+        = "<psf:ScoredProperty name=\"psk:MediaSizeWidth\"><psf:Value xsi:type=\"xsd:integer\">148000</psf:Value>"
+          "</psf:ScoredProperty><psf:ScoredProperty name=\"psk:MediaSizeHeight\"><psf:Value xsi:type=\"xsd:integer\">"
+          "210000</psf:Value></psf:ScoredProperty>";
     auto bySize = Convert(provider, MakeTicket(MediaSize("psk:SomeVendorA5", scored)), kPTDocumentScope);
     ASSERT_EQ(bySize.result, S_OK);
     EXPECT_EQ(bySize.devMode.dmPaperSize, DMPAPER_A5);
@@ -131,14 +138,16 @@ TEST_F(DevModeTicket, PaperMatchedBySizeWhenTheNameIsUnknown)
 TEST_F(DevModeTicket, CustomSizeThroughParameters)
 {
     HPTPROVIDER provider = Open(u"Quillon Office");
-    const std::string body =
-        MediaSize("psk:CustomMediaSize",
-                  "<psf:ScoredProperty name=\"psk:MediaSizeWidth\"><psf:ParameterRef name=\"psk:PageMediaSizeMediaSizeWidth\"/>"
-                  "</psf:ScoredProperty><psf:ScoredProperty name=\"psk:MediaSizeHeight\"><psf:ParameterRef "
-                  "name=\"psk:PageMediaSizeMediaSizeHeight\"/></psf:ScoredProperty>") +
-        "<psf:ParameterInit name=\"psk:PageMediaSizeMediaSizeWidth\"><psf:Value xsi:type=\"xsd:integer\">180000</psf:Value>"
-        "</psf:ParameterInit><psf:ParameterInit name=\"psk:PageMediaSizeMediaSizeHeight\"><psf:Value "
-        "xsi:type=\"xsd:integer\">250000</psf:Value></psf:ParameterInit>";
+    const std::string body
+        = MediaSize("psk:CustomMediaSize",
+                    "<psf:ScoredProperty name=\"psk:MediaSizeWidth\"><psf:ParameterRef "
+                    "name=\"psk:PageMediaSizeMediaSizeWidth\"/>"
+                    "</psf:ScoredProperty><psf:ScoredProperty name=\"psk:MediaSizeHeight\"><psf:ParameterRef "
+                    "name=\"psk:PageMediaSizeMediaSizeHeight\"/></psf:ScoredProperty>")
+        + "<psf:ParameterInit name=\"psk:PageMediaSizeMediaSizeWidth\"><psf:Value "
+          "xsi:type=\"xsd:integer\">180000</psf:Value>"
+          "</psf:ParameterInit><psf:ParameterInit name=\"psk:PageMediaSizeMediaSizeHeight\"><psf:Value "
+          "xsi:type=\"xsd:integer\">250000</psf:Value></psf:ParameterInit>";
     auto custom = Convert(provider, MakeTicket(body), kPTDocumentScope);
     ASSERT_EQ(custom.result, S_OK);
     EXPECT_FALSE(custom.devMode.dmFields & DM_PAPERSIZE);
@@ -189,10 +198,10 @@ TEST_F(DevModeTicket, JobCopiesOnlyInJobScope)
 TEST_F(DevModeTicket, UnknownFeaturesAndOptionsAreIgnored)
 {
     HPTPROVIDER provider = Open(u"Quillon Office");
-    const std::string body = Pick("PageOrientation", "Landscape") + Pick("JobStapleAllDocuments", "StapleTopLeft") +
-                             Pick("PageOutputColor", "Sepia") +
-                             "<psf:Feature name=\"psk:PageNUp\"><psf:Option><psf:ScoredProperty name=\"psk:PagesPerSheet\">"
-                             "<psf:Value xsi:type=\"xsd:integer\">2</psf:Value></psf:ScoredProperty></psf:Option></psf:Feature>";
+    const std::string body = Pick("PageOrientation", "Landscape") + Pick("JobStapleAllDocuments", "StapleTopLeft")
+        + Pick("PageOutputColor", "Sepia")
+        + "<psf:Feature name=\"psk:PageNUp\"><psf:Option><psf:ScoredProperty name=\"psk:PagesPerSheet\">"
+          "<psf:Value xsi:type=\"xsd:integer\">2</psf:Value></psf:ScoredProperty></psf:Option></psf:Feature>";
     auto converted = Convert(provider, MakeTicket(body), kPTJobScope);
     ASSERT_EQ(converted.result, S_OK);
     EXPECT_EQ(converted.devMode.dmOrientation, DMORIENT_LANDSCAPE);
@@ -208,17 +217,19 @@ TEST_F(DevModeTicket, BadTicketsFailWithAMessage)
         "<psf:PrintTicket",
         "not xml at all",
         // Not a ticket: capabilities, the https spelling, a ticket without its version.
-        MakeTicket("").replace(MakeTicket("").find("PrintTicket"), 11, "PrintCapabilities").replace(
-            MakeTicket("").rfind("PrintTicket") + 6, 11, "PrintCapabilities"),
+        MakeTicket("")
+            .replace(MakeTicket("").find("PrintTicket"), 11, "PrintCapabilities")
+            .replace(MakeTicket("").rfind("PrintTicket") + 6, 11, "PrintCapabilities"),
         "<psf:PrintTicket xmlns:psf=\"https://schemas.microsoft.com/windows/2003/08/printing/printschemaframework\" "
         "version=\"1\"/>",
         "<psf:PrintTicket xmlns:psf=\"" + std::string(kPsf) + "\"/>",
         // An undeclared prefix inside a name.
         MakeTicket("<psf:Feature name=\"zz:PageMediaSize\"/>"),
         // Entities are never expanded: a document type declaration is refused outright.
-        declaration + "<!DOCTYPE t [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">]>" +
-            MakeTicket("<psf:Feature name=\"psk:X&b;\"/>").substr(MakeTicket("").find('\n') + 1),
-        declaration + "<!DOCTYPE t SYSTEM \"file:///etc/passwd\">" + MakeTicket("").substr(MakeTicket("").find('\n') + 1),
+        declaration + "<!DOCTYPE t [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">]>"
+            + MakeTicket("<psf:Feature name=\"psk:X&b;\"/>").substr(MakeTicket("").find('\n') + 1),
+        declaration + "<!DOCTYPE t SYSTEM \"file:///etc/passwd\">"
+            + MakeTicket("").substr(MakeTicket("").find('\n') + 1),
     };
     for (const std::string& ticket : cases) {
         SCOPED_TRACE(ticket);
@@ -274,8 +285,10 @@ TEST_F(DevModeTicket, RoundTripKeepsTheSettings)
     mode->dmPaperLength = 2600;
     const std::string ticket = TicketOf(provider, buffer, kPTPageScope);
     XmlDoc doc(ticket);
-    EXPECT_EQ(doc.String("/psf:PrintTicket/psf:Feature[@name='psk:PageMediaSize']/psf:Option/@name"), "psk:CustomMediaSize");
-    EXPECT_EQ(doc.Number("/psf:PrintTicket/psf:ParameterInit[@name='psk:PageMediaSizeMediaSizeWidth']/psf:Value"), 190000);
+    EXPECT_EQ(doc.String("/psf:PrintTicket/psf:Feature[@name='psk:PageMediaSize']/psf:Option/@name"),
+              "psk:CustomMediaSize");
+    EXPECT_EQ(doc.Number("/psf:PrintTicket/psf:ParameterInit[@name='psk:PageMediaSizeMediaSizeWidth']/psf:Value"),
+              190000);
     auto custom = Convert(provider, ticket, kPTPageScope);
     ASSERT_EQ(custom.result, S_OK);
     EXPECT_FALSE(custom.devMode.dmFields & DM_PAPERSIZE);

@@ -12,7 +12,7 @@ TEST_F(ProviderApi, OpensInstalledPrintersOnlyAtVersionOne)
     EXPECT_EQ(api_.open(u"Quillon Office", 1, &provider), S_OK);
     EXPECT_NE(provider, nullptr);
     EXPECT_EQ(api_.close(provider), S_OK);
-    EXPECT_EQ(api_.close(provider), E_HANDLE);  // closed already
+    EXPECT_EQ(api_.close(provider), E_HANDLE); // closed already
 
     for (const char16_t* name : {u"No Such Printer", u"", u"quillon office"}) {
         provider = reinterpret_cast<HPTPROVIDER>(1);
@@ -59,7 +59,7 @@ TEST_F(ProviderApi, ReleaseMemoryTakesOnlyWhatTheProviderGave)
     ticket->Release();
     ASSERT_NE(devMode, nullptr);
     EXPECT_EQ(api_.release(devMode), S_OK);
-    EXPECT_EQ(api_.release(devMode), E_INVALIDARG);  // a second release is caught, not a double free
+    EXPECT_EQ(api_.release(devMode), E_INVALIDARG); // a second release is caught, not a double free
 }
 
 TEST_F(ProviderApi, BadScopesAndPointers)
@@ -73,7 +73,8 @@ TEST_F(ProviderApi, BadScopesAndPointers)
     EXPECT_EQ(api_.toDevMode(provider, ticket, kUserDefaultDevmode, badScope, &size, &devMode, nullptr), E_INVALIDARG);
     EXPECT_EQ(api_.merge(provider, ticket, ticket, badScope, ticket, nullptr), E_INVALIDARG);
     EXPECT_EQ(api_.toDevMode(provider, nullptr, kUserDefaultDevmode, kPTJobScope, &size, &devMode, nullptr), E_POINTER);
-    EXPECT_EQ(api_.toDevMode(provider, ticket, kUserDefaultDevmode, kPTJobScope, nullptr, &devMode, nullptr), E_POINTER);
+    EXPECT_EQ(api_.toDevMode(provider, ticket, kUserDefaultDevmode, kPTJobScope, nullptr, &devMode, nullptr),
+              E_POINTER);
     EXPECT_EQ(api_.capabilities(provider, nullptr, nullptr, nullptr), E_POINTER);
     ticket->Release();
 }

@@ -61,11 +61,11 @@ inline std::string StreamText(IStream* stream)
 // A PrintTicket whose framework, keyword and schema namespaces are declared under the given prefixes.
 inline std::string MakeTicket(const std::string& body, const std::string& psf = "psf", const std::string& psk = "psk")
 {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + psf + ":PrintTicket xmlns:" + psf + "=\"" + kPsf +
-           "\" xmlns:" + psk + "=\"" + kPsk +
-           "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
-           "version=\"1\">" +
-           body + "</" + psf + ":PrintTicket>";
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<" + psf + ":PrintTicket xmlns:" + psf + "=\"" + kPsf
+        + "\" xmlns:" + psk + "=\"" + kPsk
+        + "\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+          "version=\"1\">"
+        + body + "</" + psf + ":PrintTicket>";
 }
 
 // A parsed document with the schema prefixes bound for XPath: psf, psk, ns0000, xsi.
@@ -188,8 +188,8 @@ protected:
         const LONG size = DocumentPropertiesW(nullptr, nullptr, name.data(), nullptr, nullptr, 0);
         EXPECT_GE(size, static_cast<LONG>(sizeof(DEVMODEW)));
         std::vector<BYTE> buffer(static_cast<std::size_t>(size < 0 ? 0 : size));
-        EXPECT_EQ(DocumentPropertiesW(nullptr, nullptr, name.data(), reinterpret_cast<DEVMODEW*>(buffer.data()), nullptr,
-                                      DM_OUT_BUFFER),
+        EXPECT_EQ(DocumentPropertiesW(nullptr, nullptr, name.data(), reinterpret_cast<DEVMODEW*>(buffer.data()),
+                                      nullptr, DM_OUT_BUFFER),
                   IDOK);
         return buffer;
     }
@@ -199,8 +199,8 @@ protected:
     {
         IStream* stream = nullptr;
         EXPECT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
-        EXPECT_EQ(api_.toTicket(provider, static_cast<ULONG>(devMode.size()), reinterpret_cast<DEVMODEW*>(devMode.data()),
-                                scope, stream),
+        EXPECT_EQ(api_.toTicket(provider, static_cast<ULONG>(devMode.size()),
+                                reinterpret_cast<DEVMODEW*>(devMode.data()), scope, stream),
                   S_OK);
         std::string text = StreamText(stream);
         stream->Release();

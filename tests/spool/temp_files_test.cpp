@@ -70,7 +70,8 @@ TEST_F(TempFilesTest, TemporaryFilesAreNewEmptyAndLoggedTwice)
         EXPECT_EQ(std::filesystem::file_size(native), 0u);
     }
 
-    const std::string folderRecord = "In GetTempFilePath, full temp pdf file path: " + (root.Path() / "var/lib/Marlowin").string() + "\r\n";
+    const std::string folderRecord
+        = "In GetTempFilePath, full temp pdf file path: " + (root.Path() / "var/lib/Marlowin").string() + "\r\n";
     const std::string fileRecord = "In GetTempFilePath, full temp pdf file path: " + NativeOf(first).string() + "\r\n";
     const std::string log = LogText();
     const std::size_t folderAt = log.find(folderRecord);

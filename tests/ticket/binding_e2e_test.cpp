@@ -23,7 +23,7 @@ struct Outcome {
 Outcome RunService(const fs::path& tool, const std::string& command)
 {
     const std::string line = std::string("'") + QUILLON_BIN_DIR + "/quillon-service' --quiet --tool '" + tool.string()
-                             + "' " + command + " 'Quillon Office'";
+        + "' " + command + " 'Quillon Office'";
     Outcome outcome;
     FILE* out = popen(line.c_str(), "r");
     if (out == nullptr)
@@ -50,7 +50,8 @@ protected:
 
     void PutLibrary(const char* file)
     {
-        fs::copy_file(fs::path(QUILLON_BIN_DIR) / file, toolFolder / "prntvpt.so", fs::copy_options::overwrite_existing);
+        fs::copy_file(fs::path(QUILLON_BIN_DIR) / file, toolFolder / "prntvpt.so",
+                      fs::copy_options::overwrite_existing);
     }
 
     TempRoot root;

@@ -1,7 +1,7 @@
+#include "tests/support/temp_root.h"
 #include "ticket/print_ticket_api.h"
 #include "ticket/print_ticket_queries.h"
 #include "ticket/ticket_to_devmode.h"
-#include "tests/support/temp_root.h"
 
 #include "platform/kernel/kernel.h"
 
@@ -37,7 +37,9 @@ TEST(ComInitScopeTest, LeavesOnlyTheLevelItEnteredOnASingleThreadedThread)
 {
     std::thread([] {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-        { aio::ComInitScope scope; }
+        {
+            aio::ComInitScope scope;
+        }
         // The thread's own apartment is still there…
         EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
         CoUninitialize();
@@ -50,7 +52,9 @@ TEST(ComInitScopeTest, LeavesOnlyTheLevelItEnteredOnASingleThreadedThread)
 TEST(ComInitScopeTest, EntersAndLeavesAMultithreadedApartment)
 {
     std::thread([] {
-        { aio::ComInitScope scope; }
+        {
+            aio::ComInitScope scope;
+        }
         EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
         CoUninitialize();
     }).join();

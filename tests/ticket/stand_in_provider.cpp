@@ -36,13 +36,13 @@ __attribute__((visibility("default"))) HRESULT PTGetPrintCapabilities(HPTPROVIDE
 }
 
 __attribute__((visibility("default"))) HRESULT PTConvertDevModeToPrintTicket(HPTPROVIDER, ULONG, PDEVMODEW,
-                                                                            EPrintTicketScope, IStream* out)
+                                                                             EPrintTicketScope, IStream* out)
 {
     return WriteMarker(out);
 }
 
-__attribute__((visibility("default"))) HRESULT PTConvertPrintTicketToDevMode(HPTPROVIDER, IStream*, EDefaultDevmodeType,
-                                                                            EPrintTicketScope, ULONG*, PDEVMODEW*, BSTR*)
+__attribute__((visibility("default"))) HRESULT
+PTConvertPrintTicketToDevMode(HPTPROVIDER, IStream*, EDefaultDevmodeType, EPrintTicketScope, ULONG*, PDEVMODEW*, BSTR*)
 {
     return E_FAIL;
 }
