@@ -102,8 +102,14 @@ using IID = GUID;
 using CLSID = GUID;
 using REFIID = const IID&;
 
-constexpr BOOL TRUE = 1;
-constexpr BOOL FALSE = 0;
+// Macros, as the Windows headers have them: glib defines the same two names as macros too (with
+// the same values), and each header defines them only when the other has not, in either order.
+#ifndef FALSE
+#define FALSE 0
+#endif
+#ifndef TRUE
+#define TRUE 1
+#endif
 constexpr DWORD MAX_PATH = 260;
 inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-1));
 
