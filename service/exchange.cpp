@@ -15,9 +15,13 @@ std::string Seconds(std::chrono::milliseconds span)
 {
     auto tenths = span.count() / 100;
     std::string text = std::to_string(tenths / 10);
-    if (tenths % 10 != 0)
-        text += "." + std::to_string(tenths % 10);
-    return text + " s";
+    if (tenths % 10 != 0) {
+        // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about "." + std::string.
+        text += '.';
+        text += std::to_string(tenths % 10);
+    }
+    text += " s";
+    return text;
 }
 
 // Waits for the tool to connect. Returns the connection, or null with error set when the tool
