@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <dlfcn.h>
 #include <filesystem>
 #include <mutex>
@@ -102,6 +103,16 @@ std::string LibraryFile(std::u16string_view fileName)
     return {};
 }
 
+// Tells the administrator why a library that is there could not be loaded: the loader's own text
+// names what is missing (a library it needs, a symbol, a wrong architecture), which the Windows
+// error code cannot carry.
+void ReportLoadFailure(std::u16string_view name, const std::string& file, const char* reason)
+{
+    std::fprintf(stderr, "LoadLibraryW(\"%s\") cannot load %s: %s\n", platform::Utf16ToUtf8(name).c_str(), file.c_str(),
+                 reason != nullptr ? reason : "the loader gave no reason");
+    std::fflush(stderr);
+}
+
 } // namespace
 
 // Loads a library; a bare NAME.dll is searched beside the executable first, then in the plug-in folder.
@@ -116,11 +127,17 @@ HMODULE LoadLibraryW(LPCWSTR fileName)
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
+    // A library that is not there is the caller's ordinary "not found"; only one that is there and
+    // still cannot be loaded is worth a word to the administrator.
     const std::string file = LibraryFile(name);
-    // The loader's own message stays with the loader: dlerror is cleared, never printed.
-    void* handle = file.empty() ? nullptr : ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (file.empty() || ::access(file.c_str(), F_OK) != 0) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
-        ::dlerror();
+        // The caller sees the Windows code; the reason goes to standard error.
+        ReportLoadFailure(name, file, ::dlerror());
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
