@@ -157,6 +157,24 @@ TEST(ToolLog, AnUnwritableLogFolderDoesNotStopTheReply)
     EXPECT_EQ(ReadFile(root.LogFolder()), "not a folder");
 }
 
+TEST(ToolLog, LandsInTheDataFolderWhateverCharactersTheRootHas)
+{
+    // Latin-1 text travels narrowed; text beyond it must not be cut to some other folder.
+    for (const std::string machine : {"caf\xC3\xA9", "\xE6\x89\x93\xE5\x8D\xB0root", "\xF0\x9F\x96\xA8"}) {
+        SCOPED_TRACE(machine);
+        TempRoot root;
+        const std::string machineRoot = root.Path() + "/" + machine;
+        std::filesystem::create_directory(machineRoot);
+        EXPECT_TRUE(RunProgram({kTool, "-x"}, machineRoot).ExitedWith(0));
+
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root.Path()))
+            if (entry.is_regular_file())
+                found.push_back(entry.path().lexically_relative(root.Path()).parent_path().string());
+        EXPECT_EQ(found, std::vector<std::string>{machine + "/var/lib/Marlowin/log"});
+    }
+}
+
 TEST(ToolLog, TwoRunsOnOneDayAppendToTheSameFile)
 {
     TempRoot root;
