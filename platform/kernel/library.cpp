@@ -83,16 +83,10 @@ std::string FindInFolder(const std::string& folder, const std::string& name)
 // bare name is in neither.
 std::string LibraryFile(std::u16string_view fileName)
 {
-    const bool hasFolder = fileName.find_first_of(u"/\\") != std::u16string_view::npos;
-    if (hasFolder) {
-        std::string path = platform::NativePath(fileName);
-        for (char& c : path) {
-            if (c == '\\')
-                c = '/';
-        }
-        return SharedObjectName(path);
-    }
-    const std::string name = SharedObjectName(platform::Utf16ToUtf8(fileName));
+    const std::string native = platform::NativePath(fileName);
+    if (native.find('/') != std::string::npos)
+        return SharedObjectName(native);
+    const std::string name = SharedObjectName(native);
     for (const std::string& folder : {platform::ExecutableFolder(), std::string(QUILLON_PLUGIN_DIR)}) {
         if (folder.empty())
             continue;

@@ -44,7 +44,8 @@ TEST(Library, NameWithAFolderIsLoadedFromThere)
     fs::copy_file(source, root.Path() / "mnt" / "c" / "mods" / "drive.so");
 
     for (const std::u16string& name :
-         {Wide((root.Path() / "copy.dll").string()), std::u16string(u"C:\\mods\\drive.dll")}) {
+         {Wide((root.Path() / "copy.dll").string()), Wide(root.Path().string()) + u"\\copy.dll",
+          std::u16string(u"C:\\mods\\drive.dll")}) {
         const HMODULE module = LoadLibraryW(name.c_str());
         ASSERT_NE(module, nullptr) << fs::path(name).string();
         EXPECT_EQ(CallAnswer(module), 42);

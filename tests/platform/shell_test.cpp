@@ -49,6 +49,10 @@ TEST(ShCreateDirectory, MakesMissingParentsAndReportsWhatWasThere)
 
     EXPECT_EQ(SHCreateDirectory(nullptr, u"C:\\ProgramData\\Marlowin"), static_cast<int>(ERROR_SUCCESS));
     EXPECT_TRUE(fs::is_directory(root.Path() / "mnt" / "c" / "ProgramData" / "Marlowin"));
+    // "\" separates folders in a Linux path too.
+    EXPECT_EQ(SHCreateDirectory(nullptr, (Wide(root.Path().string()) + u"\\one\\two").c_str()),
+              static_cast<int>(ERROR_SUCCESS));
+    EXPECT_TRUE(fs::is_directory(root.Path() / "one" / "two"));
 
     std::ofstream(root.Path() / "file") << "x";
     EXPECT_EQ(SHCreateDirectory(nullptr, Wide((root.Path() / "file").string()).c_str()),

@@ -75,6 +75,17 @@ TEST_F(TempFileTest, FolderTextIsKeptAndDrivePathsMap)
     EXPECT_EQ(CountEntries(root_.Path() / "mnt" / "c" / "ProgramData"), 1u);
 }
 
+TEST_F(TempFileTest, ABackslashAfterTheFolderIsASeparator)
+{
+    fs::create_directory(folder_ / "sub");
+    WCHAR out[MAX_PATH];
+    const std::u16string folder = folderText_ + u"/sub\\";
+    ASSERT_NE(GetTempFileNameW(folder.c_str(), kPrefix, 0, out), 0u);
+    EXPECT_EQ(std::u16string(out).substr(0, folder.size()), folder);
+    EXPECT_EQ(CountEntries(folder_), 1u) << "nothing named \"sub\\...\" beside the folder";
+    EXPECT_EQ(CountEntries(folder_ / "sub"), 1u);
+}
+
 TEST_F(TempFileTest, AGivenNumberOnlyFormsTheName)
 {
     WCHAR out[MAX_PATH];
