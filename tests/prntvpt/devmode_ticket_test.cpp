@@ -25,6 +25,33 @@ std::string Copies(int copies)
         + std::to_string(copies) + "</psf:Value></psf:ParameterInit>";
 }
 
+// Sheets from a speck to the largest a device mode holds, so custom sizes reach the device mode
+// without being kept within a narrower range.
+constexpr char kWidePrinter[] = "[printer]\nname = Quillon Wide\nresolution = 300\ndefault-paper = 257\n"
+                                "copies = 2-10\n"
+                                "[paper 256]\nname = Speck\nsize = 0.1 x 0.1\n"
+                                "[paper 257]\nname = Square\nsize = 100 x 100\n"
+                                "[paper 258]\nname = Banner\nsize = 3276.7 x 3276.7\n";
+
+std::string CustomSize(const std::string& width, const std::string& height)
+{
+    return MediaSize("psk:CustomMediaSize",
+                     "<psf:ScoredProperty name=\"psk:MediaSizeWidth\"><psf:ParameterRef "
+                     "name=\"psk:PageMediaSizeMediaSizeWidth\"/></psf:ScoredProperty>"
+                     "<psf:ScoredProperty name=\"psk:MediaSizeHeight\"><psf:ParameterRef "
+                     "name=\"psk:PageMediaSizeMediaSizeHeight\"/></psf:ScoredProperty>")
+        + "<psf:ParameterInit name=\"psk:PageMediaSizeMediaSizeWidth\"><psf:Value xsi:type=\"xsd:integer\">" + width
+        + "</psf:Value></psf:ParameterInit><psf:ParameterInit name=\"psk:PageMediaSizeMediaSizeHeight\">"
+          "<psf:Value xsi:type=\"xsd:integer\">"
+        + height + "</psf:Value></psf:ParameterInit>";
+}
+
+std::string Scored(const std::string& property, const std::string& value)
+{
+    return "<psf:ScoredProperty name=\"psk:" + property + "\"><psf:Value xsi:type=\"xsd:integer\">" + value
+        + "</psf:Value></psf:ScoredProperty>";
+}
+
 TEST_F(DevModeTicket, DefaultTicketOfEachScope)
 {
     HPTPROVIDER provider = Open(u"Quillon Office");
@@ -155,6 +182,97 @@ TEST_F(DevModeTicket, CustomSizeThroughParameters)
     EXPECT_TRUE(custom.devMode.dmFields & DM_PAPERLENGTH);
     EXPECT_EQ(custom.devMode.dmPaperWidth, 1800);
     EXPECT_EQ(custom.devMode.dmPaperLength, 2500);
+}
+
+TEST_F(DevModeTicket, CustomSizesRoundToTenthsWithinWhatADeviceModeHolds)
+{
+    InstallPrinter("wide.printer", kWidePrinter);
+    HPTPROVIDER provider = Open(u"Quillon Wide");
+    struct Case {
+        const char* microns;
+        SHORT tenths; // 0: not applied, the default sheet stays
+    };
+    const Case cases[] = {
+        {"49", 0},
+        {"50", 1},
+        {"149", 1},
+        {"150", 2},
+        {"3276749", 32767},
+        {"3276750", 0},
+        {"0", 0},
+        {"-1", 0},
+        {"-50", 0},
+        {"2147483647", 0},
+        {"9223372036854775807", 0},
+        {"-9223372036854775808", 0},
+        // Past the range of any integer: not a number at all.
+        {"9223372036854775808", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.microns);
+        auto converted = Convert(provider, MakeTicket(CustomSize(c.microns, "200000")), kPTDocumentScope);
+        ASSERT_EQ(converted.result, S_OK);
+        if (c.tenths == 0) {
+            EXPECT_TRUE(converted.devMode.dmFields & DM_PAPERSIZE);
+            EXPECT_EQ(converted.devMode.dmPaperSize, 257);
+        } else {
+            EXPECT_FALSE(converted.devMode.dmFields & DM_PAPERSIZE);
+            EXPECT_EQ(converted.devMode.dmPaperWidth, c.tenths);
+            EXPECT_EQ(converted.devMode.dmPaperLength, 2000);
+        }
+        // The same value as the height, and as a size stated by a paper's own scored properties.
+        auto height = Convert(provider, MakeTicket(CustomSize("200000", c.microns)), kPTDocumentScope);
+        ASSERT_EQ(height.result, S_OK);
+        EXPECT_EQ(height.devMode.dmPaperLength, c.tenths == 0 ? 1000 : c.tenths);
+        auto stated
+            = Convert(provider,
+                      MakeTicket(MediaSize("psk:VendorSheet",
+                                           Scored("MediaSizeWidth", c.microns) + Scored("MediaSizeHeight", "200000"))),
+                      kPTDocumentScope);
+        ASSERT_EQ(stated.result, S_OK);
+        EXPECT_EQ(stated.devMode.dmPaperWidth, c.tenths == 0 ? 1000 : c.tenths);
+    }
+}
+
+TEST_F(DevModeTicket, ExtremeCopiesAndResolutionsGiveDefinedAnswers)
+{
+    InstallPrinter("wide.printer", kWidePrinter);
+    HPTPROVIDER provider = Open(u"Quillon Wide");
+    struct Case {
+        const char* value;
+        SHORT copies;
+    };
+    // Copies outside the printer's 2 to 10 come back within it; what is not a count leaves the default.
+    const Case cases[] = {
+        {"1", 2},
+        {"2", 2},
+        {"10", 10},
+        {"11", 10},
+        {"32767", 10},
+        {"32768", 10},
+        {"65537", 10},
+        {"40000", 10},
+        {"0", 2},
+        {"-1", 2},
+        {"-32768", 2},
+        {"9223372036854775807", 10},
+        {"-9223372036854775808", 2},
+        {"9223372036854775808", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        const std::string copies = "<psf:ParameterInit name=\"psk:JobCopiesAllDocuments\"><psf:Value "
+                                   "xsi:type=\"xsd:integer\">"
+            + std::string(c.value) + "</psf:Value></psf:ParameterInit>";
+        const std::string resolution = "<psf:Feature name=\"psk:PageResolution\"><psf:Option>"
+            + Scored("ResolutionX", c.value) + Scored("ResolutionY", c.value) + "</psf:Option></psf:Feature>";
+        auto converted = Convert(provider, MakeTicket(copies + resolution), kPTJobScope);
+        ASSERT_EQ(converted.result, S_OK);
+        EXPECT_EQ(converted.devMode.dmCopies, c.copies);
+        // The printer has one resolution, whatever was asked.
+        EXPECT_EQ(converted.devMode.dmPrintQuality, 300);
+        EXPECT_EQ(converted.devMode.dmYResolution, 300);
+    }
 }
 
 TEST_F(DevModeTicket, PrefixesAreTheDocumentsOwn)
