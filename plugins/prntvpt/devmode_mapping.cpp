@@ -201,7 +201,7 @@ Ticket TicketFromDevMode(const PrinterModel& model, const DEVMODEW& devMode, EPr
     const DWORD fields = devMode.dmFields;
     Ticket ticket;
     if (scope == kPTJobScope) {
-        const long long copies = (fields & DM_COPIES) && devMode.dmCopies > 0 ? devMode.dmCopies : 1;
+        const long long copies = (fields & DM_COPIES) && devMode.dmCopies > 0 ? devMode.dmCopies : printer.copiesMin;
         ticket.parameters.push_back(TicketParameter{Psk("JobCopiesAllDocuments"), IntegerValue(copies)});
         if (printer.duplex) {
             const SHORT duplex = (fields & DM_DUPLEX) ? devMode.dmDuplex : DMDUP_SIMPLEX;

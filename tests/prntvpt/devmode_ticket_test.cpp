@@ -89,6 +89,21 @@ TEST_F(DevModeTicket, DefaultTicketOfEachScope)
     EXPECT_EQ(page.Number("count(/psf:PrintTicket/psf:Feature)"), 4);
 }
 
+TEST_F(DevModeTicket, CopiesADeviceModeDoesNotSetAreThePrintersSmallest)
+{
+    InstallPrinter("wide.printer", kWidePrinter);
+    HPTPROVIDER provider = Open(u"Quillon Wide");
+    std::vector<BYTE> devMode = DefaultDevMode(u"Quillon Wide");
+    const std::string copies = "/psf:PrintTicket/psf:ParameterInit[@name='psk:JobCopiesAllDocuments']/psf:Value";
+    EXPECT_EQ(XmlDoc(TicketOf(provider, devMode, kPTJobScope)).Number(copies), 2);
+    auto* mode = reinterpret_cast<DEVMODEW*>(devMode.data());
+    mode->dmFields &= ~DM_COPIES;
+    EXPECT_EQ(XmlDoc(TicketOf(provider, devMode, kPTJobScope)).Number(copies), 2);
+    mode->dmFields |= DM_COPIES;
+    mode->dmCopies = 0;
+    EXPECT_EQ(XmlDoc(TicketOf(provider, devMode, kPTJobScope)).Number(copies), 2);
+}
+
 TEST_F(DevModeTicket, ShortOrMissingDeviceModeIsRefused)
 {
     HPTPROVIDER provider = Open(u"Quillon Office");
