@@ -118,6 +118,34 @@ TEST_F(DevModeTicket, ShortOrMissingDeviceModeIsRefused)
     stream->Release();
 }
 
+TEST_F(DevModeTicket, AnOlderShorterPublicPartIsReadAsFarAsItGoes)
+{
+    HPTPROVIDER provider = Open(u"Quillon Office");
+    std::vector<BYTE> full = DefaultDevMode(u"Quillon Office");
+    auto* mode = reinterpret_cast<DEVMODEW*>(full.data());
+    mode->dmPaperSize = DMPAPER_A5;
+    mode->dmOrientation = DMORIENT_LANDSCAPE;
+    constexpr std::size_t kOldest = offsetof(DEVMODEW, dmFormName);
+    mode->dmSize = kOldest;
+    mode->dmDriverExtra = 0;
+    // Exactly as long as the older layout: reading one byte past it is a fault the sanitizers see.
+    std::vector<BYTE> old(full.begin(), full.begin() + kOldest);
+    XmlDoc doc(TicketOf(provider, old, kPTJobScope));
+    ASSERT_TRUE(doc.WellFormed());
+    EXPECT_EQ(doc.String("/psf:PrintTicket/psf:Feature[@name='psk:PageMediaSize']/psf:Option/@name"), "psk:ISOA5");
+    EXPECT_EQ(doc.String("/psf:PrintTicket/psf:Feature[@name='psk:PageOrientation']/psf:Option/@name"),
+              "psk:Landscape");
+
+    // One byte short of the oldest layout, by its own size or by the caller's.
+    IStream* stream = TextStream("");
+    auto* oldMode = reinterpret_cast<DEVMODEW*>(old.data());
+    EXPECT_EQ(api_.toTicket(provider, kOldest - 1, oldMode, kPTJobScope, stream), E_INVALIDARG);
+    oldMode->dmSize = kOldest - 1;
+    EXPECT_EQ(api_.toTicket(provider, kOldest, oldMode, kPTJobScope, stream), E_INVALIDARG);
+    EXPECT_EQ(StreamText(stream), "");
+    stream->Release();
+}
+
 TEST_F(DevModeTicket, LetterAndA4Landscape)
 {
     HPTPROVIDER provider = Open(u"Quillon Office");
