@@ -410,6 +410,33 @@ TEST_F(DevModeTicket, BadTicketsFailWithAMessage)
     stream->Release();
 }
 
+TEST_F(DevModeTicket, ADocumentTypeIsRefusedBeforeAnyDeclarationInItIsRead)
+{
+    HPTPROVIDER provider = Open(u"Quillon Office");
+    const std::string body = MakeTicket("<psf:Feature name=\"psk:X&lol9;\"/>");
+    const std::string ticket = body.substr(body.find('\n') + 1);
+    std::string laughs = "<!ENTITY lol0 \"lol\">";
+    for (int level = 1; level <= 9; ++level) {
+        laughs += "<!ENTITY lol" + std::to_string(level) + " \"";
+        for (int copy = 0; copy < 10; ++copy)
+            laughs += "&lol" + std::to_string(level - 1) + ";";
+        laughs += "\">";
+    }
+    const std::string cases[] = {
+        // A billion laughs: nothing of it may be expanded, or even declared.
+        "<!DOCTYPE t [" + laughs + "]>" + ticket,
+        // A declaration the parser would reject: the document type is refused before it gets there.
+        "<!DOCTYPE t [<!ENTITY broken>]>" + ticket,
+        "<!DOCTYPE t SYSTEM \"file:///etc/passwd\">" + ticket,
+    };
+    for (const std::string& text : cases) {
+        SCOPED_TRACE(text.substr(0, 40));
+        auto converted = Convert(provider, text, kPTDocumentScope);
+        EXPECT_EQ(converted.result, E_PRINTTICKET_FORMAT);
+        EXPECT_EQ(converted.error, u"the ticket has a document type declaration, which tickets never have");
+    }
+}
+
 TEST_F(DevModeTicket, OversizedTicketIsRefusedUnparsed)
 {
     HPTPROVIDER provider = Open(u"Quillon Office");
