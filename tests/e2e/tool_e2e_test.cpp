@@ -120,24 +120,64 @@ TEST(ToolPipe, ZeroByteRequestsGetTheirRepliesWithTheConsoleLines)
     EXPECT_THAT(job.err, HasSubstr("Send 2 bytes to server: \"0\"\n"));
 }
 
-TEST(ToolPipe, OversizedOddAndNonLatin1RequestsStillGetAnAnswer)
+// The root with the repository's sample printers installed, as the demo has it.
+void InstallSamplePrinters(const TempRoot& root)
+{
+    std::filesystem::path installed = std::filesystem::path(root.Path()) / "etc/quillon/printers";
+    std::filesystem::create_directories(installed);
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::filesystem::path(QUILLON_SOURCE_DIR) / "printers"))
+        if (entry.path().extension() == ".printer")
+            std::filesystem::copy_file(entry.path(), installed / entry.path().filename());
+}
+
+const std::string kConnected = "The named pipe (\\\\.\\pipe\\QuillonPipe) is connected.\n";
+
+std::string Received(std::size_t bytes, const std::string& text)
+{
+    return "Receive " + std::to_string(bytes) + " bytes from server: \"" + text + "\"\n";
+}
+
+TEST(ToolPipe, ARequestLongerThanTheBufferIsItsLastChunkExactly)
 {
     TempRoot root;
-    // Longer than the 2048-byte request buffer of -a: read in chunks, still answered.
-    RunResult longName = SendToTool(root, "-a", std::string(3000, 'A'));
-    EXPECT_TRUE(longName.ExitedWith(0)) << longName.err;
-    EXPECT_THAT(longName.err, HasSubstr("Send 0 bytes to server: \"\""));
+    // 6000 bytes through the 2048-byte buffer of -a: 2048, 2048, then 1904 bytes.
+    RunResult name = SendToTool(root, "-a", std::string(1024, 'A') + std::string(1024, 'B') + std::string(952, 'C'));
+    EXPECT_TRUE(name.ExitedWith(0)) << name.err;
+    EXPECT_EQ(name.err,
+              kConnected + Received(2048, std::string(1024, 'A')) + Received(2048, std::string(1024, 'B'))
+                  + Received(1904, std::string(952, 'C')) + "Send 0 bytes to server: \"\"\n");
 
-    // Longer than the 131072-byte buffer of -c.
-    RunResult longJob = SendToTool(root, "-c", std::string(70'000, 'J'));
-    EXPECT_TRUE(longJob.ExitedWith(0)) << longJob.err;
-    EXPECT_EQ(longJob.out, "0");
+    // 140000 bytes through the 131072-byte buffer of -c.
+    RunResult job = SendToTool(root, "-c", std::string(65536, 'J') + std::string(4464, 'K'));
+    EXPECT_TRUE(job.ExitedWith(0)) << job.err;
+    EXPECT_EQ(job.out, "0");
+    EXPECT_EQ(job.err,
+              kConnected + Received(131072, std::string(65536, 'J')) + Received(8928, std::string(4464, 'K'))
+                  + "Send 2 bytes to server: \"0\"\n");
+}
 
-    // An odd byte count leaves half a code unit.
+TEST(ToolPipe, TheToolActsOnTheWholeLastChunk)
+{
+    TempRoot root;
+    InstallSamplePrinters(root);
+    // The last chunk names a printer only when it is taken alone, without the tail of the first.
+    RunResult result = SendToTool(root, "-a", std::string(1024, 'X') + "Quillon Office");
+    EXPECT_TRUE(result.ExitedWith(0)) << result.err;
+    EXPECT_THAT(result.out, HasSubstr("<psf:PrintCapabilities "));
+}
+
+TEST(ToolPipe, AnOddByteCountEndsInACharacterOfItsOwn)
+{
+    TempRoot root;
     RunResult odd = SendToTool(root, "-a", std::string("Q\0u\0x", 5), {"--raw"});
     EXPECT_TRUE(odd.ExitedWith(0)) << odd.err;
-    EXPECT_THAT(odd.err, HasSubstr("Receive 5 bytes from server: \"Qu"));
+    EXPECT_EQ(odd.err, kConnected + Received(5, "Qux") + "Send 0 bytes to server: \"\"\n");
+}
 
+TEST(ToolPipe, AJobForAPrinterOutsideLatin1StillGetsAnAnswer)
+{
+    TempRoot root;
     // A printer name outside ISO 8859-1 cannot survive the job request's narrowing: no job.
     RunResult cyrillic = SendToTool(
         root, "-c",
@@ -184,17 +224,6 @@ TEST(ToolLog, TwoRunsOnOneDayAppendToTheSameFile)
     expected.push_back("In QuillonTool, find invalid parameter");
     expected.insert(expected.end(), kBanner.begin(), kBanner.end());
     EXPECT_EQ(Messages(OnlyLog(root)), expected);
-}
-
-// The root with the repository's sample printers installed, as the demo has it.
-void InstallSamplePrinters(const TempRoot& root)
-{
-    std::filesystem::path installed = std::filesystem::path(root.Path()) / "etc/quillon/printers";
-    std::filesystem::create_directories(installed);
-    for (const auto& entry :
-         std::filesystem::directory_iterator(std::filesystem::path(QUILLON_SOURCE_DIR) / "printers"))
-        if (entry.path().extension() == ".printer")
-            std::filesystem::copy_file(entry.path(), installed / entry.path().filename());
 }
 
 TEST(ToolPrinters, CapabilitiesAndTicketDocumentsArriveWhole)
