@@ -2,16 +2,37 @@
 #include "platform/kernel/kernel.h"
 #include "tests/platform/kernel_test_support.h"
 
+#include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <set>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+// The numbers the next calls of getrandom hand out, so a test can make a name come up twice.
+// This program's getrandom stands in front of the C library's for every caller in the process.
+std::mutex scriptMutex;
+std::deque<UINT> scriptedNumbers;
+
+extern "C" ssize_t getrandom(void* buffer, size_t length, unsigned int flags)
+{
+    {
+        std::lock_guard lock(scriptMutex);
+        if (!scriptedNumbers.empty() && length == sizeof(UINT)) {
+            std::memcpy(buffer, &scriptedNumbers.front(), sizeof(UINT));
+            scriptedNumbers.pop_front();
+            return static_cast<ssize_t>(length);
+        }
+    }
+    return ::syscall(SYS_getrandom, buffer, length, flags);
+}
 
 namespace {
 
@@ -32,6 +53,11 @@ protected:
         folder_ = root_.Path() / "data";
         fs::create_directory(folder_);
         folderText_ = Wide(folder_.string());
+    }
+    void TearDown() override
+    {
+        std::lock_guard lock(scriptMutex);
+        scriptedNumbers.clear();
     }
 
     platform_test::PrivateRoot root_;
@@ -92,6 +118,24 @@ TEST_F(TempFileTest, AGivenNumberOnlyFormsTheName)
     EXPECT_EQ(GetTempFileNameW(folderText_.c_str(), u"pre", 0xABCD, out), 0xABCDu);
     EXPECT_EQ(std::u16string(out), folderText_ + u"/pre0000ABCD.tmp");
     EXPECT_EQ(CountEntries(folder_), 0u);
+}
+
+TEST_F(TempFileTest, ANameThatExistsIsNeverHandedOutAgain)
+{
+    {
+        std::lock_guard lock(scriptMutex);
+        scriptedNumbers = {0x1111, 0x1111, 0, 0x2222};
+    }
+    WCHAR first[MAX_PATH];
+    WCHAR second[MAX_PATH];
+    ASSERT_EQ(GetTempFileNameW(folderText_.c_str(), kPrefix, 0, first), 0x1111u);
+    std::ofstream{fs::path(std::u16string(first))} << "page one";
+    // The same number comes up again: it is passed over, and 0 is never a number.
+    ASSERT_EQ(GetTempFileNameW(folderText_.c_str(), kPrefix, 0, second), 0x2222u);
+    EXPECT_EQ(std::u16string(second), folderText_ + u"/ZVPrintFile00002222.tmp");
+    std::ifstream in{fs::path(std::u16string(first))};
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "page one");
+    EXPECT_EQ(CountEntries(folder_), 2u);
 }
 
 TEST_F(TempFileTest, ManyThreadsAndProcessesNeverShareAName)

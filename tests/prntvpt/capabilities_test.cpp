@@ -154,6 +154,26 @@ TEST_F(Capabilities, EveryDefaultLiesWithinItsOwnRange)
     EXPECT_EQ(ranged.Number(width + "/psf:Property[@name='psf:DefaultValue']/psf:Value"), 210000);
 }
 
+TEST_F(Capabilities, ImageableAreaOfTheDefaultPaperWithFourDifferentMargins)
+{
+    InstallPrinter("margins.printer",
+                   "[printer]\nname = Quillon Margins\nresolution = 300\ndefault-paper = 9\n"
+                   "[paper 9]\nname = A4\nsize = 210 x 297\nmargins = 1 2 3 4.5\n");
+    XmlDoc doc(Document(u"Quillon Margins"));
+    ASSERT_TRUE(doc.WellFormed());
+    const std::string size = "/psf:PrintCapabilities/psf:Property[@name='psk:PageImageableSize']";
+    const std::string area = size + "/psf:Property[@name='psk:ImageableArea']";
+    const auto value = [&](const std::string& property, const char* name) {
+        return doc.Number(property + "/psf:Property[@name='psk:" + name + "']/psf:Value");
+    };
+    EXPECT_EQ(value(size, "ImageableSizeWidth"), 210000);
+    EXPECT_EQ(value(size, "ImageableSizeHeight"), 297000);
+    EXPECT_EQ(value(area, "OriginWidth"), 1000);
+    EXPECT_EQ(value(area, "OriginHeight"), 2000);
+    EXPECT_EQ(value(area, "ExtentWidth"), 210000 - 1000 - 3000);
+    EXPECT_EQ(value(area, "ExtentHeight"), 297000 - 2000 - 4500);
+}
+
 TEST_F(Capabilities, BaseTicketMustBeATicket)
 {
     HPTPROVIDER provider = Open(u"Quillon Office");

@@ -28,7 +28,7 @@ std::string Copies(int copies)
 // Sheets from a speck to the largest a device mode holds, so custom sizes reach the device mode
 // without being kept within a narrower range.
 constexpr char kWidePrinter[] = "[printer]\nname = Quillon Wide\nresolution = 300\ndefault-paper = 257\n"
-                                "copies = 2-10\n"
+                                "default-orientation = landscape\ncopies = 2-10\n"
                                 "[paper 256]\nname = Speck\nsize = 0.1 x 0.1\n"
                                 "[paper 257]\nname = Square\nsize = 100 x 100\n"
                                 "[paper 258]\nname = Banner\nsize = 3276.7 x 3276.7\n";
@@ -318,6 +318,88 @@ TEST_F(DevModeTicket, ExtremeCopiesAndResolutionsGiveDefinedAnswers)
     }
 }
 
+TEST_F(DevModeTicket, EveryOrientationKeywordTurnsTheSheetItsWay)
+{
+    InstallPrinter("wide.printer", kWidePrinter);
+    const std::pair<const char*, SHORT> keywords[] = {
+        {"Portrait", DMORIENT_PORTRAIT},
+        {"ReversePortrait", DMORIENT_PORTRAIT},
+        {"Landscape", DMORIENT_LANDSCAPE},
+        {"ReverseLandscape", DMORIENT_LANDSCAPE},
+    };
+    // One printer stands in portrait by default, the other in landscape: every keyword must turn one.
+    for (const std::u16string printer : {u"Quillon Office", u"Quillon Wide"}) {
+        HPTPROVIDER provider = Open(printer);
+        for (const auto& [keyword, orientation] : keywords) {
+            SCOPED_TRACE(keyword);
+            auto converted = Convert(provider, MakeTicket(Pick("PageOrientation", keyword)), kPTDocumentScope);
+            ASSERT_EQ(converted.result, S_OK);
+            EXPECT_EQ(converted.devMode.dmOrientation, orientation);
+        }
+    }
+}
+
+TEST_F(DevModeTicket, EveryMediaSizeKeywordGivesItsSheet)
+{
+    // No paper of this printer has a standard size, so each keyword becomes a sheet of its own size.
+    InstallPrinter("wide.printer", kWidePrinter);
+    HPTPROVIDER provider = Open(u"Quillon Wide");
+    struct Sheet {
+        const char* keyword;
+        SHORT width; // tenths of a millimetre
+        SHORT length;
+    };
+    const Sheet sheets[] = {
+        {"NorthAmericaLetter", 2159, 2794},
+        {"NorthAmericaTabloid", 2794, 4318},
+        {"NorthAmericaLegal", 2159, 3556},
+        {"NorthAmericaStatement", 1397, 2159},
+        {"NorthAmericaExecutive", 1842, 2667},
+        {"ISOA3", 2970, 4200},
+        {"ISOA4", 2100, 2970},
+        {"ISOA5", 1480, 2100},
+        {"ISOA6", 1050, 1480},
+        {"NorthAmericaNumber10Envelope", 1048, 2413},
+        {"ISODLEnvelope", 1100, 2200},
+        {"ISOC5Envelope", 1620, 2290},
+        {"JapanHagakiPostcard", 1000, 1480},
+        {"NorthAmerica4x6", 1016, 1524},
+        {"NorthAmerica5x7", 1270, 1778},
+        {"NorthAmerica8x10", 2032, 2540},
+        {"JapanLPhoto", 890, 1270},
+        {"Japan2LPhoto", 1270, 1780},
+        {"NorthAmericaLetterRotated", 2794, 2159},
+        {"NorthAmericaLegalRotated", 3556, 2159},
+        {"ISOA3Rotated", 4200, 2970},
+        {"ISOA4Rotated", 2970, 2100},
+        {"ISOA5Rotated", 2100, 1480},
+        {"ISOA6Rotated", 1480, 1050},
+    };
+    for (const Sheet& sheet : sheets) {
+        SCOPED_TRACE(sheet.keyword);
+        auto converted
+            = Convert(provider, MakeTicket(MediaSize(std::string("psk:") + sheet.keyword)), kPTDocumentScope);
+        ASSERT_EQ(converted.result, S_OK);
+        EXPECT_FALSE(converted.devMode.dmFields & DM_PAPERSIZE);
+        EXPECT_EQ(converted.devMode.dmPaperWidth, sheet.width);
+        EXPECT_EQ(converted.devMode.dmPaperLength, sheet.length);
+    }
+}
+
+TEST_F(DevModeTicket, APrefixMayBeDeclaredOnTheFeatureOrOptionThatUsesIt)
+{
+    HPTPROVIDER provider = Open(u"Quillon Office");
+    const std::string keywords = std::string("\"") + kPsk + "\"";
+    const std::string body = "<psf:Feature xmlns:k=" + keywords
+        + " name=\"k:PageOrientation\"><psf:Option name=\"k:Landscape\"/></psf:Feature>"
+          "<psf:Feature name=\"psk:PageMediaSize\"><psf:Option xmlns:m="
+        + keywords + " name=\"m:ISOA5\"/></psf:Feature>";
+    auto converted = Convert(provider, MakeTicket(body), kPTDocumentScope);
+    ASSERT_EQ(converted.result, S_OK);
+    EXPECT_EQ(converted.devMode.dmOrientation, DMORIENT_LANDSCAPE);
+    EXPECT_EQ(converted.devMode.dmPaperSize, DMPAPER_A5);
+}
+
 TEST_F(DevModeTicket, PrefixesAreTheDocumentsOwn)
 {
     HPTPROVIDER provider = Open(u"Quillon Office");
@@ -350,10 +432,12 @@ TEST_F(DevModeTicket, JobCopiesOnlyInJobScope)
     EXPECT_EQ(job.devMode.dmCopies, 3);
     EXPECT_EQ(job.devMode.dmDuplex, DMDUP_VERTICAL);
 
-    // The spooler keeps copies within the printer's range.
-    auto many = Convert(provider, MakeTicket(Copies(5000)), kPTJobScope);
-    ASSERT_EQ(many.result, S_OK);
-    EXPECT_EQ(many.devMode.dmCopies, 999);
+    // The spooler keeps copies within the printer's range, also past what 16 bits hold.
+    for (const int asked : {5000, 32767, 32768, 40000, 65536 + 3}) {
+        auto many = Convert(provider, MakeTicket(Copies(asked)), kPTJobScope);
+        ASSERT_EQ(many.result, S_OK);
+        EXPECT_EQ(many.devMode.dmCopies, 999) << asked;
+    }
 }
 
 TEST_F(DevModeTicket, UnknownFeaturesAndOptionsAreIgnored)
