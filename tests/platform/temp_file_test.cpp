@@ -1,6 +1,7 @@
 // GetTempFileNameW: unique, exclusive names under contention, and failures that leave nothing.
 #include "platform/kernel/kernel.h"
 #include "tests/platform/kernel_test_support.h"
+#include "tests/support/file_modes.h"
 
 #include <cstring>
 #include <deque>
@@ -84,7 +85,31 @@ TEST_F(TempFileTest, MakesANewEmptyFileWithTheWholePrefix)
     EXPECT_EQ(std::stoul(name.substr(11, 8), nullptr, 16), a);
     EXPECT_TRUE(fs::is_regular_file(path));
     EXPECT_EQ(fs::file_size(path), 0u);
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(TempFileTest, FilesAreTheirOwnersAloneWhateverTheUmask)
+{
+    // 0277 would even take the owner's own right to write the page away.
+    for (const mode_t mask : {00, 022, 0277}) {
+        testing_support::ScopedUmask umask(mask);
+        WCHAR out[MAX_PATH];
+        ASSERT_NE(GetTempFileNameW(folderText_.c_str(), kPrefix, 0, out), 0u);
+        EXPECT_EQ(testing_support::ModeOf(fs::path(std::u16string(out))), 0600) << mask;
+    }
+}
+
+TEST_F(TempFileTest, APrivateFolderIsClosedBeforeAPageFileIsMadeInIt)
+{
+    const fs::path data = root_.Path() / "var" / "lib" / "Marlowin";
+    fs::create_directories(data);
+    fs::permissions(data, fs::perms::all);
+    fs::permissions(folder_, fs::perms::all);
+    WCHAR out[MAX_PATH];
+    ASSERT_NE(GetTempFileNameW(Wide(data.string()).c_str(), kPrefix, 0, out), 0u);
+    EXPECT_EQ(testing_support::ModeOf(data), 0700);
+    // A folder outside the private places is the caller's business.
+    ASSERT_NE(GetTempFileNameW(folderText_.c_str(), kPrefix, 0, out), 0u);
+    EXPECT_EQ(testing_support::ModeOf(folder_), 0777);
 }
 
 TEST_F(TempFileTest, FolderTextIsKeptAndDrivePathsMap)

@@ -1,5 +1,6 @@
 #include "driver/log_sink.h"
 #include "spool/temp_files.h"
+#include "tests/support/file_modes.h"
 #include "tests/support/temp_root.h"
 
 #include <boost/log/core.hpp>
@@ -77,6 +78,27 @@ TEST_F(TempFilesTest, TemporaryFilesAreNewEmptyAndLoggedTwice)
     const std::size_t folderAt = log.find(folderRecord);
     ASSERT_NE(folderAt, std::string::npos) << log;
     EXPECT_GT(log.find(fileRecord), folderAt);
+}
+
+TEST_F(TempFilesTest, PageFilesAndTheirFolderAreTheOwnersAloneWhateverTheUmask)
+{
+    using testing_support::ModeOf;
+    for (const mode_t mask : {00, 022}) {
+        SCOPED_TRACE(mask);
+        std::filesystem::remove_all(root.Path() / "var");
+        testing_support::ScopedUmask umask(mask);
+        WidePath page;
+        ASSERT_EQ(aio::GetTempFilePath(page), 0);
+        EXPECT_EQ(ModeOf(root.Path() / "var"), 0755);
+        EXPECT_EQ(ModeOf(root.Path() / "var/lib"), 0755);
+        EXPECT_EQ(ModeOf(root.Path() / "var/lib/Marlowin"), 0700);
+        EXPECT_EQ(ModeOf(NativeOf(page)), 0600);
+    }
+    // A data folder left open by an earlier version is closed with the next page.
+    std::filesystem::permissions(root.Path() / "var/lib/Marlowin", std::filesystem::perms::all);
+    WidePath page;
+    ASSERT_EQ(aio::GetTempFilePath(page), 0);
+    EXPECT_EQ(ModeOf(root.Path() / "var/lib/Marlowin"), 0700);
 }
 
 TEST_F(TempFilesTest, RemoveFileReportsWhetherAFileWasRemoved)
