@@ -5,9 +5,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -315,6 +318,90 @@ TEST_F(PipeClientTest, WaitOnAQueueThatStaysFullTimesOut)
     EXPECT_EQ(GetLastError(), ERROR_SEM_TIMEOUT);
     EXPECT_EQ(OpenPipe(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_PIPE_BUSY);
+}
+
+// The user nobody, when this process may become it; null otherwise.
+const passwd* SwitchableUser()
+{
+    return ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
+}
+
+// Waits for a forked child and returns its exit code, -1 when it did not exit normally.
+int ExitCodeOf(pid_t child)
+{
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(PipeClientTest, APipeServedByAnotherUserIsRefusedBeforeAnythingIsRead)
+{
+    const passwd* nobody = SwitchableUser();
+    if (nobody == nullptr)
+        GTEST_SKIP() << "needs the superuser to serve the pipe as the user nobody";
+    const std::string path = platform::PipeSocketPath(kPipe);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    int ready[2];
+    ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+    const pid_t server = ::fork();
+    ASSERT_GE(server, 0);
+    if (server == 0) {
+        ::alarm(30); // never outlive a test that went wrong
+        // The socket is bound here, but it listens as nobody: that is whose it is to a client.
+        const int listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0
+            || ::setresgid(nobody->pw_gid, nobody->pw_gid, nobody->pw_gid) != 0
+            || ::setresuid(nobody->pw_uid, nobody->pw_uid, nobody->pw_uid) != 0 || ::listen(listener, 4) != 0)
+            ::_exit(2);
+        if (::write(ready[1], "r", 1) != 1)
+            ::_exit(4);
+        const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        const char request[] = {'Q', 0};
+        ::send(connection, request, sizeof request, MSG_NOSIGNAL);
+        // The client goes away without a word: nothing ever comes back.
+        char reply = 0;
+        ::_exit(::recv(connection, &reply, 1, 0) == 0 ? 0 : 3);
+    }
+    ::close(ready[1]);
+    char signal = 0;
+    ASSERT_EQ(::read(ready[0], &signal, 1), 1);
+    ::close(ready[0]);
+
+    const HANDLE pipe = OpenPipe();
+    EXPECT_EQ(pipe, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    if (pipe != INVALID_HANDLE_VALUE)
+        CloseHandle(pipe);
+    EXPECT_EQ(ExitCodeOf(server), 0);
+}
+
+TEST_F(PipeClientTest, APipeServedByTheSystemIsTakenByAnyUser)
+{
+    const passwd* nobody = SwitchableUser();
+    if (nobody == nullptr)
+        GTEST_SKIP() << "needs the superuser to be a client as the user nobody";
+    PipeServer server;
+    const std::string path = platform::PipeSocketPath(kPipe);
+    // Let the other user reach the socket at all.
+    for (std::filesystem::path folder = std::filesystem::path(path).parent_path(); folder != root_.Path().parent_path();
+         folder = folder.parent_path())
+        ::chmod(folder.c_str(), 0755);
+    ::chmod(path.c_str(), 0777);
+    const pid_t client = ::fork();
+    ASSERT_GE(client, 0);
+    if (client == 0) {
+        ::alarm(30);
+        if (::setresgid(nobody->pw_gid, nobody->pw_gid, nobody->pw_gid) != 0
+            || ::setresuid(nobody->pw_uid, nobody->pw_uid, nobody->pw_uid) != 0)
+            ::_exit(2);
+        const HANDLE pipe = OpenPipe();
+        ::_exit(pipe == INVALID_HANDLE_VALUE ? 3 : 0);
+    }
+    // The connection waits in the listener's queue; the client's answer is its exit code.
+    EXPECT_EQ(ExitCodeOf(client), 0);
 }
 
 TEST_F(PipeClientTest, HandleStateAndReadArgumentsAreChecked)
