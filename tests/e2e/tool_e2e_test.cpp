@@ -1,6 +1,7 @@
 // The real tool, run through quillon-service (or alone, or against the test as its pipe server),
 // judged by its reply, its console output, its exit status and its log file.
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/file_modes.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 namespace quillon::e2e {
@@ -268,6 +270,68 @@ TEST(ToolPrinters, PrintingAsksForTheDefaultTicketThenSendsTheJob)
     // The request carried the ticket the first run gave.
     EXPECT_THAT(result.err, HasSubstr("Receive "));
     EXPECT_THAT(result.err, HasSubstr("{00}" + document + "{11}application/pdf{22}<?xml"));
+}
+
+// A picture of one white pixel.
+const unsigned char kOnePixelPng[] = {
+    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00,
+    0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00, 0x00, 0x90, 0x77, 0x53, 0xDE, 0x00, 0x00, 0x00,
+    0x0C, 0x49, 0x44, 0x41, 0x54, 0x08, 0xD7, 0x63, 0xF8, 0xFF, 0xFF, 0x3F, 0x00, 0x05, 0xFE, 0x02, 0xFE, 0xDC,
+    0xCC, 0x59, 0xE7, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82,
+};
+
+TEST(ToolFiles, EverythingLeftBehindIsClosedToOtherUsersWhateverTheUmask)
+{
+    for (const mode_t mask : {00, 022}) {
+        SCOPED_TRACE(mask);
+        TempRoot root;
+        InstallSamplePrinters(root);
+        const std::string documents = root.Path() + "/documents";
+        std::filesystem::create_directory(documents);
+        WriteFile(documents + "/page.pdf", "%PDF-1.4\n");
+        WriteFile(documents + "/pixel.png",
+                  std::string_view(reinterpret_cast<const char*>(kOnePixelPng), sizeof kOnePixelPng));
+        {
+            testing_support::ScopedUmask umask(mask);
+            RunProgram({kService, "caps", "Quillon Office"}, root.Path());
+            RunProgram({kService, "print", "Quillon Office", documents + "/page.pdf"}, root.Path());
+            RunProgram({kService, "print", "Quillon Photo", documents + "/pixel.png"}, root.Path());
+        }
+
+        // The machine's folders are open to look into; the tool's data folder is its owner's alone;
+        // the log may be read by the owner's group (administrators reading logs), never by others.
+        const std::map<std::string, int> exact = {
+            {"var", 0755},
+            {"var/lib", 0755},
+            {"var/lib/Marlowin", 0700},
+            {"var/lib/Marlowin/log", 0750},
+            {"run", 0755},
+            {"run/quillon", 0755},
+            {"run/quillon/pipe", 0755},
+            {"run/quillon/pipe/QuillonPipe.lock", 0644},
+        };
+        std::size_t logs = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root.Path())) {
+            const std::string name = entry.path().lexically_relative(root.Path()).string();
+            if (name.rfind("etc", 0) == 0 || name.rfind("documents", 0) == 0)
+                continue; // the test's own
+            const int mode = testing_support::ModeOf(entry.path());
+            SCOPED_TRACE(name);
+            if (const auto known = exact.find(name); known != exact.end()) {
+                EXPECT_EQ(mode, known->second);
+            } else if (name.rfind("var/lib/Marlowin/log/", 0) == 0) {
+                EXPECT_EQ(mode, 0640);
+                ++logs;
+            } else if (entry.is_directory()) {
+                // Whatever other folder a job makes: nobody but its owner may put anything in it.
+                EXPECT_EQ(mode & 022, 0);
+            } else {
+                // Whatever other file a job leaves: nothing for other users, nothing the group may change.
+                EXPECT_EQ(mode & 027, 0);
+            }
+        }
+        EXPECT_EQ(logs, 1u);
+    }
 }
 
 // A stand-in service of another user: the tool must not even read its request.
