@@ -16,8 +16,8 @@ using testing_support::TempRoot;
 
 class PrintTicketTest : public ::testing::Test {
 protected:
-    void SetUp() override { root.InstallSamplePrinters(QUILLON_SOURCE_DIR); }
-    TempRoot root;
+    void SetUp() override { root_.InstallSamplePrinters(QUILLON_SOURCE_DIR); }
+    TempRoot root_;
 };
 
 TEST(PrintTicketApiTest, BindsOnceFromTheLibraryBesideTheProgram)
