@@ -2,19 +2,16 @@
 // judged by its reply, its console output, its exit status and its log file.
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/file_modes.h"
+#include "tests/support/foreign_pipe_server.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -337,59 +334,18 @@ TEST(ToolFiles, EverythingLeftBehindIsClosedToOtherUsersWhateverTheUmask)
 // A stand-in service of another user: the tool must not even read its request.
 TEST(ToolPipe, APipeServedByAnotherUserIsTreatedAsOneThatCannotBeOpened)
 {
-    const passwd* nobody = ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
+    const passwd* nobody = testing_support::SwitchableUser();
     if (nobody == nullptr)
         GTEST_SKIP() << "needs the superuser to serve the pipe as the user nobody";
     TempRoot root;
-    std::filesystem::create_directories(std::filesystem::path(root.SocketPath()).parent_path());
-    int ready[2];
-    ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
-    const pid_t server = fork();
-    ASSERT_GE(server, 0);
-    if (server == 0) {
-        alarm(30);
-        const int listener = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        int on = 1;
-        setsockopt(listener, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, root.SocketPath().c_str(), sizeof address.sun_path - 1);
-        // Bound here, listening as nobody: to a client the pipe is nobody's.
-        if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-            || setresgid(nobody->pw_gid, nobody->pw_gid, nobody->pw_gid) != 0
-            || setresuid(nobody->pw_uid, nobody->pw_uid, nobody->pw_uid) != 0 || listen(listener, 1) != 0
-            || write(ready[1], "r", 1) != 1)
-            _exit(2);
-        const int connection = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        setsockopt(connection, SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
-        const std::string request = Utf16Bytes(u"Quillon Office");
-        send(connection, request.data(), request.size(), MSG_NOSIGNAL);
-        // The end of the connection, not a reply (a message, even an empty one, carries credentials),
-        // or a reset: the tool went away with the request still unread.
-        char reply[16];
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
-        iovec part{reply, sizeof reply};
-        msghdr header{};
-        header.msg_iov = &part;
-        header.msg_iovlen = 1;
-        header.msg_control = control;
-        header.msg_controllen = sizeof control;
-        const ssize_t got = recvmsg(connection, &header, 0);
-        const bool ended = (got == 0 && header.msg_controllen == 0) || (got < 0 && errno == ECONNRESET);
-        _exit(ended ? 0 : 3);
-    }
-    close(ready[1]);
-    char signal = 0;
-    ASSERT_EQ(read(ready[0], &signal, 1), 1);
-    close(ready[0]);
-
     InstallSamplePrinters(root);
+    std::filesystem::create_directories(std::filesystem::path(root.SocketPath()).parent_path());
+    testing_support::ForeignPipeServer server(root.SocketPath(), *nobody, Utf16Bytes(u"Quillon Office"));
+
     RunResult result = RunProgram({kTool, "-a"}, root.Path());
     EXPECT_TRUE(result.ExitedWith(0));
     EXPECT_EQ(result.out, "Unable to open named pipe w/err 0x00000005\n");
-    int status = 0;
-    ASSERT_EQ(waitpid(server, &status, 0), server);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the service got a reply";
+    EXPECT_TRUE(server.EndedWithoutReply()) << "the service got a reply";
 }
 
 // The test as the pipe server, with its one queue place taken so the tool finds the pipe busy.

@@ -2,12 +2,11 @@
 #include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "tests/platform/kernel_test_support.h"
+#include "tests/support/foreign_pipe_server.h"
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -320,12 +319,6 @@ TEST_F(PipeClientTest, WaitOnAQueueThatStaysFullTimesOut)
     EXPECT_EQ(GetLastError(), ERROR_PIPE_BUSY);
 }
 
-// The user nobody, when this process may become it; null otherwise.
-const passwd* SwitchableUser()
-{
-    return ::geteuid() == 0 ? ::getpwnam("nobody") : nullptr;
-}
-
 // Waits for a forked child and returns its exit code, -1 when it did not exit normally.
 int ExitCodeOf(pid_t child)
 {
@@ -336,53 +329,24 @@ int ExitCodeOf(pid_t child)
 
 TEST_F(PipeClientTest, APipeServedByAnotherUserIsRefusedBeforeAnythingIsRead)
 {
-    const passwd* nobody = SwitchableUser();
+    const passwd* nobody = testing_support::SwitchableUser();
     if (nobody == nullptr)
         GTEST_SKIP() << "needs the superuser to serve the pipe as the user nobody";
     const std::string path = platform::PipeSocketPath(kPipe);
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    int ready[2];
-    ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
-    const pid_t server = ::fork();
-    ASSERT_GE(server, 0);
-    if (server == 0) {
-        ::alarm(30); // never outlive a test that went wrong
-        // The socket is bound here, but it listens as nobody: that is whose it is to a client.
-        const int listener = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.c_str(), sizeof(address.sun_path) - 1);
-        if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0
-            || ::setresgid(nobody->pw_gid, nobody->pw_gid, nobody->pw_gid) != 0
-            || ::setresuid(nobody->pw_uid, nobody->pw_uid, nobody->pw_uid) != 0 || ::listen(listener, 4) != 0)
-            ::_exit(2);
-        if (::write(ready[1], "r", 1) != 1)
-            ::_exit(4);
-        const int connection = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        const char request[] = {'Q', 0};
-        ::send(connection, request, sizeof request, MSG_NOSIGNAL);
-        // The client goes away without a word: the end of the connection, or a reset when it left
-        // with the request unread.
-        char reply = 0;
-        const ssize_t got = ::recv(connection, &reply, 1, 0);
-        ::_exit(got == 0 || (got < 0 && errno == ECONNRESET) ? 0 : 3);
-    }
-    ::close(ready[1]);
-    char signal = 0;
-    ASSERT_EQ(::read(ready[0], &signal, 1), 1);
-    ::close(ready[0]);
+    testing_support::ForeignPipeServer server(path, *nobody, std::string("Q\0", 2));
 
     const HANDLE pipe = OpenPipe();
     EXPECT_EQ(pipe, INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     if (pipe != INVALID_HANDLE_VALUE)
         CloseHandle(pipe);
-    EXPECT_EQ(ExitCodeOf(server), 0);
+    EXPECT_TRUE(server.EndedWithoutReply());
 }
 
 TEST_F(PipeClientTest, APipeServedByTheSystemIsTakenByAnyUser)
 {
-    const passwd* nobody = SwitchableUser();
+    const passwd* nobody = testing_support::SwitchableUser();
     if (nobody == nullptr)
         GTEST_SKIP() << "needs the superuser to be a client as the user nobody";
     PipeServer server;
