@@ -27,9 +27,16 @@ constexpr Command kCommands[] = {
 int QuillonToolMain(int argc, WCHAR** argv)
 {
     WidePath dataFolder;
-    const std::string logRoot
-        = GetDataFolderPath(dataFolder) == 0 ? NarrowText(dataFolder.Text()) : std::string(kFallbackLogRoot);
-    ConfigureLogging(logRoot, ParseSeverityLevel("debug"));
+    const bool named = GetDataFolderPath(dataFolder) == 0;
+    const std::string logRoot = named ? NarrowText(dataFolder.Text()) : std::string(kFallbackLogRoot);
+    const base::severity_level minimum = ParseSeverityLevel("debug");
+    // 8-bit text carries the folder unchanged unless it holds a character above U+00FF; such a
+    // character would be cut off and the log would land in some other folder, outside the data
+    // folder, so that folder goes to the log set-up as it is.
+    if (named && WidenText(logRoot) != dataFolder.Text())
+        ConfigureLogging(dataFolder.Text(), minimum);
+    else
+        ConfigureLogging(logRoot, minimum);
 
     QLOG(base::info) << "";
     QLOG(base::info) << "--";

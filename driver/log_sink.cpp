@@ -24,18 +24,18 @@ namespace logging = boost::log;
 namespace expr = boost::log::expressions;
 namespace sinks = boost::log::sinks;
 
-// The root folder is 8-bit text (ISO 8859-1, as NarrowText makes it); Boost.Log opens the file
-// itself, so the folder is turned into the file system's own form here, drive paths included.
-std::string NativeLogRoot(const std::string& root)
-{
-    return platform::NativePath(WidenText(root));
-}
-
 } // namespace
 
 void ConfigureLogging(const std::string& root, base::severity_level minimum)
 {
-    const std::string pattern = NativeLogRoot(root) + kLogFilePattern;
+    ConfigureLogging(WidenText(root), minimum);
+}
+
+void ConfigureLogging(const std::u16string& root, base::severity_level minimum)
+{
+    // Boost.Log opens the file itself, so the folder is turned into the file system's own form
+    // here, drive paths included.
+    const std::string pattern = platform::NativePath(root) + kLogFilePattern;
 
     auto backend = boost::make_shared<sinks::text_file_backend>(
         logging::keywords::file_name = pattern, logging::keywords::open_mode = std::ios_base::out | std::ios_base::app,

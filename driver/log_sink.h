@@ -18,7 +18,10 @@ inline constexpr unsigned long long kLogRotationSize = 10ull * 1024 * 1024;
 
 // Sets up the file sink below `root` with the minimum level `minimum`. Opens no file itself: the
 // first accepted record does. A log that cannot be written never ends the run: records are dropped.
+// The root is 8-bit text, each byte one character of ISO 8859-1.
 void ConfigureLogging(const std::string& root, base::severity_level minimum);
+// The same for a root folder that 8-bit text cannot carry (characters above U+00FF).
+void ConfigureLogging(const std::u16string& root, base::severity_level minimum);
 
 } // namespace aio
 

@@ -1,5 +1,6 @@
 #include "service/pipe_server.h"
 
+#include "platform/kernel/file_modes.h"
 #include "service/signal_cleanup.h"
 
 #include <fcntl.h>
@@ -9,13 +10,19 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
 namespace quillon::service {
 namespace {
+
+// The lock file beside the socket.
+constexpr mode_t kLockFileMode = 0644;
 
 std::string SystemError(const std::string& what)
 {
@@ -54,6 +61,35 @@ bool RemoveStaleSocket(const std::string& path, std::string& error)
     }
     if (unlink(path.c_str()) != 0) {
         error = SystemError("cannot remove the stale socket " + path);
+        return false;
+    }
+    return true;
+}
+
+// Whoever may write in the pipe folder may put a socket of their own in the pipe's place and feed
+// the tool requests. Only this service's own user and the system may; a folder of ours that was
+// made wider earlier is tightened, anything else is refused.
+bool SecurePipeFolder(const std::string& folder, std::string& error)
+{
+    struct stat status {};
+    if (lstat(folder.c_str(), &status) != 0) {
+        error = SystemError("cannot examine the pipe folder " + folder);
+        return false;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        error = "the pipe folder " + folder + " is not a folder; nothing is served from it";
+        return false;
+    }
+    const uid_t self = geteuid();
+    const bool othersWrite = (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    if ((status.st_uid == self || (self == 0 && status.st_uid == 0)) && othersWrite)
+        chmod(folder.c_str(), status.st_mode & 07755);
+    if (lstat(folder.c_str(), &status) != 0 || (status.st_uid != self && status.st_uid != 0)
+        || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
+        error = "the pipe folder " + folder + " (mode " + mode + ", owner " + std::to_string(status.st_uid)
+            + ") can be written by another user; nothing is served from it";
         return false;
     }
     return true;
@@ -144,18 +180,25 @@ std::unique_ptr<PipeServer> PipeServer::Create(const std::string& socketPath, st
     }
     std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
 
-    std::error_code failure;
-    std::filesystem::create_directories(std::filesystem::path(socketPath).parent_path(), failure);
-    if (failure) {
-        error = "cannot make the folder of " + socketPath + ": " + failure.message();
+    // The pipe folder and its parents are the machine's: 0755 whatever the umask.
+    const std::string folder = std::filesystem::path(socketPath).parent_path().string();
+    if (!platform::MakeFolders(folder)) {
+        error = SystemError("cannot make the folder " + folder);
         return nullptr;
     }
+    if (!SecurePipeFolder(folder, error))
+        return nullptr;
 
-    UniqueFd lock(open((socketPath + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644));
+    UniqueFd lock(open((socketPath + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kLockFileMode));
     if (!lock.Valid()) {
         error = SystemError("cannot open the lock file " + socketPath + ".lock");
         return nullptr;
     }
+    // Any user may take turns on the lock, whatever the umask; it holds nothing.
+    struct stat lockStatus {};
+    if (fstat(lock.Get(), &lockStatus) == 0 && lockStatus.st_uid == geteuid()
+        && (lockStatus.st_mode & 07777) != kLockFileMode)
+        fchmod(lock.Get(), kLockFileMode);
     int locked;
     do {
         locked = flock(lock.Get(), LOCK_EX);

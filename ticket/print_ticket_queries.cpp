@@ -43,6 +43,13 @@ private:
     void* data_;
 };
 
+// The failure HRESULT of the calling thread's last error; E_FAIL when a call failed without one.
+HRESULT FailureOfLastError()
+{
+    const DWORD error = GetLastError();
+    return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
+}
+
 } // namespace
 
 HRESULT QueryPrintCapabilities(const std::u16string& printer_name, std::string& document)
@@ -82,11 +89,12 @@ HRESULT GetDefaultPrintTicket(const std::u16string& printer_name, std::string& d
         return result;
     ProviderScope providerScope(provider);
 
+    // A printer the spooler cannot open has no default settings to describe: that is a failure,
+    // never a success with an empty ticket.
     std::u16string name = printer_name;
     HANDLE printer = nullptr;
-    OpenPrinterW(name.data(), &printer, nullptr);
-    if (printer == nullptr)
-        return result;
+    if (!OpenPrinterW(name.data(), &printer, nullptr) || printer == nullptr)
+        return FailureOfLastError();
 
     const LONG size = DocumentPropertiesW(nullptr, printer, name.data(), nullptr, nullptr, 0);
     if (size < 1) {
@@ -96,7 +104,11 @@ HRESULT GetDefaultPrintTicket(const std::u16string& printer_name, std::string& d
     }
     std::vector<BYTE> buffer(static_cast<std::size_t>(size));
     auto* devMode = reinterpret_cast<DEVMODEW*>(buffer.data());
-    DocumentPropertiesW(nullptr, printer, name.data(), devMode, nullptr, DM_OUT_BUFFER);
+    if (DocumentPropertiesW(nullptr, printer, name.data(), devMode, nullptr, DM_OUT_BUFFER) != IDOK) {
+        const HRESULT failure = FailureOfLastError();
+        ClosePrinter(printer);
+        return failure;
+    }
 
     IStream* stream = nullptr;
     result = CreateStreamOnHGlobal(nullptr, TRUE, &stream);

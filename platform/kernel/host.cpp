@@ -4,6 +4,7 @@
 
 #include "platform/kernel/pipe_client.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -49,22 +50,20 @@ std::string RootFolder()
     return text;
 }
 
-// The native (UTF-8) path of a Windows-style path: X:\rest becomes <root>/mnt/x/rest.
+// The native (UTF-8) path of a Windows-style path: "\" is a separator wherever it stands, and X:\rest
+// becomes <root>/mnt/x/rest.
 std::string NativePath(std::u16string_view path)
 {
     const bool drivePath = path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == u':';
-    if (!drivePath)
-        return Utf16ToUtf8(path);
-
-    std::string native = RootPrefix() + "/mnt/" + LowerAsciiLetter(path[0]);
-    std::string rest = Utf16ToUtf8(path.substr(2));
-    for (char& c : rest) {
-        if (c == '\\')
-            c = '/';
+    std::string native;
+    std::string rest = Utf16ToUtf8(drivePath ? path.substr(2) : path);
+    std::replace(rest.begin(), rest.end(), '\\', '/');
+    if (drivePath) {
+        native = RootPrefix() + "/mnt/" + LowerAsciiLetter(path[0]);
+        // "X:name" is relative to the drive's root here: there is no per-drive current folder.
+        if (!rest.empty() && rest.front() != '/')
+            native.push_back('/');
     }
-    // "X:name" is relative to the drive's root here: there is no per-drive current folder.
-    if (!rest.empty() && rest.front() != '/')
-        native.push_back('/');
     return native + rest;
 }
 

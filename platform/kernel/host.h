@@ -11,8 +11,9 @@ namespace platform {
 // The machine root: the folder named by QUILLON_ROOT, or "/". Absolute, no trailing "/" (except "/").
 std::string RootFolder();
 
-// The native (UTF-8) path of a Windows-style path: drive paths such as D:\X map to
-// <root>/mnt/d/X with "/" separators; every other path is only converted to UTF-8.
+// The native (UTF-8) path of a Windows-style path, the one place where paths are mapped: every "\"
+// is a separator ("/"), and drive paths such as D:\X map to <root>/mnt/d/X. Every platform call
+// that takes a path goes through this.
 std::string NativePath(std::u16string_view path);
 
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <dlfcn.h>
 #include <filesystem>
 #include <mutex>
@@ -82,16 +83,10 @@ std::string FindInFolder(const std::string& folder, const std::string& name)
 // bare name is in neither.
 std::string LibraryFile(std::u16string_view fileName)
 {
-    const bool hasFolder = fileName.find_first_of(u"/\\") != std::u16string_view::npos;
-    if (hasFolder) {
-        std::string path = platform::NativePath(fileName);
-        for (char& c : path) {
-            if (c == '\\')
-                c = '/';
-        }
-        return SharedObjectName(path);
-    }
-    const std::string name = SharedObjectName(platform::Utf16ToUtf8(fileName));
+    const std::string native = platform::NativePath(fileName);
+    if (native.find('/') != std::string::npos)
+        return SharedObjectName(native);
+    const std::string name = SharedObjectName(native);
     for (const std::string& folder : {platform::ExecutableFolder(), std::string(QUILLON_PLUGIN_DIR)}) {
         if (folder.empty())
             continue;
@@ -100,6 +95,16 @@ std::string LibraryFile(std::u16string_view fileName)
             return found;
     }
     return {};
+}
+
+// Tells the administrator why a library that is there could not be loaded: the loader's own text
+// names what is missing (a library it needs, a symbol, a wrong architecture), which the Windows
+// error code cannot carry.
+void ReportLoadFailure(std::u16string_view name, const std::string& file, const char* reason)
+{
+    std::fprintf(stderr, "LoadLibraryW(\"%s\") cannot load %s: %s\n", platform::Utf16ToUtf8(name).c_str(), file.c_str(),
+                 reason != nullptr ? reason : "the loader gave no reason");
+    std::fflush(stderr);
 }
 
 } // namespace
@@ -116,11 +121,17 @@ HMODULE LoadLibraryW(LPCWSTR fileName)
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
+    // A library that is not there is the caller's ordinary "not found"; only one that is there and
+    // still cannot be loaded is worth a word to the administrator.
     const std::string file = LibraryFile(name);
-    // The loader's own message stays with the loader: dlerror is cleared, never printed.
-    void* handle = file.empty() ? nullptr : ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (file.empty() || ::access(file.c_str(), F_OK) != 0) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
-        ::dlerror();
+        // The caller sees the Windows code; the reason goes to standard error.
+        ReportLoadFailure(name, file, ::dlerror());
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }

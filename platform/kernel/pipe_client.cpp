@@ -358,6 +358,19 @@ int ConnectWaiting(const std::string& path, DWORD timeoutMs)
     return socket;
 }
 
+// Whether the server at the other end may hand this client requests: a pipe is served by the
+// print service, which runs as the client's own user or as the system's. Anyone else could have
+// put a socket in the pipe's place. This is the Linux form of a Windows client checking its pipe's
+// server, and it is done before a single byte is read.
+bool ServedByTrustedUser(int socket)
+{
+    ucred peer{};
+    socklen_t length = sizeof peer;
+    if (::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0 || length != sizeof peer)
+        return false;
+    return peer.uid == ::geteuid() || peer.uid == 0;
+}
+
 // The socket path of a \\.\pipe\NAME path; empty (with the last error set) when it has none.
 std::string SocketPathOf(std::u16string_view pipePath)
 {
@@ -418,6 +431,11 @@ HANDLE OpenPipeClient(std::u16string_view pipePath)
             SetLastError(ERROR_PIPE_BUSY);
         else
             SetLastErrorFromErrno(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!ServedByTrustedUser(socket)) {
+        ::close(socket);
+        SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
     try {

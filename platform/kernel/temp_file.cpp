@@ -1,4 +1,5 @@
 // GetTempFileNameW: new, uniquely named empty files made with O_EXCL, safe across processes.
+#include "platform/kernel/file_modes.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_object.h"
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/random.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -108,13 +110,16 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWST
         return unique;
     }
 
+    // The pages of a document wait in these files: a private folder made earlier under a wider
+    // mode is closed first, and each file is its owner's alone from the moment it exists.
+    platform::TightenPrivateFolder(platform::NativePath(folder));
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
         const UINT number = RandomUnique();
         const std::u16string path = folderText + TempName(prefix, number);
         const std::string native = platform::NativePath(path);
         int descriptor;
         do {
-            descriptor = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            descriptor = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, platform::kPrivateFileMode);
         } while (descriptor < 0 && errno == EINTR);
         if (descriptor < 0 && errno == EEXIST)
             continue;
@@ -122,6 +127,8 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWST
             SetLastError(CreateError(errno));
             return 0;
         }
+        // The umask may have taken away the owner's own bits; it can never have added any.
+        ::fchmod(descriptor, platform::kPrivateFileMode);
         ::close(descriptor);
         CopyOut(path, tempFileName);
         SetLastError(ERROR_SUCCESS);

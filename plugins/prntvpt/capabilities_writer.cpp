@@ -144,7 +144,9 @@ std::optional<std::string> WriteCapabilities(const PrinterModel& model)
     }
 
     ImageableSize(writer, model);
-    ParameterDef(writer, Psk("JobCopiesAllDocuments"), "Copies", printer.copiesMin, printer.copiesMax, 1, "copies");
+    // The default is what the printer's default device mode holds: its smallest number of copies.
+    ParameterDef(writer, Psk("JobCopiesAllDocuments"), "Copies", printer.copiesMin, printer.copiesMax,
+                 printer.copiesMin, "copies");
     ParameterDef(writer, Psk("PageMediaSizeMediaSizeWidth"), "Custom Width", model.CustomMinWidth(),
                  model.CustomMaxWidth(), model.CustomMaxWidth() > 0 ? model.DefaultPaper()->width : 0, "microns");
     ParameterDef(writer, Psk("PageMediaSizeMediaSizeHeight"), "Custom Height", model.CustomMinHeight(),

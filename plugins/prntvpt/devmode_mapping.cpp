@@ -59,17 +59,28 @@ void SelectPaper(DEVMODEW& devMode, const ModelPaper& paper)
     std::memcpy(devMode.dmFormName, paper.definition.name.data(), units * sizeof(WCHAR));
 }
 
+// Microns to the nearest tenth of a millimetre, for any value a ticket may hold: the range is
+// checked before anything is added, so the largest and smallest integers cannot overflow.
+std::optional<SHORT> TenthsOfMillimetre(long long microns)
+{
+    constexpr long long kLargest = kMaxDevModeShort * kMicronsPerTenthMm + kMicronsPerTenthMm / 2 - 1;
+    if (microns < kMicronsPerTenthMm / 2 || microns > kLargest) {
+        return std::nullopt;
+    }
+    return static_cast<SHORT>((microns + kMicronsPerTenthMm / 2) / kMicronsPerTenthMm);
+}
+
 // A custom sheet in microns; sizes a device mode cannot hold are not applied.
 void SelectCustomSize(DEVMODEW& devMode, long long width, long long height)
 {
-    const long long widthTenths = (width + kMicronsPerTenthMm / 2) / kMicronsPerTenthMm;
-    const long long heightTenths = (height + kMicronsPerTenthMm / 2) / kMicronsPerTenthMm;
-    if (widthTenths < 1 || heightTenths < 1 || widthTenths > kMaxDevModeShort || heightTenths > kMaxDevModeShort) {
+    const std::optional<SHORT> widthTenths = TenthsOfMillimetre(width);
+    const std::optional<SHORT> heightTenths = TenthsOfMillimetre(height);
+    if (!widthTenths || !heightTenths) {
         return;
     }
     devMode.dmPaperSize = 0;
-    devMode.dmPaperWidth = static_cast<SHORT>(widthTenths);
-    devMode.dmPaperLength = static_cast<SHORT>(heightTenths);
+    devMode.dmPaperWidth = *widthTenths;
+    devMode.dmPaperLength = *heightTenths;
     devMode.dmFields = (devMode.dmFields | DM_PAPERWIDTH | DM_PAPERLENGTH) & ~(DM_PAPERSIZE | DM_FORMNAME);
     std::memset(devMode.dmFormName, 0, sizeof devMode.dmFormName);
 }
@@ -190,7 +201,7 @@ Ticket TicketFromDevMode(const PrinterModel& model, const DEVMODEW& devMode, EPr
     const DWORD fields = devMode.dmFields;
     Ticket ticket;
     if (scope == kPTJobScope) {
-        const long long copies = (fields & DM_COPIES) && devMode.dmCopies > 0 ? devMode.dmCopies : 1;
+        const long long copies = (fields & DM_COPIES) && devMode.dmCopies > 0 ? devMode.dmCopies : printer.copiesMin;
         ticket.parameters.push_back(TicketParameter{Psk("JobCopiesAllDocuments"), IntegerValue(copies)});
         if (printer.duplex) {
             const SHORT duplex = (fields & DM_DUPLEX) ? devMode.dmDuplex : DMDUP_SIMPLEX;

@@ -25,6 +25,8 @@ namespace prntvpt {
 namespace {
 
 constexpr DWORD kSchemaVersion = 1;
+// The oldest public part of a device mode this provider reads: everything up to the form name.
+constexpr std::size_t kOldestPublicPart = offsetof(DEVMODEW, dmFormName);
 
 void InitXml()
 {
@@ -167,12 +169,13 @@ HRESULT DevModeToTicket(HPTPROVIDER handle, ULONG size, PDEVMODEW devMode, int s
     if (ticket == nullptr) {
         return E_POINTER;
     }
-    if (devMode == nullptr || size < sizeof(DEVMODEW) || !ValidScope(scope)) {
+    // The public part may be of an older, shorter layout that ends before the form name; what it
+    // does not hold reads as unset. Its own sizes are believed only once they are readable.
+    if (devMode == nullptr || size < kOldestPublicPart || !ValidScope(scope)) {
         return E_INVALIDARG;
     }
-    // The public part may be of an older, shorter layout; what it does not hold reads as unset.
     const std::size_t declared = std::size_t{devMode->dmSize} + devMode->dmDriverExtra;
-    if (size < declared || devMode->dmSize < offsetof(DEVMODEW, dmFormName)) {
+    if (devMode->dmSize < kOldestPublicPart || size < declared) {
         return E_INVALIDARG;
     }
     DEVMODEW publicPart{};

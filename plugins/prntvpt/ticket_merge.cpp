@@ -82,7 +82,8 @@ MergeResult MergeAndValidate(const PrinterModel& model, const Ticket& defaults, 
             continue;
         }
         const auto copies = IntegerOf(parameter.value);
-        const long long fixed = !copies ? 1 : std::clamp<long long>(*copies, printer.copiesMin, printer.copiesMax);
+        const long long fixed
+            = !copies ? printer.copiesMin : std::clamp<long long>(*copies, printer.copiesMin, printer.copiesMax);
         if (!copies || fixed != *copies || parameter.value.type != Xsd("integer")) {
             parameter.value = IntegerValue(fixed);
             result.conflictResolved = true;

@@ -3,6 +3,7 @@
 #include "plugins/prntvpt/ticket_reader.h"
 
 #include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <libxml/tree.h>
 
 #include <memory>
@@ -233,6 +234,15 @@ private:
     std::size_t items_ = 0;
 };
 
+// Called by the parser at "<!DOCTYPE", before any declaration inside it is read: a ticket never
+// has a document type, and stopping here means no entity is ever declared, let alone expanded.
+void RefuseDocumentType(void* userData, const xmlChar*, const xmlChar*, const xmlChar*)
+{
+    auto* context = static_cast<xmlParserCtxtPtr>(userData);
+    *static_cast<bool*>(context->_private) = true;
+    xmlStopParser(context);
+}
+
 std::string ParserMessage(xmlParserCtxtPtr context)
 {
     const xmlError* error = xmlCtxtGetLastError(context);
@@ -257,19 +267,24 @@ TicketReadResult ReadTicket(std::string_view document)
     if (document.empty()) {
         return {std::nullopt, "the ticket is empty"};
     }
-    std::unique_ptr<xmlParserCtxt, ContextFree> context(xmlNewParserCtxt());
+    std::unique_ptr<xmlParserCtxt, ContextFree> context(
+        xmlCreateMemoryParserCtxt(document.data(), static_cast<int>(document.size())));
     if (!context) {
         return {std::nullopt, "out of memory while reading the ticket"};
     }
     // No network, no entity substitution, no external DTD; messages go to the caller, not stderr.
-    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-    std::unique_ptr<xmlDoc, DocFree> doc(xmlCtxtReadMemory(
-        context.get(), document.data(), static_cast<int>(document.size()), nullptr, nullptr, options));
-    if (!doc) {
-        return {std::nullopt, ParserMessage(context.get())};
-    }
-    if (doc->intSubset != nullptr || doc->extSubset != nullptr) {
+    xmlCtxtUseOptions(context.get(), XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    bool documentType = false;
+    context->_private = &documentType;
+    context->sax->internalSubset = RefuseDocumentType;
+    xmlParseDocument(context.get());
+    std::unique_ptr<xmlDoc, DocFree> doc(context->myDoc);
+    context->myDoc = nullptr;
+    if (documentType) {
         return {std::nullopt, "the ticket has a document type declaration, which tickets never have"};
+    }
+    if (!doc || !context->wellFormed) {
+        return {std::nullopt, ParserMessage(context.get())};
     }
     xmlNodePtr root = xmlDocGetRootElement(doc.get());
     if (root == nullptr || !IsFramework(root, "PrintTicket")) {

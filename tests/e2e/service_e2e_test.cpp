@@ -1,9 +1,11 @@
 // quillon-service against a stand-in tool that shows each way a tool can behave at the pipe.
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/file_modes.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -149,6 +151,52 @@ TEST(ServiceSocket, AStaleSocketIsReplacedButAnyOtherFileIsKept)
     EXPECT_TRUE(refused.ExitedWith(1));
     EXPECT_THAT(refused.err, HasSubstr("is not a socket"));
     EXPECT_EQ(ReadFile(root.SocketPath()), "keep me");
+}
+
+TEST(ServiceSocket, ThePipeFolderIsOpenToLookIntoWhateverTheUmask)
+{
+    using testing_support::ModeOf;
+    for (const mode_t mask : {00, 022}) {
+        SCOPED_TRACE(mask);
+        TempRoot root;
+        testing_support::ScopedUmask umask(mask);
+        RunResult result = Send(root, "echo", "x");
+        EXPECT_TRUE(result.ExitedWith(0)) << result.err;
+        EXPECT_EQ(ModeOf(root.Path() + "/run"), 0755);
+        EXPECT_EQ(ModeOf(root.Path() + "/run/quillon"), 0755);
+        EXPECT_EQ(ModeOf(root.Path() + "/run/quillon/pipe"), 0755);
+        EXPECT_EQ(ModeOf(root.SocketPath() + ".lock"), 0644);
+    }
+}
+
+TEST(ServiceSocket, APipeFolderOthersCanWriteToIsClosedWhenItIsOursAndRefusedOtherwise)
+{
+    using testing_support::ModeOf;
+    TempRoot root;
+    const std::string folder = root.Path() + "/run/quillon/pipe";
+    std::filesystem::create_directories(folder);
+    for (const mode_t wide : {0777, 0775, 01777}) {
+        ASSERT_EQ(chmod(folder.c_str(), wide), 0);
+        RunResult result = Send(root, "echo", "x");
+        EXPECT_TRUE(result.ExitedWith(0)) << result.err;
+        EXPECT_EQ(ModeOf(folder), wide & 07755) << wide;
+    }
+
+    const passwd* nobody = geteuid() == 0 ? getpwnam("nobody") : nullptr;
+    if (nobody == nullptr)
+        GTEST_SKIP() << "needs the superuser to give the pipe folder to the user nobody";
+    ASSERT_EQ(chown(folder.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    for (const mode_t mode : {0777, 0755}) {
+        ASSERT_EQ(chmod(folder.c_str(), mode), 0);
+        std::filesystem::remove(root.SocketPath() + ".lock");
+        RunResult refused = Send(root, "echo", "x");
+        EXPECT_TRUE(refused.ExitedWith(1));
+        EXPECT_THAT(refused.err, HasSubstr("the pipe folder " + folder));
+        EXPECT_THAT(refused.err, HasSubstr("can be written by another user; nothing is served from it"));
+        EXPECT_EQ(refused.out, "");
+        EXPECT_EQ(ModeOf(folder), static_cast<int>(mode)) << "somebody else's folder is left as it is";
+        EXPECT_FALSE(Exists(root.SocketPath() + ".lock"));
+    }
 }
 
 TEST(ServiceSocket, ServicesOnOneRootTakeTurns)

@@ -1,6 +1,8 @@
 // The real tool, run through quillon-service (or alone, or against the test as its pipe server),
 // judged by its reply, its console output, its exit status and its log file.
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/file_modes.h"
+#include "tests/support/foreign_pipe_server.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 namespace quillon::e2e {
@@ -120,24 +123,64 @@ TEST(ToolPipe, ZeroByteRequestsGetTheirRepliesWithTheConsoleLines)
     EXPECT_THAT(job.err, HasSubstr("Send 2 bytes to server: \"0\"\n"));
 }
 
-TEST(ToolPipe, OversizedOddAndNonLatin1RequestsStillGetAnAnswer)
+// The root with the repository's sample printers installed, as the demo has it.
+void InstallSamplePrinters(const TempRoot& root)
+{
+    std::filesystem::path installed = std::filesystem::path(root.Path()) / "etc/quillon/printers";
+    std::filesystem::create_directories(installed);
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::filesystem::path(QUILLON_SOURCE_DIR) / "printers"))
+        if (entry.path().extension() == ".printer")
+            std::filesystem::copy_file(entry.path(), installed / entry.path().filename());
+}
+
+const std::string kConnected = "The named pipe (\\\\.\\pipe\\QuillonPipe) is connected.\n";
+
+std::string Received(std::size_t bytes, const std::string& text)
+{
+    return "Receive " + std::to_string(bytes) + " bytes from server: \"" + text + "\"\n";
+}
+
+TEST(ToolPipe, ARequestLongerThanTheBufferIsItsLastChunkExactly)
 {
     TempRoot root;
-    // Longer than the 2048-byte request buffer of -a: read in chunks, still answered.
-    RunResult longName = SendToTool(root, "-a", std::string(3000, 'A'));
-    EXPECT_TRUE(longName.ExitedWith(0)) << longName.err;
-    EXPECT_THAT(longName.err, HasSubstr("Send 0 bytes to server: \"\""));
+    // 6000 bytes through the 2048-byte buffer of -a: 2048, 2048, then 1904 bytes.
+    RunResult name = SendToTool(root, "-a", std::string(1024, 'A') + std::string(1024, 'B') + std::string(952, 'C'));
+    EXPECT_TRUE(name.ExitedWith(0)) << name.err;
+    EXPECT_EQ(name.err,
+              kConnected + Received(2048, std::string(1024, 'A')) + Received(2048, std::string(1024, 'B'))
+                  + Received(1904, std::string(952, 'C')) + "Send 0 bytes to server: \"\"\n");
 
-    // Longer than the 131072-byte buffer of -c.
-    RunResult longJob = SendToTool(root, "-c", std::string(70'000, 'J'));
-    EXPECT_TRUE(longJob.ExitedWith(0)) << longJob.err;
-    EXPECT_EQ(longJob.out, "0");
+    // 140000 bytes through the 131072-byte buffer of -c.
+    RunResult job = SendToTool(root, "-c", std::string(65536, 'J') + std::string(4464, 'K'));
+    EXPECT_TRUE(job.ExitedWith(0)) << job.err;
+    EXPECT_EQ(job.out, "0");
+    EXPECT_EQ(job.err,
+              kConnected + Received(131072, std::string(65536, 'J')) + Received(8928, std::string(4464, 'K'))
+                  + "Send 2 bytes to server: \"0\"\n");
+}
 
-    // An odd byte count leaves half a code unit.
+TEST(ToolPipe, TheToolActsOnTheWholeLastChunk)
+{
+    TempRoot root;
+    InstallSamplePrinters(root);
+    // The last chunk names a printer only when it is taken alone, without the tail of the first.
+    RunResult result = SendToTool(root, "-a", std::string(1024, 'X') + "Quillon Office");
+    EXPECT_TRUE(result.ExitedWith(0)) << result.err;
+    EXPECT_THAT(result.out, HasSubstr("<psf:PrintCapabilities "));
+}
+
+TEST(ToolPipe, AnOddByteCountEndsInACharacterOfItsOwn)
+{
+    TempRoot root;
     RunResult odd = SendToTool(root, "-a", std::string("Q\0u\0x", 5), {"--raw"});
     EXPECT_TRUE(odd.ExitedWith(0)) << odd.err;
-    EXPECT_THAT(odd.err, HasSubstr("Receive 5 bytes from server: \"Qu"));
+    EXPECT_EQ(odd.err, kConnected + Received(5, "Qux") + "Send 0 bytes to server: \"\"\n");
+}
 
+TEST(ToolPipe, AJobForAPrinterOutsideLatin1StillGetsAnAnswer)
+{
+    TempRoot root;
     // A printer name outside ISO 8859-1 cannot survive the job request's narrowing: no job.
     RunResult cyrillic = SendToTool(
         root, "-c",
@@ -157,6 +200,24 @@ TEST(ToolLog, AnUnwritableLogFolderDoesNotStopTheReply)
     EXPECT_EQ(ReadFile(root.LogFolder()), "not a folder");
 }
 
+TEST(ToolLog, LandsInTheDataFolderWhateverCharactersTheRootHas)
+{
+    // Latin-1 text travels narrowed; text beyond it must not be cut to some other folder.
+    for (const std::string machine : {"caf\xC3\xA9", "\xE6\x89\x93\xE5\x8D\xB0root", "\xF0\x9F\x96\xA8"}) {
+        SCOPED_TRACE(machine);
+        TempRoot root;
+        const std::string machineRoot = root.Path() + "/" + machine;
+        std::filesystem::create_directory(machineRoot);
+        EXPECT_TRUE(RunProgram({kTool, "-x"}, machineRoot).ExitedWith(0));
+
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root.Path()))
+            if (entry.is_regular_file())
+                found.push_back(entry.path().lexically_relative(root.Path()).parent_path().string());
+        EXPECT_EQ(found, std::vector<std::string>{machine + "/var/lib/Marlowin/log"});
+    }
+}
+
 TEST(ToolLog, TwoRunsOnOneDayAppendToTheSameFile)
 {
     TempRoot root;
@@ -166,17 +227,6 @@ TEST(ToolLog, TwoRunsOnOneDayAppendToTheSameFile)
     expected.push_back("In QuillonTool, find invalid parameter");
     expected.insert(expected.end(), kBanner.begin(), kBanner.end());
     EXPECT_EQ(Messages(OnlyLog(root)), expected);
-}
-
-// The root with the repository's sample printers installed, as the demo has it.
-void InstallSamplePrinters(const TempRoot& root)
-{
-    std::filesystem::path installed = std::filesystem::path(root.Path()) / "etc/quillon/printers";
-    std::filesystem::create_directories(installed);
-    for (const auto& entry :
-         std::filesystem::directory_iterator(std::filesystem::path(QUILLON_SOURCE_DIR) / "printers"))
-        if (entry.path().extension() == ".printer")
-            std::filesystem::copy_file(entry.path(), installed / entry.path().filename());
 }
 
 TEST(ToolPrinters, CapabilitiesAndTicketDocumentsArriveWhole)
@@ -217,6 +267,85 @@ TEST(ToolPrinters, PrintingAsksForTheDefaultTicketThenSendsTheJob)
     // The request carried the ticket the first run gave.
     EXPECT_THAT(result.err, HasSubstr("Receive "));
     EXPECT_THAT(result.err, HasSubstr("{00}" + document + "{11}application/pdf{22}<?xml"));
+}
+
+// A picture of one white pixel.
+const unsigned char kOnePixelPng[] = {
+    0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48, 0x44, 0x52, 0x00, 0x00,
+    0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x02, 0x00, 0x00, 0x00, 0x90, 0x77, 0x53, 0xDE, 0x00, 0x00, 0x00,
+    0x0C, 0x49, 0x44, 0x41, 0x54, 0x08, 0xD7, 0x63, 0xF8, 0xFF, 0xFF, 0x3F, 0x00, 0x05, 0xFE, 0x02, 0xFE, 0xDC,
+    0xCC, 0x59, 0xE7, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82,
+};
+
+TEST(ToolFiles, EverythingLeftBehindIsClosedToOtherUsersWhateverTheUmask)
+{
+    for (const mode_t mask : {00, 022}) {
+        SCOPED_TRACE(mask);
+        TempRoot root;
+        InstallSamplePrinters(root);
+        const std::string documents = root.Path() + "/documents";
+        std::filesystem::create_directory(documents);
+        WriteFile(documents + "/page.pdf", "%PDF-1.4\n");
+        WriteFile(documents + "/pixel.png",
+                  std::string_view(reinterpret_cast<const char*>(kOnePixelPng), sizeof kOnePixelPng));
+        {
+            testing_support::ScopedUmask umask(mask);
+            RunProgram({kService, "caps", "Quillon Office"}, root.Path());
+            RunProgram({kService, "print", "Quillon Office", documents + "/page.pdf"}, root.Path());
+            RunProgram({kService, "print", "Quillon Photo", documents + "/pixel.png"}, root.Path());
+        }
+
+        // The machine's folders are open to look into; the tool's data folder is its owner's alone;
+        // the log may be read by the owner's group (administrators reading logs), never by others.
+        const std::map<std::string, int> exact = {
+            {"var", 0755},
+            {"var/lib", 0755},
+            {"var/lib/Marlowin", 0700},
+            {"var/lib/Marlowin/log", 0750},
+            {"run", 0755},
+            {"run/quillon", 0755},
+            {"run/quillon/pipe", 0755},
+            {"run/quillon/pipe/QuillonPipe.lock", 0644},
+        };
+        std::size_t logs = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root.Path())) {
+            const std::string name = entry.path().lexically_relative(root.Path()).string();
+            if (name.rfind("etc", 0) == 0 || name.rfind("documents", 0) == 0)
+                continue; // the test's own
+            const int mode = testing_support::ModeOf(entry.path());
+            SCOPED_TRACE(name);
+            if (const auto known = exact.find(name); known != exact.end()) {
+                EXPECT_EQ(mode, known->second);
+            } else if (name.rfind("var/lib/Marlowin/log/", 0) == 0) {
+                EXPECT_EQ(mode, 0640);
+                ++logs;
+            } else if (entry.is_directory()) {
+                // Whatever other folder a job makes: nobody but its owner may put anything in it.
+                EXPECT_EQ(mode & 022, 0);
+            } else {
+                // Whatever other file a job leaves: nothing for other users, nothing the group may change.
+                EXPECT_EQ(mode & 027, 0);
+            }
+        }
+        EXPECT_EQ(logs, 1u);
+    }
+}
+
+// A stand-in service of another user: the tool must not even read its request.
+TEST(ToolPipe, APipeServedByAnotherUserIsTreatedAsOneThatCannotBeOpened)
+{
+    const passwd* nobody = testing_support::SwitchableUser();
+    if (nobody == nullptr)
+        GTEST_SKIP() << "needs the superuser to serve the pipe as the user nobody";
+    TempRoot root;
+    InstallSamplePrinters(root);
+    std::filesystem::create_directories(std::filesystem::path(root.SocketPath()).parent_path());
+    testing_support::ForeignPipeServer server(root.SocketPath(), *nobody, Utf16Bytes(u"Quillon Office"));
+
+    RunResult result = RunProgram({kTool, "-a"}, root.Path());
+    EXPECT_TRUE(result.ExitedWith(0));
+    EXPECT_EQ(result.out, "Unable to open named pipe w/err 0x00000005\n");
+    EXPECT_TRUE(server.EndedWithoutReply()) << "the service got a reply";
 }
 
 // The test as the pipe server, with its one queue place taken so the tool finds the pipe busy.

@@ -49,6 +49,22 @@ TEST(ParseJobRequestTest, FillsEveryFieldAndOptionsInOrder)
     EXPECT_EQ(job.options, (std::vector<std::string>{"A", "B=1"}));
 }
 
+TEST(ParseJobRequestTest, EmptyFieldsComeOutEmpty)
+{
+    std::u16string printer = u"old";
+    PrintJobRequest job;
+    job.file_path = u"old";
+    job.print_ticket = "old";
+    ASSERT_TRUE(ParseJobRequest(u"{00}{11}image/png{22}{33}{44}{55}", printer, job));
+    EXPECT_EQ(printer, u"");
+    EXPECT_EQ(job.file_path, u"");
+    EXPECT_EQ(job.mime_type, "image/png");
+    EXPECT_EQ(job.print_ticket, "");
+    EXPECT_EQ(job.spare_text, "");
+    EXPECT_EQ(job.document_name, "");
+    EXPECT_TRUE(job.options.empty());
+}
+
 TEST(ParseJobRequestTest, OptionListEndsAtAnEmptyOptionOrMissingTerminator)
 {
     const std::u16string head = u"P{00}F{11}T{22}K{33}S{44}N{55}";
@@ -119,7 +135,8 @@ TEST(HasOptionTest, MatchesKeyOrKeyWithAnyValue)
 {
     PrintJobRequest job;
     EXPECT_FALSE(job.HasOption("ShrinkToFit"));
-    job.options = {"ShrinkToFitX", "shrinktofit", "=x"};
+    // The key is the text before "=", compared whole.
+    job.options = {"ShrinkToFitX", "ShrinkToFitX=1", "ShrinkTo=1", "shrinktofit", "=x"};
     EXPECT_FALSE(job.HasOption("ShrinkToFit"));
     EXPECT_FALSE(job.HasOption(""));
     for (const char* option : {"ShrinkToFit", "ShrinkToFit=1", "ShrinkToFit=0"}) {

@@ -84,8 +84,15 @@ TEST_F(StreamTest, SeekFromEachOriginAndRefusesNegativePositions)
     EXPECT_EQ(position.QuadPart, 2u);
     ASSERT_EQ(stream_->Seek(Move(3), STREAM_SEEK_CUR, &position), S_OK);
     EXPECT_EQ(position.QuadPart, 5u);
+    // Exactly back to the start from either end, and not one byte further.
+    ASSERT_EQ(stream_->Seek(Move(-10), STREAM_SEEK_END, &position), S_OK);
+    EXPECT_EQ(position.QuadPart, 0u);
+    EXPECT_EQ(stream_->Seek(Move(-11), STREAM_SEEK_END, nullptr), STG_E_INVALIDFUNCTION);
     ASSERT_EQ(stream_->Seek(Move(-4), STREAM_SEEK_END, &position), S_OK);
     EXPECT_EQ(position.QuadPart, 6u);
+    ASSERT_EQ(stream_->Seek(Move(-6), STREAM_SEEK_CUR, &position), S_OK);
+    EXPECT_EQ(position.QuadPart, 0u);
+    ASSERT_EQ(stream_->Seek(Move(6), STREAM_SEEK_CUR, &position), S_OK);
 
     EXPECT_EQ(stream_->Seek(Move(-7), STREAM_SEEK_CUR, nullptr), STG_E_INVALIDFUNCTION);
     EXPECT_EQ(stream_->Seek(Move(INT64_MIN), STREAM_SEEK_END, nullptr), STG_E_INVALIDFUNCTION);

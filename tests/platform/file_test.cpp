@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -173,6 +174,19 @@ TEST_F(FileTest, DrivePathsLiveUnderTheRoot)
     EXPECT_TRUE(fs::exists(root_.Path() / "mnt" / "d" / "Logs" / "two.txt"));
 }
 
+TEST_F(FileTest, ABackslashSeparatesFoldersInAnyPath)
+{
+    fs::create_directories(root_.Path() / "sub");
+    const std::u16string name = Wide(root_.Path().string()) + u"\\sub\\one.txt";
+    const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    CloseHandle(handle);
+    std::vector<fs::path> made;
+    for (const auto& entry : fs::recursive_directory_iterator(root_.Path()))
+        made.push_back(entry.path());
+    EXPECT_EQ(made, (std::vector<fs::path>{root_.Path() / "sub", root_.Path() / "sub" / "one.txt"}));
+}
+
 TEST_F(FileTest, NativePathsAndTheRoot)
 {
     const std::string root = root_.Path().string();
@@ -180,7 +194,8 @@ TEST_F(FileTest, NativePathsAndTheRoot)
     EXPECT_EQ(platform::NativePath(u"D:\\OrvelConnectorTool\\log"), root + "/mnt/d/OrvelConnectorTool/log");
     EXPECT_EQ(platform::NativePath(u"C:"), root + "/mnt/c");
     EXPECT_EQ(platform::NativePath(u"/var/lib/x"), "/var/lib/x");
-    EXPECT_EQ(platform::NativePath(u"rel\\x"), "rel\\x");
+    EXPECT_EQ(platform::NativePath(u"rel\\x"), "rel/x");
+    EXPECT_EQ(platform::NativePath(u"/tmp/x/sub\\name"), "/tmp/x/sub/name");
     EXPECT_EQ(platform::NativePath(u"Grüße"),
               "Gr\xC3\xBC\xC3\x9F"
               "e");

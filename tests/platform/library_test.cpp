@@ -44,7 +44,8 @@ TEST(Library, NameWithAFolderIsLoadedFromThere)
     fs::copy_file(source, root.Path() / "mnt" / "c" / "mods" / "drive.so");
 
     for (const std::u16string& name :
-         {Wide((root.Path() / "copy.dll").string()), std::u16string(u"C:\\mods\\drive.dll")}) {
+         {Wide((root.Path() / "copy.dll").string()), Wide(root.Path().string()) + u"\\copy.dll",
+          std::u16string(u"C:\\mods\\drive.dll")}) {
         const HMODULE module = LoadLibraryW(name.c_str());
         ASSERT_NE(module, nullptr) << fs::path(name).string();
         EXPECT_EQ(CallAnswer(module), 42);
@@ -84,6 +85,27 @@ TEST(Library, FailuresAreErrorCodes)
         EXPECT_FALSE(FreeLibrary(bad));
         EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     }
+}
+
+TEST(Library, AModuleMissingALibraryOfItsOwnSaysWhichOnStandardError)
+{
+    const std::string file = (fs::path(platform::ExecutableFolder()) / "quillon_platform_testmod_needy.so").string();
+    testing::internal::CaptureStderr();
+    const HMODULE module = LoadLibraryW(u"quillon_platform_testmod_needy.dll");
+    const DWORD error = GetLastError();
+    const std::string reported = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(module, nullptr);
+    EXPECT_EQ(error, ERROR_MOD_NOT_FOUND) << "the caller still sees the Windows code alone";
+    EXPECT_EQ(reported,
+              "LoadLibraryW(\"quillon_platform_testmod_needy.dll\") cannot load " + file
+                  + ": libquillon_platform_testdep.so: cannot open shared object file: No such file or "
+                    "directory\n");
+
+    // A library that is simply not there is the caller's ordinary failure and says nothing.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(LoadLibraryW(u"quillon-no-such-module.dll"), nullptr);
+    EXPECT_EQ(LoadLibraryW(u"/quillon-no-such-folder/module.dll"), nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 TEST(Library, EachLoadNeedsItsOwnFree)

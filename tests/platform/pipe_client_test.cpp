@@ -2,12 +2,14 @@
 #include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "tests/platform/kernel_test_support.h"
+#include "tests/support/foreign_pipe_server.h"
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -315,6 +317,57 @@ TEST_F(PipeClientTest, WaitOnAQueueThatStaysFullTimesOut)
     EXPECT_EQ(GetLastError(), ERROR_SEM_TIMEOUT);
     EXPECT_EQ(OpenPipe(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_PIPE_BUSY);
+}
+
+// Waits for a forked child and returns its exit code, -1 when it did not exit normally.
+int ExitCodeOf(pid_t child)
+{
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(PipeClientTest, APipeServedByAnotherUserIsRefusedBeforeAnythingIsRead)
+{
+    const passwd* nobody = testing_support::SwitchableUser();
+    if (nobody == nullptr)
+        GTEST_SKIP() << "needs the superuser to serve the pipe as the user nobody";
+    const std::string path = platform::PipeSocketPath(kPipe);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    testing_support::ForeignPipeServer server(path, *nobody, std::string("Q\0", 2));
+
+    const HANDLE pipe = OpenPipe();
+    EXPECT_EQ(pipe, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    if (pipe != INVALID_HANDLE_VALUE)
+        CloseHandle(pipe);
+    EXPECT_TRUE(server.EndedWithoutReply());
+}
+
+TEST_F(PipeClientTest, APipeServedByTheSystemIsTakenByAnyUser)
+{
+    const passwd* nobody = testing_support::SwitchableUser();
+    if (nobody == nullptr)
+        GTEST_SKIP() << "needs the superuser to be a client as the user nobody";
+    PipeServer server;
+    const std::string path = platform::PipeSocketPath(kPipe);
+    // Let the other user reach the socket at all.
+    for (std::filesystem::path folder = std::filesystem::path(path).parent_path(); folder != root_.Path().parent_path();
+         folder = folder.parent_path())
+        ::chmod(folder.c_str(), 0755);
+    ::chmod(path.c_str(), 0777);
+    const pid_t client = ::fork();
+    ASSERT_GE(client, 0);
+    if (client == 0) {
+        ::alarm(30);
+        if (::setresgid(nobody->pw_gid, nobody->pw_gid, nobody->pw_gid) != 0
+            || ::setresuid(nobody->pw_uid, nobody->pw_uid, nobody->pw_uid) != 0)
+            ::_exit(2);
+        const HANDLE pipe = OpenPipe();
+        ::_exit(pipe == INVALID_HANDLE_VALUE ? 3 : 0);
+    }
+    // The connection waits in the listener's queue; the client's answer is its exit code.
+    EXPECT_EQ(ExitCodeOf(client), 0);
 }
 
 TEST_F(PipeClientTest, HandleStateAndReadArgumentsAreChecked)

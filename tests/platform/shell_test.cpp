@@ -2,10 +2,13 @@
 #include "platform/kernel/kernel.h"
 #include "platform/shell/shell.h"
 #include "tests/platform/kernel_test_support.h"
+#include "tests/support/file_modes.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform_test::Wide;
+using testing_support::ModeOf;
+using testing_support::ScopedUmask;
 
 TEST(ShGetFolderPath, CommonAppDataIsVarLibUnderTheRoot)
 {
@@ -49,6 +54,10 @@ TEST(ShCreateDirectory, MakesMissingParentsAndReportsWhatWasThere)
 
     EXPECT_EQ(SHCreateDirectory(nullptr, u"C:\\ProgramData\\Marlowin"), static_cast<int>(ERROR_SUCCESS));
     EXPECT_TRUE(fs::is_directory(root.Path() / "mnt" / "c" / "ProgramData" / "Marlowin"));
+    // "\" separates folders in a Linux path too.
+    EXPECT_EQ(SHCreateDirectory(nullptr, (Wide(root.Path().string()) + u"\\one\\two").c_str()),
+              static_cast<int>(ERROR_SUCCESS));
+    EXPECT_TRUE(fs::is_directory(root.Path() / "one" / "two"));
 
     std::ofstream(root.Path() / "file") << "x";
     EXPECT_EQ(SHCreateDirectory(nullptr, Wide((root.Path() / "file").string()).c_str()),
@@ -56,6 +65,75 @@ TEST(ShCreateDirectory, MakesMissingParentsAndReportsWhatWasThere)
     EXPECT_EQ(SHCreateDirectory(nullptr, Wide((root.Path() / "file" / "sub").string()).c_str()),
               static_cast<int>(ERROR_PATH_NOT_FOUND));
     EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+}
+
+TEST(ShCreateDirectory, FoldersTakeTheModeOfTheirPlaceWhateverTheUmask)
+{
+    for (const mode_t mask : {00, 022, 077}) {
+        SCOPED_TRACE(mask);
+        platform_test::PrivateRoot root;
+        ScopedUmask umask(mask);
+        // The machine's layout is open to look into; a program's data folder and all below it are not.
+        const fs::path data = root.Path() / "var" / "lib" / "Marlowin";
+        ASSERT_EQ(SHCreateDirectory(nullptr, Wide((data / "pages" / "deep").string()).c_str()),
+                  static_cast<int>(ERROR_SUCCESS));
+        EXPECT_EQ(ModeOf(root.Path() / "var"), 0755);
+        EXPECT_EQ(ModeOf(root.Path() / "var" / "lib"), 0755);
+        EXPECT_EQ(ModeOf(data), 0700);
+        EXPECT_EQ(ModeOf(data / "pages"), 0700);
+        EXPECT_EQ(ModeOf(data / "pages" / "deep"), 0700);
+        // A sibling whose name only begins like the common folder's is no program's folder.
+        ASSERT_EQ(SHCreateDirectory(nullptr, Wide((root.Path() / "var" / "library").string()).c_str()),
+                  static_cast<int>(ERROR_SUCCESS));
+        EXPECT_EQ(ModeOf(root.Path() / "var" / "library"), 0755);
+        ASSERT_EQ(SHCreateDirectory(nullptr, u"D:\\Logs"), static_cast<int>(ERROR_SUCCESS));
+        EXPECT_EQ(ModeOf(root.Path() / "mnt" / "d" / "Logs"), 0755);
+    }
+}
+
+TEST(ShCreateDirectory, APrivateFolderMadeWiderEarlierIsTightened)
+{
+    platform_test::PrivateRoot root;
+    const fs::path data = root.Path() / "var" / "lib" / "Marlowin";
+    fs::create_directories(data / "old");
+    fs::permissions(data, fs::perms::all);
+    fs::permissions(data / "old", fs::perms::all);
+    fs::create_directories(root.Path() / "mnt" / "d");
+    fs::permissions(root.Path() / "mnt" / "d", fs::perms::all);
+
+    // Asked for again, or something new made in it: the folder is its owner's alone.
+    EXPECT_EQ(SHCreateDirectory(nullptr, Wide(data.string()).c_str()), static_cast<int>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(ModeOf(data), 0700);
+    fs::permissions(data, fs::perms::all);
+    EXPECT_EQ(SHCreateDirectory(nullptr, Wide((data / "old" / "new").string()).c_str()),
+              static_cast<int>(ERROR_SUCCESS));
+    EXPECT_EQ(ModeOf(data / "old"), 0700);
+    EXPECT_EQ(ModeOf(data), 0777) << "only the folder something was made in";
+    // Folders outside the private places stay as their owner left them.
+    EXPECT_EQ(SHCreateDirectory(nullptr, u"D:\\new"), static_cast<int>(ERROR_SUCCESS));
+    EXPECT_EQ(ModeOf(root.Path() / "mnt" / "d"), 0777);
+}
+
+TEST(ShCreateDirectory, SomebodyElsesFolderIsLeftAsItIs)
+{
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || nobody == nullptr)
+        GTEST_SKIP() << "needs the superuser and the user nobody to make a folder of another owner";
+    platform_test::PrivateRoot root;
+    const fs::path data = root.Path() / "var" / "lib" / "Marlowin";
+    fs::create_directories(data);
+    fs::permissions(data, fs::perms::all);
+    ASSERT_EQ(::chown(data.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    EXPECT_EQ(SHCreateDirectory(nullptr, Wide(data.string()).c_str()), static_cast<int>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(ModeOf(data), 0777);
+}
+
+TEST(ProcessStart, EveryProcessOfThePlatformStartsWithTheCreationMask027)
+{
+    // Each test runs in a process of its own under ctest; the mask is what the platform set.
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    EXPECT_EQ(mask, 027u);
 }
 
 TEST(ShCreateDirectory, RefusesPathsItCannotPlace)

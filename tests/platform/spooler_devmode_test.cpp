@@ -27,20 +27,20 @@ public:
     {
         const LONG size = DocumentPropertiesW(nullptr, nullptr, Name(printer), nullptr, nullptr, 0);
         EXPECT_GT(size, 0);
-        m_bytes.assign(size > 0 ? static_cast<std::size_t>(size) : sizeof(DEVMODEW), BYTE{0xCD});
+        bytes_.assign(size > 0 ? static_cast<std::size_t>(size) : sizeof(DEVMODEW), BYTE{0xCD});
         EXPECT_EQ(DocumentPropertiesW(nullptr, nullptr, Name(printer), Get(), nullptr, DM_OUT_BUFFER), IDOK);
     }
-    DEVMODEW* Get() { return reinterpret_cast<DEVMODEW*>(m_bytes.data()); }
+    DEVMODEW* Get() { return reinterpret_cast<DEVMODEW*>(bytes_.data()); }
     DEVMODEW* operator->() { return Get(); }
     platform::QuillonDevModeExtra Extra() const
     {
         platform::QuillonDevModeExtra extra;
-        std::memcpy(&extra, m_bytes.data() + sizeof(DEVMODEW), sizeof extra);
+        std::memcpy(&extra, bytes_.data() + sizeof(DEVMODEW), sizeof extra);
         return extra;
     }
 
 private:
-    std::vector<BYTE> m_bytes;
+    std::vector<BYTE> bytes_;
 };
 
 // Merges a partial device mode (only `fields` set) into the printer's default.
@@ -298,6 +298,26 @@ TEST_F(SpoolerDocumentPropertiesTest, CustomMarginsComeOnlyFromOurOwnPrivatePart
     input.extra.marginRight = 3000;
     input.extra.marginBottom = 4000;
     EXPECT_EQ(Merge(u"Quillon Office", input.devMode).Extra().marginBottom, 4000);
+
+    // Large margins are the caller's as long as some printable area is left: micrometres against
+    // the sheet's tenths of a millimetre.
+    input.extra.marginLeft = 60000;
+    input.extra.marginRight = 60000;
+    input.extra.marginTop = 100000;
+    input.extra.marginBottom = 139000;
+    DevModeBuffer wide = Merge(u"Quillon Office", input.devMode);
+    EXPECT_EQ(wide.Extra().marginLeft, 60000);
+    EXPECT_EQ(wide.Extra().marginTop, 100000);
+    EXPECT_EQ(wide.Extra().marginRight, 60000);
+    EXPECT_EQ(wide.Extra().marginBottom, 139000);
+    input.extra.marginBottom = 140000; // nothing left between top and bottom
+    EXPECT_EQ(Merge(u"Quillon Office", input.devMode).Extra().marginBottom, 4230);
+    input.extra.marginBottom = 4000;
+    input.extra.marginRight = 120000; // nothing left between left and right
+    EXPECT_EQ(Merge(u"Quillon Office", input.devMode).Extra().marginRight, 4230);
+    input.extra.marginLeft = 1000;
+    input.extra.marginTop = 2000;
+    input.extra.marginRight = 3000;
 
     input.extra.signature = 0x12345678; // somebody else's driver data
     EXPECT_EQ(Merge(u"Quillon Office", input.devMode).Extra().marginBottom, 4230);

@@ -1,17 +1,39 @@
 // GetTempFileNameW: unique, exclusive names under contention, and failures that leave nothing.
 #include "platform/kernel/kernel.h"
 #include "tests/platform/kernel_test_support.h"
+#include "tests/support/file_modes.h"
 
+#include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <set>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+// The numbers the next calls of getrandom hand out, so a test can make a name come up twice.
+// This program's getrandom stands in front of the C library's for every caller in the process.
+std::mutex scriptMutex;
+std::deque<UINT> scriptedNumbers;
+
+extern "C" ssize_t getrandom(void* buffer, size_t length, unsigned int flags)
+{
+    {
+        std::lock_guard lock(scriptMutex);
+        if (!scriptedNumbers.empty() && length == sizeof(UINT)) {
+            std::memcpy(buffer, &scriptedNumbers.front(), sizeof(UINT));
+            scriptedNumbers.pop_front();
+            return static_cast<ssize_t>(length);
+        }
+    }
+    return ::syscall(SYS_getrandom, buffer, length, flags);
+}
 
 namespace {
 
@@ -32,6 +54,11 @@ protected:
         folder_ = root_.Path() / "data";
         fs::create_directory(folder_);
         folderText_ = Wide(folder_.string());
+    }
+    void TearDown() override
+    {
+        std::lock_guard lock(scriptMutex);
+        scriptedNumbers.clear();
     }
 
     platform_test::PrivateRoot root_;
@@ -58,7 +85,31 @@ TEST_F(TempFileTest, MakesANewEmptyFileWithTheWholePrefix)
     EXPECT_EQ(std::stoul(name.substr(11, 8), nullptr, 16), a);
     EXPECT_TRUE(fs::is_regular_file(path));
     EXPECT_EQ(fs::file_size(path), 0u);
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(TempFileTest, FilesAreTheirOwnersAloneWhateverTheUmask)
+{
+    // 0277 would even take the owner's own right to write the page away.
+    for (const mode_t mask : {00, 022, 0277}) {
+        testing_support::ScopedUmask umask(mask);
+        WCHAR out[MAX_PATH];
+        ASSERT_NE(GetTempFileNameW(folderText_.c_str(), kPrefix, 0, out), 0u);
+        EXPECT_EQ(testing_support::ModeOf(fs::path(std::u16string(out))), 0600) << mask;
+    }
+}
+
+TEST_F(TempFileTest, APrivateFolderIsClosedBeforeAPageFileIsMadeInIt)
+{
+    const fs::path data = root_.Path() / "var" / "lib" / "Marlowin";
+    fs::create_directories(data);
+    fs::permissions(data, fs::perms::all);
+    fs::permissions(folder_, fs::perms::all);
+    WCHAR out[MAX_PATH];
+    ASSERT_NE(GetTempFileNameW(Wide(data.string()).c_str(), kPrefix, 0, out), 0u);
+    EXPECT_EQ(testing_support::ModeOf(data), 0700);
+    // A folder outside the private places is the caller's business.
+    ASSERT_NE(GetTempFileNameW(folderText_.c_str(), kPrefix, 0, out), 0u);
+    EXPECT_EQ(testing_support::ModeOf(folder_), 0777);
 }
 
 TEST_F(TempFileTest, FolderTextIsKeptAndDrivePathsMap)
@@ -75,12 +126,41 @@ TEST_F(TempFileTest, FolderTextIsKeptAndDrivePathsMap)
     EXPECT_EQ(CountEntries(root_.Path() / "mnt" / "c" / "ProgramData"), 1u);
 }
 
+TEST_F(TempFileTest, ABackslashAfterTheFolderIsASeparator)
+{
+    fs::create_directory(folder_ / "sub");
+    WCHAR out[MAX_PATH];
+    const std::u16string folder = folderText_ + u"/sub\\";
+    ASSERT_NE(GetTempFileNameW(folder.c_str(), kPrefix, 0, out), 0u);
+    EXPECT_EQ(std::u16string(out).substr(0, folder.size()), folder);
+    EXPECT_EQ(CountEntries(folder_), 1u) << "nothing named \"sub\\...\" beside the folder";
+    EXPECT_EQ(CountEntries(folder_ / "sub"), 1u);
+}
+
 TEST_F(TempFileTest, AGivenNumberOnlyFormsTheName)
 {
     WCHAR out[MAX_PATH];
     EXPECT_EQ(GetTempFileNameW(folderText_.c_str(), u"pre", 0xABCD, out), 0xABCDu);
     EXPECT_EQ(std::u16string(out), folderText_ + u"/pre0000ABCD.tmp");
     EXPECT_EQ(CountEntries(folder_), 0u);
+}
+
+TEST_F(TempFileTest, ANameThatExistsIsNeverHandedOutAgain)
+{
+    {
+        std::lock_guard lock(scriptMutex);
+        scriptedNumbers = {0x1111, 0x1111, 0, 0x2222};
+    }
+    WCHAR first[MAX_PATH];
+    WCHAR second[MAX_PATH];
+    ASSERT_EQ(GetTempFileNameW(folderText_.c_str(), kPrefix, 0, first), 0x1111u);
+    std::ofstream{fs::path(std::u16string(first))} << "page one";
+    // The same number comes up again: it is passed over, and 0 is never a number.
+    ASSERT_EQ(GetTempFileNameW(folderText_.c_str(), kPrefix, 0, second), 0x2222u);
+    EXPECT_EQ(std::u16string(second), folderText_ + u"/ZVPrintFile00002222.tmp");
+    std::ifstream in{fs::path(std::u16string(first))};
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "page one");
+    EXPECT_EQ(CountEntries(folder_), 2u);
 }
 
 TEST_F(TempFileTest, ManyThreadsAndProcessesNeverShareAName)

@@ -123,6 +123,57 @@ TEST_F(Capabilities, PhotoPrinterNamesTheSecondPaperOfASizeItself)
         99);
 }
 
+TEST_F(Capabilities, EveryDefaultLiesWithinItsOwnRange)
+{
+    InstallPrinter("ranged.printer",
+                   "[printer]\nname = Quillon Ranged\nresolution = 300\ndefault-paper = 9\n"
+                   "copies = 2-10\n[paper 9]\nname = A4\nsize = 210 x 297\nmargins = 5\n"
+                   "[paper 11]\nname = A5\nsize = 148 x 210\nmargins = 5\n");
+    for (const std::u16string printer : {u"Quillon Ranged", u"Quillon Office", u"Quillon Photo"}) {
+        XmlDoc doc(Document(printer));
+        ASSERT_TRUE(doc.WellFormed());
+        const std::string definitions = "/psf:PrintCapabilities/psf:ParameterDef";
+        const double count = doc.Number("count(" + definitions + ")");
+        EXPECT_EQ(count, 3);
+        for (int i = 1; i <= count; ++i) {
+            const std::string definition = definitions + "[" + std::to_string(i) + "]";
+            SCOPED_TRACE(doc.String(definition + "/@name"));
+            const auto value = [&](const char* property) {
+                return doc.Number(definition + "/psf:Property[@name='psf:" + property + "']/psf:Value");
+            };
+            EXPECT_LE(value("MinValue"), value("DefaultValue"));
+            EXPECT_LE(value("DefaultValue"), value("MaxValue"));
+        }
+    }
+    XmlDoc ranged(Document(u"Quillon Ranged"));
+    const std::string copies = "/psf:PrintCapabilities/psf:ParameterDef[@name='psk:JobCopiesAllDocuments']";
+    EXPECT_EQ(ranged.Number(copies + "/psf:Property[@name='psf:MinValue']/psf:Value"), 2);
+    EXPECT_EQ(ranged.Number(copies + "/psf:Property[@name='psf:DefaultValue']/psf:Value"), 2);
+    EXPECT_EQ(ranged.Number(copies + "/psf:Property[@name='psf:MaxValue']/psf:Value"), 10);
+    const std::string width = "/psf:PrintCapabilities/psf:ParameterDef[@name='psk:PageMediaSizeMediaSizeWidth']";
+    EXPECT_EQ(ranged.Number(width + "/psf:Property[@name='psf:DefaultValue']/psf:Value"), 210000);
+}
+
+TEST_F(Capabilities, ImageableAreaOfTheDefaultPaperWithFourDifferentMargins)
+{
+    InstallPrinter("margins.printer",
+                   "[printer]\nname = Quillon Margins\nresolution = 300\ndefault-paper = 9\n"
+                   "[paper 9]\nname = A4\nsize = 210 x 297\nmargins = 1 2 3 4.5\n");
+    XmlDoc doc(Document(u"Quillon Margins"));
+    ASSERT_TRUE(doc.WellFormed());
+    const std::string size = "/psf:PrintCapabilities/psf:Property[@name='psk:PageImageableSize']";
+    const std::string area = size + "/psf:Property[@name='psk:ImageableArea']";
+    const auto value = [&](const std::string& property, const char* name) {
+        return doc.Number(property + "/psf:Property[@name='psk:" + name + "']/psf:Value");
+    };
+    EXPECT_EQ(value(size, "ImageableSizeWidth"), 210000);
+    EXPECT_EQ(value(size, "ImageableSizeHeight"), 297000);
+    EXPECT_EQ(value(area, "OriginWidth"), 1000);
+    EXPECT_EQ(value(area, "OriginHeight"), 2000);
+    EXPECT_EQ(value(area, "ExtentWidth"), 210000 - 1000 - 3000);
+    EXPECT_EQ(value(area, "ExtentHeight"), 297000 - 2000 - 4500);
+}
+
 TEST_F(Capabilities, BaseTicketMustBeATicket)
 {
     HPTPROVIDER provider = Open(u"Quillon Office");

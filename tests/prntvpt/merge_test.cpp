@@ -71,6 +71,23 @@ TEST_F(Merge, OptionsThePrinterLacksTakeTheDefault)
     EXPECT_EQ(doc.Number("/psf:PrintTicket/psf:ParameterInit[@name='psk:JobCopiesAllDocuments']/psf:Value"), 99);
 }
 
+TEST_F(Merge, CopiesThatAreNoNumberBecomeThePrintersSmallest)
+{
+    InstallPrinter("ranged.printer",
+                   "[printer]\nname = Quillon Ranged\nresolution = 300\ndefault-paper = 9\n"
+                   "copies = 2-10\n[paper 9]\nname = A4\nsize = 210 x 297\n");
+    const std::string copies = "/psf:PrintTicket/psf:ParameterInit[@name='psk:JobCopiesAllDocuments']/psf:Value";
+    for (const char* value : {"many", "", "1", "-5"}) {
+        SCOPED_TRACE(value);
+        const std::string delta = MakeTicket("<psf:ParameterInit name=\"psk:JobCopiesAllDocuments\"><psf:Value "
+                                             "xsi:type=\"xsd:integer\">"
+                                             + std::string(value) + "</psf:Value></psf:ParameterInit>");
+        Merged merged = Run(u"Quillon Ranged", MakeTicket(""), delta, kPTJobScope);
+        EXPECT_EQ(merged.result, S_PT_CONFLICT_RESOLVED);
+        EXPECT_EQ(XmlDoc(merged.ticket).Number(copies), 2);
+    }
+}
+
 TEST_F(Merge, CustomSizeOutOfRangeIsResolved)
 {
     const std::string custom

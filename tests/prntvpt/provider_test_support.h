@@ -15,6 +15,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -171,6 +172,12 @@ protected:
         for (HPTPROVIDER provider : open_) {
             api_.close(provider);
         }
+    }
+
+    // Installs one more printer beside the samples, from the text of its printer file.
+    void InstallPrinter(const std::string& fileName, const std::string& text)
+    {
+        std::ofstream(root_.Path() / "etc/quillon/printers" / fileName) << text;
     }
 
     HPTPROVIDER Open(const std::u16string& printer)

@@ -1,5 +1,6 @@
 #include "driver/log_sink.h"
 #include "spool/temp_files.h"
+#include "tests/support/file_modes.h"
 #include "tests/support/temp_root.h"
 
 #include <boost/log/core.hpp>
@@ -22,18 +23,18 @@ std::filesystem::path NativeOf(const WidePath& path)
 // The log text written while the fixture's logging is configured.
 class TempFilesTest : public ::testing::Test {
 protected:
-    void SetUp() override { aio::ConfigureLogging((root.Path() / "logs").string(), base::debug); }
+    void SetUp() override { aio::ConfigureLogging((root_.Path() / "logs").string(), base::debug); }
     void TearDown() override { boost::log::core::get()->remove_all_sinks(); }
 
     std::string LogText() const
     {
         std::string text;
-        for (const auto& entry : std::filesystem::directory_iterator(root.Path() / "logs/log"))
+        for (const auto& entry : std::filesystem::directory_iterator(root_.Path() / "logs/log"))
             text += ReadWholeFile(entry.path());
         return text;
     }
 
-    TempRoot root;
+    TempRoot root_;
 };
 
 TEST(WidePathTest, JoinsWithSlashesAndTurnsBackslashes)
@@ -49,7 +50,7 @@ TEST_F(TempFilesTest, DataFolderIsMadeBelowTheCommonApplicationData)
 {
     WidePath path;
     ASSERT_EQ(aio::GetDataFolderPath(path), 0);
-    EXPECT_EQ(NativeOf(path), root.Path() / "var/lib/Marlowin");
+    EXPECT_EQ(NativeOf(path), root_.Path() / "var/lib/Marlowin");
     EXPECT_TRUE(std::filesystem::is_directory(NativeOf(path)));
     // An existing folder is no failure.
     EXPECT_EQ(aio::GetDataFolderPath(path), 0);
@@ -64,19 +65,40 @@ TEST_F(TempFilesTest, TemporaryFilesAreNewEmptyAndLoggedTwice)
     EXPECT_NE(first.Text(), second.Text());
     for (const WidePath* path : {&first, &second}) {
         const auto native = NativeOf(*path);
-        EXPECT_EQ(native.parent_path(), root.Path() / "var/lib/Marlowin");
+        EXPECT_EQ(native.parent_path(), root_.Path() / "var/lib/Marlowin");
         EXPECT_EQ(native.filename().string().rfind("ZVPrintFile", 0), 0u);
         ASSERT_TRUE(std::filesystem::is_regular_file(native));
         EXPECT_EQ(std::filesystem::file_size(native), 0u);
     }
 
     const std::string folderRecord
-        = "In GetTempFilePath, full temp pdf file path: " + (root.Path() / "var/lib/Marlowin").string() + "\r\n";
+        = "In GetTempFilePath, full temp pdf file path: " + (root_.Path() / "var/lib/Marlowin").string() + "\r\n";
     const std::string fileRecord = "In GetTempFilePath, full temp pdf file path: " + NativeOf(first).string() + "\r\n";
     const std::string log = LogText();
     const std::size_t folderAt = log.find(folderRecord);
     ASSERT_NE(folderAt, std::string::npos) << log;
     EXPECT_GT(log.find(fileRecord), folderAt);
+}
+
+TEST_F(TempFilesTest, PageFilesAndTheirFolderAreTheOwnersAloneWhateverTheUmask)
+{
+    using testing_support::ModeOf;
+    for (const mode_t mask : {00, 022}) {
+        SCOPED_TRACE(mask);
+        std::filesystem::remove_all(root_.Path() / "var");
+        testing_support::ScopedUmask umask(mask);
+        WidePath page;
+        ASSERT_EQ(aio::GetTempFilePath(page), 0);
+        EXPECT_EQ(ModeOf(root_.Path() / "var"), 0755);
+        EXPECT_EQ(ModeOf(root_.Path() / "var/lib"), 0755);
+        EXPECT_EQ(ModeOf(root_.Path() / "var/lib/Marlowin"), 0700);
+        EXPECT_EQ(ModeOf(NativeOf(page)), 0600);
+    }
+    // A data folder left open by an earlier version is closed with the next page.
+    std::filesystem::permissions(root_.Path() / "var/lib/Marlowin", std::filesystem::perms::all);
+    WidePath page;
+    ASSERT_EQ(aio::GetTempFilePath(page), 0);
+    EXPECT_EQ(ModeOf(root_.Path() / "var/lib/Marlowin"), 0700);
 }
 
 TEST_F(TempFilesTest, RemoveFileReportsWhetherAFileWasRemoved)
@@ -93,8 +115,8 @@ TEST_F(TempFilesTest, RemoveFileReportsWhetherAFileWasRemoved)
 TEST_F(TempFilesTest, UnusableDataFolderFailsWithTwo)
 {
     // A regular file where the data folder belongs: no file can be made inside it.
-    std::filesystem::create_directories(root.Path() / "var/lib");
-    std::ofstream(root.Path() / "var/lib/Marlowin") << "in the way";
+    std::filesystem::create_directories(root_.Path() / "var/lib");
+    std::ofstream(root_.Path() / "var/lib/Marlowin") << "in the way";
     WidePath path(u"unchanged");
     EXPECT_EQ(aio::GetTempFilePath(path), 2);
     EXPECT_EQ(path.Text(), u"unchanged");
@@ -104,19 +126,19 @@ TEST_F(TempFilesTest, UnusableDataFolderFailsWithTwo)
 TEST_F(TempFilesTest, FolderTooLongForAUniqueNameFailsWithTwo)
 {
     // A data folder of 250 characters fits the folder buffer but leaves no room for a file name.
-    const std::string base = root.Path().string() + "/";
+    const std::string base = root_.Path().string() + "/";
     const std::string deep = base + std::string(250 - 17 - base.size(), 'd');
     setenv("QUILLON_ROOT", deep.c_str(), 1);
     WidePath path;
     EXPECT_EQ(aio::GetTempFilePath(path), 2);
     EXPECT_TRUE(path.Empty());
-    setenv("QUILLON_ROOT", root.Path().c_str(), 1);
+    setenv("QUILLON_ROOT", root_.Path().c_str(), 1);
 }
 
 TEST_F(TempFilesTest, UnnamedDataFolderNeverFallsBackToTheCurrentFolder)
 {
     // A root so long that the common application-data folder cannot be named at all.
-    const std::string deep = (root.Path() / std::string(200, 'd') / std::string(80, 'e')).string();
+    const std::string deep = (root_.Path() / std::string(200, 'd') / std::string(80, 'e')).string();
     setenv("QUILLON_ROOT", deep.c_str(), 1);
     WidePath folder;
     EXPECT_EQ(aio::GetDataFolderPath(folder), 3);
@@ -126,7 +148,7 @@ TEST_F(TempFilesTest, UnnamedDataFolderNeverFallsBackToTheCurrentFolder)
     EXPECT_EQ(aio::GetTempFilePath(path), 2);
     const auto after = std::distance(std::filesystem::directory_iterator("."), std::filesystem::directory_iterator());
     EXPECT_EQ(before, after);
-    setenv("QUILLON_ROOT", root.Path().c_str(), 1);
+    setenv("QUILLON_ROOT", root_.Path().c_str(), 1);
 }
 
 } // namespace

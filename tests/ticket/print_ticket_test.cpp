@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <thread>
 
 namespace {
@@ -15,8 +16,8 @@ using testing_support::TempRoot;
 
 class PrintTicketTest : public ::testing::Test {
 protected:
-    void SetUp() override { root.InstallSamplePrinters(QUILLON_SOURCE_DIR); }
-    TempRoot root;
+    void SetUp() override { root_.InstallSamplePrinters(QUILLON_SOURCE_DIR); }
+    TempRoot root_;
 };
 
 TEST(PrintTicketApiTest, BindsOnceFromTheLibraryBesideTheProgram)
@@ -102,15 +103,41 @@ TEST_F(PrintTicketTest, CapabilitiesOfAnInstalledPrinter)
 
 TEST_F(PrintTicketTest, UnknownOrEmptyPrinterFailsWithoutText)
 {
+    // The provider's own failure comes back unchanged from every query.
+    const HRESULT providerFailure = HRESULT_FROM_WIN32(ERROR_INVALID_PRINTER_NAME);
     for (const char16_t* name : {u"No Such Printer", u""}) {
         std::string document;
-        EXPECT_TRUE(FAILED(aio::QueryPrintCapabilities(name, document)));
-        EXPECT_TRUE(FAILED(aio::GetDefaultPrintTicket(name, document)));
+        EXPECT_EQ(aio::QueryPrintCapabilities(name, document), providerFailure);
+        EXPECT_EQ(aio::GetDefaultPrintTicket(name, document), providerFailure);
         EXPECT_TRUE(document.empty());
         DEVMODEW* devmode = nullptr;
-        EXPECT_TRUE(FAILED(aio::PrintTicketToDevMode(name, "<x/>", &devmode)));
+        EXPECT_EQ(aio::PrintTicketToDevMode(name, "<x/>", &devmode), providerFailure);
         EXPECT_EQ(devmode, nullptr);
     }
+}
+
+// A provider that takes any printer name, as one that knows printers the spooler does not.
+HRESULT OpenAnyPrinter(PCWSTR, DWORD, HPTPROVIDER* provider)
+{
+    *provider = reinterpret_cast<HPTPROVIDER>(std::uintptr_t{0x5150});
+    return S_OK;
+}
+HRESULT CloseAnyPrinter(HPTPROVIDER)
+{
+    return S_OK;
+}
+
+TEST_F(PrintTicketTest, APrinterTheSpoolerCannotOpenIsAFailureNotAnEmptyTicket)
+{
+    ASSERT_TRUE(aio::EnsurePrintTicketApi());
+    const aio::PrintTicketApi bound = aio::g_print_ticket_api;
+    aio::g_print_ticket_api.open_provider = OpenAnyPrinter;
+    aio::g_print_ticket_api.close_provider = CloseAnyPrinter;
+    std::string document = "untouched";
+    const HRESULT result = aio::GetDefaultPrintTicket(u"Known Only To The Provider", document);
+    aio::g_print_ticket_api = bound;
+    EXPECT_EQ(result, HRESULT_FROM_WIN32(ERROR_INVALID_PRINTER_NAME));
+    EXPECT_EQ(document, "untouched");
 }
 
 TEST_F(PrintTicketTest, DefaultTicketConvertsBackToTheDefaultDeviceMode)
