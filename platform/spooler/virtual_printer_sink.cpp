@@ -137,10 +137,19 @@ std::string Decimal(std::int64_t value)
     return std::to_string(value);
 }
 
+// Text appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about "text" + std::string.
+template <typename... Pieces>
+std::string Joined(const Pieces&... pieces)
+{
+    std::string text;
+    (text.append(pieces), ...);
+    return text;
+}
+
 // Tenths of a millimetre as millimetres with one decimal: 2159 is "215.9".
 std::string Millimetres(std::int32_t tenths)
 {
-    return Decimal(tenths / 10) + "." + Decimal(tenths % 10);
+    return Joined(Decimal(tenths / 10), ".", Decimal(tenths % 10));
 }
 
 // A JSON string: quotes, backslashes and control characters escaped, the rest UTF-8 as it is.
@@ -160,7 +169,8 @@ std::string JsonString(std::u16string_view text)
             out += c;
         }
     }
-    return out + "\"";
+    out += '"';
+    return out;
 }
 
 std::u16string_view FieldText(const WCHAR* field, std::size_t size)
@@ -230,9 +240,9 @@ public:
             SetLastError(ERROR_INVALID_PARAMETER);
             return false;
         }
-        const std::string pdfName = Decimal(jobId_) + ".pdf";
-        const std::string sidecarPart = "." + Decimal(jobId_) + ".json.part";
-        const std::string sidecarName = Decimal(jobId_) + ".json";
+        const std::string pdfName = Joined(Decimal(jobId_), ".pdf");
+        const std::string sidecarPart = Joined(".", Decimal(jobId_), ".json.part");
+        const std::string sidecarName = Joined(Decimal(jobId_), ".json");
         // A document without pages has nothing to print: its sidecar alone records the job.
         bool done = ::fsync(document_) == 0 && ::close(std::exchange(document_, -1)) == 0
             && (description.pages > 0 ? ::renameat(folder_, partName_.c_str(), folder_, pdfName.c_str()) == 0
@@ -286,8 +296,8 @@ private:
         for (int tries = 0; tries < kMaxIdTries; ++tries) {
             const int id = last == INT_MAX ? 1 : last + 1;
             last = id;
-            const std::string part = "." + Decimal(id) + ".pdf.part";
-            if (Exists(folder_, Decimal(id) + ".pdf") || Exists(folder_, Decimal(id) + ".json"))
+            const std::string part = Joined(".", Decimal(id), ".pdf.part");
+            if (Exists(folder_, Joined(Decimal(id), ".pdf")) || Exists(folder_, Joined(Decimal(id), ".json")))
                 continue;
             const int document
                 = ::openat(folder_, part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPrivateFileMode);
@@ -295,7 +305,7 @@ private:
                 continue;
             if (document < 0)
                 return 0;
-            const std::string saved = Decimal(id) + "\n";
+            const std::string saved = Joined(Decimal(id), "\n");
             if (::pwrite(counter, saved.data(), saved.size(), 0) != static_cast<ssize_t>(saved.size())
                 || ::ftruncate(counter, static_cast<off_t>(saved.size())) != 0) {
                 const int error = errno;
@@ -316,22 +326,16 @@ private:
     std::string Sidecar(const JobDescription& description) const
     {
         const DEVMODEW& mode = devMode_.devMode;
-        std::string text = "{\n";
-        text += "  \"job\": " + Decimal(jobId_) + ",\n";
-        text += "  \"printer\": " + JsonString(printer_.name) + ",\n";
-        text += "  \"document\": " + JsonString(description.documentName) + ",\n";
-        text += "  \"pages\": " + Decimal(description.pages) + ",\n";
-        text += "  \"copies\": " + Decimal(mode.dmCopies) + ",\n";
-        text += std::string("  \"collate\": ") + (mode.dmCollate == DMCOLLATE_TRUE ? "true" : "false") + ",\n";
-        text += std::string("  \"duplex\": \"") + DuplexName(mode.dmDuplex) + "\",\n";
-        text += std::string("  \"color\": \"") + (mode.dmColor == DMCOLOR_COLOR ? "color" : "monochrome") + "\",\n";
-        text += "  \"paper\": {\"number\": " + Decimal(mode.dmPaperSize) + ", \"name\": " + JsonString(PaperName())
-            + ", \"width-mm\": " + Millimetres(mode.dmPaperWidth)
-            + ", \"length-mm\": " + Millimetres(mode.dmPaperLength) + "},\n";
-        text += std::string("  \"orientation\": \"")
-            + (mode.dmOrientation == DMORIENT_LANDSCAPE ? "landscape" : "portrait") + "\",\n";
-        text += "  \"resolution\": " + Decimal(printer_.dpi) + "\n";
-        return text + "}\n";
+        return Joined(
+            "{\n  \"job\": ", Decimal(jobId_), ",\n  \"printer\": ", JsonString(printer_.name),
+            ",\n  \"document\": ", JsonString(description.documentName), ",\n  \"pages\": ", Decimal(description.pages),
+            ",\n  \"copies\": ", Decimal(mode.dmCopies),
+            ",\n  \"collate\": ", mode.dmCollate == DMCOLLATE_TRUE ? "true" : "false", ",\n  \"duplex\": \"",
+            DuplexName(mode.dmDuplex), "\",\n  \"color\": \"", mode.dmColor == DMCOLOR_COLOR ? "color" : "monochrome",
+            "\",\n  \"paper\": {\"number\": ", Decimal(mode.dmPaperSize), ", \"name\": ", JsonString(PaperName()),
+            ", \"width-mm\": ", Millimetres(mode.dmPaperWidth), ", \"length-mm\": ", Millimetres(mode.dmPaperLength),
+            "},\n  \"orientation\": \"", mode.dmOrientation == DMORIENT_LANDSCAPE ? "landscape" : "portrait",
+            "\",\n  \"resolution\": ", Decimal(printer_.dpi), "\n}\n");
     }
 
     // The paper's whole name: the device mode's form name field cuts long names short.
@@ -362,7 +366,7 @@ std::string SpoolFolder(std::u16string_view printerName)
     std::string root = RootFolder();
     if (root == "/")
         root.clear();
-    return root + "/var/spool/quillon/" + Utf16ToUtf8(printerName);
+    return Joined(root, "/var/spool/quillon/", Utf16ToUtf8(printerName));
 }
 
 } // namespace platform::spooler

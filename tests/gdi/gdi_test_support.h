@@ -33,6 +33,15 @@ constexpr Colour kGreen{0, 200, 0};
 constexpr Colour kBlue{0, 0, 255};
 constexpr Colour kWhite{255, 255, 255};
 
+// Text appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about "text" + std::string.
+template <typename... Pieces>
+std::string Joined(const Pieces&... pieces)
+{
+    std::string text;
+    (text.append(pieces), ...);
+    return text;
+}
+
 inline LPWSTR Name(const char16_t* text)
 {
     return const_cast<LPWSTR>(text);
@@ -137,20 +146,20 @@ inline bool Near(Colour a, Colour b, int tolerance = 40)
 
 inline std::string Describe(Colour c)
 {
-    return "(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + ")";
+    return Joined("(", std::to_string(c.r), ",", std::to_string(c.g), ",", std::to_string(c.b), ")");
 }
 
 inline std::string Quoted(const fs::path& path)
 {
-    return "'" + path.string() + "'";
+    return Joined("'", path.string(), "'");
 }
 
 // Renders one page of a PDF at `dpi` with pdftoppm.
 inline Page RenderPage(const fs::path& pdf, int page, int dpi)
 {
-    const fs::path prefix = pdf.parent_path() / ("render-" + pdf.stem().string() + "-" + std::to_string(page));
-    const std::string command = "pdftoppm -r " + std::to_string(dpi) + " -f " + std::to_string(page) + " -l "
-        + std::to_string(page) + " -singlefile " + Quoted(pdf) + " " + Quoted(prefix);
+    const fs::path prefix = pdf.parent_path() / Joined("render-", pdf.stem().string(), "-", std::to_string(page));
+    const std::string command = Joined("pdftoppm -r ", std::to_string(dpi), " -f ", std::to_string(page), " -l ",
+                                       std::to_string(page), " -singlefile ", Quoted(pdf), " ", Quoted(prefix));
     Page result;
     if (std::system(command.c_str()) != 0) {
         ADD_FAILURE() << "pdftoppm failed on " << pdf;
@@ -171,7 +180,7 @@ inline Page RenderPage(const fs::path& pdf, int page, int dpi)
 // One line of pdfinfo's answer ("Pages", "Title", "Page size"...), without its label.
 inline std::string PdfInfo(const fs::path& pdf, const std::string& field)
 {
-    const std::string command = "pdfinfo " + Quoted(pdf) + " 2>/dev/null";
+    const std::string command = Joined("pdfinfo ", Quoted(pdf), " 2>/dev/null");
     FILE* pipe = popen(command.c_str(), "r");
     std::string text;
     char buffer[512];

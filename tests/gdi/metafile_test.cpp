@@ -210,7 +210,7 @@ TEST_F(MetafileTest, AFileRecordingIsAPrivateEmfThatAnotherReaderAccepts)
     EXPECT_TRUE(fs::exists(path)); // the file behind a metafile outlives its handle
 
     const fs::path svg = root_.Path() / "page.svg";
-    EXPECT_EQ(std::system(("emf2svg-conv -i " + Quoted(path) + " -o " + Quoted(svg)).c_str()), 0);
+    EXPECT_EQ(std::system(Joined("emf2svg-conv -i ", Quoted(path), " -o ", Quoted(svg)).c_str()), 0);
     EXPECT_TRUE(fs::exists(svg));
 
     HENHMETAFILE reopened = GetEnhMetaFileW(path.u16string().c_str());

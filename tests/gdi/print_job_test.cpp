@@ -191,7 +191,7 @@ TEST_F(PrintJobTest, JobFilesArePrivateWhateverTheUmask)
         ASSERT_GT(job, 0);
         const fs::path folder = SpoolFolder("Quillon Office");
         EXPECT_EQ(ModeOf(folder), 0700u) << mask;
-        EXPECT_EQ(ModeOf(folder / ("." + std::to_string(job) + ".pdf.part")), 0600u) << mask;
+        EXPECT_EQ(ModeOf(folder / Joined(".", std::to_string(job), ".pdf.part")), 0600u) << mask;
         EXPECT_EQ(ModeOf(folder / ".last-job"), 0600u) << mask;
         StartPage(dc);
         EndPage(dc);
