@@ -19,7 +19,6 @@ enum class ObjectKind : std::uint8_t {
     DeviceContext,
     EnhMetaFile,
     GdiplusImage,
-    GdiplusGraphics,
 };
 
 class ObjectTable final {
