@@ -152,6 +152,9 @@ constexpr int QUERYESCSUPPORT = 8;
 constexpr int CHECKJPEGFORMAT = 4119;
 constexpr int CHECKPNGFORMAT = 4120;
 
+// GetDC of a window: there are no windows here.
+constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+
 // Failure answers of the print job calls.
 constexpr int SP_ERROR = -1;
 constexpr int SP_APPABORT = -2;

@@ -1,64 +1,26 @@
-// The process-wide handle table and the handle calls that work on any kernel object.
+// The handle calls that work on any kernel object; the handles live in the platform's object table.
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_object.h"
-
-#include <cstdint>
-#include <mutex>
-#include <unordered_map>
+#include "platform/kernel/object_table.h"
 
 namespace platform::kernel {
-namespace {
 
-// Handle values are counted up from here in steps of four and never reused, so a closed handle
-// stays invalid for the life of the process instead of naming a later object.
-constexpr std::uintptr_t kFirstHandleValue = 0x1000;
-constexpr std::uintptr_t kHandleStep = 4;
-
-struct HandleTable {
-    std::mutex mutex;
-    std::unordered_map<std::uintptr_t, std::shared_ptr<KernelObject>> objects;
-    std::uintptr_t next = kFirstHandleValue;
-};
-
-HandleTable& Table()
-{
-    static HandleTable table;
-    return table;
-}
-
-} // namespace
-
-// Puts an object into the handle table and returns its new handle (never null or -1).
+// Puts an object into the platform's object table and returns its new handle (never null or -1).
 HANDLE AddHandle(std::shared_ptr<KernelObject> object)
 {
-    HandleTable& table = Table();
-    std::lock_guard lock(table.mutex);
-    const std::uintptr_t value = table.next;
-    table.next += kHandleStep;
-    table.objects.emplace(value, std::move(object));
-    return reinterpret_cast<HANDLE>(value);
+    return AddObject<HANDLE>(std::move(object));
 }
 
-// The object behind a handle, or null for anything that is not a live handle.
+// The object behind a handle, or null for anything that is not a live kernel handle.
 std::shared_ptr<KernelObject> FindHandle(HANDLE handle)
 {
-    HandleTable& table = Table();
-    std::lock_guard lock(table.mutex);
-    const auto found = table.objects.find(reinterpret_cast<std::uintptr_t>(handle));
-    return found == table.objects.end() ? nullptr : found->second;
+    return FindObject<KernelObject>(handle);
 }
 
 // Takes a handle out of the table; the object lives on while an operation still holds it.
 std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle)
 {
-    HandleTable& table = Table();
-    std::lock_guard lock(table.mutex);
-    const auto found = table.objects.find(reinterpret_cast<std::uintptr_t>(handle));
-    if (found == table.objects.end())
-        return nullptr;
-    std::shared_ptr<KernelObject> object = std::move(found->second);
-    table.objects.erase(found);
-    return object;
+    return RemoveObject<KernelObject>(handle);
 }
 
 } // namespace platform::kernel

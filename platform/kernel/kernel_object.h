@@ -1,7 +1,8 @@
-// Kernel objects behind HANDLE values: the process-wide handle table and the object interface
-// that ReadFile, WriteFile, FlushFileBuffers and GetFileSize dispatch to.
+// Kernel objects behind HANDLE values: the object interface that ReadFile, WriteFile,
+// FlushFileBuffers and GetFileSize dispatch to, and their place in the platform's object table.
 #pragma once
 
+#include "platform/kernel/object_table.h"
 #include "platform/win32.h"
 
 #include <memory>
@@ -11,6 +12,8 @@ namespace platform::kernel {
 // An open file or pipe end. Each operation sets the last error itself when it fails.
 class KernelObject {
 public:
+    static constexpr ObjectKind kObjectKind = ObjectKind::KernelObject;
+
     virtual ~KernelObject() = default;
 
     virtual BOOL Read(void* buffer, DWORD bytesToRead, DWORD& bytesRead) = 0;

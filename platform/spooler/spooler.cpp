@@ -1,15 +1,15 @@
 #include "platform/spooler/spooler.h"
 
 #include "platform/kernel/kernel.h"
+#include "platform/kernel/object_table.h"
 #include "platform/spooler/devmode.h"
 #include "platform/spooler/printer_file.h"
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 
 namespace {
 
@@ -19,48 +19,22 @@ namespace spooler = platform::spooler;
 constexpr std::size_t kPaperNameUnits = 64; // one DC_PAPERNAMES slot
 constexpr int kLandscapeRotation = 90;      // landscape turns the page 90 degrees counter-clockwise
 
-// Open printer handles. A handle is a number from this table, never a pointer, so a stale or
-// made-up handle is recognised and refused instead of being followed.
-class PrinterHandles final {
-public:
-    static PrinterHandles& Instance()
-    {
-        static PrinterHandles handles;
-        return handles;
-    }
-
-    // The handle keeps the definition as it was read when the printer was opened, so one job sees
-    // one printer even if its file changes meanwhile.
-    HANDLE Open(PrinterDefinition printer)
-    {
-        std::lock_guard lock(m_mutex);
-        const std::uintptr_t value = kHandleTag | m_next++;
-        m_open.emplace(value, std::move(printer));
-        return reinterpret_cast<HANDLE>(value);
-    }
-
-    bool Close(HANDLE handle)
-    {
-        std::lock_guard lock(m_mutex);
-        return m_open.erase(reinterpret_cast<std::uintptr_t>(handle)) == 1;
-    }
-
-    std::optional<PrinterDefinition> Find(HANDLE handle)
-    {
-        std::lock_guard lock(m_mutex);
-        const auto found = m_open.find(reinterpret_cast<std::uintptr_t>(handle));
-        if (found == m_open.end())
-            return std::nullopt;
-        return found->second;
-    }
-
-private:
-    static constexpr std::uintptr_t kHandleTag = 0x51500000u;
-
-    std::mutex m_mutex;
-    std::unordered_map<std::uintptr_t, PrinterDefinition> m_open;
-    std::uintptr_t m_next = 1;
+// An open printer. Its handle lives in the platform's object table, so a stale or made-up handle
+// is refused instead of being followed, and a handle value is never handed out twice. The handle
+// keeps the definition as it was read when the printer was opened, so one job sees one printer
+// even if its file changes meanwhile.
+struct OpenPrinter {
+    static constexpr platform::ObjectKind kObjectKind = platform::ObjectKind::Printer;
+    PrinterDefinition definition;
 };
+
+std::optional<PrinterDefinition> FindOpenPrinter(HANDLE handle)
+{
+    const std::shared_ptr<OpenPrinter> printer = platform::FindObject<OpenPrinter>(handle);
+    if (!printer)
+        return std::nullopt;
+    return printer->definition;
+}
 
 // The installed printer of a zero-terminated name; sets ERROR_INVALID_PRINTER_NAME when there is none.
 std::optional<PrinterDefinition> PrinterOfName(LPCWSTR name)
@@ -98,13 +72,13 @@ BOOL OpenPrinterW(LPWSTR printerName, HANDLE* printer, LPPRINTER_DEFAULTSW /*def
     std::optional<PrinterDefinition> definition = PrinterOfName(printerName);
     if (!definition)
         return FALSE;
-    *printer = PrinterHandles::Instance().Open(std::move(*definition));
+    *printer = platform::AddObject<HANDLE>(std::make_shared<OpenPrinter>(OpenPrinter{std::move(*definition)}));
     return TRUE;
 }
 
 BOOL ClosePrinter(HANDLE printer)
 {
-    if (!PrinterHandles::Instance().Close(printer)) {
+    if (!platform::RemoveObject<OpenPrinter>(printer)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -117,7 +91,7 @@ LONG DocumentPropertiesW(HWND /*window*/, HANDLE printer, LPWSTR deviceName, PDE
     // A handle names the printer by itself, as on Windows: the device name is then only a label.
     std::optional<PrinterDefinition> definition;
     if (printer) {
-        definition = PrinterHandles::Instance().Find(printer);
+        definition = FindOpenPrinter(printer);
         if (!definition) {
             SetLastError(ERROR_INVALID_HANDLE);
             return -1;

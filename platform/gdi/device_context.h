@@ -1,0 +1,154 @@
+// A device context: the state GDI keeps for it (graphics mode, world transform, layout, the
+// saved-state stack, metafile playbacks under way) over one device backend: a printer, the screen
+// or a metafile recording. Every Windows drawing call comes through here; failures are answered
+// as Windows answers them and carried in the last error, never thrown.
+#pragma once
+
+#include "platform/gdi/gdi.h"
+#include "platform/gdi/picture.h"
+#include "platform/gdi/transform.h"
+#include "platform/kernel/object_table.h"
+
+#include <memory>
+#include <span>
+#include <vector>
+
+namespace platform::gdi {
+
+class EmfRecorder;
+
+// GetDeviceCaps(RASTERCAPS) bits the devices here answer.
+constexpr int RC_BITBLT = 0x0001;
+constexpr int RC_BITMAP64 = 0x0008;
+constexpr int RC_DI_BITMAP = 0x0080;
+constexpr int RC_STRETCHBLT = 0x0800;
+constexpr int RC_STRETCHDIB = 0x2000;
+
+// What SaveDC saves.
+struct DcState {
+    int graphicsMode = GM_COMPATIBLE;
+    XFORM world = {1, 0, 0, 1, 0, 0};
+    DWORD layout = 0;
+};
+
+// A rectangle in double precision: x, y, width, height.
+struct RectD {
+    double x = 0;
+    double y = 0;
+    double width = 0;
+    double height = 0;
+};
+
+// A picture placed on a device: the part of it that shows (in its upright pixel grid) and where
+// that grid lands in device units.
+struct PicturePlacement {
+    const Picture& picture;
+    RectD source;
+    Affine pictureToDevice;
+};
+
+// The arguments of one StretchDIBits call.
+struct StretchCall {
+    int xDest = 0;
+    int yDest = 0;
+    int destWidth = 0;
+    int destHeight = 0;
+    int xSrc = 0;
+    int ySrc = 0;
+    int srcWidth = 0;
+    int srcHeight = 0;
+    const void* bits = nullptr;
+    const BITMAPINFO* bitmapInfo = nullptr;
+    UINT usage = DIB_RGB_COLORS;
+    DWORD rop = SRCCOPY;
+};
+
+// One kind of device. The defaults answer as a device without print jobs, escapes or recording.
+class DeviceBackend {
+public:
+    virtual ~DeviceBackend() = default;
+
+    // GetDeviceCaps.
+    virtual int Caps(int index) const = 0;
+
+    // Print jobs, with the Windows answers (SP_ERROR on a device that prints no documents).
+    virtual int StartDoc(const DOCINFOW& docInfo);
+    virtual int StartPage();
+    virtual int EndPage();
+    virtual int EndDoc();
+    virtual int AbortDoc();
+
+    // Places a picture; false (last error set) when it cannot be drawn.
+    virtual bool Paint(const PicturePlacement& placement) = 0;
+    // Whether the device implements a printer escape.
+    virtual bool KnowsEscape(int escape) const;
+    // Whether the device takes these JPEG (BI_JPEG) or PNG (BI_PNG) bytes unchanged.
+    virtual bool TakesUnchanged(DWORD compression, std::span<const BYTE> bytes) const;
+    // The recorder of a metafile device context; null for every other device.
+    virtual EmfRecorder* Recorder();
+};
+
+class DeviceContext final {
+public:
+    static constexpr ObjectKind kObjectKind = ObjectKind::DeviceContext;
+
+    enum class Kind { Printer, Screen, Metafile };
+
+    DeviceContext(Kind kind, std::unique_ptr<DeviceBackend> backend);
+    ~DeviceContext();
+    DeviceContext(const DeviceContext&) = delete;
+    DeviceContext& operator=(const DeviceContext&) = delete;
+
+    Kind GetKind() const { return kind_; }
+    DeviceBackend& Backend() { return *backend_; }
+    const DcState& State() const { return state_; }
+
+    // The state calls, as their Windows namesakes answer.
+    int Save();
+    bool Restore(int savedDC);
+    int SetGraphicsMode(int mode);
+    bool SetWorldTransform(const XFORM& xform);
+    bool ModifyWorldTransform(const XFORM* xform, DWORD mode);
+    DWORD SetLayout(DWORD layout);
+
+    // Drawing, as the Windows calls answer.
+    int StretchDIBits(const StretchCall& call);
+    bool Comment(UINT size, const BYTE* data);
+    int Escape(int escape, int inputSize, LPCSTR input, int outputSize, LPSTR output);
+
+    // The one entry every picture is drawn through (StretchDIBits and GDI+): `source` is the part
+    // of the picture shown, in its upright pixel grid; `pictureToLogical` maps that grid to logical
+    // units, and this context's world transform and layout map them on to the device.
+    bool DrawPicture(const Picture& picture, const RectD& source, const Affine& pictureToLogical);
+
+    // Logical units to device units: the world transform, then a right-to-left layout's mirror.
+    Affine LogicalToDevice() const;
+
+    // Metafile playback onto this context: Begin saves the state, turns on the advanced mode and
+    // puts `frameToTarget` in front of the world transform; End restores what was saved, however
+    // the records left the state. Records in between are played relative to PlaybackBase.
+    void BeginPlayback(const Affine& frameToTarget);
+    void EndPlayback();
+    // The transform a metafile's transform records are relative to: the base of the playback under
+    // way, or the identity.
+    Affine PlaybackBase() const;
+    // A metafile's RestoreDC record, relative (< 0), never reaching a state saved before its playback.
+    bool RestoreRelative(int relative);
+
+private:
+    struct Playback {
+        Affine base;
+        std::size_t depth = 0; // saved states when the playback began, its own save included
+    };
+
+    // Replaces the world transform and records it; the caller has checked the mode.
+    bool ReplaceWorld(const XFORM& xform);
+
+    Kind kind_;
+    std::unique_ptr<DeviceBackend> backend_;
+    DcState state_;
+    std::vector<DcState> saved_;
+    std::vector<Playback> playbacks_;
+};
+
+} // namespace platform::gdi

@@ -1,0 +1,70 @@
+// The device behind a metafile recording context: each call the context supports becomes its
+// published EMF record, in memory or streamed to a file as it comes (so a page of large bitmaps
+// never sits in memory whole); the header is written last, when the recording is closed.
+#pragma once
+
+#include "platform/gdi/device_context.h"
+#include "platform/gdi/dib.h"
+
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace platform::gdi {
+
+class EnhMetaFile;
+class RecordWriter;
+
+class EmfRecorder final : public DeviceBackend {
+public:
+    // A recording whose reference device is `reference`: into memory when `path` is empty, else
+    // into that file (created 0600, or emptied when it exists). `frame` (0.01 mm) may be null: the
+    // frame then follows what is drawn. Null with the last error set when the file cannot be made.
+    static std::unique_ptr<EmfRecorder> Create(const DeviceBackend& reference, const std::string& path,
+                                               const RECT* frame, std::u16string_view description);
+    ~EmfRecorder() override;
+
+    int Caps(int index) const override;
+    // Pictures reach a metafile only as the StretchDIBits records of their callers.
+    bool Paint(const PicturePlacement& placement) override;
+    EmfRecorder* Recorder() override { return this; }
+
+    // Each writes its record; false (last error set) when the recording can no longer be written.
+    bool RecordSaveDC();
+    bool RecordRestoreDC(int relative);
+    bool RecordSetWorldTransform(const XFORM& xform);
+    bool RecordModifyWorldTransform(const XFORM& xform, DWORD mode);
+    bool RecordSetLayout(DWORD layout);
+    bool RecordComment(std::span<const BYTE> data);
+    // The bitmap's header and its bits as the layout describes them; `bounds` is the drawn extent
+    // in device units (inclusive), added to the picture's bounds.
+    bool RecordStretchDIBits(const StretchCall& call, const DibLayout& layout, const RECTL& bounds);
+
+    // Ends the recording with its EOF record and header; the metafile, or null with the last
+    // error set. The recorder takes no records afterwards.
+    std::shared_ptr<EnhMetaFile> Close();
+
+private:
+    EmfRecorder() = default;
+
+    bool Write(DWORD type, std::initializer_list<std::span<const BYTE>> parts);
+
+    std::vector<std::pair<int, int>> caps_;
+    std::unique_ptr<RecordWriter> writer_;
+    std::string path_;
+    std::vector<BYTE> description_; // padded to 4 bytes
+    std::size_t descriptionUnits_ = 0;
+    SIZEL device_ = {};
+    SIZEL millimetres_ = {};
+    bool hasFrame_ = false;
+    RECTL frame_ = {};
+    bool drawn_ = false;
+    RECTL bounds_ = {0, 0, -1, -1};
+    DWORD records_ = 0;
+    bool closed_ = false;
+};
+
+} // namespace platform::gdi

@@ -1,0 +1,285 @@
+// The printer device: each document becomes a PDF drawn with cairo into the private file its job
+// sink opened, one PDF page per StartPage/EndPage, the page being the physical sheet. Device units
+// are printer dots with (0, 0) at the printable area's corner, and drawing is clipped to that area.
+// A failed write is carried on the device: the document then fails as a whole and leaves nothing.
+#include "platform/gdi/devices.h"
+
+#include "platform/gdi/printer_geometry.h"
+#include "platform/kernel/host.h"
+#include "platform/kernel/kernel.h"
+#include "platform/kernel/kernel_object.h"
+#include "platform/spooler/job_sink.h"
+
+#include <cairo-pdf.h>
+
+#include <cerrno>
+#include <unistd.h>
+#include <utility>
+
+namespace platform::gdi {
+namespace {
+
+constexpr double kPointsPerInch = 72.0;
+
+class PrinterDevice final : public DeviceBackend {
+public:
+    PrinterDevice(const PrinterDefinition& printer, const spooler::FullDevMode& devMode)
+        : printer_(printer),
+          devMode_(devMode),
+          geometry_(GeometryOf(printer.dpi, devMode)),
+          color_(devMode.devMode.dmColor == DMCOLOR_COLOR)
+    {}
+
+    ~PrinterDevice() override
+    {
+        // A document never ended leaves nothing behind.
+        if (document_)
+            AbortDoc();
+    }
+
+    int Caps(int index) const override
+    {
+        switch (index) {
+        case TECHNOLOGY:
+            return DT_RASPRINTER;
+        case HORZSIZE:
+            return geometry_.printableWidthMm;
+        case VERTSIZE:
+            return geometry_.printableHeightMm;
+        case HORZRES:
+            return geometry_.printableWidth;
+        case VERTRES:
+            return geometry_.printableHeight;
+        case BITSPIXEL:
+            return color_ ? 24 : 8;
+        case PLANES:
+            return 1;
+        case NUMCOLORS:
+            return -1;
+        case RASTERCAPS:
+            return RC_BITMAP64 | RC_DI_BITMAP | RC_STRETCHDIB;
+        case LOGPIXELSX:
+        case LOGPIXELSY:
+            return geometry_.dpi;
+        case PHYSICALWIDTH:
+            return geometry_.physicalWidth;
+        case PHYSICALHEIGHT:
+            return geometry_.physicalHeight;
+        case PHYSICALOFFSETX:
+            return geometry_.offsetX;
+        case PHYSICALOFFSETY:
+            return geometry_.offsetY;
+        default:
+            return 0;
+        }
+    }
+
+    int StartDoc(const DOCINFOW& docInfo) override
+    {
+        if (document_)
+            return Refuse(ERROR_INVALID_PARAMETER);
+        // Printing to a file the caller names is not offered: jobs go to the printer.
+        if (docInfo.lpszOutput)
+            return Refuse(ERROR_NOT_SUPPORTED);
+        sink_ = spooler::MakeJobSink(printer_, devMode_);
+        const int jobId = sink_->Start();
+        if (jobId <= 0)
+            return SP_ERROR;
+        documentName_ = docInfo.lpszDocName ? std::u16string(docInfo.lpszDocName) : std::u16string();
+        writeError_ = 0;
+        pages_ = 0;
+        document_ = cairo_pdf_surface_create_for_stream(WriteDocument, this, PageWidthPoints(), PageHeightPoints());
+        if (cairo_surface_status(document_) != CAIRO_STATUS_SUCCESS) {
+            cairo_surface_destroy(std::exchange(document_, nullptr));
+            sink_->Discard();
+            return Refuse(ERROR_NOT_ENOUGH_MEMORY);
+        }
+        cairo_pdf_surface_set_metadata(document_, CAIRO_PDF_METADATA_TITLE, Utf16ToUtf8(documentName_).c_str());
+        return jobId;
+    }
+
+    int StartPage() override
+    {
+        if (!document_ || page_)
+            return Refuse(ERROR_INVALID_PARAMETER);
+        if (Failed())
+            return FailedAnswer();
+        page_ = cairo_create(document_);
+        const double scale = kPointsPerInch / geometry_.dpi;
+        cairo_scale(page_, scale, scale);
+        cairo_translate(page_, geometry_.offsetX, geometry_.offsetY);
+        cairo_rectangle(page_, 0, 0, geometry_.printableWidth, geometry_.printableHeight);
+        cairo_clip(page_);
+        return 1;
+    }
+
+    int EndPage() override
+    {
+        if (!page_)
+            return Refuse(ERROR_INVALID_PARAMETER);
+        cairo_show_page(page_);
+        const bool drawn = cairo_status(page_) == CAIRO_STATUS_SUCCESS;
+        cairo_destroy(std::exchange(page_, nullptr));
+        if (!drawn || Failed())
+            return FailedAnswer();
+        ++pages_;
+        return 1;
+    }
+
+    int EndDoc() override
+    {
+        if (!document_)
+            return Refuse(ERROR_INVALID_PARAMETER);
+        if (page_ && EndPage() <= 0) {
+            const int answer = FailedAnswer();
+            AbortDoc();
+            return answer;
+        }
+        cairo_surface_finish(document_);
+        if (Failed()) {
+            const int answer = FailedAnswer();
+            AbortDoc();
+            return answer;
+        }
+        cairo_surface_destroy(std::exchange(document_, nullptr));
+        const bool handed = sink_->Finish(spooler::JobDescription{documentName_, pages_});
+        sink_.reset();
+        return handed ? 1 : SP_ERROR;
+    }
+
+    int AbortDoc() override
+    {
+        if (!document_)
+            return Refuse(ERROR_INVALID_PARAMETER);
+        discarding_ = true;
+        if (page_)
+            cairo_destroy(std::exchange(page_, nullptr));
+        cairo_surface_destroy(std::exchange(document_, nullptr));
+        discarding_ = false;
+        sink_->Discard();
+        sink_.reset();
+        return 1;
+    }
+
+    bool Paint(const PicturePlacement& placement) override
+    {
+        if (!page_) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        std::shared_ptr<Picture> grey;
+        const Picture* picture = &placement.picture;
+        if (!color_) {
+            grey = picture->Grey();
+            if (!grey) {
+                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+                return false;
+            }
+            picture = grey.get();
+        }
+        const Affine& to = placement.pictureToDevice;
+        const cairo_matrix_t matrix{to.m11, to.m12, to.m21, to.m22, to.dx, to.dy};
+        cairo_save(page_);
+        cairo_transform(page_, &matrix);
+        cairo_rectangle(page_, placement.source.x, placement.source.y, placement.source.width, placement.source.height);
+        cairo_clip(page_);
+        if (picture->BottomUp()) {
+            cairo_translate(page_, 0, picture->Height());
+            cairo_scale(page_, 1, -1);
+        }
+        cairo_set_source_surface(page_, picture->Surface(), 0, 0);
+        cairo_pattern_set_filter(cairo_get_source(page_), CAIRO_FILTER_GOOD);
+        cairo_paint(page_);
+        cairo_restore(page_);
+        if (cairo_status(page_) != CAIRO_STATUS_SUCCESS) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+        return true;
+    }
+
+    bool KnowsEscape(int escape) const override
+    {
+        return escape == QUERYESCSUPPORT || (escape == CHECKJPEGFORMAT && printer_.takesJpeg)
+            || (escape == CHECKPNGFORMAT && printer_.takesPng);
+    }
+
+    // A monochrome job takes no compressed picture unchanged: every picture is turned grey first.
+    bool TakesUnchanged(DWORD compression, std::span<const BYTE> bytes) const override
+    {
+        if (!color_)
+            return false;
+        if (compression == BI_JPEG) {
+            const std::optional<JpegInfo> info = InspectJpeg(bytes);
+            return printer_.takesJpeg && info && info->components != 4;
+        }
+        return compression == BI_PNG && printer_.takesPng && IsCompletePng(bytes);
+    }
+
+private:
+    static cairo_status_t WriteDocument(void* closure, const unsigned char* data, unsigned int length)
+    {
+        auto* device = static_cast<PrinterDevice*>(closure);
+        if (device->discarding_)
+            return CAIRO_STATUS_SUCCESS;
+        const int file = device->sink_->DocumentFile();
+        while (length > 0) {
+            const ssize_t written = ::write(file, data, length);
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0) {
+                device->writeError_ = written < 0 ? errno : ENOSPC;
+                return CAIRO_STATUS_WRITE_ERROR;
+            }
+            data += written;
+            length -= static_cast<unsigned int>(written);
+        }
+        return CAIRO_STATUS_SUCCESS;
+    }
+
+    static int Refuse(DWORD error)
+    {
+        SetLastError(error);
+        return SP_ERROR;
+    }
+
+    bool Failed() const { return writeError_ != 0 || cairo_surface_status(document_) != CAIRO_STATUS_SUCCESS; }
+
+    // The answer of a job call once the document cannot be written, with the last error set.
+    int FailedAnswer() const
+    {
+        if (writeError_ == ENOSPC || writeError_ == EDQUOT) {
+            SetLastError(ERROR_DISK_FULL);
+            return SP_OUTOFDISK;
+        }
+        if (writeError_ != 0)
+            platform::kernel::SetLastErrorFromErrno(writeError_);
+        else
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return SP_ERROR;
+    }
+
+    double PageWidthPoints() const { return geometry_.physicalWidth * kPointsPerInch / geometry_.dpi; }
+    double PageHeightPoints() const { return geometry_.physicalHeight * kPointsPerInch / geometry_.dpi; }
+
+    PrinterDefinition printer_;
+    spooler::FullDevMode devMode_;
+    PrinterGeometry geometry_;
+    bool color_;
+    std::unique_ptr<spooler::JobSink> sink_;
+    std::u16string documentName_;
+    cairo_surface_t* document_ = nullptr;
+    cairo_t* page_ = nullptr;
+    int pages_ = 0;
+    int writeError_ = 0;
+    bool discarding_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<DeviceBackend> MakePrinterDevice(const PrinterDefinition& printer, const spooler::FullDevMode& devMode)
+{
+    return std::make_unique<PrinterDevice>(printer, devMode);
+}
+
+} // namespace platform::gdi

@@ -1,0 +1,42 @@
+// Where a printer's finished documents go. A printer device context writes each document as a PDF
+// into a private file the sink opens for it; the sink gives the job its id, hands the finished
+// document to the printer, or throws an unfinished one away. Each source of printers has its own
+// kind of sink; the device context never asks which one it has.
+#pragma once
+
+#include "platform/spooler/devmode.h"
+
+#include <memory>
+#include <string>
+
+namespace platform::spooler {
+
+// What a finished job says about itself beside its document.
+struct JobDescription {
+    std::u16string documentName;
+    int pages = 0;
+};
+
+class JobSink {
+public:
+    virtual ~JobSink() = default;
+
+    // Takes the printer's next job id and opens the private file the document is written to.
+    // The id (> 0), or SP_ERROR with the last error set.
+    virtual int Start() = 0;
+    // The open file the document's PDF is written to, between Start and Finish or Discard.
+    virtual int DocumentFile() const = 0;
+    // Hands the finished document (its file complete) to the printer; false with the last error
+    // set, and then nothing of the job is left.
+    virtual bool Finish(const JobDescription& description) = 0;
+    // Throws a started job away: nothing of it stays behind.
+    virtual void Discard() = 0;
+};
+
+// The sink for a job of this printer, printed with this device mode.
+std::unique_ptr<JobSink> MakeJobSink(const PrinterDefinition& printer, const FullDevMode& devMode);
+
+// The folder a virtual printer's jobs land in: <root>/var/spool/quillon/<printer name>.
+std::string SpoolFolder(std::u16string_view printerName);
+
+} // namespace platform::spooler

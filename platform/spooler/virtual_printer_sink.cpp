@@ -1,0 +1,372 @@
+// The job sink of the virtual printers. A job ends as <id>.pdf and its sidecar <id>.json in the
+// printer's spool folder. Both are written under hidden temporary names and renamed into place,
+// the PDF first: a job is complete once its sidecar is there. Job ids come from a counter file
+// locked while it is read and raised, so processes printing at once never share an id.
+// Everything here is private to the user printing: files 0600 and the folder 0700, whatever the
+// umask, and a wider folder left from earlier is tightened when a job is next written into it.
+#include "platform/spooler/job_sink.h"
+
+#include "platform/gdi/gdi.h"
+#include "platform/kernel/host.h"
+#include "platform/kernel/kernel.h"
+#include "platform/kernel/kernel_object.h"
+#include "platform/spooler/printer_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace platform::spooler {
+namespace {
+
+constexpr mode_t kPublicFolderMode = 0755;
+constexpr mode_t kPrivateFolderMode = 0700;
+constexpr mode_t kPrivateFileMode = 0600;
+constexpr char kCounterName[] = ".last-job";
+// A counter file holds one decimal number; anything longer is not ours.
+constexpr std::size_t kMaxCounterBytes = 32;
+// Ids already taken by files the counter does not know of are skipped, this many at most.
+constexpr int kMaxIdTries = 1000;
+
+void FailWithErrno(int error)
+{
+    platform::kernel::SetLastErrorFromErrno(error);
+}
+
+// Creates a folder and the folders above it that are missing (0755: the spool tree itself shows
+// nothing but printer names). Returns false with errno set.
+bool MakeFolders(const std::string& path)
+{
+    std::size_t next = 1;
+    while (next != std::string::npos) {
+        next = path.find('/', next + 1);
+        const std::string part = path.substr(0, next);
+        if (::mkdir(part.c_str(), kPublicFolderMode) != 0 && errno != EEXIST)
+            return false;
+    }
+    return true;
+}
+
+// Opens the printer's spool folder, making it 0700 when it is new and tightening it when it was
+// left wider. Returns a descriptor or -1 with errno set.
+int OpenPrinterFolder(std::u16string_view printerName)
+{
+    const std::string folder = SpoolFolder(printerName);
+    const std::string parent = folder.substr(0, folder.rfind('/'));
+    if (!MakeFolders(parent))
+        return -1;
+    if (::mkdir(folder.c_str(), kPrivateFolderMode) != 0 && errno != EEXIST)
+        return -1;
+    const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0)
+        return -1;
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0
+        || ((status.st_mode & 07777) != kPrivateFolderMode && ::fchmod(descriptor, kPrivateFolderMode) != 0)) {
+        const int error = errno;
+        ::close(descriptor);
+        errno = error;
+        return -1;
+    }
+    return descriptor;
+}
+
+bool WriteAll(int descriptor, std::string_view text)
+{
+    while (!text.empty()) {
+        const ssize_t written = ::write(descriptor, text.data(), text.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        text.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+// The job number of a file name this sink writes ("12.pdf", "12.json", ".12.pdf.part"...), or 0.
+int JobNumberOf(std::string_view name)
+{
+    if (!name.empty() && name.front() == '.')
+        name.remove_prefix(1);
+    int number = 0;
+    const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), number);
+    if (error != std::errc() || end == name.data() || *end != '.' || name.front() == '0')
+        return 0;
+    return number;
+}
+
+// The highest job number of the files in the folder: where numbering goes on when the counter file
+// is new, so a lost counter never hands out the id of a job that is still there.
+int HighestJobInFolder(int folder)
+{
+    const int copy = ::dup(folder);
+    DIR* directory = copy < 0 ? nullptr : ::fdopendir(copy);
+    if (!directory) {
+        if (copy >= 0)
+            ::close(copy);
+        return 0;
+    }
+    int highest = 0;
+    while (const dirent* entry = ::readdir(directory))
+        highest = std::max(highest, JobNumberOf(entry->d_name));
+    ::closedir(directory);
+    return highest;
+}
+
+bool Exists(int folder, const std::string& name)
+{
+    struct stat status {};
+    return ::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+std::string Decimal(std::int64_t value)
+{
+    return std::to_string(value);
+}
+
+// Text appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about "text" + std::string.
+template <typename... Pieces>
+std::string Joined(const Pieces&... pieces)
+{
+    std::string text;
+    (text.append(pieces), ...);
+    return text;
+}
+
+// Tenths of a millimetre as millimetres with one decimal: 2159 is "215.9".
+std::string Millimetres(std::int32_t tenths)
+{
+    return Joined(Decimal(tenths / 10), ".", Decimal(tenths % 10));
+}
+
+// A JSON string: quotes, backslashes and control characters escaped, the rest UTF-8 as it is.
+std::string JsonString(std::u16string_view text)
+{
+    std::string out = "\"";
+    for (char c : Utf16ToUtf8(text)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+    return out;
+}
+
+std::u16string_view FieldText(const WCHAR* field, std::size_t size)
+{
+    std::size_t length = 0;
+    while (length < size && field[length] != u'\0')
+        ++length;
+    return std::u16string_view(field, length);
+}
+
+const char* DuplexName(SHORT duplex)
+{
+    switch (duplex) {
+    case DMDUP_VERTICAL:
+        return "long-edge";
+    case DMDUP_HORIZONTAL:
+        return "short-edge";
+    default:
+        return "none";
+    }
+}
+
+class VirtualPrinterSink final : public JobSink {
+public:
+    VirtualPrinterSink(const PrinterDefinition& printer, const FullDevMode& devMode)
+        : printer_(printer),
+          devMode_(devMode)
+    {}
+
+    ~VirtualPrinterSink() override
+    {
+        Discard();
+        if (folder_ >= 0)
+            ::close(folder_);
+    }
+
+    int Start() override
+    {
+        Discard();
+        if (folder_ < 0)
+            folder_ = OpenPrinterFolder(printer_.name);
+        if (folder_ < 0) {
+            FailWithErrno(errno);
+            return SP_ERROR;
+        }
+        const int counter
+            = ::openat(folder_, kCounterName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kPrivateFileMode);
+        if (counter < 0) {
+            FailWithErrno(errno);
+            return SP_ERROR;
+        }
+        const int id = TakeId(counter);
+        const int error = errno;
+        ::close(counter); // releases the lock
+        if (id <= 0) {
+            FailWithErrno(error);
+            return SP_ERROR;
+        }
+        return id;
+    }
+
+    int DocumentFile() const override { return document_; }
+
+    bool Finish(const JobDescription& description) override
+    {
+        if (document_ < 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        const std::string pdfName = Joined(Decimal(jobId_), ".pdf");
+        const std::string sidecarPart = Joined(".", Decimal(jobId_), ".json.part");
+        const std::string sidecarName = Joined(Decimal(jobId_), ".json");
+        // A document without pages has nothing to print: its sidecar alone records the job.
+        bool done = ::fsync(document_) == 0 && ::close(std::exchange(document_, -1)) == 0
+            && (description.pages > 0 ? ::renameat(folder_, partName_.c_str(), folder_, pdfName.c_str()) == 0
+                                      : ::unlinkat(folder_, partName_.c_str(), 0) == 0);
+        if (done) {
+            const int sidecar = ::openat(folder_, sidecarPart.c_str(),
+                                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPrivateFileMode);
+            done = sidecar >= 0 && WriteAll(sidecar, Sidecar(description)) && ::fsync(sidecar) == 0;
+            done = sidecar >= 0 && ::close(sidecar) == 0 && done
+                && ::renameat(folder_, sidecarPart.c_str(), folder_, sidecarName.c_str()) == 0;
+        }
+        if (!done) {
+            const int error = errno;
+            if (document_ >= 0)
+                ::close(std::exchange(document_, -1));
+            ::unlinkat(folder_, partName_.c_str(), 0);
+            ::unlinkat(folder_, pdfName.c_str(), 0);
+            ::unlinkat(folder_, sidecarPart.c_str(), 0);
+            FailWithErrno(error);
+        }
+        partName_.clear();
+        return done;
+    }
+
+    void Discard() override
+    {
+        if (document_ < 0)
+            return;
+        ::close(std::exchange(document_, -1));
+        ::unlinkat(folder_, partName_.c_str(), 0);
+        partName_.clear();
+    }
+
+private:
+    // Under the counter's lock: the next free id, with its document file created. 0 with errno set.
+    int TakeId(int counter)
+    {
+        int result;
+        do {
+            result = ::flock(counter, LOCK_EX);
+        } while (result != 0 && errno == EINTR);
+        if (result != 0)
+            return 0;
+        char text[kMaxCounterBytes + 1] = {};
+        const ssize_t size = ::pread(counter, text, kMaxCounterBytes, 0);
+        int last = 0;
+        const auto [end, error] = std::from_chars(text, text + std::max<ssize_t>(size, 0), last);
+        if (size <= 0 || error != std::errc() || last < 0 || (end != text + size && *end != '\n'))
+            last = HighestJobInFolder(folder_);
+
+        for (int tries = 0; tries < kMaxIdTries; ++tries) {
+            const int id = last == INT_MAX ? 1 : last + 1;
+            last = id;
+            const std::string part = Joined(".", Decimal(id), ".pdf.part");
+            if (Exists(folder_, Joined(Decimal(id), ".pdf")) || Exists(folder_, Joined(Decimal(id), ".json")))
+                continue;
+            const int document
+                = ::openat(folder_, part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPrivateFileMode);
+            if (document < 0 && errno == EEXIST)
+                continue;
+            if (document < 0)
+                return 0;
+            const std::string saved = Joined(Decimal(id), "\n");
+            if (::pwrite(counter, saved.data(), saved.size(), 0) != static_cast<ssize_t>(saved.size())
+                || ::ftruncate(counter, static_cast<off_t>(saved.size())) != 0) {
+                const int error = errno;
+                ::close(document);
+                ::unlinkat(folder_, part.c_str(), 0);
+                errno = error;
+                return 0;
+            }
+            document_ = document;
+            partName_ = part;
+            jobId_ = id;
+            return id;
+        }
+        errno = EEXIST;
+        return 0;
+    }
+
+    std::string Sidecar(const JobDescription& description) const
+    {
+        const DEVMODEW& mode = devMode_.devMode;
+        return Joined(
+            "{\n  \"job\": ", Decimal(jobId_), ",\n  \"printer\": ", JsonString(printer_.name),
+            ",\n  \"document\": ", JsonString(description.documentName), ",\n  \"pages\": ", Decimal(description.pages),
+            ",\n  \"copies\": ", Decimal(mode.dmCopies),
+            ",\n  \"collate\": ", mode.dmCollate == DMCOLLATE_TRUE ? "true" : "false", ",\n  \"duplex\": \"",
+            DuplexName(mode.dmDuplex), "\",\n  \"color\": \"", mode.dmColor == DMCOLOR_COLOR ? "color" : "monochrome",
+            "\",\n  \"paper\": {\"number\": ", Decimal(mode.dmPaperSize), ", \"name\": ", JsonString(PaperName()),
+            ", \"width-mm\": ", Millimetres(mode.dmPaperWidth), ", \"length-mm\": ", Millimetres(mode.dmPaperLength),
+            "},\n  \"orientation\": \"", mode.dmOrientation == DMORIENT_LANDSCAPE ? "landscape" : "portrait",
+            "\",\n  \"resolution\": ", Decimal(printer_.dpi), "\n}\n");
+    }
+
+    // The paper's whole name: the device mode's form name field cuts long names short.
+    std::u16string PaperName() const
+    {
+        const DEVMODEW& mode = devMode_.devMode;
+        const PaperDefinition* paper = mode.dmPaperSize != 0 ? FindPaper(printer_, mode.dmPaperSize) : nullptr;
+        return paper ? paper->name : std::u16string(FieldText(mode.dmFormName, CCHFORMNAME));
+    }
+
+    PrinterDefinition printer_;
+    FullDevMode devMode_;
+    int folder_ = -1;
+    int document_ = -1;
+    int jobId_ = 0;
+    std::string partName_;
+};
+
+} // namespace
+
+std::unique_ptr<JobSink> MakeJobSink(const PrinterDefinition& printer, const FullDevMode& devMode)
+{
+    return std::make_unique<VirtualPrinterSink>(printer, devMode);
+}
+
+std::string SpoolFolder(std::u16string_view printerName)
+{
+    std::string root = RootFolder();
+    if (root == "/")
+        root.clear();
+    return Joined(root, "/var/spool/quillon/", Utf16ToUtf8(printerName));
+}
+
+} // namespace platform::spooler
