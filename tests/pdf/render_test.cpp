@@ -35,6 +35,18 @@ TEST(RenderPage, ContentLandsWhereThePagePutsIt)
     EXPECT_EQ(raster.Share(0, 700, 500, 800, Raster::kWhite), 1.0);
 }
 
+TEST(RenderPage, TextLandsOnItsLines)
+{
+    // 56 lines of 10-point text from x = 54 points, baselines from y = 72 points every 12 points.
+    const Raster raster = Render(CairoTextPdf(1), 0, 612, 792, 72);
+    auto inked = [&](int x0, int y0, int x1, int y1) { return 1.0 - raster.Share(x0, y0, x1, y1, Raster::kWhite); };
+    EXPECT_EQ(inked(0, 0, 53, 792), 0.0);
+    EXPECT_EQ(inked(0, 0, 612, 62), 0.0);
+    EXPECT_GT(inked(54, 63, 300, 74), 0.1);
+    EXPECT_GT(inked(54, 723, 300, 734), 0.1);
+    EXPECT_EQ(inked(0, 737, 612, 792), 0.0);
+}
+
 TEST(RenderPage, ABlankPageIsWhitePaper)
 {
     const Raster raster = Render(HandWrittenPdf({{.mediaBox = "0 0 612 792"}}), 0, 510, 660, 60);
