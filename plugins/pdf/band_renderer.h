@@ -28,7 +28,7 @@ class BandRenderer final {
 public:
     // The memory of one band. The page is drawn once into a recording and the recording is played
     // once per band, clipped to its rows, so more bands cost a little more time each; at this
-    // size a 600-dpi Letter page is drawn in 17 bands of 8 MiB instead of one raster of 135 MB.
+    // size a 600-dpi Letter page is drawn in 17 bands of 8 MiB instead of one raster of 128 MiB.
     static constexpr std::size_t kBandBytes = std::size_t{8} << 20;
 
     // A renderer of `page` placed at `placement`, offset by the bounds' corner (left, top). Null

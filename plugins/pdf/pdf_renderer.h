@@ -25,8 +25,10 @@
 //   It is painted on white paper as 32-bit device-independent bitmaps with StretchDIBits, in
 //   full-width bands (so a page never needs a whole page raster in memory). The part of the bounds
 //   the page does not cover is left untouched. True when every band was drawn; false for bad
-//   arguments, a document GetPDFDocInfo would refuse, a page index out of range, a raster larger
-//   than the renderer's limit, or a device context that refused a band.
+//   arguments, a document GetPDFDocInfo would refuse, a page index out of range, bounds larger
+//   than the renderer's limit, a device context that refused a band, or a page the PDF library
+//   could not draw. The page is drawn in a child process, so even a page on which the library
+//   aborts only fails.
 //   The options:
 //   - antialias: smooth edges of text, lines and shapes (true), or hard black-and-white edges.
 //   - stretchToBounds: fill the bounds completely, giving up the page's proportions (true), or
