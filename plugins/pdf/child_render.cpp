@@ -1,7 +1,9 @@
 #include "plugins/pdf/child_render.h"
 
 #include <cerrno>
+#include <csignal>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -85,8 +87,13 @@ bool RenderInChildProcess(const BandRenderer& renderer, const std::function<bool
     int sockets[2];
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0)
         return false;
+    const pid_t parent = ::getpid();
     const pid_t child = ::fork();
     if (child == 0) {
+        // A child never outlives the program it draws for, even one stuck in a page that never ends.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(1);
         ::close(sockets[0]);
         DrawInChild(renderer, shared.Bytes(), sockets[1]);
     }
