@@ -1,0 +1,94 @@
+// A PDF document opened from bytes in memory, and the cache that keeps the last one across calls.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <vector>
+
+typedef struct _PopplerDocument PopplerDocument;
+typedef struct _PopplerPage PopplerPage;
+
+namespace pdf {
+
+// What the renderer takes on; anything larger is refused before poppler sees it.
+constexpr std::int64_t kMaxDocumentBytes = std::int64_t{1} << 30;
+constexpr int kMaxPageCount = 100000;
+// The largest page raster, in pixels across and down (cairo's limit for an image surface). The
+// raster is drawn in bands, so this bounds the work, not the memory.
+constexpr int kMaxRasterSide = 32767;
+// Resolutions accepted, in dots per inch.
+constexpr int kMaxResolution = 9600;
+// Bytes of the largest document the cache keeps a copy of. A larger one is parsed from the
+// caller's bytes for each call and dropped afterwards.
+constexpr std::size_t kMaxCachedBytes = std::size_t{64} << 20;
+
+// One page of an open document. Sizes are in points, as a viewer shows the page: the crop box,
+// with the page's /Rotate applied (a quarter turn swaps width and height).
+class Page final {
+public:
+    Page(const Page&) = delete;
+    Page& operator=(const Page&) = delete;
+    ~Page();
+
+    double Width() const { return width_; }
+    double Height() const { return height_; }
+    PopplerPage* Poppler() const { return page_; }
+
+private:
+    friend class Document;
+    explicit Page(PopplerPage* page);
+
+    PopplerPage* page_;
+    double width_ = 0;
+    double height_ = 0;
+};
+
+class Document final {
+public:
+    // Whether a document keeps its own copy of the bytes or reads the caller's, which must then
+    // outlive it.
+    enum class Storage { Copy, Borrow };
+
+    // Opens the PDF held in `bytes`: null when they are not a PDF poppler can read, when the document
+    // needs a password, has no page, or is beyond the limits above.
+    static std::shared_ptr<Document> Open(std::span<const BYTE> bytes, Storage storage);
+
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
+    ~Document();
+
+    int PageCount() const { return pageCount_; }
+    // Whether the document was opened from bytes equal to these (only for a document with a copy).
+    bool HoldsBytes(std::span<const BYTE> bytes) const;
+    // The page with this 0-based index; null when there is none or it cannot be read.
+    std::unique_ptr<Page> LoadPage(int index) const;
+
+private:
+    Document(PopplerDocument* document, std::vector<BYTE> copy, int pageCount);
+
+    PopplerDocument* document_;
+    std::vector<BYTE> copy_;
+    int pageCount_;
+};
+
+// Keeps the last document opened with a copy of its bytes, so that the next call for the same
+// bytes skips parsing. Equality is decided on the whole bytes, never on a digest or an address:
+// the caller's buffer is freed and reallocated between calls and may come back at the same address
+// with other bytes. Holds at most one document of at most kMaxCachedBytes bytes. Not thread-safe:
+// its user serialises the calls.
+class DocumentCache final {
+public:
+    // The document of `bytes`: the one held when its bytes are equal, else a newly opened one.
+    // A new document with a copy replaces the one held; a larger one borrows `bytes` and is not
+    // held, so the caller must drop it before the bytes go. Null when the bytes are not readable.
+    std::shared_ptr<Document> Open(std::span<const BYTE> bytes);
+
+private:
+    std::shared_ptr<Document> held_;
+};
+
+} // namespace pdf

@@ -1,0 +1,61 @@
+// The PDF page renderer, loaded by the tool as "pdf.dll" (pdf.so beside it). It exports exactly two
+// functions with C linkage; on x86-64 Linux there is one C calling convention, in which the caller
+// removes the arguments.
+//
+// Truth values at this boundary are `bool`: one byte holding 0 or 1, the same type as C's `_Bool`
+// in the System V ABI, so a C caller including <stdbool.h> agrees with a C++ caller. They are not
+// the 4-byte `BOOL`: both entry points answer `bool` and take `bool` options, and a caller and a
+// renderer that disagreed on the width would read undefined upper bits of the result register.
+// Tool and renderer include this one header, so the two sides cannot drift apart.
+//
+// GetPDFDocInfo(data, size, pageCount, reserved)
+//   True when the `size` bytes at `data` hold a PDF document that opens without a password and has
+//   at least one page; `*pageCount` then receives the number of pages. False, with `*pageCount`
+//   untouched, for anything else: null pointers, a size of 0 or less or above the renderer's limit,
+//   bytes that are not a PDF, a damaged PDF that cannot be read, a PDF that needs a user password.
+//   `reserved` must be null: a caller that passes something expects a meaning this renderer does
+//   not have, and is refused (false).
+//
+// RenderPDFPageToDC(data, size, page, dc, dpiX, dpiY, left, top, width, height,
+//                   antialias, stretchToBounds, printMarkups, rotateToFit)
+//   Draws the page with the 0-based index `page` into the bounds (left, top, width, height), given
+//   in the device context's logical units, with one raster pixel per unit. dpiX and dpiY say how
+//   many units make an inch across and down; they keep the page's proportions on devices whose
+//   dots are not square. The page is the one a viewer shows: its crop box, turned by its /Rotate.
+//   It is painted on white paper as 32-bit device-independent bitmaps with StretchDIBits, in
+//   full-width bands (so a page never needs a whole page raster in memory). The part of the bounds
+//   the page does not cover is left untouched. True when every band was drawn; false for bad
+//   arguments, a document GetPDFDocInfo would refuse, a page index out of range, bounds larger
+//   than the renderer's limit, a device context that refused a band, or a page the PDF library
+//   could not draw. The page is drawn in a child process, so even a page on which the library
+//   aborts only fails.
+//   The options:
+//   - antialias: smooth edges of text, lines and shapes (true), or hard black-and-white edges.
+//   - stretchToBounds: fill the bounds completely, giving up the page's proportions (true), or
+//     scale the page as large as it fits with its proportions kept, centred (false).
+//   - printMarkups: draw markup annotations (comments, highlights, stamps, ink) that are flagged
+//     for printing (true), or only the document's content and its form fields (false).
+//   - rotateToFit: turn a landscape page a quarter turn counter-clockwise onto portrait bounds, or
+//     a portrait page onto landscape bounds, so that it fills the bounds (true); or never turn it.
+//   The tool passes true, false, true, true: antialiased, proportions kept, as printed, turned.
+//
+// The renderer keeps the last document it parsed (a copy of its bytes, when they are small enough)
+// for as long as the process lives, across FreeLibrary and LoadLibraryW: the module is never
+// unloaded. A later call with equal bytes reuses it; any other bytes replace it.
+#pragma once
+
+#include "platform/gdi/gdi.h"
+
+using GetPDFDocInfoFunction = bool(const BYTE* data, int size, int* pageCount, void* reserved);
+using RenderPDFPageToDCFunction
+    = bool(const BYTE* data, int size, int page, HDC dc, int dpiX, int dpiY, int left, int top, int width, int height,
+           bool antialias, bool stretchToBounds, bool printMarkups, bool rotateToFit);
+
+// The entry points as the tool finds them with GetProcAddress.
+using GetPDFDocInfoProc = GetPDFDocInfoFunction*;
+using RenderPDFPageToDCProc = RenderPDFPageToDCFunction*;
+
+extern "C" {
+GetPDFDocInfoFunction GetPDFDocInfo;
+RenderPDFPageToDCFunction RenderPDFPageToDC;
+}
