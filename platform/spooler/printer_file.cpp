@@ -166,13 +166,18 @@ std::optional<Fault> ReadPrinterSection(const Section& section, PrinterDescripti
     const auto resolution = section.Get("resolution");
     if (!resolution)
         return section.Missing("resolution");
-    const auto dpi = ParseFixed(*resolution, 0, kMaxDpi);
-    if (!dpi || *dpi < kMinDpi)
-        return section.Bad("resolution", *resolution,
-                           "a whole number of dots per inch from " + std::to_string(kMinDpi) + " to "
-                               + std::to_string(kMaxDpi));
-    printer.resolutions = {*dpi};
-    printer.defaultResolution = *dpi;
+    // One or more resolutions; the first is the default.
+    for (std::string_view word : SplitWords(*resolution)) {
+        const auto dpi = ParseFixed(word, 0, kMaxDpi);
+        if (!dpi || *dpi < kMinDpi)
+            return section.Bad("resolution", *resolution,
+                               "whole numbers of dots per inch from " + std::to_string(kMinDpi) + " to "
+                                   + std::to_string(kMaxDpi));
+        printer.resolutions.push_back(*dpi);
+    }
+    if (printer.resolutions.empty())
+        return section.Missing("resolution");
+    printer.defaultResolution = printer.resolutions.front();
 
     const auto defaultPaper = section.Get("default-paper");
     if (!defaultPaper)

@@ -102,6 +102,10 @@ TEST_F(CupsJob, ADocumentArrivesWithTheDeviceModesSettingsAndItsPages)
               "{media-size={x-dimension=10160 y-dimension=15240} media-bottom-margin=0 media-left-margin=0 "
               "media-right-margin=0 media-source=photo media-top-margin=0}");
     EXPECT_EQ(jobs[0].Attribute("CONTENT_TYPE"), "application/pdf");
+    // What the job asked of CUPS, before the queue made it the printer's.
+    EXPECT_EQ(stack_->JobAttribute(jobId, "media-col"),
+              "{media-bottom-margin=0 media-left-margin=0 media-right-margin=0 media-size={x-dimension=10160 "
+              "y-dimension=15240} media-top-margin=0}");
 
     EXPECT_EQ(PdfInfo(jobs[0].document, "Pages"), "2");
     EXPECT_EQ(PdfInfo(jobs[0].document, "Page size"), "288 x 432 pts");
@@ -131,11 +135,15 @@ TEST_F(CupsJob, APaperWithMarginsIsSentWithThem)
     // Letter is TestQ's default paper: 6.35 mm left and right, 1.02 mm top, 11.68 mm bottom.
     HDC dc = CreateDCW(u"", u"TestQ", nullptr, nullptr);
     ASSERT_NE(dc, nullptr);
-    ASSERT_GT(Start(dc, u"Letter"), 0);
+    const int jobId = Start(dc, u"Letter");
+    ASSERT_GT(jobId, 0);
     ASSERT_GT(StartPage(dc), 0);
     ASSERT_GT(EndPage(dc), 0);
     ASSERT_GT(EndDoc(dc), 0);
     DeleteDC(dc);
+    EXPECT_EQ(stack_->JobAttribute(jobId, "media-col"),
+              "{media-bottom-margin=1168 media-left-margin=635 media-right-margin=635 media-size={x-dimension=21590 "
+              "y-dimension=27940} media-top-margin=102}");
     const std::vector<cups_test::ReceivedJob> jobs = stack_->WaitForJobs(1);
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].Attribute("IPP_MEDIA_COL"),
@@ -146,6 +154,21 @@ TEST_F(CupsJob, APaperWithMarginsIsSentWithThem)
     EXPECT_EQ(jobs[0].Attribute("IPP_PRINT_COLOR_MODE"), "color");
     EXPECT_EQ(jobs[0].Attribute("IPP_SIDES"), "one-sided");
     EXPECT_EQ(PdfInfo(jobs[0].document, "Page size"), "612 x 792 pts (letter)");
+}
+
+TEST_F(CupsJob, ASheetSizedInInchesGoesAtTheQueuesOwnSize)
+{
+    // Envelope #10 is 104.775 mm wide: 1048 tenths in the device mode, 10477 hundredths at the queue.
+    const SHORT envelope = PaperNumber(u"Envelope #10");
+    platform::spooler::FullDevMode mode = DevMode([&](DEVMODEW& devMode) { devMode.dmPaperSize = envelope; });
+    HDC dc = CreateDCW(u"", u"TestQ", nullptr, &mode.devMode);
+    const int jobId = Start(dc, u"Envelope");
+    ASSERT_GT(jobId, 0);
+    EXPECT_EQ(stack_->JobAttribute(jobId, "media-col"),
+              "{media-bottom-margin=1168 media-left-margin=635 media-right-margin=635 media-size={x-dimension=10477 "
+              "y-dimension=24130} media-top-margin=102}");
+    EXPECT_GT(AbortDoc(dc), 0);
+    DeleteDC(dc);
 }
 
 TEST_F(CupsJob, AbortedOrAbandonedJobsAreCancelled)
@@ -163,6 +186,16 @@ TEST_F(CupsJob, AbortedOrAbandonedJobsAreCancelled)
     EXPECT_EQ(stack_->JobState(abortedId), IPP_JSTATE_CANCELED);
     EXPECT_EQ(stack_->JobState(abandonedId), IPP_JSTATE_CANCELED);
     DeleteDC(aborted);
+}
+
+TEST_F(CupsJob, ADocumentWithoutPagesHasNothingToPrint)
+{
+    HDC dc = CreateDCW(u"", u"TestQ", nullptr, nullptr);
+    const int jobId = Start(dc, u"Empty");
+    ASSERT_GT(jobId, 0);
+    EXPECT_GT(EndDoc(dc), 0);
+    EXPECT_EQ(stack_->JobState(jobId), IPP_JSTATE_CANCELED);
+    DeleteDC(dc);
 }
 
 TEST_F(CupsJob, JobsAtTheSameTimeGetTheirOwnIds)
@@ -234,8 +267,11 @@ TEST_F(CupsJob, AServerThatStopsAnsweringFailsStartDocWithinItsTimeout)
     EXPECT_EQ(Start(dc, u"Unanswered"), SP_ERROR);
     EXPECT_EQ(GetLastError(), RPC_S_SERVER_UNAVAILABLE);
     EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("on the CUPS server " + stack_->Socket()));
-    // A lookup meets the same silence and finds no printer.
+    // A lookup right after finds no printer, and does not wait again for a server that kept it
+    // waiting a moment ago.
+    ::testing::internal::CaptureStderr();
     EXPECT_FALSE(platform::FindPrinter(u"TestQ"));
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("did not answer a moment ago"));
     stack_->SignalCupsd(SIGCONT);
     EXPECT_TRUE(DeleteDC(dc));
 }

@@ -154,6 +154,24 @@ public:
         return state;
     }
 
+    // One attribute of a job of the server as the server holds it ("{media-size=...}"), or "(none)".
+    std::string JobAttribute(int jobId, const char* name) const
+    {
+        http_t* http = httpConnect2(Socket().c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
+        ipp_t* request = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+        const std::string uri = "ipp://localhost/jobs/" + std::to_string(jobId);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri.c_str());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+        ipp_t* response = http ? cupsDoRequest(http, request, "/") : (ippDelete(request), nullptr);
+        ipp_attribute_t* attribute = response ? ippFindAttribute(response, name, IPP_TAG_ZERO) : nullptr;
+        char text[2048] = "(none)";
+        if (attribute)
+            ippAttributeString(attribute, text, sizeof text);
+        ippDelete(response);
+        httpClose(http);
+        return text;
+    }
+
 private:
     static std::string Script() { return std::string(QUILLON_SOURCE_DIR) + "/scripts/cups-stack"; }
 

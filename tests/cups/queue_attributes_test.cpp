@@ -6,6 +6,7 @@
 
 #include <initializer_list>
 #include <limits>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -143,7 +144,8 @@ const PaperDefinition* Named(const PrinterDefinition& printer, std::u16string_vi
 PrinterDefinition Read(const Attributes& attributes, std::string_view name = "Photo")
 {
     platform::PrinterDefinitionResult result = ReadQueueAttributes(name, attributes.Get());
-    EXPECT_TRUE(result.printer) << result.error;
+    if (!result.printer)
+        throw std::runtime_error("the printer was refused: " + result.error);
     return std::move(*result.printer);
 }
 
@@ -160,6 +162,8 @@ void DescribePhotoPrinter(Attributes& attributes)
                     {10160, 15240, 300, 300, 300, 300},
                     {21590, 27940, 635, 102, 635, 1168}})
         .MediaCols("media-col-default", {{21590, 27940, 635, 102, 635, 1168}})
+        .MediaCols("media-col-ready", {{21590, 27940, 635, 102, 635, 1168}, {12700, 17780, 0, 0, 0, 0}})
+        .Keywords("media-ready", {"na_letter_8.5x11in", "iso_a5_148x210mm"})
         .Resolutions("printer-resolution-supported", {{300, 300}, {600, 600}, {1200, 600}})
         .Resolutions("printer-resolution-default", {{600, 600}})
         .Keywords("sides-supported", {"one-sided", "two-sided-long-edge", "two-sided-short-edge"})
@@ -176,7 +180,8 @@ TEST(QueueAttributes, APhotoPrintersSheetsBecomeItsPapersInItsOrder)
     EXPECT_EQ(printer.Source(), platform::PrinterSource::Cups);
     // Standard sizes keep their device-mode numbers; 4 x 6 is listed borderless first, yet the
     // paper with margins comes first and the borderless one is its " Borderless" twin; a sheet
-    // listed twice is one paper; sizes in inches are rounded to tenths of a millimetre.
+    // listed twice is one paper; sizes in inches are rounded to tenths of a millimetre. A loaded
+    // sheet the database lacks is added; the loaded keywords add nothing beside their collections.
     ExpectPapers(printer,
                  {
                      {1, u"Letter", 2159, 2794, 6350, 1020, 6350, 11680},
@@ -185,6 +190,7 @@ TEST(QueueAttributes, APhotoPrintersSheetsBecomeItsPapersInItsOrder)
                      {9, u"A4", 2100, 2970, 3400, 1020, 3400, 11680},
                      {20, u"Envelope #10", 1048, 2413, 6350, 1020, 6350, 11680},
                      {0, u"100 x 150 mm", 1000, 1500, 3000, 3000, 3000, 3000},
+                     {0, u"5x7", 1270, 1778, 0, 0, 0, 0},
                  });
     EXPECT_NE(printer.Papers()[1].number, printer.Papers()[2].number);
     EXPECT_EQ(printer.DefaultPaper().name, u"Letter");
@@ -282,7 +288,7 @@ TEST(QueueAttributes, ValuesThatMakeNoSenseArePassedOver)
                        {21590, 27940, 635, 102, 635, 1168},                // Letter, fine
                        {2000000000, 2000000000, 0, 0, 2000000000, 0}       // far beyond anything
                    })
-        .Resolutions("printer-resolution-supported", {{10, 10}, {20000, 20000}, {236, 236}}, IPP_RES_PER_CM)
+        .Resolutions("printer-resolution-supported", {{10, 10}, {20000, 20000}, {236, 236}, {236, 236}}, IPP_RES_PER_CM)
         .Resolutions("printer-resolution-default", {{300, 300}})
         .Range("copies-supported", -5, 100000)
         .Keywords("print-color-mode-supported", {"monochrome"});
@@ -295,7 +301,8 @@ TEST(QueueAttributes, ValuesThatMakeNoSenseArePassedOver)
                      {11, u"A5", 1480, 2100, 5000, 5000, 5000, 5000},
                      {1, u"Letter", 2159, 2794, 6350, 1020, 6350, 11680},
                  });
-    // 236 dots per centimetre are 599 per inch; 10 and 20000 per centimetre are out of range.
+    // 236 dots per centimetre are 599 per inch, listed once; 10 and 20000 per centimetre are out of
+    // range.
     EXPECT_EQ(printer.Resolutions(), (std::vector<std::int32_t>{599}));
     EXPECT_EQ(printer.DefaultResolution(), 599);
     EXPECT_EQ(printer.CopiesMin(), 1);
@@ -309,8 +316,11 @@ TEST(QueueAttributes, SheetsTooSmallForTheDefaultPapersMarginsAreLeftOut)
 {
     Attributes attributes;
     attributes.MediaCols("media-col-database",
-                         {{21000, 29700, 1500, 1500, 1500, 1500}, {2000, 5000, 0, 0, 0, 0}, {3100, 5000, 0, 0, 0, 0}});
-    // A custom sheet takes the default paper's 15 mm margins: a 20 mm wide label could not.
+                         {{21000, 29700, 1500, 1500, 1500, 1500},
+                          {2000, 5000, 0, 0, 0, 0},
+                          {3000, 5000, 0, 0, 0, 0},
+                          {3100, 5000, 0, 0, 0, 0}});
+    // A custom sheet takes the default paper's 15 mm margins: labels 20 and 30 mm wide could not.
     ExpectPapers(Read(attributes),
                  {
                      {9, u"A4", 2100, 2970, 15000, 15000, 15000, 15000},
