@@ -20,13 +20,7 @@ constexpr Colour kBlack{0, 0, 0};
 
 class CupsJob : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { stack_ = new CupsStack; }
-    static void TearDownTestSuite()
-    {
-        delete stack_;
-        stack_ = nullptr;
-    }
-    void SetUp() override { ASSERT_TRUE(stack_->Up()) << stack_->Log(); }
+    void SetUp() override { ASSERT_TRUE(stack_.Up()) << stack_.Log(); }
 
     // TestQ's default device mode with some fields changed by `change`.
     template <typename Change>
@@ -66,7 +60,7 @@ protected:
                   0);
     }
 
-    static inline CupsStack* stack_ = nullptr;
+    CupsStack stack_;
     testing_support::TempRoot root_;
 };
 
@@ -91,7 +85,7 @@ TEST_F(CupsJob, ADocumentArrivesWithTheDeviceModesSettingsAndItsPages)
     ASSERT_GT(EndDoc(dc), 0);
     ASSERT_TRUE(DeleteDC(dc));
 
-    const std::vector<cups_test::ReceivedJob> jobs = stack_->WaitForJobs(1);
+    const std::vector<cups_test::ReceivedJob> jobs = stack_.WaitForJobs(1);
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].Attribute("IPP_JOB_NAME"), "Holiday \u00e9t\u00e9");
     EXPECT_EQ(jobs[0].Attribute("IPP_COPIES"), "2");
@@ -103,7 +97,7 @@ TEST_F(CupsJob, ADocumentArrivesWithTheDeviceModesSettingsAndItsPages)
               "media-right-margin=0 media-source=photo media-top-margin=0}");
     EXPECT_EQ(jobs[0].Attribute("CONTENT_TYPE"), "application/pdf");
     // What the job asked of CUPS, before the queue made it the printer's.
-    EXPECT_EQ(stack_->JobAttribute(jobId, "media-col"),
+    EXPECT_EQ(stack_.JobAttribute(jobId, "media-col"),
               "{media-bottom-margin=0 media-left-margin=0 media-right-margin=0 media-size={x-dimension=10160 "
               "y-dimension=15240} media-top-margin=0}");
 
@@ -125,9 +119,9 @@ TEST_F(CupsJob, ADocumentArrivesWithTheDeviceModesSettingsAndItsPages)
         EXPECT_TRUE(Near(drawn.At(x, y), kWhite));
     }
     // The id StartDocW answered is the CUPS job's.
-    for (int tries = 0; tries < 100 && stack_->JobState(jobId) != IPP_JSTATE_COMPLETED; ++tries)
+    for (int tries = 0; tries < 100 && stack_.JobState(jobId) != IPP_JSTATE_COMPLETED; ++tries)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(stack_->JobState(jobId), IPP_JSTATE_COMPLETED);
+    EXPECT_EQ(stack_.JobState(jobId), IPP_JSTATE_COMPLETED);
 }
 
 TEST_F(CupsJob, APaperWithMarginsIsSentWithThem)
@@ -141,10 +135,10 @@ TEST_F(CupsJob, APaperWithMarginsIsSentWithThem)
     ASSERT_GT(EndPage(dc), 0);
     ASSERT_GT(EndDoc(dc), 0);
     DeleteDC(dc);
-    EXPECT_EQ(stack_->JobAttribute(jobId, "media-col"),
+    EXPECT_EQ(stack_.JobAttribute(jobId, "media-col"),
               "{media-bottom-margin=1168 media-left-margin=635 media-right-margin=635 media-size={x-dimension=21590 "
               "y-dimension=27940} media-top-margin=102}");
-    const std::vector<cups_test::ReceivedJob> jobs = stack_->WaitForJobs(1);
+    const std::vector<cups_test::ReceivedJob> jobs = stack_.WaitForJobs(1);
     ASSERT_EQ(jobs.size(), 1u);
     EXPECT_EQ(jobs[0].Attribute("IPP_MEDIA_COL"),
               "{media-size={x-dimension=21590 y-dimension=27940} media-bottom-margin=1168 media-left-margin=635 "
@@ -164,7 +158,7 @@ TEST_F(CupsJob, ASheetSizedInInchesGoesAtTheQueuesOwnSize)
     HDC dc = CreateDCW(u"", u"TestQ", nullptr, &mode.devMode);
     const int jobId = Start(dc, u"Envelope");
     ASSERT_GT(jobId, 0);
-    EXPECT_EQ(stack_->JobAttribute(jobId, "media-col"),
+    EXPECT_EQ(stack_.JobAttribute(jobId, "media-col"),
               "{media-bottom-margin=1168 media-left-margin=635 media-right-margin=635 media-size={x-dimension=10477 "
               "y-dimension=24130} media-top-margin=102}");
     EXPECT_GT(AbortDoc(dc), 0);
@@ -183,8 +177,8 @@ TEST_F(CupsJob, AbortedOrAbandonedJobsAreCancelled)
     ASSERT_GT(StartPage(abandoned), 0);
     ASSERT_GT(AbortDoc(aborted), 0);
     ASSERT_TRUE(DeleteDC(abandoned)); // before EndDoc
-    EXPECT_EQ(stack_->JobState(abortedId), IPP_JSTATE_CANCELED);
-    EXPECT_EQ(stack_->JobState(abandonedId), IPP_JSTATE_CANCELED);
+    EXPECT_EQ(stack_.JobState(abortedId), IPP_JSTATE_CANCELED);
+    EXPECT_EQ(stack_.JobState(abandonedId), IPP_JSTATE_CANCELED);
     DeleteDC(aborted);
 }
 
@@ -194,7 +188,7 @@ TEST_F(CupsJob, ADocumentWithoutPagesHasNothingToPrint)
     const int jobId = Start(dc, u"Empty");
     ASSERT_GT(jobId, 0);
     EXPECT_GT(EndDoc(dc), 0);
-    EXPECT_EQ(stack_->JobState(jobId), IPP_JSTATE_CANCELED);
+    EXPECT_EQ(stack_.JobState(jobId), IPP_JSTATE_CANCELED);
     DeleteDC(dc);
 }
 
@@ -213,7 +207,7 @@ TEST_F(CupsJob, JobsAtTheSameTimeGetTheirOwnIds)
         ASSERT_GT(EndDoc(dc), 0);
         DeleteDC(dc);
     }
-    const std::vector<cups_test::ReceivedJob> jobs = stack_->WaitForJobs(2);
+    const std::vector<cups_test::ReceivedJob> jobs = stack_.WaitForJobs(2);
     ASSERT_EQ(jobs.size(), 2u);
     std::vector<std::string> names{jobs[0].Attribute("IPP_JOB_NAME"), jobs[1].Attribute("IPP_JOB_NAME")};
     std::sort(names.begin(), names.end());
@@ -231,7 +225,7 @@ TEST_F(CupsJob, AQueueThatRefusesJobsFailsStartDocWithAReason)
     EXPECT_EQ(Start(dc, u"Refused"), SP_ERROR);
     EXPECT_EQ(GetLastError(), ERROR_NOT_READY);
     EXPECT_THAT(::testing::internal::GetCapturedStderr(),
-                HasSubstr("quillon: creating a job for TestQ on the CUPS server " + stack_->Socket() + " failed: "));
+                HasSubstr("quillon: creating a job for TestQ on the CUPS server " + stack_.Socket() + " failed: "));
     // The device context stays usable for nothing but its deletion, as after any refused StartDocW.
     EXPECT_LE(StartPage(dc), 0);
     EXPECT_TRUE(DeleteDC(dc));
@@ -244,7 +238,7 @@ TEST_F(CupsJob, AServerLostWhileDrawingFailsEndDocAndLeavesNothing)
     ASSERT_GT(StartPage(dc), 0);
     PaintHalves(dc);
     ASSERT_GT(EndPage(dc), 0);
-    stack_->SignalCupsd(SIGKILL);
+    stack_.SignalCupsd(SIGKILL);
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(EndDoc(dc), SP_ERROR);
     EXPECT_EQ(GetLastError(), RPC_S_SERVER_UNAVAILABLE);
@@ -262,17 +256,17 @@ TEST_F(CupsJob, AServerThatStopsAnsweringFailsStartDocWithinItsTimeout)
 {
     HDC dc = CreateDCW(u"", u"TestQ", nullptr, nullptr);
     ASSERT_NE(dc, nullptr);
-    stack_->SignalCupsd(SIGSTOP);
+    stack_.SignalCupsd(SIGSTOP);
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(Start(dc, u"Unanswered"), SP_ERROR);
     EXPECT_EQ(GetLastError(), RPC_S_SERVER_UNAVAILABLE);
-    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("on the CUPS server " + stack_->Socket()));
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("on the CUPS server " + stack_.Socket()));
     // A lookup right after finds no printer, and does not wait again for a server that kept it
     // waiting a moment ago.
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(platform::FindPrinter(u"TestQ"));
     EXPECT_THAT(::testing::internal::GetCapturedStderr(), HasSubstr("did not answer a moment ago"));
-    stack_->SignalCupsd(SIGCONT);
+    stack_.SignalCupsd(SIGCONT);
     EXPECT_TRUE(DeleteDC(dc));
 }
 

@@ -17,20 +17,9 @@ namespace {
 
 class CupsQueue : public ProviderTest {
 protected:
-    static void SetUpTestSuite()
-    {
-        stack_ = new CupsStack;
-        ProviderTest::SetUpTestSuite();
-    }
-    static void TearDownTestSuite()
-    {
-        ProviderTest::TearDownTestSuite();
-        delete stack_;
-        stack_ = nullptr;
-    }
     void SetUp() override
     {
-        ASSERT_TRUE(stack_->Up()) << stack_->Log();
+        ASSERT_TRUE(stack_.Up()) << stack_.Log();
         ProviderTest::SetUp();
     }
 
@@ -46,7 +35,7 @@ protected:
         return text;
     }
 
-    static inline CupsStack* stack_ = nullptr;
+    CupsStack stack_;
 };
 
 TEST_F(CupsQueue, TheSpoolerListsTheQueuesPapersResolutionAndFeatures)

@@ -1,4 +1,4 @@
-// A private CUPS server for one test program, brought up by scripts/cups-stack under a temporary
+// A private CUPS server for one test, brought up by scripts/cups-stack under a temporary
 // folder: cupsd with the queue "TestQ" in front of ippeveprinter, which keeps every document it
 // receives and the job's IPP attributes beside it. HOME and CUPS_SERVER name the folder and its
 // server for this process and the programs it starts. A stack that cannot be brought up fails the
