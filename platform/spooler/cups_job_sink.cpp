@@ -143,9 +143,10 @@ public:
         }
         const std::string name = Utf16ToUtf8(description.documentName);
         connection_->AllowSeconds(kCupsExchangeSeconds);
-        bool sent = cupsStartDestDocument(connection_->Http(), dest_, info_, jobId_, name.c_str(), CUPS_FORMAT_PDF, 0,
-                                          nullptr, 1)
+        const bool started = cupsStartDestDocument(connection_->Http(), dest_, info_, jobId_, name.c_str(),
+                                                   CUPS_FORMAT_PDF, 0, nullptr, 1)
             == HTTP_STATUS_CONTINUE;
+        bool sent = started;
         std::array<char, kSendChunkBytes> chunk;
         for (off_t offset = 0; sent;) {
             const ssize_t read = ::pread(document_, chunk.data(), chunk.size(), offset);
@@ -163,7 +164,8 @@ public:
         }
         // Finishing also reads the server's answer to a document cut short.
         connection_->AllowSeconds(kCupsExchangeSeconds);
-        const ipp_status_t status = cupsFinishDestDocument(connection_->Http(), dest_, info_);
+        const ipp_status_t status
+            = started ? cupsFinishDestDocument(connection_->Http(), dest_, info_) : cupsLastError();
         ::close(std::exchange(document_, -1));
         if (sent && status <= IPP_STATUS_OK_CONFLICTING) {
             jobId_ = 0;

@@ -48,31 +48,25 @@ TEST_F(CupsQueue, TheSpoolerListsTheQueuesPapersResolutionAndFeatures)
     DeviceCapabilitiesW(Queue(), nullptr, DC_PAPERS, reinterpret_cast<LPWSTR>(numbers.data()), nullptr);
     DeviceCapabilitiesW(Queue(), nullptr, DC_PAPERNAMES, reinterpret_cast<LPWSTR>(names.data()), nullptr);
     DeviceCapabilitiesW(Queue(), nullptr, DC_PAPERSIZE, reinterpret_cast<LPWSTR>(sizes.data()), nullptr);
-    struct Expected {
-        std::u16string name;
-        WORD number; // 0: a driver number (256 and up)
-        LONG width;
-        LONG length;
-    };
-    // In the order CUPS lists the sheets.
-    const Expected expected[] = {
-        {u"3.5x5", 0, 889, 1270},         {u"3x5", 0, 762, 1270},
-        {u"4x6", 0, 1016, 1524},          {u"5x7", 0, 1270, 1778},
-        {u"A4", 9, 2100, 2970},           {u"A5", 11, 1480, 2100},
-        {u"A6", 70, 1050, 1480},          {u"Envelope #10", 20, 1048, 2413},
-        {u"Envelope DL", 27, 1100, 2200}, {u"Legal", 5, 2159, 3556},
-        {u"Letter", 1, 2159, 2794},
-    };
+    std::string listed;
     for (int i = 0; i < count; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(std::u16string(names[i].data()), expected[i].name);
-        if (expected[i].number == 0)
-            EXPECT_GE(numbers[i], 256);
-        else
-            EXPECT_EQ(numbers[i], expected[i].number);
-        EXPECT_EQ(sizes[i].x, expected[i].width);
-        EXPECT_EQ(sizes[i].y, expected[i].length);
+        listed += platform::Utf16ToUtf8(names[i].data()) + " #"
+            + (numbers[i] >= 256 ? "drv" : std::to_string(numbers[i])) + " " + std::to_string(sizes[i].x) + "x"
+            + std::to_string(sizes[i].y) + "\n";
     }
+    // In the order CUPS lists the sheets.
+    EXPECT_EQ(listed, R"(3.5x5 #drv 889x1270
+3x5 #drv 762x1270
+4x6 #drv 1016x1524
+5x7 #drv 1270x1778
+A4 #9 2100x2970
+A5 #11 1480x2100
+A6 #70 1050x1480
+Envelope #10 #20 1048x2413
+Envelope DL #27 1100x2200
+Legal #5 2159x3556
+Letter #1 2159x2794
+)");
     LONG resolution[2] = {};
     EXPECT_EQ(DeviceCapabilitiesW(Queue(), nullptr, DC_ENUMRESOLUTIONS, reinterpret_cast<LPWSTR>(resolution), nullptr),
               1);

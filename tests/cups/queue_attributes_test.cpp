@@ -2,6 +2,8 @@
 // send them (no server).
 #include "platform/spooler/cups_attributes.h"
 
+#include "platform/kernel/host.h"
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
@@ -48,11 +50,10 @@ public:
             ipp_t* col = ippNew();
             ippAddCollection(col, IPP_TAG_ZERO, "media-size", size);
             ippDelete(size);
-            const std::pair<const char*, int> margins[] = {{"media-left-margin", sheet.left},
-                                                           {"media-top-margin", sheet.top},
-                                                           {"media-right-margin", sheet.right},
-                                                           {"media-bottom-margin", sheet.bottom}};
-            for (const auto& [margin, value] : margins) {
+            for (const auto& [margin, value] : {std::pair{"media-left-margin", sheet.left},
+                                                {"media-top-margin", sheet.top},
+                                                {"media-right-margin", sheet.right},
+                                                {"media-bottom-margin", sheet.bottom}}) {
                 if (value != kUnsaid)
                     ippAddInteger(col, IPP_TAG_ZERO, IPP_TAG_INTEGER, margin, value);
             }
@@ -103,42 +104,32 @@ private:
     ipp_t* ipp_;
 };
 
-struct ExpectedPaper {
-    std::int16_t number; // 0: any driver number (256 and up)
-    std::u16string name;
-    std::int32_t width;
-    std::int32_t length;
-    std::int32_t left, top, right, bottom; // micrometres
-};
-
-void ExpectPapers(const PrinterDefinition& printer, const std::vector<ExpectedPaper>& expected)
+// The whole printer in a few lines: one per paper ("Letter #1 2159x2794 6350/1020/6350/11680";
+// "#drv" for a driver number, 256 and up), then the rest.
+std::string Summary(const PrinterDefinition& printer)
 {
-    const std::vector<PaperDefinition>& papers = printer.Papers();
-    ASSERT_EQ(papers.size(), expected.size());
-    for (std::size_t i = 0; i < papers.size(); ++i) {
-        SCOPED_TRACE(i);
-        if (expected[i].number == 0)
-            EXPECT_GE(papers[i].number, 256);
-        else
-            EXPECT_EQ(papers[i].number, expected[i].number);
-        EXPECT_EQ(papers[i].name, expected[i].name);
-        EXPECT_EQ(papers[i].width, expected[i].width);
-        EXPECT_EQ(papers[i].length, expected[i].length);
-        EXPECT_EQ(papers[i].marginLeft, expected[i].left);
-        EXPECT_EQ(papers[i].marginTop, expected[i].top);
-        EXPECT_EQ(papers[i].marginRight, expected[i].right);
-        EXPECT_EQ(papers[i].marginBottom, expected[i].bottom);
+    std::string text;
+    for (const PaperDefinition& paper : printer.Papers()) {
+        text += platform::Utf16ToUtf8(paper.name) + " #" + (paper.number >= 256 ? "drv" : std::to_string(paper.number))
+            + " " + std::to_string(paper.width) + "x" + std::to_string(paper.length) + " "
+            + std::to_string(paper.marginLeft) + "/" + std::to_string(paper.marginTop) + "/"
+            + std::to_string(paper.marginRight) + "/" + std::to_string(paper.marginBottom) + "\n";
     }
+    text += "default " + platform::Utf16ToUtf8(printer.DefaultPaper().name) + ", dpi";
+    for (std::int32_t dpi : printer.Resolutions())
+        text += " " + std::to_string(dpi) + (dpi == printer.DefaultResolution() ? "*" : "");
+    return text + (printer.Color() ? ", color" : ", monochrome") + (printer.Duplex() ? ", two-sided" : "") + ", copies "
+        + std::to_string(printer.CopiesMin()) + "-" + std::to_string(printer.CopiesMax());
 }
 
-const PaperDefinition* Named(const PrinterDefinition& printer, std::u16string_view name)
+std::int16_t NumberOf(const PrinterDefinition& printer, std::u16string_view name)
 {
     for (const PaperDefinition& paper : printer.Papers()) {
         if (paper.name == name)
-            return &paper;
+            return paper.number;
     }
     ADD_FAILURE() << "no such paper";
-    return &printer.Papers().front();
+    return 0;
 }
 
 PrinterDefinition Read(const Attributes& attributes, std::string_view name = "Photo")
@@ -182,25 +173,16 @@ TEST(QueueAttributes, APhotoPrintersSheetsBecomeItsPapersInItsOrder)
     // paper with margins comes first and the borderless one is its " Borderless" twin; a sheet
     // listed twice is one paper; sizes in inches are rounded to tenths of a millimetre. A loaded
     // sheet the database lacks is added; the loaded keywords add nothing beside their collections.
-    ExpectPapers(printer,
-                 {
-                     {1, u"Letter", 2159, 2794, 6350, 1020, 6350, 11680},
-                     {0, u"4x6", 1016, 1524, 3000, 3000, 3000, 3000},
-                     {0, u"4x6 Borderless", 1016, 1524, 0, 0, 0, 0},
-                     {9, u"A4", 2100, 2970, 3400, 1020, 3400, 11680},
-                     {20, u"Envelope #10", 1048, 2413, 6350, 1020, 6350, 11680},
-                     {0, u"100 x 150 mm", 1000, 1500, 3000, 3000, 3000, 3000},
-                     {0, u"5x7", 1270, 1778, 0, 0, 0, 0},
-                 });
-    EXPECT_NE(printer.Papers()[1].number, printer.Papers()[2].number);
-    EXPECT_EQ(printer.DefaultPaper().name, u"Letter");
     // Dots are square here: 1200 x 600 is passed over.
-    EXPECT_EQ(printer.Resolutions(), (std::vector<std::int32_t>{300, 600}));
-    EXPECT_EQ(printer.DefaultResolution(), 600);
-    EXPECT_TRUE(printer.Color());
-    EXPECT_TRUE(printer.Duplex());
-    EXPECT_EQ(printer.CopiesMin(), 1);
-    EXPECT_EQ(printer.CopiesMax(), 99);
+    EXPECT_EQ(Summary(printer), R"(Letter #1 2159x2794 6350/1020/6350/11680
+4x6 #drv 1016x1524 3000/3000/3000/3000
+4x6 Borderless #drv 1016x1524 0/0/0/0
+A4 #9 2100x2970 3400/1020/3400/11680
+Envelope #10 #20 1048x2413 6350/1020/6350/11680
+100 x 150 mm #drv 1000x1500 3000/3000/3000/3000
+5x7 #drv 1270x1778 0/0/0/0
+default Letter, dpi 300 600*, color, two-sided, copies 1-99)");
+    EXPECT_NE(printer.Papers()[1].number, printer.Papers()[2].number);
     EXPECT_TRUE(printer.TakesJpeg());
     EXPECT_FALSE(printer.TakesPng());
 }
@@ -213,28 +195,19 @@ TEST(QueueAttributes, APapersNumberDoesNotDependOnTheOtherPapers)
     DescribePhotoPrinter(many);
     const PrinterDefinition one = Read(alone);
     const PrinterDefinition other = Read(many);
-    EXPECT_EQ(one.Papers()[0].number, Named(other, u"100 x 150 mm")->number);
+    EXPECT_EQ(one.Papers()[0].number, NumberOf(other, u"100 x 150 mm"));
     // Alone, the borderless 4 x 6 is the size's only paper: plainly "4x6", with the number the
     // size has, not its twin's.
     EXPECT_EQ(one.Papers()[1].name, u"4x6");
-    EXPECT_EQ(one.Papers()[1].number, Named(other, u"4x6")->number);
+    EXPECT_EQ(one.Papers()[1].number, NumberOf(other, u"4x6"));
 }
 
 TEST(QueueAttributes, WhatADescriptionLacksTakesDefaults)
 {
     Attributes nothing;
-    const PrinterDefinition printer = Read(nothing);
-    ExpectPapers(printer,
-                 {
-                     {1, u"Letter", 2159, 2794, 5000, 5000, 5000, 5000},
-                     {9, u"A4", 2100, 2970, 5000, 5000, 5000, 5000},
-                 });
-    EXPECT_EQ(printer.DefaultPaper().number, 1);
-    EXPECT_EQ(printer.Resolutions(), (std::vector<std::int32_t>{300}));
-    EXPECT_FALSE(printer.Color());
-    EXPECT_FALSE(printer.Duplex());
-    EXPECT_EQ(printer.CopiesMin(), 1);
-    EXPECT_EQ(printer.CopiesMax(), 1);
+    EXPECT_EQ(Summary(Read(nothing)), R"(Letter #1 2159x2794 5000/5000/5000/5000
+A4 #9 2100x2970 5000/5000/5000/5000
+default Letter, dpi 300*, monochrome, copies 1-1)");
 }
 
 TEST(QueueAttributes, KeywordsStandInForMissingCollections)
@@ -247,18 +220,14 @@ TEST(QueueAttributes, KeywordsStandInForMissingCollections)
         .Integers("media-top-margin-supported", {0, 500})
         .Integers("media-bottom-margin-supported", {0, 500})
         .Keywords("media-ready", {"na_letter_8.5x11in", "iso_a6_105x148mm"});
-    const PrinterDefinition printer = Read(attributes);
     // Every side can be 0: each size also comes borderless. The widest margin of each side is the
     // paper's. Loaded sheets the list lacks are added, with margins only.
-    ExpectPapers(printer,
-                 {
-                     {1, u"Letter", 2159, 2794, 3000, 5000, 3000, 5000},
-                     {0, u"Letter Borderless", 2159, 2794, 0, 0, 0, 0},
-                     {11, u"A5", 1480, 2100, 3000, 5000, 3000, 5000},
-                     {0, u"A5 Borderless", 1480, 2100, 0, 0, 0, 0},
-                     {70, u"A6", 1050, 1480, 3000, 5000, 3000, 5000},
-                 });
-    EXPECT_EQ(printer.DefaultPaper().number, 11);
+    EXPECT_EQ(Summary(Read(attributes)), R"(Letter #1 2159x2794 3000/5000/3000/5000
+Letter Borderless #drv 2159x2794 0/0/0/0
+A5 #11 1480x2100 3000/5000/3000/5000
+A5 Borderless #drv 1480x2100 0/0/0/0
+A6 #70 1050x1480 3000/5000/3000/5000
+default A5, dpi 300*, monochrome, copies 1-1)");
 }
 
 TEST(QueueAttributes, TheDefaultSheetPicksThePaperWithOrWithoutMargins)
@@ -295,21 +264,11 @@ TEST(QueueAttributes, ValuesThatMakeNoSenseArePassedOver)
     ippAddBoolean(attributes.Get(), IPP_TAG_PRINTER, "color-supported", 1);
     // An attribute of the wrong type is as good as none.
     ippAddInteger(attributes.Get(), IPP_TAG_PRINTER, IPP_TAG_INTEGER, "sides-supported", 2);
-    const PrinterDefinition printer = Read(attributes);
-    ExpectPapers(printer,
-                 {
-                     {11, u"A5", 1480, 2100, 5000, 5000, 5000, 5000},
-                     {1, u"Letter", 2159, 2794, 6350, 1020, 6350, 11680},
-                 });
     // 236 dots per centimetre are 599 per inch, listed once; 10 and 20000 per centimetre are out of
-    // range.
-    EXPECT_EQ(printer.Resolutions(), (std::vector<std::int32_t>{599}));
-    EXPECT_EQ(printer.DefaultResolution(), 599);
-    EXPECT_EQ(printer.CopiesMin(), 1);
-    EXPECT_EQ(printer.CopiesMax(), 32767);
-    // The colour modes say monochrome; color-supported does not overrule them.
-    EXPECT_FALSE(printer.Color());
-    EXPECT_FALSE(printer.Duplex());
+    // range. The colour modes say monochrome: color-supported does not overrule them.
+    EXPECT_EQ(Summary(Read(attributes)), R"(A5 #11 1480x2100 5000/5000/5000/5000
+Letter #1 2159x2794 6350/1020/6350/11680
+default A5, dpi 599*, monochrome, copies 1-32767)");
 }
 
 TEST(QueueAttributes, SheetsTooSmallForTheDefaultPapersMarginsAreLeftOut)
@@ -321,11 +280,9 @@ TEST(QueueAttributes, SheetsTooSmallForTheDefaultPapersMarginsAreLeftOut)
                           {3000, 5000, 0, 0, 0, 0},
                           {3100, 5000, 0, 0, 0, 0}});
     // A custom sheet takes the default paper's 15 mm margins: labels 20 and 30 mm wide could not.
-    ExpectPapers(Read(attributes),
-                 {
-                     {9, u"A4", 2100, 2970, 15000, 15000, 15000, 15000},
-                     {0, u"31 x 50 mm", 310, 500, 0, 0, 0, 0},
-                 });
+    EXPECT_EQ(Summary(Read(attributes)), R"(A4 #9 2100x2970 15000/15000/15000/15000
+31 x 50 mm #drv 310x500 0/0/0/0
+default A4, dpi 300*, monochrome, copies 1-1)");
 }
 
 TEST(QueueAttributes, AQueueNameThatIsNoPrinterNameIsRefused)
