@@ -1,0 +1,215 @@
+// quillon-bench-print: seconds per page of PDF jobs through the whole tool (quillon-service asking
+// the tool for the printer's default ticket, then starting it again for the job, and reading the
+// reply) for a multi-page text document and for a page with a large picture, on virtual printers
+// of 300 and 600 dpi, beside `pdftocairo -png -r DPI` on the same pages. Also the largest resident
+// size among the tool's processes during each job beside the size of one page raster (width ×
+// height × 4 bytes at the printer's resolution), and where a 600-dpi page's time goes: the
+// renderer alone, the renderer drawing into a metafile file, and the metafile played onto the
+// printer through to the job's PDF.
+//
+// Usage: quillon-bench-print [TEXT_PAGES]   (default 10)
+#include "bench/bench_documents.h"
+#include "platform/gdi/gdi.h"
+#include "platform/kernel/kernel.h"
+#include "plugins/pdf/pdf_renderer.h"
+#include "printing/emf.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::time_point since)
+{
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+double MiB(double bytes)
+{
+    return bytes / 1048576.0;
+}
+
+std::string PrinterName(int dpi)
+{
+    return "Bench " + std::to_string(dpi);
+}
+
+// A Letter printer of the given resolution in the root.
+void InstallPrinter(const fs::path& root, int dpi)
+{
+    const fs::path folder = root / "etc/quillon/printers";
+    fs::create_directories(folder);
+    std::ofstream(folder / (PrinterName(dpi) + ".printer"))
+        << "[printer]\nname = " << PrinterName(dpi) << "\nresolution = " << dpi
+        << "\ndefault-paper = 1\ncolor = yes\n\n[paper 1]\nname = Letter\nsize = 215.9 x 279.4\nmargins = 4.23\n";
+}
+
+struct JobFigures {
+    double seconds = -1;
+    double peakBytes = 0;
+};
+
+// Prints the file through quillon-service; its time and the largest resident size of the service,
+// the tool or a drawing child of the tool (each waited for by its parent, so the kernel hands the
+// largest on).
+JobFigures PrintThroughTheTool(const fs::path& service, const std::string& printer, const fs::path& file)
+{
+    std::vector<std::string> arguments = {service.string(), "print", printer, file.string(), "--quiet"};
+    std::vector<char*> argv;
+    for (std::string& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    JobFigures figures;
+    const auto start = Clock::now();
+    // A forked child, not a spawned one: a child that shares this process's memory until it starts
+    // the service would hand this process's own peak on as the service's.
+    const pid_t child = fork();
+    if (child == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    if (child < 0)
+        return figures;
+    int status = 0;
+    rusage usage{};
+    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return figures;
+    figures.seconds = Seconds(start);
+    figures.peakBytes = usage.ru_maxrss * 1024.0;
+    return figures;
+}
+
+double PdftocairoSeconds(const fs::path& file, int pages, int dpi)
+{
+    const fs::path out = file.parent_path() / "pdftocairo";
+    const std::string command = "pdftocairo -png -r " + std::to_string(dpi) + " -f 1 -l " + std::to_string(pages) + " '"
+        + file.string() + "' '" + out.string() + "'";
+    const auto start = Clock::now();
+    return std::system(command.c_str()) == 0 ? Seconds(start) : -1;
+}
+
+// Where the time of one page goes, the tool's way, in this process: the renderer drawing into a
+// metafile backed by a file, and that metafile played onto a printer (transform and all) through
+// to the finished job's PDF.
+struct Stages {
+    double record = -1;
+    double play = -1;
+};
+
+Stages PageStages(const fs::path& folder, const std::string& document, int dpi)
+{
+    Stages stages;
+    HMODULE library = LoadLibraryW(u"pdf.dll");
+    const auto render = reinterpret_cast<RenderPDFPageToDCProc>(
+        reinterpret_cast<void (*)()>(GetProcAddress(library, "RenderPDFPageToDC")));
+    const std::string name = PrinterName(dpi);
+    const std::u16string printer(name.begin(), name.end());
+    HDC dc = CreateDCW(u"", printer.c_str(), nullptr, nullptr);
+    if (!render || !dc)
+        return stages;
+    DOCINFOW info{20, u"stages", nullptr, nullptr, 0};
+    StartDocW(dc, &info);
+    SetGraphicsMode(dc, GM_ADVANCED);
+    const float scale = static_cast<float>(dpi / 96.0);
+    const XFORM toPrinter{scale,
+                          0,
+                          0,
+                          scale,
+                          -static_cast<float>(GetDeviceCaps(dc, PHYSICALOFFSETX)),
+                          -static_cast<float>(GetDeviceCaps(dc, PHYSICALOFFSETY))};
+    ModifyWorldTransform(dc, &toPrinter, MWT_LEFTMULTIPLY);
+
+    const auto bytes = reinterpret_cast<const BYTE*>(document.data());
+    const int size = static_cast<int>(document.size());
+    // A first page keeps the parse out of the figures: the tool pays it once per job.
+    render(bytes, size, 0, GetDC(nullptr), dpi, dpi, 0, 0, 1, 1, true, false, true, true);
+
+    aio::printing::Emf page;
+    const std::u16string path = (folder / "page.emf").u16string();
+    const auto recordStart = Clock::now();
+    page.StartRecordingToFile(path);
+    SetGraphicsMode(page.GetRecordingDC(), GM_ADVANCED);
+    const XFORM toScreen{1 / scale, 0, 0, 1 / scale, 0, 0};
+    ModifyWorldTransform(page.GetRecordingDC(), &toScreen, MWT_LEFTMULTIPLY);
+    page.MarkPageStart({}, {}, 1.0f);
+    render(bytes, size, 0, page.GetRecordingDC(), dpi, dpi, 0, 0, GetDeviceCaps(dc, PHYSICALWIDTH),
+           GetDeviceCaps(dc, PHYSICALHEIGHT), true, false, true, true);
+    page.MarkPageEnd();
+    page.StopRecording();
+    stages.record = Seconds(recordStart);
+
+    const auto playStart = Clock::now();
+    page.PlayWithRepair(dc);
+    EndDoc(dc);
+    stages.play = Seconds(playStart);
+    DeleteDC(dc);
+    FreeLibrary(library);
+    return stages;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int textPages = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    char folderName[] = "/tmp/quillon-bench-print-XXXXXX";
+    if (!mkdtemp(folderName))
+        return 1;
+    const fs::path root = folderName;
+    setenv("QUILLON_ROOT", root.c_str(), 1);
+    const fs::path service = fs::canonical("/proc/self/exe").parent_path() / "quillon-service";
+    for (int dpi : {300, 600})
+        InstallPrinter(root, dpi);
+
+    struct Sample {
+        const char* name;
+        std::string document;
+        int pages;
+    };
+    const Sample samples[]
+        = {{"text", bench::TextDocument(textPages), textPages}, {"picture", bench::PictureDocument(), 1}};
+
+    std::printf("%-8s %4s %5s %12s %12s %7s %10s %10s %8s\n", "document", "dpi", "pages", "tool s/page", "pdftocairo",
+                "share", "peak MiB", "page MiB", "rasters");
+    for (const Sample& sample : samples) {
+        const fs::path file = root / (std::string(sample.name) + ".pdf");
+        std::ofstream(file, std::ios::binary) << sample.document;
+        for (int dpi : {300, 600}) {
+            const JobFigures job = PrintThroughTheTool(service, PrinterName(dpi), file);
+            const double reference = PdftocairoSeconds(file, sample.pages, dpi);
+            if (job.seconds < 0 || reference < 0) {
+                std::fprintf(stderr, "printing %s at %d dpi failed\n", sample.name, dpi);
+                return 1;
+            }
+            const double raster = 8.5 * dpi * 11 * dpi * 4;
+            std::printf("%-8s %4d %5d %12.3f %12.3f %6.0f%% %10.1f %10.1f %8.2f\n", sample.name, dpi, sample.pages,
+                        job.seconds / sample.pages, reference / sample.pages, 100 * job.seconds / reference,
+                        MiB(job.peakBytes), MiB(raster), job.peakBytes / raster);
+        }
+    }
+
+    std::printf("\none 600-dpi page in this process: %-8s %14s %16s\n", "", "render+record s", "play+PDF s");
+    for (const Sample& sample : samples) {
+        const Stages stages = PageStages(root, sample.document, 600);
+        std::printf("%-42s %14.3f %16.3f\n", sample.name, stages.record, stages.play);
+    }
+    std::error_code ignored;
+    fs::remove_all(root, ignored);
+    return 0;
+}
