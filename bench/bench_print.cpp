@@ -37,6 +37,19 @@ double Seconds(Clock::time_point since)
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
+// Processor seconds of this process and of the children it has waited for.
+double CpuNow()
+{
+    double seconds = 0;
+    for (const int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        seconds += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
+    return seconds;
+}
+
 double MiB(double bytes)
 {
     return bytes / 1048576.0;
@@ -57,30 +70,32 @@ void InstallPrinter(const fs::path& root, int dpi)
         << "\ndefault-paper = 1\ncolor = yes\n\n[paper 1]\nname = Letter\nsize = 215.9 x 279.4\nmargins = 4.23\n";
 }
 
-struct JobFigures {
-    double seconds = -1;
+struct RunFigures {
+    double wall = -1;
+    double cpu = -1;
     double peakBytes = 0;
 };
 
-// Prints the file through quillon-service; its time and the largest resident size of the service,
-// the tool or a drawing child of the tool (each waited for by its parent, so the kernel hands the
-// largest on).
-JobFigures PrintThroughTheTool(const fs::path& service, const std::string& printer, const fs::path& file)
+// Runs a program to its end with its output thrown away: its wall time, the processor time of the
+// program and every child it waited for, and the largest resident size among them (each waited
+// for by its parent, so the kernel hands the largest on). Processor time is the figure to compare
+// on a machine shared with other work; wall time follows it on an idle one.
+RunFigures Run(std::vector<std::string> arguments)
 {
-    std::vector<std::string> arguments = {service.string(), "print", printer, file.string(), "--quiet"};
     std::vector<char*> argv;
     for (std::string& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    JobFigures figures;
+    RunFigures figures;
     const auto start = Clock::now();
     // A forked child, not a spawned one: a child that shares this process's memory until it starts
-    // the service would hand this process's own peak on as the service's.
+    // the program would hand this process's own peak on as the program's.
     const pid_t child = fork();
     if (child == 0) {
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, STDOUT_FILENO);
-        execv(argv[0], argv.data());
+        dup2(null, STDERR_FILENO);
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     if (child < 0)
@@ -89,18 +104,11 @@ JobFigures PrintThroughTheTool(const fs::path& service, const std::string& print
     rusage usage{};
     if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return figures;
-    figures.seconds = Seconds(start);
+    figures.wall = Seconds(start);
+    figures.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     figures.peakBytes = usage.ru_maxrss * 1024.0;
     return figures;
-}
-
-double PdftocairoSeconds(const fs::path& file, int pages, int dpi)
-{
-    const fs::path out = file.parent_path() / "pdftocairo";
-    const std::string command = "pdftocairo -png -r " + std::to_string(dpi) + " -f 1 -l " + std::to_string(pages) + " '"
-        + file.string() + "' '" + out.string() + "'";
-    const auto start = Clock::now();
-    return std::system(command.c_str()) == 0 ? Seconds(start) : -1;
 }
 
 // Where the time of one page goes, the tool's way, in this process: the renderer drawing into a
@@ -141,7 +149,7 @@ Stages PageStages(const fs::path& folder, const std::string& document, int dpi)
 
     aio::printing::Emf page;
     const std::u16string path = (folder / "page.emf").u16string();
-    const auto recordStart = Clock::now();
+    const double recordStart = CpuNow();
     page.StartRecordingToFile(path);
     SetGraphicsMode(page.GetRecordingDC(), GM_ADVANCED);
     const XFORM toScreen{1 / scale, 0, 0, 1 / scale, 0, 0};
@@ -151,12 +159,12 @@ Stages PageStages(const fs::path& folder, const std::string& document, int dpi)
            GetDeviceCaps(dc, PHYSICALHEIGHT), true, false, true, true);
     page.MarkPageEnd();
     page.StopRecording();
-    stages.record = Seconds(recordStart);
+    stages.record = CpuNow() - recordStart;
 
-    const auto playStart = Clock::now();
+    const double playStart = CpuNow();
     page.PlayWithRepair(dc);
     EndDoc(dc);
-    stages.play = Seconds(playStart);
+    stages.play = CpuNow() - playStart;
     DeleteDC(dc);
     FreeLibrary(library);
     return stages;
@@ -185,29 +193,34 @@ int main(int argc, char** argv)
     const Sample samples[]
         = {{"text", bench::TextDocument(textPages), textPages}, {"picture", bench::PictureDocument(), 1}};
 
-    std::printf("%-8s %4s %5s %12s %12s %7s %10s %10s %8s\n", "document", "dpi", "pages", "tool s/page", "pdftocairo",
-                "share", "peak MiB", "page MiB", "rasters");
+    std::printf("%-8s %4s %5s | %21s | %21s | %6s | %8s %8s %7s\n", "", "", "", "tool s/page", "pdftocairo s/page",
+                "share", "peak", "page", "peak /");
+    std::printf("%-8s %4s %5s | %10s %10s | %10s %10s | %6s | %8s %8s %7s\n", "document", "dpi", "pages", "cpu", "wall",
+                "cpu", "wall", "(cpu)", "MiB", "MiB", "page");
     for (const Sample& sample : samples) {
         const fs::path file = root / (std::string(sample.name) + ".pdf");
         std::ofstream(file, std::ios::binary) << sample.document;
         for (int dpi : {300, 600}) {
-            const JobFigures job = PrintThroughTheTool(service, PrinterName(dpi), file);
-            const double reference = PdftocairoSeconds(file, sample.pages, dpi);
-            if (job.seconds < 0 || reference < 0) {
+            const RunFigures job = Run({service.string(), "print", PrinterName(dpi), file.string(), "--quiet"});
+            const RunFigures reference = Run({"pdftocairo", "-png", "-r", std::to_string(dpi), "-f", "1", "-l",
+                                              std::to_string(sample.pages), file.string(), (root / "png").string()});
+            if (job.cpu < 0 || reference.cpu < 0) {
                 std::fprintf(stderr, "printing %s at %d dpi failed\n", sample.name, dpi);
                 return 1;
             }
             const double raster = 8.5 * dpi * 11 * dpi * 4;
-            std::printf("%-8s %4d %5d %12.3f %12.3f %6.0f%% %10.1f %10.1f %8.2f\n", sample.name, dpi, sample.pages,
-                        job.seconds / sample.pages, reference / sample.pages, 100 * job.seconds / reference,
-                        MiB(job.peakBytes), MiB(raster), job.peakBytes / raster);
+            const double pages = sample.pages;
+            std::printf("%-8s %4d %5d | %10.3f %10.3f | %10.3f %10.3f | %5.0f%% | %8.1f %8.1f %7.2f\n", sample.name,
+                        dpi, sample.pages, job.cpu / pages, job.wall / pages, reference.cpu / pages,
+                        reference.wall / pages, 100 * job.cpu / reference.cpu, MiB(job.peakBytes), MiB(raster),
+                        job.peakBytes / raster);
         }
     }
 
     std::printf("\none 600-dpi page in this process: %-8s %14s %16s\n", "", "render+record s", "play+PDF s");
     for (const Sample& sample : samples) {
         const Stages stages = PageStages(root, sample.document, 600);
-        std::printf("%-42s %14.3f %16.3f\n", sample.name, stages.record, stages.play);
+        std::printf("%-62s %14.3f %16.3f\n", sample.name, stages.record, stages.play);
     }
     std::error_code ignored;
     fs::remove_all(root, ignored);
