@@ -3,9 +3,8 @@
 // reply) for a multi-page text document and for a page with a large picture, on virtual printers
 // of 300 and 600 dpi, beside `pdftocairo -png -r DPI` on the same pages. Also the largest resident
 // size among the tool's processes during each job beside the size of one page raster (width ×
-// height × 4 bytes at the printer's resolution), and where a 600-dpi page's time goes: the
-// renderer alone, the renderer drawing into a metafile file, and the metafile played onto the
-// printer through to the job's PDF.
+// height × 4 bytes at the printer's resolution), and where a 600-dpi page's time goes: rendering,
+// writing and reading the page metafile, and drawing it into the job's PDF with its compression.
 //
 // Usage: quillon-bench-print [TEXT_PAGES]   (default 10)
 #include "bench/bench_documents.h"
@@ -111,12 +110,16 @@ RunFigures Run(std::vector<std::string> arguments)
     return figures;
 }
 
-// Where the time of one page goes, the tool's way, in this process: the renderer drawing into a
-// metafile backed by a file, and that metafile played onto a printer (transform and all) through
-// to the finished job's PDF.
+// Where the processor time of one page goes, the tool's way, in this process: the renderer alone
+// (its bands handed to the screen, which keeps nothing), the same page recorded into a metafile
+// backed by a file (the difference is the metafile's writing), the metafile played onto the screen
+// (its reading), and played onto a printer through to the finished job's PDF (the difference is
+// the drawing into the PDF and its compression).
 struct Stages {
-    double record = -1;
-    double play = -1;
+    double render = -1;
+    double write = -1;
+    double read = -1;
+    double pdf = -1;
 };
 
 Stages PageStages(const fs::path& folder, const std::string& document, int dpi)
@@ -128,7 +131,8 @@ Stages PageStages(const fs::path& folder, const std::string& document, int dpi)
     const std::string name = PrinterName(dpi);
     const std::u16string printer(name.begin(), name.end());
     HDC dc = CreateDCW(u"", printer.c_str(), nullptr, nullptr);
-    if (!render || !dc)
+    HDC screen = GetDC(nullptr);
+    if (!render || !dc || !screen)
         return stages;
     DOCINFOW info{20, u"stages", nullptr, nullptr, 0};
     StartDocW(dc, &info);
@@ -144,27 +148,36 @@ Stages PageStages(const fs::path& folder, const std::string& document, int dpi)
 
     const auto bytes = reinterpret_cast<const BYTE*>(document.data());
     const int size = static_cast<int>(document.size());
+    const int width = GetDeviceCaps(dc, PHYSICALWIDTH);
+    const int height = GetDeviceCaps(dc, PHYSICALHEIGHT);
     // A first page keeps the parse out of the figures: the tool pays it once per job.
-    render(bytes, size, 0, GetDC(nullptr), dpi, dpi, 0, 0, 1, 1, true, false, true, true);
+    render(bytes, size, 0, screen, dpi, dpi, 0, 0, 1, 1, true, false, true, true);
+
+    double start = CpuNow();
+    render(bytes, size, 0, screen, dpi, dpi, 0, 0, width, height, true, false, true, true);
+    stages.render = CpuNow() - start;
 
     aio::printing::Emf page;
-    const std::u16string path = (folder / "page.emf").u16string();
-    const double recordStart = CpuNow();
-    page.StartRecordingToFile(path);
+    start = CpuNow();
+    page.StartRecordingToFile((folder / "page.emf").u16string());
     SetGraphicsMode(page.GetRecordingDC(), GM_ADVANCED);
     const XFORM toScreen{1 / scale, 0, 0, 1 / scale, 0, 0};
     ModifyWorldTransform(page.GetRecordingDC(), &toScreen, MWT_LEFTMULTIPLY);
     page.MarkPageStart({}, {}, 1.0f);
-    render(bytes, size, 0, page.GetRecordingDC(), dpi, dpi, 0, 0, GetDeviceCaps(dc, PHYSICALWIDTH),
-           GetDeviceCaps(dc, PHYSICALHEIGHT), true, false, true, true);
+    render(bytes, size, 0, page.GetRecordingDC(), dpi, dpi, 0, 0, width, height, true, false, true, true);
     page.MarkPageEnd();
     page.StopRecording();
-    stages.record = CpuNow() - recordStart;
+    stages.write = CpuNow() - start - stages.render;
 
-    const double playStart = CpuNow();
+    start = CpuNow();
+    page.PlayWithRepair(screen);
+    stages.read = CpuNow() - start;
+
+    start = CpuNow();
     page.PlayWithRepair(dc);
     EndDoc(dc);
-    stages.play = CpuNow() - playStart;
+    stages.pdf = CpuNow() - start - stages.read;
+    ReleaseDC(nullptr, screen);
     DeleteDC(dc);
     FreeLibrary(library);
     return stages;
@@ -217,10 +230,12 @@ int main(int argc, char** argv)
         }
     }
 
-    std::printf("\none 600-dpi page in this process: %-8s %14s %16s\n", "", "render+record s", "play+PDF s");
+    std::printf("\nprocessor seconds of one 600-dpi page, in this process: %8s %8s %8s %8s\n", "render", "write",
+                "read", "PDF");
     for (const Sample& sample : samples) {
         const Stages stages = PageStages(root, sample.document, 600);
-        std::printf("%-62s %14.3f %16.3f\n", sample.name, stages.record, stages.play);
+        std::printf("%-55s %8.3f %8.3f %8.3f %8.3f\n", sample.name, stages.render, stages.write, stages.read,
+                    stages.pdf);
     }
     std::error_code ignored;
     fs::remove_all(root, ignored);
