@@ -252,13 +252,11 @@ TEST(ToolPrinters, PrintingAsksForTheDefaultTicketThenSendsTheJob)
     std::string document = root.Path() + "/page.pdf";
     WriteFile(document, "%PDF-1.4\n");
     RunResult result = RunProgram({kService, "print", "Quillon Office", document}, root.Path());
-    // Either a job id, or the tool's "0" for no job, which the service reports as a failure.
-    if (result.out == "0\n") {
-        EXPECT_TRUE(result.ExitedWith(1));
-    } else {
-        EXPECT_TRUE(result.ExitedWith(0)) << result.err;
-        EXPECT_THAT(result.out, ::testing::MatchesRegex("[1-9][0-9]*\n"));
-    }
+    // A PDF header alone is no document: the job started, printed nothing and failed, which the
+    // service reports as a failure.
+    EXPECT_EQ(result.out, "-1\n");
+    EXPECT_TRUE(result.ExitedWith(1));
+    EXPECT_THAT(result.err, HasSubstr("the print job failed with job id -1"));
     std::vector<std::string> dispatched;
     for (const auto& line : OnlyLog(root))
         if (line.message.rfind("In QuillonTool, ", 0) == 0)
