@@ -8,6 +8,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,13 +38,16 @@ constexpr Quarters kFourColours{gdi_test::kRed, gdi_test::kGreen, gdi_test::kBlu
 constexpr Quarters kAllRed{gdi_test::kRed, gdi_test::kRed, gdi_test::kRed, gdi_test::kRed};
 constexpr Quarters kAllBlue{gdi_test::kBlue, gdi_test::kBlue, gdi_test::kBlue, gdi_test::kBlue};
 
+// The colour of each pixel of a picture.
+using Painter = std::function<Colour(int x, int y)>;
+
 // RGB rows, 3 bytes a pixel, no padding.
-inline std::vector<BYTE> QuarterRows(int width, int height, const Quarters& quarters)
+inline std::vector<BYTE> PaintedRows(int width, int height, const Painter& paint)
 {
     std::vector<BYTE> rows(static_cast<std::size_t>(width) * height * 3);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
-            const Colour colour = quarters.At(x, y, width, height);
+            const Colour colour = paint(x, y);
             BYTE* pixel = &rows[(static_cast<std::size_t>(y) * width + x) * 3];
             pixel[0] = colour.r;
             pixel[1] = colour.g;
@@ -53,10 +57,15 @@ inline std::vector<BYTE> QuarterRows(int width, int height, const Quarters& quar
     return rows;
 }
 
-// A JPEG, PNG or BMP written by gdk-pixbuf ("jpeg", "png", "bmp").
-inline std::vector<BYTE> SavedPicture(const std::string& type, int width, int height, const Quarters& quarters)
+inline std::vector<BYTE> QuarterRows(int width, int height, const Quarters& quarters)
 {
-    std::vector<BYTE> rows = QuarterRows(width, height, quarters);
+    return PaintedRows(width, height, [&](int x, int y) { return quarters.At(x, y, width, height); });
+}
+
+// A JPEG, PNG or BMP written by gdk-pixbuf ("jpeg", "png", "bmp").
+inline std::vector<BYTE> SavedPicture(const std::string& type, int width, int height, const Painter& paint)
+{
+    std::vector<BYTE> rows = PaintedRows(width, height, paint);
     GdkPixbuf* pixbuf = gdk_pixbuf_new_from_data(rows.data(), GDK_COLORSPACE_RGB, FALSE, 8, width, height, width * 3,
                                                  nullptr, nullptr);
     gchar* buffer = nullptr;
@@ -83,6 +92,11 @@ inline void PutLittle32(std::vector<BYTE>& out, std::uint32_t value)
 {
     PutLittle16(out, value & 0xFFFF);
     PutLittle16(out, value >> 16);
+}
+
+inline std::vector<BYTE> SavedPicture(const std::string& type, int width, int height, const Quarters& quarters)
+{
+    return SavedPicture(type, width, height, [&](int x, int y) { return quarters.At(x, y, width, height); });
 }
 
 // An uncompressed RGB TIFF, one page per entry of `pages`, each in one strip; an orientation tag
