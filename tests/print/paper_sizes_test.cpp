@@ -3,6 +3,7 @@
 #include "print/paper_sizes.h"
 
 #include "platform/kernel/kernel.h"
+#include "platform/spooler/devmode.h"
 #include "tests/gdi/gdi_test_support.h"
 #include "tests/print/failing_dc.h"
 
@@ -12,6 +13,7 @@
 namespace {
 
 using Listed = std::vector<std::tuple<int, std::u16string, int, int>>;
+using platform::spooler::FullDevMode;
 
 // A 300-dpi printer whose papers sit around 4 x 6 inches: a landscape entry, one whose printable
 // area starts two hundredths of an inch in, one of 102 x 152 mm starting one hundredth in.
@@ -29,15 +31,15 @@ protected:
     PaperSizesTest() { InstallPrinter("near.printer", kNearPrinter); }
     ~PaperSizesTest() override { print_test::FailDeviceContextsAfter(-1); }
 
-    static DEVMODEW DefaultOf(const char16_t* printer)
+    // The printer's default device mode, its private part included.
+    static FullDevMode DefaultOf(const char16_t* printer)
     {
-        DEVMODEW mode{};
-        std::vector<BYTE> full(static_cast<std::size_t>(
-            DocumentPropertiesW(nullptr, nullptr, const_cast<LPWSTR>(printer), nullptr, nullptr, 0)));
-        EXPECT_EQ(DocumentPropertiesW(nullptr, nullptr, const_cast<LPWSTR>(printer),
-                                      reinterpret_cast<DEVMODEW*>(full.data()), nullptr, DM_OUT_BUFFER),
-                  IDOK);
-        std::memcpy(&mode, full.data(), sizeof mode);
+        FullDevMode mode{};
+        EXPECT_EQ(DocumentPropertiesW(nullptr, nullptr, const_cast<LPWSTR>(printer), nullptr, nullptr, 0),
+                  LONG{sizeof mode});
+        EXPECT_EQ(
+            DocumentPropertiesW(nullptr, nullptr, const_cast<LPWSTR>(printer), &mode.devMode, nullptr, DM_OUT_BUFFER),
+            IDOK);
         return mode;
     }
 
@@ -73,7 +75,8 @@ TEST_F(PaperSizesTest, PapersAreListedInHundredthsOfAnInchTruncated)
 
 TEST_F(PaperSizesTest, TheDeviceModesPaperIsItsListedPaperOrItsOwnCustomSize)
 {
-    DEVMODEW mode = DefaultOf(u"Near");
+    FullDevMode full = DefaultOf(u"Near");
+    DEVMODEW& mode = full.devMode;
     mode.dmPaperSize = 301;
     EXPECT_EQ(ListOf({aio::FindPaperSize(u"Near", &mode)}), (Listed{{301, u"102 x 152 mm", 401, 598}}));
     // An unlisted number, and a listed one without DM_PAPERSIZE: the device mode's own (Letter) size.
@@ -89,7 +92,8 @@ TEST_F(PaperSizesTest, TheDeviceModesPaperIsItsListedPaperOrItsOwnCustomSize)
 TEST_F(PaperSizesTest, MeasuringSetsThePaperIntoTheDeviceModeAndReadsItsPrintableArea)
 {
     // 3 mm margins at 300 dpi: 36 dots, 12 hundredths of an inch; the sheet turns with the device mode.
-    DEVMODEW mode = DefaultOf(u"Quillon Photo");
+    FullDevMode full = DefaultOf(u"Quillon Photo");
+    DEVMODEW& mode = full.devMode;
     mode.dmFields |= DM_PAPERWIDTH | DM_PAPERLENGTH;
     ExpectArea(aio::MeasurePrintableArea(aio::PaperSize{256, u"4x6", 400, 600}, u"Quillon Photo", &mode), 12, 12, 376,
                576);
@@ -99,9 +103,9 @@ TEST_F(PaperSizesTest, MeasuringSetsThePaperIntoTheDeviceModeAndReadsItsPrintabl
     ExpectArea(aio::MeasurePrintableArea(aio::PaperSize{257, u"", 0, 0}, u"Quillon Photo", &mode), 0, 0, 600, 400);
 
     // A custom size leaves the device mode as it is.
-    const DEVMODEW before = mode;
+    const FullDevMode before = full;
     ExpectArea(aio::MeasurePrintableArea(aio::PaperSize{}, u"Quillon Photo", &mode), 0, 0, 600, 400);
-    EXPECT_EQ(std::memcmp(&before, &mode, sizeof mode), 0);
+    EXPECT_EQ(std::memcmp(&before, &full, sizeof full), 0);
 
     // No device context, no area: never a zero or not-a-number one.
     EXPECT_FALSE(aio::MeasurePrintableArea(aio::PaperSize{}, u"Nobody", &mode).has_value());
@@ -123,17 +127,17 @@ TEST_F(PaperSizesTest, TheAutomaticChoiceTakesTheFirstPaperThatStartsAtTheEdges)
     EXPECT_EQ(GlobalFree(job), nullptr);
 
     // 6 x 4 is no candidate; a start two hundredths in is refused, one hundredth in taken.
-    DEVMODEW mode = DefaultOf(u"Near");
-    aio::AutoPaperSelector(u"Near").Apply(&mode);
-    EXPECT_EQ(mode.dmPaperSize, 301);
+    FullDevMode mode = DefaultOf(u"Near");
+    aio::AutoPaperSelector(u"Near").Apply(&mode.devMode);
+    EXPECT_EQ(mode.devMode.dmPaperSize, 301);
 
     // Nothing near 4 x 6, or nothing that can be measured: the device mode stays as it was.
     for (const char16_t* printer : {u"Quillon Office", u"Quillon Photo"}) {
         if (std::u16string(printer) == u"Quillon Photo")
             print_test::FailDeviceContextsAfter(0);
         mode = DefaultOf(printer);
-        const DEVMODEW before = mode;
-        aio::AutoPaperSelector(printer).Apply(&mode);
+        const FullDevMode before = mode;
+        aio::AutoPaperSelector(printer).Apply(&mode.devMode);
         EXPECT_EQ(std::memcmp(&before, &mode, sizeof mode), 0);
     }
     EXPECT_EQ(aio::GetDefaultDevModeHandle(u"Nobody"), nullptr);
