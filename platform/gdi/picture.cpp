@@ -222,6 +222,13 @@ std::shared_ptr<Picture> Picture::Open(Bytes bytes, bool upright, PictureFault& 
             const int orientation = upright ? JpegOrientation(data) : kUpright;
             return std::shared_ptr<Picture>(new Picture(std::move(bytes), frame, passable, orientation));
         }
+        // Some decoders make (and clear) the whole picture before they report its size.
+        if (const std::optional<DeclaredSize> size = ReadDeclaredSize(data, *kind); size
+            && (size->width > kMaxPictureSide || size->height > kMaxPictureSide
+                || size->width * size->height > kMaxPicturePixels)) {
+            fault = PictureFault::TooLarge;
+            return nullptr;
+        }
         // These decoders take a file that ends early without complaint, filling in the rest.
         if ((*kind == PictureKind::Png && !IsCompletePng(data))
             || (*kind == PictureKind::Bmp && !IsCompleteBmp(data))) {

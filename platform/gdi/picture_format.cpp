@@ -232,6 +232,34 @@ std::optional<PictureKind> SniffPicture(std::span<const BYTE> bytes)
     return std::nullopt;
 }
 
+std::optional<DeclaredSize> ReadDeclaredSize(std::span<const BYTE> bytes, PictureKind kind)
+{
+    constexpr std::size_t pngSizeEnd = sizeof kPngSignature + 16;
+    constexpr std::size_t gifSizeEnd = 10;
+    constexpr std::size_t bmpSizeEnd = kBmpFileHeaderBytes + 12;
+    switch (kind) {
+    case PictureKind::Png:
+        if (bytes.size() < pngSizeEnd)
+            return std::nullopt;
+        return DeclaredSize{ReadBig32(&bytes[16]), ReadBig32(&bytes[20])};
+    case PictureKind::Gif:
+        if (bytes.size() < gifSizeEnd)
+            return std::nullopt;
+        return DeclaredSize{ReadLittle16(&bytes[6]), ReadLittle16(&bytes[8])};
+    case PictureKind::Bmp: {
+        if (bytes.size() < bmpSizeEnd)
+            return std::nullopt;
+        const BYTE* header = &bytes[kBmpFileHeaderBytes];
+        if (ReadLittle32(header) == kBmpCoreHeaderBytes)
+            return DeclaredSize{ReadLittle16(header + 4), ReadLittle16(header + 6)};
+        const std::int64_t height = static_cast<std::int32_t>(ReadLittle32(header + 8));
+        return DeclaredSize{static_cast<std::int32_t>(ReadLittle32(header + 4)), height < 0 ? -height : height};
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
 std::optional<JpegInfo> InspectJpeg(std::span<const BYTE> bytes)
 {
     if (!EndsWithEndOfImage(bytes))

@@ -26,6 +26,14 @@ enum class PictureFault {
 // The kind of picture the bytes start as, or nothing.
 std::optional<PictureKind> SniffPicture(std::span<const BYTE> bytes);
 
+// The size a PNG, GIF (its screen) or BMP header declares, read before any decoder sees the data;
+// nothing for other kinds or a header too short to hold it.
+struct DeclaredSize {
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+};
+std::optional<DeclaredSize> ReadDeclaredSize(std::span<const BYTE> bytes, PictureKind kind);
+
 // What the first bytes of a JPEG say about it, read without decoding it.
 struct JpegInfo {
     int width = 0;

@@ -50,15 +50,9 @@ TEST_F(PictureE2eTest, APhotoFillsTheAutomaticBorderlessPaperOrShowsWholeOrUsesT
               std::string::npos);
 
     // Turned a quarter counter-clockwise (its top edge, red and green, along the left), edge to edge.
-    const Page filled = Render(1);
-    ASSERT_EQ(std::make_pair(filled.width, filled.height), std::make_pair(80, 120));
-    for (const auto& [x, y, colour] : {std::tuple{1, 1, kGreen}, {78, 1, kYellow}, {1, 118, kRed}, {78, 118, kBlue}})
-        EXPECT_TRUE(Near(filled.At(x, y), colour)) << x << "," << y << ": " << Describe(filled.At(x, y));
+    ExpectColours(Render(1), {{1, 1, kGreen}, {78, 1, kYellow}, {1, 118, kRed}, {78, 118, kBlue}});
     // Whole, 3 inches across the 4, two equal empty bands.
-    const Page shrunk = Render(2);
-    for (const auto& [x, y, colour] :
-         {std::tuple{4, 60, kWhite}, {75, 60, kWhite}, {12, 2, kGreen}, {67, 2, kYellow}, {12, 117, kRed}})
-        EXPECT_TRUE(Near(shrunk.At(x, y), colour)) << x << "," << y << ": " << Describe(shrunk.At(x, y));
+    ExpectColours(Render(2), {{4, 60, kWhite}, {75, 60, kWhite}, {12, 2, kGreen}, {67, 2, kYellow}, {12, 117, kRed}});
 }
 
 } // namespace

@@ -96,8 +96,7 @@ protected:
     {
         const Page page = RenderPage(Job(".pdf"), 1, kRenderDpi);
         ASSERT_EQ(std::make_pair(page.width, page.height), std::make_pair(width, height));
-        for (const auto& [x, y, colour] : probes)
-            EXPECT_TRUE(Near(page.At(x, y), colour)) << x << "," << y << ": " << Describe(page.At(x, y));
+        ExpectColours(page, probes);
     }
 
     void ExpectPaper(int number) const
@@ -122,10 +121,14 @@ std::vector<BYTE> BandedPhoto()
 // counter-clockwise: its top edge (red, green) along the sheet's left edge.
 TEST_F(ImagePrintingTest, AutomaticPaperFilledEdgeToEdgeOrTheWholePhotoBetweenTwoBands)
 {
-    // Filled: 600 x 400 of the photo (its bands cut off, 100 pixels at each end) covers the sheet.
-    ASSERT_TRUE(Print(BandedPhoto(), DevMode(u"Quillon Photo"), true, false));
+    // Filled: 600 x 400 of the photo (its bands cut off, 100 pixels at each end, by a clip: the
+    // JPEG's own bytes are in the PDF) covers the sheet.
+    const std::vector<BYTE> photo = BandedPhoto();
+    ASSERT_TRUE(Print(photo, DevMode(u"Quillon Photo"), true, false));
     EXPECT_EQ(job_, 1);
     ExpectPaper(kFourBySixBorderless);
+    EXPECT_NE(testing_support::ReadWholeFile(Job(".pdf")).find(std::string(photo.begin(), photo.end())),
+              std::string::npos);
     ExpectPage(80, 120,
                {{20, 30, kGreen},
                 {60, 30, kYellow},
@@ -137,7 +140,7 @@ TEST_F(ImagePrintingTest, AutomaticPaperFilledEdgeToEdgeOrTheWholePhotoBetweenTw
                 {78, 118, kBlue}});
 
     // Shrunk: all 800 pixels along the sheet's 6 inches, 3 inches across, 0.5 inch empty at each side.
-    ASSERT_TRUE(Print(BandedPhoto(), DevMode(u"Quillon Photo"), true, true));
+    ASSERT_TRUE(Print(photo, DevMode(u"Quillon Photo"), true, true));
     EXPECT_EQ(job_, 2);
     ExpectPaper(kFourBySixBorderless);
     ExpectPage(80, 120,
@@ -154,13 +157,13 @@ TEST_F(ImagePrintingTest, AutomaticPaperFilledEdgeToEdgeOrTheWholePhotoBetweenTw
 }
 
 // Without the automatic choice the ticket's paper is used; a portrait picture on a portrait sheet
-// is not turned. Every kind of picture prints.
+// is not turned. Every kind of picture prints (a GIF its first frame).
 TEST_F(ImagePrintingTest, EveryKindPrintsOnTheDeviceModesPaper)
 {
     const std::pair<const char*, std::vector<BYTE>> pictures[] = {
-        {"jpeg", SavedPicture("jpeg", 40, 60, kFourColours)}, {"png", SavedPicture("png", 40, 60, kFourColours)},
-        {"bmp", SavedPicture("bmp", 40, 60, kFourColours)},   {"tiff", TiffPicture(40, 60, {kFourColours})},
-        {"gif", GifPicture(40, 60, {kFourColours})},
+        {"jpeg", SavedPicture("jpeg", 40, 60, kFourColours)},  {"png", SavedPicture("png", 40, 60, kFourColours)},
+        {"bmp", SavedPicture("bmp", 40, 60, kFourColours)},    {"tiff", TiffPicture(40, 60, {kFourColours})},
+        {"gif", GifPicture(40, 60, {kFourColours, kAllBlue})},
     };
     for (const auto& [kind, picture] : pictures) {
         SCOPED_TRACE(kind);

@@ -6,10 +6,12 @@
 
 #include "tests/gdi/gdi_test_support.h"
 
+#include <array>
 #include <csetjmp>
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <jpeglib.h>
@@ -99,112 +101,83 @@ inline std::vector<BYTE> SavedPicture(const std::string& type, int width, int he
     return SavedPicture(type, width, height, [&](int x, int y) { return quarters.At(x, y, width, height); });
 }
 
-// An uncompressed RGB TIFF, one page per entry of `pages`, each in one strip; an orientation tag
-// on every page when `orientation` is not 0. `declaredWidth`/`declaredHeight` (when not 0) are
-// written in place of the real size, for a header that promises more than the data holds.
-inline std::vector<BYTE> TiffPicture(int width, int height, const std::vector<Quarters>& pages, int orientation = 0,
-                                     int declaredWidth = 0, int declaredHeight = 0)
+// An uncompressed RGB TIFF of one page per entry of `pages`, with an orientation tag unless it is 0.
+inline std::vector<BYTE> TiffPicture(int width, int height, const std::vector<Quarters>& pages, int orientation = 0)
 {
     std::vector<BYTE> out = {'I', 'I', 42, 0, 0, 0, 0, 0};
-    std::size_t nextDirectoryField = 4;
+    std::size_t link = 4; // where the next page's offset goes
     for (const Quarters& page : pages) {
         const std::vector<BYTE> rows = QuarterRows(width, height, page);
-        const auto stripOffset = static_cast<std::uint32_t>(out.size());
+        const auto strip = static_cast<std::uint32_t>(out.size());
         out.insert(out.end(), rows.begin(), rows.end());
-        const auto bitsOffset = static_cast<std::uint32_t>(out.size());
-        for (int i = 0; i < 3; ++i)
-            PutLittle16(out, 8);
+        const auto bits = static_cast<std::uint32_t>(out.size());
+        out.insert(out.end(), {8, 0, 8, 0, 8, 0});
         if (out.size() % 2)
-            out.push_back(0);
-        const auto directory = static_cast<std::uint32_t>(out.size());
+            out.push_back(0); // directories start on a word
         for (int i = 0; i < 4; ++i)
-            out[nextDirectoryField + i] = static_cast<BYTE>(directory >> (8 * i));
-        struct Entry {
-            unsigned tag;
-            unsigned type; // 3 short, 4 long
-            std::uint32_t count;
-            std::uint32_t value;
-        };
-        std::vector<Entry> entries = {
-            {256, 4, 1, static_cast<std::uint32_t>(declaredWidth ? declaredWidth : width)},
-            {257, 4, 1, static_cast<std::uint32_t>(declaredHeight ? declaredHeight : height)},
-            {258, 3, 3, bitsOffset},
-            {259, 3, 1, 1}, // no compression
-            {262, 3, 1, 2}, // RGB
-            {273, 4, 1, stripOffset},
-            {277, 3, 1, 3},
-            {278, 4, 1, static_cast<std::uint32_t>(height)},
-            {279, 4, 1, static_cast<std::uint32_t>(rows.size())},
-            {284, 3, 1, 1}, // samples interleaved
-        };
-        if (orientation != 0)
-            entries.insert(entries.begin() + 6, Entry{274, 3, 1, static_cast<std::uint32_t>(orientation)});
+            out[link + i] = static_cast<BYTE>(out.size() >> (8 * i));
+        // Tag, type (3 short, 4 long), count, value; in tag order.
+        std::vector<std::array<std::uint32_t, 4>> entries = {{256, 4, 1, std::uint32_t(width)},
+                                                             {257, 4, 1, std::uint32_t(height)},
+                                                             {258, 3, 3, bits},
+                                                             {259, 3, 1, 1},
+                                                             {262, 3, 1, 2},
+                                                             {273, 4, 1, strip},
+                                                             {274, 3, 1, std::uint32_t(orientation)},
+                                                             {277, 3, 1, 3},
+                                                             {278, 4, 1, std::uint32_t(height)},
+                                                             {279, 4, 1, std::uint32_t(rows.size())}};
+        if (orientation == 0)
+            entries.erase(entries.begin() + 6);
         PutLittle16(out, static_cast<unsigned>(entries.size()));
-        for (const Entry& entry : entries) {
-            PutLittle16(out, entry.tag);
-            PutLittle16(out, entry.type);
-            PutLittle32(out, entry.count);
-            if (entry.type == 3 && entry.count == 1) {
-                PutLittle16(out, entry.value);
-                PutLittle16(out, 0);
-            } else {
-                PutLittle32(out, entry.value);
-            }
+        for (const auto& [tag, type, count, value] : entries) {
+            PutLittle16(out, tag);
+            PutLittle16(out, type);
+            PutLittle32(out, count);
+            PutLittle32(out, value); // a short is the low half of the field
         }
-        nextDirectoryField = out.size();
+        link = out.size();
         PutLittle32(out, 0);
     }
     return out;
 }
 
-// A GIF of one frame per entry of `frames` (four colours, LZW codes of three bits kept that short
-// by a clear code before every second pixel).
+// A GIF of one frame per entry of `frames`: four colours, three-bit LZW codes kept that short by
+// a clear code (4) before every second pixel, an end code (5) closing the frame.
 inline std::vector<BYTE> GifPicture(int width, int height, const std::vector<Quarters>& frames)
 {
     std::vector<BYTE> out = {'G', 'I', 'F', '8', '9', 'a'};
     PutLittle16(out, static_cast<unsigned>(width));
     PutLittle16(out, static_cast<unsigned>(height));
-    out.insert(out.end(), {0x00, 0, 0}); // no global colour table
+    out.insert(out.end(), {0, 0, 0}); // no global colour table
     for (const Quarters& frame : frames) {
-        const Colour palette[4] = {frame.topLeft, frame.topRight, frame.bottomLeft, frame.bottomRight};
-        out.push_back(0x2C);
-        PutLittle16(out, 0);
-        PutLittle16(out, 0);
+        out.insert(out.end(), {0x2C, 0, 0, 0, 0});
         PutLittle16(out, static_cast<unsigned>(width));
         PutLittle16(out, static_cast<unsigned>(height));
-        out.push_back(0x81); // a local colour table of four entries
-        for (const Colour& colour : palette)
+        out.push_back(0x81); // a local table of four colours
+        for (const Colour& colour : {frame.topLeft, frame.topRight, frame.bottomLeft, frame.bottomRight})
             out.insert(out.end(), {colour.r, colour.g, colour.b});
-        out.push_back(2); // LZW minimum code size
+        out.push_back(2); // the smallest code size
         std::vector<BYTE> data;
         std::uint32_t bits = 0;
-        int bitCount = 0;
+        int count = 0;
         auto put = [&](unsigned code) {
-            bits |= code << bitCount;
-            bitCount += 3;
-            while (bitCount >= 8) {
+            bits |= code << count;
+            for (count += 3; count >= 8; count -= 8, bits >>= 8)
                 data.push_back(static_cast<BYTE>(bits));
-                bits >>= 8;
-                bitCount -= 8;
-            }
         };
-        constexpr unsigned kClear = 4;
-        constexpr unsigned kEnd = 5;
         for (int i = 0; i < width * height; ++i) {
             if (i % 2 == 0)
-                put(kClear);
-            const int x = i % width;
-            const int y = i / width;
-            put((y >= height / 2 ? 2u : 0u) + (x >= width / 2 ? 1u : 0u));
+                put(4);
+            put((i / width >= height / 2 ? 2u : 0u) + (i % width >= width / 2 ? 1u : 0u));
         }
-        put(kEnd);
-        if (bitCount > 0)
+        put(5);
+        if (count > 0)
             data.push_back(static_cast<BYTE>(bits));
         for (std::size_t at = 0; at < data.size(); at += 255) {
             const std::size_t block = std::min<std::size_t>(255, data.size() - at);
             out.push_back(static_cast<BYTE>(block));
-            out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(at),
-                       data.begin() + static_cast<std::ptrdiff_t>(at + block));
+            out.insert(out.end(), data.begin() + std::ptrdiff_t(at), data.begin() + std::ptrdiff_t(at + block));
         }
         out.push_back(0);
     }
@@ -212,42 +185,18 @@ inline std::vector<BYTE> GifPicture(int width, int height, const std::vector<Qua
     return out;
 }
 
-// The JPEG with an EXIF segment holding an orientation tag put after its start-of-image marker.
+// The JPEG with an EXIF segment holding an orientation tag (after a resolution unit) put after its
+// start-of-image marker, in little- or big-endian byte order.
 inline std::vector<BYTE> WithExifOrientation(const std::vector<BYTE>& jpeg, int orientation, bool bigEndian = false)
 {
-    auto put16 = [&](std::vector<BYTE>& out, unsigned value) {
-        if (bigEndian) {
-            out.push_back(static_cast<BYTE>(value >> 8));
-            out.push_back(static_cast<BYTE>(value));
-        } else {
-            PutLittle16(out, value);
-        }
-    };
-    auto put32 = [&](std::vector<BYTE>& out, std::uint32_t value) {
-        put16(out, bigEndian ? value >> 16 : value & 0xFFFF);
-        put16(out, bigEndian ? value & 0xFFFF : value >> 16);
-    };
-    std::vector<BYTE> tiff = {static_cast<BYTE>(bigEndian ? 'M' : 'I'), static_cast<BYTE>(bigEndian ? 'M' : 'I')};
-    put16(tiff, 42);
-    put32(tiff, 8);
-    put16(tiff, 2);
-    // A resolution unit first, so that the orientation is not the directory's only entry.
-    put16(tiff, 0x0128);
-    put16(tiff, 3);
-    put32(tiff, 1);
-    put16(tiff, 2);
-    put16(tiff, 0);
-    put16(tiff, 0x0112);
-    put16(tiff, 3);
-    put32(tiff, 1);
-    put16(tiff, static_cast<unsigned>(orientation));
-    put16(tiff, 0);
-    put32(tiff, 0);
-    std::vector<BYTE> segment = {0xFF, 0xE1, 0, 0, 'E', 'x', 'i', 'f', 0, 0};
-    segment.insert(segment.end(), tiff.begin(), tiff.end());
-    const std::size_t length = segment.size() - 2;
-    segment[2] = static_cast<BYTE>(length >> 8);
-    segment[3] = static_cast<BYTE>(length);
+    const auto o = static_cast<BYTE>(orientation);
+    const std::vector<BYTE> segment = bigEndian
+        ? std::vector<BYTE>{0xFF, 0xE1, 0, 46, 'E',  'x',  'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0,
+                            0,    8,    0, 2,  0x01, 0x28, 0,   3,   0, 0, 0,   1,   0, 2,  0, 0,
+                            0x01, 0x12, 0, 3,  0,    0,    0,   1,   0, o, 0,   0,   0, 0,  0, 0}
+        : std::vector<BYTE>{0xFF, 0xE1, 0, 46, 'E',  'x',  'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0,
+                            0,    0,    2, 0,  0x28, 0x01, 3,   0,   1, 0, 0,   0,   2,  0, 0, 0,
+                            0x12, 0x01, 3, 0,  1,    0,    0,   0,   o, 0, 0,   0,   0,  0, 0, 0};
     std::vector<BYTE> out(jpeg.begin(), jpeg.begin() + 2);
     out.insert(out.end(), segment.begin(), segment.end());
     out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
@@ -288,24 +237,14 @@ inline std::vector<BYTE> CmykJpeg(int width, int height, BYTE c, BYTE m, BYTE y,
     return bytes;
 }
 
-// The offset of a JPEG's baseline frame header (its marker), or 0.
-inline std::size_t FrameOffset(const std::vector<BYTE>& jpeg)
-{
-    for (std::size_t i = 2; i + 9 < jpeg.size(); ++i) {
-        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0)
-            return i;
-    }
-    return 0;
-}
-
-// The JPEG with its frame header claiming another size.
+// The JPEG with its (baseline) frame header claiming another size.
 inline std::vector<BYTE> WithFrameSize(std::vector<BYTE> jpeg, int width, int height)
 {
-    const std::size_t frame = FrameOffset(jpeg);
-    jpeg[frame + 5] = static_cast<BYTE>(height >> 8);
-    jpeg[frame + 6] = static_cast<BYTE>(height);
-    jpeg[frame + 7] = static_cast<BYTE>(width >> 8);
-    jpeg[frame + 8] = static_cast<BYTE>(width);
+    std::size_t frame = 2;
+    while (frame + 9 < jpeg.size() && !(jpeg[frame] == 0xFF && jpeg[frame + 1] == 0xC0))
+        ++frame;
+    const BYTE size[] = {BYTE(height >> 8), BYTE(height), BYTE(width >> 8), BYTE(width)};
+    std::copy(std::begin(size), std::end(size), jpeg.begin() + std::ptrdiff_t(frame + 5));
     return jpeg;
 }
 
@@ -321,6 +260,14 @@ inline std::vector<BYTE> Corrupted(std::vector<BYTE> bytes, std::size_t count = 
 inline std::vector<BYTE> CutOff(const std::vector<BYTE>& bytes, double share = 0.6)
 {
     return std::vector<BYTE>(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() * share));
+}
+
+// Expects each (x, y) of a rendered page to show its colour.
+inline void ExpectColours(const gdi_test::Page& page, std::initializer_list<std::tuple<int, int, Colour>> probes)
+{
+    for (const auto& [x, y, colour] : probes)
+        EXPECT_TRUE(gdi_test::Near(page.At(x, y), colour)) << x << "," << y << ": " << gdi_test::Describe(page.At(x, y))
+                                                           << " instead of " << gdi_test::Describe(colour);
 }
 
 // A path as the platform takes it (the test folders' names are ASCII).
