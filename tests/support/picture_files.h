@@ -265,6 +265,7 @@ inline std::vector<BYTE> CutOff(const std::vector<BYTE>& bytes, double share = 0
 // Expects each (x, y) of a rendered page to show its colour.
 inline void ExpectColours(const gdi_test::Page& page, std::initializer_list<std::tuple<int, int, Colour>> probes)
 {
+    ASSERT_FALSE(page.rgb.empty()) << "no page to look at";
     for (const auto& [x, y, colour] : probes)
         EXPECT_TRUE(gdi_test::Near(page.At(x, y), colour)) << x << "," << y << ": " << gdi_test::Describe(page.At(x, y))
                                                            << " instead of " << gdi_test::Describe(colour);
