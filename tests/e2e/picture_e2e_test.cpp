@@ -10,7 +10,8 @@ using namespace picture_files;
 
 class PictureE2eTest : public GdiRoot {
 protected:
-    // Prints the photo with the options; the reply.
+    // Prints the photo with the options; the reply, the first line of what the service prints (the
+    // second names the job's PDF).
     std::string Print(const fs::path& photo, std::vector<std::string> options)
     {
         std::vector<std::string> argv = {quillon::e2e::kService, "print", "Quillon Photo", photo.string(), "--quiet"};
@@ -18,7 +19,7 @@ protected:
             argv.insert(argv.end(), {"--option", option});
         const quillon::e2e::RunResult result = quillon::e2e::RunProgram(argv, root_.Path().string());
         EXPECT_TRUE(result.ExitedWith(0)) << result.err;
-        return result.out;
+        return result.out.substr(0, result.out.find('\n') + 1);
     }
 
     std::string Sidecar(int job) const
