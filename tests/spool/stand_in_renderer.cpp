@@ -1,14 +1,18 @@
 // A stand-in for the PDF renderer, built in variants by the tests of the page loop. It reports
 // STAND_IN_PAGE_COUNT pages for any bytes, draws a one-inch black square an inch in from the
-// corner of every page it is asked for, and notes each call in renderer-calls.txt beside itself.
+// corner of every page it is asked for, and notes each call in renderer-calls.txt beside itself,
+// with the permission bits of the page files in the data folder while the page is drawn.
 // STAND_IN_REFUSED_PAGE names a page it refuses; STAND_IN_LOSES_DATA_FOLDER makes the machine's
 // folders unnameable once page 0 is drawn, so that no later page gets a temporary file.
 #include "plugins/pdf/pdf_renderer.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <set>
 #include <string>
 
 #ifndef STAND_IN_PAGE_COUNT
@@ -33,6 +37,30 @@ void Note(const std::string& line)
     std::fclose(calls);
 }
 
+// The permission bits of the page files in the data folder, in octal, each kind once: the page
+// being drawn has its file there, and nobody but its owner may read it.
+std::string PageFileModes()
+{
+    const char* root = std::getenv("QUILLON_ROOT");
+    std::set<std::string> modes;
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(root ? root : "") + "/var/lib/Marlowin", error)) {
+        if (entry.path().filename().string().rfind("ZVPrintFile", 0) != 0)
+            continue;
+        struct stat status {};
+        char octal[8];
+        if (::lstat(entry.path().c_str(), &status) == 0) {
+            std::snprintf(octal, sizeof octal, "%o", static_cast<unsigned>(status.st_mode & 07777));
+            modes.insert(octal);
+        }
+    }
+    std::string text;
+    for (const std::string& mode : modes)
+        text += " " + mode;
+    return text.empty() ? " none" : text;
+}
+
 } // namespace
 
 extern "C" {
@@ -52,7 +80,7 @@ __attribute__((visibility("default"))) bool RenderPDFPageToDC(const BYTE*, int, 
     char line[200];
     std::snprintf(line, sizeof line, "page %d, %d x %d dpi, bounds %d %d %d %d, options %d %d %d %d", page, dpiX, dpiY,
                   left, top, width, height, antialias, stretchToBounds, printMarkups, rotateToFit);
-    Note(line);
+    Note(line + std::string(", page files") + PageFileModes());
     if (page == STAND_IN_REFUSED_PAGE)
         return false;
 
