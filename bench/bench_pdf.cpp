@@ -5,13 +5,10 @@
 // largest resident size of a drawing child beside the size of one page raster.
 //
 // Usage: quillon-bench-pdf [TEXT_PAGES]   (default 10)
+#include "bench/bench_documents.h"
 #include "plugins/pdf/band_renderer.h"
 #include "plugins/pdf/document.h"
 #include "plugins/pdf/renderer.h"
-
-#include <cairo-pdf.h>
-#include <cairo.h>
-#include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <sys/resource.h>
 
@@ -32,80 +29,6 @@ using Clock = std::chrono::steady_clock;
 double Seconds(Clock::time_point since)
 {
     return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-cairo_status_t Append(void* closure, const unsigned char* data, unsigned int length)
-{
-    static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
-    return CAIRO_STATUS_SUCCESS;
-}
-
-// Letter pages set like a manual: 9-point serif text, 70 lines of about 100 characters.
-std::string TextDocument(int pages)
-{
-    std::string out;
-    cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(Append, &out, 612, 792);
-    cairo_t* context = cairo_create(surface);
-    cairo_select_font_face(context, "DejaVu Serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-    cairo_set_font_size(context, 9);
-    for (int page = 0; page < pages; ++page) {
-        for (int line = 0; line < 70; ++line) {
-            cairo_move_to(context, 60, 60 + line * 10);
-            const std::string text = "Section " + std::to_string(page + 1) + "." + std::to_string(line + 1)
-                + ": a printer driver converts the page description into dots; each band of the page is drawn "
-                  "in turn.";
-            cairo_show_text(context, text.c_str());
-        }
-        cairo_show_page(context);
-    }
-    cairo_destroy(context);
-    cairo_surface_destroy(surface);
-    return out;
-}
-
-// One Letter page filled by a 6000 × 4000 photograph-like JPEG, embedded as it is.
-std::string PictureDocument()
-{
-    constexpr int kWidth = 6000;
-    constexpr int kHeight = 4000;
-    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, kWidth, kHeight);
-    guchar* pixels = gdk_pixbuf_get_pixels(pixbuf);
-    const int rowstride = gdk_pixbuf_get_rowstride(pixbuf);
-    cairo_surface_t* image = cairo_image_surface_create(CAIRO_FORMAT_RGB24, kWidth, kHeight);
-    unsigned char* data = cairo_image_surface_get_data(image);
-    const int stride = cairo_image_surface_get_stride(image);
-    unsigned noise = 1;
-    for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < kWidth; ++x) {
-            noise = noise * 1103515245u + 12345u;
-            guchar* p = pixels + std::size_t(y) * rowstride + std::size_t(x) * 3;
-            p[0] = static_cast<guchar>(128 + 100 * std::sin(x / 300.0) + ((noise >> 16) & 15));
-            p[1] = static_cast<guchar>(128 + 100 * std::cos(y / 200.0) + ((noise >> 20) & 15));
-            p[2] = static_cast<guchar>((x ^ y) & 255);
-            reinterpret_cast<std::uint32_t*>(data + std::size_t(y) * stride)[x] = p[0] << 16 | p[1] << 8 | p[2];
-        }
-    }
-    cairo_surface_mark_dirty(image);
-    gchar* jpeg = nullptr;
-    gsize jpegSize = 0;
-    gdk_pixbuf_save_to_buffer(pixbuf, &jpeg, &jpegSize, "jpeg", nullptr, "quality", "90", nullptr);
-    g_object_unref(pixbuf);
-    cairo_surface_set_mime_data(image, CAIRO_MIME_TYPE_JPEG, reinterpret_cast<unsigned char*>(jpeg), jpegSize, g_free,
-                                jpeg);
-
-    std::string out;
-    cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(Append, &out, 612, 792);
-    cairo_t* context = cairo_create(surface);
-    // Turned a quarter so that the landscape photograph covers the portrait page.
-    cairo_translate(context, 36, 756);
-    cairo_rotate(context, -std::numbers::pi / 2);
-    cairo_scale(context, 720.0 / kWidth, 720.0 / kWidth);
-    cairo_set_source_surface(context, image, 0, 0);
-    cairo_paint(context);
-    cairo_destroy(context);
-    cairo_surface_destroy(surface);
-    cairo_surface_destroy(image);
-    return out;
 }
 
 pdf::PageRequest Request(const std::string& document, int page, int dpi)
@@ -189,7 +112,8 @@ int main(int argc, char** argv)
         std::string document;
         int pages;
     };
-    const Sample samples[] = {{"text", TextDocument(textPages), textPages}, {"picture", PictureDocument(), 1}};
+    const Sample samples[]
+        = {{"text", bench::TextDocument(textPages), textPages}, {"picture", bench::PictureDocument(), 1}};
 
     struct Row {
         const Sample* sample;

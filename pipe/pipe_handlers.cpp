@@ -5,6 +5,7 @@
 #include "pipe/text_conversions.h"
 #include "platform/crt/crt.h"
 #include "platform/kernel/kernel.h"
+#include "print/print_impl.h"
 #include "ticket/print_ticket_queries.h"
 
 #include <algorithm>
@@ -154,9 +155,9 @@ int PerformPrintJob()
         std::u16string printerName;
         ParseJobRequest(request, printerName, job);
 
-        // Printing itself (routing by content type to the picture or document path) is not part of
-        // this tool yet: every job answers with the identifier of a job that never started.
-        const std::int32_t jobId = 0;
+        std::int32_t jobId = 0;
+        PrintImpl::PrintFileImpl(printerName.c_str(), job, jobId);
+        QLOG(base::debug) << "PrintFileImpl return job id: " << jobId;
 
         std::ostringstream reply;
         reply << jobId;

@@ -1,6 +1,8 @@
 // quillon-service: the print service's side of the tool's named pipe, for people and for tests.
 // It makes the pipe, starts the tool with one switch, sends one request and prints the reply.
 #include "platform/kernel/host.h"
+#include "platform/spooler/job_sink.h"
+#include "platform/spooler/printer_registry.h"
 #include "service/exchange.h"
 #include "service/job_request.h"
 #include "service/signal_cleanup.h"
@@ -41,7 +43,8 @@ constexpr const char* kUsage
       "sends one request and prints the reply on standard output; the tool's console output goes to\n"
       "standard error (nowhere with --quiet).\n"
       "  caps, ticket  the printer's capabilities (-a) or default ticket (-b), as document bytes\n"
-      "  print         prints FILE (-c) and prints the job id; without --ticket the printer's default\n"
+      "  print         prints FILE (-c) and prints the job id, then the path of the job's PDF when the\n"
+      "                printer is a virtual one; without --ticket the printer's default\n"
       "                ticket is asked for first; --type defaults to a guess from the file's first bytes,\n"
       "                --name to the file's name\n"
       "  send          sends standard input exactly as given (UTF-8, sent as UTF-16; with --raw the bytes\n"
@@ -49,7 +52,8 @@ constexpr const char* kUsage
       "  --tool        the tool to start (default: QuillonTool beside this program)\n"
       "  --timeout     seconds for the tool to connect and to end after replying (default 10)\n"
       "  --reply-timeout  seconds for the tool to reply (default 300)\n"
-      "exit status: 0 a reply arrived, 1 the exchange failed, 2 usage error\n";
+      "exit status: 0 a reply arrived (for print: a job was printed), 1 the exchange or the job failed,\n"
+      "2 usage error\n";
 
 struct CommandLine {
     std::string command;
@@ -314,12 +318,20 @@ int RunPrint(const CommandLine& line)
     std::u16string reply;
     if (!Exchange(line, "-c", EncodeMessage(request), reply))
         return kExitFailed;
-    std::string jobId = platform::Utf16ToUtf8(reply);
+    const std::string jobId = platform::Utf16ToUtf8(reply);
     if (!WriteStandardOutput(jobId + "\n"))
         return Failure("cannot write the job id to standard output");
-    // The tool answers 0 when no job was made.
+    // The tool answers 0 when no job was made, and a negative number when a job failed.
     if (jobId == "0")
         return Failure("the tool made no print job (see its log for why)");
+    if (jobId.empty() || jobId[0] == '-')
+        return Failure("the print job failed with job id " + jobId + " (see the tool's log for why)");
+    // A virtual printer's job is a PDF in its spool folder; a printer of another kind has no such file.
+    if (platform::FindPrinter(job.printer)) {
+        const std::string document = platform::spooler::SpoolFolder(job.printer) + "/" + jobId + ".pdf";
+        if (std::filesystem::is_regular_file(document, failure) && !WriteStandardOutput(document + "\n"))
+            return Failure("cannot write the job's path to standard output");
+    }
     return 0;
 }
 

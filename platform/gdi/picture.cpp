@@ -5,69 +5,92 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string>
 
 namespace platform::gdi {
 namespace {
 
-constexpr BYTE kMarker = 0xFF;
-constexpr BYTE kStartOfImage = 0xD8;
-constexpr BYTE kEndOfImage = 0xD9;
-constexpr BYTE kStartOfScan = 0xDA;
-constexpr BYTE kBaselineFrame = 0xC0;
-constexpr BYTE kExtendedFrame = 0xC1;
-constexpr BYTE kProgressiveFrame = 0xC2;
-constexpr int kJpegPrecision = 8;
+// Compressed data goes to the decoder in pieces this large, so that a picture refused for its
+// size is refused after the piece holding its header rather than after all of its data.
+constexpr std::size_t kDecoderPieceBytes = 64 * 1024;
 
-constexpr BYTE kPngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-constexpr BYTE kPngEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-constexpr std::size_t kPngHeaderChunkLength = 13;
+constexpr int kUpright = 1;
+constexpr int kUpsideDownRows = 4; // the rows stored bottom-up
+constexpr int kFirstTurnedOrientation = 5;
+constexpr int kLastOrientation = 8;
 
-unsigned ReadBig16(const BYTE* bytes)
+using Bytes = std::shared_ptr<const std::vector<BYTE>>;
+
+const char* DecoderName(PictureKind kind)
 {
-    return (unsigned{bytes[0]} << 8) | bytes[1];
-}
-
-std::uint32_t ReadBig32(const BYTE* bytes)
-{
-    return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8)
-        | bytes[3];
-}
-
-// Markers of frames this platform does not hand on: lossless, hierarchical and arithmetic-coded.
-bool IsOtherFrame(BYTE marker)
-{
-    return marker == 0xC3 || (marker >= 0xC5 && marker <= 0xC7) || (marker >= 0xC9 && marker <= 0xCB)
-        || (marker >= 0xCD && marker <= 0xCF);
-}
-
-// The bytes up to the last non-zero byte: pictures inside metafile records come padded with zeros.
-std::span<const BYTE> WithoutPadding(std::span<const BYTE> bytes)
-{
-    std::size_t size = bytes.size();
-    while (size > 0 && bytes[size - 1] == 0)
-        --size;
-    return bytes.first(size);
-}
-
-bool EndsWithEndOfImage(std::span<const BYTE> bytes)
-{
-    const std::span<const BYTE> trimmed = WithoutPadding(bytes);
-    return trimmed.size() >= 2 && trimmed[trimmed.size() - 2] == kMarker && trimmed.back() == kEndOfImage;
+    switch (kind) {
+    case PictureKind::Jpeg:
+        return "jpeg";
+    case PictureKind::Png:
+        return "png";
+    case PictureKind::Bmp:
+        return "bmp";
+    case PictureKind::Tiff:
+        return "tiff";
+    case PictureKind::Gif:
+        return "gif";
+    }
+    return "";
 }
 
 struct SizeCheck {
     bool refused = false;
 };
 
-// Refuses a picture before its pixels are allocated: the loader is asked to make it 1 x 1 instead.
+// Refuses a picture before its pixels are decoded: the loader is asked to make it 1 x 1 instead,
+// and is given no more data.
 void OnSizePrepared(GdkPixbufLoader* loader, gint width, gint height, gpointer data)
 {
     auto* check = static_cast<SizeCheck*>(data);
-    if (width <= 0 || height <= 0 || width > kMaxDibSide || height > kMaxDibSide
+    if (width <= 0 || height <= 0 || width > kMaxPictureSide || height > kMaxPictureSide
         || std::int64_t{width} * height > kMaxPicturePixels) {
         check->refused = true;
         gdk_pixbuf_loader_set_size(loader, 1, 1);
     }
+}
+
+// The decoded picture (a reference the caller releases), or null with the fault.
+GdkPixbuf* DecodePixbuf(std::span<const BYTE> bytes, PictureKind kind, PictureFault& fault)
+{
+    GError* error = nullptr;
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(DecoderName(kind), &error);
+    g_clear_error(&error);
+    if (!loader) {
+        fault = PictureFault::NotAPicture;
+        return nullptr;
+    }
+    SizeCheck check;
+    g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &check);
+    bool loaded = true;
+    for (std::size_t at = 0; loaded && !check.refused && at < bytes.size(); at += kDecoderPieceBytes) {
+        const std::size_t piece = std::min(kDecoderPieceBytes, bytes.size() - at);
+        loaded = gdk_pixbuf_loader_write(loader, bytes.data() + at, piece, &error);
+        g_clear_error(&error);
+    }
+    // A decoder that reports an error may still hand out what it made of the data: never taken.
+    loaded = gdk_pixbuf_loader_close(loader, &error) && loaded;
+    g_clear_error(&error);
+    GdkPixbuf* pixbuf = loaded && !check.refused ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+    if (pixbuf)
+        g_object_ref(pixbuf);
+    g_object_unref(loader);
+    if (!pixbuf)
+        fault = check.refused ? PictureFault::TooLarge : PictureFault::Damaged;
+    return pixbuf;
+}
+
+// The orientation tag the decoder found (TIFF), or upright.
+int PixbufOrientation(GdkPixbuf* pixbuf)
+{
+    const gchar* option = gdk_pixbuf_get_option(pixbuf, "orientation");
+    const int orientation = option ? std::atoi(option) : kUpright;
+    return orientation >= kUpright && orientation <= kLastOrientation ? orientation : kUpright;
 }
 
 // One 32-bit pixel of cairo: premultiplied, native-endian A, R, G, B.
@@ -81,19 +104,22 @@ std::uint32_t Premultiplied(unsigned r, unsigned g, unsigned b, unsigned a)
     return (std::uint32_t{a} << 24) | (r << 16) | (g << 8) | b;
 }
 
-cairo_surface_t* SurfaceOfPixbuf(GdkPixbuf* pixbuf)
+cairo_surface_t* SurfaceOfPixbuf(GdkPixbuf* pixbuf, PictureFault& fault)
 {
     const int width = gdk_pixbuf_get_width(pixbuf);
     const int height = gdk_pixbuf_get_height(pixbuf);
     const int channels = gdk_pixbuf_get_n_channels(pixbuf);
     const bool alpha = gdk_pixbuf_get_has_alpha(pixbuf);
     if (gdk_pixbuf_get_bits_per_sample(pixbuf) != 8 || gdk_pixbuf_get_colorspace(pixbuf) != GDK_COLORSPACE_RGB
-        || channels != (alpha ? 4 : 3))
+        || channels != (alpha ? 4 : 3)) {
+        fault = PictureFault::Damaged;
         return nullptr;
+    }
     cairo_surface_t* surface
         = cairo_image_surface_create(alpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, width, height);
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(surface);
+        fault = PictureFault::OutOfMemory;
         return nullptr;
     }
     cairo_surface_flush(surface);
@@ -111,123 +137,123 @@ cairo_surface_t* SurfaceOfPixbuf(GdkPixbuf* pixbuf)
     return surface;
 }
 
-// Hands a copy of the JPEG's bytes to cairo, which embeds them unchanged in a PDF.
-bool AttachJpeg(cairo_surface_t* surface, std::span<const BYTE> bytes)
+void ReleaseBytes(void* holder)
 {
-    auto* copy = static_cast<BYTE*>(std::malloc(bytes.size()));
-    if (!copy)
-        return false;
-    std::memcpy(copy, bytes.data(), bytes.size());
-    if (cairo_surface_set_mime_data(surface, CAIRO_MIME_TYPE_JPEG, copy, bytes.size(), std::free, copy)
-        != CAIRO_STATUS_SUCCESS) {
-        std::free(copy);
-        return false;
+    delete static_cast<Bytes*>(holder);
+}
+
+struct PixelPosition {
+    int x = 0;
+    int y = 0;
+};
+
+// The stored pixel that shows at (x, y) of the picture as seen, for a stored grid of width x height.
+PixelPosition StoredPixel(int orientation, int width, int height, int x, int y)
+{
+    switch (orientation) {
+    case 2:
+        return {width - 1 - x, y};
+    case 3:
+        return {width - 1 - x, height - 1 - y};
+    case 4:
+        return {x, height - 1 - y};
+    case 5:
+        return {y, x};
+    case 6:
+        return {y, height - 1 - x};
+    case 7:
+        return {width - 1 - y, height - 1 - x};
+    case 8:
+        return {width - 1 - y, x};
+    default:
+        return {x, y};
     }
-    return true;
 }
 
 } // namespace
 
-std::optional<JpegInfo> InspectJpeg(std::span<const BYTE> bytes)
-{
-    if (bytes.size() < 4 || bytes[0] != kMarker || bytes[1] != kStartOfImage || !EndsWithEndOfImage(bytes))
-        return std::nullopt;
-    std::size_t position = 2;
-    while (position < bytes.size()) {
-        if (bytes[position] != kMarker)
-            return std::nullopt;
-        while (position < bytes.size() && bytes[position] == kMarker)
-            ++position; // fill bytes
-        if (position >= bytes.size())
-            return std::nullopt;
-        const BYTE marker = bytes[position++];
-        // A scan, an end or a stand-alone marker before the frame: not a JPEG to hand on.
-        if (marker == kStartOfScan || marker == kEndOfImage || marker == kStartOfImage || marker == 0x01
-            || (marker >= 0xD0 && marker <= 0xD7) || IsOtherFrame(marker))
-            return std::nullopt;
-        if (position + 2 > bytes.size())
-            return std::nullopt;
-        const std::size_t length = ReadBig16(&bytes[position]);
-        if (length < 2 || position + length > bytes.size())
-            return std::nullopt;
-        if (marker == kBaselineFrame || marker == kExtendedFrame || marker == kProgressiveFrame) {
-            if (length < 8)
-                return std::nullopt;
-            const BYTE* frame = &bytes[position + 2];
-            JpegInfo info;
-            info.height = static_cast<int>(ReadBig16(frame + 1));
-            info.width = static_cast<int>(ReadBig16(frame + 3));
-            info.components = frame[5];
-            const bool componentsFit = length >= 8 + 3 * std::size_t{frame[5]};
-            if (frame[0] != kJpegPrecision || info.width == 0 || info.height == 0 || !componentsFit
-                || (info.components != 1 && info.components != 3 && info.components != 4))
-                return std::nullopt;
-            return info;
-        }
-        position += length;
-    }
-    return std::nullopt;
-}
+Picture::Picture(cairo_surface_t* surface, int orientation, bool borrowed)
+    : storedWidth_(cairo_image_surface_get_width(surface)),
+      storedHeight_(cairo_image_surface_get_height(surface)),
+      orientation_(orientation),
+      borrowed_(borrowed),
+      surface_(surface)
+{}
 
-bool IsCompletePng(std::span<const BYTE> bytes)
-{
-    constexpr std::size_t headerEnd = sizeof kPngSignature + 8 + kPngHeaderChunkLength + 4;
-    if (bytes.size() < headerEnd + sizeof kPngEnd
-        || std::memcmp(bytes.data(), kPngSignature, sizeof kPngSignature) != 0)
-        return false;
-    const BYTE* header = bytes.data() + sizeof kPngSignature;
-    if (ReadBig32(header) != kPngHeaderChunkLength || std::memcmp(header + 4, "IHDR", 4) != 0)
-        return false;
-    const std::uint32_t width = ReadBig32(header + 8);
-    const std::uint32_t height = ReadBig32(header + 12);
-    if (width == 0 || height == 0 || width > 0x7FFFFFFFu || height > 0x7FFFFFFFu)
-        return false;
-    const std::span<const BYTE> trimmed = WithoutPadding(bytes);
-    return trimmed.size() >= headerEnd + sizeof kPngEnd
-        && std::memcmp(trimmed.data() + trimmed.size() - sizeof kPngEnd, kPngEnd, sizeof kPngEnd) == 0;
-}
+Picture::Picture(Bytes jpeg, const JpegInfo& frame, bool passable, int orientation)
+    : storedWidth_(frame.width),
+      storedHeight_(frame.height),
+      orientation_(orientation),
+      jpeg_(std::move(jpeg)),
+      passable_(passable)
+{}
 
 Picture::~Picture()
 {
-    // A borrowed picture's rows belong to the caller: finishing the surface makes cairo copy
-    // whatever a PDF page still holds of it before the caller frees them.
-    if (borrowed_)
-        cairo_surface_finish(surface_);
-    cairo_surface_destroy(surface_);
+    if (surface_) {
+        // A borrowed picture's rows belong to the caller: finishing the surface makes cairo copy
+        // whatever a PDF page still holds of it before the caller frees them.
+        if (borrowed_)
+            cairo_surface_finish(surface_);
+        cairo_surface_destroy(surface_);
+    }
+    if (jpegSurface_)
+        cairo_surface_destroy(jpegSurface_);
+}
+
+std::shared_ptr<Picture> Picture::Open(Bytes bytes, bool upright, PictureFault& fault)
+{
+    fault = PictureFault::None;
+    const std::optional<PictureKind> kind = bytes ? SniffPicture(*bytes) : std::nullopt;
+    if (!kind) {
+        fault = PictureFault::NotAPicture;
+        return nullptr;
+    }
+    const std::span<const BYTE> data(*bytes);
+    try {
+        if (*kind == PictureKind::Jpeg) {
+            JpegInfo frame;
+            fault = ScanJpeg(data, kMaxPictureSide, kMaxPicturePixels, frame);
+            if (fault != PictureFault::None)
+                return nullptr;
+            const std::optional<JpegInfo> inspected = InspectJpeg(data);
+            const bool passable = inspected && inspected->components != 4 && inspected->width == frame.width
+                && inspected->height == frame.height;
+            const int orientation = upright ? JpegOrientation(data) : kUpright;
+            return std::shared_ptr<Picture>(new Picture(std::move(bytes), frame, passable, orientation));
+        }
+        // Some decoders make (and clear) the whole picture before they report its size.
+        if (const std::optional<DeclaredSize> size = ReadDeclaredSize(data, *kind); size
+            && (size->width > kMaxPictureSide || size->height > kMaxPictureSide
+                || size->width * size->height > kMaxPicturePixels)) {
+            fault = PictureFault::TooLarge;
+            return nullptr;
+        }
+        // These decoders take a file that ends early without complaint, filling in the rest.
+        if ((*kind == PictureKind::Png && !IsCompletePng(data))
+            || (*kind == PictureKind::Bmp && !IsCompleteBmp(data))) {
+            fault = PictureFault::Damaged;
+            return nullptr;
+        }
+        GdkPixbuf* pixbuf = DecodePixbuf(data, *kind, fault);
+        if (!pixbuf)
+            return nullptr;
+        const int orientation = upright ? PixbufOrientation(pixbuf) : kUpright;
+        cairo_surface_t* surface = SurfaceOfPixbuf(pixbuf, fault);
+        g_object_unref(pixbuf);
+        if (!surface)
+            return nullptr;
+        return std::shared_ptr<Picture>(new Picture(surface, orientation, false));
+    } catch (const std::bad_alloc&) {
+        fault = PictureFault::OutOfMemory;
+        return nullptr;
+    }
 }
 
 std::shared_ptr<Picture> Picture::Decode(std::span<const BYTE> bytes)
 {
-    if (bytes.empty())
-        return nullptr;
-    const bool looksLikeJpeg = bytes.size() >= 2 && bytes[0] == kMarker && bytes[1] == kStartOfImage;
-    // A JPEG cut off before its end decodes without complaint, the missing part grey: refuse it.
-    if (looksLikeJpeg && !EndsWithEndOfImage(bytes))
-        return nullptr;
-
-    SizeCheck check;
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-    g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &check);
-    GError* error = nullptr;
-    bool loaded = gdk_pixbuf_loader_write(loader, bytes.data(), bytes.size(), &error);
-    g_clear_error(&error);
-    loaded = gdk_pixbuf_loader_close(loader, &error) && loaded;
-    g_clear_error(&error);
-    GdkPixbuf* pixbuf = loaded && !check.refused ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
-    cairo_surface_t* surface = pixbuf ? SurfaceOfPixbuf(pixbuf) : nullptr;
-    g_object_unref(loader);
-    if (!surface)
-        return nullptr;
-
-    if (looksLikeJpeg) {
-        const std::optional<JpegInfo> info = InspectJpeg(bytes);
-        if (info && info->components != 4 && info->width == cairo_image_surface_get_width(surface)
-            && info->height == cairo_image_surface_get_height(surface) && !AttachJpeg(surface, bytes)) {
-            cairo_surface_destroy(surface);
-            return nullptr;
-        }
-    }
-    return std::shared_ptr<Picture>(new Picture(surface, false, false));
+    PictureFault fault = PictureFault::None;
+    return Open(std::make_shared<const std::vector<BYTE>>(bytes.begin(), bytes.end()), false, fault);
 }
 
 std::shared_ptr<Picture> Picture::FromDib(const DibLayout& layout, const BYTE* bits, int x, int y, int width,
@@ -251,7 +277,7 @@ std::shared_ptr<Picture> Picture::FromDib(const DibLayout& layout, const BYTE* b
             out[column] = 0xFF000000u | (std::uint32_t{in[2]} << 16) | (std::uint32_t{in[1]} << 8) | in[0];
     }
     cairo_surface_mark_dirty(surface);
-    return std::shared_ptr<Picture>(new Picture(surface, false, false));
+    return std::shared_ptr<Picture>(new Picture(surface, kUpright, false));
 }
 
 std::shared_ptr<Picture> Picture::Borrow32(const DibLayout& layout, const BYTE* bits)
@@ -263,48 +289,105 @@ std::shared_ptr<Picture> Picture::Borrow32(const DibLayout& layout, const BYTE* 
         cairo_surface_destroy(surface);
         return nullptr;
     }
-    return std::shared_ptr<Picture>(new Picture(surface, !layout.topDown, true));
+    return std::shared_ptr<Picture>(new Picture(surface, layout.topDown ? kUpright : kUpsideDownRows, true));
 }
 
 int Picture::Width() const
 {
-    return cairo_image_surface_get_width(surface_);
+    return orientation_ >= kFirstTurnedOrientation ? storedHeight_ : storedWidth_;
 }
 
 int Picture::Height() const
 {
-    return cairo_image_surface_get_height(surface_);
+    return orientation_ >= kFirstTurnedOrientation ? storedWidth_ : storedHeight_;
 }
 
-bool Picture::CarriesJpeg() const
+Affine Picture::StoredToUpright() const
 {
-    const unsigned char* data = nullptr;
-    unsigned long length = 0;
-    cairo_surface_get_mime_data(surface_, CAIRO_MIME_TYPE_JPEG, &data, &length);
-    return data != nullptr;
+    const double width = storedWidth_;
+    const double height = storedHeight_;
+    switch (orientation_) {
+    case 2:
+        return Affine{-1, 0, 0, 1, width, 0};
+    case 3:
+        return Affine{-1, 0, 0, -1, width, height};
+    case 4:
+        return Affine{1, 0, 0, -1, 0, height};
+    case 5:
+        return Affine{0, 1, 1, 0, 0, 0};
+    case 6:
+        return Affine{0, 1, -1, 0, height, 0};
+    case 7:
+        return Affine{0, -1, -1, 0, height, width};
+    case 8:
+        return Affine{0, -1, 1, 0, 0, width};
+    default:
+        return Affine{};
+    }
+}
+
+cairo_surface_t* Picture::Surface() const
+{
+    std::lock_guard lock(mutex_);
+    if (surface_ || !jpeg_)
+        return surface_;
+    PictureFault fault = PictureFault::None;
+    GdkPixbuf* pixbuf = DecodePixbuf(*jpeg_, PictureKind::Jpeg, fault);
+    if (!pixbuf)
+        return nullptr;
+    // The decoder read what the scan read when the picture was opened: the same frame.
+    if (gdk_pixbuf_get_width(pixbuf) == storedWidth_ && gdk_pixbuf_get_height(pixbuf) == storedHeight_)
+        surface_ = SurfaceOfPixbuf(pixbuf, fault);
+    g_object_unref(pixbuf);
+    return surface_;
+}
+
+cairo_surface_t* Picture::JpegSurface() const
+{
+    if (!passable_)
+        return nullptr;
+    std::lock_guard lock(mutex_);
+    if (jpegSurface_)
+        return jpegSurface_;
+    // A recording with nothing in it, of the JPEG's size: cairo's PDF output embeds the attached
+    // bytes and never asks for pixels, so none are ever made.
+    const cairo_rectangle_t extents{0, 0, static_cast<double>(storedWidth_), static_cast<double>(storedHeight_)};
+    cairo_surface_t* surface = cairo_recording_surface_create(CAIRO_CONTENT_COLOR, &extents);
+    auto* holder = new (std::nothrow) Bytes(jpeg_);
+    if (holder && cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS
+        && cairo_surface_set_mime_data(surface, CAIRO_MIME_TYPE_JPEG, jpeg_->data(), jpeg_->size(), ReleaseBytes,
+                                       holder)
+            == CAIRO_STATUS_SUCCESS) {
+        jpegSurface_ = surface;
+        return jpegSurface_;
+    }
+    delete holder;
+    cairo_surface_destroy(surface);
+    return nullptr;
 }
 
 std::shared_ptr<Picture> Picture::Grey() const
 {
-    const cairo_format_t format = cairo_image_surface_get_format(surface_);
-    const int width = Width();
-    const int height = Height();
-    cairo_surface_t* grey = cairo_image_surface_create(format, width, height);
+    cairo_surface_t* source = Surface();
+    if (!source)
+        return nullptr;
+    const cairo_format_t format = cairo_image_surface_get_format(source);
+    cairo_surface_t* grey = cairo_image_surface_create(format, storedWidth_, storedHeight_);
     if (cairo_surface_status(grey) != CAIRO_STATUS_SUCCESS) {
         cairo_surface_destroy(grey);
         return nullptr;
     }
-    cairo_surface_flush(surface_);
+    cairo_surface_flush(source);
     cairo_surface_flush(grey);
-    const BYTE* source = cairo_image_surface_get_data(surface_);
-    const std::size_t sourceStride = static_cast<std::size_t>(cairo_image_surface_get_stride(surface_));
+    const BYTE* in = cairo_image_surface_get_data(source);
+    const std::size_t sourceStride = static_cast<std::size_t>(cairo_image_surface_get_stride(source));
     BYTE* target = cairo_image_surface_get_data(grey);
     const std::size_t targetStride = static_cast<std::size_t>(cairo_image_surface_get_stride(grey));
-    for (int row = 0; row < height; ++row) {
-        const auto* in = reinterpret_cast<const std::uint32_t*>(source + row * sourceStride);
+    for (int row = 0; row < storedHeight_; ++row) {
+        const auto* pixels = reinterpret_cast<const std::uint32_t*>(in + row * sourceStride);
         auto* out = reinterpret_cast<std::uint32_t*>(target + row * targetStride);
-        for (int column = 0; column < width; ++column) {
-            const std::uint32_t pixel = in[column];
+        for (int column = 0; column < storedWidth_; ++column) {
+            const std::uint32_t pixel = pixels[column];
             // Luma of the premultiplied colour is the premultiplied luma: the weights sum to one.
             const std::uint32_t luma
                 = (299 * ((pixel >> 16) & 0xFF) + 587 * ((pixel >> 8) & 0xFF) + 114 * (pixel & 0xFF) + 500) / 1000;
@@ -312,21 +395,29 @@ std::shared_ptr<Picture> Picture::Grey() const
         }
     }
     cairo_surface_mark_dirty(grey);
-    return std::shared_ptr<Picture>(new Picture(grey, bottomUp_, false));
+    return std::shared_ptr<Picture>(new Picture(grey, orientation_, false));
 }
 
-void Picture::ReadPixels(int x, int y, int width, int height, bool opaque, BYTE* out, std::size_t stride) const
+bool Picture::ReadPixels(int x, int y, int width, int height, bool opaque, BYTE* out, std::size_t stride) const
 {
-    cairo_surface_flush(surface_);
-    const bool alpha = cairo_image_surface_get_format(surface_) == CAIRO_FORMAT_ARGB32;
-    const BYTE* source = cairo_image_surface_get_data(surface_);
-    const std::size_t sourceStride = static_cast<std::size_t>(cairo_image_surface_get_stride(surface_));
+    cairo_surface_t* surface = Surface();
+    if (!surface)
+        return false;
+    cairo_surface_flush(surface);
+    const bool alpha = cairo_image_surface_get_format(surface) == CAIRO_FORMAT_ARGB32;
+    const BYTE* source = cairo_image_surface_get_data(surface);
+    const std::size_t sourceStride = static_cast<std::size_t>(cairo_image_surface_get_stride(surface));
     for (int row = 0; row < height; ++row) {
-        const int storedRow = bottomUp_ ? Height() - 1 - (y + row) : y + row;
-        const auto* in = reinterpret_cast<const std::uint32_t*>(source + storedRow * sourceStride) + x;
+        // One step along a row as seen is the same step in the stored grid all along it.
+        const PixelPosition first = StoredPixel(orientation_, storedWidth_, storedHeight_, x, y + row);
+        const PixelPosition second = StoredPixel(orientation_, storedWidth_, storedHeight_, x + 1, y + row);
+        const auto rowBytes = static_cast<std::ptrdiff_t>(sourceStride);
+        const std::ptrdiff_t step = (second.y - first.y) * rowBytes + (second.x - first.x) * std::ptrdiff_t{4};
+        std::ptrdiff_t at = first.y * rowBytes + first.x * std::ptrdiff_t{4};
         BYTE* target = out + row * stride;
-        for (int column = 0; column < width; ++column, target += 4) {
-            const std::uint32_t pixel = in[column];
+        for (int column = 0; column < width; ++column, target += 4, at += step) {
+            std::uint32_t pixel;
+            std::memcpy(&pixel, source + at, sizeof pixel);
             const unsigned a = alpha ? pixel >> 24 : 255;
             unsigned r = (pixel >> 16) & 0xFF;
             unsigned g = (pixel >> 8) & 0xFF;
@@ -342,6 +433,7 @@ void Picture::ReadPixels(int x, int y, int width, int height, bool opaque, BYTE*
             target[3] = static_cast<BYTE>(opaque ? 255 : a);
         }
     }
+    return true;
 }
 
 } // namespace platform::gdi

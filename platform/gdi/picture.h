@@ -1,36 +1,31 @@
 // Pictures as the devices draw them: pixels in a cairo image surface, and for a JPEG that may go
-// to a printer unchanged, the JPEG's own bytes beside them. StretchDIBits and GDI+ both make
-// their pictures here, so decoding and the checks of compressed data live in one place.
+// to a printer unchanged, the JPEG's own bytes. StretchDIBits and GDI+ both make their pictures
+// here, so decoding, the limits and the checks of compressed data live in one place.
+//
+// A JPEG is checked whole when it is opened but decoded only when its pixels are first needed: a
+// printer that takes it unchanged gets its bytes and the pixels are never made. Every other kind
+// is decoded when it is opened, since its decoder is what tells a damaged file.
 #pragma once
 
 #include "platform/gdi/dib.h"
+#include "platform/gdi/picture_format.h"
+#include "platform/gdi/transform.h"
 
 #include <cairo.h>
 
 #include <cstddef>
 #include <memory>
-#include <optional>
+#include <mutex>
 #include <span>
+#include <vector>
 
 namespace platform::gdi {
 
-// A decoded picture larger than this many pixels is refused (1 GiB of 32-bit pixels).
+// Pictures wider or taller than this are refused before a pixel is decoded: it is the largest
+// image cairo can hold.
+constexpr int kMaxPictureSide = kMaxDibSide;
+// Pictures of more pixels than this are refused before a pixel is decoded (1 GiB of 32-bit pixels).
 constexpr std::int64_t kMaxPicturePixels = std::int64_t{1} << 28;
-
-// What the first bytes of a JPEG say about it, read without decoding it.
-struct JpegInfo {
-    int width = 0;
-    int height = 0;
-    int components = 0; // 1 grey, 3 colour, 4 CMYK or YCCK
-};
-
-// The frame of a JPEG a printer can take unchanged: start of image, a baseline, extended or
-// progressive frame with sides and 1 or 3 components, and an end-of-image marker closing the
-// bytes (so a cut-off file is not passed on). Anything else gives nothing.
-std::optional<JpegInfo> InspectJpeg(std::span<const BYTE> bytes);
-
-// True for a PNG whose signature, header chunk and closing IEND chunk are all in place.
-bool IsCompletePng(std::span<const BYTE> bytes);
 
 class Picture final {
 public:
@@ -38,9 +33,15 @@ public:
     Picture(const Picture&) = delete;
     Picture& operator=(const Picture&) = delete;
 
-    // Decodes a JPEG, PNG, BMP, TIFF or GIF (its first frame). A JPEG in three or one components
-    // keeps its own bytes for devices that take them unchanged; a CMYK JPEG is only decoded,
-    // since its bytes would print inverted. Null for data that is not a picture or too large.
+    // A picture of compressed bytes: JPEG, PNG, BMP, TIFF or GIF (its first frame, a TIFF's first
+    // page). With `upright` the turn that the picture's orientation tag asks for is taken: its
+    // width and height are then those after the turn. A JPEG in three or one components may go to
+    // a device unchanged; a CMYK JPEG is only decoded, since its bytes would print inverted.
+    static std::shared_ptr<Picture> Open(std::shared_ptr<const std::vector<BYTE>> bytes, bool upright,
+                                         PictureFault& fault);
+
+    // The same for the bits of a device-independent bitmap (copied; no orientation is taken).
+    // Null for data that is not a picture, is damaged or is too large.
     static std::shared_ptr<Picture> Decode(std::span<const BYTE> bytes);
 
     // The rows of an uncompressed bitmap within a source rectangle (top-down pixel coordinates,
@@ -52,32 +53,46 @@ public:
     // what it still needs when the picture is destroyed. `bits` must be 4-byte aligned.
     static std::shared_ptr<Picture> Borrow32(const DibLayout& layout, const BYTE* bits);
 
+    // The size as the picture is seen: after its turn.
     int Width() const;
     int Height() const;
-    // True when the rows are stored bottom-up (a borrowed bottom-up bitmap): row r of the picture
-    // is row Height() - 1 - r of the surface.
-    bool BottomUp() const { return bottomUp_; }
-    cairo_surface_t* Surface() const { return surface_; }
-    // True when the JPEG's own bytes travel with the pixels.
-    bool CarriesJpeg() const;
 
-    // The same picture in shades of grey (the JPEG bytes are left behind).
+    // Where the stored pixel grid (of Surface() and JpegSurface()) lands on the picture as seen.
+    Affine StoredToUpright() const;
+
+    // The decoded pixels in their stored grid, decoded on first use; null when they cannot be
+    // (out of memory).
+    cairo_surface_t* Surface() const;
+
+    // True when the JPEG's own bytes may go to a device unchanged.
+    bool CarriesJpeg() const { return passable_; }
+    // A surface that holds nothing but the JPEG's bytes, for a device that embeds them unchanged;
+    // null unless CarriesJpeg(). Its pixels are never decoded.
+    cairo_surface_t* JpegSurface() const;
+
+    // The same picture in shades of grey (the JPEG bytes are left behind); null when the pixels
+    // cannot be decoded.
     std::shared_ptr<Picture> Grey() const;
 
-    // Copies a rectangle of pixels as 32-bit B, G, R, A rows with straight (not premultiplied)
-    // colour; with `opaque` the fourth byte is 0xFF. The rectangle lies inside the picture.
-    void ReadPixels(int x, int y, int width, int height, bool opaque, BYTE* out, std::size_t stride) const;
+    // Copies a rectangle of the picture as seen as 32-bit B, G, R, A rows with straight (not
+    // premultiplied) colour; with `opaque` the fourth byte is 0xFF. The rectangle lies inside the
+    // picture. False when the pixels cannot be decoded.
+    bool ReadPixels(int x, int y, int width, int height, bool opaque, BYTE* out, std::size_t stride) const;
 
 private:
-    Picture(cairo_surface_t* surface, bool bottomUp, bool borrowed)
-        : surface_(surface),
-          bottomUp_(bottomUp),
-          borrowed_(borrowed)
-    {}
+    Picture(cairo_surface_t* surface, int orientation, bool borrowed);
+    Picture(std::shared_ptr<const std::vector<BYTE>> jpeg, const JpegInfo& frame, bool passable, int orientation);
 
-    cairo_surface_t* surface_;
-    bool bottomUp_;
-    bool borrowed_;
+    int storedWidth_;
+    int storedHeight_;
+    int orientation_; // as an EXIF orientation tag counts: 1 upright, 6 turned a quarter clockwise...
+    bool borrowed_ = false;
+    std::shared_ptr<const std::vector<BYTE>> jpeg_; // a JPEG decoded on first use
+    bool passable_ = false;
+
+    mutable std::mutex mutex_;
+    mutable cairo_surface_t* surface_ = nullptr;
+    mutable cairo_surface_t* jpegSurface_ = nullptr;
 };
 
 } // namespace platform::gdi

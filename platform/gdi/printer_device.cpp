@@ -167,27 +167,32 @@ public:
             SetLastError(ERROR_INVALID_PARAMETER);
             return false;
         }
+        const Picture& picture = placement.picture;
+        // A JPEG the printer takes goes into the PDF as its own bytes, cut by the clip alone, and
+        // its pixels are never decoded. Everything else is drawn from pixels, grey for a
+        // monochrome job.
+        cairo_surface_t* source = color_ && printer_.TakesJpeg() ? picture.JpegSurface() : nullptr;
         std::shared_ptr<Picture> grey;
-        const Picture* picture = &placement.picture;
-        if (!color_) {
-            grey = picture->Grey();
-            if (!grey) {
-                SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-                return false;
-            }
-            picture = grey.get();
+        if (!source && !color_) {
+            grey = picture.Grey();
+            source = grey ? grey->Surface() : nullptr;
+        } else if (!source) {
+            source = picture.Surface();
+        }
+        if (!source) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
         }
         const Affine& to = placement.pictureToDevice;
         const cairo_matrix_t matrix{to.m11, to.m12, to.m21, to.m22, to.dx, to.dy};
+        const Affine stored = picture.StoredToUpright();
+        const cairo_matrix_t storedToUpright{stored.m11, stored.m12, stored.m21, stored.m22, stored.dx, stored.dy};
         cairo_save(page_);
         cairo_transform(page_, &matrix);
         cairo_rectangle(page_, placement.source.x, placement.source.y, placement.source.width, placement.source.height);
         cairo_clip(page_);
-        if (picture->BottomUp()) {
-            cairo_translate(page_, 0, picture->Height());
-            cairo_scale(page_, 1, -1);
-        }
-        cairo_set_source_surface(page_, picture->Surface(), 0, 0);
+        cairo_transform(page_, &storedToUpright);
+        cairo_set_source_surface(page_, source, 0, 0);
         cairo_pattern_set_filter(cairo_get_source(page_), CAIRO_FILTER_GOOD);
         cairo_paint(page_);
         cairo_restore(page_);

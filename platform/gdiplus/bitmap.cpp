@@ -1,9 +1,17 @@
-// Bitmaps: made from device-independent bitmaps, measured, and their pixels lent for reading.
+// Bitmaps: made from picture files and device-independent bitmaps, measured, and their pixels
+// lent for reading.
 #include "platform/gdiplus/gdiplus.h"
 #include "platform/gdiplus/image.h"
+#include "platform/kernel/host.h"
+#include "platform/kernel/kernel.h"
+#include "platform/kernel/kernel_object.h"
 
+#include <cerrno>
+#include <fcntl.h>
 #include <new>
 #include <span>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform::gdiplus {
 
@@ -21,6 +29,63 @@ using platform::gdiplus::Image;
 
 constexpr BYTE kPngFirstByte = 0x89;
 constexpr BYTE kJpegFirstByte = 0xFF;
+
+// A picture file larger than this is refused unread.
+constexpr std::uint64_t kMaxPictureFileBytes = std::uint64_t{1} << 30;
+
+// Reads a whole regular file; Ok, or the status of the failure with the last error set.
+Gdiplus::Status ReadPictureFile(const WCHAR* fileName, std::vector<BYTE>& bytes)
+{
+    const int file = ::open(platform::NativePath(fileName).c_str(), O_RDONLY | O_CLOEXEC);
+    if (file < 0) {
+        const int error = errno;
+        platform::kernel::SetLastErrorFromErrno(error);
+        return error == ENOENT || error == ENOTDIR ? Gdiplus::FileNotFound : Gdiplus::Win32Error;
+    }
+    struct stat status {};
+    Gdiplus::Status result = Gdiplus::Ok;
+    if (::fstat(file, &status) != 0) {
+        platform::kernel::SetLastErrorFromErrno(errno);
+        result = Gdiplus::Win32Error;
+    } else if (!S_ISREG(status.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        result = Gdiplus::Win32Error;
+    } else if (static_cast<std::uint64_t>(status.st_size) > kMaxPictureFileBytes) {
+        result = Gdiplus::ValueOverflow;
+    } else {
+        bytes.resize(static_cast<std::size_t>(status.st_size));
+        std::size_t done = 0;
+        while (result == Gdiplus::Ok && done < bytes.size()) {
+            const ssize_t got = ::read(file, bytes.data() + done, bytes.size() - done);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                platform::kernel::SetLastErrorFromErrno(got < 0 ? errno : EIO);
+                result = Gdiplus::Win32Error;
+            }
+            done += got > 0 ? static_cast<std::size_t>(got) : 0;
+        }
+    }
+    ::close(file);
+    return result;
+}
+
+Gdiplus::Status StatusOf(platform::gdi::PictureFault fault)
+{
+    switch (fault) {
+    case platform::gdi::PictureFault::None:
+        return Gdiplus::Ok;
+    case platform::gdi::PictureFault::NotAPicture:
+        return Gdiplus::UnknownImageFormat;
+    case platform::gdi::PictureFault::Damaged:
+        return Gdiplus::InvalidParameter;
+    case platform::gdi::PictureFault::TooLarge:
+        return Gdiplus::ValueOverflow;
+    case platform::gdi::PictureFault::OutOfMemory:
+        return Gdiplus::OutOfMemory;
+    }
+    return Gdiplus::GenericError;
+}
 
 // The bytes of a compressed picture must be the kind the header names.
 bool IsKind(DWORD compression, std::span<const BYTE> bytes)
@@ -59,6 +124,29 @@ GpStatus GdipCreateBitmapFromGdiDib(const BITMAPINFO* gdiBitmapInfo, void* gdiBi
         }
         if (!picture)
             return OutOfMemory;
+        *bitmap = platform::AddObject<GpBitmap*>(std::make_shared<Image>(std::move(picture)));
+        return Ok;
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory;
+    }
+}
+
+GpStatus GdipCreateBitmapFromFile(const WCHAR* filename, GpBitmap** bitmap)
+{
+    if (!platform::gdiplus::IsStarted())
+        return GdiplusNotInitialized;
+    if (!filename || !bitmap)
+        return InvalidParameter;
+    *bitmap = nullptr;
+    try {
+        auto bytes = std::make_shared<std::vector<BYTE>>();
+        const Status read = ReadPictureFile(filename, *bytes);
+        if (read != Ok)
+            return read;
+        platform::gdi::PictureFault fault = platform::gdi::PictureFault::None;
+        std::shared_ptr<platform::gdi::Picture> picture = platform::gdi::Picture::Open(std::move(bytes), true, fault);
+        if (!picture)
+            return StatusOf(fault);
         *bitmap = platform::AddObject<GpBitmap*>(std::make_shared<Image>(std::move(picture)));
         return Ok;
     } catch (const std::bad_alloc&) {
@@ -127,7 +215,11 @@ GpStatus GdipBitmapLockBits(GpBitmap* bitmap, const GpRect* rect, UINT flags, Pi
         }
         out = found->lockBuffer.data();
     }
-    found->Picture().ReadPixels(area.X, area.Y, area.Width, area.Height, format == PixelFormat32bppRGB, out, stride);
+    if (!found->Picture().ReadPixels(area.X, area.Y, area.Width, area.Height, format == PixelFormat32bppRGB, out,
+                                     stride)) {
+        std::vector<BYTE>().swap(found->lockBuffer);
+        return OutOfMemory;
+    }
     found->locked = true;
     lockedBitmapData->Width = static_cast<UINT>(area.Width);
     lockedBitmapData->Height = static_cast<UINT>(area.Height);

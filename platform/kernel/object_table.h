@@ -19,6 +19,7 @@ enum class ObjectKind : std::uint8_t {
     DeviceContext,
     EnhMetaFile,
     GdiplusImage,
+    GdiplusGraphics,
 };
 
 class ObjectTable final {

@@ -23,7 +23,9 @@
 //   many units make an inch across and down; they keep the page's proportions on devices whose
 //   dots are not square. The page is the one a viewer shows: its crop box, turned by its /Rotate.
 //   It is painted on white paper as 32-bit device-independent bitmaps with StretchDIBits, in
-//   full-width bands (so a page never needs a whole page raster in memory). The part of the bounds
+//   full-width bands (so a page never needs a whole page raster in memory); within a band, a run of
+//   32 or more rows of plain white paper is painted as one white pixel stretched over it, so that
+//   a metafile or a printer gets pixels only for the rows that carry something. The part of the bounds
 //   the page does not cover is left untouched. True when every band was drawn; false for bad
 //   arguments, a document GetPDFDocInfo would refuse, a page index out of range, bounds larger
 //   than the renderer's limit, a device context that refused a band, or a page the PDF library

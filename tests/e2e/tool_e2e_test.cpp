@@ -252,13 +252,11 @@ TEST(ToolPrinters, PrintingAsksForTheDefaultTicketThenSendsTheJob)
     std::string document = root.Path() + "/page.pdf";
     WriteFile(document, "%PDF-1.4\n");
     RunResult result = RunProgram({kService, "print", "Quillon Office", document}, root.Path());
-    // Either a job id, or the tool's "0" for no job, which the service reports as a failure.
-    if (result.out == "0\n") {
-        EXPECT_TRUE(result.ExitedWith(1));
-    } else {
-        EXPECT_TRUE(result.ExitedWith(0)) << result.err;
-        EXPECT_THAT(result.out, ::testing::MatchesRegex("[1-9][0-9]*\n"));
-    }
+    // A PDF header alone is no document: the job started, printed nothing and failed, which the
+    // service reports as a failure.
+    EXPECT_EQ(result.out, "-1\n");
+    EXPECT_TRUE(result.ExitedWith(1));
+    EXPECT_THAT(result.err, HasSubstr("the print job failed with job id -1"));
     std::vector<std::string> dispatched;
     for (const auto& line : OnlyLog(root))
         if (line.message.rfind("In QuillonTool, ", 0) == 0)
@@ -277,6 +275,34 @@ const unsigned char kOnePixelPng[] = {
     0xCC, 0x59, 0xE7, 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82,
 };
 
+// A one-page Letter PDF with one filled square, its cross-reference table counted out.
+std::string OneSquarePdf()
+{
+    const std::string content = "0 0 0 rg 72 648 72 72 re f";
+    const std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+    };
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t table = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const std::size_t offset : offsets) {
+        char entry[21];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
+        pdf += entry;
+    }
+    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
+        + std::to_string(table) + "\n%%EOF\n";
+    return pdf;
+}
+
 TEST(ToolFiles, EverythingLeftBehindIsClosedToOtherUsersWhateverTheUmask)
 {
     for (const mode_t mask : {00, 022}) {
@@ -285,7 +311,7 @@ TEST(ToolFiles, EverythingLeftBehindIsClosedToOtherUsersWhateverTheUmask)
         InstallSamplePrinters(root);
         const std::string documents = root.Path() + "/documents";
         std::filesystem::create_directory(documents);
-        WriteFile(documents + "/page.pdf", "%PDF-1.4\n");
+        WriteFile(documents + "/page.pdf", OneSquarePdf());
         WriteFile(documents + "/pixel.png",
                   std::string_view(reinterpret_cast<const char*>(kOnePixelPng), sizeof kOnePixelPng));
         {
@@ -308,6 +334,7 @@ TEST(ToolFiles, EverythingLeftBehindIsClosedToOtherUsersWhateverTheUmask)
             {"run/quillon/pipe/QuillonPipe.lock", 0644},
         };
         std::size_t logs = 0;
+        std::size_t jobFiles = 0;
         for (const auto& entry : std::filesystem::recursive_directory_iterator(root.Path())) {
             const std::string name = entry.path().lexically_relative(root.Path()).string();
             if (name.rfind("etc", 0) == 0 || name.rfind("documents", 0) == 0)
@@ -316,6 +343,10 @@ TEST(ToolFiles, EverythingLeftBehindIsClosedToOtherUsersWhateverTheUmask)
             SCOPED_TRACE(name);
             if (const auto known = exact.find(name); known != exact.end()) {
                 EXPECT_EQ(mode, known->second);
+            } else if (name.rfind("var/spool/quillon/", 0) == 0) {
+                // The printers' spool folders and the jobs in them are the printing user's alone.
+                EXPECT_EQ(mode, entry.is_directory() ? 0700 : 0600);
+                jobFiles += entry.path().extension() == ".pdf" ? 1 : 0;
             } else if (name.rfind("var/lib/Marlowin/log/", 0) == 0) {
                 EXPECT_EQ(mode, 0640);
                 ++logs;
@@ -328,6 +359,7 @@ TEST(ToolFiles, EverythingLeftBehindIsClosedToOtherUsersWhateverTheUmask)
             }
         }
         EXPECT_EQ(logs, 1u);
+        EXPECT_EQ(jobFiles, 2u); // the document's job and the picture's
     }
 }
 

@@ -115,12 +115,15 @@ TEST_F(PdfDeviceContext, APagePrintsOnTheSheetWhereItBelongs)
     ASSERT_EQ(page.height, 792);
     EXPECT_TRUE(Near(page.At(108, 108), Rgb(255, 0, 0)));
     EXPECT_TRUE(Near(page.At(504, 684), Rgb(0, 0, 255)));
+    // Just inside the squares' top edges, below paper that travels as one white pixel.
+    EXPECT_TRUE(Near(page.At(108, 74), Rgb(255, 0, 0)));
+    EXPECT_TRUE(Near(page.At(504, 650), Rgb(0, 0, 255)));
     EXPECT_TRUE(Near(page.At(306, 396), Rgb(255, 255, 255)));
     EXPECT_TRUE(Near(page.At(60, 108), Rgb(255, 255, 255)));
     EXPECT_TRUE(Near(page.At(108, 60), Rgb(255, 255, 255)));
 }
 
-TEST_F(PdfDeviceContext, ARecordedPageHoldsItsBandsAsTopDownBitmaps)
+TEST_F(PdfDeviceContext, ARecordedPageHoldsItsRowsAsTopDownBitmapsAndItsPaperAsOneWhitePixel)
 {
     // As the tool records: the screen as reference, scaled down from printer dots to its pixels.
     HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
@@ -140,24 +143,39 @@ TEST_F(PdfDeviceContext, ARecordedPageHoldsItsBandsAsTopDownBitmaps)
         std::memcpy(&value, bytes.data() + at, sizeof value);
         return value;
     };
-    int bands = 0;
+    // The records tile the page from top to bottom, each across its whole width.
     int nextTop = 0;
+    int bitmapRows = 0;
+    int paperRuns = 0;
     for (std::size_t at = 0; at + 8 <= bytes.size() && field(at + 4) > 0; at += std::size_t(field(at + 4))) {
         if (field(at) != std::int32_t(EMR_STRETCHDIBITS))
             continue;
-        ++bands;
         EXPECT_EQ(field(at + 24), 0);       // xDest
         EXPECT_EQ(field(at + 28), nextTop); // yDest
         EXPECT_EQ(field(at + 72), 5100);    // cxDest
         const std::size_t header = at + std::size_t(field(at + 48));
-        EXPECT_EQ(field(header + 4), 5100);                 // biWidth
-        EXPECT_EQ(field(header + 8), -field(at + 76));      // biHeight: rows top-down
+        const int rows = field(at + 76);                    // cyDest
         EXPECT_EQ(field(header + 12) & 0xFFFF, 1);          // biPlanes
         EXPECT_EQ((field(header + 12) >> 16) & 0xFFFF, 32); // biBitCount
-        nextTop += field(at + 76);
+        if (field(header + 4) == 1) {
+            // White paper: one white pixel stretched over a run of rows.
+            EXPECT_EQ(field(header + 8), -1);
+            EXPECT_EQ(field(at + std::size_t(field(at + 56))), -1);
+            EXPECT_GE(rows, 32);
+            ++paperRuns;
+        } else {
+            EXPECT_EQ(field(header + 4), 5100);  // biWidth
+            EXPECT_EQ(field(header + 8), -rows); // biHeight: rows top-down
+            bitmapRows += rows;
+        }
+        nextTop += rows;
     }
-    EXPECT_EQ(bands, 17);
     EXPECT_EQ(nextTop, 6600);
+    // Only the rows of the two inch squares carry their pixels, with runs of white too short to be
+    // worth a record of their own where a band's edge cuts the paper beside a square.
+    EXPECT_GE(bitmapRows, 1200);
+    EXPECT_LT(bitmapRows, 1200 + 4 * 32);
+    EXPECT_GE(paperRuns, 3);
 }
 
 } // namespace

@@ -1,0 +1,127 @@
+// GDI+ bitmaps of picture files: first frames and pages, orientation tags turning the picture and
+// its size, and damaged, foreign, missing and oversized files refused.
+#include "platform/gdiplus/gdiplus.h"
+#include "platform/kernel/kernel.h"
+#include "tests/support/picture_files.h"
+
+#include <sys/resource.h>
+
+namespace {
+
+using namespace gdi_test;
+using namespace picture_files;
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+class PictureFileTest : public ::testing::Test {
+protected:
+    PictureFileTest()
+    {
+        const GdiplusStartupInput input;
+        EXPECT_EQ(GdiplusStartup(&token_, &input, nullptr), Ok);
+    }
+    ~PictureFileTest() override { GdiplusShutdown(token_); }
+
+    // Opens the bytes as a file; the status, and the bitmap in `bitmap_` when Ok.
+    Status Open(const std::vector<BYTE>& bytes)
+    {
+        WriteFile(root_.Path() / "picture", bytes);
+        return GdipCreateBitmapFromFile(WidePath(root_.Path() / "picture").c_str(), &bitmap_);
+    }
+
+    // Checks the size and the colours at the centres of the four quarters, and disposes of the bitmap.
+    void ExpectPicture(int width, int height, const Quarters& expected)
+    {
+        UINT w = 0, h = 0;
+        GdipGetImageWidth(bitmap_, &w);
+        GdipGetImageHeight(bitmap_, &h);
+        EXPECT_EQ(std::make_pair(w, h), std::make_pair(UINT(width), UINT(height)));
+        BitmapData data{};
+        ASSERT_EQ(GdipBitmapLockBits(bitmap_, nullptr, ImageLockModeRead, PixelFormat32bppRGB, &data), Ok);
+        for (const int x : {width / 4, width * 3 / 4}) {
+            for (const int y : {height / 4, height * 3 / 4}) {
+                const BYTE* pixel = static_cast<const BYTE*>(data.Scan0) + y * data.Stride + x * 4;
+                const Colour seen{pixel[2], pixel[1], pixel[0]};
+                EXPECT_TRUE(Near(seen, expected.At(x, y, width, height), 24)) << x << "," << y << " " << Describe(seen);
+            }
+        }
+        GdipBitmapUnlockBits(bitmap_, &data);
+        EXPECT_EQ(GdipDisposeImage(bitmap_), Ok);
+    }
+
+    testing_support::TempRoot root_;
+    ULONG_PTR token_ = 0;
+    GpBitmap* bitmap_ = nullptr;
+};
+
+// What a viewer shows for each orientation tag of a picture stored as red, green over blue, yellow.
+TEST_F(PictureFileTest, OrientationTagsTurnThePictureAndItsSizeAndOnlyTheFirstFrameOrPageCounts)
+{
+    const Colour r = kRed, g = kGreen, b = kBlue, y = kYellow;
+    const Quarters shown[] = {{r, g, b, y}, {g, r, y, b}, {y, b, g, r}, {b, y, r, g},
+                              {r, b, g, y}, {b, r, y, g}, {y, g, b, r}, {g, y, r, b}};
+    const std::vector<BYTE> jpeg = SavedPicture("jpeg", 48, 32, kFourColours);
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        const bool turned = orientation >= 5;
+        ASSERT_EQ(Open(WithExifOrientation(jpeg, orientation, orientation % 2 == 0)), Ok);
+        ExpectPicture(turned ? 32 : 48, turned ? 48 : 32, shown[orientation - 1]);
+    }
+    ASSERT_EQ(Open(TiffPicture(48, 32, {kFourColours, kAllBlue}, 6)), Ok);
+    ExpectPicture(32, 48, shown[5]);
+    ASSERT_EQ(Open(GifPicture(48, 32, {kFourColours, kAllBlue})), Ok);
+    ExpectPicture(48, 32, kFourColours);
+    // A tag out of range is no turn at all.
+    ASSERT_EQ(Open(WithExifOrientation(jpeg, 9)), Ok);
+    ExpectPicture(48, 32, kFourColours);
+}
+
+TEST_F(PictureFileTest, DamagedForeignAndMissingFilesAreRefused)
+{
+    const std::vector<BYTE> jpeg = SavedPicture("jpeg", 64, 64, kFourColours);
+    const std::vector<BYTE> png = SavedPicture("png", 64, 64, kFourColours);
+    const std::vector<BYTE> bmp = SavedPicture("bmp", 64, 64, kFourColours);
+    const std::pair<const char*, std::vector<BYTE>> damaged[] = {
+        {"cut jpeg", CutOff(jpeg)},
+        {"corrupted jpeg", Corrupted(jpeg)},
+        {"jpeg without its end marker", std::vector<BYTE>(jpeg.begin(), jpeg.end() - 2)},
+        {"cut png", CutOff(png)},
+        {"corrupted png", Corrupted(png)},
+        {"bmp one byte short", std::vector<BYTE>(bmp.begin(), bmp.end() - 1)},
+        {"cut tiff", CutOff(TiffPicture(64, 64, {kFourColours}))},
+        {"cut gif", CutOff(GifPicture(64, 64, {kFourColours}))},
+    };
+    for (const auto& [what, bytes] : damaged) {
+        EXPECT_EQ(Open(bytes), InvalidParameter) << what;
+        EXPECT_EQ(bitmap_, nullptr) << what;
+    }
+    EXPECT_EQ(Open({'%', 'P', 'D', 'F', '-', '1', '.', '4'}), UnknownImageFormat);
+    EXPECT_EQ(Open({}), UnknownImageFormat);
+    EXPECT_EQ(GdipCreateBitmapFromFile(WidePath(root_.Path() / "missing.jpg").c_str(), &bitmap_), FileNotFound);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(GdipCreateBitmapFromFile(WidePath(root_.Path()).c_str(), &bitmap_), Win32Error);
+}
+
+TEST_F(PictureFileTest, PicturesBeyondTheLimitsAreRefusedBeforeTheyAreDecoded)
+{
+    ASSERT_EQ(Open(SavedPicture("jpeg", 32767, 32, kFourColours)), Ok);
+    ExpectPicture(32767, 32, kFourColours);
+    EXPECT_EQ(Open(SavedPicture("jpeg", 32768, 2, kFourColours)), ValueOverflow);
+    EXPECT_EQ(Open(SavedPicture("png", 2, 32768, kFourColours)), ValueOverflow);
+    // Headers promising 20000 x 20000 pixels (more than 2^28) over a few bytes of data.
+    EXPECT_EQ(Open(WithFrameSize(SavedPicture("jpeg", 16, 16, kFourColours), 20000, 20000)), ValueOverflow);
+    // A GIF's decoder makes its whole screen before it reports the size: refused before it runs,
+    // the process has not grown by the 1.5 GiB that screen takes.
+    std::vector<BYTE> gif = GifPicture(16, 16, {kFourColours});
+    gif[7] = gif[9] = 0x4E; // a screen of 19984 x 19984
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const long peakBefore = usage.ru_maxrss;
+    EXPECT_EQ(Open(gif), ValueOverflow);
+    getrusage(RUSAGE_SELF, &usage);
+    EXPECT_LT(usage.ru_maxrss - peakBefore, 256 * 1024);
+    // 16384 x 16384 is 2^28 exactly: past the limit, refused for its missing data.
+    EXPECT_EQ(Open(WithFrameSize(SavedPicture("jpeg", 16, 16, kFourColours), 16384, 16384)), InvalidParameter);
+}
+
+} // namespace
