@@ -124,45 +124,31 @@ TEST_F(CupsJob, ADocumentArrivesWithTheDeviceModesSettingsAndItsPages)
     EXPECT_EQ(stack_.JobState(jobId), IPP_JSTATE_COMPLETED);
 }
 
-TEST_F(CupsJob, APaperWithMarginsIsSentWithThem)
+TEST_F(CupsJob, ASheetWithMarginsGoesWithThemAtTheQueuesOwnSize)
 {
-    // Letter is TestQ's default paper: 6.35 mm left and right, 1.02 mm top, 11.68 mm bottom.
-    HDC dc = CreateDCW(u"", u"TestQ", nullptr, nullptr);
-    ASSERT_NE(dc, nullptr);
-    const int jobId = Start(dc, u"Letter");
-    ASSERT_GT(jobId, 0);
-    ASSERT_GT(StartPage(dc), 0);
-    ASSERT_GT(EndPage(dc), 0);
-    ASSERT_GT(EndDoc(dc), 0);
-    DeleteDC(dc);
-    EXPECT_EQ(stack_.JobAttribute(jobId, "media-col"),
-              "{media-bottom-margin=1168 media-left-margin=635 media-right-margin=635 media-size={x-dimension=21590 "
-              "y-dimension=27940} media-top-margin=102}");
-    const std::vector<cups_test::ReceivedJob> jobs = stack_.WaitForJobs(1);
-    ASSERT_EQ(jobs.size(), 1u);
-    EXPECT_EQ(jobs[0].Attribute("IPP_MEDIA_COL"),
-              "{media-size={x-dimension=21590 y-dimension=27940} media-bottom-margin=1168 media-left-margin=635 "
-              "media-right-margin=635 media-top-margin=102}");
-    // One copy is the default, which CUPS does not pass on.
-    EXPECT_EQ(jobs[0].Attribute("IPP_COPIES"), "(none)");
-    EXPECT_EQ(jobs[0].Attribute("IPP_PRINT_COLOR_MODE"), "color");
-    EXPECT_EQ(jobs[0].Attribute("IPP_SIDES"), "one-sided");
-    EXPECT_EQ(PdfInfo(jobs[0].document, "Page size"), "612 x 792 pts (letter)");
-}
-
-TEST_F(CupsJob, ASheetSizedInInchesGoesAtTheQueuesOwnSize)
-{
-    // Envelope #10 is 104.775 mm wide: 1048 tenths in the device mode, 10477 hundredths at the queue.
+    // Letter, TestQ's default: 6.35 mm left and right, 1.02 mm top, 11.68 mm bottom. Envelope #10
+    // is 104.775 mm wide: 1048 tenths in the device mode, 10477 hundredths at the queue.
     const SHORT envelope = PaperNumber(u"Envelope #10");
-    platform::spooler::FullDevMode mode = DevMode([&](DEVMODEW& devMode) { devMode.dmPaperSize = envelope; });
-    HDC dc = CreateDCW(u"", u"TestQ", nullptr, &mode.devMode);
-    const int jobId = Start(dc, u"Envelope");
-    ASSERT_GT(jobId, 0);
-    EXPECT_EQ(stack_.JobAttribute(jobId, "media-col"),
-              "{media-bottom-margin=1168 media-left-margin=635 media-right-margin=635 media-size={x-dimension=10477 "
-              "y-dimension=24130} media-top-margin=102}");
-    EXPECT_GT(AbortDoc(dc), 0);
-    DeleteDC(dc);
+    const std::pair<SHORT, const char*> sheets[] = {
+        {1,
+         "{media-bottom-margin=1168 media-left-margin=635 media-right-margin=635 media-size={x-dimension=21590 "
+         "y-dimension=27940} media-top-margin=102}"},
+        {envelope,
+         "{media-bottom-margin=1168 media-left-margin=635 media-right-margin=635 media-size={x-dimension="
+         "10477 y-dimension=24130} media-top-margin=102}"},
+    };
+    for (const auto& [paper, mediaCol] : sheets) {
+        SCOPED_TRACE(paper);
+        platform::spooler::FullDevMode mode = DevMode([&](DEVMODEW& devMode) { devMode.dmPaperSize = paper; });
+        HDC dc = CreateDCW(u"", u"TestQ", nullptr, &mode.devMode);
+        const int jobId = Start(dc, u"Sheet");
+        ASSERT_GT(jobId, 0);
+        EXPECT_EQ(stack_.JobAttribute(jobId, "media-col"), mediaCol);
+        EXPECT_EQ(stack_.JobAttribute(jobId, "print-color-mode"), "color");
+        EXPECT_EQ(stack_.JobAttribute(jobId, "sides"), "one-sided");
+        EXPECT_GT(AbortDoc(dc), 0);
+        DeleteDC(dc);
+    }
 }
 
 TEST_F(CupsJob, AbortedOrAbandonedJobsAreCancelled)
