@@ -121,7 +121,8 @@ int CupsConnection::StillWaiting(http_t* /*http*/, void* connection)
 
 void CupsConnection::AllowSeconds(double seconds) const
 {
-    deadline_ = Clock::now() + Seconds(seconds);
+    exchangeStart_ = Clock::now();
+    deadline_ = exchangeStart_ + Seconds(seconds);
 }
 
 CupsFailure CupsConnection::LastFailure(std::string_view what) const
@@ -131,13 +132,16 @@ CupsFailure CupsConnection::LastFailure(std::string_view what) const
     const int broken = httpError(http_);
     CupsFailure failure;
     failure.message = std::string(what) + " on the CUPS server " + server_ + " failed: ";
-    // A connection that broke or timed out leaves its own error, whatever status libcups reports.
-    if (broken != 0 || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE) {
+    // No usable answer at all: the connection broke or timed out, libcups could not reconnect
+    // (it reports that as an internal error), or the server says it cannot serve.
+    if (broken != 0 || status == IPP_STATUS_ERROR_INTERNAL || status == IPP_STATUS_ERROR_SERVICE_UNAVAILABLE) {
         failure.error = RPC_S_SERVER_UNAVAILABLE;
-        failure.message += broken == ETIMEDOUT ? "no answer in time"
-            : broken != 0                      ? std::strerror(broken)
-                                               : "the server is unavailable";
-        if (broken == ETIMEDOUT)
+        const bool waited = Clock::now() - exchangeStart_ >= kLongWait;
+        failure.message += broken == ETIMEDOUT || (waited && broken == 0) ? "no answer in time"
+            : broken != 0                                                 ? std::strerror(broken)
+            : text && *text                                               ? text
+                                                                          : "the server is unavailable";
+        if (waited)
             Shun(server_);
         return failure;
     }

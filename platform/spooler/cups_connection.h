@@ -51,7 +51,8 @@ public:
     void AllowSeconds(double seconds) const;
 
     // The failure the last libcups call on this thread reported, worded for `what` ("the job...").
-    // A server that did not answer is not asked again for kCupsShunSeconds.
+    // A server that kept the exchange waiting a second or more without an answer is not asked again
+    // for kCupsShunSeconds.
     CupsFailure LastFailure(std::string_view what) const;
 
 private:
@@ -60,6 +61,7 @@ private:
 
     http_t* http_;
     std::string server_;
+    mutable std::chrono::steady_clock::time_point exchangeStart_;
     mutable std::chrono::steady_clock::time_point deadline_;
 };
 
