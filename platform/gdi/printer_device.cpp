@@ -26,7 +26,7 @@ public:
     PrinterDevice(const PrinterDefinition& printer, const spooler::FullDevMode& devMode)
         : printer_(printer),
           devMode_(devMode),
-          geometry_(GeometryOf(printer.dpi, devMode)),
+          geometry_(GeometryOf(devMode.devMode.dmPrintQuality, devMode)),
           color_(devMode.devMode.dmColor == DMCOLOR_COLOR)
     {}
 
@@ -81,11 +81,11 @@ public:
         // Printing to a file the caller names is not offered: jobs go to the printer.
         if (docInfo.lpszOutput)
             return Refuse(ERROR_NOT_SUPPORTED);
+        documentName_ = docInfo.lpszDocName ? std::u16string(docInfo.lpszDocName) : std::u16string();
         sink_ = spooler::MakeJobSink(printer_, devMode_);
-        const int jobId = sink_->Start();
+        const int jobId = sink_->Start(documentName_);
         if (jobId <= 0)
             return SP_ERROR;
-        documentName_ = docInfo.lpszDocName ? std::u16string(docInfo.lpszDocName) : std::u16string();
         writeError_ = 0;
         pages_ = 0;
         document_ = cairo_pdf_surface_create_for_stream(WriteDocument, this, PageWidthPoints(), PageHeightPoints());
@@ -171,7 +171,7 @@ public:
         // A JPEG the printer takes goes into the PDF as its own bytes, cut by the clip alone, and
         // its pixels are never decoded. Everything else is drawn from pixels, grey for a
         // monochrome job.
-        cairo_surface_t* source = color_ && printer_.takesJpeg ? picture.JpegSurface() : nullptr;
+        cairo_surface_t* source = color_ && printer_.TakesJpeg() ? picture.JpegSurface() : nullptr;
         std::shared_ptr<Picture> grey;
         if (!source && !color_) {
             grey = picture.Grey();
@@ -205,8 +205,8 @@ public:
 
     bool KnowsEscape(int escape) const override
     {
-        return escape == QUERYESCSUPPORT || (escape == CHECKJPEGFORMAT && printer_.takesJpeg)
-            || (escape == CHECKPNGFORMAT && printer_.takesPng);
+        return escape == QUERYESCSUPPORT || (escape == CHECKJPEGFORMAT && printer_.TakesJpeg())
+            || (escape == CHECKPNGFORMAT && printer_.TakesPng());
     }
 
     // A monochrome job takes no compressed picture unchanged: every picture is turned grey first.
@@ -216,9 +216,9 @@ public:
             return false;
         if (compression == BI_JPEG) {
             const std::optional<JpegInfo> info = InspectJpeg(bytes);
-            return printer_.takesJpeg && info && info->components != 4;
+            return printer_.TakesJpeg() && info && info->components != 4;
         }
-        return compression == BI_PNG && printer_.takesPng && IsCompletePng(bytes);
+        return compression == BI_PNG && printer_.TakesPng() && IsCompletePng(bytes);
     }
 
 private:

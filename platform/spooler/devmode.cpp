@@ -1,7 +1,5 @@
 #include "platform/spooler/devmode.h"
 
-#include "platform/spooler/printer_file.h"
-
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -56,7 +54,7 @@ bool MarginsFit(const QuillonDevModeExtra& extra, std::int32_t width, std::int32
 void SetCustomSheet(FullDevMode& mode, const PrinterDefinition& printer, std::int32_t width, std::int32_t length,
                     const std::optional<QuillonDevModeExtra>& callerExtra)
 {
-    const SheetExtent extent = SheetExtentOf(printer);
+    const SheetExtent extent = printer.Extent();
     width = std::clamp(width, extent.minWidth, extent.maxWidth);
     length = std::clamp(length, extent.minLength, extent.maxLength);
     mode.devMode.dmFields &= ~(DM_PAPERSIZE | DM_FORMNAME);
@@ -68,8 +66,8 @@ void SetCustomSheet(FullDevMode& mode, const PrinterDefinition& printer, std::in
         mode.extra = *callerExtra;
         return;
     }
-    // The default paper's margins were checked to fit the smallest sheet when the printer was read.
-    const PaperDefinition& fallback = *FindPaper(printer, printer.defaultPaper);
+    // The default paper's margins were checked to fit the smallest sheet when the printer was made.
+    const PaperDefinition& fallback = printer.DefaultPaper();
     mode.extra.marginLeft = fallback.marginLeft;
     mode.extra.marginTop = fallback.marginTop;
     mode.extra.marginRight = fallback.marginRight;
@@ -111,7 +109,7 @@ DWORD SupportedFields(const PrinterDefinition& printer)
 {
     DWORD fields = DM_ORIENTATION | DM_PAPERSIZE | DM_PAPERLENGTH | DM_PAPERWIDTH | DM_COPIES | DM_PRINTQUALITY
         | DM_YRESOLUTION | DM_COLOR | DM_COLLATE | DM_FORMNAME;
-    if (printer.duplex)
+    if (printer.Duplex())
         fields |= DM_DUPLEX;
     return fields;
 }
@@ -119,21 +117,21 @@ DWORD SupportedFields(const PrinterDefinition& printer)
 FullDevMode DefaultDevMode(const PrinterDefinition& printer)
 {
     FullDevMode mode{};
-    CopyName(mode.devMode.dmDeviceName, printer.name);
+    CopyName(mode.devMode.dmDeviceName, printer.Name());
     mode.devMode.dmSpecVersion = DM_SPECVERSION;
     mode.devMode.dmDriverVersion = kDriverVersion;
     mode.devMode.dmSize = sizeof(DEVMODEW);
     mode.devMode.dmDriverExtra = sizeof(QuillonDevModeExtra);
-    mode.devMode.dmOrientation = printer.defaultOrientation;
+    mode.devMode.dmOrientation = printer.DefaultOrientation();
     mode.devMode.dmScale = 100;
-    mode.devMode.dmCopies = static_cast<SHORT>(printer.copiesMin);
-    mode.devMode.dmPrintQuality = static_cast<SHORT>(printer.dpi);
-    mode.devMode.dmYResolution = static_cast<SHORT>(printer.dpi);
-    mode.devMode.dmColor = printer.color ? DMCOLOR_COLOR : DMCOLOR_MONOCHROME;
+    mode.devMode.dmCopies = static_cast<SHORT>(printer.CopiesMin());
+    mode.devMode.dmPrintQuality = static_cast<SHORT>(printer.DefaultResolution());
+    mode.devMode.dmYResolution = static_cast<SHORT>(printer.DefaultResolution());
+    mode.devMode.dmColor = printer.Color() ? DMCOLOR_COLOR : DMCOLOR_MONOCHROME;
     mode.devMode.dmDuplex = DMDUP_SIMPLEX;
     mode.devMode.dmCollate = kDefaultCollate;
     mode.extra = QuillonDevModeExtra{};
-    SetPaper(mode, *FindPaper(printer, printer.defaultPaper), SupportedFields(printer));
+    SetPaper(mode, printer.DefaultPaper(), SupportedFields(printer));
     return mode;
 }
 
@@ -150,8 +148,8 @@ bool MergeDevMode(const PrinterDefinition& printer, const DEVMODEW& input, FullD
     const DWORD fields = FieldsWithin(in.dmFields, inputSize);
 
     FullDevMode mode = DefaultDevMode(printer);
-    const PaperDefinition& defaultPaper = *FindPaper(printer, printer.defaultPaper);
-    const PaperDefinition* paper = (fields & DM_PAPERSIZE) ? FindPaper(printer, in.dmPaperSize) : nullptr;
+    const PaperDefinition& defaultPaper = printer.DefaultPaper();
+    const PaperDefinition* paper = (fields & DM_PAPERSIZE) ? printer.FindPaper(in.dmPaperSize) : nullptr;
     if (paper) {
         SetPaper(mode, *paper, SupportedFields(printer));
     } else if (fields & (DM_PAPERWIDTH | DM_PAPERLENGTH)) {
@@ -160,7 +158,7 @@ bool MergeDevMode(const PrinterDefinition& printer, const DEVMODEW& input, FullD
         SetCustomSheet(mode, printer, width, length, callerExtra);
     } else if (fields & DM_FORMNAME) {
         const std::u16string_view formName = FieldText(in.dmFormName);
-        for (const PaperDefinition& candidate : printer.papers) {
+        for (const PaperDefinition& candidate : printer.Papers()) {
             WCHAR candidateName[CCHFORMNAME];
             CopyName(candidateName, candidate.name);
             if (FieldText(candidateName) == formName) {
@@ -174,15 +172,21 @@ bool MergeDevMode(const PrinterDefinition& printer, const DEVMODEW& input, FullD
         mode.devMode.dmOrientation = in.dmOrientation;
     if (fields & DM_COPIES)
         mode.devMode.dmCopies
-            = static_cast<SHORT>(std::clamp<std::int32_t>(in.dmCopies, printer.copiesMin, printer.copiesMax));
-    // The printer has one resolution: DM_PRINTQUALITY and DM_YRESOLUTION always come back as it.
+            = static_cast<SHORT>(std::clamp<std::int32_t>(in.dmCopies, printer.CopiesMin(), printer.CopiesMax()));
+    // Dots are square here: DM_PRINTQUALITY picks the closest listed resolution, and DM_YRESOLUTION
+    // always comes back as the same. Negative qualities (draft, high...) name no resolution.
+    if ((fields & DM_PRINTQUALITY) && in.dmPrintQuality > 0) {
+        const SHORT dpi = static_cast<SHORT>(printer.ClosestResolution(in.dmPrintQuality));
+        mode.devMode.dmPrintQuality = dpi;
+        mode.devMode.dmYResolution = dpi;
+    }
     if (fields & DM_COLOR) {
         if (in.dmColor == DMCOLOR_MONOCHROME)
             mode.devMode.dmColor = DMCOLOR_MONOCHROME;
-        else if (in.dmColor == DMCOLOR_COLOR && printer.color)
+        else if (in.dmColor == DMCOLOR_COLOR && printer.Color())
             mode.devMode.dmColor = DMCOLOR_COLOR;
     }
-    if ((fields & DM_DUPLEX) && printer.duplex
+    if ((fields & DM_DUPLEX) && printer.Duplex()
         && (in.dmDuplex == DMDUP_SIMPLEX || in.dmDuplex == DMDUP_VERTICAL || in.dmDuplex == DMDUP_HORIZONTAL))
         mode.devMode.dmDuplex = in.dmDuplex;
     if ((fields & DM_COLLATE) && (in.dmCollate == DMCOLLATE_FALSE || in.dmCollate == DMCOLLATE_TRUE))

@@ -21,9 +21,9 @@ class JobSink {
 public:
     virtual ~JobSink() = default;
 
-    // Takes the printer's next job id and opens the private file the document is written to.
-    // The id (> 0), or SP_ERROR with the last error set.
-    virtual int Start() = 0;
+    // Takes the printer's next job id for a document of this name and opens the private file the
+    // document is written to. The id (> 0), or SP_ERROR with the last error set.
+    virtual int Start(const std::u16string& documentName) = 0;
     // The open file the document's PDF is written to, between Start and Finish or Discard.
     virtual int DocumentFile() const = 0;
     // Hands the finished document (its file complete) to the printer; false with the last error
@@ -33,8 +33,12 @@ public:
     virtual void Discard() = 0;
 };
 
-// The sink for a job of this printer, printed with this device mode.
+// The sink for a job of this printer, printed with this device mode: the one of the printer's source.
 std::unique_ptr<JobSink> MakeJobSink(const PrinterDefinition& printer, const FullDevMode& devMode);
+
+// The sink of each source.
+std::unique_ptr<JobSink> MakeVirtualPrinterSink(const PrinterDefinition& printer, const FullDevMode& devMode);
+std::unique_ptr<JobSink> MakeCupsJobSink(const PrinterDefinition& printer, const FullDevMode& devMode);
 
 // The folder a virtual printer's jobs land in: <root>/var/spool/quillon/<printer name>.
 std::string SpoolFolder(std::u16string_view printerName);

@@ -16,15 +16,7 @@ namespace platform::spooler {
 
 namespace {
 
-// Limits of the values a definition may hold. Sizes, copies and resolution travel in the 16-bit
-// fields of a device mode, so nothing larger can be expressed to the caller.
-constexpr std::size_t kMaxPrinterNameUnits = 80; // also a spool folder name: stays below 255 bytes of UTF-8
-constexpr std::size_t kMaxPaperNameUnits = 64;   // the width of one paper name slot in the capabilities
-constexpr std::size_t kMaxPapers = 256;
-constexpr std::int32_t kMinDpi = 50;
-constexpr std::int32_t kMaxDpi = 9600;
-constexpr std::int32_t kMaxSheetTenths = std::numeric_limits<std::int16_t>::max();
-constexpr std::int32_t kMaxCopies = std::numeric_limits<std::int16_t>::max();
+// The file's own limits; the definition's factory checks the rest.
 constexpr std::int32_t kMaxPaperNumber = std::numeric_limits<std::int16_t>::max();
 
 using Tree = boost::property_tree::ptree;
@@ -156,20 +148,15 @@ std::optional<Fault> ReadName(std::string_view utf8, std::size_t maxUnits, const
     return std::nullopt;
 }
 
-std::optional<Fault> ReadPrinterName(const Section& section, PrinterDefinition& printer)
+std::optional<Fault> ReadPrinterName(const Section& section, PrinterDescription& printer)
 {
     const auto value = section.Get("name");
     if (!value)
         return section.Missing("name");
-    if (auto fault = ReadName(*value, kMaxPrinterNameUnits, "the printer name", printer.name))
-        return fault;
-    // The name becomes a folder of the spool area and a spooler name, where these mean something else.
-    if (printer.name == u"." || printer.name == u".." || printer.name.find_first_of(u"/\\,") != std::u16string::npos)
-        return Fault{"the printer name '" + *value + "' contains '/', '\\' or ',' or is '.' or '..'"};
-    return std::nullopt;
+    return ReadName(*value, kMaxPrinterFileNameUnits, "the printer name", printer.name);
 }
 
-std::optional<Fault> ReadPrinterSection(const Section& section, PrinterDefinition& printer)
+std::optional<Fault> ReadPrinterSection(const Section& section, PrinterDescription& printer)
 {
     if (auto fault = section.CheckKeys())
         return fault;
@@ -179,12 +166,18 @@ std::optional<Fault> ReadPrinterSection(const Section& section, PrinterDefinitio
     const auto resolution = section.Get("resolution");
     if (!resolution)
         return section.Missing("resolution");
-    const auto dpi = ParseFixed(*resolution, 0, kMaxDpi);
-    if (!dpi || *dpi < kMinDpi)
-        return section.Bad("resolution", *resolution,
-                           "a whole number of dots per inch from " + std::to_string(kMinDpi) + " to "
-                               + std::to_string(kMaxDpi));
-    printer.dpi = *dpi;
+    // One or more resolutions; the first is the default.
+    for (std::string_view word : SplitWords(*resolution)) {
+        const auto dpi = ParseFixed(word, 0, kMaxDpi);
+        if (!dpi || *dpi < kMinDpi)
+            return section.Bad("resolution", *resolution,
+                               "whole numbers of dots per inch from " + std::to_string(kMinDpi) + " to "
+                                   + std::to_string(kMaxDpi));
+        printer.resolutions.push_back(*dpi);
+    }
+    if (printer.resolutions.empty())
+        return section.Missing("resolution");
+    printer.defaultResolution = printer.resolutions.front();
 
     const auto defaultPaper = section.Get("default-paper");
     if (!defaultPaper)
@@ -277,17 +270,12 @@ std::optional<Fault> ReadPaperSection(const Section& section, std::string_view n
     paper.marginTop = values[1];
     paper.marginRight = values[2];
     paper.marginBottom = values[3];
-    // Micrometres against tenths of a millimetre: the printable area must keep some width and length.
-    if (paper.marginLeft + paper.marginRight >= paper.width * 100
-        || paper.marginTop + paper.marginBottom >= paper.length * 100)
-        return Fault{"[" + section.Name() + "] margins leave no printable area on the sheet"};
     return std::nullopt;
 }
 
-std::optional<Fault> ReadDefinition(const Tree& root, PrinterDefinition& printer)
+std::optional<Fault> ReadDefinition(const Tree& root, PrinterDescription& printer)
 {
     bool printerSectionSeen = false;
-    std::set<std::int16_t> numbers;
     for (const auto& [key, value] : root) {
         if (value.empty())
             return Fault{"'" + key + "' stands outside a section"};
@@ -308,30 +296,20 @@ std::optional<Fault> ReadDefinition(const Tree& root, PrinterDefinition& printer
         PaperDefinition paper;
         if (auto fault = ReadPaperSection(section, Trim(std::string_view(key).substr(6)), paper))
             return fault;
-        if (!numbers.insert(paper.number).second)
-            return Fault{"paper number " + std::to_string(paper.number) + " is listed twice"};
         printer.papers.push_back(std::move(paper));
     }
     if (!printerSectionSeen)
         return Fault{"there is no [printer] section"};
     if (printer.papers.empty())
         return Fault{"no [paper N] section lists a paper"};
-    if (!FindPaper(printer, printer.defaultPaper))
-        return Fault{"the default paper " + std::to_string(printer.defaultPaper) + " is not among the papers"};
-    // A custom sheet takes the default paper's margins, so they must fit the smallest sheet allowed.
-    const PaperDefinition& fallback = *FindPaper(printer, printer.defaultPaper);
-    const SheetExtent extent = SheetExtentOf(printer);
-    if (fallback.marginLeft + fallback.marginRight >= extent.minWidth * 100
-        || fallback.marginTop + fallback.marginBottom >= extent.minLength * 100)
-        return Fault{"the default paper's margins leave no printable area on the smallest custom sheet"};
     return std::nullopt;
 }
 
 } // namespace
 
-PrinterFileResult ParsePrinterFile(std::string_view text)
+PrinterDefinitionResult ParsePrinterFile(std::string_view text)
 {
-    PrinterFileResult result;
+    PrinterDefinitionResult result;
     if (text.size() > kMaxPrinterFileBytes) {
         result.error = "larger than " + std::to_string(kMaxPrinterFileBytes) + " bytes";
         return result;
@@ -346,38 +324,12 @@ PrinterFileResult ParsePrinterFile(std::string_view text)
         result.error = "line " + std::to_string(error.line()) + ": " + error.message();
         return result;
     }
-    PrinterDefinition printer;
+    PrinterDescription printer;
     if (auto fault = ReadDefinition(root, printer)) {
         result.error = std::move(fault->message);
         return result;
     }
-    result.printer = std::move(printer);
-    return result;
-}
-
-SheetExtent SheetExtentOf(const PrinterDefinition& printer)
-{
-    SheetExtent extent;
-    if (printer.papers.empty())
-        return extent;
-    extent.minWidth = extent.maxWidth = printer.papers.front().width;
-    extent.minLength = extent.maxLength = printer.papers.front().length;
-    for (const PaperDefinition& paper : printer.papers) {
-        extent.minWidth = std::min(extent.minWidth, paper.width);
-        extent.maxWidth = std::max(extent.maxWidth, paper.width);
-        extent.minLength = std::min(extent.minLength, paper.length);
-        extent.maxLength = std::max(extent.maxLength, paper.length);
-    }
-    return extent;
-}
-
-const PaperDefinition* FindPaper(const PrinterDefinition& printer, std::int16_t number)
-{
-    for (const PaperDefinition& paper : printer.papers) {
-        if (paper.number == number)
-            return &paper;
-    }
-    return nullptr;
+    return PrinterDefinition::Create(std::move(printer));
 }
 
 } // namespace platform::spooler

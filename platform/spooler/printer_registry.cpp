@@ -1,14 +1,13 @@
 #include "platform/spooler/printer_registry.h"
 
 #include "platform/kernel/host.h"
+#include "platform/spooler/cups_queues.h"
 #include "platform/spooler/printer_file.h"
+#include "platform/spooler/report_once.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
-#include <set>
 #include <utility>
 
 namespace platform {
@@ -19,16 +18,9 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kDefinitionExtension = ".printer";
 
-// Tells standard error once per process about each fault of each file: the registry is read on
-// every spooler call, and one broken file must not repeat itself on every query.
 void ReportSkipped(const std::string& path, const std::string& fault)
 {
-    static std::mutex mutex;
-    static std::set<std::pair<std::string, std::string>> reported;
-    std::lock_guard lock(mutex);
-    if (!reported.emplace(path, fault).second)
-        return;
-    std::fprintf(stderr, "quillon: printer definition %s skipped: %s\n", path.c_str(), fault.c_str());
+    spooler::ReportOnce("printer definition " + path + " skipped: " + fault);
 }
 
 // Reads a definition file whole, refusing anything that is not a small regular file.
@@ -90,16 +82,17 @@ std::vector<ReadDefinition> ReadFolder()
             ReportSkipped(path.string(), fault);
             continue;
         }
-        spooler::PrinterFileResult result = spooler::ParsePrinterFile(*text);
+        PrinterDefinitionResult result = spooler::ParsePrinterFile(*text);
         if (!result.printer) {
             ReportSkipped(path.string(), result.error);
             continue;
         }
-        const auto same = std::find_if(definitions.begin(), definitions.end(),
-                                       [&](const ReadDefinition& d) { return d.printer.name == result.printer->name; });
+        const auto same = std::find_if(definitions.begin(), definitions.end(), [&](const ReadDefinition& d) {
+            return d.printer.Name() == result.printer->Name();
+        });
         if (same != definitions.end()) {
             ReportSkipped(path.string(),
-                          "the printer '" + Utf16ToUtf8(result.printer->name) + "' is already defined by "
+                          "the printer '" + Utf16ToUtf8(result.printer->Name()) + "' is already defined by "
                               + same->path);
             continue;
         }
@@ -110,15 +103,18 @@ std::vector<ReadDefinition> ReadFolder()
 
 } // namespace
 
+// A virtual printer and a CUPS queue of the same name: the virtual printer is the printer, always.
+// It is installed on this machine on purpose, and the answer then never depends on whether a CUPS
+// server happens to be reachable.
 std::optional<PrinterDefinition> FindPrinter(std::u16string_view name)
 {
     if (name.empty())
         return std::nullopt;
     for (ReadDefinition& definition : ReadFolder()) {
-        if (definition.printer.name == name)
+        if (definition.printer.Name() == name)
             return std::move(definition.printer);
     }
-    return std::nullopt;
+    return spooler::FindCupsPrinter(Utf16ToUtf8(name));
 }
 
 std::vector<PrinterDefinition> InstalledPrinters()
@@ -126,8 +122,18 @@ std::vector<PrinterDefinition> InstalledPrinters()
     std::vector<PrinterDefinition> printers;
     for (ReadDefinition& definition : ReadFolder())
         printers.push_back(std::move(definition.printer));
+    const std::size_t virtualCount = printers.size();
+    for (PrinterDefinition& queue : spooler::CupsPrinters()) {
+        const auto end = printers.begin() + static_cast<std::ptrdiff_t>(virtualCount);
+        if (std::any_of(printers.begin(), end, [&](const PrinterDefinition& p) { return p.Name() == queue.Name(); })) {
+            spooler::ReportOnce("the CUPS queue " + Utf16ToUtf8(queue.Name())
+                                + " is hidden by the virtual printer of the same name");
+            continue;
+        }
+        printers.push_back(std::move(queue));
+    }
     std::sort(printers.begin(), printers.end(),
-              [](const PrinterDefinition& a, const PrinterDefinition& b) { return a.name < b.name; });
+              [](const PrinterDefinition& a, const PrinterDefinition& b) { return a.Name() < b.Name(); });
     return printers;
 }
 

@@ -3,7 +3,6 @@
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/object_table.h"
 #include "platform/spooler/devmode.h"
-#include "platform/spooler/printer_file.h"
 
 #include <algorithm>
 #include <cstring>
@@ -126,45 +125,46 @@ int DeviceCapabilitiesW(LPCWSTR device, LPCWSTR /*port*/, WORD capability, LPWST
     if (!definition)
         return -1;
     const PrinterDefinition& printer = *definition;
-    const int paperCount = static_cast<int>(printer.papers.size());
+    const std::vector<platform::PaperDefinition>& papers = printer.Papers();
+    const int paperCount = static_cast<int>(papers.size());
 
     switch (capability) {
     case DC_PAPERS:
-        for (std::size_t i = 0; output && i < printer.papers.size(); ++i)
-            WriteEntry(output, i, static_cast<WORD>(printer.papers[i].number));
+        for (std::size_t i = 0; output && i < papers.size(); ++i)
+            WriteEntry(output, i, static_cast<WORD>(papers[i].number));
         return paperCount;
     case DC_PAPERNAMES:
-        for (std::size_t i = 0; output && i < printer.papers.size(); ++i) {
+        for (std::size_t i = 0; output && i < papers.size(); ++i) {
             WCHAR slot[kPaperNameUnits] = {};
-            const std::u16string& name = printer.papers[i].name;
+            const std::u16string& name = papers[i].name;
             std::copy_n(name.begin(), std::min(name.size(), kPaperNameUnits), slot);
             WriteEntry(output, i, slot);
         }
         return paperCount;
     case DC_PAPERSIZE:
-        for (std::size_t i = 0; output && i < printer.papers.size(); ++i)
-            WriteEntry(output, i, POINT{printer.papers[i].width, printer.papers[i].length});
+        for (std::size_t i = 0; output && i < papers.size(); ++i)
+            WriteEntry(output, i, POINT{papers[i].width, papers[i].length});
         return paperCount;
     case DC_ENUMRESOLUTIONS:
-        if (output) {
-            const LONG pair[2] = {printer.dpi, printer.dpi};
-            WriteEntry(output, 0, pair);
+        for (std::size_t i = 0; output && i < printer.Resolutions().size(); ++i) {
+            const LONG pair[2] = {printer.Resolutions()[i], printer.Resolutions()[i]};
+            WriteEntry(output, i, pair);
         }
-        return 1;
+        return static_cast<int>(printer.Resolutions().size());
     case DC_MINEXTENT: {
-        const spooler::SheetExtent extent = spooler::SheetExtentOf(printer);
+        const platform::SheetExtent extent = printer.Extent();
         return PackExtent(extent.minWidth, extent.minLength);
     }
     case DC_MAXEXTENT: {
-        const spooler::SheetExtent extent = spooler::SheetExtentOf(printer);
+        const platform::SheetExtent extent = printer.Extent();
         return PackExtent(extent.maxWidth, extent.maxLength);
     }
     case DC_DUPLEX:
-        return printer.duplex ? 1 : 0;
+        return printer.Duplex() ? 1 : 0;
     case DC_COPIES:
-        return printer.copiesMax;
+        return printer.CopiesMax();
     case DC_COLORDEVICE:
-        return printer.color ? 1 : 0;
+        return printer.Color() ? 1 : 0;
     case DC_ORIENTATION:
         return kLandscapeRotation;
     case DC_COLLATE:

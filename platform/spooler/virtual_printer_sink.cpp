@@ -10,7 +10,6 @@
 #include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_object.h"
-#include "platform/spooler/printer_file.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -207,11 +206,11 @@ public:
             ::close(folder_);
     }
 
-    int Start() override
+    int Start(const std::u16string& /*documentName*/) override
     {
         Discard();
         if (folder_ < 0)
-            folder_ = OpenPrinterFolder(printer_.name);
+            folder_ = OpenPrinterFolder(printer_.Name());
         if (folder_ < 0) {
             FailWithErrno(errno);
             return SP_ERROR;
@@ -327,7 +326,7 @@ private:
     {
         const DEVMODEW& mode = devMode_.devMode;
         return Joined(
-            "{\n  \"job\": ", Decimal(jobId_), ",\n  \"printer\": ", JsonString(printer_.name),
+            "{\n  \"job\": ", Decimal(jobId_), ",\n  \"printer\": ", JsonString(printer_.Name()),
             ",\n  \"document\": ", JsonString(description.documentName), ",\n  \"pages\": ", Decimal(description.pages),
             ",\n  \"copies\": ", Decimal(mode.dmCopies),
             ",\n  \"collate\": ", mode.dmCollate == DMCOLLATE_TRUE ? "true" : "false", ",\n  \"duplex\": \"",
@@ -335,14 +334,14 @@ private:
             "\",\n  \"paper\": {\"number\": ", Decimal(mode.dmPaperSize), ", \"name\": ", JsonString(PaperName()),
             ", \"width-mm\": ", Millimetres(mode.dmPaperWidth), ", \"length-mm\": ", Millimetres(mode.dmPaperLength),
             "},\n  \"orientation\": \"", mode.dmOrientation == DMORIENT_LANDSCAPE ? "landscape" : "portrait",
-            "\",\n  \"resolution\": ", Decimal(printer_.dpi), "\n}\n");
+            "\",\n  \"resolution\": ", Decimal(mode.dmPrintQuality), "\n}\n");
     }
 
     // The paper's whole name: the device mode's form name field cuts long names short.
     std::u16string PaperName() const
     {
         const DEVMODEW& mode = devMode_.devMode;
-        const PaperDefinition* paper = mode.dmPaperSize != 0 ? FindPaper(printer_, mode.dmPaperSize) : nullptr;
+        const PaperDefinition* paper = mode.dmPaperSize != 0 ? printer_.FindPaper(mode.dmPaperSize) : nullptr;
         return paper ? paper->name : std::u16string(FieldText(mode.dmFormName, CCHFORMNAME));
     }
 
@@ -356,7 +355,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<JobSink> MakeJobSink(const PrinterDefinition& printer, const FullDevMode& devMode)
+std::unique_ptr<JobSink> MakeVirtualPrinterSink(const PrinterDefinition& printer, const FullDevMode& devMode)
 {
     return std::make_unique<VirtualPrinterSink>(printer, devMode);
 }

@@ -116,7 +116,7 @@ std::optional<std::string> WriteCapabilities(const PrinterModel& model)
     SchemaWriter writer;
     writer.StartRoot("PrintCapabilities");
 
-    if (printer.duplex) {
+    if (printer.Duplex()) {
         SimpleFeature(writer, "JobDuplexAllDocumentsContiguously", "Two-Sided Printing",
                       {{"OneSided", "One-Sided"},
                        {"TwoSidedLongEdge", "Flip on Long Edge"},
@@ -126,18 +126,20 @@ std::optional<std::string> WriteCapabilities(const PrinterModel& model)
 
     MediaSize(writer, model);
     SimpleFeature(writer, "PageOrientation", "Orientation", {{"Portrait", "Portrait"}, {"Landscape", "Landscape"}});
-    if (printer.color) {
+    if (printer.Color()) {
         SimpleFeature(writer, "PageOutputColor", "Output Color", {{"Color", "Color"}, {"Grayscale", "Grayscale"}});
     } else {
         SimpleFeature(writer, "PageOutputColor", "Output Color", {{"Monochrome", "Monochrome"}});
     }
     StartFeature(writer, Psk("PageResolution"), "Resolution");
-    writer.StartNamed("Option", model.ResolutionOption());
-    const std::string dpi = std::to_string(printer.dpi);
-    writer.Property(Psk("DisplayName"), StringValue(dpi + " x " + dpi + " dpi"));
-    writer.ScoredValue(Psk("ResolutionX"), IntegerValue(printer.dpi));
-    writer.ScoredValue(Psk("ResolutionY"), IntegerValue(printer.dpi));
-    writer.End();
+    for (std::int32_t resolution : printer.Resolutions()) {
+        writer.StartNamed("Option", PrinterModel::ResolutionOption(resolution));
+        const std::string dpi = std::to_string(resolution);
+        writer.Property(Psk("DisplayName"), StringValue(dpi + " x " + dpi + " dpi"));
+        writer.ScoredValue(Psk("ResolutionX"), IntegerValue(resolution));
+        writer.ScoredValue(Psk("ResolutionY"), IntegerValue(resolution));
+        writer.End();
+    }
     writer.End();
     if (model.HasBorderlessPaper()) {
         SimpleFeature(writer, "PageBorderless", "Borderless", {{"Borderless", "Borderless"}, {"None", "With Margins"}});
@@ -145,8 +147,8 @@ std::optional<std::string> WriteCapabilities(const PrinterModel& model)
 
     ImageableSize(writer, model);
     // The default is what the printer's default device mode holds: its smallest number of copies.
-    ParameterDef(writer, Psk("JobCopiesAllDocuments"), "Copies", printer.copiesMin, printer.copiesMax,
-                 printer.copiesMin, "copies");
+    ParameterDef(writer, Psk("JobCopiesAllDocuments"), "Copies", printer.CopiesMin(), printer.CopiesMax(),
+                 printer.CopiesMin(), "copies");
     ParameterDef(writer, Psk("PageMediaSizeMediaSizeWidth"), "Custom Width", model.CustomMinWidth(),
                  model.CustomMaxWidth(), model.CustomMaxWidth() > 0 ? model.DefaultPaper()->width : 0, "microns");
     ParameterDef(writer, Psk("PageMediaSizeMediaSizeHeight"), "Custom Height", model.CustomMinHeight(),

@@ -162,8 +162,8 @@ void ApplyResolution(const PrinterModel& model, const Ticket& ticket, const Tick
 {
     auto x = ScoredInteger(ticket, option, Psk("ResolutionX"));
     auto y = ScoredInteger(ticket, option, Psk("ResolutionY"));
-    if (!x && option.name && *option.name == model.ResolutionOption()) {
-        x = model.Printer().dpi;
+    if (!x && option.name) {
+        x = model.ResolutionOf(*option.name);
     }
     if (!x || *x < 1 || *x > kMaxDevModeShort) {
         return;
@@ -201,9 +201,9 @@ Ticket TicketFromDevMode(const PrinterModel& model, const DEVMODEW& devMode, EPr
     const DWORD fields = devMode.dmFields;
     Ticket ticket;
     if (scope == kPTJobScope) {
-        const long long copies = (fields & DM_COPIES) && devMode.dmCopies > 0 ? devMode.dmCopies : printer.copiesMin;
+        const long long copies = (fields & DM_COPIES) && devMode.dmCopies > 0 ? devMode.dmCopies : printer.CopiesMin();
         ticket.parameters.push_back(TicketParameter{Psk("JobCopiesAllDocuments"), IntegerValue(copies)});
-        if (printer.duplex) {
+        if (printer.Duplex()) {
             const SHORT duplex = (fields & DM_DUPLEX) ? devMode.dmDuplex : DMDUP_SIMPLEX;
             const char* option = duplex == DMDUP_VERTICAL ? "TwoSidedLongEdge"
                 : duplex == DMDUP_HORIZONTAL              ? "TwoSidedShortEdge"
@@ -235,23 +235,25 @@ Ticket TicketFromDevMode(const PrinterModel& model, const DEVMODEW& devMode, EPr
         }
     }
 
-    const SHORT orientation = (fields & DM_ORIENTATION) ? devMode.dmOrientation : printer.defaultOrientation;
+    const SHORT orientation = (fields & DM_ORIENTATION) ? devMode.dmOrientation : printer.DefaultOrientation();
     ticket.features.push_back(
         PickedFeature(Psk("PageOrientation"), Psk(orientation == DMORIENT_LANDSCAPE ? "Landscape" : "Portrait")));
 
     const char* color = "Monochrome";
-    if (printer.color) {
+    if (printer.Color()) {
         color = (fields & DM_COLOR) && devMode.dmColor == DMCOLOR_MONOCHROME ? "Grayscale" : "Color";
     }
     ticket.features.push_back(PickedFeature(Psk("PageOutputColor"), Psk(color)));
 
-    const long long x = (fields & DM_PRINTQUALITY) && devMode.dmPrintQuality > 0 ? devMode.dmPrintQuality : printer.dpi;
-    const long long y = (fields & DM_YRESOLUTION) && devMode.dmYResolution > 0 ? devMode.dmYResolution : x;
+    // The option of the listed resolution closest to the device mode's: dots are square here.
+    const std::int32_t dpi = printer.ClosestResolution((fields & DM_PRINTQUALITY) && devMode.dmPrintQuality > 0
+                                                           ? devMode.dmPrintQuality
+                                                           : printer.DefaultResolution());
     ticket.features.push_back(
         TicketFeature{Psk("PageResolution"),
-                      {TicketOption{model.ResolutionOption(),
-                                    {ScoredProperty{Psk("ResolutionX"), IntegerValue(x), std::nullopt},
-                                     ScoredProperty{Psk("ResolutionY"), IntegerValue(y), std::nullopt}}}},
+                      {TicketOption{PrinterModel::ResolutionOption(dpi),
+                                    {ScoredProperty{Psk("ResolutionX"), IntegerValue(dpi), std::nullopt},
+                                     ScoredProperty{Psk("ResolutionY"), IntegerValue(dpi), std::nullopt}}}},
                       {}});
 
     if (model.HasBorderlessPaper()) {

@@ -23,7 +23,7 @@ const QName& PageMediaSize()
 PrinterModel PrinterModel::Create(platform::PrinterDefinition printer)
 {
     PrinterModel model(std::move(printer));
-    for (const platform::PaperDefinition& paper : model.printer_.papers) {
+    for (const platform::PaperDefinition& paper : model.printer_.Papers()) {
         ModelPaper entry{paper, {}, paper.width * kMicronsPerTenthMm, paper.length * kMicronsPerTenthMm};
         const auto keyword = MediaKeywordBySize(entry.width, entry.height);
         if (keyword && !model.PaperByOption(Psk(keyword->name))) {
@@ -80,11 +80,10 @@ const ModelPaper* PrinterModel::SizeTwin(const ModelPaper& paper, bool borderles
     return found == papers_.end() ? nullptr : &*found;
 }
 
-// The printer's default paper (the first paper when the default names none).
+// The printer's default paper.
 const ModelPaper* PrinterModel::DefaultPaper() const
 {
-    const ModelPaper* paper = PaperByNumber(printer_.defaultPaper);
-    return paper != nullptr || papers_.empty() ? paper : &papers_.front();
+    return PaperByNumber(printer_.DefaultPaper().number);
 }
 
 bool PrinterModel::HasBorderlessPaper() const
@@ -92,10 +91,21 @@ bool PrinterModel::HasBorderlessPaper() const
     return std::any_of(papers_.begin(), papers_.end(), [](const ModelPaper& p) { return p.definition.IsBorderless(); });
 }
 
-// The single resolution option, named after the printer's resolution.
-QName PrinterModel::ResolutionOption() const
+// The option of a resolution, named after it.
+QName PrinterModel::ResolutionOption(std::int32_t dpi)
 {
-    return Private("Resolution" + std::to_string(printer_.dpi));
+    return Private("Resolution" + std::to_string(dpi));
+}
+
+// The resolution an option of this printer names, if it names one.
+std::optional<std::int32_t> PrinterModel::ResolutionOf(const QName& option) const
+{
+    for (std::int32_t dpi : printer_.Resolutions()) {
+        if (ResolutionOption(dpi) == option) {
+            return dpi;
+        }
+    }
+    return std::nullopt;
 }
 
 // Whether this provider describes the feature for printers in general.
@@ -123,15 +133,20 @@ std::vector<QName> PrinterModel::OptionsOf(const QName& feature) const
         return {Psk("Portrait"), Psk("Landscape")};
     }
     if (feature == Psk("PageOutputColor")) {
-        return printer_.color ? std::vector<QName>{Psk("Color"), Psk("Grayscale")}
-                              : std::vector<QName>{Psk("Monochrome")};
+        return printer_.Color() ? std::vector<QName>{Psk("Color"), Psk("Grayscale")}
+                                : std::vector<QName>{Psk("Monochrome")};
     }
     if (feature == Psk("JobDuplexAllDocumentsContiguously")) {
-        return printer_.duplex ? std::vector<QName>{Psk("OneSided"), Psk("TwoSidedLongEdge"), Psk("TwoSidedShortEdge")}
-                               : std::vector<QName>{};
+        return printer_.Duplex()
+            ? std::vector<QName>{Psk("OneSided"), Psk("TwoSidedLongEdge"), Psk("TwoSidedShortEdge")}
+            : std::vector<QName>{};
     }
     if (feature == Psk("PageResolution")) {
-        return {ResolutionOption()};
+        std::vector<QName> options;
+        for (std::int32_t dpi : printer_.Resolutions()) {
+            options.push_back(ResolutionOption(dpi));
+        }
+        return options;
     }
     if (feature == Psk("PageBorderless")) {
         return HasBorderlessPaper() ? std::vector<QName>{Psk("Borderless"), Psk("None")} : std::vector<QName>{};

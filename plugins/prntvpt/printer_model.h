@@ -7,6 +7,7 @@
 #include "plugins/prntvpt/schema.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace prntvpt {
@@ -35,12 +36,14 @@ public:
     const ModelPaper* PaperBySize(std::int32_t width, std::int32_t height) const;
     // The first paper of the same size as `paper` whose borderlessness is `borderless`, or null.
     const ModelPaper* SizeTwin(const ModelPaper& paper, bool borderless) const;
-    // The printer's default paper (the first paper when the default names none).
+    // The printer's default paper.
     const ModelPaper* DefaultPaper() const;
 
     bool HasBorderlessPaper() const;
-    // The single resolution option, named after the printer's resolution.
-    QName ResolutionOption() const;
+    // The option of one of the printer's resolutions (dots per inch), named after it.
+    static QName ResolutionOption(std::int32_t dpi);
+    // The resolution an option of this printer names, if it names one.
+    std::optional<std::int32_t> ResolutionOf(const QName& option) const;
 
     // The range a custom sheet may take (microns): from the smallest to the largest listed sheet.
     std::int32_t CustomMinWidth() const { return minWidth_; }

@@ -83,7 +83,7 @@ MergeResult MergeAndValidate(const PrinterModel& model, const Ticket& defaults, 
         }
         const auto copies = IntegerOf(parameter.value);
         const long long fixed
-            = !copies ? printer.copiesMin : std::clamp<long long>(*copies, printer.copiesMin, printer.copiesMax);
+            = !copies ? printer.CopiesMin() : std::clamp<long long>(*copies, printer.CopiesMin(), printer.CopiesMax());
         if (!copies || fixed != *copies || parameter.value.type != Xsd("integer")) {
             parameter.value = IntegerValue(fixed);
             result.conflictResolved = true;

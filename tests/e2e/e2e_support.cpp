@@ -61,6 +61,9 @@ Child::Child(const std::vector<std::string>& argv, const std::string& root, std:
             environment.emplace_back(*entry);
     }
     environment.push_back("QUILLON_ROOT=" + root);
+    // The root's own CUPS server, unless the test brought one up: the machine's queues stay out.
+    if (std::getenv("CUPS_SERVER") == nullptr)
+        environment.push_back("CUPS_SERVER=" + root + "/run/cups/cups.sock");
     std::vector<char*> envp, args;
     for (auto& item : environment)
         envp.push_back(item.data());

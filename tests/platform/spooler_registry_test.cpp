@@ -39,7 +39,7 @@ std::vector<std::u16string> Names(const std::vector<platform::PrinterDefinition>
 {
     std::vector<std::u16string> names;
     for (const auto& printer : printers)
-        names.push_back(printer.name);
+        names.push_back(printer.Name());
     return names;
 }
 
@@ -52,20 +52,20 @@ TEST_F(SpoolerRegistryTest, ReadsTheOfficeSampleExactly)
     InstallSamples();
     const auto office = FindPrinter(u"Quillon Office");
     ASSERT_TRUE(office);
-    EXPECT_EQ(office->dpi, 600);
-    ExpectPapers(office->papers,
+    EXPECT_EQ(office->Resolutions(), std::vector<std::int32_t>{600});
+    ExpectPapers(office->Papers(),
                  {{1, u"Letter", 2159, 2794, 4230},
                   {5, u"Legal", 2159, 3556, 4230},
                   {9, u"A4", 2100, 2970, 4230},
                   {11, u"A5", 1480, 2100, 4230}});
-    EXPECT_EQ(office->defaultPaper, 1);
-    EXPECT_EQ(office->defaultOrientation, 1);
-    EXPECT_TRUE(office->color);
-    EXPECT_TRUE(office->duplex);
-    EXPECT_EQ(office->copiesMin, 1);
-    EXPECT_EQ(office->copiesMax, 999);
-    EXPECT_TRUE(office->takesJpeg);
-    EXPECT_FALSE(office->takesPng);
+    EXPECT_EQ(office->DefaultPaper().number, 1);
+    EXPECT_EQ(office->DefaultOrientation(), 1);
+    EXPECT_TRUE(office->Color());
+    EXPECT_TRUE(office->Duplex());
+    EXPECT_EQ(office->CopiesMin(), 1);
+    EXPECT_EQ(office->CopiesMax(), 999);
+    EXPECT_TRUE(office->TakesJpeg());
+    EXPECT_FALSE(office->TakesPng());
 }
 
 TEST_F(SpoolerRegistryTest, ReadsThePhotoSampleExactlyInDriverOrder)
@@ -73,21 +73,21 @@ TEST_F(SpoolerRegistryTest, ReadsThePhotoSampleExactlyInDriverOrder)
     InstallSamples();
     const auto photo = FindPrinter(u"Quillon Photo");
     ASSERT_TRUE(photo);
-    EXPECT_EQ(photo->dpi, 300);
-    ExpectPapers(photo->papers,
+    EXPECT_EQ(photo->Resolutions(), std::vector<std::int32_t>{300});
+    ExpectPapers(photo->Papers(),
                  {{256, u"4x6", 1016, 1524, 3000},
                   {257, u"4x6 Borderless", 1016, 1524, 0},
                   {258, u"5x7", 1270, 1778, 3000},
                   {259, u"5x7 Borderless", 1270, 1778, 0},
                   {1, u"Letter", 2159, 2794, 3000}});
-    EXPECT_TRUE(photo->papers[1].IsBorderless());
-    EXPECT_FALSE(photo->papers[0].IsBorderless());
-    EXPECT_EQ(photo->defaultPaper, 1);
-    EXPECT_TRUE(photo->color);
-    EXPECT_FALSE(photo->duplex);
-    EXPECT_EQ(photo->copiesMax, 99);
-    EXPECT_TRUE(photo->takesJpeg);
-    EXPECT_FALSE(photo->takesPng);
+    EXPECT_TRUE(photo->Papers()[1].IsBorderless());
+    EXPECT_FALSE(photo->Papers()[0].IsBorderless());
+    EXPECT_EQ(photo->DefaultPaper().number, 1);
+    EXPECT_TRUE(photo->Color());
+    EXPECT_FALSE(photo->Duplex());
+    EXPECT_EQ(photo->CopiesMax(), 99);
+    EXPECT_TRUE(photo->TakesJpeg());
+    EXPECT_FALSE(photo->TakesPng());
 }
 
 TEST_F(SpoolerRegistryTest, ListsPrintersByNameAndFindsOnlyExactNames)
@@ -126,12 +126,12 @@ TEST_F(SpoolerRegistryTest, ReadsTheFormatsVariants)
             "[paper 300]\nname = Strip\nsize = 50 x 200.0\nmargins = 1 2.5 3.125 0.001\n");
     const auto printer = FindPrinter(u"Imprimante \u00E9t\u00E9");
     ASSERT_TRUE(printer);
-    EXPECT_EQ(printer->defaultOrientation, 2);
-    EXPECT_EQ(printer->copiesMin, 2);
-    EXPECT_EQ(printer->copiesMax, 5);
-    EXPECT_FALSE(printer->color);
-    EXPECT_FALSE(printer->duplex);
-    const PaperDefinition& strip = printer->papers.at(0);
+    EXPECT_EQ(printer->DefaultOrientation(), 2);
+    EXPECT_EQ(printer->CopiesMin(), 2);
+    EXPECT_EQ(printer->CopiesMax(), 5);
+    EXPECT_FALSE(printer->Color());
+    EXPECT_FALSE(printer->Duplex());
+    const PaperDefinition& strip = printer->Papers().at(0);
     EXPECT_EQ(strip.width, 500);
     EXPECT_EQ(strip.length, 2000);
     EXPECT_EQ(strip.marginLeft, 1000);
@@ -148,7 +148,7 @@ TEST_F(SpoolerRegistryTest, NamesOfExactlyTheLimitAreKept)
                 + "\nresolution = 300\ndefault-paper = 9\n[paper 9]\nname = " + paperName + "\nsize = 210 x 297\n");
     const auto printer = FindPrinter(std::u16string(80, u'n'));
     ASSERT_TRUE(printer);
-    EXPECT_EQ(printer->papers.at(0).name.size(), 64u);
+    EXPECT_EQ(printer->Papers().at(0).name.size(), 64u);
 }
 
 struct MalformedCase {

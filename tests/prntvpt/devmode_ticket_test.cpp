@@ -568,6 +568,46 @@ TEST_F(DevModeTicket, RoundTripKeepsTheSettings)
     EXPECT_EQ(custom.devMode.dmPaperLength, 2600);
 }
 
+TEST_F(DevModeTicket, APrinterWithSeveralResolutionsOffersEachAndATicketPicksOne)
+{
+    InstallPrinter("fine.printer",
+                   "[printer]\nname = Quillon Fine\nresolution = 600 300 1200\ndefault-paper = 9\n"
+                   "[paper 9]\nname = A4\nsize = 210 x 297\nmargins = 5\n");
+    HPTPROVIDER provider = Open(u"Quillon Fine");
+    IStream* stream = nullptr;
+    ASSERT_EQ(CreateStreamOnHGlobal(nullptr, TRUE, &stream), S_OK);
+    ASSERT_EQ(api_.capabilities(provider, nullptr, stream, nullptr), S_OK);
+    const XmlDoc capabilities(StreamText(stream));
+    stream->Release();
+    const std::string options = "/psf:PrintCapabilities/psf:Feature[@name='psk:PageResolution']/psf:Option";
+    ASSERT_EQ(capabilities.Number("count(" + options + ")"), 3);
+    EXPECT_EQ(capabilities.String(options + "[1]/@name"), "ns0000:Resolution600");
+    EXPECT_EQ(capabilities.String(options + "[3]/@name"), "ns0000:Resolution1200");
+    EXPECT_EQ(capabilities.Number(options + "[2]/psf:ScoredProperty[@name='psk:ResolutionY']/psf:Value"), 300);
+
+    const std::string chosen = "/psf:PrintTicket/psf:Feature[@name='psk:PageResolution']/psf:Option";
+    std::vector<BYTE> devMode = DefaultDevMode(u"Quillon Fine");
+    EXPECT_EQ(XmlDoc(TicketOf(provider, devMode, kPTJobScope)).String(chosen + "/@name"), "ns0000:Resolution600");
+
+    // An option of ours names its resolution; the ticket of the result names the same option.
+    const auto byName
+        = Convert(provider,
+                  MakeTicket("<psf:Feature name=\"psk:PageResolution\"><psf:Option name=\"ns0000:Resolution1200\" "
+                             "xmlns:ns0000=\""
+                             + std::string(kPrivate) + "\"/></psf:Feature>"),
+                  kPTJobScope);
+    ASSERT_EQ(byName.result, S_OK);
+    EXPECT_EQ(byName.devMode.dmPrintQuality, 1200);
+    auto* mode = reinterpret_cast<DEVMODEW*>(devMode.data());
+    mode->dmPrintQuality = 1200;
+    const XmlDoc back(TicketOf(provider, devMode, kPTJobScope));
+    EXPECT_EQ(back.String(chosen + "/@name"), "ns0000:Resolution1200");
+    EXPECT_EQ(back.Number(chosen + "/psf:ScoredProperty[@name='psk:ResolutionX']/psf:Value"), 1200);
+    // A resolution the printer lacks is named after the closest one it has.
+    mode->dmPrintQuality = 400;
+    EXPECT_EQ(XmlDoc(TicketOf(provider, devMode, kPTJobScope)).String(chosen + "/@name"), "ns0000:Resolution300");
+}
+
 TEST_F(DevModeTicket, PrinterRemovedAfterOpening)
 {
     HPTPROVIDER provider = Open(u"Quillon Photo");

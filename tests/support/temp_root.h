@@ -1,5 +1,6 @@
 // A private machine root for one test: a fresh temporary folder named by QUILLON_ROOT while the
-// test runs, removed with everything in it afterwards.
+// test runs, removed with everything in it afterwards. Its CUPS server is one at a socket below the
+// root, unless the test named another.
 #pragma once
 
 #include <cstdlib>
@@ -24,9 +25,16 @@ public:
         if (hadPrevious_)
             previous_ = previous;
         setenv("QUILLON_ROOT", path_.c_str(), 1);
+        // The root's CUPS server, where none runs: CUPS queues of the machine stay out of the test.
+        // A test that brings up a server of its own names it before.
+        namesCupsServer_ = std::getenv("CUPS_SERVER") == nullptr;
+        if (namesCupsServer_)
+            setenv("CUPS_SERVER", (path_ / "run/cups/cups.sock").c_str(), 1);
     }
     ~TempRoot()
     {
+        if (namesCupsServer_)
+            unsetenv("CUPS_SERVER");
         if (hadPrevious_)
             setenv("QUILLON_ROOT", previous_.c_str(), 1);
         else
@@ -54,6 +62,7 @@ private:
     std::filesystem::path path_;
     std::string previous_;
     bool hadPrevious_ = false;
+    bool namesCupsServer_ = false;
 };
 
 // The whole content of a file, or an empty string when it cannot be read.

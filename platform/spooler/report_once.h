@@ -1,0 +1,23 @@
+// Lines the spooler tells standard error about printers it passes over or cannot reach.
+#pragma once
+
+#include <cstdio>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace platform::spooler {
+
+// Writes "quillon: LINE" to standard error the first time this process meets it: the registry is
+// read on every spooler call, and one broken printer must not repeat itself on every query.
+inline void ReportOnce(const std::string& line)
+{
+    static std::mutex mutex;
+    static std::set<std::string> reported;
+    std::lock_guard lock(mutex);
+    if (!reported.insert(line).second)
+        return;
+    std::fprintf(stderr, "quillon: %s\n", line.c_str());
+}
+
+} // namespace platform::spooler
