@@ -177,7 +177,8 @@ void Metafiles()
             BITMAPINFO info{};
             info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
             info.bmiHeader.biWidth = 8;
-            info.bmiHeader.biHeight = -8;
+            // Compressed bits are top-down whatever the sign; a header says so with a positive height.
+            info.bmiHeader.biHeight = 8;
             info.bmiHeader.biPlanes = 1;
             info.bmiHeader.biCompression = compression;
             info.bmiHeader.biSizeImage = static_cast<DWORD>(picture.size());
