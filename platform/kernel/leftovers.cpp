@@ -18,11 +18,12 @@ namespace {
 std::mutex g_heldMutex;
 std::vector<int> g_held;
 
-// The names in a folder, read before any of them is removed.
+// The names in a folder, read before any of them is removed. Read through an open of its own: a
+// duplicate descriptor would share, and leave at the end, the reading position of the caller's.
 std::vector<std::string> NamesIn(int folder)
 {
     std::vector<std::string> names;
-    const int copy = ::dup(folder);
+    const int copy = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* directory = copy < 0 ? nullptr : ::fdopendir(copy);
     if (!directory) {
         if (copy >= 0)
