@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -364,13 +365,15 @@ int RunBatchCommand(const CommandLine& line)
     std::string error;
     if (!ReadJobsFile(line.operands[0], jobs, error))
         return Failure(error);
-    std::ofstream stats;
+    // Opened close-on-exec: the tools the batch starts are not handed the file.
+    std::unique_ptr<FILE, int (*)(FILE*)> stats(nullptr, &std::fclose);
     if (line.statsFile) {
-        stats.open(*line.statsFile, std::ios::app);
+        stats.reset(std::fopen(line.statsFile->c_str(), "ae"));
         if (!stats)
             return Failure("cannot open " + *line.statsFile + ": " + std::strerror(errno));
-        stats << "line\tstarted_s\tseconds\tprinted\ttool_peak_kib\tservice_fds\tservice_rss_kib\tdata_bytes\tlog_"
-                 "bytes\n";
+        std::fputs(
+            "line\tstarted_s\tseconds\tprinted\ttool_peak_kib\tservice_fds\tservice_rss_kib\tdata_bytes\tlog_bytes\n",
+            stats.get());
     }
     std::string root = platform::RootFolder();
     const std::string dataFolder = (root == "/" ? std::string() : root) + "/var/lib/Marlowin";
@@ -395,13 +398,14 @@ int RunBatchCommand(const CommandLine& line)
                   << std::endl;
         printed += outcome.Printed() ? 1 : 0;
         peakKib = std::max(peakKib, outcome.toolPeakKib);
-        if (stats.is_open()) {
+        if (stats) {
             long long dataBytes = 0;
             long long logBytes = 0;
             FolderBytes(dataFolder, "log", dataBytes, logBytes);
-            stats << outcome.line << '\t' << outcome.started.count() << '\t' << outcome.took.count() << '\t'
-                  << (outcome.Printed() ? 1 : 0) << '\t' << outcome.toolPeakKib << '\t' << OpenDescriptors() << '\t'
-                  << ResidentKib() << '\t' << dataBytes << '\t' << logBytes << std::endl;
+            std::fprintf(stats.get(), "%d\t%.6f\t%.6f\t%d\t%ld\t%ld\t%ld\t%lld\t%lld\n", outcome.line,
+                         outcome.started.count(), outcome.took.count(), outcome.Printed() ? 1 : 0, outcome.toolPeakKib,
+                         OpenDescriptors(), ResidentKib(), dataBytes, logBytes);
+            std::fflush(stats.get());
         }
     };
     BatchSettings settings{line.settings, line.parallel};
