@@ -132,7 +132,8 @@ protected:
         std::vector<std::string> argv = prefix;
         argv.insert(argv.end(),
                     {quillon::e2e::kService, "batch", "--quiet", "--parallel", std::to_string(parallel), jobs});
-        return quillon::e2e::RunProgram(argv, Root());
+        // Twenty jobs of a sanitized tool on two cores take a while.
+        return quillon::e2e::Child(argv, Root()).Finish(std::chrono::seconds(600));
     }
 
     // The files in the data folder, the log folder left out.
