@@ -204,14 +204,15 @@ Picture::~Picture()
 std::shared_ptr<Picture> Picture::Open(Bytes bytes, bool upright, PictureFault& fault)
 {
     fault = PictureFault::None;
-    const std::optional<PictureKind> kind = bytes ? SniffPicture(*bytes) : std::nullopt;
-    if (!kind) {
+    const std::optional<PictureKind> sniffed = bytes ? SniffPicture(*bytes) : std::nullopt;
+    if (!sniffed) {
         fault = PictureFault::NotAPicture;
         return nullptr;
     }
+    const PictureKind kind = *sniffed;
     const std::span<const BYTE> data(*bytes);
     try {
-        if (*kind == PictureKind::Jpeg) {
+        if (kind == PictureKind::Jpeg) {
             JpegInfo frame;
             fault = ScanJpeg(data, kMaxPictureSide, kMaxPicturePixels, frame);
             if (fault != PictureFault::None)
@@ -223,19 +224,18 @@ std::shared_ptr<Picture> Picture::Open(Bytes bytes, bool upright, PictureFault& 
             return std::shared_ptr<Picture>(new Picture(std::move(bytes), frame, passable, orientation));
         }
         // Some decoders make (and clear) the whole picture before they report its size.
-        if (const std::optional<DeclaredSize> size = ReadDeclaredSize(data, *kind); size
+        if (const std::optional<DeclaredSize> size = ReadDeclaredSize(data, kind); size
             && (size->width > kMaxPictureSide || size->height > kMaxPictureSide
                 || size->width * size->height > kMaxPicturePixels)) {
             fault = PictureFault::TooLarge;
             return nullptr;
         }
         // These decoders take a file that ends early without complaint, filling in the rest.
-        if ((*kind == PictureKind::Png && !IsCompletePng(data))
-            || (*kind == PictureKind::Bmp && !IsCompleteBmp(data))) {
+        if ((kind == PictureKind::Png && !IsCompletePng(data)) || (kind == PictureKind::Bmp && !IsCompleteBmp(data))) {
             fault = PictureFault::Damaged;
             return nullptr;
         }
-        GdkPixbuf* pixbuf = DecodePixbuf(data, *kind, fault);
+        GdkPixbuf* pixbuf = DecodePixbuf(data, kind, fault);
         if (!pixbuf)
             return nullptr;
         const int orientation = upright ? PixbufOrientation(pixbuf) : kUpright;

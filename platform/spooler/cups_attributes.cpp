@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <set>
@@ -252,12 +253,16 @@ std::int16_t FreeNumber(std::int16_t number, const std::set<std::int16_t>& taken
 std::string SizeName(const Medium& medium)
 {
     auto millimetres = [](std::int32_t hundredths) {
-        std::string text = std::to_string(hundredths / 100);
+        const std::int32_t whole = hundredths / 100;
         const std::int32_t fraction = hundredths % 100;
-        if (fraction != 0)
-            text += (fraction % 10 == 0 ? "." + std::to_string(fraction / 10)
-                                        : (fraction < 10 ? ".0" : ".") + std::to_string(fraction));
-        return text;
+        char text[32];
+        if (fraction == 0)
+            std::snprintf(text, sizeof text, "%d", whole);
+        else if (fraction % 10 == 0)
+            std::snprintf(text, sizeof text, "%d.%d", whole, fraction / 10);
+        else
+            std::snprintf(text, sizeof text, "%d.%02d", whole, fraction);
+        return std::string(text);
     };
     return millimetres(medium.width) + " x " + millimetres(medium.length) + " mm";
 }

@@ -18,7 +18,10 @@ bool HasControlCharacter(std::u16string_view text)
 
 std::string Quoted(std::u16string_view text)
 {
-    return "'" + Utf16ToUtf8(text) + "'";
+    std::string quoted(1, '\'');
+    quoted += Utf16ToUtf8(text);
+    quoted += '\'';
+    return quoted;
 }
 
 std::optional<std::string> CheckName(std::u16string_view name)

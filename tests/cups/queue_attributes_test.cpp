@@ -116,8 +116,12 @@ std::string Summary(const PrinterDefinition& printer)
             + std::to_string(paper.marginRight) + "/" + std::to_string(paper.marginBottom) + "\n";
     }
     text += "default " + platform::Utf16ToUtf8(printer.DefaultPaper().name) + ", dpi";
-    for (std::int32_t dpi : printer.Resolutions())
-        text += " " + std::to_string(dpi) + (dpi == printer.DefaultResolution() ? "*" : "");
+    for (std::int32_t dpi : printer.Resolutions()) {
+        text += ' ';
+        text += std::to_string(dpi);
+        if (dpi == printer.DefaultResolution())
+            text += '*';
+    }
     return text + (printer.Color() ? ", color" : ", monochrome") + (printer.Duplex() ? ", two-sided" : "") + ", copies "
         + std::to_string(printer.CopiesMin()) + "-" + std::to_string(printer.CopiesMax());
 }
@@ -200,6 +204,17 @@ TEST(QueueAttributes, APapersNumberDoesNotDependOnTheOtherPapers)
     // size has, not its twin's.
     EXPECT_EQ(one.Papers()[1].name, u"4x6");
     EXPECT_EQ(one.Papers()[1].number, NumberOf(other, u"4x6"));
+}
+
+TEST(QueueAttributes, ASizeWithoutAStandardNameIsNamedInMillimetres)
+{
+    Attributes attributes;
+    attributes.MediaCols("media-col-database",
+                         {{10005, 24130, 300, 300, 300, 300}, {12050, 15000, 300, 300, 300, 300}});
+    const PrinterDefinition printer = Read(attributes);
+    ASSERT_EQ(printer.Papers().size(), 2u);
+    EXPECT_EQ(printer.Papers()[0].name, u"100.05 x 241.3 mm");
+    EXPECT_EQ(printer.Papers()[1].name, u"120.5 x 150 mm");
 }
 
 TEST(QueueAttributes, WhatADescriptionLacksTakesDefaults)

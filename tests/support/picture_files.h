@@ -6,8 +6,10 @@
 
 #include "tests/gdi/gdi_test_support.h"
 
+#include <algorithm>
 #include <array>
 #include <csetjmp>
+#include <cstddef>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -197,9 +199,11 @@ inline std::vector<BYTE> WithExifOrientation(const std::vector<BYTE>& jpeg, int 
         : std::vector<BYTE>{0xFF, 0xE1, 0, 46, 'E',  'x',  'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0,
                             0,    0,    2, 0,  0x28, 0x01, 3,   0,   1, 0, 0,   0,   2,  0, 0, 0,
                             0x12, 0x01, 3, 0,  1,    0,    0,   0,   o, 0, 0,   0,   0,  0, 0, 0};
-    std::vector<BYTE> out(jpeg.begin(), jpeg.begin() + 2);
-    out.insert(out.end(), segment.begin(), segment.end());
-    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    // Copied into place rather than inserted: GCC 12 at -O3 misreads the inserts as overflows.
+    std::vector<BYTE> out(jpeg.size() + segment.size());
+    std::copy_n(jpeg.begin(), 2, out.begin());
+    std::copy(segment.begin(), segment.end(), out.begin() + 2);
+    std::copy(jpeg.begin() + 2, jpeg.end(), out.begin() + 2 + static_cast<std::ptrdiff_t>(segment.size()));
     return out;
 }
 
