@@ -11,19 +11,6 @@
 namespace quillon::service {
 namespace {
 
-std::string Seconds(std::chrono::milliseconds span)
-{
-    auto tenths = span.count() / 100;
-    std::string text = std::to_string(tenths / 10);
-    if (tenths % 10 != 0) {
-        // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about "." + std::string.
-        text += '.';
-        text += std::to_string(tenths % 10);
-    }
-    text += " s";
-    return text;
-}
-
 // Waits for the tool to connect. Returns the connection, or null with error set when the tool
 // ended first, the time ran out or the socket failed.
 std::unique_ptr<PipeConnection> AwaitConnection(PipeServer& server, ToolProcess& tool, const std::string& switchText,
@@ -38,7 +25,7 @@ std::unique_ptr<PipeConnection> AwaitConnection(PipeServer& server, ToolProcess&
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
             tool.Kill();
-            error = "the tool did not connect to the pipe within " + Seconds(timeout) + "; it was stopped";
+            error = "the tool did not connect to the pipe within " + SecondsText(timeout) + "; it was stopped";
             return nullptr;
         }
         pollfd waiters[2] = {{server.ListeningSocket(), POLLIN, 0}, {tool.ExitNotifier(), POLLIN, 0}};
@@ -63,6 +50,19 @@ std::unique_ptr<PipeConnection> AwaitConnection(PipeServer& server, ToolProcess&
 }
 
 } // namespace
+
+std::string SecondsText(std::chrono::milliseconds span)
+{
+    auto tenths = span.count() / 100;
+    std::string text = std::to_string(tenths / 10);
+    if (tenths % 10 != 0) {
+        // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about "." + std::string.
+        text += '.';
+        text += std::to_string(tenths % 10);
+    }
+    text += " s";
+    return text;
+}
 
 ExchangeResult RunExchange(const ExchangeSettings& settings, const std::string& switchText, std::string_view request)
 {
@@ -94,7 +94,7 @@ ExchangeResult RunExchange(const ExchangeSettings& settings, const std::string& 
         }
         case PipeConnection::Receive::TimedOut:
             tool->Kill();
-            result.error = "the tool sent no reply within " + Seconds(settings.replyTimeout) + "; it was stopped";
+            result.error = "the tool sent no reply within " + SecondsText(settings.replyTimeout) + "; it was stopped";
             return result;
         case PipeConnection::Receive::Failed:
             result.error = failure;
@@ -106,7 +106,7 @@ ExchangeResult RunExchange(const ExchangeSettings& settings, const std::string& 
     if (!status) {
         tool->Kill();
         result.error
-            = "the tool did not end within " + Seconds(settings.connectTimeout) + " of its reply; it was stopped";
+            = "the tool did not end within " + SecondsText(settings.connectTimeout) + " of its reply; it was stopped";
     } else if (*status != 0) {
         result.error = "the tool " + DescribeExit(*status) + " after its reply";
     }

@@ -21,6 +21,9 @@ struct ExchangeResult {
     std::string error;    // empty when the tool connected, replied and exited with status 0
 };
 
+// A span of time for messages: "10 s", "0.5 s" (tenths at most).
+std::string SecondsText(std::chrono::milliseconds span);
+
 // Makes the pipe, starts the tool with switchText, sends request as one message, reads one reply
 // and waits for the tool to end. Every road out removes the socket and leaves no tool running.
 ExchangeResult RunExchange(const ExchangeSettings& settings, const std::string& switchText, std::string_view request);

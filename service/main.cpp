@@ -1,12 +1,14 @@
 // quillon-service: the print service's side of the tool's named pipe, for people and for tests.
 // It makes the pipe, starts the tool with one switch, sends one request and prints the reply.
 #include "platform/kernel/host.h"
-#include "platform/spooler/job_sink.h"
-#include "platform/spooler/printer_registry.h"
+#include "service/batch.h"
 #include "service/exchange.h"
 #include "service/job_request.h"
+#include "service/print_job.h"
 #include "service/signal_cleanup.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +40,7 @@ constexpr const char* kUsage
       "       quillon-service ticket PRINTER\n"
       "       quillon-service print PRINTER FILE [--type MIME] [--ticket FILE] [--name NAME] [--option OPT]...\n"
       "       quillon-service send -a|-b|-c|--switch TEXT [--raw]\n"
+      "       quillon-service batch [--parallel N] [--stats FILE] JOBS_FILE\n"
       "common options: [--tool PATH] [--timeout SECONDS] [--reply-timeout SECONDS] [--quiet]\n"
       "\n"
       "Makes the pipe \\\\.\\pipe\\QuillonPipe under QUILLON_ROOT (or /), starts the tool with one switch,\n"
@@ -49,10 +53,16 @@ constexpr const char* kUsage
       "                --name to the file's name\n"
       "  send          sends standard input exactly as given (UTF-8, sent as UTF-16; with --raw the bytes\n"
       "                unchanged) and prints the reply as UTF-8\n"
+      "  batch         prints every job of JOBS_FILE, one per line as the operands and options of print\n"
+      "                (quoted as in a shell; blank lines and lines starting with # hold none), up to N\n"
+      "                at once (default 1, at most 64) through the one pipe; prints \"LINE<tab>REPLY<tab>PDF\"\n"
+      "                as each job ends, and the tools' console output, each job's at its end, on\n"
+      "                standard error; --stats appends one line of figures per job to FILE\n"
       "  --tool        the tool to start (default: QuillonTool beside this program)\n"
       "  --timeout     seconds for the tool to connect and to end after replying (default 10)\n"
       "  --reply-timeout  seconds for the tool to reply (default 300)\n"
-      "exit status: 0 a reply arrived (for print: a job was printed), 1 the exchange or the job failed,\n"
+      "exit status: 0 a reply arrived (for print: a job was printed; for batch: every job was), 1 the exchange\n"
+      "or a job failed, "
       "2 usage error\n";
 
 struct CommandLine {
@@ -64,6 +74,8 @@ struct CommandLine {
     std::optional<std::string> name;
     std::vector<std::string> options;
     bool raw = false;
+    int parallel = 1;
+    std::optional<std::string> statsFile;
     ExchangeSettings settings;
 };
 
@@ -142,6 +154,20 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
             if (!value(text))
                 return false;
             line.options.push_back(text);
+        } else if (argument == "--parallel") {
+            if (!value(text))
+                return false;
+            auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), line.parallel);
+            if (failure != std::errc() || end != text.data() + text.size() || line.parallel < 1
+                || line.parallel > kMaxParallelJobs) {
+                error = "--parallel takes a number from 1 to " + std::to_string(kMaxParallelJobs) + ", not \"" + text
+                    + "\"";
+                return false;
+            }
+        } else if (argument == "--stats") {
+            if (!value(text))
+                return false;
+            line.statsFile = text;
         } else if (argument.size() > 1 && argument[0] == '-') {
             error = "unknown option " + argument;
             return false;
@@ -154,10 +180,14 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
 
     const bool isSend = line.command == "send";
     const bool isPrint = line.command == "print";
+    const bool isBatch = line.command == "batch";
+    const bool hasBatchOptions = line.parallel != 1 || line.statsFile.has_value();
     if (line.command.empty()) {
         error = "no command given";
-    } else if (!isSend && !isPrint && line.command != "caps" && line.command != "ticket") {
+    } else if (!isSend && !isPrint && !isBatch && line.command != "caps" && line.command != "ticket") {
         error = "unknown command " + line.command;
+    } else if (hasBatchOptions && !isBatch) {
+        error = "--parallel and --stats belong to batch";
     } else if (line.operands.size() != (isSend ? 0u : isPrint ? 2u : 1u)) {
         error = "wrong number of arguments for " + line.command;
     } else if (isSend != line.switchText.has_value() || (line.raw && !isSend)) {
@@ -166,22 +196,6 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
         error = "--type, --ticket, --name and --option belong to print";
     }
     return error.empty();
-}
-
-// Reads a whole file; false with a message when it cannot.
-bool ReadFile(const std::string& path, std::string& bytes, std::string& error)
-{
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    if (file.bad()) {
-        error = "cannot read " + path;
-        return false;
-    }
-    return true;
 }
 
 bool ReadStandardInput(std::string& bytes, std::string& error)
@@ -261,44 +275,14 @@ int RunDocumentQuery(const CommandLine& line, const std::string& switchText)
 int RunPrint(const CommandLine& line)
 {
     const std::string& printerName = line.operands[0];
-    const std::string& fileName = line.operands[1];
+    JobOrder order{printerName, line.operands[1], line.type, line.ticketFile, line.name, line.options};
     PrintJob job;
     std::string error;
-    if (!ToUtf16("the printer name", printerName, job.printer, error))
-        return Failure(error);
-
-    std::error_code failure;
-    auto absolute = std::filesystem::absolute(fileName, failure);
-    if (failure)
-        return Failure("cannot find the absolute path of " + fileName + ": " + failure.message());
-    if (!std::filesystem::is_regular_file(absolute, failure))
-        return Failure(fileName + " is not a file that can be printed");
-    if (!ToUtf16("the file path", absolute.string(), job.filePath, error))
-        return Failure(error);
-
-    if (line.type) {
-        job.contentType = *line.type;
-    } else {
-        std::ifstream file(absolute, std::ios::binary);
-        char head[8] = {};
-        file.read(head, sizeof head);
-        if (file.bad() || (!file && !file.eof()))
-            return Failure("cannot read " + fileName);
-        job.contentType = GuessContentType(std::string_view(head, static_cast<std::size_t>(file.gcount())));
-    }
-
-    job.documentName = line.name ? *line.name : absolute.filename().string();
-    std::u16string checked;
-    if (!ToUtf16("the document name", job.documentName, checked, error))
-        return Failure(error);
-    job.options = line.options;
-
     // Every field but the ticket is checked before the tool is started at all.
-    std::u16string request;
-    if (!BuildJobRequest(job, request, error))
+    if (!PreparePrintJob(order, job, error))
         return Failure(error);
     if (line.ticketFile) {
-        if (!ReadFile(*line.ticketFile, job.ticket, error))
+        if (!ReadWholeFile(*line.ticketFile, job.ticket, error))
             return Failure(error);
     } else {
         // As a real service does: ask the tool for the printer's default ticket first.
@@ -313,6 +297,7 @@ int RunPrint(const CommandLine& line)
         job.ticket = LowBytes(ticket);
     }
 
+    std::u16string request;
     if (!BuildJobRequest(job, request, error))
         return Failure(error);
     std::u16string reply;
@@ -327,12 +312,110 @@ int RunPrint(const CommandLine& line)
     if (jobId.empty() || jobId[0] == '-')
         return Failure("the print job failed with job id " + jobId + " (see the tool's log for why)");
     // A virtual printer's job is a PDF in its spool folder; a printer of another kind has no such file.
-    if (platform::FindPrinter(job.printer)) {
-        const std::string document = platform::spooler::SpoolFolder(job.printer) + "/" + jobId + ".pdf";
-        if (std::filesystem::is_regular_file(document, failure) && !WriteStandardOutput(document + "\n"))
-            return Failure("cannot write the job's path to standard output");
-    }
+    const SpooledJob spooled = FindSpooledJob(job.printer, jobId);
+    if (spooled.virtualPrinter && !spooled.complete)
+        return Failure(ThrownAwayMessage(printerName, jobId));
+    if (!spooled.document.empty() && !WriteStandardOutput(spooled.document + "\n"))
+        return Failure("cannot write the job's path to standard output");
     return 0;
+}
+
+// The number of descriptors this process has open.
+long OpenDescriptors()
+{
+    long count = 0;
+    if (DIR* folder = opendir("/proc/self/fd")) {
+        while (const dirent* entry = readdir(folder))
+            count += entry->d_name[0] != '.' ? 1 : 0;
+        closedir(folder);
+        --count; // the listing's own
+    }
+    return count;
+}
+
+// This process's resident size in KiB.
+long ResidentKib()
+{
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0;
+    long resident = 0;
+    statm >> pages >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// The bytes of the regular files below a folder, and those below its subfolder named `apart`
+// counted on their own.
+void FolderBytes(const std::string& folder, const std::string& apart, long long& bytes, long long& apartBytes)
+{
+    std::error_code failure;
+    for (auto entry = std::filesystem::recursive_directory_iterator(folder, failure);
+         !failure && entry != std::filesystem::recursive_directory_iterator(); entry.increment(failure)) {
+        std::error_code sizeFailure;
+        if (!entry->is_regular_file(sizeFailure))
+            continue;
+        const auto size = static_cast<long long>(entry->file_size(sizeFailure));
+        const bool isApart = entry->path().string().rfind(folder + "/" + apart + "/", 0) == 0;
+        (isApart ? apartBytes : bytes) += sizeFailure ? 0 : size;
+    }
+}
+
+int RunBatchCommand(const CommandLine& line)
+{
+    std::vector<BatchJob> jobs;
+    std::string error;
+    if (!ReadJobsFile(line.operands[0], jobs, error))
+        return Failure(error);
+    // Opened close-on-exec: the tools the batch starts are not handed the file.
+    std::unique_ptr<FILE, int (*)(FILE*)> stats(nullptr, &std::fclose);
+    if (line.statsFile) {
+        stats.reset(std::fopen(line.statsFile->c_str(), "ae"));
+        if (!stats)
+            return Failure("cannot open " + *line.statsFile + ": " + std::strerror(errno));
+        std::fputs(
+            "line\tstarted_s\tseconds\tprinted\ttool_peak_kib\tservice_fds\tservice_rss_kib\tdata_bytes\tlog_bytes\n",
+            stats.get());
+    }
+    std::string root = platform::RootFolder();
+    const std::string dataFolder = (root == "/" ? std::string() : root) + "/var/lib/Marlowin";
+
+    std::size_t printed = 0;
+    long peakKib = 0;
+    const auto start = std::chrono::steady_clock::now();
+    auto done = [&](const JobOutcome& outcome) {
+        const std::string label = "[line " + std::to_string(outcome.line) + "] ";
+        if (!line.settings.quiet && !outcome.console.empty()) {
+            std::string console;
+            for (std::size_t at = 0; at < outcome.console.size();) {
+                const std::size_t end = std::min(outcome.console.find('\n', at), outcome.console.size());
+                console += label + outcome.console.substr(at, end - at) + "\n";
+                at = end + 1;
+            }
+            std::cerr << console;
+        }
+        if (!outcome.Printed())
+            std::cerr << "quillon-service: line " << outcome.line << ": " << outcome.error << "\n";
+        std::cout << outcome.line << '\t' << (outcome.replied ? outcome.reply : "none") << '\t' << outcome.document
+                  << std::endl;
+        printed += outcome.Printed() ? 1 : 0;
+        peakKib = std::max(peakKib, outcome.toolPeakKib);
+        if (stats) {
+            long long dataBytes = 0;
+            long long logBytes = 0;
+            FolderBytes(dataFolder, "log", dataBytes, logBytes);
+            std::fprintf(stats.get(), "%d\t%.6f\t%.6f\t%d\t%ld\t%ld\t%ld\t%lld\t%lld\n", outcome.line,
+                         outcome.started.count(), outcome.took.count(), outcome.Printed() ? 1 : 0, outcome.toolPeakKib,
+                         OpenDescriptors(), ResidentKib(), dataBytes, logBytes);
+            std::fflush(stats.get());
+        }
+    };
+    BatchSettings settings{line.settings, line.parallel};
+    if (!RunBatch(settings, jobs, done, error))
+        return Failure(error);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    std::cerr << "quillon-service: " << jobs.size() << " jobs, " << printed << " printed, " << jobs.size() - printed
+              << " failed, in " << took.count() << " s, " << line.parallel << " at once; the largest tool process took "
+              << peakKib / 1024.0 << " MiB\n";
+    return printed == jobs.size() ? 0 : kExitFailed;
 }
 
 int RunSend(const CommandLine& line)
@@ -377,5 +460,7 @@ int main(int argc, char** argv)
         return RunDocumentQuery(line, "-b");
     if (line.command == "print")
         return RunPrint(line);
+    if (line.command == "batch")
+        return RunBatchCommand(line);
     return RunSend(line);
 }

@@ -169,7 +169,16 @@ PipeConnection::Receive PipeConnection::ReceiveMessage(std::chrono::milliseconds
     return Receive::Message;
 }
 
-std::unique_ptr<PipeServer> PipeServer::Create(const std::string& socketPath, std::string& error)
+pid_t PipeConnection::PeerProcess() const
+{
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (getsockopt(socket_.Get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || size != sizeof peer || peer.pid <= 0)
+        return -1;
+    return peer.pid;
+}
+
+std::unique_ptr<PipeServer> PipeServer::Create(const std::string& socketPath, std::string& error, int instances)
 {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -225,8 +234,8 @@ std::unique_ptr<PipeServer> PipeServer::Create(const std::string& socketPath, st
         return nullptr;
     }
     auto server = std::unique_ptr<PipeServer>(new PipeServer(socketPath, std::move(lock), std::move(listener)));
-    // One tool at a time: a second client waits in the queue, as for a busy pipe.
-    if (listen(server->listener_.Get(), 1) != 0) {
+    // Beyond the instances served at once, a client waits in the queue, as for a busy pipe.
+    if (listen(server->listener_.Get(), instances) != 0) {
         error = SystemError("cannot listen on " + socketPath);
         return nullptr;
     }

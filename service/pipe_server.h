@@ -4,6 +4,8 @@
 
 #include "service/unique_fd.h"
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <memory>
 #include <string>
@@ -25,6 +27,10 @@ public:
 
     // Sends one message (any length, zero included). Returns false and sets error on failure.
     bool Send(std::string_view message, std::string& error);
+    // The connected socket, to wait on with poll.
+    int Socket() const { return socket_.Get(); }
+    // The process at the other end, as the kernel saw it connect; -1 when it cannot be told.
+    pid_t PeerProcess() const;
     // Waits up to timeout for one message. Message: it is in message (maybe empty). Closed: the
     // tool ended the connection without sending one. Failed: error says why.
     Receive ReceiveMessage(std::chrono::milliseconds timeout, std::string& message, std::string& error);
@@ -38,9 +44,11 @@ private:
 // the object ends.
 class PipeServer final {
 public:
-    // Makes missing folders, waits for the lock, replaces a stale socket file and listens.
-    // Returns null and sets error when a step fails; nothing is left behind then.
-    static std::unique_ptr<PipeServer> Create(const std::string& socketPath, std::string& error);
+    // Makes missing folders, waits for the lock, replaces a stale socket file and listens with
+    // room for `instances` connections waiting to be accepted: one for a single tool, as many as
+    // tools run at once for a batch. Returns null and sets error when a step fails; nothing is
+    // left behind then.
+    static std::unique_ptr<PipeServer> Create(const std::string& socketPath, std::string& error, int instances = 1);
     ~PipeServer();
     PipeServer(const PipeServer&) = delete;
     PipeServer& operator=(const PipeServer&) = delete;

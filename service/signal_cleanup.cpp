@@ -12,14 +12,16 @@ namespace {
 // A socket path cannot be longer than sockaddr_un::sun_path, so a fixed array holds any of them;
 // the handler may read only memory that is never reallocated.
 char g_socketPath[sizeof(sockaddr_un::sun_path) + 1];
-volatile sig_atomic_t g_toolPid = 0;
+volatile sig_atomic_t g_toolPids[kMaxCleanupTools] = {};
 
 void CleanUpAndDie(int signalNumber)
 {
     if (g_socketPath[0] != '\0')
         ::unlink(g_socketPath);
-    if (g_toolPid > 0)
-        ::kill(static_cast<pid_t>(g_toolPid), SIGTERM);
+    for (const volatile sig_atomic_t& pid : g_toolPids) {
+        if (pid > 0)
+            ::kill(static_cast<pid_t>(pid), SIGTERM);
+    }
     // Die of the same signal, so the parent sees what happened.
     ::signal(signalNumber, SIG_DFL);
     ::raise(signalNumber);
@@ -67,10 +69,24 @@ void SetSignalCleanupSocket(const std::string& path)
     std::memcpy(g_socketPath, path.c_str(), path.size() + 1);
 }
 
-void SetSignalCleanupTool(pid_t pid)
+void AddSignalCleanupTool(pid_t pid)
 {
     SignalBlock block;
-    g_toolPid = pid;
+    for (volatile sig_atomic_t& slot : g_toolPids) {
+        if (slot == 0) {
+            slot = pid;
+            return;
+        }
+    }
+}
+
+void RemoveSignalCleanupTool(pid_t pid)
+{
+    SignalBlock block;
+    for (volatile sig_atomic_t& slot : g_toolPids) {
+        if (slot == pid)
+            slot = 0;
+    }
 }
 
 } // namespace quillon::service

@@ -1,5 +1,5 @@
 // Leaves nothing behind when the service is interrupted: on SIGINT, SIGTERM or SIGHUP the socket
-// file is removed and the tool is stopped before the service dies of the signal.
+// file is removed and the tools are stopped before the service dies of the signal.
 #pragma once
 
 #include <sys/types.h>
@@ -15,7 +15,11 @@ void InstallSignalCleanup();
 // Names the socket file to remove on a signal; an empty path removes nothing.
 void SetSignalCleanupSocket(const std::string& path);
 
-// Names the tool process to stop on a signal; 0 stops nothing.
-void SetSignalCleanupTool(pid_t pid);
+// The most tool processes stopped on a signal: as many as a batch runs at once.
+constexpr int kMaxCleanupTools = 64;
+
+// Adds a tool process to stop on a signal, or takes one off once it has been reaped.
+void AddSignalCleanupTool(pid_t pid);
+void RemoveSignalCleanupTool(pid_t pid);
 
 } // namespace quillon::service

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -41,12 +42,25 @@ public:
 
 } // namespace
 
-std::unique_ptr<ToolProcess> ToolProcess::Start(const std::string& path, const std::string& switchText, bool quiet,
-                                                std::string& error)
+std::unique_ptr<ToolProcess> ToolProcess::Start(const std::string& path, const std::string& switchText,
+                                                ToolOutput output, std::string& error)
 {
     SpawnSettings settings;
     posix_spawn_file_actions_addopen(&settings.actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    if (quiet) {
+    UniqueFd captureRead;
+    UniqueFd captureWrite;
+    if (output == ToolOutput::Capture) {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0) {
+            error = std::string("cannot make a pipe for the tool's output: ") + std::strerror(errno);
+            return nullptr;
+        }
+        captureRead = UniqueFd(ends[0]);
+        captureWrite = UniqueFd(ends[1]);
+        fcntl(captureRead.Get(), F_SETFL, O_NONBLOCK);
+        posix_spawn_file_actions_adddup2(&settings.actions_, captureWrite.Get(), STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&settings.actions_, captureWrite.Get(), STDERR_FILENO);
+    } else if (output == ToolOutput::Discard) {
         posix_spawn_file_actions_addopen(&settings.actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_adddup2(&settings.actions_, STDOUT_FILENO, STDERR_FILENO);
     } else {
@@ -73,11 +87,12 @@ std::unique_ptr<ToolProcess> ToolProcess::Start(const std::string& path, const s
         error = "cannot start the tool " + path + ": " + std::strerror(failure);
         return nullptr;
     }
-    SetSignalCleanupTool(pid);
+    AddSignalCleanupTool(pid);
     // The child is not reaped before we have its pidfd, so the pid cannot name another process.
     // Called through syscall(): the glibc 2.36 header declares pidfd_open without C linkage.
     UniqueFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
-    auto process = std::unique_ptr<ToolProcess>(new ToolProcess(pid, std::move(pidfd)));
+    captureWrite.Reset(); // the tool holds the only write end: the output ends when it does
+    auto process = std::unique_ptr<ToolProcess>(new ToolProcess(pid, std::move(pidfd), std::move(captureRead)));
     if (!process->pidfd_.Valid()) {
         error = std::string("cannot watch the tool process: ") + std::strerror(errno);
         return nullptr; // the destructor kills and reaps it
@@ -108,13 +123,9 @@ std::optional<int> ToolProcess::WaitForExit(std::chrono::milliseconds timeout)
     }
     int status = 0;
     pid_t done;
-    do {
-        done = waitpid(pid_, &status, WNOHANG);
-    } while (done < 0 && errno == EINTR);
+    Reap(WNOHANG, status, done);
     if (done != pid_)
         return std::nullopt;
-    reaped_ = true;
-    SetSignalCleanupTool(0);
     return status;
 }
 
@@ -124,9 +135,21 @@ void ToolProcess::Kill()
         return;
     kill(pid_, SIGKILL);
     int status = 0;
-    while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
+    pid_t done;
+    Reap(0, status, done);
+}
+
+void ToolProcess::Reap(int options, int& status, pid_t& done)
+{
+    rusage usage{};
+    do {
+        done = wait4(pid_, &status, options, &usage);
+    } while (done < 0 && errno == EINTR);
+    if (done != pid_)
+        return;
     reaped_ = true;
-    SetSignalCleanupTool(0);
+    peakResidentKib_ = usage.ru_maxrss;
+    RemoveSignalCleanupTool(pid_);
 }
 
 std::string DescribeExit(int status)

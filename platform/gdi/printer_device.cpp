@@ -233,7 +233,10 @@ private:
             if (written < 0 && errno == EINTR)
                 continue;
             if (written <= 0) {
-                device->writeError_ = written < 0 ? errno : ENOSPC;
+                const int error = written < 0 ? errno : ENOSPC;
+                if (device->writeError_ == 0)
+                    device->sink_->ReportWriteFailure(error);
+                device->writeError_ = error;
                 return CAIRO_STATUS_WRITE_ERROR;
             }
             data += written;

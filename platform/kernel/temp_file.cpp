@@ -1,14 +1,20 @@
-// GetTempFileNameW: new, uniquely named empty files made with O_EXCL, safe across processes.
+// GetTempFileNameW: new, uniquely named empty files made with O_EXCL, safe across processes. Each
+// file it makes is marked in use for as long as the file exists or the process lives, and the first
+// call of a process in a folder sweeps the files of this kind that a process ended mid-way left
+// there (platform/kernel/leftovers.h).
 #include "platform/kernel/file_modes.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_object.h"
+#include "platform/kernel/leftovers.h"
 #include "platform/kernel/text.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <mutex>
+#include <set>
 #include <string>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -53,6 +59,38 @@ bool CopyOut(const std::u16string& path, LPWSTR out)
     std::copy(path.begin(), path.end(), out);
     out[path.size()] = u'\0';
     return true;
+}
+
+// True when name is one GetTempFileNameW makes with this prefix: the prefix, eight upper-case
+// hexadecimal digits, ".tmp".
+bool IsTempName(std::string_view name, std::string_view prefix)
+{
+    constexpr std::string_view kSuffix = ".tmp";
+    if (name.size() != prefix.size() + 8 + kSuffix.size() || name.substr(0, prefix.size()) != prefix
+        || name.substr(name.size() - kSuffix.size()) != kSuffix)
+        return false;
+    for (const char digit : name.substr(prefix.size(), 8)) {
+        if (!((digit >= '0' && digit <= '9') || (digit >= 'A' && digit <= 'F')))
+            return false;
+    }
+    return true;
+}
+
+// Sweeps, once per process and folder, the files of this prefix that nobody uses any more.
+void SweepFolderOnce(const std::string& folder, const std::string& prefix)
+{
+    static std::mutex mutex;
+    static std::set<std::string> swept;
+    {
+        std::lock_guard lock(mutex);
+        if (!swept.insert(folder + '\0' + prefix).second)
+            return;
+    }
+    const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+        return;
+    platform::SweepLeftovers(descriptor, [&prefix](std::string_view name) { return IsTempName(name, prefix); });
+    ::close(descriptor);
 }
 
 // The Windows error for a failed exclusive create of a new file in the folder.
@@ -113,6 +151,7 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWST
     // The pages of a document wait in these files: a private folder made earlier under a wider
     // mode is closed first, and each file is its owner's alone from the moment it exists.
     platform::TightenPrivateFolder(platform::NativePath(folder));
+    SweepFolderOnce(platform::NativePath(folder), platform::Utf16ToUtf8(prefix));
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
         const UINT number = RandomUnique();
         const std::u16string path = folderText + TempName(prefix, number);
@@ -129,7 +168,9 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWST
         }
         // The umask may have taken away the owner's own bits; it can never have added any.
         ::fchmod(descriptor, platform::kPrivateFileMode);
-        ::close(descriptor);
+        // In use from now on: the caller writes and reads it by name and removes it when done.
+        platform::MarkInUse(descriptor);
+        platform::HoldUntilRemoved(descriptor);
         CopyOut(path, tempFileName);
         SetLastError(ERROR_SUCCESS);
         return number;

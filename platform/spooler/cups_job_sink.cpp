@@ -128,6 +128,12 @@ public:
 
     int DocumentFile() const override { return document_; }
 
+    void ReportWriteFailure(int error) const override
+    {
+        ReportOnce("the document of CUPS job " + std::to_string(jobId_) + " on " + queue_
+                   + " cannot be written: " + std::strerror(error) + "; the job is cancelled");
+    }
+
     bool Finish(const JobDescription& description) override
     {
         if (document_ < 0 || jobId_ <= 0) {

@@ -31,6 +31,9 @@ public:
     virtual bool Finish(const JobDescription& description) = 0;
     // Throws a started job away: nothing of it stays behind.
     virtual void Discard() = 0;
+    // Says on standard error why the document cannot be written (errno value error): the job then
+    // fails, and this line is the one place that tells why.
+    virtual void ReportWriteFailure(int error) const = 0;
 };
 
 // The sink for a job of this printer, printed with this device mode: the one of the printer's source.

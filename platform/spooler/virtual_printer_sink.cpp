@@ -4,18 +4,23 @@
 // locked while it is read and raised, so processes printing at once never share an id.
 // Everything here is private to the user printing: files 0600 and the folder 0700, whatever the
 // umask, and a wider folder left from earlier is tightened when a job is next written into it.
+// The files of a job being written are marked in use until the job is complete or thrown away, so
+// that what a process killed mid-job leaves is swept when the next job starts in the folder.
 #include "platform/spooler/job_sink.h"
 
 #include "platform/gdi/gdi.h"
+#include "platform/kernel/file_modes.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_object.h"
+#include "platform/kernel/leftovers.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <string_view>
@@ -27,9 +32,6 @@
 namespace platform::spooler {
 namespace {
 
-constexpr mode_t kPublicFolderMode = 0755;
-constexpr mode_t kPrivateFolderMode = 0700;
-constexpr mode_t kPrivateFileMode = 0600;
 constexpr char kCounterName[] = ".last-job";
 // A counter file holds one decimal number; anything longer is not ours.
 constexpr std::size_t kMaxCounterBytes = 32;
@@ -41,36 +43,24 @@ void FailWithErrno(int error)
     platform::kernel::SetLastErrorFromErrno(error);
 }
 
-// Creates a folder and the folders above it that are missing (0755: the spool tree itself shows
-// nothing but printer names). Returns false with errno set.
-bool MakeFolders(const std::string& path)
-{
-    std::size_t next = 1;
-    while (next != std::string::npos) {
-        next = path.find('/', next + 1);
-        const std::string part = path.substr(0, next);
-        if (::mkdir(part.c_str(), kPublicFolderMode) != 0 && errno != EEXIST)
-            return false;
-    }
-    return true;
-}
-
 // Opens the printer's spool folder, making it 0700 when it is new and tightening it when it was
 // left wider. Returns a descriptor or -1 with errno set.
 int OpenPrinterFolder(std::u16string_view printerName)
 {
     const std::string folder = SpoolFolder(printerName);
     const std::string parent = folder.substr(0, folder.rfind('/'));
-    if (!MakeFolders(parent))
+    // The spool tree itself shows nothing but printer names: it is the machine's, open to look in.
+    if (!platform::MakeFolders(parent))
         return -1;
-    if (::mkdir(folder.c_str(), kPrivateFolderMode) != 0 && errno != EEXIST)
+    if (::mkdir(folder.c_str(), platform::kPrivateFolderMode) != 0 && errno != EEXIST)
         return -1;
     const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor < 0)
         return -1;
     struct stat status {};
     if (::fstat(descriptor, &status) != 0
-        || ((status.st_mode & 07777) != kPrivateFolderMode && ::fchmod(descriptor, kPrivateFolderMode) != 0)) {
+        || ((status.st_mode & 07777) != platform::kPrivateFolderMode
+            && ::fchmod(descriptor, platform::kPrivateFolderMode) != 0)) {
         const int error = errno;
         ::close(descriptor);
         errno = error;
@@ -129,6 +119,28 @@ bool Exists(int folder, const std::string& name)
 {
     struct stat status {};
     return ::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// What a job cut short leaves in the folder: its document or sidecar still under the hidden name
+// (".12.pdf.part", ".12.json.part"), or its document renamed without the sidecar that completes
+// the job ("12.pdf" without "12.json").
+bool IsUnfinishedJobFile(int folder, std::string_view name)
+{
+    const int number = JobNumberOf(name);
+    if (number <= 0)
+        return false;
+    const std::string id = std::to_string(number);
+    if (name == "." + id + ".pdf.part" || name == "." + id + ".json.part")
+        return true;
+    return name == id + ".pdf" && !Exists(folder, id + ".json");
+}
+
+// Says on standard error, in one write so that lines of processes printing at once never mix, why
+// a job failed: the tool's own log records only what it does, not what the disk said.
+void ReportFailure(const std::string& line)
+{
+    const std::string text = "quillon: " + line + "\n";
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
 }
 
 std::string Decimal(std::int64_t value)
@@ -211,23 +223,19 @@ public:
         Discard();
         if (folder_ < 0)
             folder_ = OpenPrinterFolder(printer_.Name());
-        if (folder_ < 0) {
-            FailWithErrno(errno);
-            return SP_ERROR;
-        }
+        if (folder_ < 0)
+            return RefuseStart(errno);
+        // What jobs cut short left here goes before a new job is written beside it.
+        platform::SweepLeftovers(folder_, [this](std::string_view name) { return IsUnfinishedJobFile(folder_, name); });
         const int counter
-            = ::openat(folder_, kCounterName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kPrivateFileMode);
-        if (counter < 0) {
-            FailWithErrno(errno);
-            return SP_ERROR;
-        }
+            = ::openat(folder_, kCounterName, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, platform::kPrivateFileMode);
+        if (counter < 0)
+            return RefuseStart(errno);
         const int id = TakeId(counter);
         const int error = errno;
         ::close(counter); // releases the lock
-        if (id <= 0) {
-            FailWithErrno(error);
-            return SP_ERROR;
-        }
+        if (id <= 0)
+            return RefuseStart(error);
         return id;
     }
 
@@ -242,26 +250,37 @@ public:
         const std::string pdfName = Joined(Decimal(jobId_), ".pdf");
         const std::string sidecarPart = Joined(".", Decimal(jobId_), ".json.part");
         const std::string sidecarName = Joined(Decimal(jobId_), ".json");
-        // A document without pages has nothing to print: its sidecar alone records the job.
-        bool done = ::fsync(document_) == 0 && ::close(std::exchange(document_, -1)) == 0
+        // The document stays open, and so marked in use, until its sidecar completes the job: a
+        // document renamed into place without one is then known to be left over only once its
+        // writer is gone. A document without pages has nothing to print: its sidecar alone
+        // records the job.
+        bool done = ::fsync(document_) == 0
             && (description.pages > 0 ? ::renameat(folder_, partName_.c_str(), folder_, pdfName.c_str()) == 0
                                       : ::unlinkat(folder_, partName_.c_str(), 0) == 0);
         if (done) {
-            const int sidecar = ::openat(folder_, sidecarPart.c_str(),
-                                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPrivateFileMode);
-            done = sidecar >= 0 && WriteAll(sidecar, Sidecar(description)) && ::fsync(sidecar) == 0;
-            done = sidecar >= 0 && ::close(sidecar) == 0 && done
-                && ::renameat(folder_, sidecarPart.c_str(), folder_, sidecarName.c_str()) == 0;
+            const int sidecar
+                = ::openat(folder_, sidecarPart.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                           platform::kPrivateFileMode);
+            done = sidecar >= 0 && platform::MarkInUse(sidecar) && WriteAll(sidecar, Sidecar(description))
+                && ::fsync(sidecar) == 0 && ::renameat(folder_, sidecarPart.c_str(), folder_, sidecarName.c_str()) == 0;
+            const int error = errno;
+            if (sidecar >= 0 && !done)
+                ::unlinkat(folder_, sidecarPart.c_str(), 0);
+            if (sidecar >= 0)
+                ::close(sidecar);
+            errno = error;
         }
         if (!done) {
             const int error = errno;
-            if (document_ >= 0)
-                ::close(std::exchange(document_, -1));
             ::unlinkat(folder_, partName_.c_str(), 0);
             ::unlinkat(folder_, pdfName.c_str(), 0);
-            ::unlinkat(folder_, sidecarPart.c_str(), 0);
+            ReportFailure(Joined("job ", Decimal(jobId_), " on printer \"", Utf16ToUtf8(printer_.Name()),
+                                 "\" was thrown away: it could not be put in the spool folder ",
+                                 SpoolFolder(printer_.Name()), ": ", std::strerror(error)));
             FailWithErrno(error);
         }
+        // Closed last: the lock goes once the job is complete or gone.
+        ::close(std::exchange(document_, -1));
         partName_.clear();
         return done;
     }
@@ -270,12 +289,29 @@ public:
     {
         if (document_ < 0)
             return;
-        ::close(std::exchange(document_, -1));
+        // Removed while still marked in use, so no sweep ever meets it half gone.
         ::unlinkat(folder_, partName_.c_str(), 0);
+        ::close(std::exchange(document_, -1));
         partName_.clear();
     }
 
+    void ReportWriteFailure(int error) const override
+    {
+        ReportFailure(Joined("job ", Decimal(jobId_), " on printer \"", Utf16ToUtf8(printer_.Name()),
+                             "\" was thrown away: its document could not be written in the spool folder ",
+                             SpoolFolder(printer_.Name()), ": ", std::strerror(error)));
+    }
+
 private:
+    int RefuseStart(int error) const
+    {
+        ReportFailure(Joined("no job could be started on printer \"", Utf16ToUtf8(printer_.Name()),
+                             "\": its spool folder ", SpoolFolder(printer_.Name()),
+                             " cannot be written: ", std::strerror(error)));
+        FailWithErrno(error);
+        return SP_ERROR;
+    }
+
     // Under the counter's lock: the next free id, with its document file created. 0 with errno set.
     int TakeId(int counter)
     {
@@ -298,18 +334,19 @@ private:
             const std::string part = Joined(".", Decimal(id), ".pdf.part");
             if (Exists(folder_, Joined(Decimal(id), ".pdf")) || Exists(folder_, Joined(Decimal(id), ".json")))
                 continue;
-            const int document
-                = ::openat(folder_, part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPrivateFileMode);
+            const int document = ::openat(folder_, part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                          platform::kPrivateFileMode);
             if (document < 0 && errno == EEXIST)
                 continue;
             if (document < 0)
                 return 0;
+            platform::MarkInUse(document);
             const std::string saved = Joined(Decimal(id), "\n");
             if (::pwrite(counter, saved.data(), saved.size(), 0) != static_cast<ssize_t>(saved.size())
                 || ::ftruncate(counter, static_cast<off_t>(saved.size())) != 0) {
                 const int error = errno;
-                ::close(document);
                 ::unlinkat(folder_, part.c_str(), 0);
+                ::close(document);
                 errno = error;
                 return 0;
             }

@@ -4,6 +4,7 @@
 
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -54,6 +55,22 @@ int main(int argc, char** argv)
         mode = "echo";
     if (mode == "exit-early")
         return 4;
+    // With <root>/fake-tool.intruder there, a process of its own connects first, as a process the
+    // service did not start would, and writes what it got into that file: "closed" or the request.
+    const std::string intruder = platform::RootFolder() + "/fake-tool.intruder";
+    if (access(intruder.c_str(), F_OK) == 0) {
+        const pid_t child = fork();
+        if (child == 0) {
+            const int own = Connect();
+            const std::string got = ReadRequest(own);
+            if (FILE* file = std::fopen(intruder.c_str(), "a")) {
+                std::fprintf(file, "%s\n", got.empty() ? "closed" : got.c_str());
+                std::fclose(file);
+            }
+            _exit(0);
+        }
+        waitpid(child, nullptr, 0);
+    }
     int fd = Connect();
     std::string pidFile = platform::RootFolder() + "/fake-tool.pid";
     if (FILE* file = std::fopen(pidFile.c_str(), "w")) {

@@ -14,6 +14,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <sstream>
 #include <thread>
 
 namespace quillon::e2e {
@@ -340,6 +342,52 @@ TEST(ServicePrint, ANoJobAnswerOrAMissingDefaultTicketIsAFailure)
     EXPECT_TRUE(zero.ExitedWith(1));
     EXPECT_EQ(zero.out, "0\n");
     EXPECT_THAT(zero.err, HasSubstr("made no print job"));
+}
+
+// Jobs at once through one pipe: each tool gets its own job's request, whatever order the tools
+// connect in, and a process the batch did not start is closed unanswered.
+TEST(ServiceBatch, EachConnectionGetsTheRequestOfTheToolThatMadeItAndNoOtherProcessGetsOne)
+{
+    TempRoot root;
+    // Text appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) about "text" + std::string.
+    const auto joined = [](std::initializer_list<std::string_view> pieces) {
+        std::string text;
+        for (std::string_view piece : pieces)
+            text.append(piece);
+        return text;
+    };
+    std::string jobs = "# four jobs\n";
+    for (int i = 0; i < 4; ++i) {
+        const std::string number = std::to_string(i);
+        WriteFile(joined({root.Path(), "/job", number, ".pdf"}), "%PDF-1.4\n");
+        jobs += joined({"P", number, " '", root.Path(), "/job", number, ".pdf' --name 'job ", number, "'\n"});
+    }
+    WriteFile(root.Path() + "/jobs", jobs);
+    WriteFile(root.Path() + "/fake-tool.intruder", "");
+    RunResult result = RunProgram(
+        {kService, "batch", "--parallel", "4", "--quiet", "--tool", kFakeTool, root.Path() + "/jobs"}, root.Path());
+    EXPECT_TRUE(result.ExitedWith(0)) << result.err;
+    // The stand-in echoes: the -b request (the printer name) comes back as the ticket, and the -c
+    // request, the whole job, as its reply.
+    std::map<int, std::string> replies;
+    std::istringstream lines(result.out);
+    std::string line;
+    while (std::getline(lines, line))
+        replies[std::stoi(line)] = line.substr(line.find('\t') + 1);
+    ASSERT_EQ(replies.size(), 4u) << result.out;
+    for (int i = 0; i < 4; ++i) {
+        const std::string number = std::to_string(i);
+        EXPECT_EQ(replies[i + 2],
+                  joined({"P", number, "{00}", root.Path(), "/job", number, ".pdf{11}application/pdf{22}P", number,
+                          "{33}{44}job ", number, "{55}\t"}))
+            << i;
+    }
+    // Eight tools, each with its intruder: every intruder was closed unanswered.
+    EXPECT_EQ(ReadFile(root.Path() + "/fake-tool.intruder"),
+              "closed\nclosed\nclosed\nclosed\nclosed\nclosed\nclosed\nclosed\n");
+    EXPECT_THAT(result.err, HasSubstr(", which this batch did not start, was closed unanswered"));
+    EXPECT_THAT(result.err, HasSubstr("4 jobs, 4 printed, 0 failed"));
+    EXPECT_FALSE(Exists(root.SocketPath()));
 }
 
 } // namespace

@@ -332,6 +332,8 @@ TEST(ToolFiles, EverythingLeftBehindIsClosedToOtherUsersWhateverTheUmask)
             {"run/quillon", 0755},
             {"run/quillon/pipe", 0755},
             {"run/quillon/pipe/QuillonPipe.lock", 0644},
+            {"var/spool", 0755},
+            {"var/spool/quillon", 0755},
         };
         std::size_t logs = 0;
         std::size_t jobFiles = 0;

@@ -1,0 +1,103 @@
+// In-use locks on the files a process works in, and the sweep of those their process left behind.
+#include "platform/kernel/leftovers.h"
+
+#include <cerrno>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <mutex>
+#include <string>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+namespace {
+
+std::mutex g_heldMutex;
+std::vector<int> g_held;
+
+// The names in a folder, read before any of them is removed. Read through an open of its own: a
+// duplicate descriptor would share, and leave at the end, the reading position of the caller's.
+std::vector<std::string> NamesIn(int folder)
+{
+    std::vector<std::string> names;
+    const int copy = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* directory = copy < 0 ? nullptr : ::fdopendir(copy);
+    if (!directory) {
+        if (copy >= 0)
+            ::close(copy);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..")
+            names.emplace_back(name);
+    }
+    ::closedir(directory);
+    return names;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+} // namespace
+
+bool MarkInUse(int descriptor)
+{
+    int result;
+    do {
+        result = ::flock(descriptor, LOCK_EX | LOCK_NB);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+void HoldUntilRemoved(int descriptor)
+{
+    std::lock_guard lock(g_heldMutex);
+    // Files removed since the last call have no more need of their lock.
+    std::erase_if(g_held, [](int held) {
+        struct stat status {};
+        if (::fstat(held, &status) == 0 && status.st_nlink > 0)
+            return false;
+        ::close(held);
+        return true;
+    });
+    if (descriptor >= 0)
+        g_held.push_back(descriptor);
+}
+
+std::size_t HeldFileCount()
+{
+    std::lock_guard lock(g_heldMutex);
+    return g_held.size();
+}
+
+int SweepLeftovers(int folder, const std::function<bool(std::string_view name)>& isLeftover)
+{
+    int removed = 0;
+    const std::time_t now = std::time(nullptr);
+    for (const std::string& name : NamesIn(folder)) {
+        if (!isLeftover(name))
+            continue;
+        const int file = ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (file < 0)
+            continue;
+        struct stat opened {};
+        struct stat named {};
+        // Its owner's lock free, the file is nobody's; looked at again by name just before it goes,
+        // so that a file made meanwhile under the same name is never the one removed.
+        const bool abandoned = ::fstat(file, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == ::geteuid()
+            && now - opened.st_mtime >= kLeftoverAge.count() && MarkInUse(file) && isLeftover(name)
+            && ::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(opened, named);
+        if (abandoned && ::unlinkat(folder, name.c_str(), 0) == 0)
+            ++removed;
+        ::close(file);
+    }
+    return removed;
+}
+
+} // namespace platform

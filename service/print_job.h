@@ -1,0 +1,45 @@
+// A print job as a person names it (printer, file, options) turned into the job the tool is sent,
+// for `print` and for every line of `batch` alike.
+#pragma once
+
+#include "service/job_request.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quillon::service {
+
+// One job as given on the command line or on a line of a jobs file.
+struct JobOrder {
+    std::string printer;
+    std::string file;
+    std::optional<std::string> type;       // default: guessed from the file's first bytes
+    std::optional<std::string> ticketFile; // default: the printer's default ticket, asked of the tool
+    std::optional<std::string> name;       // default: the file's name
+    std::vector<std::string> options;
+};
+
+// Fills job from the order: the file's absolute path, its content type, the document name and the
+// options; the ticket stays empty. False with error set when a field cannot reach the tool intact
+// or the file cannot be printed; every field but the ticket is then checked.
+bool PreparePrintJob(const JobOrder& order, PrintJob& job, std::string& error);
+
+// Reads a whole file; false with a message when it cannot.
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& error);
+
+// What a virtual printer holds of a job the tool answered for.
+struct SpooledJob {
+    bool virtualPrinter = false; // false: the printer is of another kind, and holds no files
+    bool complete = false;       // the job's sidecar is there
+    std::string document;        // the job's PDF, empty when there is none
+};
+
+// Looks for the job in the printer's spool folder. A job of a virtual printer that is not complete
+// there was thrown away after the tool had its id: its document could not be written, say.
+SpooledJob FindSpooledJob(const std::u16string& printer, const std::string& jobId);
+
+// The failure of a job that FindSpooledJob found incomplete.
+std::string ThrownAwayMessage(const std::string& printer, const std::string& jobId);
+
+} // namespace quillon::service

@@ -1,0 +1,430 @@
+// Many jobs at once and jobs cut short, through quillon-service and the real tool: twenty jobs on
+// one printer at a time, a tool killed in the middle of a document, a spool folder that cannot be
+// written and a disk that fills up. The jobs' PDFs are rendered and probed; the log is read whole.
+#include "tests/e2e/e2e_support.h"
+#include "tests/gdi/gdi_test_support.h"
+
+#include <gmock/gmock.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using namespace gdi_test;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAreArray;
+
+constexpr char kPrinter[] = "Quillon Office";
+
+// A Letter PDF whose page i (from 0) holds one black inch square, one inch down and i + 1 inches
+// across; its cross-reference table counted out.
+std::string SquaresPdf(int pages)
+{
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
+    std::string kids;
+    for (int i = 0; i < pages; ++i) {
+        const std::string content = Joined("0 0 0 rg ", std::to_string(72 + 72 * (i % 6)), " 648 72 72 re f");
+        kids += Joined(std::to_string(3 + 2 * i), " 0 R ");
+        objects.push_back(Joined("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents ",
+                                 std::to_string(4 + 2 * i), " 0 R >>"));
+        objects.push_back(
+            Joined("<< /Length ", std::to_string(content.size()), " >>\nstream\n", content, "\nendstream"));
+    }
+    objects[1] = Joined("<< /Type /Pages /Kids [", kids, "] /Count ", std::to_string(pages), " >>");
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += Joined(std::to_string(i + 1), " 0 obj\n", objects[i], "\nendobj\n");
+    }
+    const std::size_t table = pdf.size();
+    pdf += Joined("xref\n0 ", std::to_string(objects.size() + 1), "\n0000000000 65535 f \n");
+    for (const std::size_t offset : offsets) {
+        char entry[21];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
+        pdf += entry;
+    }
+    pdf += Joined("trailer\n<< /Size ", std::to_string(objects.size() + 1), " /Root 1 0 R >>\nstartxref\n",
+                  std::to_string(table), "\n%%EOF\n");
+    return pdf;
+}
+
+// One line of what batch prints: the jobs file's line, the reply, the job's PDF.
+struct BatchLine {
+    int line = 0;
+    std::string reply;
+    std::string document;
+};
+
+std::vector<BatchLine> BatchLines(const std::string& out)
+{
+    std::vector<BatchLine> lines;
+    std::istringstream stream(out);
+    std::string text;
+    while (std::getline(stream, text) && text != "--") {
+        BatchLine line;
+        std::istringstream fields(text);
+        std::string number;
+        std::getline(fields, number, '\t');
+        std::getline(fields, line.reply, '\t');
+        std::getline(fields, line.document);
+        line.line = std::atoi(number.c_str());
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Whether this machine lets a test mount a file system of its own in a private mount namespace,
+// where it vanishes with the last process in it.
+bool CanMountPrivately()
+{
+    return std::system("unshare --mount --propagation private true 2>/dev/null") == 0;
+}
+
+class LoadE2eTest : public GdiRoot {
+protected:
+    LoadE2eTest()
+    {
+        documents_ = root_.Path() / "documents";
+        fs::create_directories(documents_);
+    }
+
+    std::string Root() const { return root_.Path().string(); }
+    fs::path DataFolder() const { return root_.Path() / "var/lib/Marlowin"; }
+
+    fs::path Document(const std::string& name, const std::string& bytes) const
+    {
+        quillon::e2e::WriteFile((documents_ / name).string(), bytes);
+        return documents_ / name;
+    }
+
+    fs::path RedPicture() const
+    {
+        const std::vector<BYTE> png = EncodedPicture("png", 60, 40, kRed, kRed);
+        return Document("red.png", std::string(png.begin(), png.end()));
+    }
+
+    // Writes a jobs file of "PRINTER" FILE lines.
+    std::string JobsFile(const std::vector<fs::path>& files) const
+    {
+        const fs::path jobs = documents_ / "jobs";
+        std::ofstream out(jobs);
+        out << "# made by the test\n\n";
+        for (const fs::path& file : files)
+            out << '"' << kPrinter << "\" '" << file.string() << "'\n";
+        return jobs.string();
+    }
+
+    quillon::e2e::RunResult Batch(const std::vector<std::string>& prefix, const std::string& jobs, int parallel)
+    {
+        std::vector<std::string> argv = prefix;
+        argv.insert(argv.end(),
+                    {quillon::e2e::kService, "batch", "--quiet", "--parallel", std::to_string(parallel), jobs});
+        // Twenty jobs of a sanitized tool on two cores take a while.
+        return quillon::e2e::Child(argv, Root()).Finish(std::chrono::seconds(600));
+    }
+
+    // The files in the data folder, the log folder left out.
+    std::vector<std::string> DataFiles() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(DataFolder()))
+            if (entry.path().filename() != "log")
+                names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    // The messages of every log file, each line checked whole.
+    std::vector<std::string> LogMessages() const
+    {
+        std::vector<std::string> messages;
+        for (const auto& entry : fs::directory_iterator(DataFolder() / "log"))
+            for (const quillon::e2e::LogLine& line : quillon::e2e::ReadLog(entry.path().string()))
+                messages.push_back(line.message);
+        return messages;
+    }
+
+    // The argv prefix that runs a program in a mount namespace of its own, after the mount
+    // commands, and lists the printer's spool folder after a line "--" once it has ended: the
+    // mounts vanish with the namespace.
+    std::vector<std::string> Privately(const std::string& mounts) const
+    {
+        return {"/usr/bin/unshare",
+                "--mount",
+                "--propagation",
+                "private",
+                "sh",
+                "-c",
+                Joined(mounts, " || exit 99; \"$0\" \"$@\"; status=$?; echo --; ls -A '",
+                       SpoolFolder(kPrinter).string(), "'; exit $status")};
+    }
+
+    fs::path documents_;
+};
+
+long Count(const std::vector<std::string>& messages, const std::string& message)
+{
+    return std::count(messages.begin(), messages.end(), message);
+}
+
+TEST_F(LoadE2eTest, TwentyJobsAtOnceOnOnePrinterEachGetTheirOwnIdAWholePdfAndWholeLogLines)
+{
+    const fs::path document = Document("squares.pdf", SquaresPdf(2));
+    const fs::path picture = RedPicture();
+    std::vector<fs::path> files;
+    for (int i = 0; i < 20; ++i)
+        files.push_back(i % 2 == 0 ? document : picture);
+    const quillon::e2e::RunResult result = Batch({}, JobsFile(files), 20);
+    ASSERT_TRUE(result.ExitedWith(0)) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("20 jobs, 20 printed, 0 failed"));
+
+    // Jobs files count their lines from 1; the first two hold a comment and nothing.
+    const std::vector<BatchLine> lines = BatchLines(result.out);
+    ASSERT_EQ(lines.size(), 20u) << result.out;
+    std::set<int> jobLines;
+    std::set<std::string> ids;
+    std::vector<std::string> expectedIds;
+    for (int id = 1; id <= 20; ++id)
+        expectedIds.push_back(std::to_string(id));
+    for (const BatchLine& line : lines) {
+        jobLines.insert(line.line);
+        ids.insert(line.reply);
+        EXPECT_EQ(line.document, (SpoolFolder(kPrinter) / (line.reply + ".pdf")).string());
+    }
+    EXPECT_EQ(jobLines.size(), 20u);
+    EXPECT_EQ(*jobLines.begin(), 3);
+    EXPECT_EQ(*jobLines.rbegin(), 22);
+    EXPECT_THAT(ids, UnorderedElementsAreArray(expectedIds));
+
+    for (const BatchLine& line : lines) {
+        SCOPED_TRACE(line.line);
+        const bool isDocument = line.line % 2 == 1;
+        const fs::path pdf = line.document;
+        ASSERT_EQ(PdfInfo(pdf, "Pages"), isDocument ? "2" : "1");
+        const std::string sidecar = testing_support::ReadWholeFile(SpoolFolder(kPrinter) / (line.reply + ".json"));
+        EXPECT_THAT(sidecar, HasSubstr(Joined("\"job\": ", line.reply, ",")));
+        EXPECT_THAT(sidecar, HasSubstr(Joined("\"pages\": ", isDocument ? "2" : "1", ",")));
+        // At 18 dpi an inch is 18 pixels: page 1's square covers (18..36, 18..36), page 2's lies
+        // one inch further right.
+        const Page first = RenderPage(pdf, 1, 18);
+        if (isDocument) {
+            const Page second = RenderPage(pdf, 2, 18);
+            EXPECT_TRUE(Near(first.At(27, 27), Colour{})) << Describe(first.At(27, 27));
+            EXPECT_TRUE(Near(first.At(45, 27), kWhite)) << Describe(first.At(45, 27));
+            EXPECT_TRUE(Near(second.At(45, 27), Colour{})) << Describe(second.At(45, 27));
+            EXPECT_TRUE(Near(second.At(27, 27), kWhite)) << Describe(second.At(27, 27));
+        } else {
+            EXPECT_TRUE(Near(first.At(first.width / 2, first.height / 2), kRed));
+        }
+    }
+
+    // Every job's records are there, each line whole (ReadLog fails the test on any other).
+    const std::vector<std::string> messages = LogMessages();
+    EXPECT_EQ(Count(messages, "In QuillonTool, PerformGetTicket"), 20);
+    EXPECT_EQ(Count(messages, "In QuillonTool, PerformPrintJob"), 20);
+    EXPECT_EQ(Count(messages, "In RenderNextPDFPageToMetafile, get_info_proc, total_page_count: 2"), 20);
+    EXPECT_EQ(Count(messages, "In RenderPDFFile, RenderNextPDFPageToMetafile result(bool): 1"), 10);
+    EXPECT_EQ(Count(messages, "In RenderPDFFile, RemoveFile ,return: 0"), 10);
+    // Nothing is left to sweep: no page file, no unfinished job.
+    EXPECT_THAT(DataFiles(), IsEmpty());
+    for (const std::string& name : SpoolFiles(kPrinter))
+        EXPECT_TRUE(name == ".last-job" || name.find(".part") == std::string::npos) << name;
+    EXPECT_EQ(SpoolFiles(kPrinter).size(), 41u);
+}
+
+// The tool process the service started: the process whose parent is the service.
+pid_t ToolOf(pid_t service)
+{
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        // "PID (COMMAND) STATE PPID ...": the command may hold blanks, so read on from its last ')'.
+        const std::string stat = testing_support::ReadWholeFile(entry.path() / "stat");
+        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+        std::string state;
+        pid_t parent = 0;
+        if (fields >> state >> parent && parent == service)
+            return std::stoi(name);
+    }
+    return 0;
+}
+
+// Sets a file's modification time a number of seconds back.
+void AgeBy(const fs::path& file, int seconds)
+{
+    const timespec times[2] = {{time(nullptr) - seconds, 0}, {time(nullptr) - seconds, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
+}
+
+TEST_F(LoadE2eTest, AToolKilledMidDocumentLeavesNoJobAndALaterRunSweepsWhatItLeftOnceItIsOld)
+{
+    const fs::path longDocument = Document("long.pdf", SquaresPdf(40));
+    quillon::e2e::Child service({quillon::e2e::kService, "print", kPrinter, longDocument.string(), "--quiet"}, Root());
+    // Killed once a page is being played: its page file written, the job's document open.
+    const fs::path part = SpoolFolder(kPrinter) / ".1.pdf.part";
+    std::vector<fs::path> pageFiles;
+    for (int tries = 0; tries < 600 && pageFiles.empty(); ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::error_code none;
+        if (!fs::exists(part, none))
+            continue;
+        for (const auto& entry : fs::directory_iterator(DataFolder(), none))
+            if (entry.path().filename().string().rfind("ZVPrintFile", 0) == 0 && entry.file_size(none) > 0)
+                pageFiles.push_back(entry.path());
+    }
+    ASSERT_FALSE(pageFiles.empty()) << "no page was played";
+    const pid_t tool = ToolOf(service.Pid());
+    ASSERT_GT(tool, 0);
+    ASSERT_EQ(kill(tool, SIGKILL), 0);
+    const quillon::e2e::RunResult killed = service.Finish();
+    EXPECT_TRUE(killed.ExitedWith(1));
+    EXPECT_THAT(killed.err, HasSubstr("the tool closed the pipe without a reply and was killed by signal 9"));
+    // No half job to be seen: only the hidden document it was drawing.
+    EXPECT_EQ(SpoolFiles(kPrinter), (std::vector<std::string>{".1.pdf.part", ".last-job"}));
+
+    // Leftovers of the same kinds: one a live process still holds (this test), and files that are
+    // not the platform's to judge.
+    const fs::path held = DataFolder() / "ZVPrintFile0000ABCD.tmp";
+    const fs::path heldPart = SpoolFolder(kPrinter) / ".77.pdf.part";
+    std::vector<int> locks;
+    for (const fs::path& file : {held, heldPart}) {
+        quillon::e2e::WriteFile(file.string(), "in use");
+        const int descriptor = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_EQ(flock(descriptor, LOCK_EX | LOCK_NB), 0);
+        locks.push_back(descriptor);
+    }
+    const std::vector<fs::path> notLeftovers
+        = {DataFolder() / "ZVPrintFile0000abcd.tmp", DataFolder() / "ZVPrintFile0000ABCD.tmp.keep",
+           DataFolder() / "OtherFile0000ABCD.tmp", SpoolFolder(kPrinter) / "notes.txt",
+           SpoolFolder(kPrinter) / ".1.pdf.partial"};
+    for (const fs::path& file : notLeftovers)
+        quillon::e2e::WriteFile(file.string(), "not a leftover");
+    // A document renamed into place whose sidecar never came, and a complete job.
+    quillon::e2e::WriteFile((SpoolFolder(kPrinter) / "70.pdf").string(), "%PDF");
+    quillon::e2e::WriteFile((SpoolFolder(kPrinter) / "71.pdf").string(), "%PDF");
+    quillon::e2e::WriteFile((SpoolFolder(kPrinter) / "71.json").string(), "{}");
+
+    // A run right away leaves what may still be in the making alone.
+    const fs::path picture = RedPicture();
+    const auto print = [&] {
+        return quillon::e2e::RunProgram({quillon::e2e::kService, "print", kPrinter, picture.string(), "--quiet"},
+                                        Root());
+    };
+    quillon::e2e::RunResult next = print();
+    EXPECT_TRUE(next.ExitedWith(0)) << next.err;
+    EXPECT_EQ(next.out.substr(0, next.out.find('\n')), "2");
+    EXPECT_TRUE(fs::exists(part));
+    for (const fs::path& file : pageFiles)
+        EXPECT_TRUE(fs::exists(file)) << file;
+
+    // A minute later they are swept by the next run, but nothing a live process holds and
+    // nothing of another kind.
+    std::vector<fs::path> aged = pageFiles;
+    aged.insert(aged.end(),
+                {part, held, heldPart, SpoolFolder(kPrinter) / "70.pdf", SpoolFolder(kPrinter) / "71.pdf",
+                 SpoolFolder(kPrinter) / "71.json"});
+    aged.insert(aged.end(), notLeftovers.begin(), notLeftovers.end());
+    for (const fs::path& file : aged)
+        AgeBy(file, 61);
+    // A document makes page files: the data folder is swept too.
+    next = quillon::e2e::RunProgram(
+        {quillon::e2e::kService, "print", kPrinter, Document("short.pdf", SquaresPdf(1)).string(), "--quiet"}, Root());
+    EXPECT_TRUE(next.ExitedWith(0)) << next.err;
+    for (const fs::path& file : pageFiles)
+        EXPECT_FALSE(fs::exists(file)) << file;
+    EXPECT_FALSE(fs::exists(part));
+    EXPECT_FALSE(fs::exists(SpoolFolder(kPrinter) / "70.pdf"));
+    for (const fs::path& file : notLeftovers)
+        EXPECT_TRUE(fs::exists(file)) << file;
+    for (const fs::path& file : {held, heldPart, SpoolFolder(kPrinter) / "71.pdf", SpoolFolder(kPrinter) / "71.json"})
+        EXPECT_TRUE(fs::exists(file)) << file;
+    for (const int descriptor : locks)
+        close(descriptor);
+}
+
+TEST_F(LoadE2eTest, ASpoolFolderThatCannotBeWrittenFailsEachJobAndSaysWhyAndLosesNoOtherJob)
+{
+    const fs::path picture = RedPicture();
+    const fs::path document = Document("squares.pdf", SquaresPdf(2));
+    const std::string jobs = JobsFile({picture, document});
+    quillon::e2e::RunResult result = Batch({}, jobs, 1);
+    ASSERT_TRUE(result.ExitedWith(0)) << result.err;
+    const std::string firstJob = testing_support::ReadWholeFile(SpoolFolder(kPrinter) / "1.pdf");
+
+    // The spool tree read-only, in a mount of the service's own (modes would not stop the superuser).
+    ASSERT_TRUE(CanMountPrivately()) << "a private read-only mount cannot be made here";
+    const std::string spool = (root_.Path() / "var/spool").string();
+    result
+        = Batch(Privately(Joined("mount --bind '", spool, "' '", spool, "' && mount -o remount,bind,ro '", spool, "'")),
+                jobs, 2);
+    EXPECT_TRUE(result.ExitedWith(1));
+    // Each job fails as a document the spooler refuses: the picture path leaves no job id (0), the
+    // document path answers -1; each with the reason the platform gives.
+    std::map<int, std::string> replies;
+    for (const BatchLine& line : BatchLines(result.out))
+        replies[line.line] = line.reply;
+    EXPECT_EQ(replies, (std::map<int, std::string>{{3, "0"}, {4, "-1"}})) << result.out;
+    const std::string reason
+        = Joined("quillon: no job could be started on printer \"Quillon Office\": its spool folder ",
+                 SpoolFolder(kPrinter).string(), " cannot be written: Read-only file system");
+    EXPECT_THAT(result.err, HasSubstr(Joined("line 3: the tool made no print job (see its log for why); ", reason)));
+    EXPECT_THAT(
+        result.err,
+        HasSubstr(Joined("line 4: the print job failed with job id -1 (see the tool's log for why); ", reason)));
+
+    // What was printed before is there as it was, and printing goes on where it left off.
+    EXPECT_EQ(testing_support::ReadWholeFile(SpoolFolder(kPrinter) / "1.pdf"), firstJob);
+    result = Batch({}, jobs, 2);
+    EXPECT_TRUE(result.ExitedWith(0)) << result.err;
+    EXPECT_EQ(SpoolFiles(kPrinter),
+              (std::vector<std::string>{".last-job", "1.json", "1.pdf", "2.json", "2.pdf", "3.json", "3.pdf", "4.json",
+                                        "4.pdf"}));
+}
+
+TEST_F(LoadE2eTest, AFullDiskFailsTheJobThatDoesNotFitSaysWhyAndLosesNoOtherJob)
+{
+    const fs::path picture = RedPicture();
+    const std::string jobs = JobsFile({picture, Document("long.pdf", SquaresPdf(8)), picture});
+    // A small disk of the service's own for the spool tree: room for the two pictures' jobs, not
+    // for the document.
+    ASSERT_TRUE(CanMountPrivately()) << "a private file system cannot be mounted here";
+    const fs::path spool = root_.Path() / "var/spool";
+    fs::create_directories(spool);
+    const quillon::e2e::RunResult result
+        = Batch(Privately(Joined("mount -t tmpfs -o size=32k,mode=0755 quillon-test '", spool.string(), "'")), jobs, 1);
+    EXPECT_TRUE(result.ExitedWith(1));
+    const std::vector<BatchLine> lines = BatchLines(result.out);
+    ASSERT_EQ(lines.size(), 3u) << result.out;
+    EXPECT_EQ(lines[0].reply, "1");
+    EXPECT_EQ(lines[0].document, (SpoolFolder(kPrinter) / "1.pdf").string());
+    // The document's job had its id when the disk filled: the tool answers with it, as it answers
+    // for any document whose pages were drawn, and the service finds the job thrown away.
+    EXPECT_EQ(lines[1].reply, "2");
+    EXPECT_EQ(lines[1].document, "");
+    EXPECT_THAT(result.err,
+                HasSubstr(Joined("line 4: the tool answered with job id 2, but printer \"Quillon Office\" holds no "
+                                 "such job: it was thrown away (the tool's console says why); quillon: job 2 on "
+                                 "printer \"Quillon Office\" was thrown away: its document could not be written in "
+                                 "the spool folder ",
+                                 SpoolFolder(kPrinter).string(), ": ")));
+    EXPECT_EQ(lines[2].reply, "3");
+    EXPECT_EQ(lines[2].document, (SpoolFolder(kPrinter) / "3.pdf").string());
+    EXPECT_THAT(result.err, HasSubstr("3 jobs, 2 printed, 1 failed"));
+    // The first job is still there, and nothing of the one thrown away.
+    EXPECT_THAT(result.out, ::testing::EndsWith("--\n.last-job\n1.json\n1.pdf\n3.json\n3.pdf\n"));
+}
+
+} // namespace
