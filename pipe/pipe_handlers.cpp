@@ -2,13 +2,13 @@
 
 #include "driver/log_sink.h"
 #include "pipe/job_request.h"
+#include "pipe/request_reading.h"
 #include "pipe/text_conversions.h"
 #include "platform/crt/crt.h"
 #include "platform/kernel/kernel.h"
 #include "print/print_impl.h"
 #include "ticket/print_ticket_queries.h"
 
-#include <algorithm>
 #include <array>
 #include <functional>
 #include <sstream>
@@ -43,44 +43,6 @@ HANDLE ConnectToServicePipe()
             wprintf(u"Could not open pipe: 5 second wait timed out.");
             return nullptr;
         }
-    }
-}
-
-// The text of one chunk read into the buffer: its whole code units, a final odd byte as a unit of
-// its own, cut at the first zero unit. Bounded by the bytes read, so neither the end of the buffer
-// nor the stale tail of an earlier, longer chunk is ever taken.
-std::u16string ChunkText(const BYTE* buffer, DWORD bytesRead)
-{
-    std::u16string text;
-    text.reserve((bytesRead + 1) / 2);
-    for (DWORD i = 0; i < bytesRead; i += 2) {
-        const char16_t low = buffer[i];
-        const char16_t high = i + 1 < bytesRead ? buffer[i + 1] : 0;
-        const char16_t unit = static_cast<char16_t>(low | (high << 8));
-        if (unit == 0)
-            break;
-        text.push_back(unit);
-    }
-    return text;
-}
-
-// Reads the request message in message mode; a message longer than the buffer arrives in chunks,
-// and the request is the last of them. False after a console message.
-bool ReadRequest(HANDLE pipe, BYTE* buffer, DWORD bufferSize, std::u16string& request)
-{
-    std::fill(buffer, buffer + bufferSize, BYTE{0});
-    for (;;) {
-        DWORD bytesRead = 0;
-        const BOOL ok = ReadFile(pipe, buffer, bufferSize, &bytesRead, nullptr);
-        const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-        if (!ok && error != ERROR_MORE_DATA) {
-            wprintf(u"ReadFile from pipe failed w/err 0x%08lx\n", static_cast<unsigned long>(error));
-            return false;
-        }
-        request = ChunkText(buffer, bytesRead);
-        wprintf(u"Receive %ld bytes from server: \"%s\"\n", static_cast<long>(bytesRead), request.c_str());
-        if (ok)
-            return true;
     }
 }
 

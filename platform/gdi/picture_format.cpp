@@ -341,7 +341,9 @@ bool IsCompleteBmp(std::span<const BYTE> bytes)
         width = ReadLittle16(header + 4);
         height = ReadLittle16(header + 6);
         bitCount = ReadLittle16(header + 10);
-    } else if (headerBytes >= kBmpInfoHeaderBytes && bytes.size() >= kBmpFileHeaderBytes + kBmpInfoHeaderBytes) {
+    } else if (headerBytes >= kBmpInfoHeaderBytes && headerBytes <= bytes.size() - kBmpFileHeaderBytes) {
+        // The header lies within the file: the decoder sets aside as much memory as the header
+        // says it takes before it reads it, 2 GiB for a file of a hundred bytes if it is told so.
         width = static_cast<std::int32_t>(ReadLittle32(header + 4));
         height = static_cast<std::int32_t>(ReadLittle32(header + 8));
         bitCount = ReadLittle16(header + 14);

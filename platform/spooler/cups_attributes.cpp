@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <set>
 #include <string>
@@ -399,9 +400,14 @@ void DropSheetsSmallerThanTheDefaultMargins(std::vector<PaperDefinition>& papers
 std::optional<std::int32_t> DotsPerInch(ipp_attribute_t* attribute, int index)
 {
     int down = 0;
-    ipp_res_t units = IPP_RES_PER_INCH;
-    const int across = ippGetResolution(attribute, index, &down, &units);
-    if (across != down)
+    ipp_res_t stored = IPP_RES_PER_INCH;
+    const int across = ippGetResolution(attribute, index, &down, &stored);
+    // libcups keeps the units byte as the server sent it, any of 256 values: its bytes are read as
+    // a plain number, since an ipp_res_t holding neither of its two units is no value to load.
+    int units = 0;
+    static_assert(sizeof stored == sizeof units);
+    std::memcpy(&units, &stored, sizeof units);
+    if (across != down || (units != IPP_RES_PER_INCH && units != IPP_RES_PER_CM))
         return std::nullopt;
     const std::int64_t dpi = units == IPP_RES_PER_CM ? (std::int64_t{across} * 254 + 50) / 100 : across;
     if (dpi < kMinDpi || dpi > kMaxDpi)

@@ -139,7 +139,9 @@ TEST_F(CupsJob, ASheetWithMarginsGoesWithThemAtTheQueuesOwnSize)
     };
     for (const auto& [paper, mediaCol] : sheets) {
         SCOPED_TRACE(paper);
-        platform::spooler::FullDevMode mode = DevMode([&](DEVMODEW& devMode) { devMode.dmPaperSize = paper; });
+        // clang 14 cannot capture a structured binding: the lambda takes a copy of its own.
+        platform::spooler::FullDevMode mode
+            = DevMode([number = paper](DEVMODEW& devMode) { devMode.dmPaperSize = number; });
         HDC dc = CreateDCW(u"", u"TestQ", nullptr, &mode.devMode);
         const int jobId = Start(dc, u"Sheet");
         ASSERT_GT(jobId, 0);

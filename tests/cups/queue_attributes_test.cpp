@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <functional>
 #include <initializer_list>
 #include <limits>
 #include <stdexcept>
@@ -29,6 +32,12 @@ struct Sheet {
     int top = 0;
     int right = 0;
     int bottom = 0;
+};
+
+// An IPP message's bytes, and how far a reader has taken them.
+struct WireBytes {
+    std::vector<ipp_uchar_t> bytes;
+    std::size_t at = 0;
 };
 
 class Attributes final {
@@ -100,7 +109,35 @@ public:
         return *this;
     }
 
+    // The attributes as libcups reads them from a server's answer whose bytes `patch` changed.
+    Attributes& AsSent(const std::function<void(std::vector<ipp_uchar_t>&)>& patch)
+    {
+        WireBytes wire;
+        ippSetState(ipp_, IPP_STATE_IDLE);
+        ippWriteIO(&wire, Append, 1, nullptr, ipp_);
+        patch(wire.bytes);
+        ippDelete(ipp_);
+        ipp_ = ippNew();
+        EXPECT_EQ(ippReadIO(&wire, Take, 1, nullptr, ipp_), IPP_STATE_DATA);
+        return *this;
+    }
+
 private:
+    static ssize_t Append(void* context, ipp_uchar_t* data, size_t length)
+    {
+        auto& bytes = static_cast<WireBytes*>(context)->bytes;
+        bytes.insert(bytes.end(), data, data + length);
+        return static_cast<ssize_t>(length);
+    }
+    static ssize_t Take(void* context, ipp_uchar_t* data, size_t length)
+    {
+        auto& wire = *static_cast<WireBytes*>(context);
+        const std::size_t count = std::min(length, wire.bytes.size() - wire.at);
+        std::copy_n(wire.bytes.begin() + static_cast<std::ptrdiff_t>(wire.at), count, data);
+        wire.at += count;
+        return static_cast<ssize_t>(count);
+    }
+
     ipp_t* ipp_;
 };
 
@@ -284,6 +321,26 @@ TEST(QueueAttributes, ValuesThatMakeNoSenseArePassedOver)
     EXPECT_EQ(Summary(Read(attributes)), R"(A5 #11 1480x2100 5000/5000/5000/5000
 Letter #1 2159x2794 6350/1020/6350/11680
 default A5, dpi 599*, monochrome, copies 1-32767)");
+}
+
+TEST(QueueAttributes, ResolutionsInUnknownUnitsArePassedOver)
+{
+    Attributes attributes;
+    attributes.Resolutions("printer-resolution-supported", {{300, 300}, {600, 600}, {1200, 1200}})
+        .AsSent([](std::vector<ipp_uchar_t>& bytes) {
+            // A resolution value is 4 bytes across, 4 down and 1 of units: the 600 and the 1200 get
+            // units 50 and 0, neither dots per inch nor per centimetre.
+            for (const auto& [value, units] :
+                 {std::pair<std::array<ipp_uchar_t, 8>, ipp_uchar_t>{{0, 0, 0x02, 0x58, 0, 0, 0x02, 0x58}, 50},
+                  {{0, 0, 0x04, 0xB0, 0, 0, 0x04, 0xB0}, 0}}) {
+                const auto found = std::search(bytes.begin(), bytes.end(), value.begin(), value.end());
+                ASSERT_NE(found, bytes.end());
+                found[8] = units;
+            }
+        });
+    EXPECT_EQ(Summary(Read(attributes)), R"(Letter #1 2159x2794 5000/5000/5000/5000
+A4 #9 2100x2970 5000/5000/5000/5000
+default Letter, dpi 300*, monochrome, copies 1-1)");
 }
 
 TEST(QueueAttributes, SheetsTooSmallForTheDefaultPapersMarginsAreLeftOut)

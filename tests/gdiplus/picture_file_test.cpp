@@ -1,5 +1,6 @@
 // GDI+ bitmaps of picture files: first frames and pages, orientation tags turning the picture and
 // its size, and damaged, foreign, missing and oversized files refused.
+#include "platform/gdi/picture_format.h"
 #include "platform/gdiplus/gdiplus.h"
 #include "platform/kernel/kernel.h"
 #include "tests/support/picture_files.h"
@@ -122,6 +123,23 @@ TEST_F(PictureFileTest, PicturesBeyondTheLimitsAreRefusedBeforeTheyAreDecoded)
     EXPECT_LT(usage.ru_maxrss - peakBefore, 256 * 1024);
     // 16384 x 16384 is 2^28 exactly: past the limit, refused for its missing data.
     EXPECT_EQ(Open(WithFrameSize(SavedPicture("jpeg", 16, 16, kFourColours), 16384, 16384)), InvalidParameter);
+}
+
+// The size a BMP gives its own header is believed only as far as the file goes.
+TEST(BmpHeader, AHeaderLongerThanTheFileIsDamage)
+{
+    const std::vector<BYTE> bmp = SavedPicture("bmp", 4, 4, kFourColours);
+    const auto withHeaderBytes = [&](std::uint32_t headerBytes) {
+        std::vector<BYTE> changed = bmp;
+        for (int i = 0; i < 4; ++i)
+            changed[14 + i] = static_cast<BYTE>(headerBytes >> (8 * i));
+        return changed;
+    };
+    EXPECT_TRUE(platform::gdi::IsCompleteBmp(bmp));
+    const auto rest = static_cast<std::uint32_t>(bmp.size() - 14);
+    EXPECT_TRUE(platform::gdi::IsCompleteBmp(withHeaderBytes(rest)));
+    EXPECT_FALSE(platform::gdi::IsCompleteBmp(withHeaderBytes(rest + 1)));
+    EXPECT_FALSE(platform::gdi::IsCompleteBmp(withHeaderBytes(0x7E000028)));
 }
 
 } // namespace

@@ -1,0 +1,24 @@
+// What every fuzz program shares: a private machine root with the sample printers, and a quiet
+// console, so that each input runs against the real code exactly as the tool would run it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace fuzz {
+
+// Makes a fresh machine root below the temporary folder (QUILLON_ROOT), with the repository's
+// sample printers installed and a CUPS server named that never answers; removed at exit.
+// Returns its native path.
+const std::string& UsePrivateRoot();
+
+// Sends the console output of the code under test (its echo of requests and replies) and its log
+// nowhere: only the fuzzer's own report reaches the terminal.
+void SilenceConsole();
+
+// Writes `bytes` to the native file `path`, replacing it; false when it cannot be written.
+bool WriteFile(const std::string& path, std::span<const std::uint8_t> bytes);
+
+} // namespace fuzz

@@ -1,0 +1,84 @@
+// A picture job's file: the input is the file's bytes (JPEG, PNG, BMP, TIFF or GIF, told apart by
+// their signatures as the tool's picture path does). It is loaded with GdipCreateBitmapFromFile;
+// a small picture is also decoded to pixels and drawn onto a printer's page, and the job thrown away.
+#include "fuzz/fuzz_support.h"
+#include "platform/gdi/gdi.h"
+#include "platform/gdiplus/gdiplus.h"
+#include "platform/kernel/host.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+// Pixels up to this many are decoded and drawn; larger pictures are only opened, which keeps each
+// input cheap (opening checks a picture whole, and the limits of larger ones).
+constexpr unsigned kMaxDrawnPixels = 256 * 256;
+
+std::string g_pictureFile;
+std::u16string g_picturePath;
+
+void DrawOnPrinterPage(Gdiplus::GpBitmap* picture, UINT width, UINT height)
+{
+    using namespace Gdiplus;
+    using namespace Gdiplus::DllExports;
+    HDC printer = CreateDCW(nullptr, u"Quillon Photo", nullptr, nullptr);
+    if (!printer)
+        std::abort();
+    DOCINFOW document{};
+    document.cbSize = sizeof document;
+    document.lpszDocName = u"fuzz";
+    if (StartDocW(printer, &document) > 0) {
+        StartPage(printer);
+        GpGraphics* graphics = nullptr;
+        if (GdipCreateFromHDC2(printer, nullptr, &graphics) == Ok) {
+            GdipRotateWorldTransform(graphics, -90.0f, MatrixOrderPrepend);
+            GdipDrawImageRectRect(graphics, picture, -100.0f, 0.0f, 100.0f, 150.0f, 0.0f, 0.0f,
+                                  static_cast<REAL>(width), static_cast<REAL>(height), UnitPixel, nullptr, nullptr,
+                                  nullptr);
+            GdipDeleteGraphics(graphics);
+        }
+        EndPage(printer);
+        AbortDoc(printer);
+    }
+    DeleteDC(printer);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    const std::string& root = fuzz::UsePrivateRoot();
+    fuzz::SilenceConsole();
+    g_pictureFile = root + "/picture";
+    g_picturePath = std::u16string(g_pictureFile.begin(), g_pictureFile.end());
+    ULONG_PTR token = 0;
+    const Gdiplus::GdiplusStartupInput input;
+    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok)
+        std::abort();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    using namespace Gdiplus;
+    using namespace Gdiplus::DllExports;
+    if (!fuzz::WriteFile(g_pictureFile, {data, size}))
+        std::abort();
+    GpBitmap* picture = nullptr;
+    if (GdipCreateBitmapFromFile(g_picturePath.c_str(), &picture) != Ok)
+        return 0;
+    UINT width = 0;
+    UINT height = 0;
+    GdipGetImageWidth(picture, &width);
+    GdipGetImageHeight(picture, &height);
+    if (std::uint64_t{width} * height <= kMaxDrawnPixels) {
+        const GpRect whole{0, 0, static_cast<INT>(width), static_cast<INT>(height)};
+        BitmapData pixels{};
+        if (GdipBitmapLockBits(picture, &whole, ImageLockModeRead, PixelFormat32bppARGB, &pixels) == Ok)
+            GdipBitmapUnlockBits(picture, &pixels);
+        DrawOnPrinterPage(picture, width, height);
+    }
+    GdipDisposeImage(picture);
+    return 0;
+}
