@@ -132,7 +132,7 @@ TEST(BmpHeader, AHeaderLongerThanTheFileIsDamage)
     const auto withHeaderBytes = [&](std::uint32_t headerBytes) {
         std::vector<BYTE> changed = bmp;
         for (int i = 0; i < 4; ++i)
-            changed[14 + i] = static_cast<BYTE>(headerBytes >> (8 * i));
+            changed.at(14 + i) = static_cast<BYTE>(headerBytes >> (8 * i));
         return changed;
     };
     EXPECT_TRUE(platform::gdi::IsCompleteBmp(bmp));
