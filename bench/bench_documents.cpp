@@ -86,4 +86,12 @@ std::string PictureDocument()
     return out;
 }
 
+std::vector<Sample> Samples(int textPages)
+{
+    std::vector<Sample> samples;
+    samples.push_back({"text", TextDocument(textPages), textPages});
+    samples.push_back({"picture", PictureDocument(), 1});
+    return samples;
+}
+
 } // namespace bench

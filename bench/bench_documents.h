@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -10,5 +11,16 @@ std::string TextDocument(int pages);
 
 // One Letter page filled by a 6000 × 4000 photograph-like JPEG, embedded as it is.
 std::string PictureDocument();
+
+// A document the benchmarks print, under the name their tables give it.
+struct Sample {
+    const char* name;
+    std::string document;
+    int pages;
+};
+
+// The two documents the renderer and print benchmarks compare: text of `textPages` pages, and
+// the picture page.
+std::vector<Sample> Samples(int textPages);
 
 } // namespace bench

@@ -107,23 +107,17 @@ int main(int argc, char** argv)
         return 1;
     const std::filesystem::path folder = folderName;
 
-    struct Sample {
-        const char* name;
-        std::string document;
-        int pages;
-    };
-    const Sample samples[]
-        = {{"text", bench::TextDocument(textPages), textPages}, {"picture", bench::PictureDocument(), 1}};
+    const std::vector<bench::Sample> samples = bench::Samples(textPages);
 
     struct Row {
-        const Sample* sample;
+        const bench::Sample* sample;
         int dpi;
         double core;
         double inProcess;
         double reference;
     };
     std::vector<Row> rows;
-    for (const Sample& sample : samples) {
+    for (const bench::Sample& sample : samples) {
         for (int dpi : {300, 600}) {
             // One page first keeps the parse out of the figures: the tool pays it once per job.
             pdf::RenderPage(Request(sample.document, 0, dpi), Consume);

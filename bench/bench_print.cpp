@@ -198,19 +198,13 @@ int main(int argc, char** argv)
     for (int dpi : {300, 600})
         InstallPrinter(root, dpi);
 
-    struct Sample {
-        const char* name;
-        std::string document;
-        int pages;
-    };
-    const Sample samples[]
-        = {{"text", bench::TextDocument(textPages), textPages}, {"picture", bench::PictureDocument(), 1}};
+    const std::vector<bench::Sample> samples = bench::Samples(textPages);
 
     std::printf("%-8s %4s %5s | %21s | %21s | %6s | %8s %8s %7s\n", "", "", "", "tool s/page", "pdftocairo s/page",
                 "share", "peak", "page", "peak /");
     std::printf("%-8s %4s %5s | %10s %10s | %10s %10s | %6s | %8s %8s %7s\n", "document", "dpi", "pages", "cpu", "wall",
                 "cpu", "wall", "(cpu)", "MiB", "MiB", "page");
-    for (const Sample& sample : samples) {
+    for (const bench::Sample& sample : samples) {
         const fs::path file = root / (std::string(sample.name) + ".pdf");
         std::ofstream(file, std::ios::binary) << sample.document;
         for (int dpi : {300, 600}) {
@@ -232,7 +226,7 @@ int main(int argc, char** argv)
 
     std::printf("\nprocessor seconds of one 600-dpi page, in this process: %8s %8s %8s %8s\n", "render", "write",
                 "read", "PDF");
-    for (const Sample& sample : samples) {
+    for (const bench::Sample& sample : samples) {
         const Stages stages = PageStages(root, sample.document, 600);
         std::printf("%-55s %8.3f %8.3f %8.3f %8.3f\n", sample.name, stages.render, stages.write, stages.read,
                     stages.pdf);

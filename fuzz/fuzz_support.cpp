@@ -67,4 +67,19 @@ bool WriteFile(const std::string& path, std::span<const std::uint8_t> bytes)
     return static_cast<bool>(out.flush());
 }
 
+void PrintAndThrowAway(const char16_t* printer, const std::function<void(HDC)>& print)
+{
+    HDC dc = CreateDCW(nullptr, printer, nullptr, nullptr);
+    if (!dc)
+        std::abort();
+    DOCINFOW document{};
+    document.cbSize = sizeof document;
+    document.lpszDocName = u"fuzz";
+    if (StartDocW(dc, &document) > 0) {
+        print(dc);
+        AbortDoc(dc);
+    }
+    DeleteDC(dc);
+}
+
 } // namespace fuzz

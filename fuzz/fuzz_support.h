@@ -2,8 +2,11 @@
 // console, so that each input runs against the real code exactly as the tool would run it.
 #pragma once
 
+#include "platform/gdi/gdi.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -17,6 +20,11 @@ const std::string& UsePrivateRoot();
 // Sends the console output of the code under test (its echo of requests and replies) and its log
 // nowhere: only the fuzzer's own report reaches the terminal.
 void SilenceConsole();
+
+// Opens a fresh device context on the sample printer `printer`, starts a document and hands the
+// context to `print`; the document is then aborted, so nothing reaches the spool folder, and the
+// context deleted. A fresh context for every input keeps one input's state from reaching the next.
+void PrintAndThrowAway(const char16_t* printer, const std::function<void(HDC)>& print);
 
 // Writes `bytes` to the native file `path`, replacing it; false when it cannot be written.
 bool WriteFile(const std::string& path, std::span<const std::uint8_t> bytes);

@@ -6,8 +6,6 @@
 #include "platform/gdi/gdi.h"
 #include "printing/emf.h"
 
-#include <cstdlib>
-
 namespace {
 
 int CountRecord(HDC, HANDLETABLE*, const ENHMETARECORD*, int, LPARAM data)
@@ -35,14 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int records = 0;
     EnumEnhMetaFile(nullptr, metafile, CountRecord, &records, nullptr);
 
-    // A fresh printer context for every input, so that no state of one playback reaches the next.
-    HDC printer = CreateDCW(nullptr, u"Quillon Office", nullptr, nullptr);
-    if (!printer)
-        std::abort();
-    DOCINFOW document{};
-    document.cbSize = sizeof document;
-    document.lpszDocName = u"fuzz";
-    if (StartDocW(printer, &document) > 0) {
+    fuzz::PrintAndThrowAway(u"Quillon Office", [&](HDC printer) {
         StartPage(printer);
         const RECT bounds{0, 0, GetDeviceCaps(printer, HORZRES), GetDeviceCaps(printer, VERTRES)};
         PlayEnhMetaFile(printer, metafile, &bounds);
@@ -51,9 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         aio::printing::Emf page;
         if (page.LoadFromBytes(data, static_cast<std::uint32_t>(size)))
             page.PlayWithRepair(printer);
-        AbortDoc(printer);
-    }
-    DeleteDC(printer);
+    });
     DeleteEnhMetaFile(metafile);
     return 0;
 }

@@ -22,13 +22,7 @@ void DrawOnPrinterPage(Gdiplus::GpBitmap* picture, UINT width, UINT height)
 {
     using namespace Gdiplus;
     using namespace Gdiplus::DllExports;
-    HDC printer = CreateDCW(nullptr, u"Quillon Photo", nullptr, nullptr);
-    if (!printer)
-        std::abort();
-    DOCINFOW document{};
-    document.cbSize = sizeof document;
-    document.lpszDocName = u"fuzz";
-    if (StartDocW(printer, &document) > 0) {
+    fuzz::PrintAndThrowAway(u"Quillon Photo", [&](HDC printer) {
         StartPage(printer);
         GpGraphics* graphics = nullptr;
         if (GdipCreateFromHDC2(printer, nullptr, &graphics) == Ok) {
@@ -39,9 +33,7 @@ void DrawOnPrinterPage(Gdiplus::GpBitmap* picture, UINT width, UINT height)
             GdipDeleteGraphics(graphics);
         }
         EndPage(printer);
-        AbortDoc(printer);
-    }
-    DeleteDC(printer);
+    });
 }
 
 } // namespace
