@@ -12,6 +12,31 @@ using LPARAM = LONG_PTR;
 using HDC = struct HDC__*;
 using HENHMETAFILE = struct HENHMETAFILE__*;
 using HGDIOBJ = void*;
+using HPEN = struct HPEN__*;
+using HBRUSH = struct HBRUSH__*;
+using HFONT = struct HFONT__*;
+using HBITMAP = struct HBITMAP__*;
+using COLORREF = DWORD;
+using ULONG_PTR = std::uintptr_t;
+using LPPOINT = POINT*;
+
+// A colour as GDI packs it: red in the low byte, then green, then blue.
+constexpr COLORREF RGB(BYTE red, BYTE green, BYTE blue)
+{
+    return static_cast<COLORREF>(red) | static_cast<COLORREF>(green) << 8 | static_cast<COLORREF>(blue) << 16;
+}
+constexpr BYTE GetRValue(COLORREF color)
+{
+    return static_cast<BYTE>(color);
+}
+constexpr BYTE GetGValue(COLORREF color)
+{
+    return static_cast<BYTE>(color >> 8);
+}
+constexpr BYTE GetBValue(COLORREF color)
+{
+    return static_cast<BYTE>(color >> 16);
+}
 
 // A world transform in row-vector form: x' = x * eM11 + y * eM21 + eDx, y' = x * eM12 + y * eM22 + eDy.
 struct XFORM {
@@ -58,6 +83,50 @@ struct RGBQUAD {
 struct BITMAPINFO {
     BITMAPINFOHEADER bmiHeader;
     RGBQUAD bmiColors[1];
+};
+
+// A brush as pens and CreateBrushIndirect describe it.
+struct LOGBRUSH {
+    UINT lbStyle;
+    COLORREF lbColor;
+    ULONG_PTR lbHatch;
+};
+
+constexpr int LF_FACESIZE = 32;
+
+// A logical font. Heights are in logical units: negative, the em height; positive, the cell height.
+struct LOGFONTW {
+    LONG lfHeight;
+    LONG lfWidth;
+    LONG lfEscapement;
+    LONG lfOrientation;
+    LONG lfWeight;
+    BYTE lfItalic;
+    BYTE lfUnderline;
+    BYTE lfStrikeOut;
+    BYTE lfCharSet;
+    BYTE lfOutPrecision;
+    BYTE lfClipPrecision;
+    BYTE lfQuality;
+    BYTE lfPitchAndFamily;
+    WCHAR lfFaceName[LF_FACESIZE];
+};
+static_assert(sizeof(LOGFONTW) == 92, "LOGFONTW is part of the metafile format");
+
+// How AlphaBlend combines its source with the destination.
+struct BLENDFUNCTION {
+    BYTE BlendOp;
+    BYTE BlendFlags;
+    BYTE SourceConstantAlpha;
+    BYTE AlphaFormat;
+};
+
+// The text a glyph of a private font stands for, so that printed text can be found again: up to
+// four UTF-16 units (a ligature such as "ffi" stands for three).
+struct FONTGLYPHTEXT {
+    WORD glyph;
+    WORD length;
+    WCHAR text[4];
 };
 
 // The header record of an enhanced metafile, in its 108-byte form.
@@ -155,6 +224,65 @@ constexpr int CHECKPNGFORMAT = 4120;
 // GetDC of a window: there are no windows here.
 constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 
+// Stock objects (GetStockObject).
+constexpr int WHITE_BRUSH = 0;
+constexpr int BLACK_BRUSH = 4;
+constexpr int NULL_BRUSH = 5;
+constexpr int WHITE_PEN = 6;
+constexpr int BLACK_PEN = 7;
+constexpr int NULL_PEN = 8;
+constexpr int SYSTEM_FONT = 13;
+
+// Brush styles.
+constexpr UINT BS_SOLID = 0;
+constexpr UINT BS_NULL = 1;
+
+// Pen styles (ExtCreatePen): the type, the dash style, the end caps and the joins are or-ed.
+constexpr DWORD PS_SOLID = 0;
+constexpr DWORD PS_NULL = 5;
+constexpr DWORD PS_USERSTYLE = 7;
+constexpr DWORD PS_STYLE_MASK = 0x0000000F;
+constexpr DWORD PS_ENDCAP_ROUND = 0x00000000;
+constexpr DWORD PS_ENDCAP_SQUARE = 0x00000100;
+constexpr DWORD PS_ENDCAP_FLAT = 0x00000200;
+constexpr DWORD PS_ENDCAP_MASK = 0x00000F00;
+constexpr DWORD PS_JOIN_ROUND = 0x00000000;
+constexpr DWORD PS_JOIN_BEVEL = 0x00001000;
+constexpr DWORD PS_JOIN_MITER = 0x00002000;
+constexpr DWORD PS_JOIN_MASK = 0x0000F000;
+constexpr DWORD PS_COSMETIC = 0x00000000;
+constexpr DWORD PS_GEOMETRIC = 0x00010000;
+constexpr DWORD PS_TYPE_MASK = 0x000F0000;
+
+// Polygon fill modes.
+constexpr int ALTERNATE = 1; // even-odd
+constexpr int WINDING = 2;   // nonzero
+
+// Background modes.
+constexpr int TRANSPARENT = 1;
+constexpr int OPAQUE = 2;
+
+// Text alignment (SetTextAlign).
+constexpr UINT TA_LEFT = 0;
+constexpr UINT TA_TOP = 0;
+constexpr UINT TA_NOUPDATECP = 0;
+constexpr UINT TA_BASELINE = 24;
+
+// ExtTextOutW options.
+constexpr UINT ETO_GLYPH_INDEX = 0x0010;
+constexpr UINT ETO_PDY = 0x2000;
+
+// Clip region combinations.
+constexpr int RGN_AND = 1;
+constexpr int RGN_COPY = 5;
+
+// AlphaBlend.
+constexpr BYTE AC_SRC_OVER = 0x00;
+constexpr BYTE AC_SRC_ALPHA = 0x01;
+
+constexpr COLORREF CLR_INVALID = 0xFFFFFFFFu;
+constexpr DWORD FW_NORMAL = 400;
+
 // Failure answers of the print job calls.
 constexpr int SP_ERROR = -1;
 constexpr int SP_APPABORT = -2;
@@ -164,13 +292,39 @@ constexpr int SP_OUTOFMEMORY = -5;
 
 // Enhanced metafile record types.
 constexpr DWORD EMR_HEADER = 1;
+constexpr DWORD EMR_POLYBEZIERTO = 5;
+constexpr DWORD EMR_POLYLINETO = 6;
 constexpr DWORD EMR_EOF = 14;
+constexpr DWORD EMR_SETBKMODE = 18;
+constexpr DWORD EMR_SETPOLYFILLMODE = 19;
+constexpr DWORD EMR_SETTEXTALIGN = 22;
+constexpr DWORD EMR_SETTEXTCOLOR = 24;
+constexpr DWORD EMR_MOVETOEX = 27;
 constexpr DWORD EMR_SAVEDC = 33;
 constexpr DWORD EMR_RESTOREDC = 34;
 constexpr DWORD EMR_SETWORLDTRANSFORM = 35;
 constexpr DWORD EMR_MODIFYWORLDTRANSFORM = 36;
+constexpr DWORD EMR_SELECTOBJECT = 37;
+constexpr DWORD EMR_CREATEBRUSHINDIRECT = 39;
+constexpr DWORD EMR_DELETEOBJECT = 40;
+constexpr DWORD EMR_LINETO = 54;
+constexpr DWORD EMR_SETMITERLIMIT = 58;
+constexpr DWORD EMR_BEGINPATH = 59;
+constexpr DWORD EMR_ENDPATH = 60;
+constexpr DWORD EMR_CLOSEFIGURE = 61;
+constexpr DWORD EMR_FILLPATH = 62;
+constexpr DWORD EMR_STROKEANDFILLPATH = 63;
+constexpr DWORD EMR_STROKEPATH = 64;
+constexpr DWORD EMR_SELECTCLIPPATH = 67;
+constexpr DWORD EMR_ABORTPATH = 68;
 constexpr DWORD EMR_GDICOMMENT = 70;
 constexpr DWORD EMR_STRETCHDIBITS = 81;
+constexpr DWORD EMR_EXTCREATEFONTINDIRECTW = 82;
+constexpr DWORD EMR_EXTTEXTOUTW = 84;
+constexpr DWORD EMR_POLYBEZIERTO16 = 88;
+constexpr DWORD EMR_POLYLINETO16 = 89;
+constexpr DWORD EMR_EXTCREATEPEN = 95;
+constexpr DWORD EMR_ALPHABLEND = 114;
 constexpr DWORD EMR_SETLAYOUT = 115;
 constexpr DWORD ENHMETA_SIGNATURE = 0x464D4520u;
 
@@ -228,11 +382,77 @@ DWORD GetLayout(HDC dc);
 // (logical units); the number of scan lines drawn, or 0.
 int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc, int srcWidth,
                   int srcHeight, const void* bits, const BITMAPINFO* bitmapInfo, UINT usage, DWORD rop);
+// Draws a rectangle of the bitmap selected into `source` (a memory device context) stretched
+// into a destination rectangle, blended by `blend`: a constant alpha, and with AC_SRC_ALPHA the
+// bitmap's own per-pixel alpha (32-bit pixels, colours premultiplied).
+BOOL AlphaBlend(HDC dest, int xDest, int yDest, int destWidth, int destHeight, HDC source, int xSrc, int ySrc,
+                int srcWidth, int srcHeight, BLENDFUNCTION blend);
 // Writes a comment; recorded into a metafile, ignored elsewhere.
 BOOL GdiComment(HDC dc, UINT size, const BYTE* data);
 // A printer escape: QUERYESCSUPPORT, CHECKJPEGFORMAT, CHECKPNGFORMAT. > 0 on success, 0 when the
 // escape is not known, < 0 on failure.
 int ExtEscape(HDC dc, int escape, int inputSize, LPCSTR input, int outputSize, LPSTR output);
+
+// Memory device contexts and bitmaps.
+
+// A memory device context like `dc` (null: like the screen), holding a 1 x 1 bitmap until one is selected.
+HDC CreateCompatibleDC(HDC dc);
+// A device-independent bitmap whose pixels the caller writes at *bits (top-down when biHeight < 0).
+// `section` must be null: bitmaps are never backed by a file mapping here.
+HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section, DWORD offset);
+
+// GDI objects: pens, brushes, fonts, bitmaps.
+
+// A geometric or cosmetic pen: width in logical units, style with end caps, joins and dashes
+// (PS_USERSTYLE: `styleCount` lengths, dash first, in logical units).
+HPEN ExtCreatePen(DWORD penStyle, DWORD width, const LOGBRUSH* brush, DWORD styleCount, const DWORD* style);
+HBRUSH CreateSolidBrush(COLORREF color);
+// A font. Its face name must name a font this process registered (AddFontMemResourceWithTextW).
+HFONT CreateFontIndirectW(const LOGFONTW* font);
+HGDIOBJ GetStockObject(int index);
+// Selects a pen, brush, font or bitmap into a device context; the object it replaces, or null.
+HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
+// Deletes a pen, brush, font or bitmap; stock objects stay.
+BOOL DeleteObject(HGDIOBJ object);
+
+// Drawing attributes. Each answers the previous value (0, or CLR_INVALID for a colour, on failure).
+int SetPolyFillMode(HDC dc, int mode);
+BOOL SetMiterLimit(HDC dc, FLOAT limit, FLOAT* old);
+COLORREF SetTextColor(HDC dc, COLORREF color);
+int SetBkMode(HDC dc, int mode);
+UINT SetTextAlign(HDC dc, UINT align);
+
+// Paths. Points are logical units; a figure is started by MoveToEx inside the bracket.
+BOOL BeginPath(HDC dc);
+BOOL EndPath(HDC dc);
+BOOL AbortPath(HDC dc);
+BOOL CloseFigure(HDC dc);
+BOOL MoveToEx(HDC dc, int x, int y, LPPOINT previous);
+BOOL LineTo(HDC dc, int x, int y);
+BOOL PolylineTo(HDC dc, const POINT* points, DWORD count);
+// Cubic Bezier curves from the current position: three points each (two controls, an end).
+BOOL PolyBezierTo(HDC dc, const POINT* points, DWORD count);
+// Fills, strokes, or both, the closed path, which is then gone.
+BOOL FillPath(HDC dc);
+BOOL StrokePath(HDC dc);
+BOOL StrokeAndFillPath(HDC dc);
+// Combines the closed path with the clip region (RGN_AND: intersects, RGN_COPY: replaces).
+BOOL SelectClipPath(HDC dc, int mode);
+
+// Text: with ETO_GLYPH_INDEX `text` holds glyph indices of the selected font; `dx` gives each
+// glyph's advance (with ETO_PDY, an x and a y advance per glyph) in logical units. Inside a path
+// bracket the glyphs' outlines are added to the path.
+BOOL ExtTextOutW(HDC dc, int x, int y, UINT options, const RECT* rect, LPCWSTR text, UINT count, const INT* dx);
+
+// Private fonts, this platform's own call in the manner of AddFontMemResourceEx: registers the font
+// program of `size` bytes at `data` (TrueType, OpenType, CFF or Type 1) for the life of the process
+// under a face name of its own, written to `faceName` (LF_FACESIZE units). The name cannot collide
+// with a document's font names, and the same program with the same texts always gets the same name
+// in the process, so a metafile naming it plays back in the same process. `texts` (may be null)
+// tells what glyphs stand for, for printers that keep text searchable. Null with the last error set
+// when the program cannot be read as a font.
+HANDLE AddFontMemResourceWithTextW(const void* data, DWORD size, const FONTGLYPHTEXT* texts, DWORD textCount,
+                                   LPWSTR faceName);
 
 // Enhanced metafiles.
 
