@@ -41,6 +41,7 @@ constexpr const char* kUsage
       "       quillon-service print PRINTER FILE [--type MIME] [--ticket FILE] [--name NAME] [--option OPT]...\n"
       "       quillon-service send -a|-b|-c|--switch TEXT [--raw]\n"
       "       quillon-service batch [--parallel N] [--stats FILE] JOBS_FILE\n"
+      "       quillon-service -h|--help\n"
       "common options: [--tool PATH] [--timeout SECONDS] [--reply-timeout SECONDS] [--quiet]\n"
       "\n"
       "Makes the pipe \\\\.\\pipe\\QuillonPipe under QUILLON_ROOT (or /), starts the tool with one switch,\n"
