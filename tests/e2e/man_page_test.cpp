@@ -12,7 +12,7 @@
 namespace quillon::e2e {
 namespace {
 
-// Every option word of a text: "-a" or "--reply-timeout", standing apart from other words (so
+// Every option word of a text: "-a" or "--reply-timeout", "--lock-timeout", standing apart from other words (so
 // "quillon-service" or "two-sided" hold none).
 std::set<std::string> Options(const std::string& text)
 {
@@ -56,9 +56,9 @@ TEST(ManPage, NamesTheCommandsAndOptionsOfTheUsage)
     const std::string page = ReadFile(QUILLON_SOURCE_DIR "/man/quillon-service.1.scd");
 
     const std::set<std::string> expected
-        = {"--help",          "--name",  "--option", "--parallel", "--quiet",   "--raw",
-           "--reply-timeout", "--stats", "--switch", "--ticket",   "--timeout", "--tool",
-           "--type",          "-a",      "-b",       "-c",         "-h"};
+        = {"--help",          "--name",         "--option", "--parallel", "--quiet",  "--raw",
+           "--reply-timeout", "--lock-timeout", "--stats",  "--switch",   "--ticket", "--timeout",
+           "--tool",          "--type",         "-a",       "-b",         "-c",       "-h"};
     EXPECT_EQ(Options(help.out), expected);
     // Each option has an entry of its own on the page.
     EXPECT_EQ(EntryOptions(page), expected);
