@@ -107,6 +107,7 @@ TEST_F(PictureFileTest, DamagedForeignAndMissingFilesAreRefused)
     EXPECT_EQ(GdipCreateBitmapFromFile(WidePath(root_.Path() / "pipe.jpg").c_str(), &bitmap_), Win32Error);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_EQ(bitmap_, nullptr);
+    EXPECT_FALSE(pipe.ReaderWaited());
 }
 
 TEST_F(PictureFileTest, PicturesBeyondTheLimitsAreRefusedBeforeTheyAreDecoded)

@@ -176,6 +176,7 @@ TEST_F(FileTest, AnExistingFileOpenedToBeReadIsARegularFile)
         EXPECT_EQ(Open(path, GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
         EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     }
+    EXPECT_FALSE(pipe.ReaderWaited());
 }
 
 TEST_F(FileTest, FileInformationSaysWhichFileAHandleHoldsItsSizeAndItsLastWrite)

@@ -171,4 +171,10 @@ TEST_F(SpoolerCapabilitiesTest, ACountAndTheListsAfterItAgreeWhenThePrinterChang
     EXPECT_EQ(PaperNames(u"Grows"), std::vector<std::u16string>{u"A4"});
     EXPECT_EQ(PaperSizes(u"Grows"), (std::vector<std::pair<LONG, LONG>>{{2100, 2970}}));
     EXPECT_EQ(Query<LONG>(u"Grows", DC_ENUMRESOLUTIONS, 2), (std::vector<LONG>{300, 300}));
+
+    // Another machine root is another machine: its printer of that name is read for itself.
+    const testing_support::TempRoot other;
+    std::filesystem::create_directories(platform::PrinterFolder());
+    Install("grows.printer", grown);
+    EXPECT_EQ(Query<WORD>(u"Grows", DC_PAPERS).size(), 41u);
 }

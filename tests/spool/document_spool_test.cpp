@@ -150,6 +150,7 @@ TEST_F(DocumentPathTest, FilesThatHoldNoPrintableDocumentFailWithTheirRecordAndL
                                 "In PrintFile, spool, RenderPDFFile failed."));
         EXPECT_EQ(LiveHandles(), handles);
         EXPECT_THAT(PageFilesLeft(root_.Path()), IsEmpty());
+        EXPECT_FALSE(pipe && pipe->ReaderWaited());
     }
     // The documents ended without a page: no job was made of them.
     std::vector<std::string> spooled;

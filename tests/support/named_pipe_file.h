@@ -1,12 +1,13 @@
 // A named pipe where a test expects a file, with a writer that comes along after a few seconds:
-// should the code under test wait in open() for a writer, it is let go, and the test fails instead
-// of hanging.
+// should the code under test wait in open() for a writer, it is let go and ReaderWaited() says so,
+// so the test fails instead of hanging.
 #pragma once
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -26,8 +27,10 @@ public:
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
                 // Opening for writing succeeds only while a reader waits, and lets it go.
                 const int descriptor = tick >= kTicksBeforeWriter ? ::open(path_.c_str(), O_WRONLY | O_NONBLOCK) : -1;
-                if (descriptor >= 0)
+                if (descriptor >= 0) {
+                    readerWaited_ = true;
                     ::close(descriptor);
+                }
             }
         });
     }
@@ -40,10 +43,14 @@ public:
     NamedPipeFile(const NamedPipeFile&) = delete;
     NamedPipeFile& operator=(const NamedPipeFile&) = delete;
 
+    // Whether a reader had to be let go: it was still holding the pipe when the writer came.
+    bool ReaderWaited() const { return readerWaited_; }
+
 private:
     static constexpr int kTicksBeforeWriter = 100;
 
     std::filesystem::path path_;
+    std::atomic<bool> readerWaited_ = false;
     std::jthread writer_;
 };
 
