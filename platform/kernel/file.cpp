@@ -225,13 +225,15 @@ HANDLE OpenFile(std::u16string_view fileName, DWORD desiredAccess, DWORD disposi
         return INVALID_HANDLE_VALUE;
     }
     struct stat status {};
-    const bool examined = ::fstat(descriptor, &status) == 0;
-    const bool refused = examined && (S_ISDIR(status.st_mode) || (readExisting && !S_ISREG(status.st_mode)));
-    // Reads of the regular file wait as reads normally do.
-    const bool blocking
-        = extraFlags == 0 || ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK) == 0;
-    if (!examined || refused || !blocking) {
-        const int error = errno;
+    int error = 0;
+    bool refused = false;
+    if (::fstat(descriptor, &status) != 0)
+        error = errno;
+    else if (S_ISDIR(status.st_mode) || (readExisting && !S_ISREG(status.st_mode)))
+        refused = true;
+    else if (extraFlags != 0 && ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK) != 0)
+        error = errno; // reads of the regular file are to wait as reads normally do
+    if (refused || error != 0) {
         ::close(descriptor);
         if (refused)
             SetLastError(ERROR_ACCESS_DENIED);

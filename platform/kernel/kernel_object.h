@@ -1,6 +1,6 @@
 // Kernel objects behind HANDLE values: the object interface that ReadFile, WriteFile,
-// FlushFileBuffers, GetFileSize and GetFileInformationByHandle dispatch to, and their place in the platform's object
-// table.
+// FlushFileBuffers, GetFileSize and GetFileInformationByHandle dispatch to, and their place in the
+// platform's object table.
 #pragma once
 
 #include "platform/kernel/object_table.h"
