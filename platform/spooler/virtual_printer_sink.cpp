@@ -264,16 +264,19 @@ public:
             SetLastError(ERROR_INVALID_PARAMETER);
             return false;
         }
+        // A document without pages has nothing to print: no job is made of it, and its id stays
+        // used (the counter already holds it).
+        if (description.pages <= 0) {
+            Discard();
+            return true;
+        }
         const std::string pdfName = Joined(Decimal(jobId_), ".pdf");
         const std::string sidecarPart = Joined(".", Decimal(jobId_), ".json.part");
         const std::string sidecarName = Joined(Decimal(jobId_), ".json");
         // The document stays open, and so marked in use, until its sidecar completes the job: a
         // document renamed into place without one is then known to be left over only once its
-        // writer is gone. A document without pages has nothing to print: its sidecar alone
-        // records the job.
-        bool done = ::fsync(document_) == 0
-            && (description.pages > 0 ? ::renameat(folder_, partName_.c_str(), folder_, pdfName.c_str()) == 0
-                                      : ::unlinkat(folder_, partName_.c_str(), 0) == 0);
+        // writer is gone.
+        bool done = ::fsync(document_) == 0 && ::renameat(folder_, partName_.c_str(), folder_, pdfName.c_str()) == 0;
         if (done) {
             const int sidecar
                 = ::openat(folder_, sidecarPart.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,

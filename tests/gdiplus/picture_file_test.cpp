@@ -4,6 +4,7 @@
 #include "platform/gdi/picture_format.h"
 #include "platform/gdiplus/gdiplus.h"
 #include "platform/kernel/kernel.h"
+#include "tests/support/named_pipe_file.h"
 #include "tests/support/picture_files.h"
 
 #include <sys/resource.h>
@@ -158,6 +159,12 @@ TEST_F(PictureFileTest, DamagedForeignAndMissingFilesAreRefused)
     EXPECT_EQ(GdipCreateBitmapFromFile(WidePath(root_.Path() / "missing.jpg").c_str(), &bitmap_), FileNotFound);
     EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(GdipCreateBitmapFromFile(WidePath(root_.Path()).c_str(), &bitmap_), Win32Error);
+    // A named pipe in the picture's place is refused, not waited on.
+    const testing_support::NamedPipeFile pipe(root_.Path() / "pipe.jpg");
+    EXPECT_EQ(GdipCreateBitmapFromFile(WidePath(root_.Path() / "pipe.jpg").c_str(), &bitmap_), Win32Error);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(bitmap_, nullptr);
+    EXPECT_FALSE(pipe.ReaderWaited());
 }
 
 TEST_F(PictureFileTest, PicturesBeyondTheLimitsAreRefusedBeforeTheyAreDecoded)
@@ -165,6 +172,7 @@ TEST_F(PictureFileTest, PicturesBeyondTheLimitsAreRefusedBeforeTheyAreDecoded)
     ASSERT_EQ(Open(SavedPicture("jpeg", 32767, 32, kFourColours)), Ok);
     ExpectPicture(32767, 32, kFourColours);
     EXPECT_EQ(Open(SavedPicture("jpeg", 32768, 2, kFourColours)), ValueOverflow);
+    EXPECT_EQ(Open(SavedPicture("jpeg", 2, 32768, kFourColours)), ValueOverflow);
     EXPECT_EQ(Open(SavedPicture("png", 2, 32768, kFourColours)), ValueOverflow);
     // Headers promising 20000 x 20000 pixels (more than 2^28) over a few bytes of data.
     EXPECT_EQ(Open(WithFrameSize(SavedPicture("jpeg", 16, 16, kFourColours), 20000, 20000)), ValueOverflow);
