@@ -99,6 +99,11 @@ bool DeviceBackend::DrawGlyphs(const GlyphRun&)
     return true;
 }
 
+bool DeviceBackend::Comment(std::span<const BYTE>)
+{
+    return true;
+}
+
 DeviceContext::DeviceContext(Kind kind, std::unique_ptr<DeviceBackend> backend)
     : kind_(kind),
       backend_(std::move(backend))
@@ -350,7 +355,7 @@ bool DeviceContext::Comment(UINT size, const BYTE* data)
         return Fail(ERROR_INVALID_PARAMETER);
     if (EmfRecorder* recorder = backend_->Recorder())
         return recorder->RecordComment(std::span<const BYTE>(data, size));
-    return true; // only a metafile keeps comments
+    return backend_->Comment(std::span<const BYTE>(data, size));
 }
 
 int DeviceContext::Escape(int escape, int inputSize, LPCSTR input, int outputSize, LPSTR output)

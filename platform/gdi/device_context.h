@@ -141,6 +141,9 @@ public:
     virtual bool DrawPath(const PathDrawing& drawing);
     // Draws glyphs, as DrawPath draws paths.
     virtual bool DrawGlyphs(const GlyphRun& run);
+    // Takes a GDI comment's data (a metafile records it; a printer reads the notes meant for it);
+    // the default lets it go.
+    virtual bool Comment(std::span<const BYTE> data);
     // Whether the device implements a printer escape.
     virtual bool KnowsEscape(int escape) const;
     // Whether the device takes these JPEG (BI_JPEG) or PNG (BI_PNG) bytes unchanged.
