@@ -753,6 +753,61 @@ TEST_F(VectorTest, MemoryContextsHoldBitmapsForAlphaBlendAndAreNotDrawnOn)
     ReleaseDC(nullptr, screen);
 }
 
+// What a hostile page may ask of the printer beyond the limits fails alone, with a defined error,
+// and the page stays sound: text holding noncharacters (which cairo would refuse, ending the
+// page), a pen or a font squashed a million to one by the world transform, a font of kilometres,
+// a dash pattern finer than anyone could see (drawn solid rather than cut into millions).
+TEST_F(VectorTest, DrawingPastTheLimitsFailsAloneAndThePageStaysSound)
+{
+    const std::u16string face = Register(kSansPath, u"x");
+    HDC dc = Printer();
+    SetGraphicsMode(dc, GM_ADVANCED);
+    HFONT font = MakeFont(face, -200);
+    SelectObject(dc, font);
+    const std::u16string odd = u"\uFFFF\uFDD0x";
+    EXPECT_TRUE(ExtTextOutW(dc, 100, 300, 0, nullptr, odd.data(), static_cast<UINT>(odd.size()), nullptr));
+
+    const XFORM squashed{1, 0, 0, 1e-7f, 0, 500};
+    SetWorldTransform(dc, &squashed);
+    HPEN pen = GeometricPen(0, 20, RGB(0, 0, 0));
+    SelectObject(dc, pen);
+    BeginPath(dc);
+    MoveToEx(dc, 100, 100, nullptr);
+    const POINT curve[] = {{500, 200}, {500, 400}, {100, 500}};
+    PolyBezierTo(dc, curve, 3);
+    EndPath(dc);
+    SetLastError(0);
+    EXPECT_FALSE(StrokePath(dc));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    const WCHAR x[] = {u'x'};
+    EXPECT_FALSE(ExtTextOutW(dc, 100, 100, 0, nullptr, x, 1, nullptr));
+    ModifyWorldTransform(dc, nullptr, MWT_IDENTITY);
+    HFONT huge = MakeFont(face, -2000000000);
+    SelectObject(dc, huge);
+    EXPECT_FALSE(ExtTextOutW(dc, 100, 100, 0, nullptr, x, 1, nullptr));
+    SelectObject(dc, GetStockObject(SYSTEM_FONT));
+
+    // Dashes a thousandth of a dot long over a line across the page: a solid line.
+    const XFORM tiny{0.001f, 0, 0, 0.001f, 0, 0};
+    SetWorldTransform(dc, &tiny);
+    StrokeLine(dc, GeometricPen(PS_ENDCAP_FLAT, 20000, RGB(0, 0, 0), {1, 1}), {{200000, 3000000}, {4000000, 3000000}});
+    ModifyWorldTransform(dc, nullptr, MWT_IDENTITY);
+    FillRectangle(dc, 200, 1000, 1000, 1800, RGB(255, 0, 0));
+    SelectObject(dc, GetStockObject(BLACK_PEN));
+    DeleteObject(pen);
+    DeleteObject(font);
+    DeleteObject(huge);
+    const fs::path pdf = Finish(dc);
+    const Page page = RenderPage(pdf, 1, 100);
+    ExpectColour(page, Px(600, 100), Px(1400, 100), kRed, "the fill after them");
+    // The dashed line went as a plain stroke: no dash pattern in the page's drawing.
+    const fs::path plain = root_.Path() / "plain.pdf";
+    ASSERT_EQ(std::system(Joined("qpdf --qdf --object-streams=disable ", Quoted(pdf), " ", Quoted(plain)).c_str()), 0);
+    const std::string content = testing_support::ReadWholeFile(plain);
+    EXPECT_NE(content.find(" w\n"), std::string::npos);
+    EXPECT_EQ(content.find("] 0 d"), std::string::npos);
+}
+
 // Names count up in the order fonts are registered, the same program and texts get their first
 // name again, and a child process that registers what its parent then registers names it alike.
 TEST_F(VectorTest, PrivateFontsAreNamedInTheOrderOfRegistrationAlikeInEveryProcess)
