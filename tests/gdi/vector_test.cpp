@@ -513,6 +513,7 @@ TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
     EXPECT_EQ(Occurrences(fonts, " yes yes yes "), Occurrences(fonts, "DejaVuSans")) << fonts;
     for (int dpi : {100, 300}) {
         const Page page = RenderPage(pdf, 1, dpi);
+        ASSERT_GT(page.width, 0);
         ExpectVectorPage(page, dpi, kRed, kBlue, kGreen);
         ExpectTextPage(page, dpi, kBlack, kRed, kBlue, kGreen);
         ExpectBlendPage(page, dpi, Colour{127, 127, 127}, Colour{255, 127, 127}, kBlue);
@@ -524,6 +525,7 @@ TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
     mono.dmFields = DM_COLOR;
     mono.dmColor = DMCOLOR_MONOCHROME;
     const Page grey = RenderPage(PrintMetafile(metafile, &mono), 1, 100);
+    ASSERT_GT(grey.width, 0);
     ExpectVectorPage(grey, 100, Colour{76, 76, 76}, Colour{29, 29, 29}, Colour{117, 117, 117});
     ExpectTextPage(grey, 100, kBlack, Colour{76, 76, 76}, Colour{29, 29, 29}, Colour{117, 117, 117});
     ExpectBlendPage(grey, 100, Colour{127, 127, 127}, Colour{165, 165, 165}, Colour{29, 29, 29});
@@ -780,6 +782,8 @@ TEST_F(VectorTest, DrawingPastTheLimitsFailsAloneAndThePageStaysSound)
     SelectObject(dc, font);
     const std::u16string odd = u"\uFFFF\uFDD0x";
     EXPECT_TRUE(ExtTextOutW(dc, 100, 300, 0, nullptr, odd.data(), static_cast<UINT>(odd.size()), nullptr));
+    const WCHAR missing[] = {65535}; // no such glyph: the font's missing glyph instead
+    EXPECT_TRUE(ExtTextOutW(dc, 100, 300, ETO_GLYPH_INDEX, nullptr, missing, 1, nullptr));
 
     const XFORM squashed{1, 0, 0, 1e-7f, 0, 500};
     SetWorldTransform(dc, &squashed);
@@ -813,6 +817,7 @@ TEST_F(VectorTest, DrawingPastTheLimitsFailsAloneAndThePageStaysSound)
     DeleteObject(huge);
     const fs::path pdf = Finish(dc);
     const Page page = RenderPage(pdf, 1, 100);
+    ASSERT_GT(page.width, 0);
     ExpectColour(page, Px(600, 100), Px(1400, 100), kRed, "the fill after them");
     // The dashed line went as a plain stroke: no dash pattern in the page's drawing.
     const fs::path plain = root_.Path() / "plain.pdf";
@@ -837,10 +842,14 @@ TEST_F(VectorTest, AMetafileClipsOnlyWithinTheClipItIsPlayedIn)
     Rectangle(recording, 0, 0, 500, 500);
     EndPath(recording);
     SelectClipPath(recording, RGN_AND);
+    // A line with the pen a metafile starts with: the black one, whatever the context has.
+    MoveToEx(recording, 100, 3000, nullptr);
+    LineTo(recording, 1800, 3000);
     HENHMETAFILE metafile = CloseEnhMetaFile(recording);
     DeleteDC(reference);
 
     HDC dc = Printer();
+    SelectObject(dc, GetStockObject(NULL_PEN));
     BeginPath(dc);
     Rectangle(dc, 0, 0, 2000, 4000);
     EndPath(dc);
@@ -851,10 +860,15 @@ TEST_F(VectorTest, AMetafileClipsOnlyWithinTheClipItIsPlayedIn)
     FillRectangle(dc, 1000, 1000, 1500, 1500, RGB(0, 0, 255));
     FillRectangle(dc, 2500, 1000, 3000, 1500, RGB(0, 0, 255));
     const Page page = RenderPage(Finish(dc), 1, 100);
+    ASSERT_GT(page.width, 0);
     ExpectColour(page, Px(500, 100), Px(2500, 100), kRed, "inside both clips");
     ExpectColour(page, Px(2700, 100), Px(2500, 100), kWhite, "outside the context's clip");
     ExpectColour(page, Px(1200, 100), Px(1200, 100), kBlue, "after the playback, outside the metafile's last clip");
     ExpectColour(page, Px(2700, 100), Px(1200, 100), kWhite, "after the playback, outside the context's clip");
+    int darkest = 255;
+    for (int y = Px(3000, 100) - 1; y <= Px(3000, 100) + 1; ++y)
+        darkest = std::min<int>(darkest, page.At(Px(1000, 100), y).r);
+    EXPECT_LT(darkest, 235) << "the metafile's line in its own pen";
     DeleteEnhMetaFile(metafile);
 }
 
