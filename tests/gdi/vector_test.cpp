@@ -783,7 +783,7 @@ TEST_F(VectorTest, DrawingPastTheLimitsFailsAloneAndThePageStaysSound)
     const std::u16string odd = u"\uFFFF\uFDD0x";
     EXPECT_TRUE(ExtTextOutW(dc, 100, 300, 0, nullptr, odd.data(), static_cast<UINT>(odd.size()), nullptr));
     const WCHAR missing[] = {65535}; // no such glyph: the font's missing glyph instead
-    EXPECT_TRUE(ExtTextOutW(dc, 100, 300, ETO_GLYPH_INDEX, nullptr, missing, 1, nullptr));
+    EXPECT_TRUE(ExtTextOutW(dc, 3000, 4000, ETO_GLYPH_INDEX, nullptr, missing, 1, nullptr));
 
     const XFORM squashed{1, 0, 0, 1e-7f, 0, 500};
     SetWorldTransform(dc, &squashed);
@@ -819,6 +819,7 @@ TEST_F(VectorTest, DrawingPastTheLimitsFailsAloneAndThePageStaysSound)
     const Page page = RenderPage(pdf, 1, 100);
     ASSERT_GT(page.width, 0);
     ExpectColour(page, Px(600, 100), Px(1400, 100), kRed, "the fill after them");
+    EXPECT_GT(PixelsOf(page, 100, 3000, 3950, 3250, 4300, kBlack), 20) << "the missing glyph's box";
     // The dashed line went as a plain stroke: no dash pattern in the page's drawing.
     const fs::path plain = root_.Path() / "plain.pdf";
     ASSERT_EQ(std::system(Joined("qpdf --qdf --object-streams=disable ", Quoted(pdf), " ", Quoted(plain)).c_str()), 0);
