@@ -259,10 +259,10 @@ void DrawVectorPage(HDC dc)
     StrokeLine(dc, GeometricPen(PS_ENDCAP_FLAT, 24, RGB(0, 0, 0), {120, 120}), {{200, 300}, {2000, 300}});
     // An odd count of entries: the last dash runs on into the first (60 on, 60 off, 180 on...).
     StrokeLine(dc, GeometricPen(PS_ENDCAP_FLAT, 24, RGB(0, 0, 0), {60, 60, 120}), {{200, 450}, {2000, 450}});
-    // A right-angled corner with a miter join, and the same with a bevel join.
+    // A right-angled corner with a miter join, and the same in blue with a bevel join.
     StrokeLine(dc, GeometricPen(PS_ENDCAP_FLAT | PS_JOIN_MITER, 80, RGB(0, 0, 0)),
                {{300, 900}, {600, 600}, {900, 900}});
-    StrokeLine(dc, GeometricPen(PS_ENDCAP_FLAT | PS_JOIN_BEVEL, 80, RGB(0, 0, 0)),
+    StrokeLine(dc, GeometricPen(PS_ENDCAP_FLAT | PS_JOIN_BEVEL, 80, RGB(0, 0, 255)),
                {{1100, 900}, {1400, 600}, {1700, 900}});
 
     // A square with a square inside it, both drawn the same way round: even-odd leaves a hole,
@@ -391,7 +391,7 @@ void ExpectVectorPage(const Page& page, int dpi, Colour red, Colour blue, Colour
     at(600, 555, kBlack, "miter tip");
     at(1400, 555, kWhite, "above the bevel");
     at(450, 750, kBlack, "the mitered line");
-    at(1550, 750, kBlack, "the bevelled line");
+    at(1550, 750, blue, "the bevelled line");
     at(500, 1500, kWhite, "even-odd hole");
     at(300, 1500, blue, "even-odd ring");
     at(1500, 1500, blue, "nonzero inside");
