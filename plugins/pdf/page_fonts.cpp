@@ -1,6 +1,5 @@
 #include "plugins/pdf/page_fonts.h"
 
-#include <CharCodeToUnicode.h>
 #include <GfxFont.h>
 #include <GfxState.h>
 #include <fofi/FoFiTrueType.h>
@@ -17,10 +16,6 @@
 
 namespace pdf {
 namespace {
-
-// Character codes looked at when a CID font's glyph texts are gathered: the 16-bit codes that
-// nearly every CID font uses.
-constexpr CharCode kMaxTextCodes = 0x10000;
 
 // A glyph array handed out by poppler (gmalloc'ed), freed on every road out.
 struct GFree {
@@ -127,6 +122,41 @@ int OutlineConicTo(const FT_Vector* control, const FT_Vector* to, void* user)
 }
 
 } // namespace
+
+// The text each glyph stands for, as the font's own encoding says: every character code is read
+// the way the page's strings are read (one byte for a simple font; one or two bytes through a CID
+// font's CMap), giving its glyph and its Unicode values. The first code of a glyph wins.
+std::vector<FONTGLYPHTEXT> PageFonts::GlyphTexts(GfxFont& font, const PageFont& made)
+{
+    std::vector<FONTGLYPHTEXT> texts;
+    std::set<unsigned> seen;
+    auto take = [&](const char* bytes, int length) {
+        CharCode code = 0;
+        const Unicode* values = nullptr;
+        int count = 0;
+        double dx = 0, dy = 0, ox = 0, oy = 0;
+        if (font.getNextChar(bytes, length, &code, &values, &count, &dx, &dy, &ox, &oy) != length)
+            return;
+        const unsigned glyph = made.GlyphOf(code);
+        FONTGLYPHTEXT text{};
+        text.glyph = WORD(glyph);
+        if (glyph == 0 || seen.count(glyph) || !values || !GlyphText(values, count, text))
+            return;
+        seen.insert(glyph);
+        texts.push_back(text);
+    };
+    for (int first = 0; first < 256; ++first) {
+        const char one[1] = {char(first)};
+        take(one, 1);
+        if (!font.isCIDFont())
+            continue;
+        for (int second = 0; second < 256; ++second) {
+            const char two[2] = {char(first), char(second)};
+            take(two, 2);
+        }
+    }
+    return texts;
+}
 
 Matrix Matrix::Then(const Matrix& then) const
 {
@@ -252,27 +282,7 @@ std::unique_ptr<PageFont> PageFonts::Make(GfxFont& font, std::size_t& programByt
     // Registered only as a whole file's first face: GDI takes a program, not a face of a collection.
     if (faceIndex != 0)
         return made;
-    std::vector<FONTGLYPHTEXT> texts;
-    const CharCodeToUnicode* toUnicode = font.getToUnicode();
-    // A CID font's ToUnicode map is keyed by character codes, which are its CIDs only under the
-    // identity encodings; without such a map poppler keys it by CID.
-    const bool keyedByGlyphCode = !font.isCIDFont() || !font.hasToUnicodeCMap()
-        || font.getEncodingName() == "Identity-H" || font.getEncodingName() == "Identity-V";
-    if (toUnicode && keyedByGlyphCode) {
-        const CharCode codes = font.isCIDFont() ? std::min<CharCode>(toUnicode->getLength(), kMaxTextCodes) : 256;
-        std::set<unsigned> seen;
-        for (CharCode code = 0; code < codes; ++code) {
-            const unsigned glyph = made->GlyphOf(code);
-            const Unicode* values = nullptr;
-            const int count = toUnicode->mapToUnicode(code, &values);
-            FONTGLYPHTEXT text{};
-            text.glyph = WORD(glyph);
-            if (glyph == 0 || seen.count(glyph) || count <= 0 || !GlyphText(values, count, text))
-                continue;
-            seen.insert(glyph);
-            texts.push_back(text);
-        }
-    }
+    const std::vector<FONTGLYPHTEXT> texts = GlyphTexts(font, *made);
     WCHAR faceName[LF_FACESIZE] = {};
     if (!AddFontMemResourceWithTextW(made->program_.data(), DWORD(made->program_.size()), texts.data(),
                                      DWORD(texts.size()), faceName))
@@ -281,7 +291,7 @@ std::unique_ptr<PageFont> PageFonts::Make(GfxFont& font, std::size_t& programByt
     made->way_ = PageFont::Way::Text;
     if (!knownFaces_.count(made->faceName_)) {
         programBytes += made->program_.size();
-        registered_.push_back(FontRegistration{made->faceName_, made->program_, std::move(texts)});
+        registered_.push_back(FontRegistration{made->faceName_, made->program_, texts});
     }
     return made;
 }

@@ -104,6 +104,7 @@ private:
     // Opens the program `made` holds (the document's own, or a system font standing in) as a face and
     // maps the font's codes onto its glyphs; false when it cannot be read.
     bool Load(PageFont& made, GfxFont& font, int programType, int faceIndex, bool embedded);
+    static std::vector<FONTGLYPHTEXT> GlyphTexts(GfxFont& font, const PageFont& made);
 
     XRef* xref_;
     const std::set<std::u16string>& knownFaces_;

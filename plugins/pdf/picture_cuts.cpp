@@ -101,13 +101,13 @@ int PictureCutter::Take(int first, int rows, const BYTE* pixels, const std::func
         return pieceTop;
 
     // The piece is taller than a band. It is cut where rows repeat: it ends at the end of a run of
-    // identical rows, and the next piece starts a margin into the run, so the two paint the same
-    // rows where they meet.
+    // identical rows, and the next piece starts a margin into the run, so that the rows its top edge
+    // may be stretched over are the same as its own first row.
     for (int last = end - 1; last > first;) {
         int start = last;
         while (start > first && std::memcmp(row(start - 1), row(start), stride) == 0)
             --start;
-        if (start > first && last - start + 1 >= minimumGap_)
+        if (start > first && last - start >= margin_)
             return Paint(pieceTop, last + 1, first, pixels, paint) ? start + margin_ : -1;
         last = start - 1;
     }
