@@ -88,10 +88,21 @@ EmfRecorder* DeviceBackend::Recorder()
     return nullptr;
 }
 
+bool DeviceBackend::DrawPath(const PathDrawing&)
+{
+    return true;
+}
+
 DeviceContext::DeviceContext(Kind kind, std::unique_ptr<DeviceBackend> backend)
     : kind_(kind),
       backend_(std::move(backend))
-{}
+{
+    state_.pen = StockObject(BLACK_PEN);
+    state_.brush = StockObject(WHITE_BRUSH);
+    state_.font = StockObject(SYSTEM_FONT);
+    if (kind_ == Kind::Memory)
+        state_.bitmap = DefaultBitmap();
+}
 
 DeviceContext::~DeviceContext() = default;
 
@@ -195,7 +206,7 @@ bool DeviceContext::DrawPicture(const Picture& picture, const RectD& source, con
         pictureToDevice = Then(Affine{-1, 0, 0, 1, 2 * source.x + source.width, 0}, pictureToDevice);
     if (!IsInvertible(pictureToDevice))
         return true; // a transform that flattens the picture leaves nothing to draw
-    return backend_->Paint(PicturePlacement{picture, source, pictureToDevice});
+    return backend_->Paint(PicturePlacement{picture, source, pictureToDevice, state_.clip});
 }
 
 int DeviceContext::StretchDIBits(const StretchCall& call)
@@ -322,7 +333,9 @@ void DeviceContext::BeginPlayback(const Affine& frameToTarget)
     state_.graphicsMode = GM_ADVANCED;
     const Affine base = Then(frameToTarget, FromXform(state_.world));
     ReplaceWorld(ToXform(base));
-    playbacks_.push_back(Playback{base, saved > 0 ? static_cast<std::size_t>(saved) : 0});
+    // A metafile starts from the default objects and attributes, inside the clip it finds.
+    ResetDrawingState();
+    playbacks_.push_back(Playback{base, saved > 0 ? static_cast<std::size_t>(saved) : 0, state_.clip});
 }
 
 void DeviceContext::EndPlayback()

@@ -262,11 +262,18 @@ constexpr int WINDING = 2;   // nonzero
 constexpr int TRANSPARENT = 1;
 constexpr int OPAQUE = 2;
 
-// Text alignment (SetTextAlign).
+// Text alignment (SetTextAlign): where the reference point lies on the text, horizontally
+// (left, right, centre) and vertically (the cell's top, its bottom, the baseline); with
+// TA_UPDATECP the text starts at the current position and moves it.
 constexpr UINT TA_LEFT = 0;
 constexpr UINT TA_TOP = 0;
 constexpr UINT TA_NOUPDATECP = 0;
+constexpr UINT TA_UPDATECP = 1;
+constexpr UINT TA_RIGHT = 2;
+constexpr UINT TA_CENTER = 6;
+constexpr UINT TA_BOTTOM = 8;
 constexpr UINT TA_BASELINE = 24;
+constexpr UINT TA_RTLREADING = 256;
 
 // ExtTextOutW options.
 constexpr UINT ETO_GLYPH_INDEX = 0x0010;
@@ -415,7 +422,8 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
 // Deletes a pen, brush, font or bitmap; stock objects stay.
 BOOL DeleteObject(HGDIOBJ object);
 
-// Drawing attributes. Each answers the previous value (0, or CLR_INVALID for a colour, on failure).
+// Drawing attributes. Each answers the previous value (on failure: 0, CLR_INVALID for a colour,
+// GDI_ERROR for an alignment).
 int SetPolyFillMode(HDC dc, int mode);
 BOOL SetMiterLimit(HDC dc, FLOAT limit, FLOAT* old);
 COLORREF SetTextColor(HDC dc, COLORREF color);

@@ -13,6 +13,7 @@
 #include <cairo-pdf.h>
 
 #include <cerrno>
+#include <cmath>
 #include <unistd.h>
 #include <utility>
 
@@ -20,6 +21,67 @@ namespace platform::gdi {
 namespace {
 
 constexpr double kPointsPerInch = 72.0;
+
+// The grey a monochrome job prints for a colour: its luma, weighted as Picture::Grey weighs it.
+BYTE Luma(COLORREF color)
+{
+    return static_cast<BYTE>((299 * GetRValue(color) + 587 * GetGValue(color) + 114 * GetBValue(color) + 500) / 1000);
+}
+
+cairo_matrix_t CairoMatrix(const Affine& a)
+{
+    return cairo_matrix_t{a.m11, a.m12, a.m21, a.m22, a.dx, a.dy};
+}
+
+// Adds path points (device units) to cairo's path.
+void AppendPath(cairo_t* cairo, std::span<const PathPoint> points)
+{
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const PathPoint& point = points[i];
+        switch (point.type & ~PT_CLOSEFIGURE) {
+        case PT_MOVETO:
+            cairo_move_to(cairo, point.point.x, point.point.y);
+            break;
+        case PT_BEZIERTO:
+            if (i + 2 < points.size()) {
+                cairo_curve_to(cairo, point.point.x, point.point.y, points[i + 1].point.x, points[i + 1].point.y,
+                               points[i + 2].point.x, points[i + 2].point.y);
+                i += 2;
+                break;
+            }
+            [[fallthrough]];
+        default:
+            cairo_line_to(cairo, point.point.x, point.point.y);
+            break;
+        }
+        if (points[i].type & PT_CLOSEFIGURE)
+            cairo_close_path(cairo);
+    }
+}
+
+cairo_line_cap_t CapOf(DWORD cap)
+{
+    switch (cap) {
+    case PS_ENDCAP_SQUARE:
+        return CAIRO_LINE_CAP_SQUARE;
+    case PS_ENDCAP_FLAT:
+        return CAIRO_LINE_CAP_BUTT;
+    default:
+        return CAIRO_LINE_CAP_ROUND;
+    }
+}
+
+cairo_line_join_t JoinOf(DWORD join)
+{
+    switch (join) {
+    case PS_JOIN_BEVEL:
+        return CAIRO_LINE_JOIN_BEVEL;
+    case PS_JOIN_MITER:
+        return CAIRO_LINE_JOIN_MITER;
+    default:
+        return CAIRO_LINE_JOIN_ROUND;
+    }
+}
 
 class PrinterDevice final : public DeviceBackend {
 public:
@@ -110,6 +172,10 @@ public:
         cairo_translate(page_, geometry_.offsetX, geometry_.offsetY);
         cairo_rectangle(page_, 0, 0, geometry_.printableWidth, geometry_.printableHeight);
         cairo_clip(page_);
+        cairo_get_matrix(page_, &deviceToPage_);
+        // The device context's clip is set inside this state, and replaced by restoring it.
+        cairo_save(page_);
+        appliedClip_.reset();
         return 1;
     }
 
@@ -117,9 +183,11 @@ public:
     {
         if (!page_)
             return Refuse(ERROR_INVALID_PARAMETER);
+        cairo_restore(page_);
         cairo_show_page(page_);
         const bool drawn = cairo_status(page_) == CAIRO_STATUS_SUCCESS;
         cairo_destroy(std::exchange(page_, nullptr));
+        appliedClip_.reset();
         if (!drawn || Failed())
             return FailedAnswer();
         ++pages_;
@@ -154,6 +222,7 @@ public:
         discarding_ = true;
         if (page_)
             cairo_destroy(std::exchange(page_, nullptr));
+        appliedClip_.reset();
         cairo_surface_destroy(std::exchange(document_, nullptr));
         discarding_ = false;
         sink_->Discard();
@@ -187,6 +256,7 @@ public:
         const cairo_matrix_t matrix{to.m11, to.m12, to.m21, to.m22, to.dx, to.dy};
         const Affine stored = picture.StoredToUpright();
         const cairo_matrix_t storedToUpright{stored.m11, stored.m12, stored.m21, stored.m22, stored.dx, stored.dy};
+        ApplyClip(placement.clip);
         cairo_save(page_);
         cairo_transform(page_, &matrix);
         cairo_rectangle(page_, placement.source.x, placement.source.y, placement.source.width, placement.source.height);
@@ -194,13 +264,32 @@ public:
         cairo_transform(page_, &storedToUpright);
         cairo_set_source_surface(page_, source, 0, 0);
         cairo_pattern_set_filter(cairo_get_source(page_), CAIRO_FILTER_GOOD);
-        cairo_paint(page_);
+        if (placement.opacity < 1)
+            cairo_paint_with_alpha(page_, placement.opacity);
+        else
+            cairo_paint(page_);
         cairo_restore(page_);
-        if (cairo_status(page_) != CAIRO_STATUS_SUCCESS) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return Drawn();
+    }
+
+    bool DrawPath(const PathDrawing& drawing) override
+    {
+        if (!page_) {
+            SetLastError(ERROR_INVALID_PARAMETER);
             return false;
         }
-        return true;
+        ApplyClip(drawing.clip);
+        cairo_new_path(page_);
+        AppendPath(page_, drawing.points);
+        if (drawing.fill) {
+            SetColour(drawing.fill->color);
+            cairo_set_fill_rule(page_, drawing.fill->evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
+            cairo_fill_preserve(page_);
+        }
+        if (drawing.stroke)
+            Stroke(*drawing.stroke);
+        cairo_new_path(page_);
+        return Drawn();
     }
 
     bool KnowsEscape(int escape) const override
@@ -222,6 +311,74 @@ public:
     }
 
 private:
+    // The context's clip, set anew only when it is another clip than the one last set.
+    void ApplyClip(const SharedClip& clip)
+    {
+        if (clip == appliedClip_)
+            return;
+        cairo_restore(page_);
+        cairo_save(page_);
+        if (clip) {
+            for (const std::shared_ptr<const ClipPath>& path : clip->paths) {
+                cairo_new_path(page_);
+                AppendPath(page_, path->points);
+                cairo_set_fill_rule(page_, path->evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
+                cairo_clip(page_);
+            }
+        }
+        appliedClip_ = clip;
+    }
+
+    void SetColour(COLORREF color)
+    {
+        if (!color_) {
+            const double grey = Luma(color) / 255.0;
+            cairo_set_source_rgb(page_, grey, grey, grey);
+        } else {
+            cairo_set_source_rgb(page_, GetRValue(color) / 255.0, GetGValue(color) / 255.0, GetBValue(color) / 255.0);
+        }
+    }
+
+    // Strokes cairo's path. A geometric pen is shaped by the world transform, which must then
+    // map areas to areas; a cosmetic one is a device pixel wide.
+    void Stroke(const StrokeSpec& stroke)
+    {
+        cairo_save(page_);
+        double scale = 1;
+        if (!stroke.cosmetic) {
+            const Affine toPage = Then(stroke.logicalToDevice, FromCairo(deviceToPage_));
+            if (!IsInvertible(toPage)) {
+                cairo_restore(page_);
+                return; // a pen flattened to nothing leaves no ink
+            }
+            const cairo_matrix_t world = CairoMatrix(stroke.logicalToDevice);
+            cairo_transform(page_, &world);
+            scale = stroke.width;
+        }
+        cairo_set_line_width(page_, scale);
+        cairo_set_line_cap(page_, CapOf(stroke.endCap));
+        cairo_set_line_join(page_, JoinOf(stroke.join));
+        cairo_set_miter_limit(page_, stroke.miterLimit);
+        const DashPattern dashes = NormaliseDashes(stroke.dashes);
+        if (!dashes.lengths.empty())
+            cairo_set_dash(page_, dashes.lengths.data(), static_cast<int>(dashes.lengths.size()), dashes.offset);
+        SetColour(stroke.color);
+        cairo_stroke_preserve(page_);
+        cairo_restore(page_);
+    }
+
+    static Affine FromCairo(const cairo_matrix_t& m) { return Affine{m.xx, m.yx, m.xy, m.yy, m.x0, m.y0}; }
+
+    // Whether the page is still sound after a drawing; a cairo error is out of memory here.
+    bool Drawn() const
+    {
+        if (cairo_status(page_) != CAIRO_STATUS_SUCCESS) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+        return true;
+    }
+
     static cairo_status_t WriteDocument(void* closure, const unsigned char* data, unsigned int length)
     {
         auto* device = static_cast<PrinterDevice*>(closure);
@@ -278,6 +435,8 @@ private:
     std::u16string documentName_;
     cairo_surface_t* document_ = nullptr;
     cairo_t* page_ = nullptr;
+    cairo_matrix_t deviceToPage_{};
+    SharedClip appliedClip_;
     int pages_ = 0;
     int writeError_ = 0;
     bool discarding_ = false;
