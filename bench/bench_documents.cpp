@@ -86,6 +86,34 @@ std::string PictureDocument()
     return out;
 }
 
+std::string GroupDocument()
+{
+    std::string out;
+    cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(Append, &out, 612, 792);
+    cairo_t* context = cairo_create(surface);
+    cairo_select_font_face(context, "DejaVu Serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(context, 9);
+    cairo_set_line_width(context, 0.4);
+    for (int line = 0; line < 70; ++line) {
+        cairo_move_to(context, 60, 60 + line * 10);
+        cairo_show_text(context, "A line of text under a transparency group, with a thin rule below it.");
+        cairo_move_to(context, 60, 62 + line * 10);
+        cairo_line_to(context, 552, 62 + line * 10);
+        cairo_stroke(context);
+    }
+    cairo_push_group(context);
+    for (int i = 0; i < 12; ++i) {
+        cairo_arc(context, 150 + 30 * i, 200 + 40 * i, 80, 0, 2 * std::numbers::pi);
+        cairo_set_source_rgb(context, i / 12.0, 0.3, 1 - i / 12.0);
+        cairo_fill(context);
+    }
+    cairo_pop_group_to_source(context);
+    cairo_paint_with_alpha(context, 0.5);
+    cairo_destroy(context);
+    cairo_surface_destroy(surface);
+    return out;
+}
+
 std::vector<Sample> Samples(int textPages)
 {
     std::vector<Sample> samples;

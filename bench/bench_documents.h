@@ -12,6 +12,10 @@ std::string TextDocument(int pages);
 // One Letter page filled by a 6000 × 4000 photograph-like JPEG, embedded as it is.
 std::string PictureDocument();
 
+// One Letter page of text and rules with a half-transparent group of shapes over it: a page that
+// goes as a picture.
+std::string GroupDocument();
+
 // A document the benchmarks print, under the name their tables give it.
 struct Sample {
     const char* name;
