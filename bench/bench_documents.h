@@ -16,9 +16,14 @@ std::string PictureDocument();
 // goes as a picture.
 std::string GroupDocument();
 
-// A document the benchmarks print, under the name their tables give it.
+// A one-page document of about 50 KB whose compressed content paints `fills` one-point squares,
+// "1 1 1 1 re f" each: a page far past the renderer's limits.
+std::string ManyFillsDocument(int fills);
+
+// A document the benchmarks print, under the name their tables give it; 0 pages when the
+// benchmark is to count them.
 struct Sample {
-    const char* name;
+    std::string name;
     std::string document;
     int pages;
 };
@@ -26,5 +31,9 @@ struct Sample {
 // The two documents the renderer and print benchmarks compare: text of `textPages` pages, and
 // the picture page.
 std::vector<Sample> Samples(int textPages);
+
+// Manuals of Debian's documentation packages that are on this machine (PDF files, some compressed),
+// read whole; those missing are left out.
+std::vector<Sample> RealDocuments();
 
 } // namespace bench

@@ -85,7 +85,7 @@ Figures Measure(const bench::Sample& sample, int dpi)
     for (int page = 0; page < sample.pages; ++page) {
         HDC recording = Recording(dpi);
         if (!pdf::RenderPage(Request(sample.document, page, dpi), recording)) {
-            std::fprintf(stderr, "%s page %d failed\n", sample.name, page + 1);
+            std::fprintf(stderr, "%s page %d failed\n", sample.name.c_str(), page + 1);
             std::exit(1);
         }
         figures.metafileBytes += Close(recording);
@@ -129,7 +129,7 @@ int main(int argc, char** argv)
     for (const bench::Sample& sample : samples) {
         for (int dpi : {300, 600}) {
             const Figures figures = Measure(sample, dpi);
-            std::printf("%-8s %4d %6d %8s %14.4f %14.4f %14.1f\n", sample.name, dpi, sample.pages, figures.way,
+            std::printf("%-8s %4d %6d %8s %14.4f %14.4f %14.1f\n", sample.name.c_str(), dpi, sample.pages, figures.way,
                         figures.entry, figures.inProcess, figures.metafileBytes / 1024);
         }
     }

