@@ -93,6 +93,11 @@ bool DeviceBackend::DrawPath(const PathDrawing&)
     return true;
 }
 
+bool DeviceBackend::DrawGlyphs(const GlyphRun&)
+{
+    return true;
+}
+
 DeviceContext::DeviceContext(Kind kind, std::unique_ptr<DeviceBackend> backend)
     : kind_(kind),
       backend_(std::move(backend))

@@ -72,6 +72,20 @@ struct PicturePlacement {
     double opacity = 1; // a constant alpha the picture is painted with
 };
 
+// The arguments of one ExtTextOutW call. `dx` holds an advance per unit of text (two with
+// ETO_PDY) in logical units, or is null.
+struct TextCall {
+    int x = 0;
+    int y = 0;
+    UINT options = 0;
+    const RECT* rect = nullptr;
+    std::span<const WCHAR> text;
+    const INT* dx = nullptr;
+};
+
+// A call has at most this many units of text: beyond it the call fails rather than cost minutes.
+constexpr std::size_t kMaxTextUnits = 65536;
+
 // The arguments of one StretchDIBits call.
 struct StretchCall {
     int xDest = 0;
@@ -108,6 +122,8 @@ public:
     // Fills and strokes a path; false (last error set) when it cannot be drawn. The default
     // accepts it and draws nothing, as a device without pixels does.
     virtual bool DrawPath(const PathDrawing& drawing);
+    // Draws glyphs, as DrawPath draws paths.
+    virtual bool DrawGlyphs(const GlyphRun& run);
     // Whether the device implements a printer escape.
     virtual bool KnowsEscape(int escape) const;
     // Whether the device takes these JPEG (BI_JPEG) or PNG (BI_PNG) bytes unchanged.
@@ -167,6 +183,10 @@ public:
     bool StrokeAndFillPath();
     bool SelectClipPath(int mode);
 
+    // Text, as ExtTextOutW answers: glyphs of the selected font (which must be one this process
+    // registered), or their outlines added to the path inside a path bracket.
+    bool ExtTextOut(const TextCall& call);
+
     // The one entry every picture is drawn through (StretchDIBits and GDI+): `source` is the part
     // of the picture shown, in its upright pixel grid; `pictureToLogical` maps that grid to logical
     // units, and this context's world transform and layout map them on to the device.
@@ -211,6 +231,12 @@ private:
     std::optional<StrokeSpec> CurrentStroke() const;
     // How far beyond a path's points a stroke with the selected pen may ink, in device units.
     PointD StrokeReach() const;
+    // Lays a text call out on the device with the selected font and the text attributes; the
+    // logical advances it uses go to `advances` (as a metafile records them), its device extent
+    // to `extent`, and the logical position after it to `end`. Nothing, with the last error set,
+    // when the font is not one this process registered.
+    std::optional<GlyphRun> LayOutText(const TextCall& call, std::vector<INT>& advances, ExtentD& extent,
+                                       POINT& end) const;
     void DiscardPath();
 
     Kind kind_;

@@ -5,10 +5,13 @@
 
 #include "platform/gdi/transform.h"
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace platform::gdi {
@@ -86,6 +89,35 @@ struct PathDrawing {
     std::span<const PathPoint> points;
     std::optional<FillSpec> fill;
     std::optional<StrokeSpec> stroke;
+    SharedClip clip;
+};
+
+class PrivateFont;
+
+// A quadrilateral in device units: a logical rectangle after the world transform.
+using Quad = std::array<PointD, 4>;
+
+// One glyph of a run: its index in the font, its origin on the baseline (device units), and the
+// text it stands for (units of GlyphRun::text; none when its length is 0).
+struct PlacedGlyph {
+    unsigned index = 0;
+    PointD origin;
+    std::uint32_t textOffset = 0;
+    std::uint32_t textLength = 0;
+};
+
+// The glyphs of one ExtTextOutW call as they land on the device.
+struct GlyphRun {
+    std::shared_ptr<const PrivateFont> font;
+    // Maps one em of text space (x along the baseline, y down) to device units; no translation.
+    Affine emToDevice;
+    std::vector<PlacedGlyph> glyphs;
+    std::u16string text;
+    COLORREF color = 0;
+    // Filled with the background colour before the glyphs: the text's cells (background mode
+    // OPAQUE) and the call's rectangle (ETO_OPAQUE).
+    std::vector<Quad> background;
+    std::optional<Quad> clipRect; // ETO_CLIPPED: the glyphs are cut to the call's rectangle
     SharedClip clip;
 };
 

@@ -79,6 +79,10 @@ constexpr std::size_t kModifyMode = 32;
 //   EMR_FILLPATH (62), EMR_STROKEANDFILLPATH (63), EMR_STROKEPATH (64)
 //                              bounds                                       the call of the name
 //   EMR_SELECTCLIPPATH (67)    mode                                         SelectClipPath
+//   EMR_EXTTEXTOUTW (84)       bounds, graphics mode, x and y scale, EMRTEXT: ExtTextOut
+//                              reference point, count, offString, options,
+//                              rectangle, offDx; then the string and the
+//                              advances (two per unit with ETO_PDY)
 
 // Records of one 32-bit field (the object records' index, the attribute records' value) and of
 // none; the fixed size of each.
@@ -127,6 +131,19 @@ constexpr std::size_t kPolyPoints = 28;
 // EMR_FILLPATH, EMR_STROKEANDFILLPATH, EMR_STROKEPATH
 constexpr std::size_t kPaintBounds = 8;
 constexpr std::size_t kPaintRecordBytes = 24;
+
+// EMR_EXTTEXTOUTW
+constexpr std::size_t kTextBounds = 8;
+constexpr std::size_t kTextGraphicsMode = 24;
+constexpr std::size_t kTextScaleX = 28;
+constexpr std::size_t kTextScaleY = 32;
+constexpr std::size_t kTextReference = 36;
+constexpr std::size_t kTextCount = 44;
+constexpr std::size_t kTextOffString = 48;
+constexpr std::size_t kTextOptions = 52;
+constexpr std::size_t kTextRectangle = 56;
+constexpr std::size_t kTextOffDx = 72;
+constexpr std::size_t kTextFixedBytes = 76;
 
 // A value at an offset the caller has checked lies inside the bytes.
 template <typename T>

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace platform::gdi {
@@ -160,6 +161,39 @@ bool PlayPolyTo(DeviceContext& dc, const BYTE* record, DWORD size, bool bezier, 
     return bezier ? dc.PolyBezierTo(points) : dc.PolylineTo(points);
 }
 
+bool PlayExtTextOut(DeviceContext& dc, const BYTE* record, DWORD size)
+{
+    if (size < emf::kTextFixedBytes)
+        return Refuse();
+    const DWORD count = Read<DWORD>(record, emf::kTextCount);
+    const DWORD offString = Read<DWORD>(record, emf::kTextOffString);
+    const DWORD offDx = Read<DWORD>(record, emf::kTextOffDx);
+    const DWORD options = Read<DWORD>(record, emf::kTextOptions);
+    const std::uint64_t advances = std::uint64_t{count} * ((options & ETO_PDY) ? 2 : 1);
+    if (count > kMaxTextUnits || !Inside(offString, std::uint64_t{count} * sizeof(WCHAR), size)
+        || (offDx != 0 && !Inside(offDx, advances * sizeof(INT), size)))
+        return Refuse();
+    // Copied out of the record, which need not keep them aligned; one buffer each for every record.
+    thread_local std::u16string text;
+    thread_local std::vector<INT> dx;
+    text.resize(count);
+    for (DWORD i = 0; i < count; ++i)
+        text[i] = Read<char16_t>(record, offString + i * sizeof(WCHAR));
+    dx.resize(offDx != 0 ? advances : 0);
+    for (std::size_t i = 0; i < dx.size(); ++i)
+        dx[i] = Read<INT>(record, offDx + i * sizeof(INT));
+    const RECTL rectangle = Read<RECTL>(record, emf::kTextRectangle);
+    const RECT rect{rectangle.left, rectangle.top, rectangle.right, rectangle.bottom};
+    TextCall call;
+    call.x = Read<LONG>(record, emf::kTextReference);
+    call.y = Read<LONG>(record, emf::kTextReference + 4);
+    call.options = options;
+    call.rect = (options & (ETO_OPAQUE | ETO_CLIPPED)) ? &rect : nullptr;
+    call.text = std::span<const WCHAR>(reinterpret_cast<const WCHAR*>(text.data()), text.size());
+    call.dx = offDx != 0 ? dx.data() : nullptr;
+    return dc.ExtTextOut(call);
+}
+
 } // namespace
 
 bool PlayRecord(DeviceContext& dc, std::span<HGDIOBJ> table, const ENHMETARECORD& record)
@@ -260,6 +294,8 @@ bool PlayRecord(DeviceContext& dc, std::span<HGDIOBJ> table, const ENHMETARECORD
         return size >= emf::kPaintRecordBytes ? dc.StrokePath() : Refuse();
     case EMR_SELECTCLIPPATH:
         return hasValue ? dc.SelectClipPath(static_cast<int>(value)) : Refuse();
+    case EMR_EXTTEXTOUTW:
+        return PlayExtTextOut(dc, bytes, size);
     default:
         // The header, the end, and records this player does not draw leave the target as it is.
         return true;

@@ -130,6 +130,12 @@ std::span<const BYTE> BytesOf(const T& value)
     return std::span<const BYTE>(reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
+template <typename T>
+std::span<const BYTE> BytesOfAll(std::span<const T> values)
+{
+    return std::span<const BYTE>(reinterpret_cast<const BYTE*>(values.data()), values.size_bytes());
+}
+
 void SetWriteError(int error)
 {
     if (error == ENOSPC || error == EDQUOT)
@@ -363,9 +369,7 @@ std::optional<DWORD> EmfRecorder::Create(const GdiObject& object)
                                pen->color,
                                static_cast<DWORD>(pen->hatch),
                                static_cast<DWORD>(pen->entries.size())};
-        const std::span<const BYTE> entries(reinterpret_cast<const BYTE*>(pen->entries.data()),
-                                            pen->entries.size() * sizeof(DWORD));
-        written = Write(EMR_EXTCREATEPEN, {BytesOf(fixed), entries});
+        written = Write(EMR_EXTCREATEPEN, {BytesOf(fixed), BytesOfAll(std::span<const DWORD>(pen->entries))});
     } else if (const Brush* brush = object.As<Brush>()) {
         const DWORD fields[] = {index, brush->style, brush->color, static_cast<DWORD>(brush->hatch)};
         written = Write(EMR_CREATEBRUSHINDIRECT, {BytesOf(fields)});
@@ -500,6 +504,39 @@ bool EmfRecorder::RecordPaintPath(DWORD type, const RECTL& bounds)
 bool EmfRecorder::RecordSelectClipPath(int mode)
 {
     return WriteValue(EMR_SELECTCLIPPATH, static_cast<DWORD>(mode));
+}
+
+bool EmfRecorder::RecordExtTextOut(const TextCall& call, std::span<const INT> advances, int graphicsMode,
+                                   const RECTL& bounds)
+{
+    struct Fixed {
+        RECTL bounds;
+        DWORD graphicsMode;
+        FLOAT scaleX, scaleY;
+        POINTL reference;
+        DWORD count, offString, options;
+        RECTL rectangle;
+        DWORD offDx;
+    };
+    static_assert(sizeof(Fixed) == emf::kTextFixedBytes - emf::kRecordPrefixBytes);
+    const std::size_t stringBytes = call.text.size() * sizeof(WCHAR);
+    const std::size_t padding = (4 - stringBytes % 4) % 4;
+    // In the compatible mode a reader scales page units (the reference device's pixels) to 0.01 mm.
+    const bool compatible = graphicsMode == GM_COMPATIBLE;
+    const Fixed fixed{bounds,
+                      static_cast<DWORD>(graphicsMode),
+                      compatible && device_.cx > 0 ? 100.0f * millimetres_.cx / device_.cx : 0.0f,
+                      compatible && device_.cy > 0 ? 100.0f * millimetres_.cy / device_.cy : 0.0f,
+                      POINTL{call.x, call.y},
+                      static_cast<DWORD>(call.text.size()),
+                      static_cast<DWORD>(emf::kTextFixedBytes),
+                      call.options,
+                      call.rect ? RECTL{call.rect->left, call.rect->top, call.rect->right, call.rect->bottom}
+                                : RECTL{0, 0, -1, -1},
+                      static_cast<DWORD>(emf::kTextFixedBytes + stringBytes + padding)};
+    static constexpr BYTE zeros[4] = {};
+    return Write(EMR_EXTTEXTOUTW,
+                 {BytesOf(fixed), BytesOfAll(call.text), std::span<const BYTE>(zeros, padding), BytesOfAll(advances)});
 }
 
 std::shared_ptr<EnhMetaFile> EmfRecorder::Close()

@@ -70,6 +70,8 @@ public:
     // EMR_FILLPATH, EMR_STROKEPATH or EMR_STROKEANDFILLPATH.
     bool RecordPaintPath(DWORD type, const RECTL& bounds);
     bool RecordSelectClipPath(int mode);
+    // The call's text and the advances it was laid out with.
+    bool RecordExtTextOut(const TextCall& call, std::span<const INT> advances, int graphicsMode, const RECTL& bounds);
 
     // Adds a drawn extent (inclusive device pixels; nothing when empty) to the picture's bounds.
     void AddBounds(const RECTL& bounds);

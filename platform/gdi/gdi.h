@@ -275,7 +275,10 @@ constexpr UINT TA_BOTTOM = 8;
 constexpr UINT TA_BASELINE = 24;
 constexpr UINT TA_RTLREADING = 256;
 
-// ExtTextOutW options.
+// ExtTextOutW options: the rectangle filled with the background colour first, the glyphs cut to
+// the rectangle, glyph indices instead of characters, an x and a y advance per glyph.
+constexpr UINT ETO_OPAQUE = 0x0002;
+constexpr UINT ETO_CLIPPED = 0x0004;
 constexpr UINT ETO_GLYPH_INDEX = 0x0010;
 constexpr UINT ETO_PDY = 0x2000;
 
@@ -447,9 +450,12 @@ BOOL StrokeAndFillPath(HDC dc);
 // Combines the closed path with the clip region (RGN_AND: intersects, RGN_COPY: replaces).
 BOOL SelectClipPath(HDC dc, int mode);
 
-// Text: with ETO_GLYPH_INDEX `text` holds glyph indices of the selected font; `dx` gives each
-// glyph's advance (with ETO_PDY, an x and a y advance per glyph) in logical units. Inside a path
-// bracket the glyphs' outlines are added to the path.
+// Text: with ETO_GLYPH_INDEX `text` holds glyph indices of the selected font, else characters its
+// character map turns into glyphs; `dx` gives each glyph's advance in logical units along the
+// baseline (with ETO_PDY, an advance along the baseline and one perpendicular to it, positive
+// upwards as a font's design space counts), or is null for the font's own advances. Inside a path
+// bracket the glyphs' outlines are added to the path. Fails with ERROR_NOT_FOUND when the selected
+// font's face is not one this process registered.
 BOOL ExtTextOutW(HDC dc, int x, int y, UINT options, const RECT* rect, LPCWSTR text, UINT count, const INT* dx);
 
 // Private fonts, this platform's own call in the manner of AddFontMemResourceEx: registers the font

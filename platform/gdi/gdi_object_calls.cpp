@@ -5,6 +5,9 @@
 #include "platform/gdi/call_support.h"
 #include "platform/gdi/emf_recorder.h"
 #include "platform/gdi/gdi_objects.h"
+#include "platform/gdi/private_fonts.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -190,4 +193,42 @@ BOOL StrokeAndFillPath(HDC dc)
 BOOL SelectClipPath(HDC dc, int mode)
 {
     return OnDc(dc, FALSE, [&](DeviceContext& context) { return context.SelectClipPath(mode) ? TRUE : FALSE; });
+}
+
+BOOL ExtTextOutW(HDC dc, int x, int y, UINT options, const RECT* rect, LPCWSTR text, UINT count, const INT* dx)
+{
+    if (count > 0 && !text) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    platform::gdi::TextCall call;
+    call.x = x;
+    call.y = y;
+    call.options = options;
+    call.rect = rect;
+    call.text = std::span<const WCHAR>(text, count);
+    call.dx = dx;
+    return OnDc(dc, FALSE, [&](DeviceContext& context) { return context.ExtTextOut(call) ? TRUE : FALSE; });
+}
+
+HANDLE AddFontMemResourceWithTextW(const void* data, DWORD size, const FONTGLYPHTEXT* texts, DWORD textCount,
+                                   LPWSTR faceName)
+{
+    if (!data || !faceName || (textCount > 0 && !texts)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    const std::shared_ptr<const platform::gdi::PrivateFont> font
+        = Guarded<std::shared_ptr<const platform::gdi::PrivateFont>>(nullptr, [&] {
+              return platform::gdi::RegisterPrivateFont(std::span<const BYTE>(static_cast<const BYTE*>(data), size),
+                                                        std::span<const FONTGLYPHTEXT>(texts, textCount));
+          });
+    if (!font)
+        return nullptr;
+    const std::u16string_view name = font->FaceName();
+    std::fill(faceName, faceName + LF_FACESIZE, u'\0');
+    std::copy(name.begin(), name.end(), faceName);
+    // There is nothing to release: the font stays for the life of the process. The handle is made
+    // of the font's number, odd so that it is never a handle of the object table (multiples of 4).
+    return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(font->Number() * 2 + 1));
 }

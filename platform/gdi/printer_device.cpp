@@ -5,6 +5,7 @@
 #include "platform/gdi/devices.h"
 
 #include "platform/gdi/printer_geometry.h"
+#include "platform/gdi/private_fonts.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_object.h"
@@ -12,6 +13,7 @@
 
 #include <cairo-pdf.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <unistd.h>
@@ -21,6 +23,8 @@ namespace platform::gdi {
 namespace {
 
 constexpr double kPointsPerInch = 72.0;
+// Glyphs larger than this many points on the page (an em of about 35 metres) are refused.
+constexpr double kMaxGlyphPoints = 100000;
 
 // The grey a monochrome job prints for a colour: its luma, weighted as Picture::Grey weighs it.
 BYTE Luma(COLORREF color)
@@ -56,6 +60,35 @@ void AppendPath(cairo_t* cairo, std::span<const PathPoint> points)
         }
         if (points[i].type & PT_CLOSEFIGURE)
             cairo_close_path(cairo);
+    }
+}
+
+// Appends text as UTF-8; a unit that is half of a pair without its other half becomes U+FFFD.
+void AppendUtf8(std::string& out, std::u16string_view text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {
+            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
     }
 }
 
@@ -292,6 +325,54 @@ public:
         return Drawn();
     }
 
+    bool DrawGlyphs(const GlyphRun& run) override
+    {
+        if (!page_) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        // A font that cairo cannot make at this size and shape (flattened, or far too large)
+        // is refused before it can put the page into an error.
+        const Affine emToPage = Then(run.emToDevice, FromCairo(deviceToPage_));
+        const double scale = std::max(
+            {std::abs(emToPage.m11), std::abs(emToPage.m12), std::abs(emToPage.m21), std::abs(emToPage.m22)});
+        if (!IsInvertible(emToPage) || scale > kMaxGlyphPoints) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        const cairo_matrix_t fontMatrix = CairoMatrix(run.emToDevice);
+        cairo_font_options_t* options = cairo_font_options_create();
+        cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+        cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+        cairo_scaled_font_t* font
+            = cairo_scaled_font_create(run.font->CairoFace(), &fontMatrix, &deviceToPage_, options);
+        cairo_font_options_destroy(options);
+        if (cairo_scaled_font_status(font) != CAIRO_STATUS_SUCCESS) {
+            cairo_scaled_font_destroy(font);
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+
+        ApplyClip(run.clip);
+        cairo_save(page_);
+        if (run.clipRect) {
+            AppendQuad(*run.clipRect);
+            cairo_clip(page_);
+        }
+        // The background colour is white: there is no call here that sets another.
+        for (const Quad& quad : run.background) {
+            AppendQuad(quad);
+            cairo_set_source_rgb(page_, 1, 1, 1);
+            cairo_fill(page_);
+        }
+        cairo_set_scaled_font(page_, font);
+        SetColour(run.color);
+        ShowGlyphs(run);
+        cairo_restore(page_);
+        cairo_scaled_font_destroy(font);
+        return Drawn();
+    }
+
     bool KnowsEscape(int escape) const override
     {
         return escape == QUERYESCSUPPORT || (escape == CHECKJPEGFORMAT && printer_.TakesJpeg())
@@ -311,6 +392,49 @@ public:
     }
 
 private:
+    void AppendQuad(const Quad& quad)
+    {
+        cairo_new_path(page_);
+        cairo_move_to(page_, quad[0].x, quad[0].y);
+        for (std::size_t i = 1; i < quad.size(); ++i)
+            cairo_line_to(page_, quad[i].x, quad[i].y);
+        cairo_close_path(page_);
+    }
+
+    // Shows a run's glyphs with the text they stand for, so that the PDF says which text it
+    // shows: a stretch of glyphs that all have text goes with it (one cluster a glyph), a
+    // stretch without goes alone, cairo then saying what it can from the font.
+    void ShowGlyphs(const GlyphRun& run)
+    {
+        glyphs_.clear();
+        for (const PlacedGlyph& glyph : run.glyphs)
+            glyphs_.push_back(cairo_glyph_t{glyph.index, glyph.origin.x, glyph.origin.y});
+        std::size_t start = 0;
+        while (start < run.glyphs.size()) {
+            const bool withText = run.glyphs[start].textLength > 0;
+            std::size_t stop = start;
+            utf8_.clear();
+            clusters_.clear();
+            while (stop < run.glyphs.size() && (run.glyphs[stop].textLength > 0) == withText) {
+                if (withText) {
+                    const PlacedGlyph& glyph = run.glyphs[stop];
+                    const std::size_t before = utf8_.size();
+                    AppendUtf8(utf8_, std::u16string_view(run.text).substr(glyph.textOffset, glyph.textLength));
+                    clusters_.push_back(cairo_text_cluster_t{static_cast<int>(utf8_.size() - before), 1});
+                }
+                ++stop;
+            }
+            const int count = static_cast<int>(stop - start);
+            if (withText)
+                cairo_show_text_glyphs(page_, utf8_.data(), static_cast<int>(utf8_.size()), glyphs_.data() + start,
+                                       count, clusters_.data(), static_cast<int>(clusters_.size()),
+                                       cairo_text_cluster_flags_t{});
+            else
+                cairo_show_glyphs(page_, glyphs_.data() + start, count);
+            start = stop;
+        }
+    }
+
     // The context's clip, set anew only when it is another clip than the one last set.
     void ApplyClip(const SharedClip& clip)
     {
@@ -437,6 +561,10 @@ private:
     cairo_t* page_ = nullptr;
     cairo_matrix_t deviceToPage_{};
     SharedClip appliedClip_;
+    // Buffers of ShowGlyphs, kept from one run to the next.
+    std::vector<cairo_glyph_t> glyphs_;
+    std::vector<cairo_text_cluster_t> clusters_;
+    std::string utf8_;
     int pages_ = 0;
     int writeError_ = 0;
     bool discarding_ = false;

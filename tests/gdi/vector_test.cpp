@@ -3,8 +3,13 @@
 // objects' lives in the handle tables; records that lie about themselves.
 #include "tests/gdi/gdi_test_support.h"
 
+#include "platform/gdi/private_fonts.h"
+#include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/object_table.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <memory>
@@ -65,6 +70,119 @@ void StrokeLine(HDC dc, HPEN pen, std::initializer_list<POINT> points)
     StrokePath(dc);
     SelectObject(dc, previous);
     DeleteObject(pen);
+}
+
+const char* const kSansPath = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+const char* const kSerifPath = "/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf";
+
+std::u16string Wide(const std::string& ascii)
+{
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+std::vector<BYTE> FileBytes(const char* path)
+{
+    const std::string bytes = testing_support::ReadWholeFile(path);
+    return std::vector<BYTE>(bytes.begin(), bytes.end());
+}
+
+// A font of the machine registered with the texts of the glyphs of `characters` (and the "fi"
+// ligature's); its face name.
+std::u16string Register(const char* path, std::u16string_view characters, bool withTexts = true)
+{
+    const std::vector<BYTE> program = FileBytes(path);
+    WCHAR name[LF_FACESIZE] = {};
+    EXPECT_NE(AddFontMemResourceWithTextW(program.data(), static_cast<DWORD>(program.size()), nullptr, 0, name),
+              nullptr);
+    const auto font = platform::gdi::FindPrivateFont(name);
+    std::vector<FONTGLYPHTEXT> texts;
+    for (char16_t c : characters)
+        texts.push_back(FONTGLYPHTEXT{static_cast<WORD>(font->GlyphOf(c)), 1, {c}});
+    texts.push_back(FONTGLYPHTEXT{static_cast<WORD>(font->GlyphOf(0xFB01)), 2, {u'f', u'i'}});
+    if (!withTexts)
+        return name;
+    EXPECT_NE(AddFontMemResourceWithTextW(program.data(), static_cast<DWORD>(program.size()), texts.data(),
+                                          static_cast<DWORD>(texts.size()), name),
+              nullptr);
+    return name;
+}
+
+HFONT MakeFont(std::u16string_view face, LONG height, LONG escapement = 0)
+{
+    LOGFONTW font{};
+    font.lfHeight = height;
+    font.lfEscapement = escapement;
+    font.lfWeight = FW_NORMAL;
+    std::copy(face.begin(), face.end(), font.lfFaceName);
+    return CreateFontIndirectW(&font);
+}
+
+// Draws the characters as glyph indices of the selected font `face`, with their natural advances
+// at an em of `em` logical units.
+void DrawGlyphs(HDC dc, std::u16string_view face, int x, int y, std::u16string_view characters, int em)
+{
+    const auto font = platform::gdi::FindPrivateFont(face);
+    std::vector<WCHAR> glyphs;
+    std::vector<INT> dx;
+    for (char16_t c : characters) {
+        const unsigned glyph = font->GlyphOf(c == u'\x01' ? 0xFB01 : c);
+        glyphs.push_back(static_cast<WCHAR>(glyph));
+        dx.push_back(static_cast<INT>(std::lround(font->Advance(glyph) * em / font->UnitsPerEm())));
+    }
+    EXPECT_TRUE(
+        ExtTextOutW(dc, x, y, ETO_GLYPH_INDEX, nullptr, glyphs.data(), static_cast<UINT>(glyphs.size()), dx.data()));
+}
+
+// Text: glyph indices with advances, a ligature that stands for two letters, characters through
+// the font's own map, a turned word, a word's cells painted over a fill, and a letter's outline
+// made the clip.
+void DrawTextPage(HDC dc, std::u16string_view face)
+{
+    SetTextAlign(dc, TA_BASELINE);
+    SetBkMode(dc, TRANSPARENT);
+    HFONT big = MakeFont(face, -200);
+    HGDIOBJ previous = SelectObject(dc, big);
+    DrawGlyphs(dc, face, 2600, 2500, u"Quillon", 200);
+    DrawGlyphs(dc, face, 2600, 3300, u"\x01le", 200);
+    SetTextColor(dc, RGB(255, 0, 0));
+    SetTextAlign(dc, TA_TOP);
+    const std::u16string vector = u"Vector";
+    EXPECT_TRUE(ExtTextOutW(dc, 2600, 2700, 0, nullptr, vector.data(), static_cast<UINT>(vector.size()), nullptr));
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetTextAlign(dc, TA_BASELINE);
+
+    // Advances across the baseline as well: the second I stands 200 dots higher than the first.
+    const auto font = platform::gdi::FindPrivateFont(face);
+    const WCHAR bars[] = {static_cast<WCHAR>(font->GlyphOf(u'I')), static_cast<WCHAR>(font->GlyphOf(u'I'))};
+    const INT pairs[] = {300, 200, 0, 0};
+    EXPECT_TRUE(ExtTextOutW(dc, 3600, 1900, ETO_GLYPH_INDEX | ETO_PDY, nullptr, bars, 2, pairs));
+
+    HFONT turned = MakeFont(face, -200, 900);
+    SelectObject(dc, turned);
+    DrawGlyphs(dc, face, 4400, 3600, u"Turned", 200);
+
+    // A word's cells in the opaque background mode, over a blue fill.
+    FillRectangle(dc, 2600, 3450, 3600, 3750, RGB(0, 0, 255));
+    HFONT small = MakeFont(face, -150);
+    SelectObject(dc, small);
+    SetBkMode(dc, OPAQUE);
+    DrawGlyphs(dc, face, 2650, 3650, u"Box", 150);
+    SetBkMode(dc, TRANSPARENT);
+
+    // A large O's outline as the clip of a green fill.
+    HFONT huge = MakeFont(face, -800);
+    SelectObject(dc, huge);
+    SaveDC(dc);
+    BeginPath(dc);
+    DrawGlyphs(dc, face, 3600, 1000, u"O", 800);
+    EndPath(dc);
+    SelectClipPath(dc, RGN_AND);
+    FillRectangle(dc, 3500, 300, 4500, 1100, RGB(0, 200, 0));
+    RestoreDC(dc, -1);
+
+    SelectObject(dc, previous);
+    for (HFONT font : {big, turned, small, huge})
+        DeleteObject(font);
 }
 
 // One page of everything a PDF page asks of the vector calls, in device dots of the office printer.
@@ -217,14 +335,46 @@ void ExpectVectorPage(const Page& page, int dpi, Colour red, Colour blue, Colour
     EXPECT_LT(darkest, 160) << "the thin rule at " << dpi << " dpi";
 }
 
+// The pixels of a box of device dots of the colour.
+int PixelsOf(const Page& page, int dpi, int left, int top, int right, int bottom, Colour colour)
+{
+    int count = 0;
+    for (int y = Px(top, dpi); y < Px(bottom, dpi); ++y) {
+        for (int x = Px(left, dpi); x < Px(right, dpi); ++x)
+            count += Near(page.At(x, y), colour, 60) ? 1 : 0;
+    }
+    return count;
+}
+
+// Checks the text of DrawTextPage: the words' ink where they stand (a tenth or so of each word's
+// box is ink), the cells painted over the fill, the O's outline cutting the green fill.
+void ExpectTextPage(const Page& page, int dpi, Colour black, Colour red, Colour blue, Colour green)
+{
+    const double perDot = (dpi / 600.0) * (dpi / 600.0);
+    EXPECT_GT(PixelsOf(page, dpi, 2600, 2350, 3400, 2510, black), 0.08 * 800 * 160 * perDot) << "Quillon";
+    EXPECT_GT(PixelsOf(page, dpi, 2600, 2700, 3400, 2900, red), 0.08 * 800 * 200 * perDot) << "Vector";
+    EXPECT_GT(PixelsOf(page, dpi, 4220, 2900, 4420, 3610, black), 0.08 * 200 * 700 * perDot) << "Turned";
+    EXPECT_EQ(PixelsOf(page, dpi, 4450, 3450, 4800, 3600, black), 0) << "nothing where the word would run unturned";
+    ExpectColour(page, Px(2700, dpi), Px(3530, dpi), kWhite, "the cell above the B");
+    ExpectColour(page, Px(3500, dpi), Px(3600, dpi), blue, "the fill beside the cells");
+    ExpectColour(page, Px(3630, dpi), Px(1830, dpi), black, "the first I");
+    ExpectColour(page, Px(3930, dpi), Px(1630, dpi), black, "the raised I");
+    ExpectColour(page, Px(3930, dpi), Px(1830, dpi), kWhite, "where the I would stand on the baseline");
+    ExpectColour(page, Px(3680, dpi), Px(722, dpi), green, "the O's ring");
+    ExpectColour(page, Px(3914, dpi), Px(722, dpi), kWhite, "inside the O");
+    ExpectColour(page, Px(4300, dpi), Px(722, dpi), kWhite, "beside the O");
+}
+
 TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
 {
     HDC reference = CreateDCW(u"", u"Quillon Office", nullptr, nullptr);
     const fs::path emf = root_.Path() / "vectors.emf";
     HDC recording = CreateEnhMetaFileW(reference, emf.u16string().c_str(), nullptr, nullptr);
     ASSERT_NE(recording, nullptr);
+    const std::u16string face = Register(kSansPath, u"QuilonVectrTdBxOI");
     const std::size_t objectsBefore = LiveGdiObjects();
     DrawVectorPage(recording);
+    DrawTextPage(recording, face);
     HENHMETAFILE metafile = CloseEnhMetaFile(recording);
     ASSERT_NE(metafile, nullptr);
     DeleteDC(reference);
@@ -233,17 +383,21 @@ TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
     // Only vector records: no picture of the page.
     const std::vector<DWORD> types = TypesOf(RecordsOf(BytesOf(metafile)));
     EXPECT_EQ(std::count(types.begin(), types.end(), EMR_STRETCHDIBITS), 0);
-    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_FILLPATH), 5);
+    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_FILLPATH), 7);
     EXPECT_EQ(std::count(types.begin(), types.end(), EMR_STROKEPATH), 4);
-    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_SELECTCLIPPATH), 2);
-    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_POLYLINETO16), 13);
+    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_SELECTCLIPPATH), 3);
+    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_POLYLINETO16), 15);
+    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_EXTCREATEFONTINDIRECTW), 4);
+    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_EXTTEXTOUTW), 7);
     // The bounds: the drawn points grown by as far as each pen may reach (a mitred corner up to
-    // its miter limit: 10 times half of 80 dots left of the corner's start at 300).
+    // its miter limit: 10 times half of 80 dots left of the corner's start at 300), and the green
+    // fill's right edge; below, the turned word's glyph box reaches past its baseline's start
+    // (the font's box starts 1.02 em before a glyph's origin).
     const ENHMETAHEADER header = HeaderOf(metafile);
     EXPECT_EQ(header.rclBounds.left, -101);
     EXPECT_EQ(header.rclBounds.top, 199);
-    EXPECT_EQ(header.rclBounds.right, 4003);
-    EXPECT_EQ(header.rclBounds.bottom, 3803);
+    EXPECT_EQ(header.rclBounds.right, 4499);
+    EXPECT_EQ(header.rclBounds.bottom, 3804);
 
     // Another reader takes the file and draws its paths.
     const fs::path svg = root_.Path() / "vectors.svg";
@@ -251,12 +405,24 @@ TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
     const std::string drawing = testing_support::ReadWholeFile(svg);
     EXPECT_GE(Occurrences(drawing, "<path"), 9u);
     EXPECT_GE(Occurrences(drawing, "#0000FF") + Occurrences(drawing, "#0000ff"), 2u);
+    // Its text in the font the records name, at the size they give; characters as characters.
+    EXPECT_EQ(Occurrences(drawing, Joined("font-family=\"", platform::Utf16ToUtf8(face))), 7u) << drawing;
+    EXPECT_EQ(Occurrences(drawing, "font-size=\"200.0000\""), 5u);
+    EXPECT_EQ(Occurrences(drawing, "[Vector]"), 1u);
 
     const fs::path pdf = PrintMetafile(metafile);
-    // No picture went into the PDF: every mark is a vector.
+    // No picture went into the PDF: every mark is a vector, text is text in an embedded font.
     EXPECT_EQ(Occurrences(CommandOutput(Joined("pdfimages -list ", Quoted(pdf))), "\n"), 2u);
-    for (int dpi : {100, 300})
-        ExpectVectorPage(RenderPage(pdf, 1, dpi), dpi, kRed, kBlue, kGreen);
+    EXPECT_EQ(CommandOutput(Joined("pdftotext -q ", Quoted(pdf), " -")),
+              "I\n\nI\n\nVector\nfile\nBox\n\nTurned\n\nQuillon\n\n\f");
+    const std::string fonts = CommandOutput(Joined("pdffonts ", Quoted(pdf)));
+    EXPECT_NE(fonts.find("DejaVuSans"), std::string::npos) << fonts;
+    EXPECT_EQ(Occurrences(fonts, " yes yes yes "), Occurrences(fonts, "DejaVuSans")) << fonts;
+    for (int dpi : {100, 300}) {
+        const Page page = RenderPage(pdf, 1, dpi);
+        ExpectVectorPage(page, dpi, kRed, kBlue, kGreen);
+        ExpectTextPage(page, dpi, kBlack, kRed, kBlue, kGreen);
+    }
 
     DEVMODEW mono{};
     mono.dmSize = sizeof mono;
@@ -265,6 +431,7 @@ TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
     mono.dmColor = DMCOLOR_MONOCHROME;
     const Page grey = RenderPage(PrintMetafile(metafile, &mono), 1, 100);
     ExpectVectorPage(grey, 100, Colour{76, 76, 76}, Colour{29, 29, 29}, Colour{117, 117, 117});
+    ExpectTextPage(grey, 100, kBlack, Colour{76, 76, 76}, Colour{29, 29, 29}, Colour{117, 117, 117});
     DeleteEnhMetaFile(metafile);
 }
 
@@ -452,6 +619,181 @@ TEST_F(VectorTest, HandlesOfTheWrongKindOrDeletedAreRefusedAndSavedStatesKeepThe
     ReleaseDC(nullptr, dc);
 }
 
+// Names count up in the order fonts are registered, the same program and texts get their first
+// name again, and a child process that registers what its parent then registers names it alike.
+TEST_F(VectorTest, PrivateFontsAreNamedInTheOrderOfRegistrationAlikeInEveryProcess)
+{
+    const std::vector<BYTE> sans = FileBytes(kSansPath);
+    const std::vector<BYTE> serif = FileBytes(kSerifPath);
+    const FONTGLYPHTEXT a{36, 1, {u'A'}};
+    const FONTGLYPHTEXT b{37, 1, {u'B'}};
+    auto registerAll = [&] {
+        std::u16string names;
+        for (const auto& [program, text] : {std::pair{&serif, &a}, std::pair{&sans, &a}, std::pair{&serif, &b}}) {
+            WCHAR name[LF_FACESIZE] = {};
+            if (!AddFontMemResourceWithTextW(program->data(), static_cast<DWORD>(program->size()), text, 1, name))
+                return std::u16string(u"failed");
+            names += name;
+            names += u' ';
+        }
+        return names;
+    };
+    int channel[2];
+    ASSERT_EQ(pipe(channel), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const std::string names = platform::Utf16ToUtf8(registerAll());
+        const ssize_t written = write(channel[1], names.data(), names.size());
+        _exit(written == static_cast<ssize_t>(names.size()) ? 0 : 1);
+    }
+    close(channel[1]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
+    char buffer[256] = {};
+    const ssize_t read = ::read(channel[0], buffer, sizeof buffer - 1);
+    close(channel[0]);
+    const std::u16string mine = registerAll();
+    EXPECT_EQ(std::string(buffer, static_cast<std::size_t>(std::max<ssize_t>(read, 0))), platform::Utf16ToUtf8(mine));
+
+    // Three new fonts, numbered one after another; registered again, the same names.
+    const std::size_t first = mine.find(u"QuillonFont");
+    ASSERT_NE(first, std::u16string::npos);
+    const int number = std::stoi(platform::Utf16ToUtf8(mine.substr(first + 11)));
+    for (int i = 0; i < 3; ++i) {
+        const std::u16string expected = u"QuillonFont" + Wide(std::to_string(number + i)) + u" ";
+        EXPECT_NE(mine.find(expected), std::u16string::npos) << platform::Utf16ToUtf8(mine);
+    }
+    EXPECT_EQ(registerAll(), mine);
+    // A face name is found whatever its case; an unregistered number is not.
+    const std::u16string lower = u"quillonfont" + Wide(std::to_string(number));
+    EXPECT_NE(platform::gdi::FindPrivateFont(lower), nullptr);
+    EXPECT_EQ(platform::gdi::FindPrivateFont(u"QuillonFont0"), nullptr);
+    EXPECT_EQ(platform::gdi::FindPrivateFont(u"QuillonFont99999"), nullptr);
+
+    // What cannot be registered.
+    WCHAR name[LF_FACESIZE] = {};
+    const BYTE garbage[64] = {1, 2, 3};
+    SetLastError(0);
+    EXPECT_EQ(AddFontMemResourceWithTextW(garbage, sizeof garbage, nullptr, 0, name), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
+    const FONTGLYPHTEXT tooLong{36, 5, {u'a', u'b', u'c', u'd'}};
+    EXPECT_EQ(AddFontMemResourceWithTextW(sans.data(), static_cast<DWORD>(sans.size()), &tooLong, 1, name), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(AddFontMemResourceWithTextW(nullptr, 10, nullptr, 0, name), nullptr);
+    EXPECT_EQ(AddFontMemResourceWithTextW(sans.data(), static_cast<DWORD>(sans.size()), nullptr, 0, nullptr), nullptr);
+}
+
+// A face nobody registered makes a font, as on Windows, but no text: on a printer and on a recording.
+TEST_F(VectorTest, TextInAFaceNobodyRegisteredFailsAndLeavesNothing)
+{
+    HFONT unknown = MakeFont(u"Times New Roman", -100);
+    ASSERT_NE(unknown, nullptr);
+    HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+    HDC printer = Printer();
+    const WCHAR text[] = {u'x'};
+    for (HDC dc : {recording, printer}) {
+        SelectObject(dc, unknown);
+        SetLastError(0);
+        EXPECT_FALSE(ExtTextOutW(dc, 10, 10, 0, nullptr, text, 1, nullptr));
+        EXPECT_EQ(GetLastError(), ERROR_NOT_FOUND);
+        // The stock font's face is no registered font either.
+        SelectObject(dc, GetStockObject(SYSTEM_FONT));
+        EXPECT_FALSE(ExtTextOutW(dc, 10, 10, 0, nullptr, text, 1, nullptr));
+    }
+    HENHMETAFILE metafile = CloseEnhMetaFile(recording);
+    const std::vector<DWORD> types = TypesOf(RecordsOf(BytesOf(metafile)));
+    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_EXTTEXTOUTW), 0);
+    DeleteEnhMetaFile(metafile);
+    EXPECT_EQ(PdfInfo(Finish(printer), "Pages"), "1");
+    DeleteObject(unknown);
+}
+
+// A text record holds the call as made: reference point, options, rectangle, the string and the
+// advances (the font's own, rounded, where the call gave none); played onto another recording it
+// is written again byte for byte.
+TEST_F(VectorTest, ATextRecordCarriesTheCallAndPlaysBackAsItWasMade)
+{
+    const std::u16string face = Register(kSansPath, u"ab");
+    HDC dc = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+    HFONT font = MakeFont(face, -40);
+    SelectObject(dc, font);
+    const auto privateFont = platform::gdi::FindPrivateFont(face);
+    const WCHAR glyphs[]
+        = {static_cast<WCHAR>(privateFont->GlyphOf(u'a')), static_cast<WCHAR>(privateFont->GlyphOf(u'b')),
+           static_cast<WCHAR>(privateFont->GlyphOf(u'a'))};
+    const INT pairs[] = {20, 5, 22, -5, 24, 0};
+    const RECT clip{0, 0, 300, 60};
+    EXPECT_TRUE(ExtTextOutW(dc, 10, 50, ETO_GLYPH_INDEX | ETO_PDY | ETO_CLIPPED, &clip, glyphs, 3, pairs));
+    const std::u16string ab = u"ab";
+    EXPECT_TRUE(ExtTextOutW(dc, 10, 100, 0, nullptr, ab.data(), 2, nullptr));
+    HENHMETAFILE metafile = CloseEnhMetaFile(dc);
+    const std::vector<Record> records = RecordsOf(BytesOf(metafile));
+    ASSERT_EQ(TypesOf(records),
+              (std::vector<DWORD>{EMR_HEADER, EMR_EXTCREATEFONTINDIRECTW, EMR_SELECTOBJECT, EMR_EXTTEXTOUTW,
+                                  EMR_EXTTEXTOUTW, EMR_EOF}));
+    // The font: its index, then the LOGFONTW in the 320-byte form.
+    const std::vector<BYTE>& created = records[1].bytes;
+    EXPECT_EQ(created.size(), 332u);
+    EXPECT_EQ(Field<DWORD>(created, 8), 1u);
+    EXPECT_EQ(Field<LOGFONTW>(created, 12).lfHeight, -40);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(Field<LOGFONTW>(created, 12).lfFaceName)), face);
+
+    const std::vector<BYTE>& text = records[3].bytes;
+    EXPECT_EQ(text.size(), 76u + 8 + 24);
+    const std::vector<DWORD> fields
+        = {Field<DWORD>(text, 24), Field<DWORD>(text, 36), Field<DWORD>(text, 40), Field<DWORD>(text, 44),
+           Field<DWORD>(text, 48), Field<DWORD>(text, 52), Field<DWORD>(text, 64), Field<DWORD>(text, 72)};
+    EXPECT_EQ(fields,
+              (std::vector<DWORD>{GM_COMPATIBLE, 10, 50, 3, 76, ETO_GLYPH_INDEX | ETO_PDY | ETO_CLIPPED, 300, 84}));
+    EXPECT_FLOAT_EQ(Field<FLOAT>(text, 28), 100.0f * 508 / 1920); // 0.01 mm per screen pixel
+    EXPECT_EQ(Field<WORD>(text, 78), glyphs[1]);
+    std::vector<INT> advances;
+    for (std::size_t at = 84; at < text.size(); at += 4)
+        advances.push_back(Field<INT>(text, at));
+    EXPECT_EQ(advances, std::vector<INT>(std::begin(pairs), std::end(pairs)));
+    // The bounds: the glyphs' boxes, from the cell's top (the reference point, raised by the second
+    // glyph's 5) to below the 40-unit cell, from before the first origin to past the last.
+    const RECTL bounds = Field<RECTL>(text, 8);
+    EXPECT_LT(bounds.left, 10);
+    EXPECT_GT(bounds.right, 10 + 20 + 22);
+    EXPECT_LE(bounds.top, 50 - 5);
+    EXPECT_GE(bounds.bottom, 50 + 40);
+
+    // Characters without advances: the font's own, rounded to logical units.
+    const std::vector<BYTE>& plain = records[4].bytes;
+    EXPECT_EQ(Field<DWORD>(plain, 52), 0u);
+    EXPECT_EQ(Field<WORD>(plain, 76), u'a');
+    const INT expectedA
+        = static_cast<INT>(std::lround(privateFont->Advance(glyphs[0]) * 40 / privateFont->UnitsPerEm()));
+    EXPECT_EQ(Field<INT>(plain, 80), expectedA);
+    EXPECT_EQ(Field<DWORD>(plain, 72), 80u);
+
+    HDC again = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+    const ENHMETAHEADER header = HeaderOf(metafile);
+    const RECT rect{header.rclBounds.left, header.rclBounds.top, header.rclBounds.right, header.rclBounds.bottom};
+    EXPECT_TRUE(PlayEnhMetaFile(again, metafile, &rect));
+    HENHMETAFILE replayed = CloseEnhMetaFile(again);
+    std::vector<std::vector<BYTE>> texts;
+    for (const Record& record : RecordsOf(BytesOf(replayed)))
+        if (record.type == EMR_EXTTEXTOUTW)
+            texts.push_back(record.bytes);
+    ASSERT_EQ(texts.size(), 2u);
+    // Played in the advanced mode, which the record says; all else is the same bytes.
+    SetField<DWORD>(texts[0], 24, GM_COMPATIBLE);
+    SetField<DWORD>(texts[1], 24, GM_COMPATIBLE);
+    SetField<FLOAT>(texts[0], 28, Field<FLOAT>(text, 28));
+    SetField<FLOAT>(texts[0], 32, Field<FLOAT>(text, 32));
+    SetField<FLOAT>(texts[1], 28, Field<FLOAT>(plain, 28));
+    SetField<FLOAT>(texts[1], 32, Field<FLOAT>(plain, 32));
+    EXPECT_EQ(texts[0], text);
+    EXPECT_EQ(texts[1], plain);
+    DeleteEnhMetaFile(replayed);
+    DeleteEnhMetaFile(metafile);
+    DeleteObject(font);
+}
+
 // Records whose fields point outside them or name what is not there: each is refused, no byte
 // past it is read (every record sits in an exact-size heap block, under AddressSanitizer too),
 // and the context goes on playing honest records.
@@ -467,6 +809,14 @@ TEST_F(VectorTest, MalformedVectorRecordsAreRefused)
         record.insert(record.end(), std::begin(pen), std::end(pen));
         record.push_back(count);
         record.insert(record.end(), entries, 1);
+        return record;
+    };
+    // A text record of `count` units with its offsets, options, and `words` 32-bit words after
+    // the fixed part.
+    auto text = [](DWORD count, DWORD offString, DWORD offDx, DWORD options, std::size_t words) {
+        std::vector<DWORD> record{EMR_EXTTEXTOUTW, 0,         0,       0, 0, 0, GM_ADVANCED, 0,    0, 0, 0,
+                                  count,           offString, options, 0, 0, 0, 0,           offDx};
+        record.insert(record.end(), words, 0x00410041);
         return record;
     };
     std::vector<DWORD> shortFont{EMR_EXTCREATEFONTINDIRECTW, 0, 1};
@@ -498,6 +848,13 @@ TEST_F(VectorTest, MalformedVectorRecordsAreRefused)
         {"fill without its bounds", {EMR_FILLPATH, 0}},
         {"fill without a path", {EMR_FILLPATH, 0, 0, 0, 0, 0}},
         {"clip with an unknown mode", {EMR_SELECTCLIPPATH, 0, 3}},
+        {"text without its advances' offset", {EMR_EXTTEXTOUTW, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 1, 76, 0, 0, 0, 0, 0}},
+        {"text whose string runs past it", text(1, 76, 0, 0, 0)},
+        {"text whose count overflows", text(0x80000001u, 76, 0, 0, 1)},
+        {"text longer than a call may be", text(70000, 76, 0, 0, 1)},
+        {"text whose string starts past it", text(1, 0xFFFFFFFEu, 0, 0, 1)},
+        {"text whose advances run past it", text(1, 76, 80, 0, 1)},
+        {"text whose pairs of advances run past it", text(1, 76, 80, ETO_PDY, 2)},
     };
 
     HDC dc = GetDC(nullptr);
