@@ -83,6 +83,23 @@ struct TextCall {
     const INT* dx = nullptr;
 };
 
+// The arguments of one AlphaBlend call: the destination rectangle (logical units), the source
+// bitmap's rows as its layout describes them and the rectangle of it blended in (pixels of the
+// upright bitmap), and how.
+struct BlendCall {
+    int xDest = 0;
+    int yDest = 0;
+    int destWidth = 0;
+    int destHeight = 0;
+    const DibLayout* layout = nullptr;
+    const BYTE* bits = nullptr;
+    int xSrc = 0;
+    int ySrc = 0;
+    int srcWidth = 0;
+    int srcHeight = 0;
+    BLENDFUNCTION blend{};
+};
+
 // A call has at most this many units of text: beyond it the call fails rather than cost minutes.
 constexpr std::size_t kMaxTextUnits = 65536;
 
@@ -124,6 +141,9 @@ public:
     virtual bool DrawPath(const PathDrawing& drawing);
     // Draws glyphs, as DrawPath draws paths.
     virtual bool DrawGlyphs(const GlyphRun& run);
+    // Takes a GDI comment's data (a metafile records it; a printer reads the notes meant for it);
+    // the default lets it go.
+    virtual bool Comment(std::span<const BYTE> data);
     // Whether the device implements a printer escape.
     virtual bool KnowsEscape(int escape) const;
     // Whether the device takes these JPEG (BI_JPEG) or PNG (BI_PNG) bytes unchanged.
@@ -187,10 +207,15 @@ public:
     // registered), or their outlines added to the path inside a path bracket.
     bool ExtTextOut(const TextCall& call);
 
-    // The one entry every picture is drawn through (StretchDIBits and GDI+): `source` is the part
-    // of the picture shown, in its upright pixel grid; `pictureToLogical` maps that grid to logical
-    // units, and this context's world transform and layout map them on to the device.
-    bool DrawPicture(const Picture& picture, const RectD& source, const Affine& pictureToLogical);
+    // The one entry every picture is drawn through (StretchDIBits, AlphaBlend and GDI+): `source`
+    // is the part of the picture shown, in its upright pixel grid; `pictureToLogical` maps that
+    // grid to logical units, and this context's world transform and layout map them on to the
+    // device. `opacity` is a constant alpha it is painted with.
+    bool DrawPicture(const Picture& picture, const RectD& source, const Affine& pictureToLogical, double opacity = 1);
+
+    // AlphaBlend, as Windows answers it: the one entry of the call (whose source is the bitmap of a
+    // memory context) and of its metafile record (whose source travels in the record).
+    bool AlphaBlend(const BlendCall& call);
 
     // Logical units to device units: the world transform, then a right-to-left layout's mirror.
     Affine LogicalToDevice() const;

@@ -83,6 +83,11 @@ constexpr std::size_t kModifyMode = 32;
 //                              reference point, count, offString, options,
 //                              rectangle, offDx; then the string and the
 //                              advances (two per unit with ETO_PDY)
+//   EMR_ALPHABLEND (114)       bounds, destination rectangle, BLENDFUNCTION, AlphaBlend
+//                              source x and y, source XFORM, background
+//                              colour, usage, offBmi, cbBmi, offBits,
+//                              cbBits, source width and height; then the
+//                              source rectangle's bits
 
 // Records of one 32-bit field (the object records' index, the attribute records' value) and of
 // none; the fixed size of each.
@@ -144,6 +149,26 @@ constexpr std::size_t kTextOptions = 52;
 constexpr std::size_t kTextRectangle = 56;
 constexpr std::size_t kTextOffDx = 72;
 constexpr std::size_t kTextFixedBytes = 76;
+
+// EMR_ALPHABLEND
+constexpr std::size_t kBlendBounds = 8;
+constexpr std::size_t kBlendXDest = 24;
+constexpr std::size_t kBlendYDest = 28;
+constexpr std::size_t kBlendCxDest = 32;
+constexpr std::size_t kBlendCyDest = 36;
+constexpr std::size_t kBlendFunction = 40;
+constexpr std::size_t kBlendXSrc = 44;
+constexpr std::size_t kBlendYSrc = 48;
+constexpr std::size_t kBlendXformSrc = 52;
+constexpr std::size_t kBlendBkColorSrc = 76;
+constexpr std::size_t kBlendUsageSrc = 80;
+constexpr std::size_t kBlendOffBmi = 84;
+constexpr std::size_t kBlendCbBmi = 88;
+constexpr std::size_t kBlendOffBits = 92;
+constexpr std::size_t kBlendCbBits = 96;
+constexpr std::size_t kBlendCxSrc = 100;
+constexpr std::size_t kBlendCySrc = 104;
+constexpr std::size_t kBlendFixedBytes = 108;
 
 // A value at an offset the caller has checked lies inside the bytes.
 template <typename T>

@@ -194,6 +194,34 @@ bool PlayExtTextOut(DeviceContext& dc, const BYTE* record, DWORD size)
     return dc.ExtTextOut(call);
 }
 
+bool PlayAlphaBlend(DeviceContext& dc, const BYTE* record, DWORD size)
+{
+    if (size < emf::kBlendFixedBytes)
+        return Refuse();
+    const DWORD offBmi = Read<DWORD>(record, emf::kBlendOffBmi);
+    const DWORD cbBmi = Read<DWORD>(record, emf::kBlendCbBmi);
+    const DWORD offBits = Read<DWORD>(record, emf::kBlendOffBits);
+    const DWORD cbBits = Read<DWORD>(record, emf::kBlendCbBits);
+    if (cbBmi < sizeof(BITMAPINFOHEADER) || !Inside(offBmi, cbBmi, size) || !Inside(offBits, cbBits, size))
+        return Refuse();
+    const std::optional<DibLayout> layout = ReadDibLayout(Read<BITMAPINFOHEADER>(record, offBmi));
+    if (!layout || layout->compression != BI_RGB || layout->bitsSize > cbBits)
+        return Refuse();
+    BlendCall call;
+    call.xDest = Read<LONG>(record, emf::kBlendXDest);
+    call.yDest = Read<LONG>(record, emf::kBlendYDest);
+    call.destWidth = Read<LONG>(record, emf::kBlendCxDest);
+    call.destHeight = Read<LONG>(record, emf::kBlendCyDest);
+    call.blend = Read<BLENDFUNCTION>(record, emf::kBlendFunction);
+    call.xSrc = Read<LONG>(record, emf::kBlendXSrc);
+    call.ySrc = Read<LONG>(record, emf::kBlendYSrc);
+    call.srcWidth = Read<LONG>(record, emf::kBlendCxSrc);
+    call.srcHeight = Read<LONG>(record, emf::kBlendCySrc);
+    call.layout = &*layout;
+    call.bits = record + offBits;
+    return dc.AlphaBlend(call);
+}
+
 } // namespace
 
 bool PlayRecord(DeviceContext& dc, std::span<HGDIOBJ> table, const ENHMETARECORD& record)
@@ -296,6 +324,8 @@ bool PlayRecord(DeviceContext& dc, std::span<HGDIOBJ> table, const ENHMETARECORD
         return hasValue ? dc.SelectClipPath(static_cast<int>(value)) : Refuse();
     case EMR_EXTTEXTOUTW:
         return PlayExtTextOut(dc, bytes, size);
+    case EMR_ALPHABLEND:
+        return PlayAlphaBlend(dc, bytes, size);
     default:
         // The header, the end, and records this player does not draw leave the target as it is.
         return true;

@@ -539,6 +539,47 @@ bool EmfRecorder::RecordExtTextOut(const TextCall& call, std::span<const INT> ad
                  {BytesOf(fixed), BytesOfAll(call.text), std::span<const BYTE>(zeros, padding), BytesOfAll(advances)});
 }
 
+bool EmfRecorder::RecordAlphaBlend(const BlendCall& call, std::span<const BYTE> rows, const RECTL& bounds)
+{
+    struct Fixed {
+        RECTL bounds;
+        LONG xDest, yDest, cxDest, cyDest;
+        BLENDFUNCTION blend;
+        LONG xSrc, ySrc;
+        XFORM xformSrc;
+        COLORREF bkColorSrc;
+        DWORD usageSrc, offBmiSrc, cbBmiSrc, offBitsSrc, cbBitsSrc;
+        LONG cxSrc, cySrc;
+    };
+    static_assert(sizeof(Fixed) == emf::kBlendFixedBytes - emf::kRecordPrefixBytes);
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof header;
+    header.biWidth = call.srcWidth;
+    header.biHeight = -call.srcHeight;
+    header.biPlanes = 1;
+    header.biBitCount = 32;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = static_cast<DWORD>(rows.size());
+    const Fixed fixed{bounds,
+                      call.xDest,
+                      call.yDest,
+                      call.destWidth,
+                      call.destHeight,
+                      call.blend,
+                      0,
+                      0,
+                      XFORM{1, 0, 0, 1, 0, 0},
+                      0,
+                      DIB_RGB_COLORS,
+                      static_cast<DWORD>(emf::kBlendFixedBytes),
+                      static_cast<DWORD>(sizeof header),
+                      static_cast<DWORD>(emf::kBlendFixedBytes + sizeof header),
+                      static_cast<DWORD>(rows.size()),
+                      call.srcWidth,
+                      call.srcHeight};
+    return Write(EMR_ALPHABLEND, {BytesOf(fixed), BytesOf(header), rows});
+}
+
 std::shared_ptr<EnhMetaFile> EmfRecorder::Close()
 {
     const DWORD eof[3] = {0, kEofPaletteOffset, static_cast<DWORD>(emf::kEofBytes)};

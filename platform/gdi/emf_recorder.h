@@ -72,6 +72,8 @@ public:
     bool RecordSelectClipPath(int mode);
     // The call's text and the advances it was laid out with.
     bool RecordExtTextOut(const TextCall& call, std::span<const INT> advances, int graphicsMode, const RECTL& bounds);
+    // The source rectangle travels as `rows`: top-down 32-bit rows of its width and height.
+    bool RecordAlphaBlend(const BlendCall& call, std::span<const BYTE> rows, const RECTL& bounds);
 
     // Adds a drawn extent (inclusive device pixels; nothing when empty) to the picture's bounds.
     void AddBounds(const RECTL& bounds);

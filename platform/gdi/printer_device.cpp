@@ -4,6 +4,8 @@
 // A failed write is carried on the device: the document then fails as a whole and leaves nothing.
 #include "platform/gdi/devices.h"
 
+#include "platform/gdi/emf_format.h"
+#include "platform/gdi/page_notes.h"
 #include "platform/gdi/printer_geometry.h"
 #include "platform/gdi/private_fonts.h"
 #include "platform/kernel/host.h"
@@ -183,6 +185,7 @@ public:
             return SP_ERROR;
         writeError_ = 0;
         pages_ = 0;
+        picturePages_ = 0;
         document_ = cairo_pdf_surface_create_for_stream(WriteDocument, this, PageWidthPoints(), PageHeightPoints());
         if (cairo_surface_status(document_) != CAIRO_STATUS_SUCCESS) {
             cairo_surface_destroy(std::exchange(document_, nullptr));
@@ -209,6 +212,7 @@ public:
         // The device context's clip is set inside this state, and replaced by restoring it.
         cairo_save(page_);
         appliedClip_.reset();
+        pictureOnPage_ = false;
         return 1;
     }
 
@@ -224,6 +228,7 @@ public:
         if (!drawn || Failed())
             return FailedAnswer();
         ++pages_;
+        picturePages_ += pictureOnPage_ ? 1 : 0;
         return 1;
     }
 
@@ -243,7 +248,7 @@ public:
             return answer;
         }
         cairo_surface_destroy(std::exchange(document_, nullptr));
-        const bool handed = sink_->Finish(spooler::JobDescription{documentName_, pages_});
+        const bool handed = sink_->Finish(spooler::JobDescription{documentName_, pages_, picturePages_});
         sink_.reset();
         return handed ? 1 : SP_ERROR;
     }
@@ -371,6 +376,15 @@ public:
         cairo_restore(page_);
         cairo_scaled_font_destroy(font);
         return Drawn();
+    }
+
+    // The note of a page drawn as a picture marks the page under way.
+    bool Comment(std::span<const BYTE> data) override
+    {
+        if (page_ && data.size() == 2 * sizeof(DWORD) && emf::Read<DWORD>(data.data(), 0) == kPageNoteSignature
+            && emf::Read<DWORD>(data.data(), sizeof(DWORD)) == kPageNotePicture)
+            pictureOnPage_ = true;
+        return true;
     }
 
     bool KnowsEscape(int escape) const override
@@ -566,6 +580,8 @@ private:
     std::vector<cairo_text_cluster_t> clusters_;
     std::string utf8_;
     int pages_ = 0;
+    int picturePages_ = 0;
+    bool pictureOnPage_ = false;
     int writeError_ = 0;
     bool discarding_ = false;
 };

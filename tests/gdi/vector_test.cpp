@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <memory>
 
@@ -183,6 +184,66 @@ void DrawTextPage(HDC dc, std::u16string_view face)
     SelectObject(dc, previous);
     for (HFONT font : {big, turned, small, huge})
         DeleteObject(font);
+}
+
+// A memory context holding a 32-bit DIB section of `width` x `height` pixels (bottom-up rows when
+// `bottomUp`), each pixel given as B, G, R, A of the picture as seen, row by row from the top.
+struct Source {
+    HDC dc = nullptr;
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ previous = nullptr;
+
+    Source(HDC compatible, int width, int height, bool bottomUp, const std::vector<std::array<BYTE, 4>>& pixels)
+    {
+        dc = CreateCompatibleDC(compatible);
+        BITMAPINFO info{};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = bottomUp ? height : -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        EXPECT_NE(bitmap, nullptr);
+        for (int row = 0; row < height; ++row) {
+            const int stored = bottomUp ? height - 1 - row : row;
+            for (int column = 0; column < width; ++column)
+                std::memcpy(static_cast<BYTE*>(bits) + (stored * width + column) * 4,
+                            pixels[row * width + column].data(), 4);
+        }
+        previous = SelectObject(dc, bitmap);
+    }
+    ~Source()
+    {
+        SelectObject(dc, previous);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+    }
+};
+
+// Pictures blended in: half-transparent black (per-pixel alpha) taken from a corner of a bottom-up
+// bitmap, opaque red at half constant alpha cut by a clip, a bitmap half opaque blue, half clear.
+void DrawBlendPage(HDC dc)
+{
+    const std::array<BYTE, 4> grey{0, 0, 0, 128}, red{0, 0, 255, 255}, blue{255, 0, 0, 255}, clear{0, 0, 0, 0};
+    const Source corner(dc, 4, 4, true,
+                        {grey, grey, red, red, grey, grey, red, red, red, red, red, red, red, red, red, red});
+    EXPECT_TRUE(
+        AlphaBlend(dc, 200, 4000, 600, 600, corner.dc, 0, 0, 2, 2, BLENDFUNCTION{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA}));
+    const Source opaque(dc, 1, 1, false, {red});
+    SaveDC(dc);
+    BeginPath(dc);
+    Rectangle(dc, 1000, 4000, 1300, 4600);
+    EndPath(dc);
+    SelectClipPath(dc, RGN_AND);
+    EXPECT_TRUE(AlphaBlend(dc, 1000, 4000, 600, 600, opaque.dc, 0, 0, 1, 1, BLENDFUNCTION{AC_SRC_OVER, 0, 128, 0}));
+    RestoreDC(dc, -1);
+    std::vector<std::array<BYTE, 4>> halfAndHalf;
+    for (int i = 0; i < 32 * 16; ++i)
+        halfAndHalf.push_back(i % 32 < 16 ? blue : clear);
+    const Source halves(dc, 32, 16, false, halfAndHalf);
+    EXPECT_TRUE(AlphaBlend(dc, 2000, 4000, 800, 400, halves.dc, 0, 0, 32, 16,
+                           BLENDFUNCTION{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA}));
 }
 
 // One page of everything a PDF page asks of the vector calls, in device dots of the office printer.
@@ -365,6 +426,22 @@ void ExpectTextPage(const Page& page, int dpi, Colour black, Colour red, Colour 
     ExpectColour(page, Px(4300, dpi), Px(722, dpi), kWhite, "beside the O");
 }
 
+// Checks the pictures of DrawBlendPage.
+void ExpectBlendPage(const Page& page, int dpi, Colour grey, Colour pink, Colour blue)
+{
+    auto at = [&](int x, int y, Colour expected, const char* what) {
+        EXPECT_TRUE(Near(page.At(Px(x, dpi), Px(y, dpi)), expected, 12))
+            << what << " at " << dpi << " dpi: " << Describe(page.At(Px(x, dpi), Px(y, dpi))) << " instead of "
+            << Describe(expected);
+    };
+    at(300, 4100, grey, "half-transparent black");
+    at(700, 4500, grey, "half-transparent black, far corner");
+    at(1150, 4300, pink, "red at half alpha");
+    at(1450, 4300, kWhite, "red at half alpha, clipped away");
+    at(2200, 4200, blue, "the opaque half");
+    at(2600, 4200, kWhite, "the clear half");
+}
+
 TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
 {
     HDC reference = CreateDCW(u"", u"Quillon Office", nullptr, nullptr);
@@ -375,6 +452,7 @@ TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
     const std::size_t objectsBefore = LiveGdiObjects();
     DrawVectorPage(recording);
     DrawTextPage(recording, face);
+    DrawBlendPage(recording);
     HENHMETAFILE metafile = CloseEnhMetaFile(recording);
     ASSERT_NE(metafile, nullptr);
     DeleteDC(reference);
@@ -385,19 +463,19 @@ TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
     EXPECT_EQ(std::count(types.begin(), types.end(), EMR_STRETCHDIBITS), 0);
     EXPECT_EQ(std::count(types.begin(), types.end(), EMR_FILLPATH), 7);
     EXPECT_EQ(std::count(types.begin(), types.end(), EMR_STROKEPATH), 4);
-    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_SELECTCLIPPATH), 3);
-    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_POLYLINETO16), 15);
+    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_SELECTCLIPPATH), 4);
+    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_POLYLINETO16), 16);
     EXPECT_EQ(std::count(types.begin(), types.end(), EMR_EXTCREATEFONTINDIRECTW), 4);
     EXPECT_EQ(std::count(types.begin(), types.end(), EMR_EXTTEXTOUTW), 7);
+    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_ALPHABLEND), 3);
     // The bounds: the drawn points grown by as far as each pen may reach (a mitred corner up to
     // its miter limit: 10 times half of 80 dots left of the corner's start at 300), and the green
-    // fill's right edge; below, the turned word's glyph box reaches past its baseline's start
-    // (the font's box starts 1.02 em before a glyph's origin).
+    // fill's right edge; below, the blended pictures.
     const ENHMETAHEADER header = HeaderOf(metafile);
     EXPECT_EQ(header.rclBounds.left, -101);
     EXPECT_EQ(header.rclBounds.top, 199);
     EXPECT_EQ(header.rclBounds.right, 4499);
-    EXPECT_EQ(header.rclBounds.bottom, 3804);
+    EXPECT_EQ(header.rclBounds.bottom, 4599);
 
     // Another reader takes the file and draws its paths.
     const fs::path svg = root_.Path() / "vectors.svg";
@@ -411,8 +489,9 @@ TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
     EXPECT_EQ(Occurrences(drawing, "[Vector]"), 1u);
 
     const fs::path pdf = PrintMetafile(metafile);
-    // No picture went into the PDF: every mark is a vector, text is text in an embedded font.
-    EXPECT_EQ(Occurrences(CommandOutput(Joined("pdfimages -list ", Quoted(pdf))), "\n"), 2u);
+    // The only pictures in the PDF are the three blended bitmaps (two with their masks): every other
+    // mark is a vector, text is text in an embedded font.
+    EXPECT_EQ(Occurrences(CommandOutput(Joined("pdfimages -list ", Quoted(pdf))), "\n"), 2u + 5);
     EXPECT_EQ(CommandOutput(Joined("pdftotext -q ", Quoted(pdf), " -")),
               "I\n\nI\n\nVector\nfile\nBox\n\nTurned\n\nQuillon\n\n\f");
     const std::string fonts = CommandOutput(Joined("pdffonts ", Quoted(pdf)));
@@ -422,6 +501,7 @@ TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
         const Page page = RenderPage(pdf, 1, dpi);
         ExpectVectorPage(page, dpi, kRed, kBlue, kGreen);
         ExpectTextPage(page, dpi, kBlack, kRed, kBlue, kGreen);
+        ExpectBlendPage(page, dpi, Colour{127, 127, 127}, Colour{255, 127, 127}, kBlue);
     }
 
     DEVMODEW mono{};
@@ -432,6 +512,7 @@ TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
     const Page grey = RenderPage(PrintMetafile(metafile, &mono), 1, 100);
     ExpectVectorPage(grey, 100, Colour{76, 76, 76}, Colour{29, 29, 29}, Colour{117, 117, 117});
     ExpectTextPage(grey, 100, kBlack, Colour{76, 76, 76}, Colour{29, 29, 29}, Colour{117, 117, 117});
+    ExpectBlendPage(grey, 100, Colour{127, 127, 127}, Colour{165, 165, 165}, Colour{29, 29, 29});
     DeleteEnhMetaFile(metafile);
 }
 
@@ -617,6 +698,59 @@ TEST_F(VectorTest, HandlesOfTheWrongKindOrDeletedAreRefusedAndSavedStatesKeepThe
     EXPECT_FALSE(SelectClipPath(dc, 3));
     EXPECT_TRUE(SelectClipPath(dc, RGN_COPY));
     ReleaseDC(nullptr, dc);
+}
+
+TEST_F(VectorTest, MemoryContextsHoldBitmapsForAlphaBlendAndAreNotDrawnOn)
+{
+    HDC screen = GetDC(nullptr);
+    const std::array<BYTE, 4> pixel{10, 20, 30, 255};
+    Source source(screen, 4, 2, false, std::vector<std::array<BYTE, 4>>(8, pixel));
+    EXPECT_EQ(GetDeviceCaps(source.dc, LOGPIXELSX), 96); // as the screen it is compatible with
+    // Drawing onto it is refused; its bitmap goes nowhere else.
+    SetLastError(0);
+    BeginPath(source.dc);
+    Rectangle(source.dc, 0, 0, 2, 2);
+    EndPath(source.dc);
+    EXPECT_FALSE(FillPath(source.dc));
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(SelectObject(screen, source.bitmap), nullptr);
+
+    const BLENDFUNCTION over{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    EXPECT_TRUE(AlphaBlend(screen, 0, 0, 10, 10, source.dc, 0, 0, 4, 2, over));
+    EXPECT_TRUE(AlphaBlend(screen, 0, 0, 0, 10, source.dc, 0, 0, 4, 2, over));    // nothing to draw
+    EXPECT_FALSE(AlphaBlend(screen, 0, 0, 10, 10, source.dc, 1, 0, 4, 2, over));  // past the bitmap's edge
+    EXPECT_FALSE(AlphaBlend(screen, 0, 0, 10, 10, source.dc, 0, -1, 4, 2, over)); // before it
+    EXPECT_FALSE(AlphaBlend(screen, 0, 0, -10, 10, source.dc, 0, 0, 4, 2, over));
+    EXPECT_FALSE(AlphaBlend(screen, 0, 0, 10, 10, source.dc, 0, 0, 4, 2, BLENDFUNCTION{1, 0, 255, 0}));
+    EXPECT_FALSE(AlphaBlend(screen, 0, 0, 10, 10, source.dc, 0, 0, 4, 2, BLENDFUNCTION{0, 1, 255, 0}));
+    EXPECT_FALSE(AlphaBlend(screen, 0, 0, 10, 10, screen, 0, 0, 4, 2, over)); // the source is no memory context
+    // Per-pixel alpha needs 32-bit pixels.
+    HDC memory = CreateCompatibleDC(nullptr);
+    BITMAPINFO info{};
+    info.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), 4, 4, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = reinterpret_cast<void*>(1);
+    HBITMAP rgb = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ASSERT_NE(rgb, nullptr);
+    EXPECT_NE(bits, nullptr);
+    SelectObject(memory, rgb);
+    EXPECT_FALSE(AlphaBlend(screen, 0, 0, 10, 10, memory, 0, 0, 4, 4, over));
+    EXPECT_TRUE(AlphaBlend(screen, 0, 0, 10, 10, memory, 0, 0, 4, 4, BLENDFUNCTION{AC_SRC_OVER, 0, 100, 0}));
+    // Deleted while selected: the context keeps it.
+    EXPECT_TRUE(DeleteObject(rgb));
+    EXPECT_TRUE(AlphaBlend(screen, 0, 0, 10, 10, memory, 0, 0, 4, 4, BLENDFUNCTION{AC_SRC_OVER, 0, 100, 0}));
+    DeleteDC(memory);
+
+    // Sections this platform does not make.
+    SetLastError(0);
+    EXPECT_EQ(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, reinterpret_cast<HANDLE>(8), 0), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+    EXPECT_EQ(bits, nullptr);
+    EXPECT_EQ(CreateDIBSection(nullptr, &info, DIB_PAL_COLORS, &bits, nullptr, 0), nullptr);
+    info.bmiHeader.biBitCount = 8;
+    EXPECT_EQ(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0), nullptr);
+    info.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), 32768, 1, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    EXPECT_EQ(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0), nullptr);
+    ReleaseDC(nullptr, screen);
 }
 
 // Names count up in the order fonts are registered, the same program and texts get their first
@@ -819,6 +953,46 @@ TEST_F(VectorTest, MalformedVectorRecordsAreRefused)
         record.insert(record.end(), words, 0x00410041);
         return record;
     };
+    // A blend record of a 2 x 2 bitmap with these offsets and sizes, `bitWords` words of bits and
+    // a source rectangle 2 wide from x = `xSrc`.
+    auto blend = [](DWORD offBmi, DWORD cbBmi, DWORD offBits, DWORD cbBits, std::size_t bitWords,
+                    std::size_t fixedWords, LONG xSrc = 0) {
+        std::vector<DWORD> record{EMR_ALPHABLEND,
+                                  0,
+                                  0,
+                                  0,
+                                  0,
+                                  0,
+                                  0,
+                                  0,
+                                  10,
+                                  10,
+                                  0x01FF0000u,
+                                  static_cast<DWORD>(xSrc),
+                                  0,
+                                  0x3F800000,
+                                  0,
+                                  0,
+                                  0x3F800000,
+                                  0,
+                                  0,
+                                  0,
+                                  0,
+                                  offBmi,
+                                  cbBmi,
+                                  offBits,
+                                  cbBits,
+                                  2,
+                                  2};
+        if (fixedWords == 0) {
+            record.pop_back();
+            return record;
+        }
+        const DWORD header[] = {40, 2, static_cast<DWORD>(-2), 0x00200001, BI_RGB, 16, 0, 0, 0, 0};
+        record.insert(record.end(), std::begin(header), std::end(header));
+        record.insert(record.end(), bitWords, 0x80000000u);
+        return record;
+    };
     std::vector<DWORD> shortFont{EMR_EXTCREATEFONTINDIRECTW, 0, 1};
     shortFont.resize(2 + 1 + 22, 0);
     const std::vector<Case> cases = {
@@ -855,6 +1029,13 @@ TEST_F(VectorTest, MalformedVectorRecordsAreRefused)
         {"text whose string starts past it", text(1, 0xFFFFFFFEu, 0, 0, 1)},
         {"text whose advances run past it", text(1, 76, 80, 0, 1)},
         {"text whose pairs of advances run past it", text(1, 76, 80, ETO_PDY, 2)},
+        {"blend shorter than its fixed part", blend(108, 40, 148, 16, 4, 0)},
+        {"blend whose bitmap header runs past it", blend(140, 40, 148, 16, 4, 4)},
+        {"blend with a bitmap header too short", blend(108, 36, 148, 16, 4, 4)},
+        {"blend whose bits run past it", blend(108, 40, 148, 20, 4, 4)},
+        {"blend whose bits' size overflows", blend(108, 40, 148, 0xFFFFFFF0u, 4, 4)},
+        {"blend with fewer bits than its bitmap", blend(108, 40, 148, 12, 3, 4)},
+        {"blend from outside its bitmap", blend(108, 40, 148, 16, 4, 4, 3)},
     };
 
     HDC dc = GetDC(nullptr);
@@ -879,6 +1060,9 @@ TEST_F(VectorTest, MalformedVectorRecordsAreRefused)
     const DWORD select[] = {EMR_SELECTOBJECT, 12, 1};
     EXPECT_TRUE(PlayEnhMetaFileRecord(dc, table, reinterpret_cast<const ENHMETARECORD*>(select), 4));
     EXPECT_TRUE(PlayEnhMetaFileRecord(dc, nullptr, reinterpret_cast<const ENHMETARECORD*>(select), 0) == FALSE);
+    std::vector<DWORD> honestBlend = blend(108, 40, 148, 16, 4, 4);
+    honestBlend[1] = static_cast<DWORD>(honestBlend.size() * sizeof(DWORD));
+    EXPECT_TRUE(PlayEnhMetaFileRecord(dc, table, reinterpret_cast<const ENHMETARECORD*>(honestBlend.data()), 4));
     EXPECT_TRUE(DeleteObject(handles[1]));
     ReleaseDC(nullptr, dc);
 }

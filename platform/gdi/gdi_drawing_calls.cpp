@@ -3,6 +3,7 @@
 #include "platform/gdi/gdi.h"
 
 #include "platform/gdi/call_support.h"
+#include "platform/gdi/devices.h"
 #include "platform/gdi/emf_recorder.h"
 #include "platform/gdi/gdi_objects.h"
 #include "platform/gdi/private_fonts.h"
@@ -231,4 +232,72 @@ HANDLE AddFontMemResourceWithTextW(const void* data, DWORD size, const FONTGLYPH
     // There is nothing to release: the font stays for the life of the process. The handle is made
     // of the font's number, odd so that it is never a handle of the object table (multiples of 4).
     return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(font->Number() * 2 + 1));
+}
+
+BOOL AlphaBlend(HDC dest, int xDest, int yDest, int destWidth, int destHeight, HDC source, int xSrc, int ySrc,
+                int srcWidth, int srcHeight, BLENDFUNCTION blend)
+{
+    const std::shared_ptr<DeviceContext> target = FindDc(dest);
+    const std::shared_ptr<DeviceContext> from = target ? FindDc(source) : nullptr;
+    if (!from)
+        return FALSE;
+    // The source is the bitmap of a memory context; its coordinates are the bitmap's pixels.
+    const platform::gdi::Bitmap* bitmap
+        = from->State().bitmap ? from->State().bitmap->As<platform::gdi::Bitmap>() : nullptr;
+    if (from->GetKind() != DeviceContext::Kind::Memory || !bitmap) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    platform::gdi::BlendCall call;
+    call.xDest = xDest;
+    call.yDest = yDest;
+    call.destWidth = destWidth;
+    call.destHeight = destHeight;
+    call.layout = &bitmap->layout;
+    call.bits = bitmap->bits.data();
+    call.xSrc = xSrc;
+    call.ySrc = ySrc;
+    call.srcWidth = srcWidth;
+    call.srcHeight = srcHeight;
+    call.blend = blend;
+    return Guarded(FALSE, [&] { return target->AlphaBlend(call) ? TRUE : FALSE; });
+}
+
+HDC CreateCompatibleDC(HDC dc)
+{
+    std::shared_ptr<DeviceContext> reference;
+    if (dc && !(reference = FindDc(dc)))
+        return nullptr;
+    return Guarded<HDC>(nullptr, [&] {
+        const std::unique_ptr<platform::gdi::DeviceBackend> screen
+            = reference ? nullptr : platform::gdi::MakeScreenDevice();
+        const platform::gdi::DeviceBackend& device = reference ? reference->Backend() : *screen;
+        return platform::AddObject<HDC>(
+            std::make_shared<DeviceContext>(DeviceContext::Kind::Memory, platform::gdi::MakeMemoryDevice(device)));
+    });
+}
+
+HBITMAP CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE section, DWORD /*offset*/)
+{
+    if (bits)
+        *bits = nullptr;
+    if (dc && !FindDc(dc))
+        return nullptr;
+    // Colours come as RGB values; a bitmap's pixels always live in the process, never in a mapping.
+    if (!info || usage != DIB_RGB_COLORS || section) {
+        SetLastError(section ? ERROR_NOT_SUPPORTED : ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::optional<platform::gdi::Bitmap> bitmap = Guarded<std::optional<platform::gdi::Bitmap>>(
+        std::nullopt, [&] { return platform::gdi::MakeBitmap(info->bmiHeader); });
+    if (!bitmap)
+        return nullptr;
+    return Guarded<HBITMAP>(nullptr, [&] {
+        auto object = std::make_shared<GdiObject>(std::move(*bitmap));
+        void* pixels = object->MutableBitmap()->bits.data();
+        HBITMAP handle = static_cast<HBITMAP>(platform::gdi::AddGdiObject(std::move(object)));
+        if (bits)
+            *bits = pixels;
+        return handle;
+    });
 }
