@@ -88,6 +88,8 @@ public:
     bool useDrawChar() override { return true; }
     bool interpretType3Chars() override { return true; }
     bool needNonText() override { return true; }
+    // The page's crop box clips what it draws, as a viewer shows it.
+    bool needClipToCropBox() override { return true; }
 
     void saveState(GfxState* state) override;
     void restoreState(GfxState* state) override;

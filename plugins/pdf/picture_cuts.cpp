@@ -8,12 +8,18 @@ namespace pdf {
 namespace {
 
 constexpr int kBytesPerPixel = 4;
-// The viewing resolution whose pixels a cut leaves room for (a viewer at 100 %).
-constexpr int kViewDpi = 100;
+// The viewing resolution whose pixels a cut leaves room for: a viewer at half size (at 100 % and
+// beyond its pixels are smaller still).
+constexpr int kViewDpi = 50;
+// How many of its pixels a viewer may stretch a picture's edge by: rounding it outward to a whole
+// pixel, and (poppler's Splash, for one) a pixel more so that pictures laid edge to edge meet.
+constexpr int kStretchedPixels = 2;
 
-int PixelsOfView(int dpi)
+// The margin of paper kept beside ink: the rows of the pixels a viewer may stretch an edge by, and
+// one row more.
+int MarginRows(int dpi)
 {
-    return (dpi + kViewDpi - 1) / kViewDpi + 1;
+    return kStretchedPixels * ((dpi + kViewDpi - 1) / kViewDpi) + 1;
 }
 
 } // namespace
@@ -22,8 +28,8 @@ PictureCutter::PictureCutter(int width, int height, int bandRows, int dpiX, int 
     : width_(width),
       height_(height),
       bandRows_(bandRows),
-      margin_(PixelsOfView(dpiY)),
-      columnMargin_(PixelsOfView(dpiX)),
+      margin_(MarginRows(dpiY)),
+      columnMargin_(MarginRows(dpiX)),
       minimumGap_(2 * margin_ + 1),
       whiteRow_(std::size_t(std::max(width, 0)) * kBytesPerPixel, 0xFF)
 {}
@@ -100,17 +106,24 @@ int PictureCutter::Take(int first, int rows, const BYTE* pixels, const std::func
     if (pieceTop > first)
         return pieceTop;
 
-    // The piece is taller than a band. It is cut where rows repeat: it ends at the end of a run of
-    // identical rows, and the next piece starts a margin into the run, so that the rows its top edge
-    // may be stretched over are the same as its own first row.
-    for (int last = end - 1; last > first;) {
+    // The piece is taller than a band. It is cut where rows repeat, in the longest run of identical
+    // rows of the band's second half: it ends at the end of the run, and the next piece starts a
+    // margin into the run (or at its last row, in a shorter run), so that the rows its top edge may
+    // be stretched over are the same as its own first row.
+    int bestStart = -1;
+    int bestLast = -1;
+    for (int last = end - 1; last > first + (end - first) / 2;) {
         int start = last;
         while (start > first && std::memcmp(row(start - 1), row(start), stride) == 0)
             --start;
-        if (start > first && last - start >= margin_)
-            return Paint(pieceTop, last + 1, first, pixels, paint) ? start + margin_ : -1;
+        if (start > first && last - start > bestLast - bestStart) {
+            bestStart = start;
+            bestLast = last;
+        }
         last = start - 1;
     }
+    if (bestLast > bestStart)
+        return Paint(pieceTop, bestLast + 1, first, pixels, paint) ? std::min(bestStart + margin_, bestLast) : -1;
     // No rows repeat (a photograph): the next piece overlaps this one by a gap's worth of rows.
     if (!Paint(pieceTop, end, first, pixels, paint))
         return -1;

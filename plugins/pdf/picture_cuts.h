@@ -29,8 +29,9 @@ public:
     // A page raster of width × height pixels at dpiX × dpiY, drawn in bands of at most bandRows rows.
     PictureCutter(int width, int height, int bandRows, int dpiX, int dpiY);
 
-    // Rows of white paper kept beside ink in a piece: one pixel of a 100-dpi view at this resolution,
-    // and one more. A white run between two pieces is at least twice this plus one row.
+    // Rows of white paper kept beside ink in a piece: two pixels of a 100-dpi view at this
+    // resolution, and one row more. A white run between two pieces is at least twice this plus one
+    // row; where pieces meet in repeating rows, the run is at least this plus one.
     int Margin() const { return margin_; }
     int ColumnMargin() const { return columnMargin_; }
 

@@ -19,7 +19,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <numbers>
+#include <sstream>
 #include <stdexcept>
 #include <tuple>
 
@@ -149,27 +151,23 @@ double Raster::Share(int x0, int y0, int x1, int y1, std::uint32_t value) const
 
 Raster Render(const std::string& pdf, const RenderCall& call, bool* ok)
 {
-    Raster raster;
-    raster.width = call.width;
-    raster.height = call.height;
-    raster.pixels.assign(std::size_t(call.width) * call.height, Raster::kUntouched);
-
-    HDC memory = CreateCompatibleDC(nullptr);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = call.width;
-    info.bmiHeader.biHeight = -call.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (!memory || !bitmap || !bits)
-        throw std::runtime_error("no memory device context");
-    auto* pixels = static_cast<std::uint32_t*>(bits);
-    std::copy(raster.pixels.begin(), raster.pixels.end(), pixels);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    SetGraphicsMode(memory, GM_ADVANCED);
+    // A printer whose sheet is the bitmap: ten dots a millimetre (254 per inch), no margins, so
+    // that the job's page read back at 254 dpi has a pixel for every dot.
+    testing_support::TempRoot root;
+    const int width = call.sheetWidth > 0 ? call.sheetWidth : call.left + call.width;
+    const int height = call.sheetHeight > 0 ? call.sheetHeight : call.top + call.height;
+    const auto printers = root.Path() / "etc/quillon/printers";
+    std::filesystem::create_directories(printers);
+    std::ofstream(printers / "Raster.printer")
+        << "[printer]\nname = Raster\nresolution = 254\ndefault-paper = 256\n"
+           "color = yes\n\n[paper 256]\nname = Bitmap\nsize = "
+        << width / 10 << "." << width % 10 << " x " << height / 10 << "." << height % 10 << "\nmargins = 0\n";
+    HDC dc = CreateDCW(u"", u"Raster", nullptr, nullptr);
+    const DOCINFOW document{20, u"render test", nullptr, nullptr, 0};
+    const int job = dc ? StartDocW(dc, &document) : 0;
+    if (job <= 0 || StartPage(dc) <= 0 || GetDeviceCaps(dc, PHYSICALWIDTH) != width
+        || GetDeviceCaps(dc, PHYSICALHEIGHT) != height)
+        throw std::runtime_error("no printer for a bitmap of this size");
 
     pdf::PageRequest request;
     request.data = reinterpret_cast<const BYTE*>(pdf.data());
@@ -182,14 +180,34 @@ Raster Render(const std::string& pdf, const RenderCall& call, bool* ok)
     request.width = call.width;
     request.height = call.height;
     request.options = call.options;
-    const bool rendered = pdf::RenderPage(request, memory, call.bandBytes, call.limits);
-    for (std::size_t i = 0; i < raster.pixels.size(); ++i)
-        raster.pixels[i] = pixels[i] & 0x00FFFFFFu;
-    SelectObject(memory, previous);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
+    const bool rendered = pdf::RenderPage(request, dc, call.bandBytes, call.limits);
+    EndPage(dc);
+    EndDoc(dc);
+    DeleteDC(dc);
     if (ok)
         *ok = rendered;
+
+    const auto page = root.Path() / "var/spool/quillon/Raster" / (std::to_string(job) + ".pdf");
+    const auto picture = root.Path() / "page";
+    // The page's side in points rounds up a sliver past the last dot: the picture is cut to the sheet.
+    const std::string command = "pdftoppm -r 254 -x 0 -y 0 -W " + std::to_string(width) + " -H "
+        + std::to_string(height) + " -singlefile '" + page.string() + "' '" + picture.string() + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0)
+        throw std::runtime_error("pdftoppm failed: " + command);
+    std::istringstream in(testing_support::ReadWholeFile(picture.string() + ".ppm"));
+    std::string magic;
+    int maximum = 0;
+    Raster raster;
+    in >> magic >> raster.width >> raster.height >> maximum;
+    in.get();
+    const std::string rgb(std::istreambuf_iterator<char>(in), {});
+    if (magic != "P6" || maximum != 255 || raster.width != width || raster.height != height
+        || rgb.size() != std::size_t(raster.width) * raster.height * 3)
+        throw std::runtime_error("unexpected picture from " + command);
+    raster.pixels.resize(std::size_t(raster.width) * raster.height);
+    for (std::size_t i = 0; i < raster.pixels.size(); ++i)
+        raster.pixels[i] = Rgb(static_cast<unsigned char>(rgb[3 * i]), static_cast<unsigned char>(rgb[3 * i + 1]),
+                               static_cast<unsigned char>(rgb[3 * i + 2]));
     return raster;
 }
 

@@ -57,10 +57,10 @@ std::string Encrypted(const std::string& pdf, const std::string& userPassword);
 
 std::span<const BYTE> Bytes(const std::string& text);
 
-// A page rendered through pdf::RenderPage into a memory device context holding a bitmap the size
-// of the bounds, as 0x00RRGGBB pixels. Pixels the page did not paint keep the value kUntouched.
+// A page rendered through pdf::RenderPage onto a printer whose sheet is a bitmap of the bounds'
+// size, its job read back with pdftoppm, as 0x00RRGGBB pixels: the sheet is white where nothing
+// was painted.
 struct Raster {
-    static constexpr std::uint32_t kUntouched = 0x00123456;
     static constexpr std::uint32_t kWhite = 0x00FFFFFF;
 
     int width = 0;
@@ -77,8 +77,9 @@ constexpr std::uint32_t Rgb(int r, int g, int b)
     return std::uint32_t(r) << 16 | std::uint32_t(g) << 8 | std::uint32_t(b);
 }
 
-// Renders one page into bounds (left, top, width, height) of a bitmap of width × height pixels at
-// `dpi`; `ok` tells what RenderPage answered.
+// Renders one page into bounds (left, top, width, height) on a sheet of (left + width) × (top +
+// height) dots, or the sheet the call names, each dot a tenth of a millimetre; the bounds are
+// measured at `dpi`. `ok` tells what RenderPage answered.
 struct RenderCall {
     int page = 0;
     int width = 600;
@@ -86,6 +87,9 @@ struct RenderCall {
     int dpi = 72;
     int left = 0;
     int top = 0;
+    // The sheet, when larger than the bounds and their corner.
+    int sheetWidth = 0;
+    int sheetHeight = 0;
     pdf::RenderOptions options;
     std::size_t bandBytes = pdf::BandRenderer::kBandBytes;
     pdf::PageLimits limits;

