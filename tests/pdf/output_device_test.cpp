@@ -105,13 +105,14 @@ TEST(OutputDevice, EachLimitIsCountedWhateverThePageIsDrawnWith)
             out += text;
         return out;
     };
-    // 4 fills plus the q and Q of the page: 6 operations; a picture counts its pixels (2 x 2).
+    // Besides what the content draws, a page saves and restores the state once and clips to its
+    // crop box (5 points); a picture counts its pixels (2 x 2).
     const std::vector<Case> cases = {
-        {"operations", &pdf::PageLimits::operations, 6, repeat("1 1 1 1 re f ", 4), repeat("1 1 1 1 re f ", 5)},
+        {"operations", &pdf::PageLimits::operations, 7, repeat("1 1 1 1 re f ", 4), repeat("1 1 1 1 re f ", 5)},
         {"points of one path", &pdf::PageLimits::pathPoints, 10, "0 0 m" + repeat(" 1 1 l", 9) + " S",
          "0 0 m" + repeat(" 1 1 l", 10) + " S"},
-        {"points of the page", &pdf::PageLimits::pagePathPoints, 15, repeat("1 1 1 1 re f ", 3),
-         repeat("1 1 1 1 re f ", 4)},
+        {"points of the page", &pdf::PageLimits::pagePathPoints, 15, repeat("1 1 1 1 re f ", 2),
+         repeat("1 1 1 1 re f ", 3)},
         {"glyphs", &pdf::PageLimits::glyphs, 4, "BT /F 12 Tf (four) Tj ET", "BT /F 12 Tf (fives) Tj ET"},
         {"picture pixels", &pdf::PageLimits::imagePixels, 8, "/Image Do /Image Do", "/Image Do /Image Do /Image Do"},
         {"picture pixels of a picture page", &pdf::PageLimits::imagePixels, 8, "/Multiply gs /Image Do /Image Do",
