@@ -65,6 +65,7 @@ bool Receive(int socket, void* data, std::size_t size)
     return true;
 }
 
+#if !defined(QUILLON_ADDRESS_SANITIZER)
 // The address space this process holds now, in bytes (0 when it cannot be read).
 std::uint64_t AddressSpaceInUse()
 {
@@ -76,6 +77,7 @@ std::uint64_t AddressSpaceInUse()
     std::fclose(statm);
     return read ? pages * std::uint64_t(::sysconf(_SC_PAGESIZE)) : 0;
 }
+#endif
 
 // In the child: it dies with the program it draws for, and within its caps. AddressSanitizer
 // reserves terabytes of address space for itself, so a sanitized build caps the time alone.
