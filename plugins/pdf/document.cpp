@@ -26,12 +26,17 @@ bool HasPdfHeader(std::span<const BYTE> bytes)
     return start.find(kHeader) != std::string_view::npos;
 }
 
-// Poppler's process-wide settings, made once; poppler-glib finds and shares them. Its complaints
-// about damaged documents would reach the printing program's console, so they are kept quiet.
+// Poppler's complaints about damaged documents would reach the printing program's console.
+void DiscardError(ErrorCategory, Goffset, const char*)
+{}
+
+// Poppler's process-wide settings, made once and held for the life of the process. poppler-glib,
+// which draws picture pages, shares them through the same count of users, and would otherwise make
+// them anew for its first document and drop them with its last, under documents still open.
 void UseGlobalParams()
 {
-    if (!globalParams)
-        globalParams = std::make_unique<GlobalParams>();
+    static const GlobalParamsIniter* const settings = new GlobalParamsIniter(DiscardError);
+    (void)settings;
     globalParams->setErrQuiet(true);
 }
 

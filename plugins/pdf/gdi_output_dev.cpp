@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 
 namespace pdf {
 namespace {
@@ -17,7 +16,7 @@ namespace {
 constexpr int kEm = 2048;
 // Glyphs drawn with one ExtTextOutW at most.
 constexpr std::size_t kMaxRunGlyphs = 1024;
-// Coordinates are kept within this many sub-units of the origin (a third of a kilometre at 600 dpi),
+// Coordinates are kept within this many sub-units of the origin (nearly 3 km at 600 dpi),
 // so that no integer overflows on the way to the device.
 constexpr double kMaxUnit = double(1 << 30);
 // Entries of a dash style GDI is given at most; a longer pattern is drawn solid.
@@ -919,38 +918,21 @@ void GdiOutputDev::drawMaskedImage(GfxState* state, Object*, Stream* str, int wi
                                    GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth, int maskHeight,
                                    bool maskInvert, bool)
 {
-    const int outWidth = std::max(width, maskWidth);
-    const int outHeight = std::max(height, maskHeight);
-    if (width < 1 || height < 1 || maskWidth < 1 || maskHeight < 1
-        || !Spend(1, 0, 0,
-                  std::int64_t(width) * height + std::int64_t(maskWidth) * maskHeight
-                      + std::int64_t(outWidth) * outHeight))
-        return;
-    if (state->getBlendMode() != gfxBlendNormal || softMasks_ > 0)
-        cost_.needsPicture = true;
-    if (!Draws() || cost_.needsPicture)
-        return;
-    const std::vector<std::uint32_t> colours = ReadPixels(str, width, height, colorMap, nullptr);
-    const std::vector<std::uint8_t> mask = ReadMask(maskStr, maskWidth, maskHeight, nullptr, maskInvert);
-    const unsigned opacity = unsigned(std::lround(std::clamp(state->getFillOpacity(), 0.0, 1.0) * 255));
-    // Both grids sampled onto the finer of the two.
-    std::vector<std::uint32_t> pixels(std::size_t(outWidth) * outHeight);
-    for (int y = 0; y < outHeight; ++y) {
-        const std::size_t imageRow = std::size_t(std::int64_t(y) * height / outHeight) * width;
-        const std::size_t maskRow = std::size_t(std::int64_t(y) * maskHeight / outHeight) * maskWidth;
-        for (int x = 0; x < outWidth; ++x) {
-            const std::uint32_t colour = colours[imageRow + std::size_t(std::int64_t(x) * width / outWidth)];
-            const unsigned alpha = mask[maskRow + std::size_t(std::int64_t(x) * maskWidth / outWidth)] * opacity / 255;
-            pixels[std::size_t(y) * outWidth + x] = Premultiplied(colour, alpha);
-        }
-    }
-    DrawPixels(pixels, outWidth, outHeight, ImageToUnits(state, outWidth, outHeight), true);
+    DrawMaskedPixels(state, str, width, height, colorMap, maskStr, maskWidth, maskHeight, nullptr, maskInvert);
 }
 
 void GdiOutputDev::drawSoftMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
                                        GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth, int maskHeight,
                                        GfxImageColorMap* maskColorMap, bool)
 {
+    DrawMaskedPixels(state, str, width, height, colorMap, maskStr, maskWidth, maskHeight, maskColorMap, false);
+}
+
+void GdiOutputDev::DrawMaskedPixels(GfxState* state, Stream* str, int width, int height, GfxImageColorMap* colorMap,
+                                    Stream* maskStr, int maskWidth, int maskHeight, GfxImageColorMap* softMask,
+                                    bool invert)
+{
+    // Both grids are sampled onto the finer of the two.
     const int outWidth = std::max(width, maskWidth);
     const int outHeight = std::max(height, maskHeight);
     if (width < 1 || height < 1 || maskWidth < 1 || maskHeight < 1
@@ -963,7 +945,7 @@ void GdiOutputDev::drawSoftMaskedImage(GfxState* state, Object*, Stream* str, in
     if (!Draws() || cost_.needsPicture)
         return;
     const std::vector<std::uint32_t> colours = ReadPixels(str, width, height, colorMap, nullptr);
-    const std::vector<std::uint8_t> mask = ReadMask(maskStr, maskWidth, maskHeight, maskColorMap, false);
+    const std::vector<std::uint8_t> mask = ReadMask(maskStr, maskWidth, maskHeight, softMask, invert);
     const unsigned opacity = unsigned(std::lround(std::clamp(state->getFillOpacity(), 0.0, 1.0) * 255));
     std::vector<std::uint32_t> pixels(std::size_t(outWidth) * outHeight);
     for (int y = 0; y < outHeight; ++y) {

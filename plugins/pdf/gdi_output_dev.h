@@ -199,6 +199,10 @@ private:
     void DrawPixels(const std::vector<std::uint32_t>& pixels, int width, int height, const Matrix& pixelsToUnits,
                     bool alpha);
     Matrix ImageToUnits(GfxState* state, int width, int height) const;
+    // A picture with a stencil (`softMask` null: painted where a sample is 0, or 1 when `invert`) or
+    // a soft mask (its grey is the alpha), drawn with AlphaBlend.
+    void DrawMaskedPixels(GfxState* state, Stream* str, int width, int height, GfxImageColorMap* colorMap,
+                          Stream* maskStr, int maskWidth, int maskHeight, GfxImageColorMap* softMask, bool invert);
 
     HDC dc_;
     Matrix pointsToUnits_;

@@ -266,6 +266,26 @@ TEST(RenderPage, APagePastALimitFailsAndTheNextPageStillPrints)
     EXPECT_EQ(Render(HandWrittenPdf({{.content = kCorners}}), {}).At(50, 50), kRed);
 }
 
+TEST(RenderPage, APictureDrawnInThisProcessLeavesTheDocumentsOpenDrawable)
+{
+    // The document the renderer keeps, drawn once.
+    const std::string kept = HandWrittenPdf({{.content = kCorners}});
+    EXPECT_EQ(Render(kept, {}).At(50, 50), kRed);
+    // A page drawn as a picture here, its document then closed: the picture drawing's library
+    // counts its users of poppler's settings, and must not take them from under the kept document.
+    {
+        const std::string other = CornersUnderAGroup();
+        const auto document = pdf::Document::Open(Bytes(other), pdf::Document::Storage::Borrow);
+        const auto page = document->LoadPage(0);
+        const auto placement = pdf::PagePlacement::Fit(page->Width(), page->Height(), 60, 80, 72, 72, {});
+        const auto renderer = pdf::BandRenderer::Create(*page, *placement, {});
+        ASSERT_TRUE(renderer && renderer->Record());
+    }
+    bool ok = false;
+    EXPECT_EQ(Render(kept, {}, &ok).At(50, 50), kRed);
+    EXPECT_TRUE(ok);
+}
+
 // A band starting at any row is an exact cut of the page drawn whole, so pieces meet without seams.
 TEST(BandRenderer, BandsFromAnyRowAreCutsOfOneWholeRender)
 {
