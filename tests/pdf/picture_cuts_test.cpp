@@ -104,16 +104,6 @@ TEST(PictureCuts, InkIsCutOutWithAMarginOfPaperAndPaperIsNotPainted)
     EXPECT_TRUE(Cut(blank, 100, 600).empty());
 }
 
-TEST(PictureCuts, TheMarginGrowsWithTheResolution)
-{
-    for (const auto& [dpi, margin] :
-         {std::pair{50, 3}, {51, 5}, {72, 5}, {100, 5}, {101, 7}, {300, 13}, {600, 25}, {1200, 49}}) {
-        const pdf::PictureCutter cutter(10, 10, 10, dpi, dpi);
-        EXPECT_EQ(cutter.Margin(), margin) << dpi;
-        EXPECT_EQ(cutter.ColumnMargin(), margin) << dpi;
-    }
-}
-
 // Lines of letters `height` rows high every `pitch` rows, each with a thin rule 5 rows below it.
 Raster Text(int pitch, int height)
 {
