@@ -87,6 +87,11 @@ std::optional<GlyphRun> DeviceContext::LayOutText(const TextCall& call, std::vec
     run.color = state_.textColor;
     run.emToDevice = Then(Affine{em * widthScale * along.x, em * widthScale * along.y, em * down.x, em * down.y, 0, 0},
                           Affine{toDevice.m11, toDevice.m12, toDevice.m21, toDevice.m22, 0, 0});
+    // A font too large for numbers to hold (a height and a width at the ends of their range).
+    if (!IsFinite(run.emToDevice)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return std::nullopt;
+    }
 
     // The glyphs and their advances (logical units, along the baseline and upwards across it).
     const bool indices = call.options & ETO_GLYPH_INDEX;

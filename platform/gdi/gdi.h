@@ -463,8 +463,10 @@ BOOL ExtTextOutW(HDC dc, int x, int y, UINT options, const RECT* rect, LPCWSTR t
 // under a face name of its own, written to `faceName` (LF_FACESIZE units). The name cannot collide
 // with a document's font names, and the same program with the same texts always gets the same name
 // in the process, so a metafile naming it plays back in the same process. `texts` (may be null)
-// tells what glyphs stand for, for printers that keep text searchable. Null with the last error set
-// when the program cannot be read as a font.
+// tells what glyphs stand for, for printers that keep text searchable (each glyph's first entry
+// counts; an entry that is not well-formed UTF-16 or holds a zero is left out). Null with the last
+// error set: ERROR_INVALID_DATA when the program cannot be read as a scalable font,
+// ERROR_INVALID_PARAMETER for an entry longer than four units. The handle needs no releasing.
 HANDLE AddFontMemResourceWithTextW(const void* data, DWORD size, const FONTGLYPHTEXT* texts, DWORD textCount,
                                    LPWSTR faceName);
 

@@ -25,8 +25,19 @@ namespace platform::gdi {
 namespace {
 
 constexpr double kPointsPerInch = 72.0;
-// Glyphs larger than this many points on the page (an em of about 35 metres) are refused.
-constexpr double kMaxGlyphPoints = 100000;
+// Glyphs larger than this many points on the page (an em of about 6 metres), or stretched one way
+// a million times more than the other, are refused: FreeType makes no glyphs of 65536 pixels or
+// more, and cairo fails (and loses memory) making a font of such a size or shape.
+constexpr double kMaxGlyphPoints = 16384;
+constexpr double kMaxGlyphStretch = 1e6;
+// A pen wider than this many device dots (dozens of metres) is refused, and so is a geometric pen
+// whose world transform stretches one way a million times more than the other: cairo's time and
+// memory for such a stroke grow with the stretch, to seconds and gigabytes.
+constexpr double kMaxPenDots = 1e6;
+constexpr double kMaxPenStretch = 1e6;
+// A stroke is cut into at most this many dashes; a finer pattern, which no one could see as
+// dashes, is drawn as a solid line.
+constexpr double kMaxDashes = 100000;
 
 // The grey a monochrome job prints for a colour: its luma, weighted as Picture::Grey weighs it.
 BYTE Luma(COLORREF color)
@@ -65,7 +76,8 @@ void AppendPath(cairo_t* cairo, std::span<const PathPoint> points)
     }
 }
 
-// Appends text as UTF-8; a unit that is half of a pair without its other half becomes U+FFFD.
+// Appends text as UTF-8 that cairo takes: a unit that is half of a pair without its other half, and
+// a noncharacter, become U+FFFD.
 void AppendUtf8(std::string& out, std::u16string_view text)
 {
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -76,6 +88,9 @@ void AppendUtf8(std::string& out, std::u16string_view text)
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }
+        // cairo refuses a string holding a noncharacter, and a refusal would end the page.
+        if ((c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE)
+            c = 0xFFFD;
         if (c < 0x80) {
             out.push_back(static_cast<char>(c));
         } else if (c < 0x800) {
@@ -324,10 +339,9 @@ public:
             cairo_set_fill_rule(page_, drawing.fill->evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
             cairo_fill_preserve(page_);
         }
-        if (drawing.stroke)
-            Stroke(*drawing.stroke);
+        const bool stroked = !drawing.stroke || Stroke(drawing.points, *drawing.stroke);
         cairo_new_path(page_);
-        return Drawn();
+        return Drawn() && stroked;
     }
 
     bool DrawGlyphs(const GlyphRun& run) override
@@ -336,12 +350,14 @@ public:
             SetLastError(ERROR_INVALID_PARAMETER);
             return false;
         }
-        // A font that cairo cannot make at this size and shape (flattened, or far too large)
-        // is refused before it can put the page into an error.
+        // Glyphs flattened to nothing leave no ink; glyphs far too large are refused before cairo
+        // can put the page into an error with them.
         const Affine emToPage = Then(run.emToDevice, FromCairo(deviceToPage_));
+        if (!IsInvertible(emToPage))
+            return true;
         const double scale = std::max(
             {std::abs(emToPage.m11), std::abs(emToPage.m12), std::abs(emToPage.m21), std::abs(emToPage.m22)});
-        if (!IsInvertible(emToPage) || scale > kMaxGlyphPoints) {
+        if (scale > kMaxGlyphPoints || !(Stretch(emToPage) <= kMaxGlyphStretch)) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return false;
         }
@@ -477,32 +493,75 @@ private:
         }
     }
 
-    // Strokes cairo's path. A geometric pen is shaped by the world transform, which must then
-    // map areas to areas; a cosmetic one is a device pixel wide.
-    void Stroke(const StrokeSpec& stroke)
+    // Strokes cairo's path, whose points these are. A geometric pen is shaped by the world
+    // transform, which must then map areas to areas; a cosmetic one is a device pixel wide.
+    // False (last error set) for a pen past the limits above.
+    bool Stroke(std::span<const PathPoint> points, const StrokeSpec& stroke)
     {
-        cairo_save(page_);
-        double scale = 1;
+        double width = 1;
+        Affine deviceToPen; // where dashes are measured
         if (!stroke.cosmetic) {
-            const Affine toPage = Then(stroke.logicalToDevice, FromCairo(deviceToPage_));
-            if (!IsInvertible(toPage)) {
-                cairo_restore(page_);
-                return; // a pen flattened to nothing leaves no ink
+            const Affine& world = stroke.logicalToDevice;
+            if (!IsInvertible(Then(world, FromCairo(deviceToPage_))))
+                return true; // a pen flattened to nothing leaves no ink
+            const double reach = stroke.width
+                * std::max(std::abs(world.m11) + std::abs(world.m21), std::abs(world.m12) + std::abs(world.m22));
+            if (reach > kMaxPenDots || !(Stretch(world) <= kMaxPenStretch)) {
+                SetLastError(ERROR_INVALID_PARAMETER);
+                return false;
             }
+            width = stroke.width;
+            deviceToPen = Inverse(world);
+        }
+        DashPattern dashes = NormaliseDashes(stroke.dashes);
+        // Dashes far finer than the line is long cannot be told apart: the line is drawn solid,
+        // before cairo would cut it into millions of pieces.
+        if (!dashes.lengths.empty()) {
+            double period = 0;
+            for (double length : dashes.lengths)
+                period += length;
+            if (PenLength(points, deviceToPen) / period > kMaxDashes)
+                dashes.lengths.clear();
+        }
+        cairo_save(page_);
+        if (!stroke.cosmetic) {
             const cairo_matrix_t world = CairoMatrix(stroke.logicalToDevice);
             cairo_transform(page_, &world);
-            scale = stroke.width;
         }
-        cairo_set_line_width(page_, scale);
+        cairo_set_line_width(page_, width);
         cairo_set_line_cap(page_, CapOf(stroke.endCap));
         cairo_set_line_join(page_, JoinOf(stroke.join));
         cairo_set_miter_limit(page_, stroke.miterLimit);
-        const DashPattern dashes = NormaliseDashes(stroke.dashes);
         if (!dashes.lengths.empty())
             cairo_set_dash(page_, dashes.lengths.data(), static_cast<int>(dashes.lengths.size()), dashes.offset);
         SetColour(stroke.color);
         cairo_stroke_preserve(page_);
         cairo_restore(page_);
+        return true;
+    }
+
+    // The length of a path (its curves' control polygons, which are no shorter) measured where
+    // `deviceToPen` takes its steps.
+    static double PenLength(std::span<const PathPoint> points, const Affine& deviceToPen)
+    {
+        double length = 0;
+        for (std::size_t i = 1; i < points.size(); ++i) {
+            if ((points[i].type & ~PT_CLOSEFIGURE) == PT_MOVETO)
+                continue;
+            const double dx = points[i].point.x - points[i - 1].point.x;
+            const double dy = points[i].point.y - points[i - 1].point.y;
+            length
+                += std::hypot(dx * deviceToPen.m11 + dy * deviceToPen.m21, dx * deviceToPen.m12 + dy * deviceToPen.m22);
+        }
+        return length;
+    }
+
+    // How much more a transform stretches one way than the other (within a factor of 2): the sum
+    // of its squares over its determinant.
+    static double Stretch(const Affine& t)
+    {
+        return (t.m11 * t.m11 + t.m12 * t.m12 + t.m21 * t.m21 + t.m22 * t.m22)
+            / std::abs(t.m11 * t.m22 - t.m12 * t.m21);
     }
 
     static Affine FromCairo(const cairo_matrix_t& m) { return Affine{m.xx, m.yx, m.xy, m.yy, m.x0, m.y0}; }

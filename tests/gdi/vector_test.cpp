@@ -120,7 +120,8 @@ HFONT MakeFont(std::u16string_view face, LONG height, LONG escapement = 0)
 
 // Draws the characters as glyph indices of the selected font `face`, with their natural advances
 // at an em of `em` logical units.
-void DrawGlyphs(HDC dc, std::u16string_view face, int x, int y, std::u16string_view characters, int em)
+void DrawGlyphs(HDC dc, std::u16string_view face, int x, int y, std::u16string_view characters, int em,
+                UINT options = 0, const RECT* rect = nullptr)
 {
     const auto font = platform::gdi::FindPrivateFont(face);
     std::vector<WCHAR> glyphs;
@@ -130,8 +131,8 @@ void DrawGlyphs(HDC dc, std::u16string_view face, int x, int y, std::u16string_v
         glyphs.push_back(static_cast<WCHAR>(glyph));
         dx.push_back(static_cast<INT>(std::lround(font->Advance(glyph) * em / font->UnitsPerEm())));
     }
-    EXPECT_TRUE(
-        ExtTextOutW(dc, x, y, ETO_GLYPH_INDEX, nullptr, glyphs.data(), static_cast<UINT>(glyphs.size()), dx.data()));
+    EXPECT_TRUE(ExtTextOutW(dc, x, y, ETO_GLYPH_INDEX | options, rect, glyphs.data(), static_cast<UINT>(glyphs.size()),
+                            dx.data()));
 }
 
 // Text: glyph indices with advances, a ligature that stands for two letters, characters through
@@ -145,6 +146,11 @@ void DrawTextPage(HDC dc, std::u16string_view face)
     HGDIOBJ previous = SelectObject(dc, big);
     DrawGlyphs(dc, face, 2600, 2500, u"Quillon", 200);
     DrawGlyphs(dc, face, 2600, 3300, u"\x01le", 200);
+    // Z has no registered text: the PDF says what the font's own map says.
+    DrawGlyphs(dc, face, 3300, 3300, u"Zoo", 200);
+    // Cut to a rectangle around the first two of four I's.
+    const RECT firstTwo{3600, 2000, 3780, 2300};
+    DrawGlyphs(dc, face, 3600, 2250, u"IIII", 200, ETO_CLIPPED, &firstTwo);
     SetTextColor(dc, RGB(255, 0, 0));
     SetTextAlign(dc, TA_TOP);
     const std::u16string vector = u"Vector";
@@ -251,10 +257,12 @@ void DrawVectorPage(HDC dc)
 {
     // A dashed line: 120-dot dashes and gaps, flat ends.
     StrokeLine(dc, GeometricPen(PS_ENDCAP_FLAT, 24, RGB(0, 0, 0), {120, 120}), {{200, 300}, {2000, 300}});
-    // A right-angled corner with a miter join, and the same with a bevel join.
+    // An odd count of entries: the last dash runs on into the first (60 on, 60 off, 180 on...).
+    StrokeLine(dc, GeometricPen(PS_ENDCAP_FLAT, 24, RGB(0, 0, 0), {60, 60, 120}), {{200, 450}, {2000, 450}});
+    // A right-angled corner with a miter join, and the same in blue with a bevel join.
     StrokeLine(dc, GeometricPen(PS_ENDCAP_FLAT | PS_JOIN_MITER, 80, RGB(0, 0, 0)),
                {{300, 900}, {600, 600}, {900, 900}});
-    StrokeLine(dc, GeometricPen(PS_ENDCAP_FLAT | PS_JOIN_BEVEL, 80, RGB(0, 0, 0)),
+    StrokeLine(dc, GeometricPen(PS_ENDCAP_FLAT | PS_JOIN_BEVEL, 80, RGB(0, 0, 255)),
                {{1100, 900}, {1400, 600}, {1700, 900}});
 
     // A square with a square inside it, both drawn the same way round: even-odd leaves a hole,
@@ -376,10 +384,14 @@ void ExpectVectorPage(const Page& page, int dpi, Colour red, Colour blue, Colour
     at(380, 300, kWhite, "first gap");
     at(500, 300, kBlack, "second dash");
     at(620, 300, kWhite, "second gap");
+    at(230, 450, kBlack, "the odd pattern's first dash");
+    at(290, 450, kWhite, "the odd pattern's first gap");
+    at(410, 450, kBlack, "the odd pattern's last and first dashes as one");
+    at(530, 450, kWhite, "the odd pattern's next gap");
     at(600, 555, kBlack, "miter tip");
     at(1400, 555, kWhite, "above the bevel");
     at(450, 750, kBlack, "the mitered line");
-    at(1550, 750, kBlack, "the bevelled line");
+    at(1550, 750, blue, "the bevelled line");
     at(500, 1500, kWhite, "even-odd hole");
     at(300, 1500, blue, "even-odd ring");
     at(1500, 1500, blue, "nonzero inside");
@@ -419,6 +431,8 @@ void ExpectTextPage(const Page& page, int dpi, Colour black, Colour red, Colour 
     ExpectColour(page, Px(2700, dpi), Px(3530, dpi), kWhite, "the cell above the B");
     ExpectColour(page, Px(3500, dpi), Px(3600, dpi), blue, "the fill beside the cells");
     ExpectColour(page, Px(3630, dpi), Px(1830, dpi), black, "the first I");
+    ExpectColour(page, Px(3630, dpi), Px(2200, dpi), black, "the first I inside the rectangle");
+    EXPECT_EQ(PixelsOf(page, dpi, 3790, 2080, 4100, 2250, black), 0) << "the I's cut off by the rectangle";
     ExpectColour(page, Px(3930, dpi), Px(1630, dpi), black, "the raised I");
     ExpectColour(page, Px(3930, dpi), Px(1830, dpi), kWhite, "where the I would stand on the baseline");
     ExpectColour(page, Px(3680, dpi), Px(722, dpi), green, "the O's ring");
@@ -462,11 +476,11 @@ TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
     const std::vector<DWORD> types = TypesOf(RecordsOf(BytesOf(metafile)));
     EXPECT_EQ(std::count(types.begin(), types.end(), EMR_STRETCHDIBITS), 0);
     EXPECT_EQ(std::count(types.begin(), types.end(), EMR_FILLPATH), 7);
-    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_STROKEPATH), 4);
+    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_STROKEPATH), 5);
     EXPECT_EQ(std::count(types.begin(), types.end(), EMR_SELECTCLIPPATH), 4);
-    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_POLYLINETO16), 16);
+    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_POLYLINETO16), 17);
     EXPECT_EQ(std::count(types.begin(), types.end(), EMR_EXTCREATEFONTINDIRECTW), 4);
-    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_EXTTEXTOUTW), 7);
+    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_EXTTEXTOUTW), 9);
     EXPECT_EQ(std::count(types.begin(), types.end(), EMR_ALPHABLEND), 3);
     // The bounds: the drawn points grown by as far as each pen may reach (a mitred corner up to
     // its miter limit: 10 times half of 80 dots left of the corner's start at 300), and the green
@@ -484,8 +498,8 @@ TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
     EXPECT_GE(Occurrences(drawing, "<path"), 9u);
     EXPECT_GE(Occurrences(drawing, "#0000FF") + Occurrences(drawing, "#0000ff"), 2u);
     // Its text in the font the records name, at the size they give; characters as characters.
-    EXPECT_EQ(Occurrences(drawing, Joined("font-family=\"", platform::Utf16ToUtf8(face))), 7u) << drawing;
-    EXPECT_EQ(Occurrences(drawing, "font-size=\"200.0000\""), 5u);
+    EXPECT_EQ(Occurrences(drawing, Joined("font-family=\"", platform::Utf16ToUtf8(face))), 9u) << drawing;
+    EXPECT_EQ(Occurrences(drawing, "font-size=\"200.0000\""), 7u);
     EXPECT_EQ(Occurrences(drawing, "[Vector]"), 1u);
 
     const fs::path pdf = PrintMetafile(metafile);
@@ -493,12 +507,13 @@ TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
     // mark is a vector, text is text in an embedded font.
     EXPECT_EQ(Occurrences(CommandOutput(Joined("pdfimages -list ", Quoted(pdf))), "\n"), 2u + 5);
     EXPECT_EQ(CommandOutput(Joined("pdftotext -q ", Quoted(pdf), " -")),
-              "I\n\nI\n\nVector\nfile\nBox\n\nTurned\n\nQuillon\n\n\f");
+              "I\n\nI\n\nIIII\nVector\nfile\nBox\n\nZoo\n\nTurned\n\nQuillon\n\n\f");
     const std::string fonts = CommandOutput(Joined("pdffonts ", Quoted(pdf)));
     EXPECT_NE(fonts.find("DejaVuSans"), std::string::npos) << fonts;
     EXPECT_EQ(Occurrences(fonts, " yes yes yes "), Occurrences(fonts, "DejaVuSans")) << fonts;
     for (int dpi : {100, 300}) {
         const Page page = RenderPage(pdf, 1, dpi);
+        ASSERT_GT(page.width, 0);
         ExpectVectorPage(page, dpi, kRed, kBlue, kGreen);
         ExpectTextPage(page, dpi, kBlack, kRed, kBlue, kGreen);
         ExpectBlendPage(page, dpi, Colour{127, 127, 127}, Colour{255, 127, 127}, kBlue);
@@ -510,6 +525,7 @@ TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
     mono.dmFields = DM_COLOR;
     mono.dmColor = DMCOLOR_MONOCHROME;
     const Page grey = RenderPage(PrintMetafile(metafile, &mono), 1, 100);
+    ASSERT_GT(grey.width, 0);
     ExpectVectorPage(grey, 100, Colour{76, 76, 76}, Colour{29, 29, 29}, Colour{117, 117, 117});
     ExpectTextPage(grey, 100, kBlack, Colour{76, 76, 76}, Colour{29, 29, 29}, Colour{117, 117, 117});
     ExpectBlendPage(grey, 100, Colour{127, 127, 127}, Colour{165, 165, 165}, Colour{29, 29, 29});
@@ -751,6 +767,110 @@ TEST_F(VectorTest, MemoryContextsHoldBitmapsForAlphaBlendAndAreNotDrawnOn)
     info.bmiHeader = BITMAPINFOHEADER{sizeof(BITMAPINFOHEADER), 32768, 1, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
     EXPECT_EQ(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0), nullptr);
     ReleaseDC(nullptr, screen);
+}
+
+// What a hostile page may ask of the printer beyond the limits fails alone, with a defined error,
+// and the page stays sound: text holding noncharacters (which cairo would refuse, ending the
+// page), a pen or a font squashed a million to one by the world transform, a font of kilometres,
+// a dash pattern finer than anyone could see (drawn solid rather than cut into millions).
+TEST_F(VectorTest, DrawingPastTheLimitsFailsAloneAndThePageStaysSound)
+{
+    const std::u16string face = Register(kSansPath, u"x");
+    HDC dc = Printer();
+    SetGraphicsMode(dc, GM_ADVANCED);
+    HFONT font = MakeFont(face, -200);
+    SelectObject(dc, font);
+    const std::u16string odd = u"\uFFFF\uFDD0x";
+    EXPECT_TRUE(ExtTextOutW(dc, 100, 300, 0, nullptr, odd.data(), static_cast<UINT>(odd.size()), nullptr));
+    const WCHAR missing[] = {65535}; // no such glyph: the font's missing glyph instead
+    EXPECT_TRUE(ExtTextOutW(dc, 3000, 4000, ETO_GLYPH_INDEX, nullptr, missing, 1, nullptr));
+
+    const XFORM squashed{1, 0, 0, 1e-7f, 0, 500};
+    SetWorldTransform(dc, &squashed);
+    HPEN pen = GeometricPen(0, 20, RGB(0, 0, 0));
+    SelectObject(dc, pen);
+    BeginPath(dc);
+    MoveToEx(dc, 100, 100, nullptr);
+    const POINT curve[] = {{500, 200}, {500, 400}, {100, 500}};
+    PolyBezierTo(dc, curve, 3);
+    EndPath(dc);
+    SetLastError(0);
+    EXPECT_FALSE(StrokePath(dc));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    const WCHAR x[] = {u'x'};
+    EXPECT_FALSE(ExtTextOutW(dc, 100, 100, 0, nullptr, x, 1, nullptr));
+    ModifyWorldTransform(dc, nullptr, MWT_IDENTITY);
+    HFONT huge = MakeFont(face, -2000000000);
+    SelectObject(dc, huge);
+    EXPECT_FALSE(ExtTextOutW(dc, 100, 100, 0, nullptr, x, 1, nullptr));
+    SelectObject(dc, GetStockObject(SYSTEM_FONT));
+
+    // Dashes a thousandth of a dot long over a line across the page: a solid line.
+    const XFORM tiny{0.001f, 0, 0, 0.001f, 0, 0};
+    SetWorldTransform(dc, &tiny);
+    StrokeLine(dc, GeometricPen(PS_ENDCAP_FLAT, 20000, RGB(0, 0, 0), {1, 1}), {{200000, 3000000}, {4000000, 3000000}});
+    ModifyWorldTransform(dc, nullptr, MWT_IDENTITY);
+    FillRectangle(dc, 200, 1000, 1000, 1800, RGB(255, 0, 0));
+    SelectObject(dc, GetStockObject(BLACK_PEN));
+    DeleteObject(pen);
+    DeleteObject(font);
+    DeleteObject(huge);
+    const fs::path pdf = Finish(dc);
+    const Page page = RenderPage(pdf, 1, 100);
+    ASSERT_GT(page.width, 0);
+    ExpectColour(page, Px(600, 100), Px(1400, 100), kRed, "the fill after them");
+    EXPECT_GT(PixelsOf(page, 100, 3000, 3950, 3250, 4300, kBlack), 20) << "the missing glyph's box";
+    // The dashed line went as a plain stroke: no dash pattern in the page's drawing.
+    const fs::path plain = root_.Path() / "plain.pdf";
+    ASSERT_EQ(std::system(Joined("qpdf --qdf --object-streams=disable ", Quoted(pdf), " ", Quoted(plain)).c_str()), 0);
+    const std::string content = testing_support::ReadWholeFile(plain);
+    EXPECT_NE(content.find(" w\n"), std::string::npos);
+    EXPECT_EQ(content.find("] 0 d"), std::string::npos);
+}
+
+// A metafile's clip replaces only its own clipping: it stays inside the clip of the context it is
+// played onto, and goes with the playback.
+TEST_F(VectorTest, AMetafileClipsOnlyWithinTheClipItIsPlayedIn)
+{
+    HDC reference = CreateDCW(u"", u"Quillon Office", nullptr, nullptr);
+    HDC recording = CreateEnhMetaFileW(reference, nullptr, nullptr, nullptr);
+    BeginPath(recording);
+    Rectangle(recording, 0, 0, 4000, 4000);
+    EndPath(recording);
+    SelectClipPath(recording, RGN_COPY);
+    FillRectangle(recording, 0, 0, 4000, 4000, RGB(255, 0, 0));
+    BeginPath(recording);
+    Rectangle(recording, 0, 0, 500, 500);
+    EndPath(recording);
+    SelectClipPath(recording, RGN_AND);
+    // A line with the pen a metafile starts with: the black one, whatever the context has.
+    MoveToEx(recording, 100, 300, nullptr);
+    LineTo(recording, 450, 300);
+    HENHMETAFILE metafile = CloseEnhMetaFile(recording);
+    DeleteDC(reference);
+
+    HDC dc = Printer();
+    SelectObject(dc, GetStockObject(NULL_PEN));
+    BeginPath(dc);
+    Rectangle(dc, 0, 0, 2000, 4000);
+    EndPath(dc);
+    SelectClipPath(dc, RGN_AND);
+    const ENHMETAHEADER header = HeaderOf(metafile);
+    const RECT rect{header.rclBounds.left, header.rclBounds.top, header.rclBounds.right, header.rclBounds.bottom};
+    EXPECT_TRUE(PlayEnhMetaFile(dc, metafile, &rect));
+    FillRectangle(dc, 1000, 1000, 1500, 1500, RGB(0, 0, 255));
+    FillRectangle(dc, 2500, 1000, 3000, 1500, RGB(0, 0, 255));
+    const Page page = RenderPage(Finish(dc), 1, 100);
+    ASSERT_GT(page.width, 0);
+    ExpectColour(page, Px(500, 100), Px(2500, 100), kRed, "inside both clips");
+    ExpectColour(page, Px(2700, 100), Px(2500, 100), kWhite, "outside the context's clip");
+    ExpectColour(page, Px(1200, 100), Px(1200, 100), kBlue, "after the playback, outside the metafile's last clip");
+    ExpectColour(page, Px(2700, 100), Px(1200, 100), kWhite, "after the playback, outside the context's clip");
+    int darkest = 255;
+    for (int y = Px(300, 100) - 1; y <= Px(300, 100) + 1; ++y)
+        darkest = std::min<int>(darkest, page.At(Px(300, 100), y).r);
+    EXPECT_LT(darkest, 235) << "the metafile's line in its own pen";
+    DeleteEnhMetaFile(metafile);
 }
 
 // Names count up in the order fonts are registered, the same program and texts get their first
@@ -1060,6 +1180,12 @@ TEST_F(VectorTest, MalformedVectorRecordsAreRefused)
     const DWORD select[] = {EMR_SELECTOBJECT, 12, 1};
     EXPECT_TRUE(PlayEnhMetaFileRecord(dc, table, reinterpret_cast<const ENHMETARECORD*>(select), 4));
     EXPECT_TRUE(PlayEnhMetaFileRecord(dc, nullptr, reinterpret_cast<const ENHMETARECORD*>(select), 0) == FALSE);
+    // A miter limit written as a whole number, as some writers do, is read as one.
+    const DWORD wholeLimit[] = {EMR_SETMITERLIMIT, 12, 5};
+    EXPECT_TRUE(PlayEnhMetaFileRecord(dc, table, reinterpret_cast<const ENHMETARECORD*>(wholeLimit), 4));
+    FLOAT limit = 0;
+    EXPECT_TRUE(SetMiterLimit(dc, 10, &limit));
+    EXPECT_EQ(limit, 5.0f);
     std::vector<DWORD> honestBlend = blend(108, 40, 148, 16, 4, 4);
     honestBlend[1] = static_cast<DWORD>(honestBlend.size() * sizeof(DWORD));
     EXPECT_TRUE(PlayEnhMetaFileRecord(dc, table, reinterpret_cast<const ENHMETARECORD*>(honestBlend.data()), 4));
