@@ -794,8 +794,9 @@ void GdiOutputDev::FlushRun()
     if (Invertible(world)) {
         Save();
         Check(ModifyWorldTransform(dc_, &world, MWT_LEFTMULTIPLY));
-        Check(ExtTextOutW(dc_, run_.origins[0].x, run_.origins[0].y, ETO_GLYPH_INDEX | (pdy ? ETO_PDY : 0), nullptr,
-                          run_.glyphs.data(), UINT(count), advances.data()));
+        // A run GDI refuses (a font squashed past what it draws) is left out, the page drawn on.
+        ExtTextOutW(dc_, run_.origins[0].x, run_.origins[0].y, ETO_GLYPH_INDEX | (pdy ? ETO_PDY : 0), nullptr,
+                    run_.glyphs.data(), UINT(count), advances.data());
         Restore();
     }
     run_.glyphs.clear();
@@ -832,9 +833,7 @@ void GdiOutputDev::DrawPixels(const std::vector<std::uint32_t>& pixels, int widt
     Save();
     Check(ModifyWorldTransform(dc_, &world, MWT_LEFTMULTIPLY));
     if (!alpha) {
-        Check(
-            StretchDIBits(dc_, 0, 0, width, height, 0, 0, width, height, pixels.data(), &info, DIB_RGB_COLORS, SRCCOPY)
-            != 0);
+        StretchDIBits(dc_, 0, 0, width, height, 0, 0, width, height, pixels.data(), &info, DIB_RGB_COLORS, SRCCOPY);
     } else {
         if (!memoryDc_)
             memoryDc_ = CreateCompatibleDC(dc_);
@@ -845,7 +844,7 @@ void GdiOutputDev::DrawPixels(const std::vector<std::uint32_t>& pixels, int widt
             std::memcpy(bits, pixels.data(), pixels.size() * sizeof(std::uint32_t));
             HGDIOBJ previous = SelectObject(memoryDc_, bitmap);
             const BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-            Check(AlphaBlend(dc_, 0, 0, width, height, memoryDc_, 0, 0, width, height, blend));
+            AlphaBlend(dc_, 0, 0, width, height, memoryDc_, 0, 0, width, height, blend);
             SelectObject(memoryDc_, previous);
             DeleteObject(bitmap);
         }

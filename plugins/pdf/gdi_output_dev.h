@@ -52,7 +52,8 @@ struct PageCost {
     // The page uses what GDI cannot express (transparency that changes the result, soft masks,
     // blend modes other than normal, constant alpha below 1 on shapes or text): it goes as a picture.
     bool needsPicture = false;
-    // A GDI call failed while drawing.
+    // GDI failed to keep the state or to make an object: the drawing is not what the page says. (A
+    // shape, a picture or a glyph run GDI refuses is left out, as GDI leaves out a call it refuses.)
     bool drawFailed = false;
 };
 

@@ -61,6 +61,12 @@ BITMAPINFO TopDownBitmap(int width, int height, int dpiX, int dpiY)
     return info;
 }
 
+int PlayRecord(HDC dc, HANDLETABLE* table, const ENHMETARECORD* record, int objects, LPARAM)
+{
+    PlayEnhMetaFileRecord(dc, table, record, UINT(objects));
+    return 1;
+}
+
 // Registers the fonts the child registered, in its order, and plays its metafile onto dc mapped
 // onto the metafile's own bounds: the records land as they were recorded, under dc's transform.
 bool PlayVectorPage(std::span<const BYTE> bytes, HDC dc, const PageLimits& limits, std::set<std::u16string>& knownFaces)
@@ -85,8 +91,10 @@ bool PlayVectorPage(std::span<const BYTE> bytes, HDC dc, const PageLimits& limit
     bool played = GetEnhMetaFileHeader(metafile, sizeof header, &header) == sizeof header;
     const RECTL& bounds = header.rclBounds;
     if (played && bounds.right >= bounds.left && bounds.bottom >= bounds.top) {
+        // Every record is played. One the context refuses (a pen stretched past what it draws, say)
+        // leaves that shape out, as GDI leaves out a call it refuses, and the page is still drawn.
         const RECT rect{bounds.left, bounds.top, bounds.right, bounds.bottom};
-        played = PlayEnhMetaFile(dc, metafile, &rect);
+        played = EnumEnhMetaFile(dc, metafile, PlayRecord, nullptr, &rect);
     }
     DeleteEnhMetaFile(metafile);
     return played;
