@@ -266,6 +266,26 @@ TEST(RenderPage, APagePastALimitFailsAndTheNextPageStillPrints)
     EXPECT_EQ(Render(HandWrittenPdf({{.content = kCorners}}), {}).At(50, 50), kRed);
 }
 
+TEST(RenderPage, WhatGdiRefusesToDrawIsLeftOutAndThePageDrawnOn)
+{
+    // Text squashed ten million to one, a pen likewise: GDI refuses to draw them.
+    PdfWriter writer;
+    writer.Add("<< /Type /Catalog /Pages 2 0 R >>");
+    writer.Add("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    writer.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Contents 4 0 R "
+               "/Resources << /Font << /F 5 0 R >> >> >>");
+    writer.AddStream("",
+                     "BT /F 24 Tf 0.00001 Tz 100 400 Td (squashed) Tj ET "
+                     "q 1 0 0 0.0000001 0 400 cm 5 w 0 0 m 600 0 l S Q "
+                         + kCorners);
+    writer.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    bool ok = false;
+    const Raster raster = Render(writer.Finish(1), {}, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(raster.Share(0, 0, 100, 100, kRed), 1.0);
+    EXPECT_EQ(raster.Share(500, 700, 600, 800, kBlue), 1.0);
+}
+
 TEST(RenderPage, APictureDrawnInThisProcessLeavesTheDocumentsOpenDrawable)
 {
     // The document the renderer keeps, drawn once.
