@@ -1,6 +1,7 @@
 // A picture job's file: the input is the file's bytes (JPEG, PNG, BMP, TIFF or GIF, told apart by
-// their signatures as the tool's picture path does). It is loaded with GdipCreateBitmapFromFile;
-// a small picture is also decoded to pixels and drawn onto a printer's page, and the job thrown away.
+// their signatures as the tool's picture path does). It is loaded with GdipCreateBitmapFromFile and
+// drawn onto a printer's page, an inch wide, and the job thrown away; the pixels of a small picture
+// are also locked whole.
 #include "fuzz/fuzz_support.h"
 #include "platform/gdi/gdi.h"
 #include "platform/gdiplus/gdiplus.h"
@@ -11,9 +12,9 @@
 
 namespace {
 
-// Pixels up to this many are decoded and drawn; larger pictures are only opened, which keeps each
-// input cheap (opening checks a picture whole, and the limits of larger ones).
-constexpr unsigned kMaxDrawnPixels = 256 * 256;
+// Pictures of up to this many pixels are also locked whole: locking makes every pixel, whereas
+// drawing makes only as many as the page shows.
+constexpr unsigned kMaxLockedPixels = 256 * 256;
 
 std::string g_pictureFile;
 std::u16string g_picturePath;
@@ -64,13 +65,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     UINT height = 0;
     GdipGetImageWidth(picture, &width);
     GdipGetImageHeight(picture, &height);
-    if (std::uint64_t{width} * height <= kMaxDrawnPixels) {
+    if (std::uint64_t{width} * height <= kMaxLockedPixels) {
         const GpRect whole{0, 0, static_cast<INT>(width), static_cast<INT>(height)};
         BitmapData pixels{};
         if (GdipBitmapLockBits(picture, &whole, ImageLockModeRead, PixelFormat32bppARGB, &pixels) == Ok)
             GdipBitmapUnlockBits(picture, &pixels);
-        DrawOnPrinterPage(picture, width, height);
     }
+    DrawOnPrinterPage(picture, width, height);
     GdipDisposeImage(picture);
     return 0;
 }

@@ -52,7 +52,7 @@ void WriteReply(HANDLE pipe, const std::u16string& reply)
     DWORD bytesWritten = 0;
     const DWORD bytes = static_cast<DWORD>(reply.size() * sizeof(char16_t));
     if (WriteFile(pipe, reply.data(), bytes, &bytesWritten, nullptr)) {
-        wprintf(u"Send %ld bytes to server: \"%s\"\n", static_cast<long>(bytesWritten), reply.c_str());
+        wprintf(u"Send %ld bytes to server: \"%s\"\n", static_cast<long>(bytesWritten), ConsoleText(reply).c_str());
     } else {
         wprintf(u"WriteFile to pipe failed w/err 0x%08lx\n", static_cast<unsigned long>(GetLastError()));
         FlushFileBuffers(pipe);

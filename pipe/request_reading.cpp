@@ -1,5 +1,7 @@
 #include "pipe/request_reading.h"
 
+#include "pipe/text_conversions.h"
+
 #include "platform/crt/crt.h"
 #include "platform/kernel/kernel.h"
 
@@ -34,7 +36,7 @@ bool ReadRequest(HANDLE pipe, BYTE* buffer, DWORD bufferSize, std::u16string& re
             return false;
         }
         request = ChunkText(buffer, bytesRead);
-        wprintf(u"Receive %ld bytes from server: \"%s\"\n", static_cast<long>(bytesRead), request.c_str());
+        wprintf(u"Receive %ld bytes from server: \"%s\"\n", static_cast<long>(bytesRead), ConsoleText(request).c_str());
         if (ok)
             return true;
     }

@@ -25,4 +25,24 @@ std::string NarrowText(const std::u16string& text)
     return narrow;
 }
 
+std::u16string ConsoleText(std::u16string_view text)
+{
+    static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+    // Shown as the console shows a zero-terminated text: up to its first zero.
+    text = text.substr(0, text.find(u'\0'));
+    std::u16string shown;
+    shown.reserve(text.size());
+    for (const char16_t unit : text) {
+        const bool control = unit < 0x20 || (unit >= 0x7F && unit < 0xA0);
+        if (!control || unit == u'\t' || unit == u'\n') {
+            shown.push_back(unit);
+            continue;
+        }
+        shown.append(u"\\x");
+        shown.push_back(kHex[unit >> 4]);
+        shown.push_back(kHex[unit & 0xF]);
+    }
+    return shown;
+}
+
 } // namespace aio

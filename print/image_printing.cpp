@@ -3,6 +3,7 @@
 #include "print/image_printing.h"
 
 #include "driver/function_tracer.h"
+#include "driver/log_sink.h"
 #include "platform/gdi/gdi.h"
 #include "print/devmode_lock.h"
 #include "print/paper_sizes.h"
@@ -115,10 +116,15 @@ bool PrintImpl::PrintImageImpl(const std::u16string& document_name, std::int32_t
     const int job = StartDocW(dc, &docInfo);
     if (job <= 0)
         return false;
-    job_id = job;
-    // A job left without EndDoc is discarded when its device context is deleted.
-    if (StartPage(dc) <= 0)
+    // The job id is answered only for a job the printer took whole. A page that could not be
+    // started, drawn or ended, or a document that could not be ended, leaves the id as it was, as
+    // every failure before the job started does: the job itself is gone. A job left without EndDoc
+    // is discarded when its device context is deleted.
+    const int pageStarted = StartPage(dc);
+    if (pageStarted <= 0) {
+        QLOG(base::debug) << "In PrintImageImpl, StartPage failed, return: " << pageStarted;
         return false;
+    }
 
     HANDLE printer = nullptr;
     OpenPrinterW(const_cast<LPWSTR>(printer_name.c_str()), &printer, nullptr);
@@ -138,8 +144,8 @@ bool PrintImpl::PrintImageImpl(const std::u16string& document_name, std::int32_t
 
     const std::optional<RectF> area = MeasurePrintableArea(*paper, printer_name, mode);
     if (!area) {
-        // Without a printable area there is nowhere to put the picture: the job is ended without
-        // its page, and the reply is that of a page that failed.
+        // Without a printable area there is nowhere to put the picture.
+        QLOG(base::debug) << "In PrintImageImpl, MeasurePrintableArea failed.";
         paper.reset();
         deleteGraphics.Now();
         AbortDoc(dc);
@@ -163,15 +169,31 @@ bool PrintImpl::PrintImageImpl(const std::u16string& document_name, std::int32_t
     RectF destination{-boxWidth * 0.5f, -boxHeight * 0.5f, boxWidth, boxHeight};
     RectF source{0.0f, 0.0f, static_cast<float>(pixelWidth), static_cast<float>(pixelHeight)};
     FitRects(source, destination, shrink_to_fit);
-    GdipDrawImageRectRect(graphics, picture, destination.X, destination.Y, destination.Width, destination.Height,
-                          source.X, source.Y, source.Width, source.Height, UnitPixel, nullptr, nullptr, nullptr);
+    const Status drawn
+        = GdipDrawImageRectRect(graphics, picture, destination.X, destination.Y, destination.Width, destination.Height,
+                                source.X, source.Y, source.Width, source.Height, UnitPixel, nullptr, nullptr, nullptr);
     GdipFlush(graphics, FlushIntentionFlush);
     paper.reset();
     deleteGraphics.Now();
+    if (drawn != Ok) {
+        // A picture refused while it is drawn would print a blank sheet.
+        QLOG(base::debug) << "In PrintImageImpl, GdipDrawImageRectRect failed, status: " << static_cast<int>(drawn);
+        AbortDoc(dc);
+        return false;
+    }
 
     const int pageEnded = EndPage(dc);
-    const int documentEnded = pageEnded > 0 ? EndDoc(dc) : 0;
-    return pageEnded > 0 && documentEnded > 0;
+    if (pageEnded <= 0) {
+        QLOG(base::debug) << "In PrintImageImpl, EndPage failed, return: " << pageEnded;
+        return false;
+    }
+    const int documentEnded = EndDoc(dc);
+    if (documentEnded <= 0) {
+        QLOG(base::debug) << "In PrintImageImpl, EndDoc failed, return: " << documentEnded;
+        return false;
+    }
+    job_id = job;
+    return true;
 }
 
 } // namespace aio

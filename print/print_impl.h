@@ -16,7 +16,8 @@ public:
     static bool PrintFileImpl(const WCHAR* printer_name, const PrintJobRequest& job, std::int32_t& job_id);
 
     // Prints one picture as one page placed in the printable area. `devmode` may be a pointer or a
-    // movable global memory handle. The job identifier is written once the job has started.
+    // movable global memory handle. The job identifier is written once the printer has taken the
+    // whole job; a job started and then thrown away leaves it as it was. True when it was written.
     static bool PrintImageImpl(const std::u16string& document_name, std::int32_t& job_id,
                                const std::u16string& printer_name, const std::u16string& file_path, DEVMODEW* devmode,
                                bool paper_size_auto, bool shrink_to_fit);

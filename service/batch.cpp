@@ -72,7 +72,7 @@ public:
         if (!PreparePrintJob(job.order, active.print, error)) {
             Fail(active, error);
         } else if (job.order.ticketFile) {
-            if (ReadWholeFile(*job.order.ticketFile, active.print.ticket, error))
+            if (ReadTicketFile(*job.order.ticketFile, active.print.ticket, error))
                 StartPrinting(active);
             else
                 Fail(active, error);
@@ -475,7 +475,7 @@ bool RunBatch(const BatchSettings& settings, const std::vector<BatchJob>& jobs,
               const std::function<void(const JobOutcome&)>& done, std::string& error)
 {
     const int parallel = std::clamp(settings.parallel, 1, kMaxParallelJobs);
-    auto server = PipeServer::Create(settings.exchange.socketPath, error, parallel);
+    auto server = PipeServer::Create(settings.exchange.socketPath, settings.exchange.lockTimeout, error, parallel);
     if (!server)
         return false;
     Batch batch(settings, *server, done);

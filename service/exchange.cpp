@@ -67,7 +67,7 @@ std::string SecondsText(std::chrono::milliseconds span)
 ExchangeResult RunExchange(const ExchangeSettings& settings, const std::string& switchText, std::string_view request)
 {
     ExchangeResult result;
-    auto server = PipeServer::Create(settings.socketPath, result.error);
+    auto server = PipeServer::Create(settings.socketPath, settings.lockTimeout, result.error);
     if (!server)
         return result;
     auto tool = ToolProcess::Start(settings.toolPath, switchText, settings.quiet, result.error);

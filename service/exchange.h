@@ -12,6 +12,7 @@ struct ExchangeSettings {
     std::string socketPath;                           // where the pipe socket is made
     std::chrono::milliseconds connectTimeout{10'000}; // for the tool to connect, and to end after its reply
     std::chrono::milliseconds replyTimeout{300'000};  // for the operation itself (a print job may be long)
+    std::chrono::milliseconds lockTimeout{600'000};   // for another service on the same pipe to finish
     bool quiet = false;                               // drop the tool's console output
 };
 

@@ -41,7 +41,9 @@ constexpr const char* kUsage
       "       quillon-service print PRINTER FILE [--type MIME] [--ticket FILE] [--name NAME] [--option OPT]...\n"
       "       quillon-service send -a|-b|-c|--switch TEXT [--raw]\n"
       "       quillon-service batch [--parallel N] [--stats FILE] JOBS_FILE\n"
-      "common options: [--tool PATH] [--timeout SECONDS] [--reply-timeout SECONDS] [--quiet]\n"
+      "       quillon-service -h|--help\n"
+      "common options: [--tool PATH] [--timeout SECONDS] [--reply-timeout SECONDS] [--lock-timeout SECONDS]\n"
+      "                [--quiet]\n"
       "\n"
       "Makes the pipe \\\\.\\pipe\\QuillonPipe under QUILLON_ROOT (or /), starts the tool with one switch,\n"
       "sends one request and prints the reply on standard output; the tool's console output goes to\n"
@@ -61,6 +63,7 @@ constexpr const char* kUsage
       "  --tool        the tool to start (default: QuillonTool beside this program)\n"
       "  --timeout     seconds for the tool to connect and to end after replying (default 10)\n"
       "  --reply-timeout  seconds for the tool to reply (default 300)\n"
+      "  --lock-timeout   seconds to wait while another service holds the pipe (default 600)\n"
       "exit status: 0 a reply arrived (for print: a job was printed; for batch: every job was), 1 the exchange\n"
       "or a job failed, "
       "2 usage error\n";
@@ -120,10 +123,12 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
         if (argument == "--tool") {
             if (!value(line.settings.toolPath))
                 return false;
-        } else if (argument == "--timeout" || argument == "--reply-timeout") {
+        } else if (argument == "--timeout" || argument == "--reply-timeout" || argument == "--lock-timeout") {
             if (!value(text))
                 return false;
-            auto& target = argument == "--timeout" ? line.settings.connectTimeout : line.settings.replyTimeout;
+            auto& target = argument == "--timeout" ? line.settings.connectTimeout
+                : argument == "--reply-timeout"    ? line.settings.replyTimeout
+                                                   : line.settings.lockTimeout;
             if (!ParseSeconds(text, target)) {
                 error = argument + " takes a number of seconds above 0, not \"" + text + "\"";
                 return false;
@@ -282,7 +287,7 @@ int RunPrint(const CommandLine& line)
     if (!PreparePrintJob(order, job, error))
         return Failure(error);
     if (line.ticketFile) {
-        if (!ReadWholeFile(*line.ticketFile, job.ticket, error))
+        if (!ReadTicketFile(*line.ticketFile, job.ticket, error))
             return Failure(error);
     } else {
         // As a real service does: ask the tool for the printer's default ticket first.

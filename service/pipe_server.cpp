@@ -1,6 +1,7 @@
 #include "service/pipe_server.h"
 
 #include "platform/kernel/file_modes.h"
+#include "service/exchange.h"
 #include "service/signal_cleanup.h"
 
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/un.h>
 
 #include <unistd.h>
@@ -16,13 +18,19 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <thread>
 #include <vector>
 
 namespace quillon::service {
 namespace {
 
-// The lock file beside the socket.
-constexpr mode_t kLockFileMode = 0644;
+// The lock file beside the socket: only the service's own user may open it, and so take the lock.
+constexpr mode_t kLockFileMode = 0600;
+// How often a service waiting for the pipe tries the lock again.
+constexpr std::chrono::milliseconds kLockRetry{50};
 
 std::string SystemError(const std::string& what)
 {
@@ -93,6 +101,76 @@ bool SecurePipeFolder(const std::string& folder, std::string& error)
         return false;
     }
     return true;
+}
+
+// The process holding a lock on the file of this device and inode, as the kernel lists it in
+// /proc/locks; 0 when it cannot be told (the holder is in another pid namespace, say).
+pid_t LockHolder(dev_t device, ino_t inode)
+{
+    std::ifstream locks("/proc/locks");
+    char wanted[64];
+    std::snprintf(wanted, sizeof wanted, "%02x:%02x:%llu", major(device), minor(device),
+                  static_cast<unsigned long long>(inode));
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string number, kind, advisory, access, where;
+        long long pid = 0;
+        fields >> number >> kind;
+        if (kind == "->") // a process waiting for the lock, not holding it
+            continue;
+        if (fields >> advisory >> access >> pid >> where && kind == "FLOCK" && where == wanted && pid > 0)
+            return static_cast<pid_t>(pid);
+    }
+    return 0;
+}
+
+// "process 123 (quillon-service)", or "another process" when the holder cannot be told.
+std::string HolderText(pid_t pid)
+{
+    if (pid <= 0)
+        return "another process";
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return "process " + std::to_string(pid) + (name.empty() ? "" : " (" + name + ")");
+}
+
+// Opens the lock file (made private to this user) and takes its exclusive lock, waiting up to
+// `timeout` for a service holding it; nothing with error set when it cannot be had.
+std::optional<UniqueFd> TakeLock(const std::string& path, std::chrono::milliseconds timeout, std::string& error)
+{
+    UniqueFd lock(open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, kLockFileMode));
+    if (!lock.Valid()) {
+        error = SystemError("cannot open the lock file " + path);
+        return std::nullopt;
+    }
+    struct stat status {};
+    if (fstat(lock.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        error = "the lock file " + path + " is not a regular file; nothing is served";
+        return std::nullopt;
+    }
+    // A lock file left open to others by an earlier version is closed to them from now on.
+    if (status.st_uid == geteuid() && (status.st_mode & 07777) != kLockFileMode
+        && fchmod(lock.Get(), kLockFileMode) != 0) {
+        error = SystemError("cannot make the lock file " + path + " private");
+        return std::nullopt;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (flock(lock.Get(), LOCK_EX | LOCK_NB) == 0)
+            return lock;
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            error = SystemError("cannot lock " + path);
+            return std::nullopt;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            break;
+        std::this_thread::sleep_for(kLockRetry);
+    }
+    error = "the pipe is in use: " + HolderText(LockHolder(status.st_dev, status.st_ino)) + " has held " + path
+        + " for the " + SecondsText(timeout) + " waited; nothing was done";
+    return std::nullopt;
 }
 
 } // namespace
@@ -178,7 +256,8 @@ pid_t PipeConnection::PeerProcess() const
     return peer.pid;
 }
 
-std::unique_ptr<PipeServer> PipeServer::Create(const std::string& socketPath, std::string& error, int instances)
+std::unique_ptr<PipeServer> PipeServer::Create(const std::string& socketPath, std::chrono::milliseconds lockTimeout,
+                                               std::string& error, int instances)
 {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -198,24 +277,9 @@ std::unique_ptr<PipeServer> PipeServer::Create(const std::string& socketPath, st
     if (!SecurePipeFolder(folder, error))
         return nullptr;
 
-    UniqueFd lock(open((socketPath + ".lock").c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kLockFileMode));
-    if (!lock.Valid()) {
-        error = SystemError("cannot open the lock file " + socketPath + ".lock");
+    std::optional<UniqueFd> lock = TakeLock(socketPath + ".lock", lockTimeout, error);
+    if (!lock)
         return nullptr;
-    }
-    // Any user may take turns on the lock, whatever the umask; it holds nothing.
-    struct stat lockStatus {};
-    if (fstat(lock.Get(), &lockStatus) == 0 && lockStatus.st_uid == geteuid()
-        && (lockStatus.st_mode & 07777) != kLockFileMode)
-        fchmod(lock.Get(), kLockFileMode);
-    int locked;
-    do {
-        locked = flock(lock.Get(), LOCK_EX);
-    } while (locked != 0 && errno == EINTR);
-    if (locked != 0) {
-        error = SystemError("cannot lock " + socketPath + ".lock");
-        return nullptr;
-    }
 
     // From here on the path is ours until the lock is released.
     if (!RemoveStaleSocket(socketPath, error))
@@ -233,7 +297,7 @@ std::unique_ptr<PipeServer> PipeServer::Create(const std::string& socketPath, st
         SetSignalCleanupSocket("");
         return nullptr;
     }
-    auto server = std::unique_ptr<PipeServer>(new PipeServer(socketPath, std::move(lock), std::move(listener)));
+    auto server = std::unique_ptr<PipeServer>(new PipeServer(socketPath, std::move(*lock), std::move(listener)));
     // Beyond the instances served at once, a client waits in the queue, as for a busy pipe.
     if (listen(server->listener_.Get(), instances) != 0) {
         error = SystemError("cannot listen on " + socketPath);

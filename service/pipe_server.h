@@ -44,11 +44,12 @@ private:
 // the object ends.
 class PipeServer final {
 public:
-    // Makes missing folders, waits for the lock, replaces a stale socket file and listens with
-    // room for `instances` connections waiting to be accepted: one for a single tool, as many as
-    // tools run at once for a batch. Returns null and sets error when a step fails; nothing is
-    // left behind then.
-    static std::unique_ptr<PipeServer> Create(const std::string& socketPath, std::string& error, int instances = 1);
+    // Makes missing folders, waits up to lockTimeout for the lock (naming its holder when it
+    // gives up), replaces a stale socket file and listens with room for `instances` connections
+    // waiting to be accepted: one for a single tool, as many as tools run at once for a batch.
+    // Returns null and sets error when a step fails; nothing is left behind then.
+    static std::unique_ptr<PipeServer> Create(const std::string& socketPath, std::chrono::milliseconds lockTimeout,
+                                              std::string& error, int instances = 1);
     ~PipeServer();
     PipeServer(const PipeServer&) = delete;
     PipeServer& operator=(const PipeServer&) = delete;

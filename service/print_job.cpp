@@ -5,10 +5,15 @@
 #include "platform/spooler/printer_registry.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillon::service {
 namespace {
@@ -63,18 +68,50 @@ bool PreparePrintJob(const JobOrder& order, PrintJob& job, std::string& error)
     return BuildJobRequest(job, request, error);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& error)
+bool ReadTicketFile(const std::string& path, std::string& bytes, std::string& error)
 {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
+    bytes.clear();
+    // Without blocking: opening a FIFO for reading would otherwise wait for a writer.
+    const int file = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (file < 0) {
+        error = "cannot open the ticket " + path + ": " + std::strerror(errno);
         return false;
     }
-    bytes.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    if (file.bad()) {
-        error = "cannot read " + path;
+    struct stat status {};
+    if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(file);
+        error = "the ticket " + path + " is not a regular file";
         return false;
     }
+    if (static_cast<std::uint64_t>(status.st_size) > kMaxTicketFileBytes) {
+        ::close(file);
+        error = "the ticket " + path + " is larger than " + std::to_string(kMaxTicketFileBytes / 1024) + " KiB";
+        return false;
+    }
+    // The file may grow while it is read: one byte beyond the limit is enough to tell.
+    bytes.resize(kMaxTicketFileBytes + 1);
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t got = ::read(file, bytes.data() + done, bytes.size() - done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            error = "cannot read the ticket " + path + ": " + std::strerror(errno);
+            ::close(file);
+            bytes.clear();
+            return false;
+        }
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    ::close(file);
+    if (done > kMaxTicketFileBytes) {
+        bytes.clear();
+        error = "the ticket " + path + " is larger than " + std::to_string(kMaxTicketFileBytes / 1024) + " KiB";
+        return false;
+    }
+    bytes.resize(done);
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include "service/job_request.h"
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,8 +26,12 @@ struct JobOrder {
 // or the file cannot be printed; every field but the ticket is then checked.
 bool PreparePrintJob(const JobOrder& order, PrintJob& job, std::string& error);
 
-// Reads a whole file; false with a message when it cannot.
-bool ReadWholeFile(const std::string& path, std::string& bytes, std::string& error);
+// A print ticket file larger than this is refused: tickets are a few KiB of XML.
+constexpr std::size_t kMaxTicketFileBytes = 512 * 1024;
+
+// Reads a print ticket from a regular file of at most kMaxTicketFileBytes; false with a message
+// for anything else (a device, a FIFO, a folder, a larger file), which is never waited on.
+bool ReadTicketFile(const std::string& path, std::string& bytes, std::string& error);
 
 // What a virtual printer holds of a job the tool answered for.
 struct SpooledJob {

@@ -52,6 +52,7 @@ std::int32_t PrintUtilityClient::Spool(const std::u16string& printer_name, const
 {
     FunctionTracer tracer("aio::printing::PrintUtilityClient::Spool");
     current_page = -1;
+    first_page_file.reset();
 
     HDC dc = CreateDCW(u"", printer_name.c_str(), nullptr, devmode);
     if (!dc) {

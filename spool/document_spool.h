@@ -6,6 +6,7 @@
 #include "platform/gdi/gdi.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace aio::printing {
@@ -39,6 +40,9 @@ private:
     std::int32_t saved_dc_state = 0;
     std::u16string print_data_file;
     HDC printer_dc = nullptr;
+    // What identified print_data_file when the first page read it: every later page must read the
+    // same file, unchanged.
+    std::optional<BY_HANDLE_FILE_INFORMATION> first_page_file;
 };
 
 // The transform that puts a page recorded in screen pixels, its corner at the sheet's corner, onto

@@ -13,7 +13,6 @@
 
 #include <cstdint>
 #include <iomanip>
-#include <limits>
 #include <memory>
 #include <new>
 #include <sstream>
@@ -21,9 +20,6 @@
 namespace aio::printing {
 
 namespace {
-
-// The renderer takes the document's byte count as a signed 32-bit number.
-constexpr std::uint64_t kMaxRendererBytes = std::numeric_limits<std::int32_t>::max();
 
 // What one page takes from the system, given back on every road out of the page in this order:
 // the file's bytes, the renderer library, the file.
@@ -59,6 +55,16 @@ std::string PointerText(HANDLE handle)
     std::ostringstream text;
     text << std::uppercase << std::hex << std::setw(8) << std::setfill('0') << reinterpret_cast<std::uintptr_t>(handle);
     return text.str();
+}
+
+// Whether two looks at a file saw the same file with the same content: the same volume and file
+// index, the same size and the same time of the last write.
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh
+        && a.nFileIndexLow == b.nFileIndexLow && a.nFileSizeHigh == b.nFileSizeHigh && a.nFileSizeLow == b.nFileSizeLow
+        && a.ftLastWriteTime.dwLowDateTime == b.ftLastWriteTime.dwLowDateTime
+        && a.ftLastWriteTime.dwHighDateTime == b.ftLastWriteTime.dwHighDateTime;
 }
 
 // Removes the file of a page that has been played while more pages follow; only a failure is
@@ -103,7 +109,13 @@ bool PrintUtilityClient::RenderPDFFile()
     QLOG(base::debug) << "In RenderPDFFile, RenderNextPDFPageToMetafile next_available(bool): "
                       << (next_available ? 1 : 0);
     RestoreDC(printer_dc, saved_dc_state);
-    EndDoc(printer_dc);
+    // A document the printer could not take (its spool folder full, say) is no job, whatever its
+    // pages did: the job id must not be answered for it.
+    const int ended = EndDoc(printer_dc);
+    if (ended <= 0) {
+        QLOG(base::debug) << "In RenderPDFFile, EndDoc failed, return: " << ended;
+        return false;
+    }
     return result;
 }
 
@@ -127,6 +139,20 @@ bool PrintUtilityClient::RenderNextPDFPageToMetafile(const std::u16string& temp_
     QLOG(base::debug) << "In RenderNextPDFPageToMetafile, CreateFile pdf_file success with handle: "
                       << PointerText(source.file);
 
+    // The file is read anew for every page: a file replaced or rewritten meanwhile would print the
+    // later pages of another document under this job.
+    BY_HANDLE_FILE_INFORMATION file_information{};
+    if (!GetFileInformationByHandle(source.file, &file_information)) {
+        QLOG(base::debug) << "In RenderNextPDFPageToMetafile, GetFileInformationByHandle failed. ";
+        return false;
+    }
+    if (!first_page_file) {
+        first_page_file = file_information;
+    } else if (!SameFile(*first_page_file, file_information)) {
+        QLOG(base::debug) << "In RenderNextPDFPageToMetafile, print_data_file is not the file of the first page. ";
+        return false;
+    }
+
     source.library = LoadLibraryW(u"pdf.dll");
     if (!source.library) {
         QLOG(base::debug) << "In RenderNextPDFPageToMetafile, LoadLibrary pdf.dll failed. ";
@@ -149,7 +175,7 @@ bool PrintUtilityClient::RenderNextPDFPageToMetafile(const std::u16string& temp_
     QLOG(base::debug) << "In RenderNextPDFPageToMetafile, GetPDFDocInfoProc success";
 
     // The high part is asked for too: the low 32 bits alone would pass a document of 4 GiB and more
-    // on cut short, and one from 2 GiB on as a negative count.
+    // on cut short. A document the renderer would refuse is refused here, before it is read whole.
     DWORD high_size = 0;
     const DWORD length = GetFileSize(source.file, &high_size);
     if (length == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) {
@@ -157,7 +183,7 @@ bool PrintUtilityClient::RenderNextPDFPageToMetafile(const std::u16string& temp_
         return false;
     }
     const std::uint64_t file_size = std::uint64_t{high_size} << 32 | length;
-    if (file_size > kMaxRendererBytes) {
+    if (file_size > static_cast<std::uint64_t>(kMaxPdfDocumentBytes)) {
         QLOG(base::debug) << "In RenderNextPDFPageToMetafile, GetFileSize length too large for pdf.dll: " << file_size;
         return false;
     }

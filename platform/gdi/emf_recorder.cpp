@@ -2,6 +2,7 @@
 
 #include "platform/gdi/emf_format.h"
 #include "platform/gdi/enh_metafile.h"
+#include "platform/kernel/file_modes.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_object.h"
 
@@ -187,7 +188,7 @@ std::unique_ptr<EmfRecorder> EmfRecorder::Create(const DeviceBackend& reference,
     int file = -1;
     if (!path.empty()) {
         // A page recording holds what is being printed: it is private to its owner.
-        file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        file = platform::OpenOwnFile(path, O_WRONLY | O_CREAT | O_TRUNC);
         if (file < 0) {
             platform::kernel::SetLastErrorFromErrno(errno);
             return nullptr;

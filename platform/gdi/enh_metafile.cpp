@@ -1,6 +1,7 @@
 #include "platform/gdi/enh_metafile.h"
 
 #include "platform/gdi/emf_format.h"
+#include "platform/kernel/file_modes.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_object.h"
 
@@ -162,7 +163,7 @@ std::shared_ptr<EnhMetaFile> EnhMetaFile::FromBytes(std::vector<BYTE> bytes)
 std::shared_ptr<EnhMetaFile> EnhMetaFile::Open(const std::string& path)
 {
     std::shared_ptr<EnhMetaFile> metafile(new EnhMetaFile());
-    metafile->file_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    metafile->file_ = platform::OpenOwnFile(path, O_RDONLY);
     struct stat status {};
     if (metafile->file_ < 0 || ::fstat(metafile->file_, &status) != 0) {
         platform::kernel::SetLastErrorFromErrno(errno);

@@ -1,5 +1,7 @@
 #include "platform/gdi/picture.h"
 
+#include "platform/gdi/png_reader.h"
+
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include <algorithm>
@@ -7,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace platform::gdi {
 namespace {
@@ -40,11 +43,14 @@ const char* DecoderName(PictureKind kind)
 }
 
 struct SizeCheck {
+    int width = 0; // the most pixels wanted across and down; 0: all of them
+    int height = 0;
     bool refused = false;
 };
 
 // Refuses a picture before its pixels are decoded: the loader is asked to make it 1 x 1 instead,
-// and is given no more data.
+// and is given no more data. A picture wanted smaller is asked for at that size: a JPEG then
+// decodes at a fraction of its size, other kinds are scaled once decoded.
 void OnSizePrepared(GdkPixbufLoader* loader, gint width, gint height, gpointer data)
 {
     auto* check = static_cast<SizeCheck*>(data);
@@ -52,11 +58,16 @@ void OnSizePrepared(GdkPixbufLoader* loader, gint width, gint height, gpointer d
         || std::int64_t{width} * height > kMaxPicturePixels) {
         check->refused = true;
         gdk_pixbuf_loader_set_size(loader, 1, 1);
+    } else if ((check->width > 0 && check->width < width) || (check->height > 0 && check->height < height)) {
+        gdk_pixbuf_loader_set_size(loader, check->width > 0 ? std::min(check->width, width) : width,
+                                   check->height > 0 ? std::min(check->height, height) : height);
     }
 }
 
-// The decoded picture (a reference the caller releases), or null with the fault.
-GdkPixbuf* DecodePixbuf(std::span<const BYTE> bytes, PictureKind kind, PictureFault& fault)
+// The decoded picture (a reference the caller releases), at most width x height pixels when they
+// are given, or null with the fault.
+GdkPixbuf* DecodePixbuf(std::span<const BYTE> bytes, PictureKind kind, PictureFault& fault, int width = 0,
+                        int height = 0)
 {
     GError* error = nullptr;
     GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type(DecoderName(kind), &error);
@@ -65,7 +76,7 @@ GdkPixbuf* DecodePixbuf(std::span<const BYTE> bytes, PictureKind kind, PictureFa
         fault = PictureFault::NotAPicture;
         return nullptr;
     }
-    SizeCheck check;
+    SizeCheck check{width, height};
     g_signal_connect(loader, "size-prepared", G_CALLBACK(OnSizePrepared), &check);
     bool loaded = true;
     for (std::size_t at = 0; loaded && !check.refused && at < bytes.size(); at += kDecoderPieceBytes) {
@@ -137,6 +148,49 @@ cairo_surface_t* SurfaceOfPixbuf(GdkPixbuf* pixbuf, PictureFault& fault)
     return surface;
 }
 
+// Turns a surface's pixels to shades of grey where they lie.
+void MakeGrey(cairo_surface_t* surface)
+{
+    cairo_surface_flush(surface);
+    BYTE* data = cairo_image_surface_get_data(surface);
+    const std::size_t stride = static_cast<std::size_t>(cairo_image_surface_get_stride(surface));
+    const int width = cairo_image_surface_get_width(surface);
+    const int height = cairo_image_surface_get_height(surface);
+    for (int row = 0; row < height; ++row) {
+        auto* pixels = reinterpret_cast<std::uint32_t*>(data + row * stride);
+        for (int column = 0; column < width; ++column) {
+            const std::uint32_t pixel = pixels[column];
+            // Luma of the premultiplied colour is the premultiplied luma: the weights sum to one.
+            const std::uint32_t luma
+                = (299 * ((pixel >> 16) & 0xFF) + 587 * ((pixel >> 8) & 0xFF) + 114 * (pixel & 0xFF) + 500) / 1000;
+            pixels[column] = (pixel & 0xFF000000u) | (luma << 16) | (luma << 8) | luma;
+        }
+    }
+    cairo_surface_mark_dirty(surface);
+}
+
+// A copy of a surface, for pixels that are not ours to change.
+cairo_surface_t* CopyOf(cairo_surface_t* source)
+{
+    const int width = cairo_image_surface_get_width(source);
+    const int height = cairo_image_surface_get_height(source);
+    cairo_surface_t* copy = cairo_image_surface_create(cairo_image_surface_get_format(source), width, height);
+    if (cairo_surface_status(copy) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(copy);
+        return nullptr;
+    }
+    cairo_surface_flush(source);
+    cairo_surface_flush(copy);
+    const std::size_t sourceStride = static_cast<std::size_t>(cairo_image_surface_get_stride(source));
+    const std::size_t copyStride = static_cast<std::size_t>(cairo_image_surface_get_stride(copy));
+    const BYTE* in = cairo_image_surface_get_data(source);
+    BYTE* out = cairo_image_surface_get_data(copy);
+    for (int row = 0; row < height; ++row)
+        std::memcpy(out + row * copyStride, in + row * sourceStride, static_cast<std::size_t>(width) * 4);
+    cairo_surface_mark_dirty(copy);
+    return copy;
+}
+
 void ReleaseBytes(void* holder)
 {
     delete static_cast<Bytes*>(holder);
@@ -177,25 +231,28 @@ Picture::Picture(cairo_surface_t* surface, int orientation, bool borrowed)
       storedHeight_(cairo_image_surface_get_height(surface)),
       orientation_(orientation),
       borrowed_(borrowed),
-      surface_(surface)
+      given_(surface)
 {}
 
-Picture::Picture(Bytes jpeg, const JpegInfo& frame, bool passable, int orientation)
-    : storedWidth_(frame.width),
-      storedHeight_(frame.height),
+Picture::Picture(Bytes bytes, PictureKind kind, int width, int height, bool passable, int orientation)
+    : storedWidth_(width),
+      storedHeight_(height),
       orientation_(orientation),
-      jpeg_(std::move(jpeg)),
+      bytes_(std::move(bytes)),
+      kind_(kind),
       passable_(passable)
 {}
 
 Picture::~Picture()
 {
-    if (surface_) {
+    if (made_)
+        cairo_surface_destroy(made_);
+    if (given_) {
         // A borrowed picture's rows belong to the caller: finishing the surface makes cairo copy
         // whatever a PDF page still holds of it before the caller frees them.
         if (borrowed_)
-            cairo_surface_finish(surface_);
-        cairo_surface_destroy(surface_);
+            cairo_surface_finish(given_);
+        cairo_surface_destroy(given_);
     }
     if (jpegSurface_)
         cairo_surface_destroy(jpegSurface_);
@@ -221,12 +278,14 @@ std::shared_ptr<Picture> Picture::Open(Bytes bytes, bool upright, PictureFault& 
             const bool passable = inspected && inspected->components != 4 && inspected->width == frame.width
                 && inspected->height == frame.height;
             const int orientation = upright ? JpegOrientation(data) : kUpright;
-            return std::shared_ptr<Picture>(new Picture(std::move(bytes), frame, passable, orientation));
+            return std::shared_ptr<Picture>(
+                new Picture(std::move(bytes), kind, frame.width, frame.height, passable, orientation));
         }
-        // Some decoders make (and clear) the whole picture before they report its size.
+        // Some decoders make (and clear) the whole picture before they report its size, and a few
+        // bytes can declare gigabytes of it.
         if (const std::optional<DeclaredSize> size = ReadDeclaredSize(data, kind); size
             && (size->width > kMaxPictureSide || size->height > kMaxPictureSide
-                || size->width * size->height > kMaxPicturePixels)) {
+                || size->width * size->height > kMaxPicturePixels || !IsBacked(data, kind))) {
             fault = PictureFault::TooLarge;
             return nullptr;
         }
@@ -235,15 +294,24 @@ std::shared_ptr<Picture> Picture::Open(Bytes bytes, bool upright, PictureFault& 
             fault = PictureFault::Damaged;
             return nullptr;
         }
+        // A PNG's rows are read through once, one at a time; other kinds are decoded once whole,
+        // their decoders being what tells a damaged file, and the pixels let go until drawn.
+        if (kind == PictureKind::Png) {
+            fault = CheckPngData(data);
+            const std::optional<DeclaredSize> size = ReadDeclaredSize(data, kind);
+            if (fault != PictureFault::None || !size)
+                return nullptr;
+            return std::shared_ptr<Picture>(new Picture(std::move(bytes), kind, static_cast<int>(size->width),
+                                                        static_cast<int>(size->height), false, kUpright));
+        }
         GdkPixbuf* pixbuf = DecodePixbuf(data, kind, fault);
         if (!pixbuf)
             return nullptr;
         const int orientation = upright ? PixbufOrientation(pixbuf) : kUpright;
-        cairo_surface_t* surface = SurfaceOfPixbuf(pixbuf, fault);
+        const int width = gdk_pixbuf_get_width(pixbuf);
+        const int height = gdk_pixbuf_get_height(pixbuf);
         g_object_unref(pixbuf);
-        if (!surface)
-            return nullptr;
-        return std::shared_ptr<Picture>(new Picture(surface, orientation, false));
+        return std::shared_ptr<Picture>(new Picture(std::move(bytes), kind, width, height, false, orientation));
     } catch (const std::bad_alloc&) {
         fault = PictureFault::OutOfMemory;
         return nullptr;
@@ -352,20 +420,43 @@ Affine Picture::StoredToUpright() const
     }
 }
 
-cairo_surface_t* Picture::Surface() const
+cairo_surface_t* Picture::Pixels(int width, int height, bool grey) const
 {
     std::lock_guard lock(mutex_);
-    if (surface_ || !jpeg_)
-        return surface_;
+    if (given_) {
+        if (!grey)
+            return given_;
+        // The given pixels may be the caller's: grey goes into a copy, made once.
+        if (!made_) {
+            made_ = CopyOf(given_);
+            if (made_)
+                MakeGrey(made_);
+        }
+        return made_;
+    }
+    width = std::clamp(width, 1, storedWidth_);
+    height = std::clamp(height, 1, storedHeight_);
+    if (made_ && madeGrey_ == grey && cairo_image_surface_get_width(made_) >= width
+        && cairo_image_surface_get_height(made_) >= height)
+        return made_;
+    // The pixels made before go first: a picture never holds two grids of itself.
+    if (made_)
+        cairo_surface_destroy(std::exchange(made_, nullptr));
     PictureFault fault = PictureFault::None;
-    GdkPixbuf* pixbuf = DecodePixbuf(*jpeg_, PictureKind::Jpeg, fault);
-    if (!pixbuf)
-        return nullptr;
-    // The decoder read what the scan read when the picture was opened: the same frame.
-    if (gdk_pixbuf_get_width(pixbuf) == storedWidth_ && gdk_pixbuf_get_height(pixbuf) == storedHeight_)
-        surface_ = SurfaceOfPixbuf(pixbuf, fault);
-    g_object_unref(pixbuf);
-    return surface_;
+    if (kind_ == PictureKind::Png)
+        made_ = ReadPngAtSize(*bytes_, width, height, grey, fault);
+    // An interlaced PNG comes in passes over the whole picture: its decoder makes it whole first.
+    if (!made_ && (kind_ != PictureKind::Png || fault == PictureFault::NotAPicture)) {
+        GdkPixbuf* pixbuf = DecodePixbuf(*bytes_, kind_, fault, width, height);
+        if (pixbuf && gdk_pixbuf_get_width(pixbuf) == width && gdk_pixbuf_get_height(pixbuf) == height)
+            made_ = SurfaceOfPixbuf(pixbuf, fault);
+        if (pixbuf)
+            g_object_unref(pixbuf);
+        if (made_ && grey)
+            MakeGrey(made_);
+    }
+    madeGrey_ = grey;
+    return made_;
 }
 
 cairo_surface_t* Picture::JpegSurface() const
@@ -379,9 +470,9 @@ cairo_surface_t* Picture::JpegSurface() const
     // bytes and never asks for pixels, so none are ever made.
     const cairo_rectangle_t extents{0, 0, static_cast<double>(storedWidth_), static_cast<double>(storedHeight_)};
     cairo_surface_t* surface = cairo_recording_surface_create(CAIRO_CONTENT_COLOR, &extents);
-    auto* holder = new (std::nothrow) Bytes(jpeg_);
+    auto* holder = new (std::nothrow) Bytes(bytes_);
     if (holder && cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS
-        && cairo_surface_set_mime_data(surface, CAIRO_MIME_TYPE_JPEG, jpeg_->data(), jpeg_->size(), ReleaseBytes,
+        && cairo_surface_set_mime_data(surface, CAIRO_MIME_TYPE_JPEG, bytes_->data(), bytes_->size(), ReleaseBytes,
                                        holder)
             == CAIRO_STATUS_SUCCESS) {
         jpegSurface_ = surface;
@@ -392,41 +483,9 @@ cairo_surface_t* Picture::JpegSurface() const
     return nullptr;
 }
 
-std::shared_ptr<Picture> Picture::Grey() const
-{
-    cairo_surface_t* source = Surface();
-    if (!source)
-        return nullptr;
-    const cairo_format_t format = cairo_image_surface_get_format(source);
-    cairo_surface_t* grey = cairo_image_surface_create(format, storedWidth_, storedHeight_);
-    if (cairo_surface_status(grey) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(grey);
-        return nullptr;
-    }
-    cairo_surface_flush(source);
-    cairo_surface_flush(grey);
-    const BYTE* in = cairo_image_surface_get_data(source);
-    const std::size_t sourceStride = static_cast<std::size_t>(cairo_image_surface_get_stride(source));
-    BYTE* target = cairo_image_surface_get_data(grey);
-    const std::size_t targetStride = static_cast<std::size_t>(cairo_image_surface_get_stride(grey));
-    for (int row = 0; row < storedHeight_; ++row) {
-        const auto* pixels = reinterpret_cast<const std::uint32_t*>(in + row * sourceStride);
-        auto* out = reinterpret_cast<std::uint32_t*>(target + row * targetStride);
-        for (int column = 0; column < storedWidth_; ++column) {
-            const std::uint32_t pixel = pixels[column];
-            // Luma of the premultiplied colour is the premultiplied luma: the weights sum to one.
-            const std::uint32_t luma
-                = (299 * ((pixel >> 16) & 0xFF) + 587 * ((pixel >> 8) & 0xFF) + 114 * (pixel & 0xFF) + 500) / 1000;
-            out[column] = (pixel & 0xFF000000u) | (luma << 16) | (luma << 8) | luma;
-        }
-    }
-    cairo_surface_mark_dirty(grey);
-    return std::shared_ptr<Picture>(new Picture(grey, orientation_, false));
-}
-
 bool Picture::ReadPixels(int x, int y, int width, int height, bool opaque, BYTE* out, std::size_t stride) const
 {
-    cairo_surface_t* surface = Surface();
+    cairo_surface_t* surface = Pixels(storedWidth_, storedHeight_, false);
     if (!surface)
         return false;
     cairo_surface_flush(surface);

@@ -2,9 +2,10 @@
 // to a printer unchanged, the JPEG's own bytes. StretchDIBits and GDI+ both make their pictures
 // here, so decoding, the limits and the checks of compressed data live in one place.
 //
-// A JPEG is checked whole when it is opened but decoded only when its pixels are first needed: a
-// printer that takes it unchanged gets its bytes and the pixels are never made. Every other kind
-// is decoded when it is opened, since its decoder is what tells a damaged file.
+// A picture of compressed bytes is checked whole when it is opened, and its size read, but its
+// pixels are made only when a device draws it, and then at most at the size it takes there: a
+// picture of many pixels printed small costs what is printed, not what it declares. A printer
+// that takes a JPEG unchanged gets its bytes and the pixels are never made at all.
 #pragma once
 
 #include "platform/gdi/dib.h"
@@ -36,7 +37,9 @@ public:
     // A picture of compressed bytes: JPEG, PNG, BMP, TIFF or GIF (its first frame, a TIFF's first
     // page). With `upright` the turn that the picture's orientation tag asks for is taken: its
     // width and height are then those after the turn. A JPEG in three or one components may go to
-    // a device unchanged; a CMYK JPEG is only decoded, since its bytes would print inverted.
+    // a device unchanged; a CMYK JPEG is only decoded, since its bytes would print inverted. A
+    // picture beyond the limits, or declaring more pixels than its bytes could hold, is refused
+    // (TooLarge) before any of its data is decoded.
     static std::shared_ptr<Picture> Open(std::shared_ptr<const std::vector<BYTE>> bytes, bool upright,
                                          PictureFault& fault);
 
@@ -62,22 +65,24 @@ public:
     int Width() const;
     int Height() const;
 
-    // Where the stored pixel grid (of Surface() and JpegSurface()) lands on the picture as seen.
+    // Where the stored pixel grid (of Pixels() and JpegSurface()) lands on the picture as seen.
     Affine StoredToUpright() const;
 
-    // The decoded pixels in their stored grid, decoded on first use; null when they cannot be
-    // (out of memory).
-    cairo_surface_t* Surface() const;
+    // The pixels in their stored grid, at most `width` x `height` of them (never more than the
+    // picture has; a smaller grid covers the same picture), in shades of grey when asked. Made on
+    // first use, and made again only for a larger grid or the other colouring; valid until the
+    // next call. Null when they cannot be made (out of memory, or data its decoder refuses).
+    cairo_surface_t* Pixels(int width, int height, bool grey) const;
+
+    // The size of the stored grid.
+    int StoredWidth() const { return storedWidth_; }
+    int StoredHeight() const { return storedHeight_; }
 
     // True when the JPEG's own bytes may go to a device unchanged.
     bool CarriesJpeg() const { return passable_; }
     // A surface that holds nothing but the JPEG's bytes, for a device that embeds them unchanged;
     // null unless CarriesJpeg(). Its pixels are never decoded.
     cairo_surface_t* JpegSurface() const;
-
-    // The same picture in shades of grey (the JPEG bytes are left behind); null when the pixels
-    // cannot be decoded.
-    std::shared_ptr<Picture> Grey() const;
 
     // Copies a rectangle of the picture as seen as 32-bit B, G, R, A rows with straight (not
     // premultiplied) colour; with `opaque` the fourth byte is 0xFF. The rectangle lies inside the
@@ -86,17 +91,21 @@ public:
 
 private:
     Picture(cairo_surface_t* surface, int orientation, bool borrowed);
-    Picture(std::shared_ptr<const std::vector<BYTE>> jpeg, const JpegInfo& frame, bool passable, int orientation);
+    Picture(std::shared_ptr<const std::vector<BYTE>> bytes, PictureKind kind, int width, int height, bool passable,
+            int orientation);
 
     int storedWidth_;
     int storedHeight_;
     int orientation_; // as an EXIF orientation tag counts: 1 upright, 6 turned a quarter clockwise...
     bool borrowed_ = false;
-    std::shared_ptr<const std::vector<BYTE>> jpeg_; // a JPEG decoded on first use
+    cairo_surface_t* given_ = nullptr;               // pixels given when the picture was made
+    std::shared_ptr<const std::vector<BYTE>> bytes_; // or compressed data, made into pixels when drawn
+    PictureKind kind_ = PictureKind::Png;
     bool passable_ = false;
 
     mutable std::mutex mutex_;
-    mutable cairo_surface_t* surface_ = nullptr;
+    mutable cairo_surface_t* made_ = nullptr; // the pixels last asked for
+    mutable bool madeGrey_ = false;
     mutable cairo_surface_t* jpegSurface_ = nullptr;
 };
 

@@ -33,6 +33,14 @@ constexpr std::uint32_t kBmpInfoHeaderBytes = 40;
 constexpr std::uint32_t kBmpRgb = 0;
 constexpr std::uint32_t kBmpBitfields = 3;
 constexpr std::uint32_t kBmpAlphaBitfields = 6;
+constexpr std::uint32_t kBmpRle8 = 1;
+constexpr std::uint32_t kBmpRle4 = 2;
+
+// The most a byte of compressed data can stand for. Deflate's longest match (258 bytes) costs at
+// least two bits; a 12-bit GIF code stands for at most 4096 pixels; a BMP run of two bytes for 255.
+constexpr std::uint64_t kDeflateBytesPerByte = 1032;
+constexpr std::uint64_t kGifPixelsPerByte = 2731;
+constexpr std::uint64_t kBmpRunPixelsPerByte = 128;
 
 unsigned ReadBig16(const BYTE* bytes)
 {
@@ -364,6 +372,42 @@ bool IsCompleteBmp(std::span<const BYTE> bytes)
         return imageBytes <= available;
     const std::uint64_t stride = static_cast<std::uint64_t>((width * bitCount + 31) / 32 * 4);
     return static_cast<std::uint64_t>(height) <= available / stride;
+}
+
+bool IsBacked(std::span<const BYTE> bytes, PictureKind kind)
+{
+    const std::optional<DeclaredSize> size = ReadDeclaredSize(bytes, kind);
+    if (!size || size->width <= 0 || size->height <= 0)
+        return true; // nothing declared to back; the decoder judges the rest
+    const auto width = static_cast<std::uint64_t>(size->width);
+    const auto height = static_cast<std::uint64_t>(size->height);
+    switch (kind) {
+    case PictureKind::Png: {
+        // Each row is a filter byte and its samples: channels by colour type, times bit depth.
+        constexpr std::size_t depthAt = sizeof kPngSignature + 16;
+        if (bytes.size() < depthAt + 2)
+            return true;
+        static constexpr unsigned channels[] = {1, 0, 3, 1, 2, 0, 4};
+        const unsigned colourType = bytes[depthAt + 1];
+        const unsigned bitsPerPixel = bytes[depthAt] * (colourType < 7 ? channels[colourType] : 0);
+        const std::uint64_t rowBytes = 1 + (width * bitsPerPixel + 7) / 8;
+        return height * rowBytes / kDeflateBytesPerByte <= bytes.size();
+    }
+    case PictureKind::Gif:
+        return width * height / kGifPixelsPerByte <= bytes.size();
+    case PictureKind::Bmp: {
+        if (bytes.size() < kBmpFileHeaderBytes + 20 || ReadLittle32(&bytes[kBmpFileHeaderBytes]) < kBmpInfoHeaderBytes)
+            return true;
+        const std::uint32_t compression = ReadLittle32(&bytes[kBmpFileHeaderBytes + 16]);
+        if (compression != kBmpRle8 && compression != kBmpRle4)
+            return true; // rows are checked whole by IsCompleteBmp
+        const std::uint64_t dataOffset = ReadLittle32(&bytes[10]);
+        const std::uint64_t data = dataOffset < bytes.size() ? bytes.size() - dataOffset : 0;
+        return width * height / kBmpRunPixelsPerByte <= data;
+    }
+    default:
+        return true;
+    }
 }
 
 } // namespace platform::gdi

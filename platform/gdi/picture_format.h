@@ -62,4 +62,10 @@ bool IsCompletePng(std::span<const BYTE> bytes);
 // True for a BMP file whose pixel data reaches as far as its header says it does.
 bool IsCompleteBmp(std::span<const BYTE> bytes);
 
+// Compressed data can stand for only so many pixels per byte: deflate (PNG) for about a thousand
+// bytes of rows, GIF's codes for at most 2731 pixels, BMP's runs for 127. False for a PNG, GIF or
+// BMP whose declared size (a GIF's screen) is more than its bytes could ever hold, which only a
+// file made to cost its reader memory and time does; true for everything else.
+bool IsBacked(std::span<const BYTE> bytes, PictureKind kind);
+
 } // namespace platform::gdi

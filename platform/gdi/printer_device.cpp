@@ -290,24 +290,25 @@ public:
             return false;
         }
         const Picture& picture = placement.picture;
+        const Affine& to = placement.pictureToDevice;
+        const Affine stored = picture.StoredToUpright();
         // A JPEG the printer takes goes into the PDF as its own bytes, cut by the clip alone, and
         // its pixels are never decoded. Everything else is drawn from pixels, grey for a
-        // monochrome job.
+        // monochrome job, made at most as many as the dots the picture covers on the page.
         cairo_surface_t* source = color_ && printer_.TakesJpeg() ? picture.JpegSurface() : nullptr;
-        std::shared_ptr<Picture> grey;
-        if (!source && !color_) {
-            grey = picture.Grey();
-            source = grey ? grey->Surface() : nullptr;
-        } else if (!source) {
-            source = picture.Surface();
+        if (!source) {
+            const Affine storedToDevice = Then(stored, to);
+            const auto dots = [](double side, double x, double y) {
+                return static_cast<int>(std::min(std::ceil(side * std::hypot(x, y)), double{kMaxPictureSide}));
+            };
+            source = picture.Pixels(dots(picture.StoredWidth(), storedToDevice.m11, storedToDevice.m12),
+                                    dots(picture.StoredHeight(), storedToDevice.m21, storedToDevice.m22), !color_);
         }
         if (!source) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return false;
         }
-        const Affine& to = placement.pictureToDevice;
         const cairo_matrix_t matrix{to.m11, to.m12, to.m21, to.m22, to.dx, to.dy};
-        const Affine stored = picture.StoredToUpright();
         const cairo_matrix_t storedToUpright{stored.m11, stored.m12, stored.m21, stored.m22, stored.dx, stored.dy};
         ApplyClip(placement.clip);
         cairo_save(page_);
@@ -315,6 +316,10 @@ public:
         cairo_rectangle(page_, placement.source.x, placement.source.y, placement.source.width, placement.source.height);
         cairo_clip(page_);
         cairo_transform(page_, &storedToUpright);
+        // Pixels made smaller than the stored grid still cover the whole picture.
+        if (cairo_surface_get_type(source) == CAIRO_SURFACE_TYPE_IMAGE)
+            cairo_scale(page_, static_cast<double>(picture.StoredWidth()) / cairo_image_surface_get_width(source),
+                        static_cast<double>(picture.StoredHeight()) / cairo_image_surface_get_height(source));
         cairo_set_source_surface(page_, source, 0, 0);
         cairo_pattern_set_filter(cairo_get_source(page_), CAIRO_FILTER_GOOD);
         if (placement.opacity < 1)

@@ -33,10 +33,11 @@ constexpr BYTE kJpegFirstByte = 0xFF;
 // A picture file larger than this is refused unread.
 constexpr std::uint64_t kMaxPictureFileBytes = std::uint64_t{1} << 30;
 
-// Reads a whole regular file; Ok, or the status of the failure with the last error set.
+// Reads a whole regular file; Ok, or the status of the failure with the last error set. The file
+// is opened without waiting, so a named pipe or a device in its place is refused, never waited on.
 Gdiplus::Status ReadPictureFile(const WCHAR* fileName, std::vector<BYTE>& bytes)
 {
-    const int file = ::open(platform::NativePath(fileName).c_str(), O_RDONLY | O_CLOEXEC);
+    const int file = ::open(platform::NativePath(fileName).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (file < 0) {
         const int error = errno;
         platform::kernel::SetLastErrorFromErrno(error);
@@ -49,6 +50,9 @@ Gdiplus::Status ReadPictureFile(const WCHAR* fileName, std::vector<BYTE>& bytes)
         result = Gdiplus::Win32Error;
     } else if (!S_ISREG(status.st_mode)) {
         SetLastError(ERROR_ACCESS_DENIED);
+        result = Gdiplus::Win32Error;
+    } else if (::fcntl(file, F_SETFL, ::fcntl(file, F_GETFL) & ~O_NONBLOCK) != 0) {
+        platform::kernel::SetLastErrorFromErrno(errno);
         result = Gdiplus::Win32Error;
     } else if (static_cast<std::uint64_t>(status.st_size) > kMaxPictureFileBytes) {
         result = Gdiplus::ValueOverflow;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <new>
 #include <string>
@@ -18,6 +19,20 @@ namespace {
 
 // read(2) and write(2) move at most this much per call; larger requests are looped.
 constexpr std::size_t kMaxChunk = 0x7FFFF000;
+
+// Seconds from 1601-01-01, where Windows file times start, to 1970-01-01, and 100 ns ticks a second.
+constexpr std::int64_t kFileTimeEpochSeconds = 11644473600;
+constexpr std::int64_t kFileTimeTicksPerSecond = 10000000;
+
+// A Linux time as a Windows file time; times before 1601 are 0.
+FILETIME FileTimeOf(const timespec& time)
+{
+    const std::int64_t ticks
+        = (static_cast<std::int64_t>(time.tv_sec) + kFileTimeEpochSeconds) * kFileTimeTicksPerSecond
+        + time.tv_nsec / 100;
+    const auto value = static_cast<std::uint64_t>(std::max<std::int64_t>(ticks, 0));
+    return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+}
 
 // The descriptor is known to be open, so EBADF means it was not opened for this direction.
 void SetTransferError(int error)
@@ -90,6 +105,31 @@ public:
             return false;
         }
         size = static_cast<ULONGLONG>(status.st_size);
+        return true;
+    }
+
+    bool Information(BY_HANDLE_FILE_INFORMATION& information) override
+    {
+        struct stat status {};
+        if (::fstat(descriptor_, &status) != 0) {
+            SetLastErrorFromErrno(errno);
+            return false;
+        }
+        const auto device = static_cast<std::uint64_t>(status.st_dev);
+        const auto index = static_cast<std::uint64_t>(status.st_ino);
+        const auto size = static_cast<std::uint64_t>(status.st_size);
+        information = BY_HANDLE_FILE_INFORMATION{};
+        information.dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+        // fstat knows no creation time: it stays 0, as on file systems that keep none.
+        information.ftLastAccessTime = FileTimeOf(status.st_atim);
+        information.ftLastWriteTime = FileTimeOf(status.st_mtim);
+        // A device number has 64 bits, a volume serial number 32: both halves count.
+        information.dwVolumeSerialNumber = static_cast<DWORD>(device ^ (device >> 32));
+        information.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+        information.nFileSizeLow = static_cast<DWORD>(size);
+        information.nNumberOfLinks = static_cast<DWORD>(status.st_nlink);
+        information.nFileIndexHigh = static_cast<DWORD>(index >> 32);
+        information.nFileIndexLow = static_cast<DWORD>(index);
         return true;
     }
 
@@ -171,18 +211,34 @@ HANDLE OpenFile(std::u16string_view fileName, DWORD desiredAccess, DWORD disposi
         return INVALID_HANDLE_VALUE;
     }
 
+    // An existing file opened to be read is only ever a regular file. It is opened without
+    // waiting, so a named pipe or a device in its place is refused instead of blocking the caller
+    // until some writer comes.
+    const bool readExisting = disposition == OPEN_EXISTING && !write;
+    const int extraFlags = readExisting ? O_NONBLOCK | O_NOCTTY : 0;
+
     const std::string path = NativePath(fileName);
     bool existed = false;
-    const int descriptor = OpenWithDisposition(path, access, disposition, existed);
+    const int descriptor = OpenWithDisposition(path, access | extraFlags, disposition, existed);
     if (descriptor < 0) {
         SetOpenError(errno, path);
         return INVALID_HANDLE_VALUE;
     }
     struct stat status {};
-    if (::fstat(descriptor, &status) != 0 || S_ISDIR(status.st_mode)) {
-        const int error = S_ISDIR(status.st_mode) ? EISDIR : errno;
+    int error = 0;
+    bool refused = false;
+    if (::fstat(descriptor, &status) != 0)
+        error = errno;
+    else if (S_ISDIR(status.st_mode) || (readExisting && !S_ISREG(status.st_mode)))
+        refused = true;
+    else if (extraFlags != 0 && ::fcntl(descriptor, F_SETFL, ::fcntl(descriptor, F_GETFL) & ~O_NONBLOCK) != 0)
+        error = errno; // reads of the regular file are to wait as reads normally do
+    if (refused || error != 0) {
         ::close(descriptor);
-        SetLastErrorFromErrno(error);
+        if (refused)
+            SetLastError(ERROR_ACCESS_DENIED);
+        else
+            SetLastErrorFromErrno(error);
         return INVALID_HANDLE_VALUE;
     }
     try {

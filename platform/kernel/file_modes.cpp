@@ -1,23 +1,23 @@
-// Modes of the folders and files the platform makes, and the process's file-creation mask.
+// Modes of the folders and files the platform makes, and the folders it trusts to hold them.
 #include "platform/kernel/file_modes.h"
 
 #include "platform/kernel/host.h"
+#include "platform/kernel/leftovers.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <memory>
+#include <mutex>
+#include <pwd.h>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
 namespace {
-
-// Runs while the platform library is loaded, before any program code: what a process makes
-// without a mode of its own (the log files Boost.Log opens, the folders it makes for them) is then
-// never readable or writable by other users, whatever mask the process was started with.
-[[gnu::constructor]] void SetProcessCreationMask()
-{
-    ::umask(kProcessCreationMask);
-}
 
 // The path in a form that can be compared: absolute, without "." and ".." parts or a trailing "/".
 std::string Comparable(const std::string& native)
@@ -28,6 +28,25 @@ std::string Comparable(const std::string& native)
         return {};
     while (text.size() > 1 && text.back() == '/')
         text.pop_back();
+    return text;
+}
+
+// "user 65534 (nobody)", or "user 1234" for a number without a name.
+std::string UserText(uid_t uid)
+{
+    std::string text = "user " + std::to_string(uid);
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[1024];
+    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
+        text += std::string(" (") + found->pw_name + ")";
+    return text;
+}
+
+std::string ModeText(mode_t mode)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
     return text;
 }
 
@@ -99,6 +118,23 @@ bool MakeFolders(const std::string& native)
     }
 }
 
+// Makes an absolute folder with exactly `mode` when it is missing.
+bool MakeFolderOfMode(const std::string& native, mode_t mode)
+{
+    if (!MakeFolders(ParentOf(native)))
+        return false;
+    if (::mkdir(native.c_str(), mode) != 0) {
+        struct stat status {};
+        const int error = errno;
+        if (error == EEXIST && ::stat(native.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+            return true;
+        errno = error == EEXIST ? ENOTDIR : error;
+        return false;
+    }
+    // The umask can only have taken bits away, so this never opens the folder wider than its mode.
+    return ::chmod(native.c_str(), mode) == 0;
+}
+
 // Takes group and other access away from a private folder its owner made earlier under a wider mode.
 void TightenPrivateFolder(const std::string& native)
 {
@@ -107,6 +143,96 @@ void TightenPrivateFolder(const std::string& native)
         || status.st_uid != ::geteuid() || (status.st_mode & 077) == 0)
         return;
     ::chmod(native.c_str(), status.st_mode & 07700);
+}
+
+// Why the folder may not hold what this process writes; empty when it may.
+std::string UntrustedFolderReason(const std::string& native)
+{
+    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(native.c_str(), nullptr), &std::free);
+    if (!resolved)
+        return {};
+    const uid_t self = ::geteuid();
+    std::string folder = resolved.get();
+    for (bool first = true;;) {
+        struct stat status {};
+        if (::lstat(folder.c_str(), &status) != 0)
+            return {};
+        const bool ownersOnly = status.st_uid == self || status.st_uid == 0;
+        const bool othersWrite = (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+        const std::string which = first ? "the folder " + folder : "the folder " + folder + " above " + resolved.get();
+        first = false;
+        if (!ownersOnly)
+            return which + " belongs to " + UserText(status.st_uid)
+                + ", neither this process's user nor the superuser; nothing is written there";
+        if (othersWrite && (status.st_mode & S_ISVTX) == 0)
+            return which + " (mode " + ModeText(status.st_mode)
+                + ") can be written by other users; nothing is written there";
+        if (folder == "/")
+            return {};
+        folder = ParentOf(folder);
+    }
+}
+
+// True when the folder may hold what this process writes; otherwise says why, once.
+bool TrustFolder(const std::string& native)
+{
+    const std::string reason = UntrustedFolderReason(native);
+    if (reason.empty())
+        return true;
+    static std::mutex mutex;
+    static std::set<std::string> told;
+    {
+        std::lock_guard lock(mutex);
+        if (told.insert(reason).second) {
+            const std::string line = "quillon: " + reason + "\n";
+            [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
+        }
+    }
+    errno = EACCES;
+    return false;
+}
+
+// Opens a file in an open folder to append to, making it with exactly `mode` when it is missing.
+int OpenAppendFile(int folder, const std::string& name, mode_t mode)
+{
+    const int file = ::openat(folder, name.c_str(),
+                              O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
+    if (file < 0)
+        return -1;
+    struct stat status {};
+    int error = 0;
+    if (::fstat(file, &status) != 0)
+        error = errno;
+    else if (!S_ISREG(status.st_mode))
+        error = EINVAL;
+    // In a folder open to all (with the sticky bit) another user may have made the file first.
+    else if (status.st_uid != ::geteuid())
+        error = EACCES;
+    // The umask may have taken bits away from a new file, and an earlier one may be wider.
+    else if (status.st_uid == ::geteuid() && (status.st_mode & 07777) != mode && ::fchmod(file, mode) != 0)
+        error = errno;
+    if (error != 0) {
+        ::close(file);
+        errno = error;
+        return -1;
+    }
+    return file;
+}
+
+// Opens by its native path a file the platform writes or reads for the program.
+int OpenOwnFile(const std::string& native, int flags, mode_t mode)
+{
+    const int held = HeldFileOf(native);
+    struct stat named {};
+    if (held >= 0 && (::lstat(native.c_str(), &named) == 0 || errno != ENOENT)) {
+        // The open file behind the descriptor, whatever the name now leads to.
+        const std::string self = "/proc/self/fd/" + std::to_string(held);
+        return ::open(self.c_str(), (flags & ~(O_CREAT | O_EXCL | O_NOFOLLOW)) | O_CLOEXEC);
+    }
+    // A file made here and removed since is made anew, never through a link put in its place.
+    if (held >= 0 || IsPrivatePlace(native))
+        flags |= O_NOFOLLOW;
+    return ::open(native.c_str(), flags | O_CLOEXEC, mode);
 }
 
 } // namespace platform

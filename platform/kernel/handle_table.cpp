@@ -107,3 +107,23 @@ DWORD GetFileSize(HANDLE file, LPDWORD highSize)
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(size);
 }
+
+// Fills in what identifies an open file (volume serial number and file index), its size, link
+// count, attributes and times; FALSE for a handle that is not an open file.
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information)
+{
+    if (!information) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const auto object = FindHandle(file);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    BY_HANDLE_FILE_INFORMATION found{};
+    if (!object->Information(found))
+        return FALSE;
+    *information = found;
+    return TRUE;
+}

@@ -54,6 +54,9 @@ BOOL FlushFileBuffers(HANDLE file);
 BOOL CloseHandle(HANDLE object);
 // Returns the low 32 bits of a file's size (the high part through highSize), or INVALID_FILE_SIZE.
 DWORD GetFileSize(HANDLE file, LPDWORD highSize);
+// Fills in what identifies an open file (volume serial number and file index), its size, link
+// count, attributes and times; FALSE for a handle that is not an open file.
+BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
 
 // Waits until an instance of the named pipe can take a connection, or the timeout passes.
 BOOL WaitNamedPipeW(LPCWSTR pipeName, DWORD timeoutMs);

@@ -1,5 +1,6 @@
 // Kernel objects behind HANDLE values: the object interface that ReadFile, WriteFile,
-// FlushFileBuffers and GetFileSize dispatch to, and their place in the platform's object table.
+// FlushFileBuffers, GetFileSize and GetFileInformationByHandle dispatch to, and their place in the
+// platform's object table.
 #pragma once
 
 #include "platform/kernel/object_table.h"
@@ -21,6 +22,9 @@ public:
     virtual BOOL Flush() = 0;
     // The object's size in bytes; false (with the last error set) when it has none.
     virtual bool Size(ULONGLONG& size) = 0;
+    // The file's volume, index, size, link count and times; false (with the last error set) when
+    // the object is not a file.
+    virtual bool Information(BY_HANDLE_FILE_INFORMATION& information) = 0;
 };
 
 // Puts an object into the handle table and returns its new handle (never null or -1).

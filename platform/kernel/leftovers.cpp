@@ -15,8 +15,23 @@
 namespace platform {
 namespace {
 
+struct HeldFile {
+    int descriptor;
+    std::string native;
+};
+
 std::mutex g_heldMutex;
-std::vector<int> g_held;
+std::vector<HeldFile> g_held;
+
+// True when the held file has been removed from its folder: it is closed, and its lock let go.
+bool Released(const HeldFile& held)
+{
+    struct stat status {};
+    if (::fstat(held.descriptor, &status) == 0 && status.st_nlink > 0)
+        return false;
+    ::close(held.descriptor);
+    return true;
+}
 
 // The names in a folder, read before any of them is removed. Read through an open of its own: a
 // duplicate descriptor would share, and leave at the end, the reading position of the caller's.
@@ -55,19 +70,25 @@ bool MarkInUse(int descriptor)
     return result == 0;
 }
 
-void HoldUntilRemoved(int descriptor)
+void HoldUntilRemoved(int descriptor, const std::string& native)
 {
     std::lock_guard lock(g_heldMutex);
     // Files removed since the last call have no more need of their lock.
-    std::erase_if(g_held, [](int held) {
-        struct stat status {};
-        if (::fstat(held, &status) == 0 && status.st_nlink > 0)
-            return false;
-        ::close(held);
-        return true;
-    });
+    std::erase_if(g_held, Released);
     if (descriptor >= 0)
-        g_held.push_back(descriptor);
+        g_held.push_back({descriptor, native});
+}
+
+int HeldFileOf(const std::string& native)
+{
+    std::lock_guard lock(g_heldMutex);
+    // A held file taken from its folder is still the one asked for: whoever took it may have put
+    // something else under its name.
+    for (const HeldFile& held : g_held) {
+        if (held.native == native)
+            return held.descriptor;
+    }
+    return -1;
 }
 
 std::size_t HeldFileCount()

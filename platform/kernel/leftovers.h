@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace platform {
@@ -25,7 +26,13 @@ bool MarkInUse(int descriptor);
 
 // Keeps a descriptor, and with it the file's in-use lock, until the file has been removed from its
 // folder (looked at whenever another file is held) or the process ends. Takes the descriptor over.
-void HoldUntilRemoved(int descriptor);
+// `native` is the path the file was made at.
+void HoldUntilRemoved(int descriptor, const std::string& native);
+
+// The descriptor kept for the file made at this path (even once the file is gone from its
+// folder, until another file is held); -1 when none is kept. It stays the holder's: the caller
+// must not close it.
+int HeldFileOf(const std::string& native);
 
 // How many descriptors HoldUntilRemoved keeps now.
 std::size_t HeldFileCount();

@@ -60,6 +60,12 @@ public:
         return false;
     }
 
+    bool Information(BY_HANDLE_FILE_INFORMATION&) override
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+
     // Not under the read lock: a read blocked waiting for a message must not hold this up.
     void SetMessageMode(bool messageMode) { messageMode_ = messageMode; }
 

@@ -151,6 +151,12 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWST
     // The pages of a document wait in these files: a private folder made earlier under a wider
     // mode is closed first, and each file is its owner's alone from the moment it exists.
     platform::TightenPrivateFolder(platform::NativePath(folder));
+    // In a folder another user may change, the file could be swapped for a link to any file this
+    // process may write before it is written.
+    if (!platform::TrustFolder(platform::NativePath(folder))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return 0;
+    }
     SweepFolderOnce(platform::NativePath(folder), platform::Utf16ToUtf8(prefix));
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
         const UINT number = RandomUnique();
@@ -158,7 +164,8 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWST
         const std::string native = platform::NativePath(path);
         int descriptor;
         do {
-            descriptor = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, platform::kPrivateFileMode);
+            descriptor = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                platform::kPrivateFileMode);
         } while (descriptor < 0 && errno == EINTR);
         if (descriptor < 0 && errno == EEXIST)
             continue;
@@ -170,7 +177,7 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWST
         ::fchmod(descriptor, platform::kPrivateFileMode);
         // In use from now on: the caller writes and reads it by name and removes it when done.
         platform::MarkInUse(descriptor);
-        platform::HoldUntilRemoved(descriptor);
+        platform::HoldUntilRemoved(descriptor, native);
         CopyOut(path, tempFileName);
         SetLastError(ERROR_SUCCESS);
         return number;

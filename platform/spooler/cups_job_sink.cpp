@@ -24,6 +24,8 @@ namespace platform::spooler {
 namespace {
 
 constexpr std::size_t kSendChunkBytes = 64 * 1024;
+// The longest job name IPP carries, in bytes.
+constexpr std::size_t kMaxJobNameBytes = 255;
 
 // An unnamed file in the temporary folder, readable by its owner only; -1 with errno set.
 int OpenPrivateFile()
@@ -40,6 +42,26 @@ int OpenPrivateFile()
     if (named >= 0)
         ::unlink(pattern.c_str());
     return named;
+}
+
+// The job's name as the server and its operators get it: the document name in UTF-8, each control
+// character (which would reach the queue's listings and logs, and terminals showing them) made a
+// space, cut to what IPP carries without splitting a character.
+std::string JobName(std::u16string_view documentName)
+{
+    std::u16string cleaned(documentName);
+    for (char16_t& unit : cleaned) {
+        if (unit < 0x20 || (unit >= 0x7F && unit < 0xA0))
+            unit = u' ';
+    }
+    std::string name = Utf16ToUtf8(cleaned);
+    if (name.size() > kMaxJobNameBytes) {
+        std::size_t end = kMaxJobNameBytes;
+        while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
+            --end;
+        name.resize(end);
+    }
+    return name;
 }
 
 // The options of a job printed with this device mode: the sheet (its size as the queue lists it,
@@ -109,7 +131,7 @@ public:
         int jobId = 0;
         connection_->AllowSeconds(kCupsExchangeSeconds);
         const ipp_status_t status = cupsCreateDestJob(connection_->Http(), dest_, info_, &jobId,
-                                                      Utf16ToUtf8(documentName).c_str(), count, options);
+                                                      JobName(documentName).c_str(), count, options);
         cupsFreeOptions(count, options);
         if (status > IPP_STATUS_OK_CONFLICTING || jobId <= 0)
             return Fail(connection_->LastFailure("creating a job for " + queue_));

@@ -28,7 +28,8 @@ public:
     // The open file the document's PDF is written to, between Start and Finish or Discard.
     virtual int DocumentFile() const = 0;
     // Hands the finished document (its file complete) to the printer; false with the last error
-    // set, and then nothing of the job is left.
+    // set, and then nothing of the job is left. A document without pages is thrown away instead
+    // (true): there is nothing to print, so no job is made of it.
     virtual bool Finish(const JobDescription& description) = 0;
     // Throws a started job away: nothing of it stays behind.
     virtual void Discard() = 0;

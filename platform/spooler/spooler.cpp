@@ -1,14 +1,19 @@
 #include "platform/spooler/spooler.h"
 
+#include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/object_table.h"
 #include "platform/spooler/devmode.h"
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -43,6 +48,30 @@ std::optional<PrinterDefinition> PrinterOfName(LPCWSTR name)
         printer = platform::FindPrinter(std::u16string_view(name));
     if (!printer)
         SetLastError(ERROR_INVALID_PRINTER_NAME);
+    return printer;
+}
+
+// The definition DeviceCapabilitiesW answers from: the first one this process read for the
+// printer of that name on this machine, kept while the process lives. Callers size their buffers by
+// one call and fill them with the next, and every reading of a printer file or request to a CUPS
+// server may find the printer changed; a printer that gained papers in between would have its
+// lists written past those buffers. A tool process does one job, so its job sees one printer.
+std::optional<PrinterDefinition> SnapshotOfName(LPCWSTR name)
+{
+    static std::mutex mutex;
+    static std::map<std::pair<std::string, std::u16string>, PrinterDefinition> snapshots;
+    if (!name || !*name) {
+        SetLastError(ERROR_INVALID_PRINTER_NAME);
+        return std::nullopt;
+    }
+    std::pair<std::string, std::u16string> key{platform::RootFolder(), std::u16string(name)};
+    const std::lock_guard lock(mutex);
+    const auto known = snapshots.find(key);
+    if (known != snapshots.end())
+        return known->second;
+    std::optional<PrinterDefinition> printer = PrinterOfName(name);
+    if (printer)
+        snapshots.emplace(std::move(key), *printer);
     return printer;
 }
 
@@ -121,7 +150,7 @@ LONG DocumentPropertiesW(HWND /*window*/, HANDLE printer, LPWSTR deviceName, PDE
 int DeviceCapabilitiesW(LPCWSTR device, LPCWSTR /*port*/, WORD capability, LPWSTR output, const DEVMODEW* /*devMode*/)
 {
     // Every answer here is a property of the printer itself, the same for any device mode.
-    const std::optional<PrinterDefinition> definition = PrinterOfName(device);
+    const std::optional<PrinterDefinition> definition = SnapshotOfName(device);
     if (!definition)
         return -1;
     const PrinterDefinition& printer = *definition;

@@ -162,5 +162,7 @@ LONG DocumentPropertiesW(HWND window, HANDLE printer, LPWSTR deviceName, PDEVMOD
 // A printer capability; with output null, the count of entries. -1 for an unknown printer, and -1
 // with ERROR_NOT_SUPPORTED for a capability this driver does not answer. DC_MINEXTENT and
 // DC_MAXEXTENT return the sheet packed in the value (width in the low 16 bits, length in the high
-// 16 bits, tenths of a millimetre) and write nothing to output. Answers do not depend on devMode.
+// 16 bits, tenths of a millimetre) and write nothing to output. Answers do not depend on devMode,
+// and within one process they come from the printer as it was first read, so a count and the
+// lists asked for after it always agree.
 int DeviceCapabilitiesW(LPCWSTR device, LPCWSTR port, WORD capability, LPWSTR output, const DEVMODEW* devMode);

@@ -44,8 +44,10 @@ void FailWithErrno(int error)
 }
 
 // Opens the printer's spool folder, making it 0700 when it is new and tightening it when it was
-// left wider. Returns a descriptor or -1 with errno set.
-int OpenPrinterFolder(std::u16string_view printerName)
+// left wider. A folder of another user (but the superuser), or below folders others may change,
+// is refused: whoever owns it could swap a job's files for links, or replace a finished job.
+// Returns a descriptor or -1 with errno set, and for a refused folder the reason.
+int OpenPrinterFolder(std::u16string_view printerName, std::string& refusal)
 {
     const std::string folder = SpoolFolder(printerName);
     const std::string parent = folder.substr(0, folder.rfind('/'));
@@ -58,10 +60,18 @@ int OpenPrinterFolder(std::u16string_view printerName)
     if (descriptor < 0)
         return -1;
     struct stat status {};
-    if (::fstat(descriptor, &status) != 0
-        || ((status.st_mode & 07777) != platform::kPrivateFolderMode
-            && ::fchmod(descriptor, platform::kPrivateFolderMode) != 0)) {
-        const int error = errno;
+    // Another user's folder is judged as it is: never tightened on their behalf.
+    bool usable = ::fstat(descriptor, &status) == 0
+        && ((status.st_uid != ::geteuid() && status.st_uid != 0)
+            || (status.st_mode & 07777) == platform::kPrivateFolderMode
+            || ::fchmod(descriptor, platform::kPrivateFolderMode) == 0);
+    int error = errno;
+    if (usable) {
+        refusal = platform::UntrustedFolderReason(folder);
+        usable = refusal.empty();
+        error = EACCES;
+    }
+    if (!usable) {
         ::close(descriptor);
         errno = error;
         return -1;
@@ -221,8 +231,15 @@ public:
     int Start(const std::u16string& /*documentName*/) override
     {
         Discard();
+        std::string refusal;
         if (folder_ < 0)
-            folder_ = OpenPrinterFolder(printer_.Name());
+            folder_ = OpenPrinterFolder(printer_.Name(), refusal);
+        if (folder_ < 0 && !refusal.empty()) {
+            ReportFailure(
+                Joined("no job could be started on printer \"", Utf16ToUtf8(printer_.Name()), "\": ", refusal));
+            FailWithErrno(EACCES);
+            return SP_ERROR;
+        }
         if (folder_ < 0)
             return RefuseStart(errno);
         // What jobs cut short left here goes before a new job is written beside it.
@@ -247,16 +264,19 @@ public:
             SetLastError(ERROR_INVALID_PARAMETER);
             return false;
         }
+        // A document without pages has nothing to print: no job is made of it, and its id stays
+        // used (the counter already holds it).
+        if (description.pages <= 0) {
+            Discard();
+            return true;
+        }
         const std::string pdfName = Joined(Decimal(jobId_), ".pdf");
         const std::string sidecarPart = Joined(".", Decimal(jobId_), ".json.part");
         const std::string sidecarName = Joined(Decimal(jobId_), ".json");
         // The document stays open, and so marked in use, until its sidecar completes the job: a
         // document renamed into place without one is then known to be left over only once its
-        // writer is gone. A document without pages has nothing to print: its sidecar alone
-        // records the job.
-        bool done = ::fsync(document_) == 0
-            && (description.pages > 0 ? ::renameat(folder_, partName_.c_str(), folder_, pdfName.c_str()) == 0
-                                      : ::unlinkat(folder_, partName_.c_str(), 0) == 0);
+        // writer is gone.
+        bool done = ::fsync(document_) == 0 && ::renameat(folder_, partName_.c_str(), folder_, pdfName.c_str()) == 0;
         if (done) {
             const int sidecar
                 = ::openat(folder_, sidecarPart.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,

@@ -48,6 +48,12 @@
 
 #include "platform/gdi/gdi.h"
 
+#include <cstdint>
+
+// The largest document the renderer takes, in bytes. A caller holding a larger file need not read
+// it: both entry points refuse it.
+inline constexpr std::int64_t kMaxPdfDocumentBytes = std::int64_t{1} << 30;
+
 using GetPDFDocInfoFunction = bool(const BYTE* data, int size, int* pageCount, void* reserved);
 using RenderPDFPageToDCFunction
     = bool(const BYTE* data, int size, int page, HDC dc, int dpiX, int dpiY, int left, int top, int width, int height,

@@ -124,6 +124,30 @@ TEST_F(CupsJob, ADocumentArrivesWithTheDeviceModesSettingsAndItsPages)
     EXPECT_EQ(stack_.JobState(jobId), IPP_JSTATE_COMPLETED);
 }
 
+// A document name is the queue's job name as operators see it in listings and logs: control
+// characters do not reach them, and a name longer than IPP carries is cut between characters.
+TEST_F(CupsJob, TheJobNameCarriesNoControlCharactersAndFitsIpp)
+{
+    const std::pair<std::u16string, std::string> names[] = {
+        {u"Report\r\ninfo : FORGED\x1b"
+         u"c\x07\u009b"
+         u"2J\tend",
+         "Report  info : FORGED c  2J end"},
+        {std::u16string(254, u'a') + u"\u00e9", std::string(254, 'a')},
+        {std::u16string(253, u'a') + u"\u00e9", std::string(253, 'a') + "\u00e9"},
+    };
+    platform::spooler::FullDevMode mode = DevMode([](DEVMODEW&) {});
+    for (const auto& [document, expected] : names) {
+        HDC dc = CreateDCW(u"", u"TestQ", nullptr, &mode.devMode);
+        ASSERT_NE(dc, nullptr);
+        const int jobId = Start(dc, document.c_str());
+        ASSERT_GT(jobId, 0);
+        EXPECT_EQ(stack_.JobAttribute(jobId, "job-name"), expected);
+        ASSERT_GT(AbortDoc(dc), 0);
+        ASSERT_TRUE(DeleteDC(dc));
+    }
+}
+
 TEST_F(CupsJob, ASheetWithMarginsGoesWithThemAtTheQueuesOwnSize)
 {
     // Letter, TestQ's default: 6.35 mm left and right, 1.02 mm top, 11.68 mm bottom. Envelope #10

@@ -435,16 +435,16 @@ TEST_F(LoadE2eTest, AFullDiskFailsTheJobThatDoesNotFitSaysWhyAndLosesNoOtherJob)
     ASSERT_EQ(lines.size(), 3u) << result.out;
     EXPECT_EQ(lines[0].reply, "1");
     EXPECT_EQ(lines[0].document, (SpoolFolder(kPrinter) / "1.pdf").string());
-    // The document's job had its id when the disk filled: the tool answers with it, as it answers
-    // for any document whose pages were drawn, and the service finds the job thrown away.
-    EXPECT_EQ(lines[1].reply, "2");
+    // The document's job had its id when the disk filled; the printer could not take the document,
+    // so the tool answers -1, not the id of a job that is gone.
+    EXPECT_EQ(lines[1].reply, "-1");
     EXPECT_EQ(lines[1].document, "");
     EXPECT_THAT(result.err,
-                HasSubstr(Joined("line 4: the tool answered with job id 2, but printer \"Quillon Office\" holds no "
-                                 "such job: it was thrown away (the tool's console says why); quillon: job 2 on "
-                                 "printer \"Quillon Office\" was thrown away: its document could not be written in "
-                                 "the spool folder ",
+                HasSubstr(Joined("line 4: the print job failed with job id -1 (see the tool's log for why); quillon: "
+                                 "job 2 on printer \"Quillon Office\" was thrown away: its document could not be "
+                                 "written in the spool folder ",
                                  SpoolFolder(kPrinter).string(), ": ")));
+    EXPECT_EQ(Count(LogMessages(), "In RenderPDFFile, EndDoc failed, return: -4"), 1);
     EXPECT_EQ(lines[2].reply, "3");
     EXPECT_EQ(lines[2].document, (SpoolFolder(kPrinter) / "3.pdf").string());
     EXPECT_THAT(result.err, HasSubstr("3 jobs, 2 printed, 1 failed"));

@@ -5,9 +5,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -167,7 +170,7 @@ TEST(ServiceSocket, ThePipeFolderIsOpenToLookIntoWhateverTheUmask)
         EXPECT_EQ(ModeOf(root.Path() + "/run"), 0755);
         EXPECT_EQ(ModeOf(root.Path() + "/run/quillon"), 0755);
         EXPECT_EQ(ModeOf(root.Path() + "/run/quillon/pipe"), 0755);
-        EXPECT_EQ(ModeOf(root.SocketPath() + ".lock"), 0644);
+        EXPECT_EQ(ModeOf(root.SocketPath() + ".lock"), 0600);
     }
 }
 
@@ -212,6 +215,43 @@ TEST(ServiceSocket, ServicesOnOneRootTakeTurns)
     EXPECT_TRUE(b.ExitedWith(0)) << b.err;
     EXPECT_EQ(a.out, "first");
     EXPECT_EQ(b.out, "second");
+}
+
+// A lock on the pipe held by a process that never lets go (any user could take it while the lock
+// file was open to all) no longer stops every later service: it waits its time, names the holder
+// and gives up; a lock file left open to others is made private to the service's user.
+TEST(ServiceSocket, ALockHeldTooLongIsReportedWithItsHolderAndTheLockFileIsPrivate)
+{
+    using testing_support::ModeOf;
+    TempRoot root;
+    const std::string lockPath = root.SocketPath() + ".lock";
+    std::filesystem::create_directories(root.Path() + "/run/quillon/pipe");
+    WriteFile(lockPath, "");
+    ASSERT_EQ(chmod(lockPath.c_str(), 0644), 0);
+    const int held = open(lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    RunResult refused = Send(root, "echo", "x", {"--lock-timeout", "0.3"});
+    EXPECT_TRUE(refused.ExitedWith(1));
+    EXPECT_THAT(refused.err, HasSubstr("the pipe is in use: process " + std::to_string(getpid()) + " ("));
+    EXPECT_THAT(refused.err, HasSubstr(") has held " + lockPath + " for the 0.3 s waited; nothing was done"));
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(ModeOf(lockPath), 0600);
+    close(held);
+    RunResult served = Send(root, "echo", "x", {"--lock-timeout", "0.3"});
+    EXPECT_TRUE(served.ExitedWith(0)) << served.err;
+
+    const passwd* nobody = geteuid() == 0 ? getpwnam("nobody") : nullptr;
+    if (nobody == nullptr)
+        GTEST_SKIP() << "needs the superuser to try the lock file as the user nobody";
+    const pid_t other = fork();
+    if (other == 0) {
+        const bool dropped = setgid(nobody->pw_gid) == 0 && setuid(nobody->pw_uid) == 0;
+        _exit(dropped && open(lockPath.c_str(), O_RDONLY) < 0 && errno == EACCES ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(other, &status, 0), other);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "another user could open the lock file";
 }
 
 TEST(ServiceSocket, ATerminatedServiceRemovesItsSocketAndStopsTheTool)
@@ -388,6 +428,34 @@ TEST(ServiceBatch, EachConnectionGetsTheRequestOfTheToolThatMadeItAndNoOtherProc
     EXPECT_THAT(result.err, HasSubstr(", which this batch did not start, was closed unanswered"));
     EXPECT_THAT(result.err, HasSubstr("4 jobs, 4 printed, 0 failed"));
     EXPECT_FALSE(Exists(root.SocketPath()));
+}
+
+// A ticket that is not a small regular file fails its own job and no other: /dev/zero never ends,
+// a FIFO without a writer never answers, and a ticket past the limit is not read.
+TEST(ServiceBatch, ATicketThatIsNoSmallRegularFileFailsItsJobAlone)
+{
+    TempRoot root;
+    const std::string document = root.Path() + "/doc.pdf";
+    WriteFile(document, "%PDF-1.4\n");
+    const std::string fifo = root.Path() + "/ticket.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string large = root.Path() + "/large.xml";
+    WriteFile(large, std::string(512 * 1024 + 1, 'x'));
+    const std::string small = root.Path() + "/small.xml";
+    WriteFile(small, "<t/>");
+    std::string jobs;
+    for (const std::string& ticket : {std::string("/dev/zero"), fifo, large, small, root.Path()})
+        jobs.append("P '").append(document).append("' --ticket '").append(ticket).append("'\n");
+    WriteFile(root.Path() + "/jobs", jobs);
+    RunResult result
+        = RunProgram({kService, "batch", "--quiet", "--tool", kFakeTool, root.Path() + "/jobs"}, root.Path(), {});
+    EXPECT_TRUE(result.ExitedWith(1)) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("line 1: the ticket /dev/zero is not a regular file"));
+    EXPECT_THAT(result.err, HasSubstr("line 2: the ticket " + fifo + " is not a regular file"));
+    EXPECT_THAT(result.err, HasSubstr("line 3: the ticket " + large + " is larger than 512 KiB"));
+    EXPECT_THAT(result.err, HasSubstr("line 5: the ticket " + root.Path() + " is not a regular file"));
+    EXPECT_THAT(result.err, HasSubstr("5 jobs, 1 printed, 4 failed"));
+    EXPECT_THAT(result.out, HasSubstr("4\tP{00}" + document + "{11}application/pdf{22}<t/>{33}{44}doc.pdf{55}\t"));
 }
 
 } // namespace

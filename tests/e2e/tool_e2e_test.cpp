@@ -8,8 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <poll.h>
+#include <pwd.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -158,6 +162,38 @@ TEST(ToolPipe, ARequestLongerThanTheBufferIsItsLastChunkExactly)
     EXPECT_EQ(job.err,
               kConnected + Received(131072, std::string(65536, 'J')) + Received(8928, std::string(4464, 'K'))
                   + "Send 2 bytes to server: \"0\"\n");
+}
+
+// Text from outside (here a file path) can neither make a log record of its own nor reach the
+// operator's terminal as control characters: the log keeps one line per record and the console
+// shows them escaped, tab and line feed apart.
+TEST(ToolPipe, ControlCharactersFromTheRequestAreEscapedInTheLogAndOnTheConsole)
+{
+    TempRoot root;
+    InstallSamplePrinters(root);
+    const std::string path = "/nowhere\r\ninfo [2026-Dec-06 20:55:24.123456] : FORGED\x1b[2J\x7f\tend";
+    RunResult ticket = RunProgram({kService, "ticket", "Quillon Office"}, root.Path());
+    ASSERT_TRUE(ticket.ExitedWith(0)) << ticket.err;
+    const std::string request = "Quillon Office{00}" + path + "{11}application/pdf{22}" + ticket.out + "{33}{44}{55}";
+    RunResult job = SendToTool(root, "-c", request);
+    EXPECT_TRUE(job.ExitedWith(0)) << job.err;
+    EXPECT_EQ(job.out, "-1");
+    EXPECT_THAT(job.err,
+                HasSubstr("Receive " + std::to_string(2 * request.size())
+                          + " bytes from server: \"Quillon Office{00}/nowhere\\x0D\ninfo [2026-Dec-06 "
+                            "20:55:24.123456] : FORGED\\x1B[2J\\x7F\tend{11}application/pdf{22}<"));
+    EXPECT_EQ(job.err.find('\x1b'), std::string::npos);
+    EXPECT_EQ(job.err.find('\r'), std::string::npos);
+
+    // Every line of the log is a record of its own (ReadLog checks each one's form).
+    bool logged = false;
+    for (const LogLine& line : OnlyLog(root)) {
+        EXPECT_NE(line.message.rfind("FORGED", 0), 0u) << line.message;
+        logged = logged
+            || line.message.find("/nowhere\\x0D\\x0Ainfo [2026-Dec-06 20:55:24.123456] : FORGED\\x1B[2J\\x7F\\x09end")
+                != std::string::npos;
+    }
+    EXPECT_TRUE(logged) << "no record names the path";
 }
 
 TEST(ToolPipe, TheToolActsOnTheWholeLastChunk)
@@ -331,7 +367,7 @@ TEST(ToolFiles, EverythingLeftBehindIsClosedToOtherUsersWhateverTheUmask)
             {"run", 0755},
             {"run/quillon", 0755},
             {"run/quillon/pipe", 0755},
-            {"run/quillon/pipe/QuillonPipe.lock", 0644},
+            {"run/quillon/pipe/QuillonPipe.lock", 0600},
             {"var/spool", 0755},
             {"var/spool/quillon", 0755},
         };
@@ -363,6 +399,71 @@ TEST(ToolFiles, EverythingLeftBehindIsClosedToOtherUsersWhateverTheUmask)
         EXPECT_EQ(logs, 1u);
         EXPECT_EQ(jobFiles, 2u); // the document's job and the picture's
     }
+}
+
+// Folders another user owns are not trusted with what a job run by the superuser writes: that user
+// swaps every page file the tool makes for a link to a file only the superuser may write, and would
+// win the race. The data folder, and with it the log, and a printer's spool folder are refused,
+// said once each on standard error, and nothing is written in them or through their links.
+TEST(ToolFiles, FoldersOfAnotherUserAreRefusedAndNothingIsWrittenThroughTheirLinks)
+{
+    const passwd* nobody = geteuid() == 0 ? getpwnam("nobody") : nullptr;
+    if (nobody == nullptr)
+        GTEST_SKIP() << "needs the superuser to give folders to the user nobody";
+    TempRoot root;
+    InstallSamplePrinters(root);
+    ASSERT_EQ(chmod(root.Path().c_str(), 0755), 0); // the other user may reach the folders below
+    const std::string document = root.Path() + "/page.pdf";
+    WriteFile(document, OneSquarePdf());
+    const std::string secret = root.Path() + "/secret";
+    WriteFile(secret, "the superuser's own");
+    ASSERT_EQ(chmod(secret.c_str(), 0600), 0);
+    const std::string data = root.Path() + "/var/lib/Marlowin";
+    std::filesystem::create_directories(data);
+    ASSERT_EQ(chown(data.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    const std::string owner = "user " + std::to_string(nobody->pw_uid) + " (nobody)";
+
+    const pid_t racer = fork();
+    if (racer == 0) {
+        if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0)
+            _exit(1);
+        for (;;) {
+            std::error_code failure;
+            for (const auto& entry : std::filesystem::directory_iterator(data, failure)) {
+                const std::string name = entry.path().filename().string();
+                if (name.rfind("ZVPrintFile", 0) == 0 && !entry.is_symlink() && unlink(entry.path().c_str()) == 0)
+                    [[maybe_unused]]
+                    const int linked = symlink(secret.c_str(), entry.path().c_str());
+            }
+        }
+    }
+    RunResult refused = RunProgram({kService, "print", "Quillon Office", document}, root.Path());
+    kill(racer, SIGKILL);
+    waitpid(racer, nullptr, 0);
+    EXPECT_TRUE(refused.ExitedWith(1)) << refused.out;
+    EXPECT_EQ(refused.out, "-1\n");
+    const std::string dataRefused = "quillon: the folder " + data + " belongs to " + owner
+        + ", neither this process's user nor the superuser; nothing is written there\n";
+    EXPECT_THAT(refused.err, HasSubstr(dataRefused));
+    EXPECT_EQ(ReadFile(secret), "the superuser's own");
+    EXPECT_TRUE(std::filesystem::is_empty(data)) << "no page file, no log folder";
+
+    // The data folder given back; now a printer's spool folder of the other user.
+    ASSERT_EQ(chown(data.c_str(), 0, 0), 0);
+    const std::string spool = root.Path() + "/var/spool/quillon/Quillon Office";
+    std::filesystem::remove_all(spool); // the refused job had started there
+    std::filesystem::create_directories(spool);
+    ASSERT_EQ(chmod(spool.c_str(), 0777), 0);
+    ASSERT_EQ(chown(spool.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    RunResult noJob = RunProgram({kService, "print", "Quillon Office", document}, root.Path());
+    EXPECT_TRUE(noJob.ExitedWith(1));
+    EXPECT_EQ(noJob.out, "-1\n");
+    EXPECT_THAT(noJob.err,
+                HasSubstr("quillon: no job could be started on printer \"Quillon Office\": the folder " + spool
+                          + " belongs to " + owner));
+    EXPECT_TRUE(std::filesystem::is_empty(spool));
+    EXPECT_EQ(testing_support::ModeOf(spool), 0777) << "another user's folder is left as it is";
+    EXPECT_EQ(LogFileNames(root).size(), 1u) << "the log is written again in the trusted data folder";
 }
 
 // A stand-in service of another user: the tool must not even read its request.

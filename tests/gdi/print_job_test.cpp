@@ -154,15 +154,14 @@ TEST_F(PrintJobTest, AbortedOrAbandonedDocumentsLeaveNothing)
     EXPECT_EQ(SpoolFiles("Quillon Office"), std::vector<std::string>{".last-job"});
 }
 
-TEST_F(PrintJobTest, ADocumentWithoutPagesIsRecordedButHasNothingToPrint)
+TEST_F(PrintJobTest, ADocumentWithoutPagesLeavesNoJobAndItsIdStaysUsed)
 {
     HDC dc = CreateDCW(u"", u"Quillon Photo", nullptr, nullptr);
     const DOCINFOW info = DocInfo(nullptr);
     ASSERT_EQ(StartDocW(dc, &info), 1);
     EXPECT_GT(EndDoc(dc), 0);
-    EXPECT_EQ(SpoolFiles("Quillon Photo"), (std::vector<std::string>{".last-job", "1.json"}));
-    const std::string sidecar = testing_support::ReadWholeFile(SpoolFolder("Quillon Photo") / "1.json");
-    EXPECT_NE(sidecar.find("\"document\": \"\",\n  \"pages\": 0,"), std::string::npos) << sidecar;
+    EXPECT_EQ(SpoolFiles("Quillon Photo"), std::vector<std::string>{".last-job"});
+    EXPECT_EQ(OnePageJob(dc, u"next"), 2);
     DeleteDC(dc);
 }
 
@@ -215,6 +214,10 @@ TEST_F(PrintJobTest, NumberingGoesOnAfterTheHighestJobWhenTheCounterIsLost)
     // A counter that says otherwise than the files does not overwrite a job either.
     std::ofstream(SpoolFolder("Quillon Office") / ".last-job") << "1\n";
     EXPECT_EQ(OnePageJob(dc, u"d"), 4);
+    // Nor does it take the id of a job that is its sidecar alone.
+    std::ofstream(SpoolFolder("Quillon Office") / "5.json") << "{}\n";
+    EXPECT_EQ(OnePageJob(dc, u"e"), 6);
+    EXPECT_EQ(testing_support::ReadWholeFile(SpoolFolder("Quillon Office") / "5.json"), "{}\n");
     DeleteDC(dc);
 }
 

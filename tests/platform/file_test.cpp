@@ -3,6 +3,10 @@
 #include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "tests/platform/kernel_test_support.h"
+#include "tests/support/named_pipe_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -162,6 +166,45 @@ TEST_F(FileTest, FileSizeGivesBothHalves)
     CloseHandle(handle);
 }
 
+// Only a regular file is opened to be read, and nothing waits for a writer to come.
+TEST_F(FileTest, AnExistingFileOpenedToBeReadIsARegularFile)
+{
+    const testing_support::NamedPipeFile pipe(root_.Path() / "pipe");
+    for (const fs::path& path : {root_.Path() / "pipe", fs::path("/dev/null")}) {
+        SCOPED_TRACE(path);
+        SetLastError(0);
+        EXPECT_EQ(Open(path, GENERIC_READ, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    }
+    EXPECT_FALSE(pipe.ReaderWaited());
+}
+
+TEST_F(FileTest, FileInformationSaysWhichFileAHandleHoldsItsSizeAndItsLastWrite)
+{
+    const fs::path file = root_.Path() / "doc.pdf";
+    WriteText(file, "first");
+    fs::resize_file(file, 5ull * 1024 * 1024 * 1024 + 3);
+    // Last written one second and 500 ns after 1970 began: 11644473601 s and 5 ticks of 100 ns after 1601.
+    const timespec times[2] = {{0, UTIME_OMIT}, {1, 500}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
+    struct stat status {};
+    ASSERT_EQ(::stat(file.c_str(), &status), 0);
+
+    const HANDLE handle = Open(file, GENERIC_READ, OPEN_EXISTING);
+    BY_HANDLE_FILE_INFORMATION information{};
+    ASSERT_TRUE(GetFileInformationByHandle(handle, &information));
+    EXPECT_EQ((std::vector<DWORD>{information.nFileSizeHigh, information.nFileSizeLow, information.nFileIndexHigh,
+                                  information.nFileIndexLow, information.ftLastWriteTime.dwHighDateTime,
+                                  information.ftLastWriteTime.dwLowDateTime, information.nNumberOfLinks}),
+              (std::vector<DWORD>{1, 1024 * 1024 * 1024 + 3, static_cast<DWORD>(status.st_ino >> 32),
+                                  static_cast<DWORD>(status.st_ino), 116444736010000005ull >> 32,
+                                  static_cast<DWORD>(116444736010000005ull), 1}));
+
+    EXPECT_FALSE(GetFileInformationByHandle(handle, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    CloseHandle(handle);
+}
+
 TEST_F(FileTest, DrivePathsLiveUnderTheRoot)
 {
     fs::create_directories(root_.Path() / "mnt" / "d" / "Logs");
@@ -228,6 +271,9 @@ TEST(HandleTable, HandlesThatAreNotThereFailCleanly)
         EXPECT_FALSE(FlushFileBuffers(handle));
         EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
         EXPECT_EQ(GetFileSize(handle, nullptr), INVALID_FILE_SIZE);
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+        BY_HANDLE_FILE_INFORMATION information{};
+        EXPECT_FALSE(GetFileInformationByHandle(handle, &information));
         EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
         EXPECT_FALSE(CloseHandle(handle));
         EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);

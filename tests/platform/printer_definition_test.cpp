@@ -108,6 +108,8 @@ TEST_F(SeveralResolutions, ADeviceContextAndItsJobUseTheDeviceModesResolution)
         const DOCINFOW info{sizeof(DOCINFOW), u"Fine", nullptr, nullptr, 0};
         const int jobId = StartDocW(dc, &info);
         ASSERT_GT(jobId, 0);
+        ASSERT_GT(StartPage(dc), 0);
+        ASSERT_GT(EndPage(dc), 0);
         ASSERT_GT(EndDoc(dc), 0);
         DeleteDC(dc);
         const std::string sidecar = testing_support::ReadWholeFile(m_root.Path() / "var/spool/quillon/Fine"

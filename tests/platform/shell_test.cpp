@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <pwd.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -128,12 +129,33 @@ TEST(ShCreateDirectory, SomebodyElsesFolderIsLeftAsItIs)
     EXPECT_EQ(ModeOf(data), 0777);
 }
 
-TEST(ProcessStart, EveryProcessOfThePlatformStartsWithTheCreationMask027)
+// Run alone in a process started by the test below: ends that process with its file-creation mask.
+TEST(ProcessStart, EndsWithItsCreationMaskWhenAsked)
 {
-    // Each test runs in a process of its own under ctest; the mask is what the platform set.
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    EXPECT_EQ(mask, 027u);
+    if (!std::getenv("QUILLON_TEST_EXIT_WITH_UMASK"))
+        GTEST_SKIP() << "run by ThePlatformLeavesTheCreationMaskOfAProgramAsItStarted";
+    const mode_t mask = ::umask(0);
+    std::_Exit(static_cast<int>(mask));
+}
+
+// A program that loads the platform keeps the mask it was started with: the platform makes what
+// it makes with modes of its own.
+TEST(ProcessStart, ThePlatformLeavesTheCreationMaskOfAProgramAsItStarted)
+{
+    for (const mode_t mask : {0002, 0077}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::umask(mask);
+            ::setenv("QUILLON_TEST_EXIT_WITH_UMASK", "1", 1);
+            ::execl("/proc/self/exe", "shell_test", "--gtest_filter=ProcessStart.EndsWithItsCreationMaskWhenAsked",
+                    static_cast<char*>(nullptr));
+            std::_Exit(255);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(mask));
+    }
 }
 
 TEST(ShCreateDirectory, RefusesPathsItCannotPlace)

@@ -150,3 +150,31 @@ TEST_F(SpoolerCapabilitiesTest, FieldsMatchTheDefaultDeviceMode)
     EXPECT_EQ(static_cast<DWORD>(DeviceCapabilitiesW(u"Quillon Photo", nullptr, DC_FIELDS, nullptr, nullptr)),
               mode->dmFields);
 }
+
+// A caller sizes its buffers by the count and fills them with the lists after it; the printer file
+// gaining 40 papers and a resolution between the calls changes none of the answers.
+TEST_F(SpoolerCapabilitiesTest, ACountAndTheListsAfterItAgreeWhenThePrinterChangesBetweenThem)
+{
+    Install("grows.printer", MinimalPrinter("Grows"));
+    const int count = DeviceCapabilitiesW(u"Grows", nullptr, DC_PAPERS, nullptr, nullptr);
+    ASSERT_EQ(count, 1);
+    std::string grown = MinimalPrinter("Grows");
+    grown.replace(grown.find("resolution = 300"), 16, "resolution = 300 600");
+    for (int number = 256; number < 296; ++number)
+        grown += "[paper " + std::to_string(number) + "]\nname = Extra\nsize = 100 x 100\n";
+    Install("grows.printer", grown);
+
+    // One spare slot past the count, marked: nothing is written there.
+    std::vector<WORD> numbers(count + 1, 0x5A5A);
+    EXPECT_EQ(DeviceCapabilitiesW(u"Grows", nullptr, DC_PAPERS, reinterpret_cast<LPWSTR>(numbers.data()), nullptr), 1);
+    EXPECT_EQ(numbers, (std::vector<WORD>{9, 0x5A5A}));
+    EXPECT_EQ(PaperNames(u"Grows"), std::vector<std::u16string>{u"A4"});
+    EXPECT_EQ(PaperSizes(u"Grows"), (std::vector<std::pair<LONG, LONG>>{{2100, 2970}}));
+    EXPECT_EQ(Query<LONG>(u"Grows", DC_ENUMRESOLUTIONS, 2), (std::vector<LONG>{300, 300}));
+
+    // Another machine root is another machine: its printer of that name is read for itself.
+    const testing_support::TempRoot other;
+    std::filesystem::create_directories(platform::PrinterFolder());
+    Install("grows.printer", grown);
+    EXPECT_EQ(Query<WORD>(u"Grows", DC_PAPERS).size(), 41u);
+}

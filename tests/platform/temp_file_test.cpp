@@ -1,4 +1,5 @@
 // GetTempFileNameW: unique, exclusive names under contention, and failures that leave nothing.
+#include "platform/gdi/gdi.h"
 #include "platform/kernel/kernel.h"
 #include "tests/platform/kernel_test_support.h"
 #include "tests/support/file_modes.h"
@@ -7,7 +8,9 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
+#include <pwd.h>
 #include <set>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -107,9 +110,60 @@ TEST_F(TempFileTest, APrivateFolderIsClosedBeforeAPageFileIsMadeInIt)
     WCHAR out[MAX_PATH];
     ASSERT_NE(GetTempFileNameW(Wide(data.string()).c_str(), kPrefix, 0, out), 0u);
     EXPECT_EQ(testing_support::ModeOf(data), 0700);
-    // A folder outside the private places is the caller's business.
-    ASSERT_NE(GetTempFileNameW(folderText_.c_str(), kPrefix, 0, out), 0u);
+    // A folder outside the private places is the caller's business: left as it is, and refused
+    // while others may write in it.
+    EXPECT_EQ(GetTempFileNameW(folderText_.c_str(), kPrefix, 0, out), 0u);
     EXPECT_EQ(testing_support::ModeOf(folder_), 0777);
+}
+
+// In a folder another user may change, a page file could be swapped for a link to a file this
+// process may write (the superuser's own files, say) before it is written: no file is made there.
+// And a page file swapped all the same is written and read through the descriptor that made it,
+// never through the link.
+TEST_F(TempFileTest, FoldersOthersMayChangeAreRefusedAndASwappedFileIsNeverWrittenThroughItsName)
+{
+    WCHAR out[MAX_PATH];
+    for (const fs::perms wide : {fs::perms::all, fs::perms::owner_all | fs::perms::group_all}) {
+        fs::permissions(folder_, wide);
+        SetLastError(0);
+        EXPECT_EQ(GetTempFileNameW(folderText_.c_str(), kPrefix, 0, out), 0u);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(CountEntries(folder_), 0u);
+    }
+    // Open to all but with the sticky bit, as /tmp is: nobody may take away or rename what is ours.
+    fs::permissions(folder_, fs::perms::all | fs::perms::sticky_bit);
+    EXPECT_NE(GetTempFileNameW(folderText_.c_str(), kPrefix, 0, out), 0u);
+    fs::permissions(folder_, fs::perms::owner_all);
+
+    const fs::path target = root_.Path() / "precious";
+    std::ofstream(target) << "precious";
+    ASSERT_NE(GetTempFileNameW(folderText_.c_str(), kPrefix, 0, out), 0u);
+    const fs::path page(std::u16string{out});
+    fs::remove(page);
+    fs::create_symlink(target, page);
+    HDC recording = CreateEnhMetaFileW(nullptr, out, nullptr, nullptr);
+    ASSERT_NE(recording, nullptr);
+    const BYTE note[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ASSERT_TRUE(GdiComment(recording, sizeof note, note));
+    HENHMETAFILE metafile = CloseEnhMetaFile(recording);
+    ASSERT_NE(metafile, nullptr);
+    EXPECT_GT(GetEnhMetaFileBits(metafile, 0, nullptr), 100u) << "the recording reads back from its own file";
+    DeleteEnhMetaFile(metafile);
+    EXPECT_TRUE(fs::is_symlink(page));
+    std::ifstream kept(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "precious");
+
+    const passwd* nobody = geteuid() == 0 ? getpwnam("nobody") : nullptr;
+    if (nobody == nullptr)
+        GTEST_SKIP() << "needs the superuser to give the folder to the user nobody";
+    ASSERT_EQ(chown(folder_.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    for (const fs::perms mode : {fs::perms::owner_all, fs::perms::all & ~fs::perms::others_write}) {
+        fs::permissions(folder_, mode);
+        const std::size_t before = CountEntries(folder_);
+        EXPECT_EQ(GetTempFileNameW(folderText_.c_str(), kPrefix, 0, out), 0u);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(CountEntries(folder_), before);
+    }
 }
 
 TEST_F(TempFileTest, FolderTextIsKeptAndDrivePathsMap)

@@ -6,6 +6,7 @@
 
 #include "driver/log_sink.h"
 #include "tests/print/failing_dc.h"
+#include "tests/spool/print_test_support.h"
 #include "tests/support/picture_files.h"
 
 #include <cstring>
@@ -60,7 +61,11 @@ class ImagePrintingTest : public GdiRoot {
 protected:
     // The tool's log, at the tool's level: the trace records of the picture path stay out of it.
     ImagePrintingTest() { aio::ConfigureLogging((root_.Path() / "logs").string(), base::debug); }
-    ~ImagePrintingTest() override { print_test::FailDeviceContextsAfter(-1); }
+    ~ImagePrintingTest() override
+    {
+        print_test::FailDeviceContextsAfter(-1);
+        print_test::FailNextCall("");
+    }
 
     // The printer's default device mode (public and private part), with a paper or orientation set.
     static std::vector<BYTE> DevMode(const char16_t* printer, SHORT paper = 0, SHORT orientation = DMORIENT_PORTRAIT)
@@ -209,14 +214,36 @@ TEST_F(ImagePrintingTest, PicturesThatCannotBeLoadedFailBeforeAJobStarts)
     EXPECT_TRUE(SpoolFiles("Quillon Photo").empty());
 }
 
-// The job's own device context is made, the one that measures the printable area is not: the job
-// is ended without a page (nothing to print), and it fails with its id, as a failed page does.
-TEST_F(ImagePrintingTest, AJobWhosePrintableAreaCannotBeMeasuredEndsWithoutAPage)
+// A job thrown away after it started (its page not started, its picture refused while drawn, its
+// page or document not ended, no printable area to put the picture in) prints nothing and gets no
+// job id, as a picture that cannot be loaded; the log says why.
+TEST_F(ImagePrintingTest, AJobThrownAwayAfterItStartedPrintsNothingAndGetsNoId)
 {
-    print_test::FailDeviceContextsAfter(1);
-    EXPECT_FALSE(Print(SavedPicture("jpeg", 40, 60, kFourColours), DevMode(u"Quillon Photo"), false, false));
-    EXPECT_EQ(job_, 1);
+    const struct {
+        const char* failingCall;
+        int contextsBeforeFailing;
+        const char* record;
+    } cases[] = {
+        {"StartPage", -1, "In PrintImageImpl, StartPage failed, return: -4"},
+        {"GdipDrawImageRectRect", -1, "In PrintImageImpl, GdipDrawImageRectRect failed, status: 7"},
+        {"EndPage", -1, "In PrintImageImpl, EndPage failed, return: -4"},
+        {"EndDoc", -1, "In PrintImageImpl, EndDoc failed, return: -4"},
+        // The job's own device context is made, the one that measures the printable area is not.
+        {"", 1, "In PrintImageImpl, MeasurePrintableArea failed."},
+    };
+    for (const auto& item : cases) {
+        SCOPED_TRACE(item.record);
+        print_test::FailNextCall(item.failingCall);
+        print_test::FailDeviceContextsAfter(item.contextsBeforeFailing);
+        EXPECT_FALSE(Print(SavedPicture("jpeg", 40, 60, kFourColours), DevMode(u"Quillon Photo"), false, false));
+        EXPECT_EQ(job_, 0);
+        EXPECT_EQ(print_test::DebugMessages(root_.Path() / "logs/log").back(), item.record);
+    }
     EXPECT_EQ(SpoolFiles("Quillon Photo"), std::vector<std::string>{".last-job"});
+    // Each of them took its id all the same.
+    print_test::FailDeviceContextsAfter(-1);
+    ASSERT_TRUE(Print(SavedPicture("jpeg", 40, 60, kFourColours), DevMode(u"Quillon Photo"), false, false));
+    EXPECT_EQ(job_, 6);
 }
 
 } // namespace

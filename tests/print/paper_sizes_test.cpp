@@ -16,11 +16,13 @@ using Listed = std::vector<std::tuple<int, std::u16string, int, int>>;
 using platform::spooler::FullDevMode;
 
 // A 300-dpi printer whose papers sit around 4 x 6 inches: a landscape entry, one whose printable
-// area starts two hundredths of an inch in, one of 102 x 152 mm starting one hundredth in.
+// area starts two hundredths of an inch in, one with margins at the top and bottom only, one of
+// 102 x 152 mm starting one hundredth in.
 constexpr const char* kNearPrinter
     = "[printer]\nname = Near\nresolution = 300\ndefault-paper = 1\ncolor = yes\n"
       "[paper 299]\nname = 6x4\nsize = 152.4 x 101.6\n"
       "[paper 300]\nname = 4x6 inset\nsize = 101.6 x 152.4\nmargins = 0.508\n"
+      "[paper 303]\nname = 4x6 banded\nsize = 101.6 x 152.4\nmargins = 0 3 0 3\n"
       "[paper 301]\nname = 102 x 152 mm\nsize = 102 x 152\nmargins = 0.254\n"
       "[paper 302]\nname = NNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNNN\n"
       "size = 100 x 100\n"
@@ -65,6 +67,7 @@ TEST_F(PaperSizesTest, PapersAreListedInHundredthsOfAnInchTruncated)
     EXPECT_EQ(ListOf(papers),
               (Listed{{299, u"6x4", 600, 400},
                       {300, u"4x6 inset", 400, 600},
+                      {303, u"4x6 banded", 400, 600},
                       {301, u"102 x 152 mm", 401, 598},
                       {302, std::u16string(64, u'N'), 393, 393},
                       {1, u"Letter", 850, 1100}}));
@@ -126,7 +129,8 @@ TEST_F(PaperSizesTest, TheAutomaticChoiceTakesTheFirstPaperThatStartsAtTheEdges)
     GlobalUnlock(job);
     EXPECT_EQ(GlobalFree(job), nullptr);
 
-    // 6 x 4 is no candidate; a start two hundredths in is refused, one hundredth in taken.
+    // 6 x 4 is no candidate; a start two hundredths in is refused, and so is one at the left edge
+    // but three millimetres below the top; one hundredth in is taken.
     FullDevMode mode = DefaultOf(u"Near");
     aio::AutoPaperSelector(u"Near").Apply(&mode.devMode);
     EXPECT_EQ(mode.devMode.dmPaperSize, 301);

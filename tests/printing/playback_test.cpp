@@ -218,11 +218,14 @@ TEST_F(PlaybackTest, OddCommentsAndLayoutRecordsNeverReachTheTarget)
     const std::vector<BYTE> twelve(12, 0x11), hundred(100, 0x22);
     const DWORD otherMark[2] = {0xDEADBABE, 2};
     const DWORD otherEight[2] = {0x43494447, 7};
+    // Another signature with the page-end value: not a page mark.
+    const DWORD foreignEnd[2] = {0x43494447, 1};
     GdiComment(dc, 12, twelve.data());
     GdiComment(dc, 100, hundred.data());
     GdiComment(dc, 8, reinterpret_cast<const BYTE*>(otherMark));
     SetLayout(dc, LAYOUT_RTL);
     GdiComment(dc, 8, reinterpret_cast<const BYTE*>(otherEight));
+    GdiComment(dc, 8, reinterpret_cast<const BYTE*>(foreignEnd));
     emf.MarkPageStart(PageSize{}, ContentArea{}, 1.0f);
     emf.MarkPageEnd();
     ASSERT_TRUE(emf.StopRecording());
@@ -239,9 +242,10 @@ TEST_F(PlaybackTest, OddCommentsAndLayoutRecordsNeverReachTheTarget)
             comments.emplace_back(record.begin() + 12, record.end());
     }
     // The page marks became StartPage and EndPage (which a recording refuses), so they are gone too.
-    ASSERT_EQ(comments.size(), 2u);
+    ASSERT_EQ(comments.size(), 3u);
     EXPECT_EQ(std::memcmp(comments[0].data(), otherMark, 8), 0);
     EXPECT_EQ(std::memcmp(comments[1].data(), otherEight, 8), 0);
+    EXPECT_EQ(std::memcmp(comments[2].data(), foreignEnd, 8), 0);
 }
 
 // A page with a JPEG: a printer that takes JPEG gets the bytes themselves; a device that does not
@@ -312,8 +316,9 @@ TEST_F(PlaybackTest, CompressedPicturesArePassedOnOrDecodedAsTheDeviceAnswers)
 }
 
 // Stretch records that fail, or whose header or bits lie outside them, are not drawn, and every
-// record after them still is. The lying record here points into the next record's JPEG: read
-// without the checks, that picture would be drawn twice.
+// record after them still is. The first lying record points into the next record's JPEG, the
+// fourth claims a JPEG longer than its bits: read without the checks, the next record's bytes would
+// reach the decoder.
 TEST_F(PlaybackTest, ARecordThatFailsOrLiesDoesNotStopThePage)
 {
     const std::vector<BYTE> jpeg = EncodedPicture("jpeg", 8, 8, kBlue, kBlue);
@@ -325,6 +330,8 @@ TEST_F(PlaybackTest, ARecordThatFailsOrLiesDoesNotStopThePage)
     StretchDIBits(dc, 0, 0, 10, 10, 0, 0, 8, 8, jpeg.data(), &info, DIB_RGB_COLORS, SRCCOPY);
     StretchDIBits(dc, 0, 0, 20, 20, 0, 0, 8, 8, jpeg.data(), &info, DIB_RGB_COLORS, SRCCOPY);
     StretchDIBits(dc, 0, 0, 30, 30, 0, 0, 4, 4, green.Bits(), green.Info(), DIB_RGB_COLORS, SRCCOPY);
+    StretchDIBits(dc, 0, 0, 40, 40, 0, 0, 8, 8, jpeg.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+    StretchDIBits(dc, 0, 0, 50, 50, 0, 0, 8, 8, jpeg.data(), &info, DIB_RGB_COLORS, SRCCOPY);
     ASSERT_TRUE(emf.StopRecording());
     std::vector<BYTE> bytes = BytesOf(emf);
     const std::size_t first = 108;
@@ -334,6 +341,8 @@ TEST_F(PlaybackTest, ARecordThatFailsOrLiesDoesNotStopThePage)
     // The third record's bitmap is not what its header says: the device refuses it.
     const std::size_t third = first + 2 * firstSize;
     SetField<WORD>(bytes, third + 80 + 14, 8);
+    const std::size_t fourth = third + Field<DWORD>(bytes, third + 4);
+    SetField<DWORD>(bytes, fourth + 80 + 20, Field<DWORD>(bytes, fourth + 60) + firstSize);
     Emf lying;
     ASSERT_TRUE(lying.LoadFromBytes(bytes.data(), static_cast<std::uint32_t>(bytes.size())));
 
@@ -345,7 +354,7 @@ TEST_F(PlaybackTest, ARecordThatFailsOrLiesDoesNotStopThePage)
     for (const std::vector<BYTE>& record : RecordsOf(BytesOf(target)))
         if (Field<DWORD>(record, 0) == EMR_STRETCHDIBITS)
             drawn.push_back(Field<LONG>(record, 72));
-    EXPECT_EQ(drawn, std::vector<LONG>{20});
+    EXPECT_EQ(drawn, (std::vector<LONG>{20, 50}));
 }
 
 TEST_F(PlaybackTest, NothingIsPlayedOntoATargetWithoutAReadableTransform)

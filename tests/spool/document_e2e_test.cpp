@@ -191,6 +191,16 @@ protected:
         return fs::path(root_.Path()) / "var/spool/quillon/Test Office" / name;
     }
 
+    // The names in the printer's spool folder, sorted, hidden ones included.
+    std::vector<std::string> SpoolFiles() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(Spooled("")))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
     TempRoot root_;
     fs::path tool_;
     RunResult result_;
@@ -275,16 +285,36 @@ TEST_F(StandInRendererTest, WithoutARendererNoPageReachesThePrinter)
     const std::vector<std::string> log = Log();
     EXPECT_THAT(log, ::testing::Contains("In RenderNextPDFPageToMetafile, LoadLibrary pdf.dll failed. "));
     EXPECT_THAT(log, ::testing::Not(::testing::Contains(HasSubstr("GetFileSize"))));
-    // The empty temporary file of the page is removed; the document ends without a page.
+    // The empty temporary file of the page is removed; the document ends without a page, and no
+    // job is made of it.
     EXPECT_THAT(Last(log, 6),
                 ElementsAre(MatchesRegex("RemoveFile path: .*/ZVPrintFile[0-9A-F]+\\.tmp"),
                             "In RenderPDFFile, RemoveFile ,return: 0",
                             "In RenderPDFFile, RenderNextPDFPageToMetafile result(bool): 0",
                             "In RenderPDFFile, RenderNextPDFPageToMetafile next_available(bool): 0",
                             "In PrintFile, spool, RenderPDFFile failed.", "PrintFileImpl return job id: -1"));
-    EXPECT_THAT(ReadFile(Spooled("1.json").string()), HasSubstr("\"pages\": 0,"));
-    EXPECT_FALSE(fs::exists(Spooled("1.pdf")));
+    EXPECT_EQ(SpoolFiles(), std::vector<std::string>{".last-job"});
     EXPECT_THAT(PageFilesLeft(root_.Path()), IsEmpty());
+}
+
+// The file is read anew for every page; once it is another file, or the same one with other
+// content, the next page fails instead of printing from it.
+TEST_F(StandInRendererTest, ADocumentChangedAfterThePageBeforeFailsThePageAfter)
+{
+    UseRenderer("changes_document");
+    for (const char* change : {"replaced", "rewritten", "grown"}) {
+        SCOPED_TRACE(change);
+        WriteFile(root_.Path() + "/change-document", change);
+        EXPECT_EQ(Print(), "-1");
+        const std::vector<std::string> log = Log();
+        EXPECT_THAT(Last(log, 7),
+                    ElementsAre("In RenderNextPDFPageToMetafile, print_data_file is not the file of the first page. ",
+                                MatchesRegex("RemoveFile path: .*"), "In RenderPDFFile, RemoveFile ,return: 0",
+                                "In RenderPDFFile, RenderNextPDFPageToMetafile result(bool): 0",
+                                "In RenderPDFFile, RenderNextPDFPageToMetafile next_available(bool): 0",
+                                "In PrintFile, spool, RenderPDFFile failed.", "PrintFileImpl return job id: -1"));
+    }
+    EXPECT_THAT(Calls(), ElementsAre(Call(0), Call(0), Call(0)));
 }
 
 TEST_F(StandInRendererTest, NoTemporaryFileForALaterPageAbortsTheDocument)

@@ -2,9 +2,12 @@
 // job prints, what it logs when its file is not a printable PDF, and what it leaves behind.
 #include "driver/log_sink.h"
 #include "platform/kernel/object_table.h"
+#include "plugins/pdf/document.h"
+#include "plugins/pdf/pdf_renderer.h"
 #include "print/print_impl.h"
 #include "spool/document_spool.h"
 #include "tests/spool/print_test_support.h"
+#include "tests/support/named_pipe_file.h"
 #include "tests/support/temp_root.h"
 #include "ticket/print_ticket_queries.h"
 
@@ -16,6 +19,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <optional>
 #include <set>
 
 namespace {
@@ -119,12 +123,17 @@ TEST_F(DocumentPathTest, FilesThatHoldNoPrintableDocumentFailWithTheirRecordAndL
         {"letter.txt", "Dear printer,\nthis is not a PDF.\n",
          "In RenderNextPDFPageToMetafile, get_info_proc of buffer failed. "},
         {"missing.pdf", "", "In RenderNextPDFPageToMetafile, CreateFile pdf_file failed. "},
+        // Only a regular file is read: a named pipe in its place is refused, not waited on.
+        {"pipe.pdf", "", "In RenderNextPDFPageToMetafile, CreateFile pdf_file failed. "},
     };
     for (const auto& item : cases) {
         SCOPED_TRACE(item.name);
         fs::path file = Document(item.name, item.bytes);
-        if (item.name == std::string("missing.pdf"))
+        std::optional<testing_support::NamedPipeFile> pipe;
+        if (item.name == std::string("missing.pdf") || item.name == std::string("pipe.pdf"))
             fs::remove(file);
+        if (item.name == std::string("pipe.pdf"))
+            pipe.emplace(file);
         const auto handles = LiveHandles();
         const std::size_t logged = Log().size();
 
@@ -141,16 +150,24 @@ TEST_F(DocumentPathTest, FilesThatHoldNoPrintableDocumentFailWithTheirRecordAndL
                                 "In PrintFile, spool, RenderPDFFile failed."));
         EXPECT_EQ(LiveHandles(), handles);
         EXPECT_THAT(PageFilesLeft(root_.Path()), IsEmpty());
+        EXPECT_FALSE(pipe && pipe->ReaderWaited());
     }
-    // The documents ended without a page: nothing reached the printer.
+    // The documents ended without a page: no job was made of them.
+    std::vector<std::string> spooled;
     for (const auto& entry : fs::directory_iterator(SpoolFolder(root_.Path(), kPrinter)))
-        EXPECT_NE(entry.path().extension(), ".pdf") << entry.path();
+        spooled.push_back(entry.path().filename().string());
+    EXPECT_THAT(spooled, ElementsAre(".last-job"));
 }
 
-TEST_F(DocumentPathTest, DocumentsOfTwoGibibytesOrMoreAreRefusedBeforeTheyAreRead)
+// The tool refuses what the renderer would refuse, before it reads the file whole.
+static_assert(kMaxPdfDocumentBytes == pdf::kMaxDocumentBytes);
+
+TEST_F(DocumentPathTest, DocumentsLargerThanTheRendererTakesAreRefusedBeforeTheyAreRead)
 {
-    // Sizes whose low 32 bits alone would pass on as a negative count or as a count cut short.
-    for (const std::uint64_t size : {std::uint64_t{1} << 31, (std::uint64_t{1} << 32) + 1000}) {
+    // Past the renderer's limit, and sizes whose low 32 bits alone would pass on as a negative
+    // count or as a count cut short.
+    for (const std::uint64_t size :
+         {(std::uint64_t{1} << 30) + 1, std::uint64_t{1} << 31, (std::uint64_t{1} << 32) + 1000}) {
         SCOPED_TRACE(size);
         const fs::path file = Document("huge.pdf", "%PDF-1.4\n");
         ASSERT_EQ(::truncate(file.c_str(), static_cast<off_t>(size)), 0);

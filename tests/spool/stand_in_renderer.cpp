@@ -3,15 +3,18 @@
 // corner of every page it is asked for, and notes each call in renderer-calls.txt beside itself,
 // with the permission bits of the page files in the data folder while the page is drawn.
 // STAND_IN_REFUSED_PAGE names a page it refuses; STAND_IN_LOSES_DATA_FOLDER makes the machine's
-// folders unnameable once page 0 is drawn, so that no later page gets a temporary file.
+// folders unnameable once page 0 is drawn, so that no later page gets a temporary file;
+// STAND_IN_CHANGES_DOCUMENT changes the job's document once page 0 is drawn.
 #include "plugins/pdf/pdf_renderer.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 
@@ -61,6 +64,33 @@ std::string PageFileModes()
     return text.empty() ? " none" : text;
 }
 
+// Changes the job's document, three.pdf in the machine root, the way the file change-document
+// beside it says, each time into other bytes: "replaced" puts another file of the same size and
+// time in its place, "rewritten" writes into it at the same size, "grown" adds a byte and puts its
+// time back.
+[[maybe_unused]] void ChangeDocument()
+{
+    const char* root = std::getenv("QUILLON_ROOT");
+    const std::string document = std::string(root ? root : "") + "/three.pdf";
+    std::string change;
+    std::ifstream(std::string(root ? root : "") + "/change-document") >> change;
+    struct stat before {};
+    if (::stat(document.c_str(), &before) != 0)
+        return;
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    const std::string other(static_cast<std::size_t>(before.st_size), '%');
+    if (change == "replaced") {
+        std::ofstream(document + ".new", std::ios::binary) << other;
+        ::utimensat(AT_FDCWD, (document + ".new").c_str(), times, 0);
+        std::rename((document + ".new").c_str(), document.c_str());
+    } else if (change == "rewritten") {
+        std::ofstream(document, std::ios::binary | std::ios::in | std::ios::out) << other;
+    } else if (change == "grown") {
+        std::ofstream(document, std::ios::binary | std::ios::app) << '%';
+        ::utimensat(AT_FDCWD, document.c_str(), times, 0);
+    }
+}
+
 } // namespace
 
 extern "C" {
@@ -92,6 +122,10 @@ __attribute__((visibility("default"))) bool RenderPDFPageToDC(const BYTE*, int, 
 #ifdef STAND_IN_LOSES_DATA_FOLDER
     if (page == 0)
         setenv("QUILLON_ROOT", ("/tmp/" + std::string(300, 'x')).c_str(), 1);
+#endif
+#ifdef STAND_IN_CHANGES_DOCUMENT
+    if (page == 0)
+        ChangeDocument();
 #endif
     return drawn > 0;
 }
