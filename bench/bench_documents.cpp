@@ -4,8 +4,13 @@
 #include <cairo.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include <zlib.h>
+
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <numbers>
 
 namespace bench {
@@ -84,6 +89,99 @@ std::string PictureDocument()
     cairo_surface_destroy(surface);
     cairo_surface_destroy(image);
     return out;
+}
+
+std::string GroupDocument()
+{
+    std::string out;
+    cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(Append, &out, 612, 792);
+    cairo_t* context = cairo_create(surface);
+    cairo_select_font_face(context, "DejaVu Serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(context, 9);
+    cairo_set_line_width(context, 0.4);
+    for (int line = 0; line < 70; ++line) {
+        cairo_move_to(context, 60, 60 + line * 10);
+        cairo_show_text(context, "A line of text under a transparency group, with a thin rule below it.");
+        cairo_move_to(context, 60, 62 + line * 10);
+        cairo_line_to(context, 552, 62 + line * 10);
+        cairo_stroke(context);
+    }
+    cairo_push_group(context);
+    for (int i = 0; i < 12; ++i) {
+        cairo_arc(context, 150 + 30 * i, 200 + 40 * i, 80, 0, 2 * std::numbers::pi);
+        cairo_set_source_rgb(context, i / 12.0, 0.3, 1 - i / 12.0);
+        cairo_fill(context);
+    }
+    cairo_pop_group_to_source(context);
+    cairo_paint_with_alpha(context, 0.5);
+    cairo_destroy(context);
+    cairo_surface_destroy(surface);
+    return out;
+}
+
+std::string ManyFillsDocument(int fills)
+{
+    std::string content;
+    for (int i = 0; i < fills; ++i)
+        content += "1 1 1 1 re f\n";
+    uLongf packedSize = compressBound(uLong(content.size()));
+    std::string packed(packedSize, '\0');
+    compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize, reinterpret_cast<const Bytef*>(content.data()),
+              uLong(content.size()), Z_BEST_COMPRESSION);
+    packed.resize(packedSize);
+    const std::vector<std::string> objects = {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
+        "<< /Filter /FlateDecode /Length " + std::to_string(packed.size()) + " >>\nstream\n" + packed + "\nendstream",
+    };
+    std::string out = "%PDF-1.7\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(out.size());
+        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t xref = out.size();
+    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (std::size_t offset : offsets) {
+        char entry[21];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
+        out += entry;
+    }
+    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
+        + std::to_string(xref) + "\n%%EOF\n";
+    return out;
+}
+
+std::vector<Sample> RealDocuments()
+{
+    const char* const files[] = {
+        "/usr/share/doc/libtasn1-doc/libtasn1.pdf",
+        "/usr/share/doc/nettle-dev/nettle.pdf.gz",
+        "/usr/share/doc/bzip2/manual.pdf.gz",
+        "/usr/share/doc/fontconfig/fontconfig-user.pdf.gz",
+        "/usr/share/doc/shared-mime-info/shared-mime-info-spec.pdf",
+    };
+    std::vector<Sample> documents;
+    for (const char* file : files) {
+        if (!std::filesystem::exists(file))
+            continue;
+        std::string bytes;
+        if (std::filesystem::path(file).extension() == ".gz") {
+            gzFile packed = gzopen(file, "rb");
+            char chunk[65536];
+            for (int read = 0; packed && (read = gzread(packed, chunk, sizeof chunk)) > 0;)
+                bytes.append(chunk, std::size_t(read));
+            if (packed)
+                gzclose(packed);
+        } else {
+            std::ifstream in(file, std::ios::binary);
+            bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+        const std::string name = std::filesystem::path(file).filename().string();
+        documents.push_back({name.substr(0, name.find('.')), std::move(bytes), 0});
+    }
+    return documents;
 }
 
 std::vector<Sample> Samples(int textPages)

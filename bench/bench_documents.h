@@ -12,9 +12,18 @@ std::string TextDocument(int pages);
 // One Letter page filled by a 6000 × 4000 photograph-like JPEG, embedded as it is.
 std::string PictureDocument();
 
-// A document the benchmarks print, under the name their tables give it.
+// One Letter page of text and rules with a half-transparent group of shapes over it: a page that
+// goes as a picture.
+std::string GroupDocument();
+
+// A one-page document of about 50 KB whose compressed content paints `fills` one-point squares,
+// "1 1 1 1 re f" each: a page far past the renderer's limits.
+std::string ManyFillsDocument(int fills);
+
+// A document the benchmarks print, under the name their tables give it; 0 pages when the
+// benchmark is to count them.
 struct Sample {
-    const char* name;
+    std::string name;
     std::string document;
     int pages;
 };
@@ -22,5 +31,9 @@ struct Sample {
 // The two documents the renderer and print benchmarks compare: text of `textPages` pages, and
 // the picture page.
 std::vector<Sample> Samples(int textPages);
+
+// Manuals of Debian's documentation packages that are on this machine (PDF files, some compressed),
+// read whole; those missing are left out.
+std::vector<Sample> RealDocuments();
 
 } // namespace bench

@@ -1,34 +1,38 @@
-// quillon-bench-pdf: seconds per page the PDF renderer's core takes (page drawn in a child process,
-// in bands, every band handed over) for a multi-page text document and for a page with a large
-// picture, at 300 and 600 dpi, beside `pdftocairo -png -r DPI` on the same pages. Also the time
-// of the same bands drawn in this process (the child process costs the difference) and the
-// largest resident size of a drawing child beside the size of one page raster.
+// quillon-bench-pdf: processor seconds per page the PDF renderer's core takes for a multi-page
+// text document, a page of shapes under a transparency group (drawn as a picture) and a page
+// holding a large picture, at 300 and 600 dpi: through its entry (a drawing child per page, the
+// counting pass, the page recorded as a metafile in the child and played into the caller's
+// metafile here) beside the same page drawn as GDI calls in this process (the child's cost is the
+// difference). Also the metafile's bytes per page, and the largest resident size of a drawing child
+// beside one page raster.
 //
-// Usage: quillon-bench-pdf [TEXT_PAGES]   (default 10)
+// Usage: quillon-bench-pdf [TEXT_PAGES]   (default 12)
 #include "bench/bench_documents.h"
-#include "plugins/pdf/band_renderer.h"
+#include "platform/gdi/gdi.h"
 #include "plugins/pdf/document.h"
+#include "plugins/pdf/page_drawing.h"
 #include "plugins/pdf/renderer.h"
 
 #include <sys/resource.h>
 
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <numbers>
 #include <string>
 #include <vector>
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point since)
+double CpuNow(int who)
 {
-    return std::chrono::duration<double>(Clock::now() - since).count();
+    rusage usage{};
+    getrusage(who, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+        + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+double Cpu()
+{
+    return CpuNow(RUSAGE_SELF) + CpuNow(RUSAGE_CHILDREN);
 }
 
 pdf::PageRequest Request(const std::string& document, int page, int dpi)
@@ -43,106 +47,96 @@ pdf::PageRequest Request(const std::string& document, int page, int dpi)
     return request;
 }
 
-// Every band is read once, as a device context reading the bitmap would.
-bool Consume(const pdf::Band& band)
+// A recording as the tool makes one: in screen pixels, scaled down from printer dots.
+HDC Recording(int dpi)
 {
-    static volatile std::uint32_t sink = 0;
-    const auto* pixels = reinterpret_cast<const std::uint32_t*>(band.pixels);
-    std::uint32_t sum = 0;
-    for (std::size_t i = 0; i < std::size_t(band.width) * band.height; i += 64)
-        sum += pixels[i];
-    sink = sink + sum;
-    return true;
+    HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+    SetGraphicsMode(recording, GM_ADVANCED);
+    const XFORM scale{96.0f / float(dpi), 0, 0, 96.0f / float(dpi), 0, 0};
+    ModifyWorldTransform(recording, &scale, MWT_LEFTMULTIPLY);
+    return recording;
 }
 
-// Seconds per page through the renderer's entry (child process included).
-double CorePerPage(const std::string& document, int pages, int dpi)
+// Closes a recording; the bytes of its metafile.
+double Close(HDC recording)
 {
-    const auto start = Clock::now();
-    for (int page = 0; page < pages; ++page) {
-        if (!pdf::RenderPage(Request(document, page, dpi), Consume)) {
-            std::fprintf(stderr, "page %d failed\n", page + 1);
+    HENHMETAFILE metafile = CloseEnhMetaFile(recording);
+    const double bytes = metafile ? GetEnhMetaFileBits(metafile, 0, nullptr) : 0;
+    DeleteEnhMetaFile(metafile);
+    return bytes;
+}
+
+struct Figures {
+    double entry = 0;
+    double inProcess = 0;
+    double metafileBytes = 0;
+    const char* way = "";
+};
+
+Figures Measure(const bench::Sample& sample, int dpi)
+{
+    Figures figures;
+    // One page first keeps the parse out of the figures: the tool pays it once per job.
+    HDC warm = Recording(dpi);
+    pdf::RenderPage(Request(sample.document, 0, dpi), warm);
+    Close(warm);
+
+    double start = Cpu();
+    for (int page = 0; page < sample.pages; ++page) {
+        HDC recording = Recording(dpi);
+        if (!pdf::RenderPage(Request(sample.document, page, dpi), recording)) {
+            std::fprintf(stderr, "%s page %d failed\n", sample.name.c_str(), page + 1);
             std::exit(1);
         }
+        figures.metafileBytes += Close(recording);
     }
-    return Seconds(start) / pages;
-}
+    figures.entry = (Cpu() - start) / sample.pages;
+    figures.metafileBytes /= sample.pages;
 
-// Seconds per page for the same bands drawn in this process.
-double InProcessPerPage(const std::string& document, int pages, int dpi)
-{
-    pdf::DocumentCache cache;
-    const auto start = Clock::now();
-    for (int page = 0; page < pages; ++page) {
-        const pdf::PageRequest request = Request(document, page, dpi);
-        const auto opened = cache.Open({request.data, std::size_t(request.size)});
-        const auto loaded = opened->LoadPage(page);
+    const auto document
+        = pdf::Document::Open({reinterpret_cast<const BYTE*>(sample.document.data()), sample.document.size()},
+                              pdf::Document::Storage::Borrow);
+    start = Cpu();
+    for (int page = 0; page < sample.pages; ++page) {
+        const pdf::PageRequest request = Request(sample.document, page, dpi);
+        const auto loaded = document->LoadPage(page);
         const auto placement = pdf::PagePlacement::Fit(loaded->Width(), loaded->Height(), request.width, request.height,
                                                        dpi, dpi, request.options);
-        const auto renderer = pdf::BandRenderer::Create(*loaded, *placement, 0, 0, request.options);
-        std::vector<BYTE> buffer(renderer->BufferBytes());
-        renderer->Render(buffer, Consume);
+        const pdf::PageWay way = pdf::SurveyPage(*loaded, request.options);
+        figures.way = way == pdf::PageWay::Vectors ? "vectors" : "picture";
+        if (way != pdf::PageWay::Vectors)
+            continue;
+        HDC recording = Recording(dpi);
+        const std::set<std::u16string> known;
+        std::vector<pdf::FontRegistration> registered;
+        pdf::DrawPageAsVectors(*loaded, *placement, 0, 0, request.options, recording, known, registered);
+        Close(recording);
     }
-    return Seconds(start) / pages;
-}
-
-double PdftocairoPerPage(const std::filesystem::path& file, int pages, int dpi)
-{
-    const std::filesystem::path out = file.parent_path() / "pdftocairo";
-    const std::string command = "pdftocairo -png -r " + std::to_string(dpi) + " -f 1 -l " + std::to_string(pages) + " '"
-        + file.string() + "' '" + out.string() + "'";
-    const auto start = Clock::now();
-    if (std::system(command.c_str()) != 0)
-        return -1;
-    return Seconds(start) / pages;
+    figures.inProcess = (Cpu() - start) / sample.pages;
+    return figures;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const int textPages = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
-    char folderName[] = "/tmp/quillon-bench-pdf-XXXXXX";
-    if (!mkdtemp(folderName))
-        return 1;
-    const std::filesystem::path folder = folderName;
+    const int textPages = argc > 1 ? std::max(1, std::atoi(argv[1])) : 12;
+    std::vector<bench::Sample> samples = bench::Samples(textPages);
+    samples.insert(samples.begin() + 1, {"group", bench::GroupDocument(), 1});
 
-    const std::vector<bench::Sample> samples = bench::Samples(textPages);
-
-    struct Row {
-        const bench::Sample* sample;
-        int dpi;
-        double core;
-        double inProcess;
-        double reference;
-    };
-    std::vector<Row> rows;
+    std::printf("%-8s %4s %6s %8s %14s %14s %14s\n", "document", "dpi", "pages", "way", "entry cpu s/pg", "in-process",
+                "metafile KiB");
     for (const bench::Sample& sample : samples) {
         for (int dpi : {300, 600}) {
-            // One page first keeps the parse out of the figures: the tool pays it once per job.
-            pdf::RenderPage(Request(sample.document, 0, dpi), Consume);
-            const double core = CorePerPage(sample.document, sample.pages, dpi);
-            rows.push_back({&sample, dpi, core, InProcessPerPage(sample.document, sample.pages, dpi), 0});
+            const Figures figures = Measure(sample, dpi);
+            std::printf("%-8s %4d %6d %8s %14.4f %14.4f %14.1f\n", sample.name.c_str(), dpi, sample.pages, figures.way,
+                        figures.entry, figures.inProcess, figures.metafileBytes / 1024);
         }
     }
-    // Taken before pdftocairo runs, so that only drawing children count.
     rusage children{};
     getrusage(RUSAGE_CHILDREN, &children);
-    for (Row& row : rows) {
-        const std::filesystem::path file = folder / (std::string(row.sample->name) + ".pdf");
-        std::ofstream(file, std::ios::binary) << row.sample->document;
-        row.reference = PdftocairoPerPage(file, row.sample->pages, row.dpi);
-    }
-
-    std::printf("%-8s %4s %6s %14s %14s %14s %10s\n", "document", "dpi", "pages", "core s/page", "in-process",
-                "pdftocairo", "core share");
-    for (const Row& row : rows)
-        std::printf("%-8s %4d %6d %14.3f %14.3f %14.3f %9.0f%%\n", row.sample->name, row.dpi, row.sample->pages,
-                    row.core, row.inProcess, row.reference, 100 * row.core / row.reference);
     const double raster = 8.5 * 600 * 11 * 600 * 4 / 1048576.0;
-    std::printf("\nband buffer: %.1f MiB; one 600-dpi Letter page raster: %.1f MiB\n",
-                double(pdf::BandRenderer::kBandBytes) / 1048576.0, raster);
-    std::printf("largest resident size of a drawing child: %.1f MiB\n", children.ru_maxrss / 1024.0);
-    std::filesystem::remove_all(folder);
+    std::printf("\nlargest resident size of a drawing child: %.1f MiB; one 600-dpi Letter page raster: %.1f MiB\n",
+                children.ru_maxrss / 1024.0, raster);
     return 0;
 }

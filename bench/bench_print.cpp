@@ -1,12 +1,15 @@
-// quillon-bench-print: seconds per page of PDF jobs through the whole tool (quillon-service asking
-// the tool for the printer's default ticket, then starting it again for the job, and reading the
-// reply) for a multi-page text document and for a page with a large picture, on virtual printers
-// of 300 and 600 dpi, beside `pdftocairo -png -r DPI` on the same pages. Also the largest resident
-// size among the tool's processes during each job beside the size of one page raster (width ×
-// height × 4 bytes at the printer's resolution), and where a 600-dpi page's time goes: rendering,
-// writing and reading the page metafile, and drawing it into the job's PDF with its compression.
+// quillon-bench-print: whole PDF jobs through the tool (quillon-service asking the tool for the
+// printer's default ticket, then starting it again for the job, and reading the reply) for a
+// multi-page text document, a page drawn as a picture (a transparency group), a page with a large
+// photograph and the manuals of Debian's documentation packages on this machine, on virtual Letter
+// printers of 300 and 600 dpi, beside `pdftocairo -pdf` on the same file: processor seconds of the
+// whole job and per page, the job PDF's size against the source's, and the largest resident size
+// among the tool's processes beside one page raster (width × height × 4 bytes at the printer's
+// resolution). Then a page far past the renderer's limits (two million fills in 50 KB), and where a
+// 600-dpi page's time goes: rendering, writing and reading the page metafile, and drawing it into
+// the job's PDF.
 //
-// Usage: quillon-bench-print [TEXT_PAGES]   (default 10)
+// Usage: quillon-bench-print [TEXT_PAGES]   (default 12)
 #include "bench/bench_documents.h"
 #include "platform/gdi/gdi.h"
 #include "platform/kernel/kernel.h"
@@ -23,6 +26,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -73,13 +77,15 @@ struct RunFigures {
     double wall = -1;
     double cpu = -1;
     double peakBytes = 0;
+    int exitCode = -1;
+    std::string out;
 };
 
 // Runs a program to its end with its output thrown away: its wall time, the processor time of the
 // program and every child it waited for, and the largest resident size among them (each waited
 // for by its parent, so the kernel hands the largest on). Processor time is the figure to compare
 // on a machine shared with other work; wall time follows it on an idle one.
-RunFigures Run(std::vector<std::string> arguments)
+RunFigures Run(std::vector<std::string> arguments, const fs::path& outFile = "/dev/null")
 {
     std::vector<char*> argv;
     for (std::string& argument : arguments)
@@ -92,7 +98,8 @@ RunFigures Run(std::vector<std::string> arguments)
     const pid_t child = fork();
     if (child == 0) {
         const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDOUT_FILENO);
+        const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, STDOUT_FILENO);
         dup2(null, STDERR_FILENO);
         execvp(argv[0], argv.data());
         _exit(127);
@@ -101,13 +108,25 @@ RunFigures Run(std::vector<std::string> arguments)
         return figures;
     int status = 0;
     rusage usage{};
-    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status))
         return figures;
+    figures.exitCode = WEXITSTATUS(status);
     figures.wall = Seconds(start);
     figures.cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
         + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     figures.peakBytes = usage.ru_maxrss * 1024.0;
+    if (outFile != "/dev/null") {
+        std::ifstream in(outFile);
+        figures.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     return figures;
+}
+
+int PageCount(const fs::path& pdf, const fs::path& folder)
+{
+    const RunFigures info = Run({"pdfinfo", pdf.string()}, folder / "pdfinfo.txt");
+    const std::size_t at = info.out.find("Pages:");
+    return at == std::string::npos ? 0 : std::atoi(info.out.c_str() + at + 6);
 }
 
 // Where the processor time of one page goes, the tool's way, in this process: the renderer alone
@@ -187,7 +206,7 @@ Stages PageStages(const fs::path& folder, const std::string& document, int dpi)
 
 int main(int argc, char** argv)
 {
-    const int textPages = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+    const int textPages = argc > 1 ? std::max(1, std::atoi(argv[1])) : 12;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     char folderName[] = "/tmp/quillon-bench-print-XXXXXX";
     if (!mkdtemp(folderName))
@@ -198,38 +217,61 @@ int main(int argc, char** argv)
     for (int dpi : {300, 600})
         InstallPrinter(root, dpi);
 
-    const std::vector<bench::Sample> samples = bench::Samples(textPages);
+    std::vector<bench::Sample> samples = bench::Samples(textPages);
+    samples.insert(samples.begin() + 1, {"group", bench::GroupDocument(), 1});
+    const std::size_t generated = samples.size();
+    for (bench::Sample& manual : bench::RealDocuments())
+        samples.push_back(std::move(manual));
 
-    std::printf("%-8s %4s %5s | %21s | %21s | %6s | %8s %8s %7s\n", "", "", "", "tool s/page", "pdftocairo s/page",
-                "share", "peak", "page", "peak /");
-    std::printf("%-8s %4s %5s | %10s %10s | %10s %10s | %6s | %8s %8s %7s\n", "document", "dpi", "pages", "cpu", "wall",
-                "cpu", "wall", "(cpu)", "MiB", "MiB", "page");
-    for (const bench::Sample& sample : samples) {
-        const fs::path file = root / (std::string(sample.name) + ".pdf");
+    std::printf("%-22s %4s %5s | %9s %8s | %9s | %6s | %9s %9s %6s | %8s %8s %6s\n", "", "", "", "tool cpu", "",
+                "pdftocairo", "", "", "", "", "peak", "page", "peak /");
+    std::printf("%-22s %4s %5s | %9s %8s | %9s | %6s | %9s %9s %6s | %8s %8s %6s\n", "document", "dpi", "pages", "s",
+                "s/page", "-pdf cpu s", "ratio", "job KiB", "src KiB", "ratio", "MiB", "MiB", "page");
+    for (std::size_t index = 0; index < samples.size(); ++index) {
+        const bench::Sample& sample = samples[index];
+        const fs::path file = root / (sample.name + ".pdf");
         std::ofstream(file, std::ios::binary) << sample.document;
+        const int pages = sample.pages > 0 ? sample.pages : PageCount(file, root);
+        const RunFigures reference = Run({"pdftocairo", "-pdf", file.string(), (root / "reference.pdf").string()});
         for (int dpi : {300, 600}) {
-            const RunFigures job = Run({service.string(), "print", PrinterName(dpi), file.string(), "--quiet"});
-            const RunFigures reference = Run({"pdftocairo", "-png", "-r", std::to_string(dpi), "-f", "1", "-l",
-                                              std::to_string(sample.pages), file.string(), (root / "png").string()});
-            if (job.cpu < 0 || reference.cpu < 0) {
-                std::fprintf(stderr, "printing %s at %d dpi failed\n", sample.name, dpi);
+            if (index >= generated && dpi != 600)
+                continue;
+            const RunFigures job
+                = Run({service.string(), "print", PrinterName(dpi), file.string(), "--quiet"}, root / "reply.txt");
+            const std::string jobFile
+                = job.out.substr(job.out.find('\n') + 1, job.out.rfind('\n') - job.out.find('\n') - 1);
+            std::error_code error;
+            const double jobBytes = double(fs::file_size(jobFile, error));
+            if (job.exitCode != 0 || reference.cpu < 0 || error) {
+                std::fprintf(stderr, "printing %s at %d dpi failed\n", sample.name.c_str(), dpi);
                 return 1;
             }
             const double raster = 8.5 * dpi * 11 * dpi * 4;
-            const double pages = sample.pages;
-            std::printf("%-8s %4d %5d | %10.3f %10.3f | %10.3f %10.3f | %5.0f%% | %8.1f %8.1f %7.2f\n", sample.name,
-                        dpi, sample.pages, job.cpu / pages, job.wall / pages, reference.cpu / pages,
-                        reference.wall / pages, 100 * job.cpu / reference.cpu, MiB(job.peakBytes), MiB(raster),
+            std::printf("%-22s %4d %5d | %9.3f %8.4f | %9.3f | %5.1fx | %9.0f %9.0f %5.2fx | %8.1f %8.1f %6.2f\n",
+                        sample.name.c_str(), dpi, pages, job.cpu, job.cpu / pages, reference.cpu,
+                        job.cpu / reference.cpu, jobBytes / 1024, double(sample.document.size()) / 1024,
+                        jobBytes / double(sample.document.size()), MiB(job.peakBytes), MiB(raster),
                         job.peakBytes / raster);
+            fs::remove(jobFile, error);
         }
     }
 
+    const fs::path hostile = root / "hostile.pdf";
+    const std::string hostileBytes = bench::ManyFillsDocument(2'000'000);
+    std::ofstream(hostile, std::ios::binary) << hostileBytes;
+    const RunFigures refused
+        = Run({service.string(), "print", PrinterName(600), hostile.string(), "--quiet"}, root / "reply.txt");
+    std::printf("\na page of two million fills in %.0f KiB, at 600 dpi: reply %s, %.2f s (%.2f s processor), "
+                "largest tool process %.1f MiB\n",
+                double(hostileBytes.size()) / 1024, refused.out.substr(0, refused.out.find('\n')).c_str(), refused.wall,
+                refused.cpu, MiB(refused.peakBytes));
+
     std::printf("\nprocessor seconds of one 600-dpi page, in this process: %8s %8s %8s %8s\n", "render", "write",
                 "read", "PDF");
-    for (const bench::Sample& sample : samples) {
-        const Stages stages = PageStages(root, sample.document, 600);
-        std::printf("%-55s %8.3f %8.3f %8.3f %8.3f\n", sample.name, stages.render, stages.write, stages.read,
-                    stages.pdf);
+    for (std::size_t index = 0; index < generated; ++index) {
+        const Stages stages = PageStages(root, samples[index].document, 600);
+        std::printf("%-55s %8.3f %8.3f %8.3f %8.3f\n", samples[index].name.c_str(), stages.render, stages.write,
+                    stages.read, stages.pdf);
     }
     std::error_code ignored;
     fs::remove_all(root, ignored);

@@ -7,8 +7,11 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string_view>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace fuzz {
 namespace {
@@ -58,6 +61,16 @@ void SilenceConsole()
         ::close(devNull);
     }
     boost::log::core::get()->set_logging_enabled(false);
+}
+
+bool RegisterSampleFont()
+{
+    std::ifstream in("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", std::ios::binary);
+    const std::vector<char> program((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    WCHAR name[LF_FACESIZE] = {};
+    return !program.empty()
+        && AddFontMemResourceWithTextW(program.data(), static_cast<DWORD>(program.size()), nullptr, 0, name)
+        && std::u16string_view(name) == SampleFontFace;
 }
 
 bool WriteFile(const std::string& path, std::span<const std::uint8_t> bytes)

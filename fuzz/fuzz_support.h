@@ -26,6 +26,11 @@ void SilenceConsole();
 // context deleted. A fresh context for every input keeps one input's state from reaching the next.
 void PrintAndThrowAway(const char16_t* printer, const std::function<void(HDC)>& print);
 
+// Registers the machine's DejaVu Sans as the process's first private font, so that a metafile
+// naming its face ("QuillonFont1", SampleFontFace) draws text. False when the font is missing.
+bool RegisterSampleFont();
+inline constexpr char16_t SampleFontFace[] = u"QuillonFont1";
+
 // Writes `bytes` to the native file `path`, replacing it; false when it cannot be written.
 bool WriteFile(const std::string& path, std::span<const std::uint8_t> bytes);
 

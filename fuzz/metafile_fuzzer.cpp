@@ -1,7 +1,8 @@
 // An enhanced metafile: the input is a metafile's bytes (a page the PDF renderer recorded, as the
 // tool reads it back). They are loaded with SetEnhMetaFileBits, enumerated, played onto a printer's
 // device context record by record, and played again through the tool's playback with repair,
-// whose page marks start and end pages of a real job; the job is then thrown away.
+// whose page marks start and end pages of a real job; the job is then thrown away. The sample
+// font is registered, so that text records naming it are drawn.
 #include "fuzz/fuzz_support.h"
 #include "platform/gdi/gdi.h"
 #include "printing/emf.h"
@@ -20,6 +21,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     fuzz::UsePrivateRoot();
     fuzz::SilenceConsole();
+    fuzz::RegisterSampleFont();
     return 0;
 }
 

@@ -4,15 +4,18 @@
 //
 // RenderPDFPageToDC draws in a forked child process, whose coverage and faults never reach the
 // fuzzer: a child that crashes only makes the call answer false. So each page is also drawn here,
-// in this process, by the very code the child runs (the renderer's band drawing), and a fault in
-// the drawing is a fault of this program that the fuzzer sees and keeps.
+// in this process, by the very code the child runs: the counting pass, then the output device
+// drawing GDI calls into a metafile, or for a page that goes as a picture its bands and their cuts.
+// A fault in the drawing is a fault of this program that the fuzzer sees and keeps.
 #include "fuzz/fuzz_support.h"
 #include "platform/gdi/gdi.h"
 #include "platform/kernel/kernel.h"
 #include "plugins/pdf/band_renderer.h"
 #include "plugins/pdf/document.h"
+#include "plugins/pdf/page_drawing.h"
 #include "plugins/pdf/page_placement.h"
 #include "plugins/pdf/pdf_renderer.h"
+#include "plugins/pdf/picture_cuts.h"
 
 #include <cstdlib>
 #include <span>
@@ -28,7 +31,7 @@ constexpr int kBoundsHeight = 4 * kDpi;
 GetPDFDocInfoProc g_getDocInfo = nullptr;
 RenderPDFPageToDCProc g_renderPage = nullptr;
 
-// The drawing of the child process, done here: bands of the first page into a buffer.
+// The drawing of the child process, done here.
 void DrawInProcess(std::span<const BYTE> bytes)
 {
     const std::shared_ptr<pdf::Document> document = pdf::Document::Open(bytes, pdf::Document::Storage::Borrow);
@@ -42,11 +45,35 @@ void DrawInProcess(std::span<const BYTE> bytes)
         = pdf::PagePlacement::Fit(page->Width(), page->Height(), kBoundsWidth, kBoundsHeight, kDpi, kDpi, options);
     if (!placement)
         return;
-    const std::unique_ptr<pdf::BandRenderer> renderer = pdf::BandRenderer::Create(*page, *placement, 0, 0, options);
-    if (!renderer)
-        return;
-    std::vector<BYTE> buffer(renderer->BufferBytes());
-    renderer->Render(buffer, [](const pdf::Band&) { return true; });
+    switch (pdf::SurveyPage(*page, options)) {
+    case pdf::PageWay::Vectors: {
+        HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+        if (!recording)
+            std::abort();
+        SetGraphicsMode(recording, GM_ADVANCED);
+        const std::set<std::u16string> known;
+        std::vector<pdf::FontRegistration> registered;
+        pdf::DrawPageAsVectors(*page, *placement, 0, 0, options, recording, known, registered);
+        DeleteEnhMetaFile(CloseEnhMetaFile(recording));
+        break;
+    }
+    case pdf::PageWay::Picture: {
+        const std::unique_ptr<pdf::BandRenderer> renderer = pdf::BandRenderer::Create(*page, *placement, options);
+        if (!renderer || !renderer->Record())
+            return;
+        std::vector<BYTE> buffer(renderer->BufferBytes());
+        pdf::PictureCutter cutter(renderer->Width(), renderer->Height(), renderer->BandRows(), kDpi, kDpi);
+        for (int first = 0; first >= 0 && first < renderer->Height();) {
+            if (!renderer->DrawRows(first, buffer))
+                return;
+            const int rows = std::min(renderer->BandRows(), renderer->Height() - first);
+            first = cutter.Take(first, rows, buffer.data(), [](const pdf::PicturePiece&) { return true; });
+        }
+        break;
+    }
+    case pdf::PageWay::TooCostly:
+        break;
+    }
 }
 
 } // namespace
@@ -73,6 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
     if (!recording)
         std::abort();
+    SetGraphicsMode(recording, GM_ADVANCED);
     g_renderPage(data, static_cast<int>(size), 0, recording, kDpi, kDpi, 0, 0, kBoundsWidth, kBoundsHeight, true, false,
                  true, true);
     DeleteEnhMetaFile(CloseEnhMetaFile(recording));

@@ -2,6 +2,7 @@
 // the libraries the tool stands on. quillon-fuzz-seeds FOLDER writes FOLDER/<target>/<name>.
 #include "fuzz/fuzz_support.h"
 #include "platform/gdi/gdi.h"
+#include "platform/gdi/page_notes.h"
 #include "platform/spooler/cups_attributes.h"
 #include "printing/emf.h"
 #include "ticket/print_ticket_queries.h"
@@ -11,6 +12,7 @@
 #include <cups/ipp.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -139,6 +141,97 @@ Bytes TinyGif()
             0,   0x2C, 0,   0,   0,   0,   1, 0, 1, 0, 0,    2, 2, 0x44, 0x01, 0,    0x3B};
 }
 
+// Every vector call once or more: objects made, selected and deleted while selected, curves and
+// lines in both point sizes, fills, strokes, clips, text of glyphs and of characters, text made a
+// clip, a blended picture, and the note of a page drawn as a picture.
+void VectorPage(HDC dc)
+{
+    SetGraphicsMode(dc, GM_ADVANCED);
+    const XFORM scale{0.25f, 0, 0, 0.25f, 5, 5};
+    SetWorldTransform(dc, &scale);
+    const LOGBRUSH red{BS_SOLID, RGB(255, 0, 0), 0};
+    const DWORD dashes[] = {40, 20, 10};
+    HPEN pen = ExtCreatePen(PS_GEOMETRIC | PS_USERSTYLE | PS_ENDCAP_FLAT | PS_JOIN_MITER, 12, &red, 3, dashes);
+    HBRUSH brush = CreateSolidBrush(RGB(0, 0, 255));
+    SelectObject(dc, pen);
+    SelectObject(dc, brush);
+    SetMiterLimit(dc, 4, nullptr);
+    SetPolyFillMode(dc, WINDING);
+    BeginPath(dc);
+    MoveToEx(dc, 100, 100, nullptr);
+    LineTo(dc, 600, 100);
+    const POINT curve[] = {{700, 150}, {700, 350}, {600, 400}};
+    PolyBezierTo(dc, curve, 3);
+    const POINT far[] = {{100000, 400}, {100, 400}};
+    PolylineTo(dc, far, 2);
+    CloseFigure(dc);
+    EndPath(dc);
+    StrokeAndFillPath(dc);
+    DeleteObject(pen);
+    LineTo(dc, 100, 800);
+    SaveDC(dc);
+    BeginPath(dc);
+    MoveToEx(dc, 0, 0, nullptr);
+    const POINT box[] = {{400, 0}, {400, 400}, {0, 400}};
+    PolylineTo(dc, box, 3);
+    EndPath(dc);
+    SelectClipPath(dc, RGN_AND);
+    BeginPath(dc);
+    MoveToEx(dc, 200, 200, nullptr);
+    PolylineTo(dc, box, 3);
+    EndPath(dc);
+    FillPath(dc);
+    RestoreDC(dc, -1);
+    SelectObject(dc, GetStockObject(BLACK_PEN));
+    BeginPath(dc);
+    AbortPath(dc);
+
+    if (fuzz::RegisterSampleFont()) {
+        LOGFONTW logFont{};
+        logFont.lfHeight = -120;
+        logFont.lfEscapement = 300;
+        std::copy(std::begin(fuzz::SampleFontFace), std::end(fuzz::SampleFontFace), logFont.lfFaceName);
+        HFONT font = CreateFontIndirectW(&logFont);
+        SelectObject(dc, font);
+        SetTextColor(dc, RGB(0, 128, 0));
+        SetBkMode(dc, TRANSPARENT);
+        SetTextAlign(dc, TA_BASELINE);
+        const WCHAR glyphs[] = {36, 37, 38};
+        const INT pairs[] = {70, 0, 70, 10, 70, -10};
+        const RECT cut{0, 0, 500, 500};
+        ExtTextOutW(dc, 100, 600, ETO_GLYPH_INDEX | ETO_PDY | ETO_CLIPPED, &cut, glyphs, 3, pairs);
+        const std::u16string text = u"Text \U0001F600";
+        SetBkMode(dc, OPAQUE);
+        ExtTextOutW(dc, 100, 800, 0, nullptr, text.data(), static_cast<UINT>(text.size()), nullptr);
+        BeginPath(dc);
+        ExtTextOutW(dc, 100, 1000, ETO_GLYPH_INDEX, nullptr, glyphs, 3, nullptr);
+        EndPath(dc);
+        SelectClipPath(dc, RGN_COPY);
+        SelectObject(dc, GetStockObject(SYSTEM_FONT));
+        DeleteObject(font);
+    }
+
+    HDC memory = CreateCompatibleDC(dc);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = 4;
+    info.bmiHeader.biHeight = 4;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bits)
+        std::fill_n(static_cast<std::uint8_t*>(bits), 4 * 4 * 4, 0x80);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    AlphaBlend(dc, 50, 50, 300, 200, memory, 1, 1, 3, 2, BLENDFUNCTION{AC_SRC_OVER, 0, 200, AC_SRC_ALPHA});
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    const DWORD note[] = {platform::gdi::kPageNoteSignature, platform::gdi::kPageNotePicture};
+    GdiComment(dc, sizeof note, reinterpret_cast<const BYTE*>(note));
+    DeleteObject(brush);
+}
+
 Bytes MetafileBytes(aio::printing::Emf& metafile)
 {
     Bytes bytes(metafile.GetByteSize());
@@ -188,6 +281,17 @@ void Metafiles()
         GdiComment(dc, sizeof comment, comment);
         metafile.StopRecording();
         Write("metafile", "compressed-pictures", MetafileBytes(metafile));
+    }
+    {
+        // A page of vectors and text as the renderer draws one.
+        Emf metafile;
+        metafile.StartRecording();
+        HDC dc = metafile.GetRecordingDC();
+        metafile.MarkPageStart({}, {}, 1.0f);
+        VectorPage(dc);
+        metafile.MarkPageEnd();
+        metafile.StopRecording();
+        Write("metafile", "vectors-and-text", MetafileBytes(metafile));
     }
 }
 

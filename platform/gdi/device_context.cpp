@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace platform::gdi {
 namespace {
@@ -88,10 +89,31 @@ EmfRecorder* DeviceBackend::Recorder()
     return nullptr;
 }
 
+bool DeviceBackend::DrawPath(const PathDrawing&)
+{
+    return true;
+}
+
+bool DeviceBackend::DrawGlyphs(const GlyphRun&)
+{
+    return true;
+}
+
+bool DeviceBackend::Comment(std::span<const BYTE>)
+{
+    return true;
+}
+
 DeviceContext::DeviceContext(Kind kind, std::unique_ptr<DeviceBackend> backend)
     : kind_(kind),
       backend_(std::move(backend))
-{}
+{
+    state_.pen = StockObject(BLACK_PEN);
+    state_.brush = StockObject(WHITE_BRUSH);
+    state_.font = StockObject(SYSTEM_FONT);
+    if (kind_ == Kind::Memory)
+        state_.bitmap = DefaultBitmap();
+}
 
 DeviceContext::~DeviceContext() = default;
 
@@ -186,7 +208,8 @@ Affine DeviceContext::LogicalToDevice() const
     return Then(world, Affine{-1, 0, 0, 1, static_cast<double>(backend_->Caps(HORZRES)), 0});
 }
 
-bool DeviceContext::DrawPicture(const Picture& picture, const RectD& source, const Affine& pictureToLogical)
+bool DeviceContext::DrawPicture(const Picture& picture, const RectD& source, const Affine& pictureToLogical,
+                                double opacity)
 {
     Affine pictureToDevice = Then(pictureToLogical, LogicalToDevice());
     // A right-to-left layout mirrors where a picture goes; this flag keeps the picture itself
@@ -195,7 +218,7 @@ bool DeviceContext::DrawPicture(const Picture& picture, const RectD& source, con
         pictureToDevice = Then(Affine{-1, 0, 0, 1, 2 * source.x + source.width, 0}, pictureToDevice);
     if (!IsInvertible(pictureToDevice))
         return true; // a transform that flattens the picture leaves nothing to draw
-    return backend_->Paint(PicturePlacement{picture, source, pictureToDevice});
+    return backend_->Paint(PicturePlacement{picture, source, pictureToDevice, state_.clip, opacity});
 }
 
 int DeviceContext::StretchDIBits(const StretchCall& call)
@@ -269,13 +292,70 @@ int DeviceContext::StretchDIBits(const StretchCall& call)
     return DrawPicture(*picture, all, Then(Translation(x, y), imageToLogical)) ? lines : 0;
 }
 
+bool DeviceContext::AlphaBlend(const BlendCall& call)
+{
+    if (!call.layout || !call.bits || call.layout->compression != BI_RGB)
+        return Fail(ERROR_INVALID_PARAMETER);
+    const DibLayout& layout = *call.layout;
+    const BLENDFUNCTION& blend = call.blend;
+    // Per-pixel alpha needs the fourth byte of 32-bit pixels.
+    const bool perPixel = blend.AlphaFormat == AC_SRC_ALPHA;
+    if (blend.BlendOp != AC_SRC_OVER || blend.BlendFlags != 0 || (blend.AlphaFormat & ~AC_SRC_ALPHA) != 0
+        || (perPixel && layout.bitCount != 32))
+        return Fail(ERROR_INVALID_PARAMETER);
+    // The source rectangle lies on the bitmap; no side is negative.
+    const std::int64_t xSrc = call.xSrc, ySrc = call.ySrc, srcWidth = call.srcWidth, srcHeight = call.srcHeight;
+    if (call.destWidth < 0 || call.destHeight < 0 || xSrc < 0 || ySrc < 0 || srcWidth < 0 || srcHeight < 0
+        || xSrc + srcWidth > layout.width || ySrc + srcHeight > layout.height)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (call.destWidth == 0 || call.destHeight == 0 || srcWidth == 0 || srcHeight == 0)
+        return true;
+
+    // The source rectangle as 32-bit rows, top-down: what a recording carries and a device paints.
+    const auto width = static_cast<std::size_t>(srcWidth);
+    const auto height = static_cast<std::size_t>(srcHeight);
+    std::vector<BYTE> rows(width * height * 4);
+    const std::size_t bytesPerPixel = static_cast<std::size_t>(layout.bitCount / 8);
+    for (std::size_t row = 0; row < height; ++row) {
+        const std::size_t imageRow = static_cast<std::size_t>(ySrc) + row;
+        const std::size_t storedRow
+            = layout.topDown ? imageRow : static_cast<std::size_t>(layout.height) - 1 - imageRow;
+        const BYTE* in = call.bits + storedRow * layout.stride + static_cast<std::size_t>(xSrc) * bytesPerPixel;
+        BYTE* out = rows.data() + row * width * 4;
+        for (std::size_t column = 0; column < width; ++column, in += bytesPerPixel, out += 4) {
+            out[0] = in[0];
+            out[1] = in[1];
+            out[2] = in[2];
+            out[3] = bytesPerPixel == 4 ? in[3] : 0;
+        }
+    }
+
+    if (EmfRecorder* recorder = backend_->Recorder()) {
+        const RECTL bounds = DeviceBounds(LogicalToDevice(), call.xDest, call.yDest, call.destWidth, call.destHeight);
+        if (!recorder->RecordAlphaBlend(call, rows, bounds))
+            return false;
+        recorder->AddBounds(bounds);
+        return true;
+    }
+    const std::shared_ptr<Picture> picture
+        = Picture::FromRows32(rows.data(), static_cast<int>(width), static_cast<int>(height), perPixel);
+    if (!picture)
+        return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    const double scaleX = call.destWidth / static_cast<double>(width);
+    const double scaleY = call.destHeight / static_cast<double>(height);
+    const Affine pictureToLogical{
+        scaleX, 0, 0, scaleY, static_cast<double>(call.xDest), static_cast<double>(call.yDest)};
+    return DrawPicture(*picture, RectD{0, 0, static_cast<double>(width), static_cast<double>(height)}, pictureToLogical,
+                       blend.SourceConstantAlpha / 255.0);
+}
+
 bool DeviceContext::Comment(UINT size, const BYTE* data)
 {
     if (size > 0 && !data)
         return Fail(ERROR_INVALID_PARAMETER);
     if (EmfRecorder* recorder = backend_->Recorder())
         return recorder->RecordComment(std::span<const BYTE>(data, size));
-    return true; // only a metafile keeps comments
+    return backend_->Comment(std::span<const BYTE>(data, size));
 }
 
 int DeviceContext::Escape(int escape, int inputSize, LPCSTR input, int outputSize, LPSTR output)
@@ -322,7 +402,9 @@ void DeviceContext::BeginPlayback(const Affine& frameToTarget)
     state_.graphicsMode = GM_ADVANCED;
     const Affine base = Then(frameToTarget, FromXform(state_.world));
     ReplaceWorld(ToXform(base));
-    playbacks_.push_back(Playback{base, saved > 0 ? static_cast<std::size_t>(saved) : 0});
+    // A metafile starts from the default objects and attributes, inside the clip it finds.
+    ResetDrawingState();
+    playbacks_.push_back(Playback{base, saved > 0 ? static_cast<std::size_t>(saved) : 0, state_.clip});
 }
 
 void DeviceContext::EndPlayback()

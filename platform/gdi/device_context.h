@@ -1,10 +1,13 @@
-// A device context: the state GDI keeps for it (graphics mode, world transform, layout, the
-// saved-state stack, metafile playbacks under way) over one device backend: a printer, the screen
+// A device context: the state GDI keeps for it (graphics mode, world transform, layout, selected
+// objects, drawing attributes, the current path and position, the clip, the saved-state stack,
+// metafile playbacks under way) over one device backend: a printer, the screen, a memory bitmap
 // or a metafile recording. Every Windows drawing call comes through here; failures are answered
 // as Windows answers them and carried in the last error, never thrown.
 #pragma once
 
+#include "platform/gdi/drawing.h"
 #include "platform/gdi/gdi.h"
+#include "platform/gdi/gdi_objects.h"
 #include "platform/gdi/picture.h"
 #include "platform/gdi/transform.h"
 #include "platform/kernel/object_table.h"
@@ -24,11 +27,31 @@ constexpr int RC_DI_BITMAP = 0x0080;
 constexpr int RC_STRETCHBLT = 0x0800;
 constexpr int RC_STRETCHDIB = 0x2000;
 
+// Where a context's path stands: no path; a bracket open (BeginPath), collecting points; closed
+// (EndPath), ready to be filled, stroked or made the clip.
+enum class PathBracket : BYTE { None, Open, Closed };
+
 // What SaveDC saves.
 struct DcState {
     int graphicsMode = GM_COMPATIBLE;
     XFORM world = {1, 0, 0, 1, 0, 0};
     DWORD layout = 0;
+    // The selected objects; a context starts with the stock black pen, white brush and system
+    // font, and a memory context with its 1 x 1 bitmap.
+    std::shared_ptr<const GdiObject> pen;
+    std::shared_ptr<const GdiObject> brush;
+    std::shared_ptr<const GdiObject> font;
+    std::shared_ptr<const GdiObject> bitmap;
+    COLORREF textColor = RGB(0, 0, 0);
+    int backgroundMode = OPAQUE;
+    UINT textAlign = TA_LEFT | TA_TOP;
+    int polyFillMode = ALTERNATE;
+    FLOAT miterLimit = 10;
+    POINT position = {0, 0}; // the current position, in logical units
+    SharedClip clip;         // in device units; null: nothing is clipped
+    PathBracket bracket = PathBracket::None;
+    bool newFigure = true; // the next point added to the path starts a figure
+    std::vector<PathPoint> path;
 };
 
 // A rectangle in double precision: x, y, width, height.
@@ -45,7 +68,40 @@ struct PicturePlacement {
     const Picture& picture;
     RectD source;
     Affine pictureToDevice;
+    SharedClip clip;
+    double opacity = 1; // a constant alpha the picture is painted with
 };
+
+// The arguments of one ExtTextOutW call. `dx` holds an advance per unit of text (two with
+// ETO_PDY) in logical units, or is null.
+struct TextCall {
+    int x = 0;
+    int y = 0;
+    UINT options = 0;
+    const RECT* rect = nullptr;
+    std::span<const WCHAR> text;
+    const INT* dx = nullptr;
+};
+
+// The arguments of one AlphaBlend call: the destination rectangle (logical units), the source
+// bitmap's rows as its layout describes them and the rectangle of it blended in (pixels of the
+// upright bitmap), and how.
+struct BlendCall {
+    int xDest = 0;
+    int yDest = 0;
+    int destWidth = 0;
+    int destHeight = 0;
+    const DibLayout* layout = nullptr;
+    const BYTE* bits = nullptr;
+    int xSrc = 0;
+    int ySrc = 0;
+    int srcWidth = 0;
+    int srcHeight = 0;
+    BLENDFUNCTION blend{};
+};
+
+// A call has at most this many units of text: beyond it the call fails rather than cost minutes.
+constexpr std::size_t kMaxTextUnits = 65536;
 
 // The arguments of one StretchDIBits call.
 struct StretchCall {
@@ -80,6 +136,14 @@ public:
 
     // Places a picture; false (last error set) when it cannot be drawn.
     virtual bool Paint(const PicturePlacement& placement) = 0;
+    // Fills and strokes a path; false (last error set) when it cannot be drawn. The default
+    // accepts it and draws nothing, as a device without pixels does.
+    virtual bool DrawPath(const PathDrawing& drawing);
+    // Draws glyphs, as DrawPath draws paths.
+    virtual bool DrawGlyphs(const GlyphRun& run);
+    // Takes a GDI comment's data (a metafile records it; a printer reads the notes meant for it);
+    // the default lets it go.
+    virtual bool Comment(std::span<const BYTE> data);
     // Whether the device implements a printer escape.
     virtual bool KnowsEscape(int escape) const;
     // Whether the device takes these JPEG (BI_JPEG) or PNG (BI_PNG) bytes unchanged.
@@ -92,7 +156,7 @@ class DeviceContext final {
 public:
     static constexpr ObjectKind kObjectKind = ObjectKind::DeviceContext;
 
-    enum class Kind { Printer, Screen, Metafile };
+    enum class Kind { Printer, Screen, Metafile, Memory };
 
     DeviceContext(Kind kind, std::unique_ptr<DeviceBackend> backend);
     ~DeviceContext();
@@ -116,10 +180,42 @@ public:
     bool Comment(UINT size, const BYTE* data);
     int Escape(int escape, int inputSize, LPCSTR input, int outputSize, LPSTR output);
 
-    // The one entry every picture is drawn through (StretchDIBits and GDI+): `source` is the part
-    // of the picture shown, in its upright pixel grid; `pictureToLogical` maps that grid to logical
-    // units, and this context's world transform and layout map them on to the device.
-    bool DrawPicture(const Picture& picture, const RectD& source, const Affine& pictureToLogical);
+    // Objects and drawing attributes, as the Windows calls answer.
+    HGDIOBJ SelectObject(const std::shared_ptr<const GdiObject>& object);
+    int SetPolyFillMode(int mode);
+    bool SetMiterLimit(FLOAT limit, FLOAT* old);
+    COLORREF SetTextColor(COLORREF color);
+    int SetBkMode(int mode);
+    UINT SetTextAlign(UINT align);
+
+    // Paths and lines, as the Windows calls answer. Inside a path bracket the lines become the
+    // path's; outside it they are drawn with the pen.
+    bool BeginPath();
+    bool EndPath();
+    bool AbortPath();
+    bool CloseFigure();
+    bool MoveTo(int x, int y, POINT* previous);
+    bool LineTo(int x, int y);
+    bool PolylineTo(std::span<const POINT> points);
+    bool PolyBezierTo(std::span<const POINT> points);
+    bool FillPath();
+    bool StrokePath();
+    bool StrokeAndFillPath();
+    bool SelectClipPath(int mode);
+
+    // Text, as ExtTextOutW answers: glyphs of the selected font (which must be one this process
+    // registered), or their outlines added to the path inside a path bracket.
+    bool ExtTextOut(const TextCall& call);
+
+    // The one entry every picture is drawn through (StretchDIBits, AlphaBlend and GDI+): `source`
+    // is the part of the picture shown, in its upright pixel grid; `pictureToLogical` maps that
+    // grid to logical units, and this context's world transform and layout map them on to the
+    // device. `opacity` is a constant alpha it is painted with.
+    bool DrawPicture(const Picture& picture, const RectD& source, const Affine& pictureToLogical, double opacity = 1);
+
+    // AlphaBlend, as Windows answers it: the one entry of the call (whose source is the bitmap of a
+    // memory context) and of its metafile record (whose source travels in the record).
+    bool AlphaBlend(const BlendCall& call);
 
     // Logical units to device units: the world transform, then a right-to-left layout's mirror.
     Affine LogicalToDevice() const;
@@ -139,10 +235,34 @@ private:
     struct Playback {
         Affine base;
         std::size_t depth = 0; // saved states when the playback began, its own save included
+        SharedClip clip;       // the clip then: the metafile's own clipping stays inside it
     };
 
     // Replaces the world transform and records it; the caller has checked the mode.
     bool ReplaceWorld(const XFORM& xform);
+    // Puts the stock objects and the default attributes in place.
+    void ResetDrawingState();
+
+    // Lines or curves (`type` PT_LINETO or PT_BEZIERTO) from the current position: inside a path
+    // bracket added to the path, else drawn with the pen. `recordType` is the record of the call.
+    bool LinesTo(std::span<const POINT> points, BYTE type, DWORD recordType);
+    // Fills and/or strokes the closed path, which is then gone; `recordType` is the record of the call.
+    bool PaintPath(bool fill, bool stroke, DWORD recordType);
+    // The extent, inclusive device pixels, that drawing these points with the selected objects inks.
+    RECTL InkBounds(std::span<const PathPoint> points, bool fill, bool stroke) const;
+    // Draws points with the selected objects on the device (never on a recording).
+    bool Ink(std::span<const PathPoint> points, bool fill, bool stroke);
+    std::optional<FillSpec> CurrentFill() const;
+    std::optional<StrokeSpec> CurrentStroke() const;
+    // How far beyond a path's points a stroke with the selected pen may ink, in device units.
+    PointD StrokeReach() const;
+    // Lays a text call out on the device with the selected font and the text attributes; the
+    // logical advances it uses go to `advances` (as a metafile records them), its device extent
+    // to `extent`, and the logical position after it to `end`. Nothing, with the last error set,
+    // when the font is not one this process registered.
+    std::optional<GlyphRun> LayOutText(const TextCall& call, std::vector<INT>& advances, ExtentD& extent,
+                                       POINT& end) const;
+    void DiscardPath();
 
     Kind kind_;
     std::unique_ptr<DeviceBackend> backend_;

@@ -12,6 +12,10 @@ namespace platform::gdi {
 // pictures on, so they are checked and let go.
 std::unique_ptr<DeviceBackend> MakeScreenDevice();
 
+// A memory device compatible with `reference`: it holds a bitmap for AlphaBlend and refuses to be
+// drawn on (ERROR_NOT_SUPPORTED).
+std::unique_ptr<DeviceBackend> MakeMemoryDevice(const DeviceBackend& reference);
+
 // A printer of the registry set up by a whole device mode: it draws each document into a PDF that
 // its job sink hands to the printer at EndDoc.
 std::unique_ptr<DeviceBackend> MakePrinterDevice(const PrinterDefinition& printer, const spooler::FullDevMode& devMode);

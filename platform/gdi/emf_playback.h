@@ -3,13 +3,16 @@
 
 #include "platform/gdi/device_context.h"
 
+#include <span>
+
 namespace platform::gdi {
 
-// Plays one record: the state records relative to the context's playback base, StretchDIBits and
-// comments as calls, layouts as set. Every offset and size inside the record is checked against
-// its nSize before it is read; a record that fails them is not played (false). Records of types
-// this player does not know are skipped as played.
-bool PlayRecord(DeviceContext& dc, const ENHMETARECORD& record);
+// Plays one record: the state records relative to the context's playback base, every drawing
+// record as its call, objects made into and taken from `table` (the enumeration's handle table;
+// entry 0 stands for the metafile). Every offset, size and count inside the record is checked
+// against its nSize before it is read; a record that fails them is not played (false). Records
+// of types this player does not know are skipped as played.
+bool PlayRecord(DeviceContext& dc, std::span<HGDIOBJ> table, const ENHMETARECORD& record);
 
 // The transform that maps a metafile's picture frame onto `rect` (the target's logical units).
 // A frame that is the metafile's own bounds in 0.01 mm (as a recording without a given frame

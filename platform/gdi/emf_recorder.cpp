@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
+#include <limits>
+#include <mutex>
 #include <unistd.h>
 #include <utility>
 
@@ -119,13 +121,20 @@ constexpr int kReferenceCaps[]
        RASTERCAPS, LOGPIXELSX, LOGPIXELSY, PHYSICALWIDTH, PHYSICALHEIGHT, PHYSICALOFFSETX, PHYSICALOFFSETY};
 
 constexpr std::uint64_t kMaxMetafileBytes = 0xFFFFFFFFu;
-constexpr DWORD kHandleTableSize = 1; // entry 0 stands for the metafile itself: no objects are recorded
 constexpr DWORD kEofPaletteOffset = 16;
+// The header counts the object table in 16 bits: a recording holds at most this many objects at once.
+constexpr std::size_t kMaxObjectIndices = 0xFFFF;
 
 template <typename T>
 std::span<const BYTE> BytesOf(const T& value)
 {
     return std::span<const BYTE>(reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+template <typename T>
+std::span<const BYTE> BytesOfAll(std::span<const T> values)
+{
+    return std::span<const BYTE>(reinterpret_cast<const BYTE*>(values.data()), values.size_bytes());
 }
 
 void SetWriteError(int error)
@@ -136,6 +145,25 @@ void SetWriteError(int error)
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     else
         platform::kernel::SetLastErrorFromErrno(error);
+}
+
+// The recordings under way, each told when an object is deleted.
+struct LiveRecordings {
+    std::mutex mutex;
+    std::vector<EmfRecorder*> recorders;
+};
+
+LiveRecordings& Live()
+{
+    // Never destroyed: a recording may end while static destruction runs.
+    static LiveRecordings* live = new LiveRecordings();
+    return *live;
+}
+
+bool FitsIn16Bits(const POINT& point)
+{
+    return point.x >= std::numeric_limits<std::int16_t>::min() && point.x <= std::numeric_limits<std::int16_t>::max()
+        && point.y >= std::numeric_limits<std::int16_t>::min() && point.y <= std::numeric_limits<std::int16_t>::max();
 }
 
 } // namespace
@@ -175,10 +203,19 @@ std::unique_ptr<EmfRecorder> EmfRecorder::Create(const DeviceBackend& reference,
         return nullptr;
     }
     recorder->records_ = 1;
+    recorder->usedIndices_.assign(1, true);
+    LiveRecordings& live = Live();
+    std::lock_guard lock(live.mutex);
+    live.recorders.push_back(recorder.get());
     return recorder;
 }
 
-EmfRecorder::~EmfRecorder() = default;
+EmfRecorder::~EmfRecorder()
+{
+    LiveRecordings& live = Live();
+    std::lock_guard lock(live.mutex);
+    std::erase(live.recorders, this);
+}
 
 int EmfRecorder::Caps(int index) const
 {
@@ -289,6 +326,14 @@ bool EmfRecorder::RecordStretchDIBits(const StretchCall& call, const DibLayout& 
     const std::span<const BYTE> bits(static_cast<const BYTE*>(call.bits), layout.bitsSize);
     if (!Write(EMR_STRETCHDIBITS, {BytesOf(fixed), BytesOf(header), bits}))
         return false;
+    AddBounds(bounds);
+    return true;
+}
+
+void EmfRecorder::AddBounds(const RECTL& bounds)
+{
+    if (bounds.right < bounds.left || bounds.bottom < bounds.top)
+        return;
     if (!drawn_) {
         bounds_ = bounds;
         drawn_ = true;
@@ -296,7 +341,244 @@ bool EmfRecorder::RecordStretchDIBits(const StretchCall& call, const DibLayout& 
         bounds_ = RECTL{std::min(bounds_.left, bounds.left), std::min(bounds_.top, bounds.top),
                         std::max(bounds_.right, bounds.right), std::max(bounds_.bottom, bounds.bottom)};
     }
-    return true;
+}
+
+bool EmfRecorder::WriteValue(DWORD type, DWORD value)
+{
+    return Write(type, {BytesOf(value)});
+}
+
+std::optional<DWORD> EmfRecorder::Create(const GdiObject& object)
+{
+    const auto free = std::find(usedIndices_.begin(), usedIndices_.end(), false);
+    const auto index = static_cast<DWORD>(free - usedIndices_.begin());
+    if (index >= kMaxObjectIndices) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return std::nullopt;
+    }
+    bool written = false;
+    if (const Pen* pen = object.As<Pen>()) {
+        // No pattern bitmap: the brush of a pen here is solid or null.
+        const DWORD fixed[] = {index,
+                               0,
+                               0,
+                               0,
+                               0,
+                               pen->style,
+                               pen->width,
+                               pen->brushStyle,
+                               pen->color,
+                               static_cast<DWORD>(pen->hatch),
+                               static_cast<DWORD>(pen->entries.size())};
+        written = Write(EMR_EXTCREATEPEN, {BytesOf(fixed), BytesOfAll(std::span<const DWORD>(pen->entries))});
+    } else if (const Brush* brush = object.As<Brush>()) {
+        const DWORD fields[] = {index, brush->style, brush->color, static_cast<DWORD>(brush->hatch)};
+        written = Write(EMR_CREATEBRUSHINDIRECT, {BytesOf(fields)});
+    } else if (const Font* font = object.As<Font>()) {
+        static constexpr BYTE zeros[emf::kFontPanoseBytes - sizeof(LOGFONTW)] = {};
+        written = Write(EMR_EXTCREATEFONTINDIRECTW, {BytesOf(index), BytesOf(font->logFont), zeros});
+    } else {
+        // A bitmap is never selected into a recording.
+        SetLastError(ERROR_INVALID_PARAMETER);
+    }
+    if (!written)
+        return std::nullopt;
+    if (index == usedIndices_.size())
+        usedIndices_.push_back(true);
+    else
+        usedIndices_[index] = true;
+    objects_.emplace(object.Handle(), index);
+    return index;
+}
+
+void EmfRecorder::Forget(HGDIOBJ handle)
+{
+    const auto known = objects_.find(handle);
+    if (known == objects_.end())
+        return;
+    // A recording that can no longer be written fails as a whole when it is closed.
+    if (!closed_)
+        WriteValue(EMR_DELETEOBJECT, known->second);
+    usedIndices_[known->second] = false;
+    objects_.erase(known);
+}
+
+void EmfRecorder::ObjectDeleted(HGDIOBJ handle)
+{
+    LiveRecordings& live = Live();
+    std::lock_guard lock(live.mutex);
+    for (EmfRecorder* recorder : live.recorders)
+        recorder->Forget(handle);
+}
+
+bool EmfRecorder::RecordSelectObject(const GdiObject& object)
+{
+    if (object.IsStock())
+        return WriteValue(EMR_SELECTOBJECT, emf::kStockObjectFlag | static_cast<DWORD>(object.StockIndex()));
+    const auto known = objects_.find(object.Handle());
+    const std::optional<DWORD> index = known != objects_.end() ? known->second : Create(object);
+    return index && WriteValue(EMR_SELECTOBJECT, *index);
+}
+
+bool EmfRecorder::RecordSetPolyFillMode(int mode)
+{
+    return WriteValue(EMR_SETPOLYFILLMODE, static_cast<DWORD>(mode));
+}
+
+bool EmfRecorder::RecordSetMiterLimit(FLOAT limit)
+{
+    // A FLOAT, as Windows declares the record.
+    return Write(EMR_SETMITERLIMIT, {BytesOf(limit)});
+}
+
+bool EmfRecorder::RecordSetTextColor(COLORREF color)
+{
+    return WriteValue(EMR_SETTEXTCOLOR, color);
+}
+
+bool EmfRecorder::RecordSetBkMode(int mode)
+{
+    return WriteValue(EMR_SETBKMODE, static_cast<DWORD>(mode));
+}
+
+bool EmfRecorder::RecordSetTextAlign(UINT align)
+{
+    return WriteValue(EMR_SETTEXTALIGN, align);
+}
+
+bool EmfRecorder::RecordBeginPath()
+{
+    return Write(EMR_BEGINPATH, {});
+}
+
+bool EmfRecorder::RecordEndPath()
+{
+    return Write(EMR_ENDPATH, {});
+}
+
+bool EmfRecorder::RecordAbortPath()
+{
+    return Write(EMR_ABORTPATH, {});
+}
+
+bool EmfRecorder::RecordCloseFigure()
+{
+    return Write(EMR_CLOSEFIGURE, {});
+}
+
+bool EmfRecorder::RecordMoveTo(POINT point)
+{
+    const POINTL at{point.x, point.y};
+    return Write(EMR_MOVETOEX, {BytesOf(at)});
+}
+
+bool EmfRecorder::RecordLineTo(POINT point)
+{
+    const POINTL at{point.x, point.y};
+    return Write(EMR_LINETO, {BytesOf(at)});
+}
+
+bool EmfRecorder::RecordPolyTo(DWORD type, std::span<const POINT> points, const RECTL& bounds)
+{
+    const bool small = std::all_of(points.begin(), points.end(), FitsIn16Bits);
+    scratch_.clear();
+    for (const POINT& point : points) {
+        if (small) {
+            emf::Append(scratch_, static_cast<std::int16_t>(point.x));
+            emf::Append(scratch_, static_cast<std::int16_t>(point.y));
+        } else {
+            emf::Append(scratch_, static_cast<std::int32_t>(point.x));
+            emf::Append(scratch_, static_cast<std::int32_t>(point.y));
+        }
+    }
+    if (small)
+        type = type == EMR_POLYBEZIERTO ? EMR_POLYBEZIERTO16 : EMR_POLYLINETO16;
+    const auto count = static_cast<DWORD>(points.size());
+    return Write(type, {BytesOf(bounds), BytesOf(count), scratch_});
+}
+
+bool EmfRecorder::RecordPaintPath(DWORD type, const RECTL& bounds)
+{
+    return Write(type, {BytesOf(bounds)});
+}
+
+bool EmfRecorder::RecordSelectClipPath(int mode)
+{
+    return WriteValue(EMR_SELECTCLIPPATH, static_cast<DWORD>(mode));
+}
+
+bool EmfRecorder::RecordExtTextOut(const TextCall& call, std::span<const INT> advances, int graphicsMode,
+                                   const RECTL& bounds)
+{
+    struct Fixed {
+        RECTL bounds;
+        DWORD graphicsMode;
+        FLOAT scaleX, scaleY;
+        POINTL reference;
+        DWORD count, offString, options;
+        RECTL rectangle;
+        DWORD offDx;
+    };
+    static_assert(sizeof(Fixed) == emf::kTextFixedBytes - emf::kRecordPrefixBytes);
+    const std::size_t stringBytes = call.text.size() * sizeof(WCHAR);
+    const std::size_t padding = (4 - stringBytes % 4) % 4;
+    // In the compatible mode a reader scales page units (the reference device's pixels) to 0.01 mm.
+    const bool compatible = graphicsMode == GM_COMPATIBLE;
+    const Fixed fixed{bounds,
+                      static_cast<DWORD>(graphicsMode),
+                      compatible && device_.cx > 0 ? 100.0f * millimetres_.cx / device_.cx : 0.0f,
+                      compatible && device_.cy > 0 ? 100.0f * millimetres_.cy / device_.cy : 0.0f,
+                      POINTL{call.x, call.y},
+                      static_cast<DWORD>(call.text.size()),
+                      static_cast<DWORD>(emf::kTextFixedBytes),
+                      call.options,
+                      call.rect ? RECTL{call.rect->left, call.rect->top, call.rect->right, call.rect->bottom}
+                                : RECTL{0, 0, -1, -1},
+                      static_cast<DWORD>(emf::kTextFixedBytes + stringBytes + padding)};
+    static constexpr BYTE zeros[4] = {};
+    return Write(EMR_EXTTEXTOUTW,
+                 {BytesOf(fixed), BytesOfAll(call.text), std::span<const BYTE>(zeros, padding), BytesOfAll(advances)});
+}
+
+bool EmfRecorder::RecordAlphaBlend(const BlendCall& call, std::span<const BYTE> rows, const RECTL& bounds)
+{
+    struct Fixed {
+        RECTL bounds;
+        LONG xDest, yDest, cxDest, cyDest;
+        BLENDFUNCTION blend;
+        LONG xSrc, ySrc;
+        XFORM xformSrc;
+        COLORREF bkColorSrc;
+        DWORD usageSrc, offBmiSrc, cbBmiSrc, offBitsSrc, cbBitsSrc;
+        LONG cxSrc, cySrc;
+    };
+    static_assert(sizeof(Fixed) == emf::kBlendFixedBytes - emf::kRecordPrefixBytes);
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof header;
+    header.biWidth = call.srcWidth;
+    header.biHeight = -call.srcHeight;
+    header.biPlanes = 1;
+    header.biBitCount = 32;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = static_cast<DWORD>(rows.size());
+    const Fixed fixed{bounds,
+                      call.xDest,
+                      call.yDest,
+                      call.destWidth,
+                      call.destHeight,
+                      call.blend,
+                      0,
+                      0,
+                      XFORM{1, 0, 0, 1, 0, 0},
+                      0,
+                      DIB_RGB_COLORS,
+                      static_cast<DWORD>(emf::kBlendFixedBytes),
+                      static_cast<DWORD>(sizeof header),
+                      static_cast<DWORD>(emf::kBlendFixedBytes + sizeof header),
+                      static_cast<DWORD>(rows.size()),
+                      call.srcWidth,
+                      call.srcHeight};
+    return Write(EMR_ALPHABLEND, {BytesOf(fixed), BytesOf(header), rows});
 }
 
 std::shared_ptr<EnhMetaFile> EmfRecorder::Close()
@@ -317,7 +599,7 @@ std::shared_ptr<EnhMetaFile> EmfRecorder::Close()
     header.nVersion = emf::kVersion;
     header.nBytes = static_cast<DWORD>(writer_->Size());
     header.nRecords = records_;
-    header.nHandles = kHandleTableSize;
+    header.nHandles = static_cast<WORD>(usedIndices_.size());
     if (descriptionUnits_ > 0) {
         header.nDescription = static_cast<DWORD>(descriptionUnits_);
         header.offDescription = static_cast<DWORD>(emf::kHeaderBytes);

@@ -1,12 +1,20 @@
 // The device behind a metafile recording context: each call the context supports becomes its
 // published EMF record, in memory or streamed to a file as it comes (so a page of large bitmaps
 // never sits in memory whole); the header is written last, when the recording is closed.
+//
+// Objects get indices in the metafile's own object table as GDI gives them: the first time an
+// object is selected its create record is written under the lowest free index; deleting an
+// object a live recording knows writes its delete record there and frees the index. The header's
+// nHandles is the size the table reached.
 #pragma once
 
 #include "platform/gdi/device_context.h"
 #include "platform/gdi/dib.h"
+#include "platform/gdi/gdi_objects.h"
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -43,6 +51,36 @@ public:
     // in device units (inclusive), added to the picture's bounds.
     bool RecordStretchDIBits(const StretchCall& call, const DibLayout& layout, const RECTL& bounds);
 
+    // The vector calls, in the order of the table in emf_format.h. `bounds` arguments are the
+    // record's own bounds field; what a call draws is added to the picture's bounds by AddBounds.
+    bool RecordSelectObject(const GdiObject& object);
+    bool RecordSetPolyFillMode(int mode);
+    bool RecordSetMiterLimit(FLOAT limit);
+    bool RecordSetTextColor(COLORREF color);
+    bool RecordSetBkMode(int mode);
+    bool RecordSetTextAlign(UINT align);
+    bool RecordBeginPath();
+    bool RecordEndPath();
+    bool RecordAbortPath();
+    bool RecordCloseFigure();
+    bool RecordMoveTo(POINT point);
+    bool RecordLineTo(POINT point);
+    // EMR_POLYLINETO or EMR_POLYBEZIERTO, in their 16-bit forms when every point fits.
+    bool RecordPolyTo(DWORD type, std::span<const POINT> points, const RECTL& bounds);
+    // EMR_FILLPATH, EMR_STROKEPATH or EMR_STROKEANDFILLPATH.
+    bool RecordPaintPath(DWORD type, const RECTL& bounds);
+    bool RecordSelectClipPath(int mode);
+    // The call's text and the advances it was laid out with.
+    bool RecordExtTextOut(const TextCall& call, std::span<const INT> advances, int graphicsMode, const RECTL& bounds);
+    // The source rectangle travels as `rows`: top-down 32-bit rows of its width and height.
+    bool RecordAlphaBlend(const BlendCall& call, std::span<const BYTE> rows, const RECTL& bounds);
+
+    // Adds a drawn extent (inclusive device pixels; nothing when empty) to the picture's bounds.
+    void AddBounds(const RECTL& bounds);
+
+    // An object was deleted: every live recording that knows it writes its delete record.
+    static void ObjectDeleted(HGDIOBJ handle);
+
     // Ends the recording with its EOF record and header; the metafile, or null with the last
     // error set. The recorder takes no records afterwards.
     std::shared_ptr<EnhMetaFile> Close();
@@ -51,6 +89,10 @@ private:
     EmfRecorder() = default;
 
     bool Write(DWORD type, std::initializer_list<std::span<const BYTE>> parts);
+    bool WriteValue(DWORD type, DWORD value);
+    // The create record of an object this recording has not seen, under a new index; the index.
+    std::optional<DWORD> Create(const GdiObject& object);
+    void Forget(HGDIOBJ handle);
 
     std::vector<std::pair<int, int>> caps_;
     std::unique_ptr<RecordWriter> writer_;
@@ -65,6 +107,9 @@ private:
     RECTL bounds_ = {0, 0, -1, -1};
     DWORD records_ = 0;
     bool closed_ = false;
+    std::map<HGDIOBJ, DWORD> objects_; // the objects this recording has created, by index
+    std::vector<bool> usedIndices_;    // index 0 stands for the metafile itself
+    std::vector<BYTE> scratch_;        // the points of a record, kept between records
 };
 
 } // namespace platform::gdi

@@ -262,13 +262,23 @@ constexpr int WINDING = 2;   // nonzero
 constexpr int TRANSPARENT = 1;
 constexpr int OPAQUE = 2;
 
-// Text alignment (SetTextAlign).
+// Text alignment (SetTextAlign): where the reference point lies on the text, horizontally
+// (left, right, centre) and vertically (the cell's top, its bottom, the baseline); with
+// TA_UPDATECP the text starts at the current position and moves it.
 constexpr UINT TA_LEFT = 0;
 constexpr UINT TA_TOP = 0;
 constexpr UINT TA_NOUPDATECP = 0;
+constexpr UINT TA_UPDATECP = 1;
+constexpr UINT TA_RIGHT = 2;
+constexpr UINT TA_CENTER = 6;
+constexpr UINT TA_BOTTOM = 8;
 constexpr UINT TA_BASELINE = 24;
+constexpr UINT TA_RTLREADING = 256;
 
-// ExtTextOutW options.
+// ExtTextOutW options: the rectangle filled with the background colour first, the glyphs cut to
+// the rectangle, glyph indices instead of characters, an x and a y advance per glyph.
+constexpr UINT ETO_OPAQUE = 0x0002;
+constexpr UINT ETO_CLIPPED = 0x0004;
 constexpr UINT ETO_GLYPH_INDEX = 0x0010;
 constexpr UINT ETO_PDY = 0x2000;
 
@@ -415,7 +425,8 @@ HGDIOBJ SelectObject(HDC dc, HGDIOBJ object);
 // Deletes a pen, brush, font or bitmap; stock objects stay.
 BOOL DeleteObject(HGDIOBJ object);
 
-// Drawing attributes. Each answers the previous value (0, or CLR_INVALID for a colour, on failure).
+// Drawing attributes. Each answers the previous value (on failure: 0, CLR_INVALID for a colour,
+// GDI_ERROR for an alignment).
 int SetPolyFillMode(HDC dc, int mode);
 BOOL SetMiterLimit(HDC dc, FLOAT limit, FLOAT* old);
 COLORREF SetTextColor(HDC dc, COLORREF color);
@@ -439,9 +450,12 @@ BOOL StrokeAndFillPath(HDC dc);
 // Combines the closed path with the clip region (RGN_AND: intersects, RGN_COPY: replaces).
 BOOL SelectClipPath(HDC dc, int mode);
 
-// Text: with ETO_GLYPH_INDEX `text` holds glyph indices of the selected font; `dx` gives each
-// glyph's advance (with ETO_PDY, an x and a y advance per glyph) in logical units. Inside a path
-// bracket the glyphs' outlines are added to the path.
+// Text: with ETO_GLYPH_INDEX `text` holds glyph indices of the selected font, else characters its
+// character map turns into glyphs; `dx` gives each glyph's advance in logical units along the
+// baseline (with ETO_PDY, an advance along the baseline and one perpendicular to it, positive
+// upwards as a font's design space counts), or is null for the font's own advances. Inside a path
+// bracket the glyphs' outlines are added to the path. Fails with ERROR_NOT_FOUND when the selected
+// font's face is not one this process registered.
 BOOL ExtTextOutW(HDC dc, int x, int y, UINT options, const RECT* rect, LPCWSTR text, UINT count, const INT* dx);
 
 // Private fonts, this platform's own call in the manner of AddFontMemResourceEx: registers the font
@@ -449,8 +463,10 @@ BOOL ExtTextOutW(HDC dc, int x, int y, UINT options, const RECT* rect, LPCWSTR t
 // under a face name of its own, written to `faceName` (LF_FACESIZE units). The name cannot collide
 // with a document's font names, and the same program with the same texts always gets the same name
 // in the process, so a metafile naming it plays back in the same process. `texts` (may be null)
-// tells what glyphs stand for, for printers that keep text searchable. Null with the last error set
-// when the program cannot be read as a font.
+// tells what glyphs stand for, for printers that keep text searchable (each glyph's first entry
+// counts; an entry that is not well-formed UTF-16 or holds a zero is left out). Null with the last
+// error set: ERROR_INVALID_DATA when the program cannot be read as a scalable font,
+// ERROR_INVALID_PARAMETER for an entry longer than four units. The handle needs no releasing.
 HANDLE AddFontMemResourceWithTextW(const void* data, DWORD size, const FONTGLYPHTEXT* texts, DWORD textCount,
                                    LPWSTR faceName);
 

@@ -2,6 +2,7 @@
 // or metafile behind the handle. Failures answer with the Windows failure value and the last error.
 #include "platform/gdi/gdi.h"
 
+#include "platform/gdi/call_support.h"
 #include "platform/gdi/device_context.h"
 #include "platform/gdi/devices.h"
 #include "platform/gdi/emf_playback.h"
@@ -21,17 +22,11 @@ namespace {
 
 using platform::gdi::DeviceContext;
 using platform::gdi::EnhMetaFile;
+using platform::gdi::FindDc;
+using platform::gdi::Guarded;
 
 // A description of more characters than this is refused (its header would be too large to read back).
 constexpr std::size_t kMaxDescriptionUnits = 32767;
-
-std::shared_ptr<DeviceContext> FindDc(HDC dc)
-{
-    std::shared_ptr<DeviceContext> context = platform::FindObject<DeviceContext>(dc);
-    if (!context)
-        SetLastError(ERROR_INVALID_HANDLE);
-    return context;
-}
 
 std::shared_ptr<EnhMetaFile> FindMetafile(HENHMETAFILE metafile)
 {
@@ -39,18 +34,6 @@ std::shared_ptr<EnhMetaFile> FindMetafile(HENHMETAFILE metafile)
     if (!found)
         SetLastError(ERROR_INVALID_HANDLE);
     return found;
-}
-
-// Runs a call that allocates: running out of memory is its failure answer, never an exception.
-template <typename Result, typename Work>
-Result Guarded(Result failure, Work work)
-{
-    try {
-        return work();
-    } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return failure;
-    }
 }
 
 // The driver names that make a printer context: none, empty (as the tool passes) or "WINSPOOL".
@@ -411,11 +394,16 @@ BOOL EnumEnhMetaFile(HDC dc, HENHMETAFILE metafile, ENHMFENUMPROC callback, LPVO
         });
         if (context)
             context->EndPlayback();
+        // The objects the records made and left behind go with the enumeration.
+        for (std::size_t i = 1; i < table.size(); ++i) {
+            if (table[i])
+                DeleteObject(table[i]);
+        }
         return whole ? TRUE : FALSE;
     });
 }
 
-BOOL PlayEnhMetaFileRecord(HDC dc, LPHANDLETABLE /*table*/, const ENHMETARECORD* record, UINT /*objects*/)
+BOOL PlayEnhMetaFileRecord(HDC dc, LPHANDLETABLE table, const ENHMETARECORD* record, UINT objects)
 {
     const std::shared_ptr<DeviceContext> context = FindDc(dc);
     if (!context)
@@ -424,7 +412,8 @@ BOOL PlayEnhMetaFileRecord(HDC dc, LPHANDLETABLE /*table*/, const ENHMETARECORD*
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    return Guarded(false, [&] { return platform::gdi::PlayRecord(*context, *record); }) ? TRUE : FALSE;
+    const std::span<HGDIOBJ> handles(table ? table->objectHandle : nullptr, table ? objects : 0);
+    return Guarded(false, [&] { return platform::gdi::PlayRecord(*context, handles, *record); }) ? TRUE : FALSE;
 }
 
 BOOL PlayEnhMetaFile(HDC dc, HENHMETAFILE metafile, const RECT* rect)

@@ -348,6 +348,32 @@ std::shared_ptr<Picture> Picture::FromDib(const DibLayout& layout, const BYTE* b
     return std::shared_ptr<Picture>(new Picture(surface, kUpright, false));
 }
 
+std::shared_ptr<Picture> Picture::FromRows32(const BYTE* rows, int width, int height, bool alpha)
+{
+    cairo_surface_t* surface
+        = cairo_image_surface_create(alpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, width, height);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(surface);
+        return nullptr;
+    }
+    cairo_surface_flush(surface);
+    BYTE* target = cairo_image_surface_get_data(surface);
+    const std::size_t targetStride = static_cast<std::size_t>(cairo_image_surface_get_stride(surface));
+    for (int row = 0; row < height; ++row) {
+        const BYTE* in = rows + static_cast<std::size_t>(row) * width * 4;
+        auto* out = reinterpret_cast<std::uint32_t*>(target + row * targetStride);
+        for (int column = 0; column < width; ++column, in += 4) {
+            const unsigned a = alpha ? in[3] : 255;
+            const unsigned r = std::min<unsigned>(in[2], a);
+            const unsigned g = std::min<unsigned>(in[1], a);
+            const unsigned b = std::min<unsigned>(in[0], a);
+            out[column] = (std::uint32_t{a} << 24) | (r << 16) | (g << 8) | b;
+        }
+    }
+    cairo_surface_mark_dirty(surface);
+    return std::shared_ptr<Picture>(new Picture(surface, kUpright, false));
+}
+
 std::shared_ptr<Picture> Picture::Borrow32(const DibLayout& layout, const BYTE* bits)
 {
     // cairo only reads these rows; it never writes to a surface used as a source.

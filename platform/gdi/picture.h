@@ -52,6 +52,11 @@ public:
     static std::shared_ptr<Picture> FromDib(const DibLayout& layout, const BYTE* bits, int x, int y, int width,
                                             int height);
 
+    // Top-down 32-bit B, G, R, A rows (4 * width bytes each), copied: with `alpha` the colours are
+    // premultiplied by the fourth byte (a colour above its alpha is taken as the alpha), without
+    // it the fourth byte is not looked at and the picture is opaque.
+    static std::shared_ptr<Picture> FromRows32(const BYTE* rows, int width, int height, bool alpha);
+
     // A 32-bit bitmap's rows used where they lie, for the length of one drawing call: cairo copies
     // what it still needs when the picture is destroyed. `bits` must be 4-byte aligned.
     static std::shared_ptr<Picture> Borrow32(const DibLayout& layout, const BYTE* bits);

@@ -62,6 +62,17 @@ inline bool IsInvertible(const Affine& transform)
     return IsFinite(transform) && std::isfinite(determinant) && determinant != 0;
 }
 
+// The transform that undoes an invertible one.
+inline Affine Inverse(const Affine& t)
+{
+    const double determinant = t.m11 * t.m22 - t.m12 * t.m21;
+    const double m11 = t.m22 / determinant;
+    const double m12 = -t.m12 / determinant;
+    const double m21 = -t.m21 / determinant;
+    const double m22 = t.m11 / determinant;
+    return Affine{m11, m12, m21, m22, -(t.dx * m11 + t.dy * m21), -(t.dx * m12 + t.dy * m22)};
+}
+
 inline Affine FromXform(const XFORM& xform)
 {
     return Affine{xform.eM11, xform.eM12, xform.eM21, xform.eM22, xform.eDx, xform.eDy};

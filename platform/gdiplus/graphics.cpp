@@ -107,6 +107,7 @@ GpStatus GdipCreateFromHDC2(HDC hdc, HANDLE /*hDevice*/, GpGraphics** graphics)
                                               dc->Backend().Caps(LOGPIXELSY) / platform::gdiplus::kDisplayUnitsPerInch);
         break;
     case platform::gdi::DeviceContext::Kind::Screen:
+    case platform::gdi::DeviceContext::Kind::Memory:
         break;
     case platform::gdi::DeviceContext::Kind::Metafile:
         return NotImplemented;

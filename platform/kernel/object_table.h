@@ -1,6 +1,6 @@
 // The one table behind every handle the platform hands out for an object: files and pipes, printers,
-// device contexts, metafiles and GDI+ objects. A handle is a number from this table, never a
-// pointer: a value is only ever looked up, so garbage, a deleted handle or a handle of another kind
+// device contexts, GDI objects (pens, brushes, fonts, bitmaps), metafiles and GDI+ objects. A handle is a number from
+// this table, never a pointer: a value is only ever looked up, so garbage, a deleted handle or a handle of another kind
 // is refused instead of being followed. Values count up and are never reused for the life of the
 // process, so a stale handle can never name a later object.
 #pragma once
@@ -17,6 +17,7 @@ enum class ObjectKind : std::uint8_t {
     KernelObject,
     Printer,
     DeviceContext,
+    GdiObject,
     EnhMetaFile,
     GdiplusImage,
     GdiplusGraphics,

@@ -15,6 +15,7 @@ namespace platform::spooler {
 struct JobDescription {
     std::u16string documentName;
     int pages = 0;
+    int picturePages = 0; // pages a renderer said it drew as pictures, not as vectors and text
 };
 
 class JobSink {

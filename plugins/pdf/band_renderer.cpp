@@ -37,57 +37,44 @@ void SetQuality(cairo_t* context, bool antialias)
 
 } // namespace
 
-std::unique_ptr<BandRenderer> BandRenderer::Create(const Page& page, const PagePlacement& placement, int left, int top,
+std::unique_ptr<BandRenderer> BandRenderer::Create(const Page& page, const PagePlacement& placement,
                                                    const RenderOptions& options, std::size_t bandBytes)
 {
     if (placement.width <= 0 || placement.height <= 0 || placement.width > kMaxRasterSide
         || placement.height > kMaxRasterSide)
         return nullptr;
     const std::size_t rowBytes = std::size_t(placement.width) * kBytesPerPixel;
-    const std::size_t rows = std::clamp<std::size_t>(bandBytes / rowBytes, 1, std::size_t(placement.height));
-    return std::unique_ptr<BandRenderer>(new BandRenderer(page, placement, left, top, options, int(rows)));
+    const std::size_t height = std::size_t(placement.height);
+    const std::size_t rows = std::min(std::max(bandBytes / rowBytes, std::size_t(kMinBandRows)), height);
+    return std::unique_ptr<BandRenderer>(new BandRenderer(page, placement, options, int(rows)));
 }
 
-BandRenderer::BandRenderer(const Page& page, const PagePlacement& placement, int left, int top,
-                           const RenderOptions& options, int bandRows)
+BandRenderer::BandRenderer(const Page& page, const PagePlacement& placement, const RenderOptions& options, int bandRows)
     : page_(page),
       placement_(placement),
-      left_(left),
-      top_(top),
       options_(options),
       bandRows_(bandRows)
 {}
+
+BandRenderer::~BandRenderer()
+{
+    if (recording_)
+        cairo_surface_destroy(recording_);
+}
 
 std::size_t BandRenderer::BufferBytes() const
 {
     return std::size_t(placement_.width) * kBytesPerPixel * std::size_t(bandRows_);
 }
 
-int BandRenderer::BandCount() const
-{
-    return (placement_.height + bandRows_ - 1) / bandRows_;
-}
-
-Band BandRenderer::BandAt(int index, const BYTE* pixels) const
-{
-    const int firstRow = index * bandRows_;
-    Band band;
-    band.left = left_ + placement_.x;
-    band.top = top_ + placement_.y + firstRow;
-    band.width = placement_.width;
-    band.height = std::min(bandRows_, placement_.height - firstRow);
-    band.pixels = pixels;
-    return band;
-}
-
 // The page is drawn once, into a recording of the page's rectangle, and each band plays that
 // recording with an integer shift. Pictures are decoded once instead of once per band, and a
-// band's pixels equal the same rows of the whole recording played at once: bands meet without
-// seams.
-bool BandRenderer::Render(std::span<BYTE> buffer, const std::function<bool(const Band&)>& sink) const
+// band's pixels equal the same rows of the whole recording played at once.
+bool BandRenderer::Record()
 {
-    if (buffer.size() < BufferBytes())
-        return false;
+    PopplerPage* poppler = page_.Poppler();
+    if (!poppler || recording_)
+        return poppler && recording_;
     const cairo_rectangle_t extents{0, 0, double(placement_.width), double(placement_.height)};
     Surface recording(cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, &extents));
     {
@@ -95,30 +82,33 @@ bool BandRenderer::Render(std::span<BYTE> buffer, const std::function<bool(const
         SetQuality(context.get(), options_.antialias);
         cairo_transform(context.get(), &placement_.pageToPixels);
         const auto flags = options_.printMarkups ? POPPLER_PRINT_ALL : POPPLER_PRINT_DOCUMENT;
-        poppler_page_render_for_printing_with_options(page_.Poppler(), context.get(), flags);
+        poppler_page_render_for_printing_with_options(poppler, context.get(), flags);
         if (cairo_status(context.get()) != CAIRO_STATUS_SUCCESS)
             return false;
     }
+    recording_ = recording.release();
+    return true;
+}
 
+bool BandRenderer::DrawRows(int first, std::span<BYTE> buffer) const
+{
+    if (!recording_ || first < 0 || first >= placement_.height || buffer.size() < BufferBytes())
+        return false;
     const int stride = placement_.width * kBytesPerPixel;
     Surface surface(
         cairo_image_surface_create_for_data(buffer.data(), CAIRO_FORMAT_ARGB32, placement_.width, bandRows_, stride));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS)
         return false;
-    for (int index = 0; index < BandCount(); ++index) {
-        Context context(cairo_create(surface.get()));
-        // White paper, opaque everywhere, under the page.
-        cairo_set_source_rgb(context.get(), 1, 1, 1);
-        cairo_paint(context.get());
-        cairo_set_source_surface(context.get(), recording.get(), 0, -index * bandRows_);
-        cairo_paint(context.get());
-        if (cairo_status(context.get()) != CAIRO_STATUS_SUCCESS)
-            return false;
-        context.reset();
-        cairo_surface_flush(surface.get());
-        if (!sink(BandAt(index, buffer.data())))
-            return false;
-    }
+    Context context(cairo_create(surface.get()));
+    // White paper, opaque everywhere, under the page.
+    cairo_set_source_rgb(context.get(), 1, 1, 1);
+    cairo_paint(context.get());
+    cairo_set_source_surface(context.get(), recording_, 0, -first);
+    cairo_paint(context.get());
+    if (cairo_status(context.get()) != CAIRO_STATUS_SUCCESS)
+        return false;
+    context.reset();
+    cairo_surface_flush(surface.get());
     return true;
 }
 

@@ -1,19 +1,19 @@
 #include "plugins/pdf/document.h"
 
+#include <GlobalParams.h>
+#include <PDFDoc.h>
+#include <Page.h>
+#include <Stream.h>
 #include <poppler.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace pdf {
 namespace {
-
-struct DocumentUnref {
-    void operator()(PopplerDocument* document) const { g_object_unref(document); }
-};
-using DocumentHolder = std::unique_ptr<PopplerDocument, DocumentUnref>;
 
 // Whether the header "%PDF-" starts within the first kilobyte. Without one poppler warns and goes
 // on to rebuild a document out of any bytes that happen to look like objects.
@@ -26,57 +26,80 @@ bool HasPdfHeader(std::span<const BYTE> bytes)
     return start.find(kHeader) != std::string_view::npos;
 }
 
+// Poppler's complaints about damaged documents would reach the printing program's console.
+void DiscardError(ErrorCategory, Goffset, const char*)
+{}
+
+// Poppler's process-wide settings, made once and held for the life of the process. poppler-glib,
+// which draws picture pages, shares them through the same count of users, and would otherwise make
+// them anew for its first document and drop them with its last, under documents still open.
+void UseGlobalParams()
+{
+    static const GlobalParamsIniter* const settings = new GlobalParamsIniter(DiscardError);
+    (void)settings;
+    globalParams->setErrQuiet(true);
+}
+
 } // namespace
 
-Page::Page(PopplerPage* page) : page_(page)
-{
-    poppler_page_get_size(page_, &width_, &height_);
-}
+Page::Page(const Document& document, int number, double width, double height)
+    : document_(document),
+      number_(number),
+      width_(width),
+      height_(height)
+{}
 
 Page::~Page()
 {
-    g_object_unref(page_);
+    if (poppler_)
+        g_object_unref(poppler_);
 }
 
-Document::Document(PopplerDocument* document, std::vector<BYTE> copy, int pageCount)
-    : document_(document),
+PopplerPage* Page::Poppler() const
+{
+    if (!poppler_) {
+        PopplerDocument* glib = document_.Glib();
+        poppler_ = glib ? poppler_document_get_page(glib, number_ - 1) : nullptr;
+    }
+    return poppler_;
+}
+
+Document::Document(std::unique_ptr<PDFDoc> core, std::vector<BYTE> copy, std::span<const BYTE> bytes, int pageCount)
+    : core_(std::move(core)),
       copy_(std::move(copy)),
+      bytes_(bytes),
       pageCount_(pageCount)
 {}
 
 Document::~Document()
 {
-    g_object_unref(document_);
+    if (glib_)
+        g_object_unref(glib_);
 }
 
 std::shared_ptr<Document> Document::Open(std::span<const BYTE> bytes, Storage storage)
 {
     if (bytes.empty() || bytes.size() > static_cast<std::uint64_t>(kMaxDocumentBytes) || !HasPdfHeader(bytes))
         return nullptr;
+    UseGlobalParams();
 
     // Poppler reads the bytes lazily for as long as the document lives; a moved vector keeps its
     // buffer, so the copy can travel into the Document after poppler has seen its address.
     std::vector<BYTE> copy;
     if (storage == Storage::Copy)
         copy.assign(bytes.begin(), bytes.end());
-    const BYTE* data = storage == Storage::Copy ? copy.data() : bytes.data();
+    const std::span<const BYTE> read = storage == Storage::Copy ? std::span<const BYTE>(copy) : bytes;
 
-    GBytes* view = g_bytes_new_static(data, bytes.size());
-    GError* error = nullptr;
     // No password: a document whose user password is empty opens, any other encrypted one fails.
-    DocumentHolder document(poppler_document_new_from_bytes(view, nullptr, &error));
-    g_bytes_unref(view);
-    if (error)
-        g_error_free(error);
-    if (!document)
+    auto* stream = new MemStream(reinterpret_cast<const char*>(read.data()), 0, static_cast<Goffset>(read.size()),
+                                 Object(objNull));
+    auto core = std::make_unique<PDFDoc>(stream);
+    if (!core->isOk())
         return nullptr;
-
-    const int pageCount = poppler_document_get_n_pages(document.get());
+    const int pageCount = core->getNumPages();
     if (pageCount < 1 || pageCount > kMaxPageCount)
         return nullptr;
-    std::shared_ptr<Document> opened(new Document(document.get(), std::move(copy), pageCount));
-    document.release();
-    return opened;
+    return std::shared_ptr<Document>(new Document(std::move(core), std::move(copy), read, pageCount));
 }
 
 bool Document::HoldsBytes(std::span<const BYTE> bytes) const
@@ -89,13 +112,27 @@ std::unique_ptr<Page> Document::LoadPage(int index) const
     if (index < 0 || index >= pageCount_)
         return nullptr;
     // A declared page count may promise more pages than the page tree holds.
-    PopplerPage* poppler = poppler_document_get_page(document_, index);
-    if (!poppler)
+    ::Page* core = core_->getPage(index + 1);
+    if (!core || !core->isOk())
         return nullptr;
-    std::unique_ptr<Page> page(new Page(poppler));
-    const bool drawable
-        = std::isfinite(page->Width()) && std::isfinite(page->Height()) && page->Width() > 0 && page->Height() > 0;
-    return drawable ? std::move(page) : nullptr;
+    const bool turned = core->getRotate() == 90 || core->getRotate() == 270;
+    const double width = turned ? core->getCropHeight() : core->getCropWidth();
+    const double height = turned ? core->getCropWidth() : core->getCropHeight();
+    const bool drawable = std::isfinite(width) && std::isfinite(height) && width > 0 && height > 0;
+    return drawable ? std::unique_ptr<Page>(new Page(*this, index + 1, width, height)) : nullptr;
+}
+
+PopplerDocument* Document::Glib() const
+{
+    if (!glib_) {
+        GBytes* view = g_bytes_new_static(bytes_.data(), bytes_.size());
+        GError* error = nullptr;
+        glib_ = poppler_document_new_from_bytes(view, nullptr, &error);
+        g_bytes_unref(view);
+        if (error)
+            g_error_free(error);
+    }
+    return glib_;
 }
 
 std::shared_ptr<Document> DocumentCache::Open(std::span<const BYTE> bytes)

@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+class PDFDoc;
 typedef struct _PopplerDocument PopplerDocument;
 typedef struct _PopplerPage PopplerPage;
 
@@ -26,6 +27,8 @@ constexpr int kMaxResolution = 9600;
 // caller's bytes for each call and dropped afterwards.
 constexpr std::size_t kMaxCachedBytes = std::size_t{64} << 20;
 
+class Document;
+
 // One page of an open document. Sizes are in points, as a viewer shows the page: the crop box,
 // with the page's /Rotate applied (a quarter turn swaps width and height).
 class Page final {
@@ -36,15 +39,22 @@ public:
 
     double Width() const { return width_; }
     double Height() const { return height_; }
-    PopplerPage* Poppler() const { return page_; }
+    // The page's 1-based number, as poppler's core counts pages.
+    int Number() const { return number_; }
+    const Document& Owner() const { return document_; }
+    // The same page through poppler-glib, for drawing it as a picture; opened on first use, null
+    // when poppler-glib cannot read the document.
+    PopplerPage* Poppler() const;
 
 private:
     friend class Document;
-    explicit Page(PopplerPage* page);
+    Page(const Document& document, int number, double width, double height);
 
-    PopplerPage* page_;
-    double width_ = 0;
-    double height_ = 0;
+    const Document& document_;
+    int number_;
+    double width_;
+    double height_;
+    mutable PopplerPage* poppler_ = nullptr;
 };
 
 class Document final {
@@ -67,12 +77,21 @@ public:
     // The page with this 0-based index; null when there is none or it cannot be read.
     std::unique_ptr<Page> LoadPage(int index) const;
 
-private:
-    Document(PopplerDocument* document, std::vector<BYTE> copy, int pageCount);
+    // Poppler's core document, which the vector drawing walks.
+    PDFDoc& Core() const { return *core_; }
+    // The document through poppler-glib (the picture drawing's library), opened from the same
+    // bytes on first use; null when it cannot be opened.
+    PopplerDocument* Glib() const;
 
-    PopplerDocument* document_;
+private:
+    Document(std::unique_ptr<PDFDoc> core, std::vector<BYTE> copy, std::span<const BYTE> bytes, int pageCount);
+
+    std::unique_ptr<PDFDoc> core_;
     std::vector<BYTE> copy_;
+    // The bytes both libraries read: the copy's, or the caller's.
+    std::span<const BYTE> bytes_;
     int pageCount_;
+    mutable PopplerDocument* glib_ = nullptr;
 };
 
 // Keeps the last document opened with a copy of its bytes, so that the next call for the same

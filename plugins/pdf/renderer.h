@@ -1,12 +1,10 @@
-// The work of the two entry points, without the device context: the exported RenderPDFPageToDC
-// only hands the bands made here to StretchDIBits.
+// The work of the two entry points.
 #pragma once
 
-#include "platform/win32.h"
+#include "platform/gdi/gdi.h"
 #include "plugins/pdf/band_renderer.h"
+#include "plugins/pdf/gdi_output_dev.h"
 #include "plugins/pdf/page_placement.h"
-
-#include <functional>
 
 namespace pdf {
 
@@ -28,11 +26,11 @@ struct PageRequest {
 // GetPDFDocInfo: checks its arguments, opens (or finds) the document and writes its page count.
 bool ReadDocumentInfo(const BYTE* data, int size, int* pageCount, const void* reserved);
 
-// RenderPDFPageToDC without the device context: checks the request, opens (or finds) the
-// document, places the page in the bounds, draws it in a child process and hands its bands, top
-// to bottom, to `sink`. True when every band was drawn and taken. Calls are serialised: one
-// document and one band at a time per process.
-bool RenderPage(const PageRequest& request, const std::function<bool(const Band&)>& sink,
-                std::size_t bandBytes = BandRenderer::kBandBytes);
+// RenderPDFPageToDC: checks the request, opens (or finds) the document, places the page in the
+// bounds and draws it onto `dc` in a child process: as GDI calls, or where GDI cannot show the page,
+// as pictures of the rows that carry ink, drawn in bands of `bandBytes`. True when the page was
+// drawn within `limits`. Calls are serialised: one document and one page at a time per process.
+bool RenderPage(const PageRequest& request, HDC dc, std::size_t bandBytes = BandRenderer::kBandBytes,
+                const PageLimits& limits = {});
 
 } // namespace pdf

@@ -28,21 +28,45 @@ using ::testing::UnorderedElementsAreArray;
 
 constexpr char kPrinter[] = "Quillon Office";
 
+// How the pages of a test document are drawn.
+enum class Ink {
+    Plain,       // shapes: quick to print, small in the job
+    Translucent, // at half opacity: each page a picture, drawn in bands
+    Noise,       // over a picture of 128 x 128 random grey dots, which no compression shrinks
+};
+
 // A Letter PDF whose page i (from 0) holds one black inch square, one inch down and i + 1 inches
 // across; its cross-reference table counted out.
-std::string SquaresPdf(int pages)
+std::string SquaresPdf(int pages, Ink ink = Ink::Plain)
 {
     std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
     std::string kids;
+    // After the page objects: the half opacity and the picture of dots the pages share.
+    const int shared = 3 + 2 * pages;
+    const std::string resources = Joined(" /Resources << /ExtGState << /Half ", std::to_string(shared),
+                                         " 0 R >> /XObject << /Dots ", std::to_string(shared + 1), " 0 R >> >>");
     for (int i = 0; i < pages; ++i) {
-        const std::string content = Joined("0 0 0 rg ", std::to_string(72 + 72 * (i % 6)), " 648 72 72 re f");
+        const std::string square = Joined("0 0 0 rg ", std::to_string(72 + 72 * (i % 6)), " 648 72 72 re f");
+        const std::string content = ink == Ink::Translucent ? Joined("q /Half gs ", square, " Q")
+            : ink == Ink::Noise                             ? Joined("q 468 0 0 468 72 72 cm /Dots Do Q ", square)
+                                                            : square;
         kids += Joined(std::to_string(3 + 2 * i), " 0 R ");
         objects.push_back(Joined("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents ",
-                                 std::to_string(4 + 2 * i), " 0 R >>"));
+                                 std::to_string(4 + 2 * i), " 0 R", resources, " >>"));
         objects.push_back(
             Joined("<< /Length ", std::to_string(content.size()), " >>\nstream\n", content, "\nendstream"));
     }
     objects[1] = Joined("<< /Type /Pages /Kids [", kids, "] /Count ", std::to_string(pages), " >>");
+    objects.push_back("<< /Type /ExtGState /ca 0.5 >>");
+    std::string dots(128 * 128, '\0');
+    unsigned noise = 7;
+    for (char& dot : dots) {
+        noise = noise * 1103515245u + 12345u;
+        dot = static_cast<char>(noise >> 16);
+    }
+    objects.push_back(Joined("<< /Type /XObject /Subtype /Image /Width 128 /Height 128 /ColorSpace /DeviceGray "
+                             "/BitsPerComponent 8 /Length ",
+                             std::to_string(dots.size()), " >>\nstream\n", dots, "\nendstream"));
     std::string pdf = "%PDF-1.4\n";
     std::vector<std::size_t> offsets;
     for (std::size_t i = 0; i < objects.size(); ++i) {
@@ -271,7 +295,8 @@ void AgeBy(const fs::path& file, int seconds)
 
 TEST_F(LoadE2eTest, AToolKilledMidDocumentLeavesNoJobAndALaterRunSweepsWhatItLeftOnceItIsOld)
 {
-    const fs::path longDocument = Document("long.pdf", SquaresPdf(40));
+    // Pages drawn as pictures take long enough for a page file to be there when the tool is killed.
+    const fs::path longDocument = Document("long.pdf", SquaresPdf(40, Ink::Translucent));
     quillon::e2e::Child service({quillon::e2e::kService, "print", kPrinter, longDocument.string(), "--quiet"}, Root());
     // Killed once a page is being played: its page file written, the job's document open.
     const fs::path part = SpoolFolder(kPrinter) / ".1.pdf.part";
@@ -397,7 +422,7 @@ TEST_F(LoadE2eTest, ASpoolFolderThatCannotBeWrittenFailsEachJobAndSaysWhyAndLose
 TEST_F(LoadE2eTest, AFullDiskFailsTheJobThatDoesNotFitSaysWhyAndLosesNoOtherJob)
 {
     const fs::path picture = RedPicture();
-    const std::string jobs = JobsFile({picture, Document("long.pdf", SquaresPdf(8)), picture});
+    const std::string jobs = JobsFile({picture, Document("long.pdf", SquaresPdf(8, Ink::Noise)), picture});
     // A small disk of the service's own for the spool tree: room for the two pictures' jobs, not
     // for the document.
     ASSERT_TRUE(CanMountPrivately()) << "a private file system cannot be mounted here";

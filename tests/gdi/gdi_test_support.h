@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -193,6 +194,63 @@ inline std::string PdfInfo(const fs::path& pdf, const std::string& field)
         return {};
     std::size_t start = text.find_first_not_of(' ', at + field.size() + 1);
     return text.substr(start, text.find('\n', start) - start);
+}
+
+// Metafile bytes taken apart.
+struct Record {
+    DWORD type = 0;
+    std::vector<BYTE> bytes; // the whole record
+};
+
+template <typename T>
+T Field(const std::vector<BYTE>& bytes, std::size_t offset)
+{
+    T value{};
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+
+template <typename T>
+void SetField(std::vector<BYTE>& bytes, std::size_t offset, T value)
+{
+    std::memcpy(bytes.data() + offset, &value, sizeof value);
+}
+
+inline std::vector<BYTE> BytesOf(HENHMETAFILE metafile)
+{
+    std::vector<BYTE> bytes(GetEnhMetaFileBits(metafile, 0, nullptr));
+    EXPECT_EQ(GetEnhMetaFileBits(metafile, static_cast<UINT>(bytes.size()), bytes.data()), bytes.size());
+    return bytes;
+}
+
+// The records of well-formed metafile bytes, split by their sizes.
+inline std::vector<Record> RecordsOf(const std::vector<BYTE>& bytes)
+{
+    std::vector<Record> records;
+    for (std::size_t offset = 0; offset + 8 <= bytes.size();) {
+        const DWORD size = Field<DWORD>(bytes, offset + 4);
+        if (size < 8 || offset + size > bytes.size())
+            break;
+        records.push_back(
+            {Field<DWORD>(bytes, offset), std::vector<BYTE>(bytes.begin() + offset, bytes.begin() + offset + size)});
+        offset += size;
+    }
+    return records;
+}
+
+inline std::vector<DWORD> TypesOf(const std::vector<Record>& records)
+{
+    std::vector<DWORD> types;
+    for (const Record& record : records)
+        types.push_back(record.type);
+    return types;
+}
+
+inline ENHMETAHEADER HeaderOf(HENHMETAFILE metafile)
+{
+    ENHMETAHEADER header{};
+    EXPECT_EQ(GetEnhMetaFileHeader(metafile, sizeof header, &header), sizeof header);
+    return header;
 }
 
 // A private root with the sample printers installed, and the spool folder of a printer in it.

@@ -3,6 +3,7 @@
 // umask, and unique ids when several processes print at once.
 #include "tests/gdi/gdi_test_support.h"
 
+#include "platform/gdi/page_notes.h"
 #include "platform/kernel/kernel.h"
 
 #include <sys/stat.h>
@@ -68,6 +69,7 @@ TEST_F(PrintJobTest, AFinishedJobIsItsPdfAndSidecar)
               "  \"printer\": \"Quillon Office\",\n"
               "  \"document\": \"Report \\\"Q3\\\"\\u0009\xc3\xa9t\xc3\xa9\",\n"
               "  \"pages\": 1,\n"
+              "  \"picture-pages\": 0,\n"
               "  \"copies\": 3,\n"
               "  \"collate\": false,\n"
               "  \"duplex\": \"long-edge\",\n"
@@ -161,6 +163,43 @@ TEST_F(PrintJobTest, ADocumentWithoutPagesLeavesNoJobAndItsIdStaysUsed)
     EXPECT_EQ(SpoolFiles("Quillon Photo"), std::vector<std::string>{".last-job"});
     EXPECT_EQ(OnePageJob(dc, u"next"), 2);
     DeleteDC(dc);
+}
+
+// A renderer's note that it drew a page as a picture, an 8-byte comment, reaches the printer
+// directly or inside a page's metafile; the sidecar counts the pages that carried one.
+TEST_F(PrintJobTest, TheSidecarCountsThePagesNotedAsPictures)
+{
+    const DWORD note[] = {platform::gdi::kPageNoteSignature, platform::gdi::kPageNotePicture};
+    const auto* bytes = reinterpret_cast<const BYTE*>(note);
+    const DWORD longer[] = {platform::gdi::kPageNoteSignature, platform::gdi::kPageNotePicture, 0};
+    const DWORD other[] = {platform::gdi::kPageNoteSignature, 2};
+    HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+    EXPECT_TRUE(GdiComment(recording, sizeof note, bytes));
+    HENHMETAFILE metafile = CloseEnhMetaFile(recording);
+
+    HDC dc = CreateDCW(u"", u"Quillon Office", nullptr, nullptr);
+    const DOCINFOW info = DocInfo(u"notes");
+    ASSERT_EQ(StartDocW(dc, &info), 1);
+    EXPECT_TRUE(GdiComment(dc, sizeof note, bytes)); // between pages: no page to mark
+    for (int page = 1; page <= 4; ++page) {
+        ASSERT_GT(StartPage(dc), 0);
+        if (page == 2) {
+            const RECT rect{0, 0, 100, 100};
+            EXPECT_TRUE(PlayEnhMetaFile(dc, metafile, &rect));
+        } else if (page == 3) {
+            EXPECT_TRUE(GdiComment(dc, sizeof note, bytes));
+            EXPECT_TRUE(GdiComment(dc, sizeof note, bytes)); // one page, however often noted
+        } else if (page == 4) {
+            EXPECT_TRUE(GdiComment(dc, sizeof longer, reinterpret_cast<const BYTE*>(longer)));
+            EXPECT_TRUE(GdiComment(dc, sizeof other, reinterpret_cast<const BYTE*>(other)));
+        }
+        ASSERT_GT(EndPage(dc), 0);
+    }
+    ASSERT_GT(EndDoc(dc), 0);
+    const std::string sidecar = testing_support::ReadWholeFile(SpoolFolder("Quillon Office") / "1.json");
+    EXPECT_NE(sidecar.find("\"pages\": 4,\n  \"picture-pages\": 2,\n"), std::string::npos) << sidecar;
+    DeleteDC(dc);
+    DeleteEnhMetaFile(metafile);
 }
 
 TEST_F(PrintJobTest, NumberingGoesOnAfterTheHighestJobWhenTheCounterIsLost)

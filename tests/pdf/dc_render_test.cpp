@@ -123,7 +123,7 @@ TEST_F(PdfDeviceContext, APagePrintsOnTheSheetWhereItBelongs)
     EXPECT_TRUE(Near(page.At(108, 60), Rgb(255, 255, 255)));
 }
 
-TEST_F(PdfDeviceContext, ARecordedPageHoldsItsRowsAsTopDownBitmapsAndItsPaperAsOneWhitePixel)
+TEST_F(PdfDeviceContext, ARecordedPageHoldsItsShapesAsPathsUnderTheRecordingScale)
 {
     // As the tool records: the screen as reference, scaled down from printer dots to its pixels.
     HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
@@ -132,50 +132,39 @@ TEST_F(PdfDeviceContext, ARecordedPageHoldsItsRowsAsTopDownBitmapsAndItsPaperAsO
     const XFORM scale{96.0f / 600.0f, 0, 0, 96.0f / 600.0f, 0, 0};
     ModifyWorldTransform(recording, &scale, MWT_LEFTMULTIPLY);
     EXPECT_TRUE(Render(recording, 0, 0, 5100, 6600));
+    // The caller's transform is its own again afterwards.
+    XFORM after{};
+    ASSERT_TRUE(GetWorldTransform(recording, &after));
+    EXPECT_FLOAT_EQ(after.eM11, 96.0f / 600.0f);
+    EXPECT_FLOAT_EQ(after.eDx, 0.0f);
     HENHMETAFILE metafile = CloseEnhMetaFile(recording);
     ASSERT_NE(metafile, nullptr);
+    ENHMETAHEADER header{};
+    ASSERT_EQ(GetEnhMetaFileHeader(metafile, sizeof header, &header), sizeof header);
     std::vector<BYTE> bytes(GetEnhMetaFileBits(metafile, 0, nullptr));
     ASSERT_EQ(GetEnhMetaFileBits(metafile, UINT(bytes.size()), bytes.data()), bytes.size());
     DeleteEnhMetaFile(metafile);
 
+    // The two squares, an inch each, are filled paths: one inch is 96 screen pixels, their drawn
+    // extent from the first square's corner (96, 96) to the second's far corner (5 and 7.5 inches
+    // more, under a pixel of stroke-free rounding).
     auto field = [&](std::size_t at) {
         std::int32_t value = 0;
         std::memcpy(&value, bytes.data() + at, sizeof value);
         return value;
     };
-    // The records tile the page from top to bottom, each across its whole width.
-    int nextTop = 0;
-    int bitmapRows = 0;
-    int paperRuns = 0;
+    int fills = 0;
+    int bitmaps = 0;
     for (std::size_t at = 0; at + 8 <= bytes.size() && field(at + 4) > 0; at += std::size_t(field(at + 4))) {
-        if (field(at) != std::int32_t(EMR_STRETCHDIBITS))
-            continue;
-        EXPECT_EQ(field(at + 24), 0);       // xDest
-        EXPECT_EQ(field(at + 28), nextTop); // yDest
-        EXPECT_EQ(field(at + 72), 5100);    // cxDest
-        const std::size_t header = at + std::size_t(field(at + 48));
-        const int rows = field(at + 76);                    // cyDest
-        EXPECT_EQ(field(header + 12) & 0xFFFF, 1);          // biPlanes
-        EXPECT_EQ((field(header + 12) >> 16) & 0xFFFF, 32); // biBitCount
-        if (field(header + 4) == 1) {
-            // White paper: one white pixel stretched over a run of rows.
-            EXPECT_EQ(field(header + 8), -1);
-            EXPECT_EQ(field(at + std::size_t(field(at + 56))), -1);
-            EXPECT_GE(rows, 32);
-            ++paperRuns;
-        } else {
-            EXPECT_EQ(field(header + 4), 5100);  // biWidth
-            EXPECT_EQ(field(header + 8), -rows); // biHeight: rows top-down
-            bitmapRows += rows;
-        }
-        nextTop += rows;
+        fills += field(at) == std::int32_t(EMR_FILLPATH) ? 1 : 0;
+        bitmaps += field(at) == std::int32_t(EMR_STRETCHDIBITS) || field(at) == std::int32_t(EMR_ALPHABLEND) ? 1 : 0;
     }
-    EXPECT_EQ(nextTop, 6600);
-    // Only the rows of the two inch squares carry their pixels, with runs of white too short to be
-    // worth a record of their own where a band's edge cuts the paper beside a square.
-    EXPECT_GE(bitmapRows, 1200);
-    EXPECT_LT(bitmapRows, 1200 + 4 * 32);
-    EXPECT_GE(paperRuns, 3);
+    EXPECT_EQ(fills, 2);
+    EXPECT_EQ(bitmaps, 0);
+    EXPECT_NEAR(header.rclBounds.left, 96, 1);
+    EXPECT_NEAR(header.rclBounds.top, 96, 1);
+    EXPECT_NEAR(header.rclBounds.right, 96 * 7.5, 1);
+    EXPECT_NEAR(header.rclBounds.bottom, 96 * 10, 1);
 }
 
 } // namespace

@@ -75,7 +75,7 @@ TEST(DocumentInfo, TruncatedDocumentsNeverCrash)
         const std::string cut = whole.substr(0, length);
         const int count = PageCount(cut);
         if (count > 0)
-            Render(cut, count - 1, 60, 80, 72);
+            Render(cut, {.page = count - 1, .width = 60, .height = 80});
     }
     EXPECT_EQ(PageCount(whole.substr(0, whole.find("2 0 obj"))), -1);
 }
@@ -92,7 +92,7 @@ TEST(DocumentInfo, HugeDeclaredObjectsAreRefusedOrSurvived)
     const int count = PageCount(lying);
     EXPECT_TRUE(count == -1 || count == 1) << count;
     bool ok = true;
-    Render(lying, 5, 60, 80, 72, {}, pdf::BandRenderer::kBandBytes, &ok);
+    Render(lying, {.page = 5, .width = 60, .height = 80}, &ok);
     EXPECT_FALSE(ok);
 
     // A stream declaring far more bytes than the file holds, and an image of 10^9 × 10^9 pixels,
@@ -108,9 +108,9 @@ TEST(DocumentInfo, HugeDeclaredObjectsAreRefusedOrSurvived)
                    "abc");
     const std::string hugeDocument = huge.Finish(1);
     ASSERT_EQ(PageCount(hugeDocument), 1);
-    Render(hugeDocument, 0, 60, 80, 72, {}, pdf::BandRenderer::kBandBytes, &ok);
+    Render(hugeDocument, {.width = 60, .height = 80}, &ok);
     EXPECT_FALSE(ok);
-    EXPECT_EQ(Render(HandWrittenPdf({{.content = kBlack}}), 0, 60, 80, 72).At(30, 40), Rgb(0, 0, 0));
+    EXPECT_EQ(Render(HandWrittenPdf({{.content = kBlack}}), {.width = 60, .height = 80}).At(30, 40), Rgb(0, 0, 0));
 }
 
 TEST(DocumentInfo, EncryptedDocumentsOpenOnlyWithoutAPassword)
@@ -119,12 +119,12 @@ TEST(DocumentInfo, EncryptedDocumentsOpenOnlyWithoutAPassword)
     const std::string open = Encrypted(plain, "");
     ASSERT_NE(open.find("/Encrypt"), std::string::npos);
     EXPECT_EQ(PageCount(open), 2);
-    const Raster page = Render(open, 1, 60, 80, 72);
+    const Raster page = Render(open, {.page = 1, .width = 60, .height = 80});
     EXPECT_EQ(page.At(30, 40), Rgb(0, 0, 0));
 
     EXPECT_EQ(PageCount(Encrypted(plain, "secret")), -1);
     bool ok = true;
-    Render(Encrypted(plain, "secret"), 0, 60, 80, 72, {}, pdf::BandRenderer::kBandBytes, &ok);
+    Render(Encrypted(plain, "secret"), {.width = 60, .height = 80}, &ok);
     EXPECT_FALSE(ok);
 }
 

@@ -1,9 +1,14 @@
-// Pages rendered into bands and probed pixel by pixel: where content lands, white paper, seams.
+// Pages drawn into a memory device context and probed pixel by pixel: where content lands, that the
+// paper is left alone, fitting and turning, and pages that only a picture can show.
+#include "plugins/pdf/band_renderer.h"
 #include "plugins/pdf/renderer.h"
 #include "tests/pdf/pdf_test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <climits>
+#include <cstring>
 #include <set>
 
 namespace pdf_test {
@@ -12,34 +17,42 @@ namespace {
 constexpr std::uint32_t kRed = Rgb(255, 0, 0);
 constexpr std::uint32_t kBlue = Rgb(0, 0, 255);
 constexpr std::uint32_t kBlack = Rgb(0, 0, 0);
+constexpr std::uint32_t kPaper = Raster::kWhite;
 
 // A 600 × 800 point page with a red square at its top-left corner and a blue one at its
 // bottom-right, each 100 points wide (PDF y runs up from the bottom).
 const std::string kCorners = "1 0 0 rg 0 700 100 100 re f 0 0 1 rg 500 0 100 100 re f";
 
-// The raster of a 60 × 80 pixel region per 600 × 800 points: one pixel per ten points.
-struct Probe {
-    const Raster& raster;
-    // The colour at the middle of the ten-point cell whose top-left corner is (x, y) in pixels.
-    std::uint32_t Cell(int x, int y) const { return raster.At(x + 5, y + 5); }
-};
+// The same corners with a half-transparent group over the middle: a page drawn as a picture.
+std::string CornersUnderAGroup()
+{
+    PdfWriter writer;
+    writer.Add("<< /Type /Catalog /Pages 2 0 R >>");
+    writer.Add("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    writer.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Contents 4 0 R "
+               "/Resources << /ExtGState << /Half 5 0 R >> /XObject << /Group 6 0 R >> >> >>");
+    writer.AddStream("", kCorners + " q /Half gs /Group Do Q");
+    writer.Add("<< /Type /ExtGState /ca 0.5 /CA 0.5 >>");
+    writer.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 600 800] /Group << /S /Transparency >>",
+                     "0 0 0 rg 200 300 200 200 re f");
+    return writer.Finish(1);
+}
 
 TEST(RenderPage, ContentLandsWhereThePagePutsIt)
 {
-    const Raster raster = Render(HandWrittenPdf({{.content = kCorners}}), 0, 600, 800, 72);
+    const Raster raster = Render(HandWrittenPdf({{.content = kCorners}}), {});
     EXPECT_EQ(raster.Share(0, 0, 100, 100, kRed), 1.0);
     EXPECT_EQ(raster.Share(500, 700, 600, 800, kBlue), 1.0);
-    // White paper everywhere else, with its opaque top byte.
-    EXPECT_EQ(raster.Share(100, 100, 500, 700, Raster::kWhite), 1.0);
-    EXPECT_EQ(raster.Share(100, 0, 600, 100, Raster::kWhite), 1.0);
-    EXPECT_EQ(raster.Share(0, 700, 500, 800, Raster::kWhite), 1.0);
+    EXPECT_EQ(raster.Share(100, 100, 500, 700, kPaper), 1.0);
+    EXPECT_EQ(raster.Share(100, 0, 600, 100, kPaper), 1.0);
+    EXPECT_EQ(raster.Share(0, 700, 500, 800, kPaper), 1.0);
 }
 
 TEST(RenderPage, TextLandsOnItsLines)
 {
     // 56 lines of 10-point text from x = 54 points, baselines from y = 72 points every 12 points.
-    const Raster raster = Render(CairoTextPdf(1), 0, 612, 792, 72);
-    auto inked = [&](int x0, int y0, int x1, int y1) { return 1.0 - raster.Share(x0, y0, x1, y1, Raster::kWhite); };
+    const Raster raster = Render(CairoTextPdf(1), {.width = 612, .height = 792});
+    auto inked = [&](int x0, int y0, int x1, int y1) { return 1.0 - raster.Share(x0, y0, x1, y1, kPaper); };
     EXPECT_EQ(inked(0, 0, 53, 792), 0.0);
     EXPECT_EQ(inked(0, 0, 612, 62), 0.0);
     EXPECT_GT(inked(54, 63, 300, 74), 0.1);
@@ -47,31 +60,25 @@ TEST(RenderPage, TextLandsOnItsLines)
     EXPECT_EQ(inked(0, 737, 612, 792), 0.0);
 }
 
-TEST(RenderPage, ABlankPageIsWhitePaper)
-{
-    const Raster raster = Render(HandWrittenPdf({{.mediaBox = "0 0 612 792"}}), 0, 510, 660, 60);
-    EXPECT_EQ(raster.Share(0, 0, 510, 660, Raster::kWhite), 1.0);
-}
-
 TEST(RenderPage, RotatedPagesAreTurnedBackToFitTheBounds)
 {
     // /Rotate 90 shows the page landscape, turned clockwise: the red corner goes to the top-right.
     const std::string rotated = HandWrittenPdf({{.rotate = 90, .content = kCorners}});
-    const Raster landscape = Render(rotated, 0, 800, 600, 72);
+    const Raster landscape = Render(rotated, {.width = 800, .height = 600});
     EXPECT_EQ(landscape.Share(700, 0, 800, 100, kRed), 1.0);
     EXPECT_EQ(landscape.Share(0, 500, 100, 600, kBlue), 1.0);
 
     // On portrait bounds the landscape view is turned a quarter back: the page fills them as drawn.
-    const Raster portrait = Render(rotated, 0, 600, 800, 72);
+    const Raster portrait = Render(rotated, {});
     EXPECT_EQ(portrait.Share(0, 0, 100, 100, kRed), 1.0);
     EXPECT_EQ(portrait.Share(500, 700, 600, 800, kBlue), 1.0);
 
     // Without rotateToFit it shrinks to 600 × 450, centred down the bounds (top at 175).
-    const Raster kept = Render(rotated, 0, 600, 800, 72, {.rotateToFit = false});
-    EXPECT_EQ(kept.Share(0, 0, 600, 175, Raster::kUntouched), 1.0);
+    const Raster kept = Render(rotated, {.options = {.rotateToFit = false}});
+    EXPECT_EQ(kept.Share(0, 0, 600, 175, kPaper), 1.0);
     EXPECT_EQ(kept.Share(525, 175, 600, 250, kRed), 1.0);
     EXPECT_EQ(kept.Share(0, 550, 75, 625, kBlue), 1.0);
-    EXPECT_EQ(kept.Share(0, 625, 600, 800, Raster::kUntouched), 1.0);
+    EXPECT_EQ(kept.Share(0, 625, 600, 800, kPaper), 1.0);
 }
 
 TEST(RenderPage, PagesOfDifferentSizesAreEachFitted)
@@ -84,66 +91,40 @@ TEST(RenderPage, PagesOfDifferentSizesAreEachFitted)
     });
     // Landscape turned onto portrait bounds: 400 × 800, centred across; its top-left corner at
     // the bottom-left of its rectangle.
-    const Raster turned = Render(pdf, 1, 600, 800, 72);
-    EXPECT_EQ(turned.Share(0, 0, 100, 800, Raster::kUntouched), 1.0);
+    const Raster turned = Render(pdf, {.page = 1});
     EXPECT_EQ(turned.Share(100, 700, 200, 800, kRed), 1.0);
-    EXPECT_EQ(turned.Share(500, 0, 600, 800, Raster::kUntouched), 1.0);
-    EXPECT_EQ(turned.At(150, 650), Raster::kWhite);
+    EXPECT_EQ(turned.Share(0, 0, 600, 700, kPaper), 1.0);
+    EXPECT_EQ(turned.Share(200, 700, 600, 800, kPaper), 1.0);
     // The small page is enlarged four times: its blue corner becomes 100 × 100.
-    const Raster enlarged = Render(pdf, 2, 600, 800, 72);
+    const Raster enlarged = Render(pdf, {.page = 2});
     EXPECT_EQ(enlarged.Share(500, 700, 600, 800, kBlue), 1.0);
-    EXPECT_EQ(enlarged.Share(0, 0, 500, 700, Raster::kWhite), 1.0);
+    EXPECT_EQ(enlarged.Share(0, 0, 500, 700, kPaper), 1.0);
 }
 
-TEST(RenderPage, TheCropBoxIsThePage)
+TEST(RenderPage, TheCropBoxIsThePageAndClipsItsContent)
 {
-    // The crop box cuts the red corner away and starts 100 points in from the left.
-    const std::string pdf = HandWrittenPdf({{.cropBox = "100 0 600 800", .content = kCorners}});
-    const Raster raster = Render(pdf, 0, 500, 800, 72);
-    EXPECT_EQ(raster.Share(0, 0, 500, 700, Raster::kWhite), 1.0);
+    // The crop box cuts the red corner away and starts 100 points in from the left; content
+    // reaching past it (a green band across the whole media box) is cut at its edges.
+    const std::string pdf
+        = HandWrittenPdf({{.cropBox = "100 0 600 800", .content = kCorners + " 0 1 0 rg -50 390 700 20 re f"}});
+    const Raster raster = Render(pdf, {.width = 500});
     EXPECT_EQ(raster.Share(400, 700, 500, 800, kBlue), 1.0);
-}
+    EXPECT_EQ(raster.Share(0, 390, 500, 410, Rgb(0, 255, 0)), 1.0);
+    EXPECT_EQ(raster.Share(0, 0, 500, 390, kPaper), 1.0);
 
-TEST(RenderPage, BandsMeetWithoutSeams)
-{
-    // Text, a circle and a turned page: every band size gives the pixels of a single band.
-    const std::string text = CairoTextPdf(1);
-    const std::string shapes = HandWrittenPdf({{.mediaBox = "0 0 792 612",
-                                                .content = "0.2 0.5 0.8 rg 400 300 m 400 420 300 500 200 500 c "
-                                                           "100 500 30 420 30 300 c 30 180 100 100 200 100 c f "
-                                                           "0 0 0 RG 3 w 0 0 m 800 600 l S"}});
-    for (const std::string* pdf : {&text, &shapes}) {
-        const Raster whole = Render(*pdf, 0, 850, 1100, 100, {}, std::size_t(850) * 4 * 1100);
-        ASSERT_EQ(whole.bands, 1);
-        for (std::size_t rows : {1, 37, 512}) {
-            const Raster banded = Render(*pdf, 0, 850, 1100, 100, {}, std::size_t(850) * 4 * rows);
-            EXPECT_EQ(banded.bands, int((1100 + rows - 1) / rows));
-            EXPECT_TRUE(banded.pixels == whole.pixels) << rows << " rows";
-        }
-    }
-}
-
-TEST(RenderPage, AntialiasingSmoothsEdgesOnlyWhenAsked)
-{
-    const std::string text = CairoTextPdf(1);
-    auto shades = [](const Raster& raster) {
-        std::set<std::uint32_t> seen(raster.pixels.begin(), raster.pixels.end());
-        return seen.size();
-    };
-    const Raster smooth = Render(text, 0, 612, 792, 72);
-    EXPECT_GT(shades(smooth), 16u);
-    const Raster hard = Render(text, 0, 612, 792, 72, {.antialias = false});
-    EXPECT_EQ(shades(hard), 2u);
-    EXPECT_GT(hard.Share(0, 0, 612, 792, kBlack), 0.01);
+    // Drawn into bounds that start elsewhere, nothing lands outside the page's rectangle.
+    const Raster shifted = Render(pdf, {.width = 500, .left = 100, .top = 50, .sheetWidth = 700, .sheetHeight = 900});
+    EXPECT_EQ(shifted.Share(100, 440, 600, 460, Rgb(0, 255, 0)), 1.0);
+    EXPECT_EQ(shifted.Share(0, 0, 100, 900, kPaper), 1.0);
+    EXPECT_EQ(shifted.Share(600, 0, 700, 900, kPaper), 1.0);
 }
 
 TEST(RenderPage, StretchingFillsTheBounds)
 {
     const std::string pdf = HandWrittenPdf({{.content = kCorners}});
-    const Raster raster = Render(pdf, 0, 300, 800, 72, {.stretchToBounds = true});
+    const Raster raster = Render(pdf, {.width = 300, .options = {.stretchToBounds = true}});
     EXPECT_EQ(raster.Share(0, 0, 50, 100, kRed), 1.0);
     EXPECT_EQ(raster.Share(250, 700, 300, 800, kBlue), 1.0);
-    EXPECT_EQ(raster.Share(0, 0, 300, 800, Raster::kUntouched), 0.0);
 }
 
 TEST(RenderPage, MarkupsArePrintedOnlyWhenAsked)
@@ -156,8 +137,68 @@ TEST(RenderPage, MarkupsArePrintedOnlyWhenAsked)
     writer.Add("<< /Type /Annot /Subtype /Square /Rect [200 300 400 500] /F 4 /C [0 1 0] /AP << /N 5 0 R >> >>");
     writer.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 200 200]", "0 1 0 rg 0 0 200 200 re f");
     const std::string pdf = writer.Finish(1);
-    EXPECT_EQ(Render(pdf, 0, 600, 800, 72).At(300, 400), Rgb(0, 255, 0));
-    EXPECT_EQ(Render(pdf, 0, 600, 800, 72, {.printMarkups = false}).At(300, 400), Raster::kWhite);
+    EXPECT_EQ(Render(pdf, {}).At(300, 400), Rgb(0, 255, 0));
+    EXPECT_EQ(Render(pdf, {.options = {.printMarkups = false}}).At(300, 400), kPaper);
+}
+
+TEST(RenderPage, APageOnlyAPictureCanShowIsPaintedWhereItHasInk)
+{
+    const std::string pdf = CornersUnderAGroup();
+    const Raster raster = Render(pdf, {});
+    EXPECT_EQ(raster.Share(0, 0, 99, 99, kRed), 1.0);
+    EXPECT_EQ(raster.Share(501, 701, 600, 800, kBlue), 1.0);
+    // The group: black at half strength over white paper.
+    EXPECT_NEAR(double(raster.At(300, 400) & 0xFF), 127.5, 1.0);
+    EXPECT_EQ(raster.Share(0, 110, 600, 290, kPaper), 1.0);
+
+    // Recorded, the page is three pictures, one for each patch of ink with a margin of five dots of
+    // paper around it (at 72 dpi), in the order of their rows; the paper between them is not painted.
+    HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+    pdf::PageRequest request;
+    request.data = reinterpret_cast<const BYTE*>(pdf.data());
+    request.size = int(pdf.size());
+    request.dpiX = request.dpiY = 72;
+    request.width = 600;
+    request.height = 800;
+    ASSERT_TRUE(pdf::RenderPage(request, recording));
+    HENHMETAFILE metafile = CloseEnhMetaFile(recording);
+    std::vector<BYTE> bytes(GetEnhMetaFileBits(metafile, 0, nullptr));
+    GetEnhMetaFileBits(metafile, UINT(bytes.size()), bytes.data());
+    DeleteEnhMetaFile(metafile);
+    auto field = [&](std::size_t at) {
+        std::int32_t value = 0;
+        std::memcpy(&value, bytes.data() + at, sizeof value);
+        return value;
+    };
+    std::vector<std::array<int, 4>> pieces;
+    for (std::size_t at = 0; at + 8 <= bytes.size() && field(at + 4) > 0; at += std::size_t(field(at + 4))) {
+        if (field(at) == std::int32_t(EMR_STRETCHDIBITS))
+            pieces.push_back({field(at + 24), field(at + 28), field(at + 72), field(at + 76)});
+    }
+    const std::vector<std::array<int, 4>> expected = {{0, 0, 105, 105}, {195, 295, 210, 210}, {495, 695, 105, 105}};
+    EXPECT_EQ(pieces, expected);
+}
+
+TEST(BandRenderer, AntialiasingSmoothsEdgesOnlyWhenAsked)
+{
+    // A circle, drawn as a picture is.
+    const std::string pdf
+        = HandWrittenPdf({{.content = "0 0 0 rg 400 300 m 400 420 300 500 200 500 c 100 500 30 420 30 300 c "
+                                      "30 180 100 100 200 100 c f"}});
+    const auto document = pdf::Document::Open(Bytes(pdf), pdf::Document::Storage::Borrow);
+    const auto page = document->LoadPage(0);
+    auto shades = [&](bool antialias) {
+        const pdf::RenderOptions options{.antialias = antialias};
+        const auto placement = pdf::PagePlacement::Fit(page->Width(), page->Height(), 600, 800, 72, 72, options);
+        const auto renderer = pdf::BandRenderer::Create(*page, *placement, options);
+        std::vector<BYTE> band(renderer->BufferBytes());
+        EXPECT_TRUE(renderer->Record() && renderer->DrawRows(0, band));
+        const auto* pixels = reinterpret_cast<const std::uint32_t*>(band.data());
+        return std::set<std::uint32_t>(pixels, pixels + 600 * 800).size();
+    };
+    EXPECT_GT(shades(true), 16u);
+    // Hard edges: paper and ink.
+    EXPECT_EQ(shades(false), 2u);
 }
 
 TEST(RenderPage, RefusesRequestsItCannotDraw)
@@ -171,52 +212,130 @@ TEST(RenderPage, RefusesRequestsItCannotDraw)
         request.width = 60;
         request.height = 80;
         change(request);
-        int bands = 0;
-        const bool ok = pdf::RenderPage(request, [&](const pdf::Band&) { return ++bands > 0; });
-        return ok ? bands : -1;
+        HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+        const bool drawn = pdf::RenderPage(request, recording);
+        DeleteEnhMetaFile(CloseEnhMetaFile(recording));
+        return drawn;
     };
-    EXPECT_EQ(attempt([](pdf::PageRequest&) {}), 1);
-    EXPECT_EQ(attempt([](pdf::PageRequest& r) { r.page = 1; }), 1);
-    EXPECT_EQ(attempt([](pdf::PageRequest& r) { r.page = 2; }), -1);
-    EXPECT_EQ(attempt([](pdf::PageRequest& r) { r.page = -1; }), -1);
-    EXPECT_EQ(attempt([](pdf::PageRequest& r) { r.data = nullptr; }), -1);
-    EXPECT_EQ(attempt([](pdf::PageRequest& r) { r.size = 0; }), -1);
-    EXPECT_EQ(attempt([](pdf::PageRequest& r) { r.dpiY = 0; }), -1);
-    EXPECT_EQ(attempt([](pdf::PageRequest& r) { r.dpiX = pdf::kMaxResolution + 1; }), -1);
-    EXPECT_EQ(attempt([](pdf::PageRequest& r) { r.width = 0; }), -1);
-    EXPECT_EQ(attempt([](pdf::PageRequest& r) { r.height = pdf::kMaxRasterSide + 1; }), -1);
-    EXPECT_EQ(attempt([](pdf::PageRequest& r) { r.left = INT_MAX - 59; }), -1);
-    EXPECT_EQ(attempt([](pdf::PageRequest& r) { r.left = INT_MAX - 60; }), 1);
-    EXPECT_EQ(attempt([](pdf::PageRequest& r) { r.top = INT_MAX - 79; }), -1);
-}
+    EXPECT_TRUE(attempt([](pdf::PageRequest&) {}));
+    EXPECT_TRUE(attempt([](pdf::PageRequest& r) { r.page = 1; }));
+    EXPECT_FALSE(attempt([](pdf::PageRequest& r) { r.page = 2; }));
+    EXPECT_FALSE(attempt([](pdf::PageRequest& r) { r.page = -1; }));
+    EXPECT_FALSE(attempt([](pdf::PageRequest& r) { r.data = nullptr; }));
+    EXPECT_FALSE(attempt([](pdf::PageRequest& r) { r.size = 0; }));
+    EXPECT_FALSE(attempt([](pdf::PageRequest& r) { r.dpiY = 0; }));
+    EXPECT_FALSE(attempt([](pdf::PageRequest& r) { r.dpiX = pdf::kMaxResolution + 1; }));
+    EXPECT_FALSE(attempt([](pdf::PageRequest& r) { r.width = 0; }));
+    EXPECT_FALSE(attempt([](pdf::PageRequest& r) { r.height = pdf::kMaxRasterSide + 1; }));
+    EXPECT_FALSE(attempt([](pdf::PageRequest& r) { r.left = INT_MAX - 59; }));
+    EXPECT_TRUE(attempt([](pdf::PageRequest& r) { r.left = INT_MAX - 60; }));
+    EXPECT_FALSE(attempt([](pdf::PageRequest& r) { r.top = INT_MAX - 79; }));
 
-TEST(RenderPage, BandsArePlacedAtTheBoundsAndStopWhenRefused)
-{
-    const std::string pdf = HandWrittenPdf({{.content = kCorners}});
     pdf::PageRequest request;
     request.data = reinterpret_cast<const BYTE*>(pdf.data());
     request.size = int(pdf.size());
     request.dpiX = request.dpiY = 72;
-    request.left = -30;
-    request.top = 1000;
-    request.width = 80;
+    request.width = 60;
     request.height = 80;
-    std::vector<pdf::Band> seen;
-    const bool ok = pdf::RenderPage(
-        request,
-        [&](const pdf::Band& band) {
-            seen.push_back(band);
-            return seen.size() < 2;
-        },
-        std::size_t(60) * 4 * 30);
+    EXPECT_FALSE(pdf::RenderPage(request, nullptr));
+}
+
+TEST(RenderPage, APagePastALimitFailsAndTheNextPageStillPrints)
+{
+    // The small hostile document of the limits: two million fills in about fifty kilobytes.
+    const std::string hostile = ManyFillsPdf(2'000'000);
+    EXPECT_LT(hostile.size(), 100'000u);
+    bool ok = true;
+    const Raster failed = Render(hostile, {}, &ok);
     EXPECT_FALSE(ok);
-    ASSERT_EQ(seen.size(), 2u);
-    // A 60 × 80 page centred in 80 × 80 bounds, in bands of 30 rows.
-    EXPECT_EQ(seen[0].left, -20);
-    EXPECT_EQ(seen[0].top, 1000);
-    EXPECT_EQ(seen[0].width, 60);
-    EXPECT_EQ(seen[0].height, 30);
-    EXPECT_EQ(seen[1].top, 1030);
+    EXPECT_EQ(failed.Share(0, 0, 600, 800, kPaper), 1.0);
+
+    // Each limit holds on its own, whichever way the page is drawn.
+    pdf::PageLimits few;
+    few.operations = 50;
+    const std::string fills = ManyFillsPdf(20);
+    Render(fills, {.limits = few}, &ok);
+    EXPECT_TRUE(ok);
+    Render(ManyFillsPdf(60), {.limits = few}, &ok);
+    EXPECT_FALSE(ok);
+    Render(CornersUnderAGroup(), {.limits = few}, &ok);
+    EXPECT_TRUE(ok);
+    few.operations = 3;
+    Render(CornersUnderAGroup(), {.limits = few}, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(Render(HandWrittenPdf({{.content = kCorners}}), {}).At(50, 50), kRed);
+}
+
+TEST(RenderPage, WhatGdiRefusesToDrawIsLeftOutAndThePageDrawnOn)
+{
+    // Text squashed ten million to one, a pen likewise: GDI refuses to draw them.
+    PdfWriter writer;
+    writer.Add("<< /Type /Catalog /Pages 2 0 R >>");
+    writer.Add("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    writer.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Contents 4 0 R "
+               "/Resources << /Font << /F 5 0 R >> >> >>");
+    writer.AddStream("",
+                     "BT /F 24 Tf 0.00001 Tz 100 400 Td (squashed) Tj ET "
+                     "q 1 0 0 0.0000001 0 400 cm 5 w 0 0 m 600 0 l S Q "
+                         + kCorners);
+    writer.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    bool ok = false;
+    const Raster raster = Render(writer.Finish(1), {}, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(raster.Share(0, 0, 100, 100, kRed), 1.0);
+    EXPECT_EQ(raster.Share(500, 700, 600, 800, kBlue), 1.0);
+}
+
+TEST(RenderPage, APictureDrawnInThisProcessLeavesTheDocumentsOpenDrawable)
+{
+    // The document the renderer keeps, drawn once.
+    const std::string kept = HandWrittenPdf({{.content = kCorners}});
+    EXPECT_EQ(Render(kept, {}).At(50, 50), kRed);
+    // A page drawn as a picture here, its document then closed: the picture drawing's library
+    // counts its users of poppler's settings, and must not take them from under the kept document.
+    {
+        const std::string other = CornersUnderAGroup();
+        const auto document = pdf::Document::Open(Bytes(other), pdf::Document::Storage::Borrow);
+        const auto page = document->LoadPage(0);
+        const auto placement = pdf::PagePlacement::Fit(page->Width(), page->Height(), 60, 80, 72, 72, {});
+        const auto renderer = pdf::BandRenderer::Create(*page, *placement, {});
+        ASSERT_TRUE(renderer && renderer->Record());
+    }
+    bool ok = false;
+    EXPECT_EQ(Render(kept, {}, &ok).At(50, 50), kRed);
+    EXPECT_TRUE(ok);
+}
+
+// A band starting at any row is an exact cut of the page drawn whole, so pieces meet without seams.
+TEST(BandRenderer, BandsFromAnyRowAreCutsOfOneWholeRender)
+{
+    const std::string text = CairoTextPdf(1);
+    const auto document = pdf::Document::Open(Bytes(text), pdf::Document::Storage::Borrow);
+    ASSERT_TRUE(document);
+    const auto page = document->LoadPage(0);
+    const auto placement = pdf::PagePlacement::Fit(page->Width(), page->Height(), 850, 1100, 100, 100, {});
+    ASSERT_TRUE(placement);
+    const auto whole = pdf::BandRenderer::Create(*page, *placement, {}, std::size_t(850) * 4 * 1100);
+    ASSERT_TRUE(whole && whole->Record());
+    ASSERT_EQ(whole->BandRows(), 1100);
+    std::vector<BYTE> all(whole->BufferBytes());
+    ASSERT_TRUE(whole->DrawRows(0, all));
+    const auto banded = pdf::BandRenderer::Create(*page, *placement, {}, std::size_t(850) * 4 * 300);
+    ASSERT_TRUE(banded && banded->Record());
+    EXPECT_EQ(banded->BandRows(), 300);
+    std::vector<BYTE> band(banded->BufferBytes());
+    for (int first : {0, 1, 37, 512, 1099}) {
+        ASSERT_TRUE(banded->DrawRows(first, band));
+        const int rows = std::min(300, 1100 - first);
+        EXPECT_TRUE(std::equal(band.begin(), band.begin() + std::ptrdiff_t(rows) * 850 * 4,
+                               all.begin() + std::ptrdiff_t(first) * 850 * 4))
+            << first;
+    }
+    EXPECT_FALSE(banded->DrawRows(1100, band));
+    EXPECT_FALSE(banded->DrawRows(-1, band));
+    // Bands never hold fewer rows than the cuts need, whatever memory they are given.
+    const auto tiny = pdf::BandRenderer::Create(*page, *placement, {}, 1);
+    EXPECT_EQ(tiny->BandRows(), pdf::BandRenderer::kMinBandRows);
 }
 
 } // namespace

@@ -1,0 +1,987 @@
+#include "plugins/pdf/gdi_output_dev.h"
+
+#include <GfxFont.h>
+#include <GfxState.h>
+#include <Stream.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace pdf {
+namespace {
+
+// The em of the fonts glyph runs are drawn with, in the run's logical units: advances keep a
+// precision of 1/kEm of the font size.
+constexpr int kEm = 2048;
+// Glyphs drawn with one ExtTextOutW at most.
+constexpr std::size_t kMaxRunGlyphs = 1024;
+// Coordinates are kept within this many sub-units of the origin (nearly 3 km at 600 dpi),
+// so that no integer overflows on the way to the device.
+constexpr double kMaxUnit = double(1 << 30);
+// Entries of a dash style GDI is given at most; a longer pattern is drawn solid.
+constexpr std::size_t kMaxDashEntries = 16;
+// How far two matrices or a conformal test may differ and still count as the same.
+constexpr double kSameMatrix = 1e-6;
+
+POINT Unit(double x, double y)
+{
+    auto whole = [](double value) {
+        if (!std::isfinite(value))
+            return LONG(0);
+        return LONG(std::lround(std::clamp(value, -kMaxUnit, kMaxUnit)));
+    };
+    return POINT{whole(x), whole(y)};
+}
+
+COLORREF ToColour(const GfxRGB& rgb)
+{
+    return RGB(colToByte(rgb.r), colToByte(rgb.g), colToByte(rgb.b));
+}
+
+XFORM ToXform(const Matrix& m)
+{
+    return XFORM{FLOAT(m.a), FLOAT(m.b), FLOAT(m.c), FLOAT(m.d), FLOAT(m.e), FLOAT(m.f)};
+}
+
+Matrix Ctm(GfxState* state)
+{
+    const double* m = state->getCTM();
+    return Matrix{m[0], m[1], m[2], m[3], m[4], m[5]};
+}
+
+double Determinant(const Matrix& m)
+{
+    return m.a * m.d - m.b * m.c;
+}
+
+// Whether a world transform can be set: finite and invertible as GDI holds it, in floats. A shape
+// whose transform flattens it shows nothing.
+bool Invertible(const XFORM& world)
+{
+    const double determinant = double(world.eM11) * world.eM22 - double(world.eM12) * world.eM21;
+    return std::isfinite(determinant) && determinant != 0 && std::isfinite(world.eDx) && std::isfinite(world.eDy);
+}
+
+bool SameLinear(const Matrix& x, const Matrix& y)
+{
+    const double scale = std::max({std::abs(x.a), std::abs(x.b), std::abs(x.c), std::abs(x.d), 1e-12});
+    return std::abs(x.a - y.a) <= kSameMatrix * scale && std::abs(x.b - y.b) <= kSameMatrix * scale
+        && std::abs(x.c - y.c) <= kSameMatrix * scale && std::abs(x.d - y.d) <= kSameMatrix * scale;
+}
+
+// Whether the linear part maps circles to circles (a rotation and a uniform scale, maybe mirrored).
+bool Conformal(const Matrix& m)
+{
+    const double scale = std::max({std::abs(m.a), std::abs(m.b), std::abs(m.c), std::abs(m.d), 1e-12});
+    const double tolerance = 1e-3 * scale;
+    return (std::abs(m.a - m.d) <= tolerance && std::abs(m.b + m.c) <= tolerance)
+        || (std::abs(m.a + m.d) <= tolerance && std::abs(m.b - m.c) <= tolerance);
+}
+
+bool PaintsPlainly(GfxState* state, double opacity)
+{
+    return opacity >= 1.0 && state->getBlendMode() == gfxBlendNormal;
+}
+
+BITMAPINFO TopDown32(int width, int height)
+{
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader.biSizeImage = DWORD(width) * DWORD(height) * 4;
+    return info;
+}
+
+// Reads a picture's samples into opaque 32-bit pixels (blue, green, red, 0xFF); with colour-key
+// ranges, pixels whose every component lies in its range become transparent (all zero).
+std::vector<std::uint32_t> ReadPixels(Stream* str, int width, int height, GfxImageColorMap* colorMap,
+                                      const int* maskColors)
+{
+    std::vector<std::uint32_t> pixels(std::size_t(width) * std::size_t(height), 0xFFFFFFFFu);
+    const int components = colorMap->getNumPixelComps();
+    ImageStream image(str, width, components, colorMap->getBits());
+    image.reset();
+    for (int y = 0; y < height; ++y) {
+        unsigned char* line = image.getLine();
+        if (!line)
+            break;
+        std::uint32_t* row = pixels.data() + std::size_t(y) * width;
+        if (colorMap->useRGBLine()) {
+            colorMap->getRGBLine(line, reinterpret_cast<unsigned int*>(row), width);
+        } else {
+            for (int x = 0; x < width; ++x) {
+                GfxRGB rgb;
+                colorMap->getRGB(line + std::size_t(x) * components, &rgb);
+                row[x]
+                    = std::uint32_t(colToByte(rgb.r)) << 16 | std::uint32_t(colToByte(rgb.g)) << 8 | colToByte(rgb.b);
+            }
+        }
+        for (int x = 0; x < width; ++x) {
+            bool keyed = maskColors != nullptr;
+            for (int c = 0; keyed && c < components; ++c) {
+                const int sample = line[std::size_t(x) * components + c];
+                keyed = sample >= maskColors[2 * c] && sample <= maskColors[2 * c + 1];
+            }
+            row[x] = keyed ? 0 : (row[x] | 0xFF000000u);
+        }
+    }
+    image.close();
+    return pixels;
+}
+
+// Reads a mask's samples as alpha values (0 to 255), one byte per pixel: a stencil's (one bit,
+// painted where the sample is 0, or 1 when inverted) or a soft mask's grey.
+std::vector<std::uint8_t> ReadMask(Stream* str, int width, int height, GfxImageColorMap* softMap, bool invert)
+{
+    std::vector<std::uint8_t> alpha(std::size_t(width) * std::size_t(height), 0);
+    const int components = softMap ? softMap->getNumPixelComps() : 1;
+    ImageStream image(str, width, components, softMap ? softMap->getBits() : 1);
+    image.reset();
+    for (int y = 0; y < height; ++y) {
+        unsigned char* line = image.getLine();
+        if (!line)
+            break;
+        std::uint8_t* row = alpha.data() + std::size_t(y) * width;
+        for (int x = 0; x < width; ++x) {
+            if (softMap) {
+                GfxGray grey;
+                softMap->getGray(line + std::size_t(x) * components, &grey);
+                row[x] = colToByte(grey);
+            } else {
+                row[x] = ((line[x] != 0) == invert) ? 255 : 0;
+            }
+        }
+    }
+    image.close();
+    return alpha;
+}
+
+std::uint32_t Premultiplied(std::uint32_t pixel, unsigned alpha)
+{
+    auto scale = [alpha](std::uint32_t channel) { return (channel * alpha + 127) / 255; };
+    return scale(pixel >> 16 & 0xFF) << 16 | scale(pixel >> 8 & 0xFF) << 8 | scale(pixel & 0xFF) | alpha << 24;
+}
+
+} // namespace
+
+std::vector<DWORD> DashStyle(const std::vector<double>& dashes, double phase, double scale, bool flatCaps)
+{
+    std::vector<double> cycle;
+    double total = 0;
+    for (double dash : dashes) {
+        if (!std::isfinite(dash) || dash < 0)
+            return {};
+        cycle.push_back(dash * scale);
+        total += dash * scale;
+    }
+    if (!(total > 0) || !std::isfinite(total))
+        return {};
+    // An odd pattern repeats with dashes and gaps swapped: twice over it is even.
+    if (cycle.size() % 2 == 1) {
+        const std::size_t once = cycle.size();
+        for (std::size_t i = 0; i < once; ++i)
+            cycle.push_back(cycle[i]);
+        total *= 2;
+    }
+
+    // The element the phase falls in, and how much of it the phase has used up.
+    double offset = std::fmod(phase * scale, total);
+    if (!std::isfinite(offset))
+        offset = 0;
+    if (offset < 0)
+        offset += total;
+    std::size_t first = 0;
+    // A dash of no length where the phase lands is kept: with round caps it is a dot.
+    while (first + 1 < cycle.size() && offset >= cycle[first] && !(offset == 0 && cycle[first] == 0)) {
+        offset -= cycle[first];
+        ++first;
+    }
+    // The pattern from the phase on: lengths, even positions dashes.
+    std::vector<double> rotated;
+    bool startsWithGap = first % 2 == 1;
+    rotated.push_back(cycle[first] - offset);
+    for (std::size_t i = 1; i < cycle.size(); ++i)
+        rotated.push_back(cycle[(first + i) % cycle.size()]);
+    if (offset > 0)
+        rotated.push_back(offset);
+    if (startsWithGap) {
+        if (flatCaps) {
+            rotated.insert(rotated.begin(), 0.0);
+        } else {
+            // Start at the dash after the gap; the trailing part of the gap (if any) joins it.
+            const double gap = rotated.front();
+            rotated.erase(rotated.begin());
+            if (offset > 0)
+                rotated.back() += gap;
+            else
+                rotated.push_back(gap);
+        }
+    }
+    // A trailing dash is followed by the leading one: a gap of no length keeps them one dash.
+    if (rotated.size() % 2 == 1)
+        rotated.push_back(0.0);
+    if (rotated.size() > kMaxDashEntries)
+        return {};
+    std::vector<DWORD> style;
+    for (double length : rotated)
+        style.push_back(DWORD(std::lround(std::min(length, double(kMaxUnit)))));
+    return style;
+}
+
+std::unique_ptr<GdiOutputDev> GdiOutputDev::Counting(const PageLimits& limits)
+{
+    return std::unique_ptr<GdiOutputDev>(new GdiOutputDev(nullptr, Matrix{}, nullptr, limits));
+}
+
+std::unique_ptr<GdiOutputDev> GdiOutputDev::Drawing(HDC dc, const Matrix& pointsToUnits, PageFonts& fonts,
+                                                    const PageLimits& limits)
+{
+    if (!dc)
+        return nullptr;
+    const Matrix subunits{kSubunits, 0, 0, kSubunits, 0, 0};
+    return std::unique_ptr<GdiOutputDev>(new GdiOutputDev(dc, pointsToUnits.Then(subunits), &fonts, limits));
+}
+
+GdiOutputDev::GdiOutputDev(HDC dc, const Matrix& pointsToUnits, PageFonts* fonts, const PageLimits& limits)
+    : dc_(dc),
+      pointsToUnits_(pointsToUnits),
+      fonts_(fonts),
+      limits_(limits)
+{}
+
+GdiOutputDev::~GdiOutputDev()
+{
+    Finish();
+}
+
+bool GdiOutputDev::StopDrawing(void* device)
+{
+    return static_cast<GdiOutputDev*>(device)->cost_.overLimit;
+}
+
+void GdiOutputDev::Begin()
+{
+    if (!Draws() || begun_)
+        return;
+    begun_ = true;
+    outerState_ = SaveDC(dc_);
+    Check(outerState_ > 0);
+    const XFORM subunit{1.0f / kSubunits, 0, 0, 1.0f / kSubunits, 0, 0};
+    Check(ModifyWorldTransform(dc_, &subunit, MWT_LEFTMULTIPLY));
+    SetBkMode(dc_, TRANSPARENT);
+    SetTextAlign(dc_, TA_BASELINE);
+    SetFillMode(WINDING);
+}
+
+void GdiOutputDev::Finish()
+{
+    if (!begun_)
+        return;
+    FlushRun();
+    begun_ = false;
+    // Back to the state before the page: nothing of the page's stays selected, so it can go.
+    if (outerState_ > 0)
+        RestoreDC(dc_, outerState_);
+    saved_.clear();
+    selection_ = Selection{};
+    for (auto& [colour, brush] : brushes_)
+        DeleteObject(brush);
+    for (auto& [key, pen] : pens_)
+        DeleteObject(pen);
+    for (auto& [name, font] : fonts16_)
+        DeleteObject(font);
+    brushes_.clear();
+    pens_.clear();
+    fonts16_.clear();
+    if (memoryDc_)
+        DeleteDC(memoryDc_);
+    memoryDc_ = nullptr;
+}
+
+bool GdiOutputDev::Spend(std::int64_t operations, std::int64_t points, std::int64_t glyphs, std::int64_t pixels)
+{
+    if (cost_.overLimit)
+        return false;
+    cost_.operations += operations;
+    cost_.pathPoints += points;
+    cost_.glyphs += glyphs;
+    cost_.imagePixels += pixels;
+    cost_.overLimit = cost_.operations > limits_.operations || cost_.pathPoints > limits_.pagePathPoints
+        || cost_.glyphs > limits_.glyphs || cost_.imagePixels > limits_.imagePixels
+        || cost_.fontBytes > limits_.fontBytes || points > limits_.pathPoints;
+    return !cost_.overLimit;
+}
+
+bool GdiOutputDev::SpendPath(const GfxPath& path)
+{
+    std::int64_t points = 0;
+    for (int i = 0; i < path.getNumSubpaths(); ++i)
+        points += path.getSubpath(i)->getNumPoints();
+    return Spend(1, points, 0, 0);
+}
+
+void GdiOutputDev::CheckPaint(GfxState* state, bool fill, bool stroke)
+{
+    if ((fill && !PaintsPlainly(state, state->getFillOpacity()))
+        || (stroke && !PaintsPlainly(state, state->getStrokeOpacity())) || softMasks_ > 0)
+        cost_.needsPicture = true;
+}
+
+void GdiOutputDev::Check(bool succeeded)
+{
+    if (!succeeded)
+        cost_.drawFailed = true;
+}
+
+void GdiOutputDev::Save()
+{
+    Check(SaveDC(dc_) > 0);
+    saved_.push_back(selection_);
+}
+
+void GdiOutputDev::Restore()
+{
+    if (saved_.empty())
+        return;
+    Check(RestoreDC(dc_, -1));
+    selection_ = saved_.back();
+    saved_.pop_back();
+}
+
+Matrix GdiOutputDev::UserToUnits(GfxState* state) const
+{
+    return Ctm(state).Then(pointsToUnits_);
+}
+
+void GdiOutputDev::SelectBrush(COLORREF colour)
+{
+    HBRUSH& brush = brushes_[colour];
+    if (!brush)
+        brush = CreateSolidBrush(colour);
+    Check(brush != nullptr);
+    if (brush && selection_.brush != brush) {
+        SelectObject(dc_, brush);
+        selection_.brush = brush;
+    }
+}
+
+void GdiOutputDev::SelectPen(const PenKey& key)
+{
+    HPEN& pen = pens_[key];
+    if (!pen) {
+        const auto& [style, width, colour, dashes] = key;
+        const LOGBRUSH brush{BS_SOLID, colour, 0};
+        pen = ExtCreatePen(style, width, &brush, DWORD(dashes.size()), dashes.empty() ? nullptr : dashes.data());
+    }
+    Check(pen != nullptr);
+    if (pen && selection_.pen != pen) {
+        SelectObject(dc_, pen);
+        selection_.pen = pen;
+    }
+}
+
+void GdiOutputDev::SelectFont(const std::u16string& faceName)
+{
+    HFONT& font = fonts16_[faceName];
+    if (!font) {
+        LOGFONTW description{};
+        description.lfHeight = -kEm;
+        description.lfWeight = FW_NORMAL;
+        const std::size_t units = std::min<std::size_t>(faceName.size(), LF_FACESIZE - 1);
+        std::copy_n(faceName.begin(), units, description.lfFaceName);
+        font = CreateFontIndirectW(&description);
+    }
+    Check(font != nullptr);
+    if (font && selection_.font != font) {
+        SelectObject(dc_, font);
+        selection_.font = font;
+    }
+}
+
+void GdiOutputDev::SetFillMode(int mode)
+{
+    if (selection_.fillMode != mode) {
+        SetPolyFillMode(dc_, mode);
+        selection_.fillMode = mode;
+    }
+}
+
+void GdiOutputDev::SetTextColour(COLORREF colour)
+{
+    if (selection_.textColor != colour) {
+        SetTextColor(dc_, colour);
+        selection_.textColor = colour;
+    }
+}
+
+void GdiOutputDev::SetMiter(double limit)
+{
+    if (selection_.miterLimit != limit) {
+        SetMiterLimit(dc_, FLOAT(limit), nullptr);
+        selection_.miterLimit = limit;
+    }
+}
+
+void GdiOutputDev::EmitPath(const GfxPath& path, const Matrix& toUnits)
+{
+    std::vector<POINT> points;
+    for (int i = 0; i < path.getNumSubpaths(); ++i) {
+        const GfxSubpath* subpath = path.getSubpath(i);
+        const int count = subpath->getNumPoints();
+        if (count < 1)
+            continue;
+        auto at = [&](int index) {
+            double x = 0, y = 0;
+            toUnits.Apply(subpath->getX(index), subpath->getY(index), x, y);
+            return Unit(x, y);
+        };
+        const POINT start = at(0);
+        MoveToEx(dc_, start.x, start.y, nullptr);
+        // Runs of lines and runs of curves each go as one call.
+        int index = 1;
+        while (index < count) {
+            points.clear();
+            if (subpath->getCurve(index) && index + 2 < count) {
+                while (index + 2 < count && subpath->getCurve(index)) {
+                    points.push_back(at(index));
+                    points.push_back(at(index + 1));
+                    points.push_back(at(index + 2));
+                    index += 3;
+                }
+                PolyBezierTo(dc_, points.data(), DWORD(points.size()));
+            } else {
+                while (index < count && !(subpath->getCurve(index) && index + 2 < count)) {
+                    points.push_back(at(index));
+                    ++index;
+                }
+                if (points.size() == 1)
+                    LineTo(dc_, points[0].x, points[0].y);
+                else
+                    PolylineTo(dc_, points.data(), DWORD(points.size()));
+            }
+        }
+        if (subpath->isClosed())
+            CloseFigure(dc_);
+    }
+}
+
+void GdiOutputDev::FillUserPath(GfxState* state, const GfxPath& path, bool evenOdd, COLORREF colour)
+{
+    SelectBrush(colour);
+    SetFillMode(evenOdd ? ALTERNATE : WINDING);
+    BeginPath(dc_);
+    EmitPath(path, UserToUnits(state));
+    EndPath(dc_);
+    FillPath(dc_);
+}
+
+void GdiOutputDev::StrokeUserPath(GfxState* state, const GfxPath& path)
+{
+    GfxRGB rgb;
+    state->getStrokeRGB(&rgb);
+    const COLORREF colour = ToColour(rgb);
+    const Matrix userToUnits = UserToUnits(state);
+    const double scale = std::sqrt(std::abs(Determinant(userToUnits)));
+    const double width = state->getLineWidth();
+
+    // A line of no width is the thinnest the device draws: a cosmetic pen of one pixel.
+    if (!(width > 0) || !(scale > 0)) {
+        SelectPen(PenKey{PS_COSMETIC | PS_SOLID, 1, colour, {}});
+        BeginPath(dc_);
+        EmitPath(path, userToUnits);
+        EndPath(dc_);
+        StrokePath(dc_);
+        return;
+    }
+
+    DWORD style = PS_GEOMETRIC;
+    switch (state->getLineCap()) {
+    case 1:
+        style |= PS_ENDCAP_ROUND;
+        break;
+    case 2:
+        style |= PS_ENDCAP_SQUARE;
+        break;
+    default:
+        style |= PS_ENDCAP_FLAT;
+        break;
+    }
+    switch (state->getLineJoin()) {
+    case 1:
+        style |= PS_JOIN_ROUND;
+        break;
+    case 2:
+        style |= PS_JOIN_BEVEL;
+        break;
+    default:
+        style |= PS_JOIN_MITER;
+        SetMiter(std::max(1.0, state->getMiterLimit()));
+        break;
+    }
+    double phase = 0;
+    const std::vector<double>& dashes = state->getLineDash(&phase);
+    std::vector<DWORD> dashStyle = DashStyle(dashes, phase, scale, state->getLineCap() == 0);
+    style |= dashStyle.empty() ? PS_SOLID : PS_USERSTYLE;
+    const DWORD penWidth = DWORD(std::max(1L, std::lround(std::min(width * scale, kMaxUnit))));
+    SelectPen(PenKey{style, penWidth, colour, std::move(dashStyle)});
+
+    if (Conformal(userToUnits)) {
+        // The pen is round in user space and stays round: the path can be mapped here.
+        BeginPath(dc_);
+        EmitPath(path, userToUnits);
+        EndPath(dc_);
+        StrokePath(dc_);
+        return;
+    }
+    // A transform that stretches one way more than the other deforms the pen as well: the path is
+    // drawn in user space (scaled uniformly to keep precision), the world transform doing the rest.
+    const Matrix userToLogical{scale, 0, 0, scale, 0, 0};
+    const Matrix logicalToUnits = Matrix{1 / scale, 0, 0, 1 / scale, 0, 0}.Then(userToUnits);
+    const XFORM world = ToXform(logicalToUnits);
+    if (!Invertible(world))
+        return;
+    Save();
+    Check(ModifyWorldTransform(dc_, &world, MWT_LEFTMULTIPLY));
+    BeginPath(dc_);
+    EmitPath(path, userToLogical);
+    EndPath(dc_);
+    StrokePath(dc_);
+    Restore();
+}
+
+void GdiOutputDev::ClipUserPath(GfxState* state, const GfxPath& path, bool evenOdd)
+{
+    SetFillMode(evenOdd ? ALTERNATE : WINDING);
+    BeginPath(dc_);
+    if (path.getNumSubpaths() > 0) {
+        EmitPath(path, UserToUnits(state));
+    } else {
+        // An empty clip path shows nothing: a figure without area says so.
+        MoveToEx(dc_, 0, 0, nullptr);
+        LineTo(dc_, 0, 0);
+        CloseFigure(dc_);
+    }
+    EndPath(dc_);
+    SelectClipPath(dc_, RGN_AND);
+}
+
+void GdiOutputDev::saveState(GfxState*)
+{
+    if (!Spend(1, 0, 0, 0) || !Draws())
+        return;
+    FlushRun();
+    Save();
+}
+
+void GdiOutputDev::restoreState(GfxState*)
+{
+    if (!Spend(1, 0, 0, 0) || !Draws())
+        return;
+    FlushRun();
+    Restore();
+}
+
+void GdiOutputDev::stroke(GfxState* state)
+{
+    if (!SpendPath(*state->getPath()))
+        return;
+    CheckPaint(state, false, true);
+    if (!Draws())
+        return;
+    FlushRun();
+    StrokeUserPath(state, *state->getPath());
+}
+
+void GdiOutputDev::fill(GfxState* state)
+{
+    if (!SpendPath(*state->getPath()))
+        return;
+    CheckPaint(state, true, false);
+    if (!Draws())
+        return;
+    FlushRun();
+    GfxRGB rgb;
+    state->getFillRGB(&rgb);
+    FillUserPath(state, *state->getPath(), false, ToColour(rgb));
+}
+
+void GdiOutputDev::eoFill(GfxState* state)
+{
+    if (!SpendPath(*state->getPath()))
+        return;
+    CheckPaint(state, true, false);
+    if (!Draws())
+        return;
+    FlushRun();
+    GfxRGB rgb;
+    state->getFillRGB(&rgb);
+    FillUserPath(state, *state->getPath(), true, ToColour(rgb));
+}
+
+void GdiOutputDev::clip(GfxState* state)
+{
+    if (!SpendPath(*state->getPath()) || !Draws())
+        return;
+    FlushRun();
+    ClipUserPath(state, *state->getPath(), false);
+}
+
+void GdiOutputDev::eoClip(GfxState* state)
+{
+    if (!SpendPath(*state->getPath()) || !Draws())
+        return;
+    FlushRun();
+    ClipUserPath(state, *state->getPath(), true);
+}
+
+void GdiOutputDev::clipToStrokePath(GfxState* state)
+{
+    // The outline of a stroke as a clip (a stroke painted with a pattern): no GDI call makes it.
+    SpendPath(*state->getPath());
+    cost_.needsPicture = true;
+}
+
+void GdiOutputDev::beginTextObject(GfxState*)
+{
+    textClip_.reset();
+}
+
+void GdiOutputDev::endTextObject(GfxState* state)
+{
+    if (!Draws())
+        return;
+    FlushRun();
+    if (textClip_) {
+        if (SpendPath(*textClip_))
+            ClipUserPath(state, *textClip_, false);
+        textClip_.reset();
+    }
+}
+
+void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, double dy, double originX, double originY,
+                            CharCode code, int, const Unicode*, int)
+{
+    if (!Spend(0, 0, 1, 0))
+        return;
+    const int render = state->getRender() & 7;
+    const bool fills = render == 0 || render == 2 || render == 4 || render == 6;
+    const bool strokes = render == 1 || render == 2 || render == 5 || render == 6;
+    const bool clips = render >= 4;
+    CheckPaint(state, fills, strokes);
+    if (fills && state->getFillColorSpace()->getMode() == csPattern)
+        cost_.needsPicture = true;
+    const std::shared_ptr<GfxFont>& gfxFont = state->getFont();
+    if (!Draws() || !gfxFont || (!fills && !strokes && !clips))
+        return;
+
+    std::size_t programBytes = std::size_t(cost_.fontBytes);
+    const PageFont& font = fonts_->For(*gfxFont, programBytes);
+    cost_.fontBytes = std::int64_t(programBytes);
+    if (!Spend(0, 0, 0, 0))
+        return;
+    const unsigned glyph = font.GlyphOf(code);
+
+    // The glyph's em square in user space: the font size, the horizontal scaling and the text
+    // matrix, at the glyph's origin.
+    const double* text = state->getTextMat();
+    const double size = state->getFontSize();
+    const Matrix emToText{size * state->getHorizScaling(), 0, 0, size, 0, 0};
+    const Matrix textLinear{text[0], text[1], text[2], text[3], 0, 0};
+    Matrix emToUser = emToText.Then(textLinear);
+    emToUser.e = x - originX;
+    emToUser.f = y - originY;
+    const Matrix userToUnits = UserToUnits(state);
+
+    if (fills && font.GetWay() == PageFont::Way::Text) {
+        GfxRGB rgb;
+        state->getFillRGB(&rgb);
+        double startX = 0, startY = 0, nextX = 0, nextY = 0;
+        userToUnits.Apply(emToUser.e, emToUser.f, startX, startY);
+        userToUnits.Apply(emToUser.e + dx, emToUser.f + dy, nextX, nextY);
+        Matrix emToUnits = emToUser.Then(userToUnits);
+        emToUnits.e = emToUnits.f = 0;
+        AddGlyph(font, glyph, emToUnits, startX, startY, nextX, nextY, ToColour(rgb), gfxFont->getWMode() == 1);
+    }
+    const bool outlines = (fills && font.GetWay() == PageFont::Way::Outlines) || strokes || clips;
+    if (!outlines || font.GetWay() == PageFont::Way::Nothing)
+        return;
+    GfxPath path;
+    if (!font.AppendOutline(glyph, emToUser, path) || path.getNumSubpaths() == 0)
+        return;
+    if (clips) {
+        if (!textClip_)
+            textClip_ = std::make_unique<GfxPath>();
+        textClip_->append(&path);
+    }
+    if (!(fills && font.GetWay() == PageFont::Way::Outlines) && !strokes)
+        return;
+    if (!SpendPath(path))
+        return;
+    FlushRun();
+    if (fills && font.GetWay() == PageFont::Way::Outlines) {
+        GfxRGB rgb;
+        state->getFillRGB(&rgb);
+        FillUserPath(state, path, false, ToColour(rgb));
+    }
+    if (strokes)
+        StrokeUserPath(state, path);
+}
+
+void GdiOutputDev::AddGlyph(const PageFont& font, unsigned glyph, const Matrix& emToUnits, double x, double y,
+                            double nextX, double nextY, COLORREF colour, bool vertical)
+{
+    const double determinant = Determinant(emToUnits);
+    if (!(std::abs(determinant) > 0) || !std::isfinite(determinant))
+        return;
+    // The run's logical space: the em is kEm units, x along the baseline, y down.
+    auto logical = [&](const GlyphRun& run, double unitX, double unitY) {
+        const double relX = unitX - run.originX;
+        const double relY = unitY - run.originY;
+        const Matrix& m = run.emToUnits;
+        const double u = (m.d * relX - m.c * relY) / Determinant(m);
+        const double v = (-m.b * relX + m.a * relY) / Determinant(m);
+        return Unit(u * kEm, -v * kEm);
+    };
+    bool joins = run_.font == &font && run_.colour == colour && run_.vertical == vertical
+        && SameLinear(run_.emToUnits, emToUnits) && run_.glyphs.size() < kMaxRunGlyphs;
+    POINT origin{};
+    if (joins) {
+        origin = logical(run_, x, y);
+        // One baseline: horizontal text keeps its y, vertical text its x.
+        joins = vertical ? origin.x == 0 : origin.y == 0;
+    }
+    if (!joins) {
+        FlushRun();
+        run_.font = &font;
+        run_.colour = colour;
+        run_.vertical = vertical;
+        run_.emToUnits = emToUnits;
+        run_.originX = x;
+        run_.originY = y;
+        origin = POINT{0, 0};
+    }
+    run_.glyphs.push_back(WCHAR(glyph));
+    run_.origins.push_back(origin);
+    run_.end = logical(run_, nextX, nextY);
+}
+
+void GdiOutputDev::FlushRun()
+{
+    if (run_.glyphs.empty() || !Draws()) {
+        run_.glyphs.clear();
+        run_.origins.clear();
+        return;
+    }
+    const std::size_t count = run_.glyphs.size();
+    std::vector<INT> advances;
+    const bool pdy = run_.vertical;
+    for (std::size_t i = 0; i < count; ++i) {
+        const POINT next = i + 1 < count ? run_.origins[i + 1] : run_.end;
+        advances.push_back(INT(next.x - run_.origins[i].x));
+        if (pdy)
+            advances.push_back(INT(next.y - run_.origins[i].y));
+    }
+    SelectFont(run_.font->FaceName());
+    SetTextColour(run_.colour);
+    const Matrix& m = run_.emToUnits;
+    const Matrix logicalToUnits{m.a / kEm, m.b / kEm, -m.c / kEm, -m.d / kEm, run_.originX, run_.originY};
+    const XFORM world = ToXform(logicalToUnits);
+    if (Invertible(world)) {
+        Save();
+        Check(ModifyWorldTransform(dc_, &world, MWT_LEFTMULTIPLY));
+        // A run GDI refuses (a font squashed past what it draws) is left out, the page drawn on.
+        ExtTextOutW(dc_, run_.origins[0].x, run_.origins[0].y, ETO_GLYPH_INDEX | (pdy ? ETO_PDY : 0), nullptr,
+                    run_.glyphs.data(), UINT(count), advances.data());
+        Restore();
+    }
+    run_.glyphs.clear();
+    run_.origins.clear();
+}
+
+bool GdiOutputDev::beginType3Char(GfxState* state, double, double, double, double, CharCode, const Unicode*, int)
+{
+    // The glyph's procedure is drawn as it stands: its paths come through fill and stroke.
+    Spend(1, 0, 1, 0);
+    CheckPaint(state, true, false);
+    if (Draws())
+        FlushRun();
+    return false;
+}
+
+void GdiOutputDev::endType3Char(GfxState*)
+{}
+
+Matrix GdiOutputDev::ImageToUnits(GfxState* state, int width, int height) const
+{
+    // A picture fills the unit square of user space, its first row at the top (y = 1).
+    return Matrix{1.0 / width, 0, 0, -1.0 / height, 0, 1}.Then(UserToUnits(state));
+}
+
+void GdiOutputDev::DrawPixels(const std::vector<std::uint32_t>& pixels, int width, int height,
+                              const Matrix& pixelsToUnits, bool alpha)
+{
+    FlushRun();
+    const XFORM world = ToXform(pixelsToUnits);
+    if (!Invertible(world))
+        return;
+    const BITMAPINFO info = TopDown32(width, height);
+    Save();
+    Check(ModifyWorldTransform(dc_, &world, MWT_LEFTMULTIPLY));
+    if (!alpha) {
+        StretchDIBits(dc_, 0, 0, width, height, 0, 0, width, height, pixels.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+    } else {
+        if (!memoryDc_)
+            memoryDc_ = CreateCompatibleDC(dc_);
+        void* bits = nullptr;
+        HBITMAP bitmap = memoryDc_ ? CreateDIBSection(memoryDc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
+        Check(bitmap != nullptr && bits != nullptr);
+        if (bitmap && bits) {
+            std::memcpy(bits, pixels.data(), pixels.size() * sizeof(std::uint32_t));
+            HGDIOBJ previous = SelectObject(memoryDc_, bitmap);
+            const BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+            AlphaBlend(dc_, 0, 0, width, height, memoryDc_, 0, 0, width, height, blend);
+            SelectObject(memoryDc_, previous);
+            DeleteObject(bitmap);
+        }
+    }
+    Restore();
+}
+
+void GdiOutputDev::drawImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert,
+                                 bool interpolate, bool inlineImg)
+{
+    if (width < 1 || height < 1 || !Spend(1, 0, 0, std::int64_t(width) * height))
+        return;
+    CheckPaint(state, true, false);
+    // A stencil painted with a pattern is a soft mask GDI has no call for.
+    if (state->getFillColorSpace()->getMode() == csPattern)
+        cost_.needsPicture = true;
+    if (!Draws() || cost_.needsPicture) {
+        // Skips the samples of a picture inside the content stream.
+        OutputDev::drawImageMask(state, ref, str, width, height, invert, interpolate, inlineImg);
+        return;
+    }
+    GfxRGB rgb;
+    state->getFillRGB(&rgb);
+    const std::uint32_t colour
+        = std::uint32_t(colToByte(rgb.r)) << 16 | std::uint32_t(colToByte(rgb.g)) << 8 | colToByte(rgb.b);
+    const std::vector<std::uint8_t> mask = ReadMask(str, width, height, nullptr, invert);
+    std::vector<std::uint32_t> pixels(mask.size());
+    for (std::size_t i = 0; i < mask.size(); ++i)
+        pixels[i] = mask[i] ? Premultiplied(colour, mask[i]) : 0;
+    DrawPixels(pixels, width, height, ImageToUnits(state, width, height), true);
+}
+
+void GdiOutputDev::setSoftMaskFromImageMask(GfxState* state, Object* ref, Stream* str, int width, int height,
+                                            bool invert, bool inlineImg, double* baseMatrix)
+{
+    // A stencil filled with a pattern: drawn only as a picture.
+    Spend(1, 0, 0, std::int64_t(std::max(width, 0)) * std::max(height, 0));
+    cost_.needsPicture = true;
+    if (inlineImg)
+        OutputDev::drawImageMask(state, ref, str, width, height, invert, false, inlineImg);
+    (void)baseMatrix;
+}
+
+void GdiOutputDev::unsetSoftMaskFromImageMask(GfxState*, double*)
+{}
+
+void GdiOutputDev::drawImage(GfxState* state, Object* ref, Stream* str, int width, int height,
+                             GfxImageColorMap* colorMap, bool interpolate, const int* maskColors, bool inlineImg)
+{
+    if (width < 1 || height < 1 || !Spend(1, 0, 0, std::int64_t(width) * height))
+        return;
+    if (state->getBlendMode() != gfxBlendNormal || softMasks_ > 0)
+        cost_.needsPicture = true;
+    if (!Draws() || cost_.needsPicture) {
+        OutputDev::drawImage(state, ref, str, width, height, colorMap, interpolate, maskColors, inlineImg);
+        return;
+    }
+    std::vector<std::uint32_t> pixels = ReadPixels(str, width, height, colorMap, maskColors);
+    // A constant alpha below 1 is the picture's own alpha times it.
+    const unsigned opacity = unsigned(std::lround(std::clamp(state->getFillOpacity(), 0.0, 1.0) * 255));
+    const bool alpha = maskColors != nullptr || opacity < 255;
+    if (alpha) {
+        for (std::uint32_t& pixel : pixels)
+            pixel = Premultiplied(pixel, (pixel >> 24) * opacity / 255);
+    }
+    DrawPixels(pixels, width, height, ImageToUnits(state, width, height), alpha);
+}
+
+void GdiOutputDev::drawMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
+                                   GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth, int maskHeight,
+                                   bool maskInvert, bool)
+{
+    DrawMaskedPixels(state, str, width, height, colorMap, maskStr, maskWidth, maskHeight, nullptr, maskInvert);
+}
+
+void GdiOutputDev::drawSoftMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
+                                       GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth, int maskHeight,
+                                       GfxImageColorMap* maskColorMap, bool)
+{
+    DrawMaskedPixels(state, str, width, height, colorMap, maskStr, maskWidth, maskHeight, maskColorMap, false);
+}
+
+void GdiOutputDev::DrawMaskedPixels(GfxState* state, Stream* str, int width, int height, GfxImageColorMap* colorMap,
+                                    Stream* maskStr, int maskWidth, int maskHeight, GfxImageColorMap* softMask,
+                                    bool invert)
+{
+    // Both grids are sampled onto the finer of the two.
+    const int outWidth = std::max(width, maskWidth);
+    const int outHeight = std::max(height, maskHeight);
+    if (width < 1 || height < 1 || maskWidth < 1 || maskHeight < 1
+        || !Spend(1, 0, 0,
+                  std::int64_t(width) * height + std::int64_t(maskWidth) * maskHeight
+                      + std::int64_t(outWidth) * outHeight))
+        return;
+    if (state->getBlendMode() != gfxBlendNormal || softMasks_ > 0)
+        cost_.needsPicture = true;
+    if (!Draws() || cost_.needsPicture)
+        return;
+    const std::vector<std::uint32_t> colours = ReadPixels(str, width, height, colorMap, nullptr);
+    const std::vector<std::uint8_t> mask = ReadMask(maskStr, maskWidth, maskHeight, softMask, invert);
+    const unsigned opacity = unsigned(std::lround(std::clamp(state->getFillOpacity(), 0.0, 1.0) * 255));
+    std::vector<std::uint32_t> pixels(std::size_t(outWidth) * outHeight);
+    for (int y = 0; y < outHeight; ++y) {
+        const std::size_t imageRow = std::size_t(std::int64_t(y) * height / outHeight) * width;
+        const std::size_t maskRow = std::size_t(std::int64_t(y) * maskHeight / outHeight) * maskWidth;
+        for (int x = 0; x < outWidth; ++x) {
+            const std::uint32_t colour = colours[imageRow + std::size_t(std::int64_t(x) * width / outWidth)];
+            const unsigned alpha = mask[maskRow + std::size_t(std::int64_t(x) * maskWidth / outWidth)] * opacity / 255;
+            pixels[std::size_t(y) * outWidth + x] = Premultiplied(colour, alpha);
+        }
+    }
+    DrawPixels(pixels, outWidth, outHeight, ImageToUnits(state, outWidth, outHeight), true);
+}
+
+bool GdiOutputDev::checkTransparencyGroup(GfxState* state, bool knockout)
+{
+    // A group with full opacity, the normal blend mode, no knockout and no soft mask looks the same
+    // drawn straight onto the page: poppler then draws its content as any other.
+    return knockout || !PaintsPlainly(state, state->getFillOpacity())
+        || !PaintsPlainly(state, state->getStrokeOpacity()) || softMasks_ > 0;
+}
+
+void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpace*, bool, bool, bool)
+{
+    cost_.needsPicture = true;
+}
+
+void GdiOutputDev::setSoftMask(GfxState*, const double*, bool, Function*, GfxColor*)
+{
+    ++softMasks_;
+    cost_.needsPicture = true;
+}
+
+void GdiOutputDev::clearSoftMask(GfxState*)
+{
+    if (softMasks_ > 0)
+        --softMasks_;
+}
+
+} // namespace pdf

@@ -1,0 +1,235 @@
+// The output device that turns each PDF operation of a page into GDI calls on a device context:
+// paths, pens and brushes, clipping, pictures and glyph runs. The same device, without a device
+// context, counts what a page costs and finds out whether GDI can show it at all.
+#pragma once
+
+#include "platform/gdi/gdi.h"
+#include "plugins/pdf/page_fonts.h"
+
+#include <OutputDev.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <tuple>
+#include <vector>
+
+class GfxPath;
+
+namespace pdf {
+
+// What one page may cost, whichever way it is drawn (as GDI calls, or as a picture once counted).
+// A page past any of them fails, so a small hostile document cannot make one page cost gigabytes
+// or minutes. Each holds a dense real page several times over: a page of text has a few thousand
+// glyphs, a detailed map some hundred thousand path points, a 600-dpi scan of a Letter page 34
+// million pixels.
+struct PageLimits {
+    // Fills, strokes, clips, pictures, glyph runs drawn as outlines, Type 3 glyphs, and the saves and
+    // restores of the graphics state.
+    std::int64_t operations = 500'000;
+    // Points of one path, and of all paths of the page.
+    std::int64_t pathPoints = 1'000'000;
+    std::int64_t pagePathPoints = 4'000'000;
+    std::int64_t glyphs = 500'000;
+    // Pixels of all pictures of the page as they are decoded (4 bytes each when drawn).
+    std::int64_t imagePixels = 50'000'000;
+    // Bytes of the font programs the page registers.
+    std::int64_t fontBytes = std::int64_t{128} << 20;
+    // Bytes of the page's drawing recorded as a metafile.
+    std::int64_t metafileBytes = std::int64_t{256} << 20;
+};
+
+// What a page spent of its limits, and whether GDI can show it as drawn.
+struct PageCost {
+    std::int64_t operations = 0;
+    std::int64_t pathPoints = 0;
+    std::int64_t glyphs = 0;
+    std::int64_t imagePixels = 0;
+    std::int64_t fontBytes = 0;
+    // A limit was passed: the page is not drawn.
+    bool overLimit = false;
+    // The page uses what GDI cannot express (transparency that changes the result, soft masks,
+    // blend modes other than normal, constant alpha below 1 on shapes or text): it goes as a picture.
+    bool needsPicture = false;
+    // GDI failed to keep the state or to make an object: the drawing is not what the page says. (A
+    // shape, a picture or a glyph run GDI refuses is left out, as GDI leaves out a call it refuses.)
+    bool drawFailed = false;
+};
+
+// One logical unit of the device context is split into this many for the coordinates the device
+// writes, so that curves and glyph positions keep their precision in GDI's integer coordinates.
+constexpr int kSubunits = 16;
+
+class GdiOutputDev final : public OutputDev {
+public:
+    // A device that only counts: nothing is drawn, no font and no picture is read.
+    static std::unique_ptr<GdiOutputDev> Counting(const PageLimits& limits);
+    // A device drawing onto `dc`: poppler's device space (points, y down, at 72 per inch) is
+    // mapped by `pointsToUnits` onto the context's logical units, on top of the transform the
+    // context has. `fonts` registers the page's fonts.
+    static std::unique_ptr<GdiOutputDev> Drawing(HDC dc, const Matrix& pointsToUnits, PageFonts& fonts,
+                                                 const PageLimits& limits);
+
+    ~GdiOutputDev() override;
+    GdiOutputDev(const GdiOutputDev&) = delete;
+    GdiOutputDev& operator=(const GdiOutputDev&) = delete;
+
+    const PageCost& Cost() const { return cost_; }
+    // Poppler's abort check: true once the page has passed a limit.
+    static bool StopDrawing(void* device);
+
+    // Before poppler draws: saves the context and sets up the sub-unit transform. After: gives the
+    // context back as it was and deletes the pens, brushes and fonts of the page.
+    void Begin();
+    void Finish();
+
+    // OutputDev.
+    bool upsideDown() override { return true; }
+    bool useDrawChar() override { return true; }
+    bool interpretType3Chars() override { return true; }
+    bool needNonText() override { return true; }
+    // The page's crop box clips what it draws, as a viewer shows it.
+    bool needClipToCropBox() override { return true; }
+
+    void saveState(GfxState* state) override;
+    void restoreState(GfxState* state) override;
+
+    void stroke(GfxState* state) override;
+    void fill(GfxState* state) override;
+    void eoFill(GfxState* state) override;
+    void clip(GfxState* state) override;
+    void eoClip(GfxState* state) override;
+    void clipToStrokePath(GfxState* state) override;
+
+    void beginTextObject(GfxState* state) override;
+    void endTextObject(GfxState* state) override;
+    void drawChar(GfxState* state, double x, double y, double dx, double dy, double originX, double originY,
+                  CharCode code, int nBytes, const Unicode* u, int uLen) override;
+    bool beginType3Char(GfxState* state, double x, double y, double dx, double dy, CharCode code, const Unicode* u,
+                        int uLen) override;
+    void endType3Char(GfxState* state) override;
+
+    void drawImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert, bool interpolate,
+                       bool inlineImg) override;
+    void setSoftMaskFromImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert,
+                                  bool inlineImg, double* baseMatrix) override;
+    void unsetSoftMaskFromImageMask(GfxState* state, double* baseMatrix) override;
+    void drawImage(GfxState* state, Object* ref, Stream* str, int width, int height, GfxImageColorMap* colorMap,
+                   bool interpolate, const int* maskColors, bool inlineImg) override;
+    void drawMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height, GfxImageColorMap* colorMap,
+                         bool interpolate, Stream* maskStr, int maskWidth, int maskHeight, bool maskInvert,
+                         bool maskInterpolate) override;
+    void drawSoftMaskedImage(GfxState* state, Object* ref, Stream* str, int width, int height,
+                             GfxImageColorMap* colorMap, bool interpolate, Stream* maskStr, int maskWidth,
+                             int maskHeight, GfxImageColorMap* maskColorMap, bool maskInterpolate) override;
+
+    bool checkTransparencyGroup(GfxState* state, bool knockout) override;
+    void beginTransparencyGroup(GfxState* state, const double* bbox, GfxColorSpace* blendingColorSpace, bool isolated,
+                                bool knockout, bool forSoftMask) override;
+    void setSoftMask(GfxState* state, const double* bbox, bool alpha, Function* transferFunc,
+                     GfxColor* backdropColor) override;
+    void clearSoftMask(GfxState* state) override;
+
+private:
+    // What is selected into the context, so that nothing is selected twice; saved and restored with
+    // the context's own state.
+    struct Selection {
+        HGDIOBJ pen = nullptr;
+        HGDIOBJ brush = nullptr;
+        HGDIOBJ font = nullptr;
+        int fillMode = 0;
+        COLORREF textColor = CLR_INVALID;
+        double miterLimit = -1;
+    };
+
+    // A pen as ExtCreatePen takes it.
+    using PenKey = std::tuple<DWORD, DWORD, COLORREF, std::vector<DWORD>>;
+
+    // Glyphs of one font, one glyph matrix and one colour along one baseline, drawn with one
+    // ExtTextOutW in a logical space where the font's em is kEm units.
+    struct GlyphRun {
+        const PageFont* font = nullptr;
+        // The em square (y up) mapped onto sub-units, without its shift; the run's first origin.
+        Matrix emToUnits;
+        double originX = 0;
+        double originY = 0;
+        COLORREF colour = 0;
+        bool vertical = false;
+        std::vector<WCHAR> glyphs;
+        // Each glyph's origin in the run's logical space, whole units.
+        std::vector<POINT> origins;
+        // Where the glyph after the last one would start.
+        POINT end{};
+    };
+
+    GdiOutputDev(HDC dc, const Matrix& pointsToUnits, PageFonts* fonts, const PageLimits& limits);
+
+    bool Draws() const { return dc_ != nullptr; }
+    // Adds to the page's cost; false (and overLimit) once a limit is passed.
+    bool Spend(std::int64_t operations, std::int64_t points, std::int64_t glyphs, std::int64_t pixels);
+    bool SpendPath(const GfxPath& path);
+    // Notes that the page needs to go as a picture when the state paints in a way GDI cannot.
+    void CheckPaint(GfxState* state, bool fill, bool stroke);
+
+    void Save();
+    void Restore();
+    void Check(bool succeeded);
+    Matrix UserToUnits(GfxState* state) const;
+
+    // Selection of cached objects and attributes; each writes only a change.
+    void SelectBrush(COLORREF colour);
+    void SelectPen(const PenKey& key);
+    void SelectFont(const std::u16string& faceName);
+    void SetFillMode(int mode);
+    void SetTextColour(COLORREF colour);
+    void SetMiter(double limit);
+
+    // The path's points mapped by `toUnits` as path calls inside a bracket the caller opens.
+    void EmitPath(const GfxPath& path, const Matrix& toUnits);
+    void FillUserPath(GfxState* state, const GfxPath& path, bool evenOdd, COLORREF colour);
+    void StrokeUserPath(GfxState* state, const GfxPath& path);
+    void ClipUserPath(GfxState* state, const GfxPath& path, bool evenOdd);
+
+    void AddGlyph(const PageFont& font, unsigned glyph, const Matrix& emToUnits, double x, double y, double nextX,
+                  double nextY, COLORREF colour, bool vertical);
+    void FlushRun();
+
+    // Draws 32-bit pixels (top-down rows) whose grid `pixelsToUnits` maps onto the page: opaque
+    // ones with StretchDIBits, ones with alpha (premultiplied) with AlphaBlend.
+    void DrawPixels(const std::vector<std::uint32_t>& pixels, int width, int height, const Matrix& pixelsToUnits,
+                    bool alpha);
+    Matrix ImageToUnits(GfxState* state, int width, int height) const;
+    // A picture with a stencil (`softMask` null: painted where a sample is 0, or 1 when `invert`) or
+    // a soft mask (its grey is the alpha), drawn with AlphaBlend.
+    void DrawMaskedPixels(GfxState* state, Stream* str, int width, int height, GfxImageColorMap* colorMap,
+                          Stream* maskStr, int maskWidth, int maskHeight, GfxImageColorMap* softMask, bool invert);
+
+    HDC dc_;
+    Matrix pointsToUnits_;
+    PageFonts* fonts_;
+    PageLimits limits_;
+    PageCost cost_;
+
+    int outerState_ = 0;
+    bool begun_ = false;
+    Selection selection_;
+    std::vector<Selection> saved_;
+    std::map<COLORREF, HBRUSH> brushes_;
+    std::map<PenKey, HPEN> pens_;
+    std::map<std::u16string, HFONT> fonts16_;
+    HDC memoryDc_ = nullptr;
+
+    GlyphRun run_;
+    // Glyph outlines of clipping text, in user space, made the clip when the text object ends.
+    std::unique_ptr<GfxPath> textClip_;
+    int softMasks_ = 0;
+};
+
+// The GDI dash style of a PDF dash array and phase whose lengths are multiplied by `scale`: even
+// in length, starting with a dash, the phase applied by rotating the array. Empty for a solid line
+// (no dashes, or none of positive length). With round or square caps, where the phase falls inside
+// a gap the pattern starts at the next dash instead, since a zero-length dash would show as a dot.
+std::vector<DWORD> DashStyle(const std::vector<double>& dashes, double phase, double scale, bool flatCaps);
+
+} // namespace pdf
