@@ -10,8 +10,7 @@
 extern "C" __attribute__((visibility("default"))) const platform::gdi::DrawingCalls* QuillonDrawingCalls()
 {
     static constexpr platform::gdi::DrawingCalls calls{
-        QUILLON_GDI_CALLS(QUILLON_GDI_CALL_ADDRESS)
-        QUILLON_GDIPLUS_CALLS(QUILLON_GDIPLUS_CALL_ADDRESS)
-        QUILLON_GDIPLUS_FLAT_CALLS(QUILLON_GDIPLUS_FLAT_CALL_ADDRESS)};
+        QUILLON_GDI_CALLS(QUILLON_GDI_CALL_ADDRESS) QUILLON_GDIPLUS_CALLS(QUILLON_GDIPLUS_CALL_ADDRESS)
+            QUILLON_GDIPLUS_FLAT_CALLS(QUILLON_GDIPLUS_FLAT_CALL_ADDRESS)};
     return &calls;
 }

@@ -24,11 +24,11 @@ const DrawingCalls* Drawing()
 } // namespace
 } // namespace platform::gdi
 
-#define QUILLON_FORWARD_DRAWING_CALL(type, name, params, args, failure)          \
-    type name params                                                            \
-    {                                                                           \
-        const platform::gdi::DrawingCalls* calls = platform::gdi::Drawing();   \
-        return calls ? calls->name args : failure;                              \
+#define QUILLON_FORWARD_DRAWING_CALL(type, name, params, args, failure)                                                \
+    type name params                                                                                                   \
+    {                                                                                                                  \
+        const platform::gdi::DrawingCalls* calls = platform::gdi::Drawing();                                           \
+        return calls ? calls->name args : failure;                                                                     \
     }
 
 QUILLON_GDI_CALLS(QUILLON_FORWARD_DRAWING_CALL)
