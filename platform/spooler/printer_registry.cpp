@@ -1,7 +1,7 @@
 #include "platform/spooler/printer_registry.h"
 
 #include "platform/kernel/host.h"
-#include "platform/spooler/cups_queues.h"
+#include "platform/spooler/cups_source.h"
 #include "platform/spooler/printer_file.h"
 #include "platform/spooler/report_once.h"
 
@@ -114,7 +114,9 @@ std::optional<PrinterDefinition> FindPrinter(std::u16string_view name)
         if (definition.printer.Name() == name)
             return std::move(definition.printer);
     }
-    return spooler::FindCupsPrinter(Utf16ToUtf8(name));
+    // Only a name no printer file defines is worth the CUPS library and a question to its server.
+    const spooler::CupsSource* cups = spooler::Cups();
+    return cups ? cups->findPrinter(Utf16ToUtf8(name)) : std::nullopt;
 }
 
 std::vector<PrinterDefinition> InstalledPrinters()
@@ -123,7 +125,8 @@ std::vector<PrinterDefinition> InstalledPrinters()
     for (ReadDefinition& definition : ReadFolder())
         printers.push_back(std::move(definition.printer));
     const std::size_t virtualCount = printers.size();
-    for (PrinterDefinition& queue : spooler::CupsPrinters()) {
+    const spooler::CupsSource* cups = spooler::Cups();
+    for (PrinterDefinition& queue : cups ? cups->printers() : std::vector<PrinterDefinition>()) {
         const auto end = printers.begin() + static_cast<std::ptrdiff_t>(virtualCount);
         if (std::any_of(printers.begin(), end, [&](const PrinterDefinition& p) { return p.Name() == queue.Name(); })) {
             spooler::ReportOnce("the CUPS queue " + Utf16ToUtf8(queue.Name())

@@ -18,7 +18,9 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <set>
 #include <thread>
 
 namespace quillon::e2e {
@@ -337,6 +339,94 @@ std::string OneSquarePdf()
     pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
         + std::to_string(table) + "\n%%EOF\n";
     return pdf;
+}
+
+// The file names of the shared objects the processes of one service exchange loaded, by the
+// dynamic loader's own account (LD_DEBUG=files, one file per process).
+std::set<std::string> LoadedLibraries(const TempRoot& root, const std::vector<std::string>& argv)
+{
+    const std::filesystem::path folder = std::filesystem::path(root.Path()) / "loader";
+    std::filesystem::create_directories(folder);
+    std::vector<std::string> traced
+        = {"/usr/bin/env", "LD_DEBUG=files", "LD_DEBUG_OUTPUT=" + (folder / "trace").string()};
+    traced.insert(traced.end(), argv.begin(), argv.end());
+    RunResult result = RunProgram(traced, root.Path());
+    EXPECT_TRUE(result.ExitedWith(0)) << result.err;
+    std::set<std::string> loaded;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::ifstream trace(entry.path());
+        for (std::string line; std::getline(trace, line);) {
+            const std::size_t at = line.find("file=");
+            if (at == std::string::npos)
+                continue;
+            const std::string path = line.substr(at + 5, line.find_first_of(" ;", at) - at - 5);
+            loaded.insert(std::filesystem::path(path).filename().string());
+        }
+        std::filesystem::remove(entry.path());
+    }
+    return loaded;
+}
+
+// The libraries of `loaded` whose names start with one of `prefixes`.
+std::vector<std::string> Among(const std::set<std::string>& loaded, std::initializer_list<std::string_view> prefixes)
+{
+    std::vector<std::string> found;
+    for (const std::string& name : loaded)
+        for (const std::string_view prefix : prefixes)
+            if (name.rfind(prefix, 0) == 0)
+                found.push_back(name);
+    return found;
+}
+
+// A process pays only for the libraries its operation uses: a capabilities query on a virtual
+// printer loads neither CUPS nor a drawing library; a picture job loads the drawing libraries,
+// still not CUPS.
+TEST(ToolPrinters, AQueryOnAVirtualPrinterLoadsNeitherCupsNorADrawingLibrary)
+{
+    TempRoot root;
+    InstallSamplePrinters(root);
+    const std::initializer_list<std::string_view> cups = {"libquillon_cups.so", "libcups.so"};
+    const std::initializer_list<std::string_view> drawing
+        = {"libquillon_gdi.so", "libcairo.so", "libgdk_pixbuf", "libfreetype.so", "libpoppler", "pdf.so"};
+
+    const std::set<std::string> query = LoadedLibraries(root, {kService, "caps", "Quillon Office", "--quiet"});
+    EXPECT_THAT(query, ::testing::Contains("prntvpt.so"));
+    EXPECT_THAT(Among(query, cups), ElementsAre());
+    EXPECT_THAT(Among(query, drawing), ElementsAre());
+
+    const std::string picture = root.Path() + "/pixel.png";
+    WriteFile(picture, std::string(std::begin(kOnePixelPng), std::end(kOnePixelPng)));
+    const std::set<std::string> job = LoadedLibraries(root, {kService, "print", "Quillon Office", picture, "--quiet"});
+    EXPECT_THAT(Among(job, cups), ElementsAre());
+    EXPECT_THAT(Among(job, {"libquillon_gdi.so", "libcairo.so"}), ElementsAre("libcairo.so.2", "libquillon_gdi.so"));
+}
+
+// An installation that lost its drawing library still answers queries, and a picture job fails
+// with a reply that says so, the missing library named on standard error, nothing left behind.
+TEST(ToolFiles, WithoutTheDrawingLibraryQueriesStillAnswerAndAJobFails)
+{
+    TempRoot root;
+    InstallSamplePrinters(root);
+    const std::filesystem::path tool = std::filesystem::path(root.Path()) / "tool";
+    std::filesystem::create_directories(tool);
+    for (const char* file : {"QuillonTool", "libquillon_platform.so", "prntvpt.so"})
+        std::filesystem::copy_file(std::filesystem::path(kBinDir) / file, tool / file);
+    const std::string picture = root.Path() + "/pixel.png";
+    WriteFile(picture, std::string(std::begin(kOnePixelPng), std::end(kOnePixelPng)));
+
+    RunResult caps
+        = RunProgram({kService, "caps", "Quillon Office", "--tool", (tool / "QuillonTool").string()}, root.Path());
+    EXPECT_TRUE(caps.ExitedWith(0)) << caps.err;
+    EXPECT_THAT(caps.out, HasSubstr("<psf:PrintCapabilities "));
+
+    RunResult job = RunProgram(
+        {kService, "print", "Quillon Office", picture, "--tool", (tool / "QuillonTool").string()}, root.Path());
+    EXPECT_TRUE(job.ExitedWith(1));
+    EXPECT_EQ(job.out, "0\n"); // no job
+    EXPECT_THAT(job.err,
+                HasSubstr("the platform library " + (tool / "libquillon_gdi.so").string() + " cannot be loaded"));
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root.Path() + "/var"))
+        EXPECT_TRUE(entry.is_directory() || entry.path().extension() == ".log") << entry.path();
 }
 
 TEST(ToolFiles, EverythingLeftBehindIsClosedToOtherUsersWhateverTheUmask)

@@ -155,7 +155,7 @@ protected:
         print_test::InstallPrinter(root_.Path(), "Test Office", 150, "4.23");
         tool_ = fs::path(root_.Path()) / "tool";
         fs::create_directories(tool_);
-        for (const char* file : {"QuillonTool", "libquillon_platform.so", "prntvpt.so"})
+        for (const char* file : {"QuillonTool", "libquillon_platform.so", "libquillon_gdi.so", "prntvpt.so"})
             fs::copy_file(fs::path(kBinDir) / file, tool_ / file);
     }
 
