@@ -599,19 +599,16 @@ void GdiOutputDev::stroke(GfxState* state)
 
 void GdiOutputDev::fill(GfxState* state)
 {
-    if (!SpendPath(*state->getPath()))
-        return;
-    CheckPaint(state, true, false);
-    if (!Draws())
-        return;
-    FlushRun();
-    GfxRGB rgb;
-    state->getFillRGB(&rgb);
-    FillUserPath(state, *state->getPath(), false, ToColour(rgb));
+    FillCurrentPath(state, false);
 }
 
 void GdiOutputDev::eoFill(GfxState* state)
 {
+    FillCurrentPath(state, true);
+}
+
+void GdiOutputDev::FillCurrentPath(GfxState* state, bool evenOdd)
+{
     if (!SpendPath(*state->getPath()))
         return;
     CheckPaint(state, true, false);
@@ -620,23 +617,25 @@ void GdiOutputDev::eoFill(GfxState* state)
     FlushRun();
     GfxRGB rgb;
     state->getFillRGB(&rgb);
-    FillUserPath(state, *state->getPath(), true, ToColour(rgb));
+    FillUserPath(state, *state->getPath(), evenOdd, ToColour(rgb));
 }
 
 void GdiOutputDev::clip(GfxState* state)
 {
-    if (!SpendPath(*state->getPath()) || !Draws())
-        return;
-    FlushRun();
-    ClipUserPath(state, *state->getPath(), false);
+    ClipToCurrentPath(state, false);
 }
 
 void GdiOutputDev::eoClip(GfxState* state)
 {
+    ClipToCurrentPath(state, true);
+}
+
+void GdiOutputDev::ClipToCurrentPath(GfxState* state, bool evenOdd)
+{
     if (!SpendPath(*state->getPath()) || !Draws())
         return;
     FlushRun();
-    ClipUserPath(state, *state->getPath(), true);
+    ClipUserPath(state, *state->getPath(), evenOdd);
 }
 
 void GdiOutputDev::clipToStrokePath(GfxState* state)

@@ -187,6 +187,9 @@ private:
 
     // The path's points mapped by `toUnits` as path calls inside a bracket the caller opens.
     void EmitPath(const GfxPath& path, const Matrix& toUnits);
+    // fill/eoFill and clip/eoClip: the state's current path, once its cost is counted.
+    void FillCurrentPath(GfxState* state, bool evenOdd);
+    void ClipToCurrentPath(GfxState* state, bool evenOdd);
     void FillUserPath(GfxState* state, const GfxPath& path, bool evenOdd, COLORREF colour);
     void StrokeUserPath(GfxState* state, const GfxPath& path);
     void ClipUserPath(GfxState* state, const GfxPath& path, bool evenOdd);
