@@ -4,18 +4,15 @@
 // beside the decoded picture's size (width x height x 4). It prints figures; it judges nothing.
 //
 // usage: quillon-bench-picture [RUNS]     (default 3)
+#include "bench/process_run.h"
 #include "platform/kernel/host.h"
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -24,49 +21,12 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 constexpr int kDefaultRuns = 3;
 constexpr int kMaxRuns = 100;
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-struct Run {
-    double seconds = 0;
-    long peakKiB = 0; // of the program and every process it waited for
-    bool ok = false;
-};
-
-// Starts argv, output thrown away, and waits for it.
-Run RunOnce(const std::vector<std::string>& argv)
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> arguments = argv;
-    std::vector<char*> pointers;
-    for (std::string& argument : arguments)
-        pointers.push_back(argument.data());
-    pointers.push_back(nullptr);
-    Run run;
-    const auto start = Clock::now();
-    pid_t pid = 0;
-    const int failure = posix_spawnp(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    rusage usage{};
-    if (failure == 0)
-        wait4(pid, &status, 0, &usage);
-    run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    run.peakKiB = usage.ru_maxrss;
-    run.ok = failure == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
-}
 
 // A photo-like picture: colour gradients under fine noise, so that it compresses as photos do.
 bool SavePicture(const fs::path& path, const char* type, int width, int height)
@@ -109,8 +69,8 @@ void Report(const char* what, const std::vector<std::string>& argv, int runs, do
     long peak = 0;
     int failed = 0;
     for (int i = 0; i < runs; ++i) {
-        const Run run = RunOnce(argv);
-        seconds.push_back(run.seconds);
+        const bench::ProcessRun run = bench::RunProcess(argv);
+        seconds.push_back(run.wallSeconds);
         peak = std::max(peak, run.peakKiB);
         failed += run.ok ? 0 : 1;
     }
@@ -170,7 +130,7 @@ int main(int argc, char** argv)
                     picture.height, picture.width * picture.height / 1e6,
                     static_cast<double>(fs::file_size(file, failure)) / (1024 * 1024), decodedMiB);
         // One run first, so that every timed run finds the programs and the picture in the page cache.
-        RunOnce({service, "print", "Quillon Office", file.string(), "--quiet"});
+        bench::RunProcess({service, "print", "Quillon Office", file.string(), "--quiet"});
         Report("quillon-service print (-b and -c)", {service, "print", "Quillon Office", file.string(), "--quiet"},
                runs, decodedMiB);
         const fs::path converted = fs::path(root) / "img2pdf.pdf";

@@ -2,15 +2,10 @@
 // the cost of merely starting and reaping a trivial process. It prints figures; it judges nothing.
 //
 // usage: quillon-bench-pipe [PRINTER] [RUNS]     (defaults: "Quillon Office", 50)
+#include "bench/process_run.h"
 #include "platform/kernel/host.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,55 +13,25 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
-
 namespace {
 
 constexpr int kDefaultRuns = 50;
 // Enough to see a trend, few enough to finish in seconds.
 constexpr int kMaxRuns = 10'000;
 
-using Clock = std::chrono::steady_clock;
-
 struct Timing {
     std::vector<double> milliseconds;
     int failures = 0;
 };
 
-// Starts argv with its standard output going to outputPath and waits for it; the time taken, and
-// whether it exited 0.
-bool TimeOneRun(const std::vector<std::string>& argv, double& milliseconds, const char* outputPath = "/dev/null")
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputPath, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> arguments = argv;
-    std::vector<char*> pointers;
-    for (auto& argument : arguments)
-        pointers.push_back(argument.data());
-    pointers.push_back(nullptr);
-
-    auto start = Clock::now();
-    pid_t pid = 0;
-    int failure = posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    if (failure == 0)
-        waitpid(pid, &status, 0);
-    milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    return failure == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 Timing TimeRuns(const std::vector<std::string>& argv, int runs)
 {
     Timing timing;
     for (int i = 0; i < runs; ++i) {
-        double milliseconds = 0;
-        if (!TimeOneRun(argv, milliseconds))
+        const bench::ProcessRun run = bench::RunProcess(argv);
+        if (!run.ok)
             ++timing.failures;
-        timing.milliseconds.push_back(milliseconds);
+        timing.milliseconds.push_back(run.wallSeconds * 1e3);
     }
     return timing;
 }
@@ -115,9 +80,8 @@ int main(int argc, char** argv)
     std::printf("quillon-bench-pipe: %d runs each, root %s\n", runs, root.c_str());
     // One run first, so that every timed run finds the libraries in the page cache; its reply shows
     // whether the exchange did real work.
-    double ignored = 0;
     std::string reply = root + "/reply.xml";
-    TimeOneRun({service, "caps", printer, "--quiet"}, ignored, reply.c_str());
+    bench::RunProcess({service, "caps", printer, "--quiet"}, reply.c_str());
     std::printf("capabilities of \"%s\": %ju bytes\n", printer.c_str(),
                 static_cast<std::uintmax_t>(std::filesystem::file_size(reply, failure)));
     Report("start and reap /bin/true", TimeRuns({"/bin/true"}, runs));

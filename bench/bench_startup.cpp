@@ -4,24 +4,16 @@
 // with the shared objects each process loads. It prints figures; it judges nothing.
 //
 // usage: quillon-bench-startup [RUNS]     (default 50)
+#include "bench/process_run.h"
 #include "platform/kernel/host.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -30,48 +22,11 @@ constexpr int kDefaultRuns = 50;
 constexpr int kMaxRuns = 10'000;
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-struct Run {
-    double cpuMs = 0; // user and system time of the process and of every process it waited for
-    double wallMs = 0;
-    bool ok = false;
-};
 
 struct Case {
     const char* what;
     std::vector<std::string> argv;
 };
-
-// Starts argv with no input and its output thrown away, and waits for it.
-Run RunOnce(const std::vector<std::string>& argv)
-{
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    std::vector<std::string> arguments = argv;
-    std::vector<char*> pointers;
-    for (std::string& argument : arguments)
-        pointers.push_back(argument.data());
-    pointers.push_back(nullptr);
-
-    Run run;
-    const auto start = Clock::now();
-    pid_t pid = 0;
-    const int failure = posix_spawn(&pid, pointers[0], &actions, nullptr, pointers.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    int status = 0;
-    rusage usage{};
-    if (failure == 0)
-        wait4(pid, &status, 0, &usage);
-    run.wallMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-    run.cpuMs = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3
-        + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3;
-    run.ok = failure == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
-}
 
 double Median(std::vector<double> values)
 {
@@ -90,7 +45,7 @@ std::vector<int> SharedObjectCounts(const std::vector<std::string>& argv, const 
     const std::string prefix = (folder / "ld").string();
     setenv("LD_DEBUG", "files", 1);
     setenv("LD_DEBUG_OUTPUT", prefix.c_str(), 1);
-    RunOnce(argv);
+    bench::RunProcess(argv);
     unsetenv("LD_DEBUG");
     unsetenv("LD_DEBUG_OUTPUT");
 
@@ -148,14 +103,14 @@ int main(int argc, char** argv)
     double trueCpu = 0;
     for (const Case& one : cases) {
         // One run first, so that every timed run finds the files in the page cache.
-        const bool worked = RunOnce(one.argv).ok;
+        const bool worked = bench::RunProcess(one.argv).ok;
         std::vector<double> cpu;
         std::vector<double> wall;
         int failures = 0;
         for (int i = 0; i < runs; ++i) {
-            const Run run = RunOnce(one.argv);
-            cpu.push_back(run.cpuMs);
-            wall.push_back(run.wallMs);
+            const bench::ProcessRun run = bench::RunProcess(one.argv);
+            cpu.push_back(run.cpuSeconds * 1e3);
+            wall.push_back(run.wallSeconds * 1e3);
             failures += run.ok ? 0 : 1;
         }
         const double median = Median(cpu);
