@@ -21,20 +21,6 @@ using aio::printing::PlayRecord;
 
 constexpr int kRenderDpi = 60; // 10 printer dots a pixel
 
-template <typename T>
-T Field(const std::vector<BYTE>& bytes, std::size_t offset)
-{
-    T value{};
-    std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
-}
-
-template <typename T>
-void SetField(std::vector<BYTE>& bytes, std::size_t offset, T value)
-{
-    std::memcpy(bytes.data() + offset, &value, sizeof value);
-}
-
 // A record of a type with 4-byte fields after its type and size.
 std::vector<BYTE> MakeRecord(DWORD type, std::initializer_list<DWORD> fields)
 {
