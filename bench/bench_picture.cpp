@@ -89,19 +89,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: quillon-bench-picture [RUNS (1-%d)]\n", kMaxRuns);
         return 2;
     }
-    std::string root = (fs::temp_directory_path() / "quillon-bench-XXXXXX").string();
-    if (mkdtemp(root.data()) == nullptr) {
-        std::perror("quillon-bench-picture: cannot make a temporary root");
+    const std::string root = bench::MakeServiceRoot("quillon-bench-picture", fs::path(QUILLON_SOURCE_DIR) / "printers");
+    if (root.empty())
         return 1;
-    }
     std::error_code failure;
-    const fs::path installed = fs::path(root) / "etc/quillon/printers";
-    fs::create_directories(installed, failure);
-    for (const auto& entry : fs::directory_iterator(fs::path(QUILLON_SOURCE_DIR) / "printers", failure)) {
-        if (entry.path().extension() == ".printer")
-            fs::copy_file(entry.path(), installed / entry.path().filename(), failure);
-    }
-    setenv("QUILLON_ROOT", root.c_str(), 1);
     const std::string service = platform::ExecutableFolder() + "/quillon-service";
     const fs::path spool = fs::path(root) / "var/spool/quillon/Quillon Office";
 

@@ -61,20 +61,11 @@ int main(int argc, char** argv)
     }
 
     // A private root with the sample printers, so the exchange does real work and touches nothing else.
-    std::string root = std::filesystem::temp_directory_path().string() + "/quillon-bench-XXXXXX";
-    if (mkdtemp(root.data()) == nullptr) {
-        std::perror("quillon-bench-pipe: cannot make a temporary root");
+    const std::string root
+        = bench::MakeServiceRoot("quillon-bench-pipe", std::filesystem::path(QUILLON_SOURCE_DIR) / "printers");
+    if (root.empty())
         return 1;
-    }
     std::error_code failure;
-    std::filesystem::path samples = std::filesystem::path(QUILLON_SOURCE_DIR) / "printers";
-    std::filesystem::path installed = std::filesystem::path(root) / "etc/quillon/printers";
-    std::filesystem::create_directories(installed, failure);
-    for (const auto& entry : std::filesystem::directory_iterator(samples, failure)) {
-        if (entry.path().extension() == ".printer")
-            std::filesystem::copy_file(entry.path(), installed / entry.path().filename(), failure);
-    }
-    setenv("QUILLON_ROOT", root.c_str(), 1);
 
     const std::string service = platform::ExecutableFolder() + "/quillon-service";
     std::printf("quillon-bench-pipe: %d runs each, root %s\n", runs, root.c_str());

@@ -73,19 +73,10 @@ int main(int argc, char** argv)
 
     // A private root with the sample printers, so the round trip does real work and the tool's log
     // goes nowhere else.
-    std::string root = fs::temp_directory_path().string() + "/quillon-bench-XXXXXX";
-    if (mkdtemp(root.data()) == nullptr) {
-        std::perror("quillon-bench-startup: cannot make a temporary root");
+    const std::string root = bench::MakeServiceRoot("quillon-bench-startup", fs::path(QUILLON_SOURCE_DIR) / "printers");
+    if (root.empty())
         return 1;
-    }
     std::error_code failure;
-    const fs::path installed = fs::path(root) / "etc/quillon/printers";
-    fs::create_directories(installed, failure);
-    for (const auto& entry : fs::directory_iterator(fs::path(QUILLON_SOURCE_DIR) / "printers", failure)) {
-        if (entry.path().extension() == ".printer")
-            fs::copy_file(entry.path(), installed / entry.path().filename(), failure);
-    }
-    setenv("QUILLON_ROOT", root.c_str(), 1);
 
     const std::string folder = platform::ExecutableFolder();
     const std::string service = folder + "/quillon-service";

@@ -1,4 +1,5 @@
-// What one run of a program costs, as the benchmarks that start programs measure it.
+// What one run of a program costs, as the benchmarks that start programs measure it, and the
+// private machine root they run the service under.
 #pragma once
 
 #include <fcntl.h>
@@ -8,6 +9,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -54,6 +58,28 @@ inline ProcessRun RunProcess(const std::vector<std::string>& argv, const char* o
     run.peakKiB = usage.ru_maxrss;
     run.ok = failure == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     return run;
+}
+
+// A fresh private root with the repository's sample printers (from `samples`), made QUILLON_ROOT
+// for this process and the programs it starts; empty, said on standard error, when it cannot be
+// made.
+inline std::string MakeServiceRoot(const char* program, const std::filesystem::path& samples)
+{
+    namespace fs = std::filesystem;
+    std::string root = (fs::temp_directory_path() / "quillon-bench-XXXXXX").string();
+    if (mkdtemp(root.data()) == nullptr) {
+        std::fprintf(stderr, "%s: cannot make a temporary root\n", program);
+        return {};
+    }
+    std::error_code failure;
+    const fs::path installed = fs::path(root) / "etc/quillon/printers";
+    fs::create_directories(installed, failure);
+    for (const auto& entry : fs::directory_iterator(samples, failure)) {
+        if (entry.path().extension() == ".printer")
+            fs::copy_file(entry.path(), installed / entry.path().filename(), failure);
+    }
+    setenv("QUILLON_ROOT", root.c_str(), 1);
+    return root;
 }
 
 } // namespace bench
