@@ -1,5 +1,7 @@
 #include "plugins/pdf/document.h"
 
+#include "plugins/pdf/object_numbers.h"
+
 #include <GlobalParams.h>
 #include <PDFDoc.h>
 #include <Page.h>
@@ -79,7 +81,8 @@ Document::~Document()
 
 std::shared_ptr<Document> Document::Open(std::span<const BYTE> bytes, Storage storage)
 {
-    if (bytes.empty() || bytes.size() > static_cast<std::uint64_t>(kMaxDocumentBytes) || !HasPdfHeader(bytes))
+    if (bytes.empty() || bytes.size() > static_cast<std::uint64_t>(kMaxDocumentBytes) || !HasPdfHeader(bytes)
+        || DeclaresTooManyObjects(bytes))
         return nullptr;
     UseGlobalParams();
 

@@ -64,7 +64,7 @@ public:
     enum class Storage { Copy, Borrow };
 
     // Opens the PDF held in `bytes`: null when they are not a PDF poppler can read, when the document
-    // needs a password, has no page, or is beyond the limits above.
+    // needs a password, has no page, or is beyond the limits above or those of object_numbers.h.
     static std::shared_ptr<Document> Open(std::span<const BYTE> bytes, Storage storage);
 
     Document(const Document&) = delete;

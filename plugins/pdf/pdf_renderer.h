@@ -1,6 +1,6 @@
-// The PDF page renderer, loaded by the tool as "pdf.dll" (pdf.so beside it). It exports exactly two
-// functions with C linkage; on x86-64 Linux there is one C calling convention, in which the caller
-// removes the arguments.
+// The PDF page renderer, loaded by the tool as "pdf.dll" (pdf.so beside it). It exports two entry
+// points with C linkage, and a third that tells why a page failed; on x86-64 Linux there is one C
+// calling convention, in which the caller removes the arguments.
 //
 // Truth values at this boundary are `bool`: one byte holding 0 or 1, the same type as C's `_Bool`
 // in the System V ABI, so a C caller including <stdbool.h> agrees with a C++ caller. They are not
@@ -41,6 +41,13 @@
 //     a portrait page onto landscape bounds, so that it fills the bounds (true); or never turn it.
 //   The tool passes true, false, true, true: antialiased, proportions kept, as printed, turned.
 //
+// GetPDFPageFailure(text, size)
+//   Why the last RenderPDFPageToDC of this process answered false, when the renderer knows (a page
+//   past one of its limits, say): the reason as text ended by a zero, cut to `size` bytes with the
+//   zero, and its whole length as the answer. 0, with an empty text, when there is nothing to tell
+//   (the last page was drawn, or failed for a reason not told); 0 for a null `text` or a `size` of
+//   0 or less. A caller may do without it: a renderer need not export it.
+//
 // The renderer keeps the last document it parsed (a copy of its bytes, when they are small enough)
 // for as long as the process lives, across FreeLibrary and LoadLibraryW: the module is never
 // unloaded. A later call with equal bytes reuses it; any other bytes replace it.
@@ -59,11 +66,15 @@ using RenderPDFPageToDCFunction
     = bool(const BYTE* data, int size, int page, HDC dc, int dpiX, int dpiY, int left, int top, int width, int height,
            bool antialias, bool stretchToBounds, bool printMarkups, bool rotateToFit);
 
+using GetPDFPageFailureFunction = int(char* text, int size);
+
 // The entry points as the tool finds them with GetProcAddress.
 using GetPDFDocInfoProc = GetPDFDocInfoFunction*;
 using RenderPDFPageToDCProc = RenderPDFPageToDCFunction*;
+using GetPDFPageFailureProc = GetPDFPageFailureFunction*;
 
 extern "C" {
 GetPDFDocInfoFunction GetPDFDocInfo;
 RenderPDFPageToDCFunction RenderPDFPageToDC;
+GetPDFPageFailureFunction GetPDFPageFailure;
 }

@@ -1,6 +1,7 @@
 #include "plugins/pdf/renderer.h"
 
 #include "platform/gdi/page_notes.h"
+#include "platform/gdi/playback_limits.h"
 #include "plugins/pdf/child_render.h"
 #include "plugins/pdf/document.h"
 #include "plugins/pdf/page_transfer.h"
@@ -25,6 +26,8 @@ struct SharedState {
     std::mutex mutex;
     DocumentCache documents;
     std::set<std::u16string> knownFaces;
+    // Why the last page failed, when that is known; empty otherwise.
+    std::string failure;
 };
 
 SharedState& Shared()
@@ -61,15 +64,20 @@ BITMAPINFO TopDownBitmap(int width, int height, int dpiX, int dpiY)
     return info;
 }
 
-int PlayRecord(HDC dc, HANDLETABLE* table, const ENHMETARECORD* record, int objects, LPARAM)
+// Plays a record within the page's playback limits (`user`); stops the playback at the first past them.
+int PlayRecord(HDC dc, HANDLETABLE* table, const ENHMETARECORD* record, int objects, LPARAM user)
 {
+    if (!reinterpret_cast<platform::gdi::PlaybackLimits*>(user)->Admit(*record))
+        return 0;
     PlayEnhMetaFileRecord(dc, table, record, UINT(objects));
     return 1;
 }
 
 // Registers the fonts the child registered, in its order, and plays its metafile onto dc mapped
 // onto the metafile's own bounds: the records land as they were recorded, under dc's transform.
-bool PlayVectorPage(std::span<const BYTE> bytes, HDC dc, const PageLimits& limits, std::set<std::u16string>& knownFaces)
+// Why it failed, when it did, goes to `failure`.
+bool PlayVectorPage(std::span<const BYTE> bytes, HDC dc, const PageLimits& limits, std::set<std::u16string>& knownFaces,
+                    std::string& failure)
 {
     const std::optional<PageTransfer> transfer = ReadTransfer(bytes, limits);
     if (!transfer)
@@ -80,8 +88,10 @@ bool PlayVectorPage(std::span<const BYTE> bytes, HDC dc, const PageLimits& limit
         // that differs would leave the metafile naming a font this process does not have.
         if (!AddFontMemResourceWithTextW(font.program.data(), DWORD(font.program.size()), font.texts.data(),
                                          DWORD(font.texts.size()), faceName)
-            || font.faceName != faceName)
+            || font.faceName != faceName) {
+            failure = "a font program the drawing handed back is not one this process takes";
             return false;
+        }
         knownFaces.insert(font.faceName);
     }
     HENHMETAFILE metafile = SetEnhMetaFileBits(UINT(transfer->metafile.size()), transfer->metafile.data());
@@ -94,7 +104,10 @@ bool PlayVectorPage(std::span<const BYTE> bytes, HDC dc, const PageLimits& limit
         // Every record is played. One the context refuses (a pen stretched past what it draws, say)
         // leaves that shape out, as GDI leaves out a call it refuses, and the page is still drawn.
         const RECT rect{bounds.left, bounds.top, bounds.right, bounds.bottom};
-        played = EnumEnhMetaFile(dc, metafile, PlayRecord, nullptr, &rect);
+        platform::gdi::PlaybackLimits playback;
+        played = EnumEnhMetaFile(dc, metafile, PlayRecord, &playback, &rect);
+        if (playback.Passed() != platform::gdi::PlaybackLimits::Limit::None)
+            failure = "its drawing passes the limit of " + platform::gdi::PlaybackLimits::Describe(playback.Passed());
     }
     DeleteEnhMetaFile(metafile);
     return played;
@@ -151,6 +164,10 @@ bool ReadDocumentInfo(const BYTE* data, int size, int* pageCount, const void* re
 
 bool RenderPage(const PageRequest& request, HDC dc, std::size_t bandBytes, const PageLimits& limits)
 {
+    {
+        std::lock_guard lock(Shared().mutex);
+        Shared().failure.clear();
+    }
     if (!dc || !request.data || request.size <= 0 || request.page < 0 || !ValidResolution(request.dpiX)
         || !ValidResolution(request.dpiY) || !ValidSide(request.left, request.width)
         || !ValidSide(request.top, request.height))
@@ -169,16 +186,26 @@ bool RenderPage(const PageRequest& request, HDC dc, std::size_t bandBytes, const
         return false;
 
     ChildBytes bytes;
+    PageLimit passed = PageLimit::None;
     switch (DrawVectorsInChild(*page, *placement, request.left, request.top, request.options, shared.knownFaces, limits,
-                               bytes)) {
+                               bytes, &passed)) {
     case ChildAnswer::Vectors:
-        return PlayVectorPage(bytes.Bytes(), dc, limits, shared.knownFaces);
+        return PlayVectorPage(bytes.Bytes(), dc, limits, shared.knownFaces, shared.failure);
     case ChildAnswer::Picture:
         return PaintPicturePage(*page, *placement, request, dc, bandBytes);
     case ChildAnswer::Failed:
+        if (passed != PageLimit::None)
+            shared.failure = "it passes the limit of " + DescribeLimit(passed, limits);
         break;
     }
     return false;
+}
+
+std::string PageFailure()
+{
+    SharedState& shared = Shared();
+    std::lock_guard lock(shared.mutex);
+    return shared.failure;
 }
 
 } // namespace pdf

@@ -6,6 +6,8 @@
 #include "plugins/pdf/gdi_output_dev.h"
 #include "plugins/pdf/page_placement.h"
 
+#include <string>
+
 namespace pdf {
 
 // One page to draw: the document's bytes, the page's 0-based index, the device's resolution and
@@ -32,5 +34,9 @@ bool ReadDocumentInfo(const BYTE* data, int size, int* pageCount, const void* re
 // drawn within `limits`. Calls are serialised: one document and one page at a time per process.
 bool RenderPage(const PageRequest& request, HDC dc, std::size_t bandBytes = BandRenderer::kBandBytes,
                 const PageLimits& limits = {});
+
+// Why the last page RenderPage drew failed ("it passes the limit of 500000 drawing operations"),
+// when that is known; empty after a page drawn, or one that failed for a reason not told.
+std::string PageFailure();
 
 } // namespace pdf
