@@ -147,6 +147,79 @@ TEST(DocumentJob, ATwoPageJobPrintsTheSourcePagesOnTheSheetsAndLogsEveryStep)
     }
 }
 
+// A document whose pages hold `fills[i]` small squares each.
+std::string SquaresPdf(const std::vector<int>& fills)
+{
+    std::vector<std::string> objects{"<< /Type /Catalog /Pages 2 0 R >>", ""};
+    std::string kids;
+    for (std::size_t page = 0; page < fills.size(); ++page) {
+        const std::size_t number = objects.size() + 1;
+        kids += std::to_string(number) + " 0 R ";
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " + std::to_string(number + 1)
+                          + " 0 R >>");
+        std::string content = "0 0 1 rg\n";
+        for (int i = 0; i < fills[page]; ++i)
+            content += std::to_string(30 + i % 50 * 11) + " " + std::to_string(30 + i / 50 % 60 * 11) + " 8 8 re f\n";
+        objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+    }
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(fills.size()) + " >>";
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t table = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const std::size_t offset : offsets) {
+        const std::string digits = std::to_string(offset);
+        pdf += std::string(10 - digits.size(), '0') + digits + " 00000 n \n";
+    }
+    return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
+        + std::to_string(table) + "\n%%EOF\n";
+}
+
+// With the data folder nearly full, a page whose metafile cannot be written fails as a page the
+// renderer refuses: the pages before it stay in the document, the reply is -1, the log says why,
+// and no page file is left. (The folder is a small file system of the service's own, in a mount
+// namespace that vanishes with it; the log keeps to a folder of its own on the disk.)
+TEST(DocumentJob, APageThatCannotBeWrittenToTheDataFolderFailsTheJob)
+{
+    ASSERT_EQ(std::system("unshare --mount --propagation private true 2>/dev/null"), 0)
+        << "a private file system cannot be mounted here";
+    TempRoot root;
+    print_test::InstallPrinter(root.Path(), "Test Office", 150, "4.23");
+    const std::string data = root.Path() + "/var/lib/Marlowin";
+    const std::string log = root.Path() + "/log";
+    fs::create_directories(data);
+    fs::create_directories(log);
+    fs::permissions(data, fs::perms::owner_all);
+    fs::permissions(log, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    const std::string document = root.Path() + "/mixed.pdf";
+    // Two small pages, then one whose metafile takes far more than the 32 KiB there is.
+    WriteFile(document, SquaresPdf({4, 4, 3000, 4}));
+
+    const std::string mounts = "mount -t tmpfs -o size=32k,mode=0700 quillon-test '" + data + "' && mkdir -m 0750 '"
+        + data + "/log' && mount --bind '" + log + "' '" + data + "/log'";
+    const RunResult result = RunProgram({"/usr/bin/unshare", "--mount", "--propagation", "private", "sh", "-c",
+                                         mounts + " || exit 99; \"$0\" \"$@\"; status=$?; echo --; ls -A '" + data
+                                             + "'; exit $status",
+                                         kService, "print", "Test Office", document, "--quiet"},
+                                        root.Path());
+    EXPECT_TRUE(result.ExitedWith(1)) << result.err;
+    EXPECT_EQ(result.out, "-1\n--\nlog\n");
+    const std::vector<std::string> messages = DebugMessages(log);
+    EXPECT_THAT(Last(messages, 8),
+                ElementsAre("In RenderNextPDFPageToMetafile, get_info_proc, total_page_count: 4",
+                            "In RenderNextPDFPageToMetafile, StopRecording failed. ",
+                            MatchesRegex("RemoveFile path: .*/ZVPrintFile[0-9A-F]+\\.tmp"),
+                            "In RenderPDFFile, RemoveFile ,return: 0",
+                            "In RenderPDFFile, RenderNextPDFPageToMetafile result(bool): 0",
+                            "In RenderPDFFile, RenderNextPDFPageToMetafile next_available(bool): 0",
+                            "In PrintFile, spool, RenderPDFFile failed.", "PrintFileImpl return job id: -1"));
+    EXPECT_EQ(PageCount(print_test::SpoolFolder(root.Path(), "Test Office") / "1.pdf"), 2);
+}
+
 // A copy of the tool in a folder of its own, with a stand-in renderer as its pdf.so.
 class StandInRendererTest : public ::testing::Test {
 protected:
