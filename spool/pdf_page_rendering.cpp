@@ -76,17 +76,17 @@ void RemovePlayedPageFile(const WidePath& path)
         QLOG(base::debug) << "In RenderPDFFile, RemoveFile of played page failed: " << NarrowText(path.Text());
 }
 
-// Logs why the renderer failed the page, when it tells (a page past one of its limits, say); a
-// renderer without the entry point tells nothing.
-void LogRendererFailure(HMODULE library)
+// Logs what the renderer tells about the page it drew last (why it failed, say); a renderer
+// without the entry point tells nothing.
+void LogRendererNote(HMODULE library)
 {
-    const auto failure_proc = FindEntryPoint<GetPDFPageFailureProc>(library, "GetPDFPageFailure");
-    if (!failure_proc)
+    const auto note_proc = FindEntryPoint<GetPDFPageNoteProc>(library, "GetPDFPageNote");
+    if (!note_proc)
         return;
-    constexpr int kReasonBytes = 512;
-    char reason[kReasonBytes] = {};
-    if (failure_proc(reason, kReasonBytes) > 0)
-        QLOG(base::debug) << "In RenderNextPDFPageToMetafile, RenderPDFPageToDC failed: " << reason;
+    constexpr int kNoteBytes = 512;
+    char note[kNoteBytes] = {};
+    if (note_proc(note, kNoteBytes) > 0)
+        QLOG(base::debug) << "In RenderNextPDFPageToMetafile, pdf.dll: " << note;
 }
 
 } // namespace
@@ -218,6 +218,7 @@ bool PrintUtilityClient::RenderNextPDFPageToMetafile(const std::u16string& temp_
     const int size = static_cast<int>(length);
     if (size == 0 || !get_info_proc(source.bytes.get(), size, &total_page_count, nullptr)) {
         QLOG(base::debug) << "In RenderNextPDFPageToMetafile, get_info_proc of buffer failed. ";
+        LogRendererNote(source.library);
         return false;
     }
     QLOG(base::debug) << "In RenderNextPDFPageToMetafile, get_info_proc, total_page_count: " << total_page_count;
@@ -237,8 +238,7 @@ bool PrintUtilityClient::RenderNextPDFPageToMetafile(const std::u16string& temp_
 
     bool result = render_proc(source.bytes.get(), size, page_index, metafile.GetRecordingDC(), printer_dpi,
                                     printer_dpi, 0, 0, page_width, page_height, true, false, true, true);
-    if (!result)
-        LogRendererFailure(source.library);
+    LogRendererNote(source.library);
     metafile.MarkPageEnd();
     // The recording fails as a whole once any of its records could not be written.
     if (!metafile.StopRecording() && result) {

@@ -42,18 +42,18 @@ PDF_EXPORT bool RenderPDFPageToDC(const BYTE* data, int size, int page, HDC dc, 
     }
 }
 
-// Copies why the last page drawn in this process failed, when that is known, as text ended by a
-// zero (cut to fit `size`); its whole length, 0 when there is nothing to tell.
-PDF_EXPORT int GetPDFPageFailure(char* text, int size)
+// Copies what there is to tell about the last page drawn in this process, as text ended by a zero
+// (cut to fit `size`); its whole length, 0 when there is nothing to tell.
+PDF_EXPORT int GetPDFPageNote(char* text, int size)
 {
     if (!text || size <= 0)
         return 0;
     try {
-        const std::string failure = pdf::PageFailure();
-        const std::size_t copied = std::min(failure.size(), std::size_t(size) - 1);
-        std::memcpy(text, failure.data(), copied);
+        const std::string note = pdf::PageNote();
+        const std::size_t copied = std::min(note.size(), std::size_t(size) - 1);
+        std::memcpy(text, note.data(), copied);
         text[copied] = '\0';
-        return int(failure.size());
+        return int(note.size());
     } catch (...) {
         text[0] = '\0';
         return 0;

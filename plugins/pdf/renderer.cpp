@@ -2,6 +2,7 @@
 
 #include "platform/gdi/page_notes.h"
 #include "platform/gdi/playback_limits.h"
+#include "platform/gdi/private_fonts.h"
 #include "plugins/pdf/child_render.h"
 #include "plugins/pdf/document.h"
 #include "plugins/pdf/page_transfer.h"
@@ -26,8 +27,8 @@ struct SharedState {
     std::mutex mutex;
     DocumentCache documents;
     std::set<std::u16string> knownFaces;
-    // Why the last page failed, when that is known; empty otherwise.
-    std::string failure;
+    // What there is to tell about the last page (why it failed, say); empty otherwise.
+    std::string note;
 };
 
 SharedState& Shared()
@@ -75,9 +76,9 @@ int PlayRecord(HDC dc, HANDLETABLE* table, const ENHMETARECORD* record, int obje
 
 // Registers the fonts the child registered, in its order, and plays its metafile onto dc mapped
 // onto the metafile's own bounds: the records land as they were recorded, under dc's transform.
-// Why it failed, when it did, goes to `failure`.
+// Why it failed, when it did, goes to `note`.
 bool PlayVectorPage(std::span<const BYTE> bytes, HDC dc, const PageLimits& limits, std::set<std::u16string>& knownFaces,
-                    std::string& failure)
+                    std::string& note)
 {
     const std::optional<PageTransfer> transfer = ReadTransfer(bytes, limits);
     if (!transfer)
@@ -89,7 +90,7 @@ bool PlayVectorPage(std::span<const BYTE> bytes, HDC dc, const PageLimits& limit
         if (!AddFontMemResourceWithTextW(font.program.data(), DWORD(font.program.size()), font.texts.data(),
                                          DWORD(font.texts.size()), faceName)
             || font.faceName != faceName) {
-            failure = "a font program the drawing handed back is not one this process takes";
+            note = "the page was not drawn: a font program its drawing handed back is not one this process takes";
             return false;
         }
         knownFaces.insert(font.faceName);
@@ -107,7 +108,8 @@ bool PlayVectorPage(std::span<const BYTE> bytes, HDC dc, const PageLimits& limit
         platform::gdi::PlaybackLimits playback;
         played = EnumEnhMetaFile(dc, metafile, PlayRecord, &playback, &rect);
         if (playback.Passed() != platform::gdi::PlaybackLimits::Limit::None)
-            failure = "its drawing passes the limit of " + platform::gdi::PlaybackLimits::Describe(playback.Passed());
+            note = "the page was not drawn: its drawing passes the limit of "
+                + platform::gdi::PlaybackLimits::Describe(playback.Passed());
     }
     DeleteEnhMetaFile(metafile);
     return played;
@@ -155,7 +157,8 @@ bool ReadDocumentInfo(const BYTE* data, int size, int* pageCount, const void* re
         return false;
     SharedState& shared = Shared();
     std::lock_guard lock(shared.mutex);
-    const std::shared_ptr<Document> document = shared.documents.Open({data, std::size_t(size)});
+    shared.note.clear();
+    const std::shared_ptr<Document> document = shared.documents.Open({data, std::size_t(size)}, &shared.note);
     if (!document)
         return false;
     *pageCount = document->PageCount();
@@ -166,7 +169,7 @@ bool RenderPage(const PageRequest& request, HDC dc, std::size_t bandBytes, const
 {
     {
         std::lock_guard lock(Shared().mutex);
-        Shared().failure.clear();
+        Shared().note.clear();
     }
     if (!dc || !request.data || request.size <= 0 || request.page < 0 || !ValidResolution(request.dpiX)
         || !ValidResolution(request.dpiY) || !ValidSide(request.left, request.width)
@@ -190,22 +193,29 @@ bool RenderPage(const PageRequest& request, HDC dc, std::size_t bandBytes, const
     switch (DrawVectorsInChild(*page, *placement, request.left, request.top, request.options, shared.knownFaces, limits,
                                bytes, &passed)) {
     case ChildAnswer::Vectors:
-        return PlayVectorPage(bytes.Bytes(), dc, limits, shared.knownFaces, shared.failure);
+        if (!PlayVectorPage(bytes.Bytes(), dc, limits, shared.knownFaces, shared.note))
+            return false;
+        // Registered fonts stay for the life of the process, up to its limit; past it a font new to a
+        // page cannot be registered, and its text is drawn as outlines.
+        if (shared.knownFaces.size() >= platform::gdi::kMaxPrivateFonts)
+            shared.note = "this process holds " + std::to_string(platform::gdi::kMaxPrivateFonts)
+                + " fonts, the most it takes: text in fonts it did not hold before is drawn as outlines, without its words";
+        return true;
     case ChildAnswer::Picture:
         return PaintPicturePage(*page, *placement, request, dc, bandBytes);
     case ChildAnswer::Failed:
         if (passed != PageLimit::None)
-            shared.failure = "it passes the limit of " + DescribeLimit(passed, limits);
+            shared.note = "the page was not drawn: it passes the limit of " + DescribeLimit(passed, limits);
         break;
     }
     return false;
 }
 
-std::string PageFailure()
+std::string PageNote()
 {
     SharedState& shared = Shared();
     std::lock_guard lock(shared.mutex);
-    return shared.failure;
+    return shared.note;
 }
 
 } // namespace pdf

@@ -35,8 +35,9 @@ bool ReadDocumentInfo(const BYTE* data, int size, int* pageCount, const void* re
 bool RenderPage(const PageRequest& request, HDC dc, std::size_t bandBytes = BandRenderer::kBandBytes,
                 const PageLimits& limits = {});
 
-// Why the last page RenderPage drew failed ("it passes the limit of 500000 drawing operations"),
-// when that is known; empty after a page drawn, or one that failed for a reason not told.
-std::string PageFailure();
+// What there is to tell about the last page RenderPage drew: why it failed ("the page was not
+// drawn: it passes the limit of 500000 drawing operations"), or that text of it went as outlines
+// because the process holds all the fonts it takes; empty when there is nothing to tell.
+std::string PageNote();
 
 } // namespace pdf

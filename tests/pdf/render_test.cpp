@@ -297,11 +297,11 @@ TEST(RenderPage, SmallHostilePagesFailAtALimitAndSayWhich)
     EXPECT_EQ(tiled.At(15, 15), kPaper);
     EXPECT_EQ(tiled.At(5, 5), kPaper);
     EXPECT_EQ(tiled.At(205, 195), kPaper);
-    EXPECT_EQ(pdf::PageFailure(), "");
+    EXPECT_EQ(pdf::PageNote(), "");
 
     Render(TiledPdf("0.000001"), {}, &ok);
     EXPECT_FALSE(ok);
-    EXPECT_EQ(pdf::PageFailure(), "it passes the limit of 500000 drawing operations");
+    EXPECT_EQ(pdf::PageNote(), "the page was not drawn: it passes the limit of 500000 drawing operations");
 
     std::string nested;
     for (int i = 0; i < 2000; ++i)
@@ -311,7 +311,7 @@ TEST(RenderPage, SmallHostilePagesFailAtALimitAndSayWhich)
         nested += "Q\n";
     Render(HandWrittenPdf({{.content = nested}}), {}, &ok);
     EXPECT_FALSE(ok);
-    EXPECT_EQ(pdf::PageFailure(), "it passes the limit of 1024 clip paths in force");
+    EXPECT_EQ(pdf::PageNote(), "the page was not drawn: it passes the limit of 1024 clip paths in force");
 
     const std::string sound = HandWrittenPdf({{.content = kCorners}});
     int pages = 0;
