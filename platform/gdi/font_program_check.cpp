@@ -178,117 +178,110 @@ private:
     std::size_t at_ = 0;
 };
 
-// Follows the subroutine calls of a program's charstrings, each subroutine once: how deep calls
-// nest below it is kept, so the work is linear in the program's size.
+// Follows the subroutine calls of a program's charstrings as an interpreter does: a subroutine
+// takes its index, and often its arguments, from the operands its caller pushed (Adobe's
+// subroutine 4 of hint replacement takes the index of the subroutine it calls so), so each call is
+// followed with the operands as they stand. The nesting bounds how deep, and the steps of one
+// program are counted, so the walk ends whatever the program.
 class CallWalker final {
 public:
-    CallWalker(std::vector<std::span<const BYTE>> subrs, int lenIV) : subrs_(std::move(subrs)), lenIV_(lenIV)
+    CallWalker(std::vector<std::span<const BYTE>> subrs, int lenIV) : subrs_(std::move(subrs)), lenIV_(lenIV) {}
+
+    // Whether a glyph's charstring, and every call it makes, can be followed.
+    bool WalkGlyph(std::span<const BYTE> charstring)
     {
-        depth_.assign(subrs_.size(), kUnwalked);
+        operands_.clear();
+        others_.clear();
+        return Walk(charstring, 0);
     }
 
-    // The deepest nesting of calls below a charstring; nothing when a call cannot be followed,
-    // loops or nests past the limit.
-    std::optional<int> Walk(std::span<const BYTE> charstring, int level)
+private:
+    bool Walk(std::span<const BYTE> charstring, int level)
     {
         const std::vector<BYTE> plain = lenIV_ < 0 ? std::vector<BYTE>(charstring.begin(), charstring.end())
                                                    : Decrypt(charstring, kCharstringKey, std::size_t(lenIV_));
-        // Known values are the numbers the charstring pushed; -1 stands for one computed.
-        std::vector<std::int64_t> operands;
-        std::vector<std::int64_t> others;
-        int deepest = 0;
-        auto push = [&](std::int64_t value) {
-            if (operands.size() == kMaxOperands)
-                operands.erase(operands.begin());
-            operands.push_back(value);
-        };
-        auto pop = [&]() -> std::int64_t {
-            if (operands.empty())
-                return -1;
-            const std::int64_t value = operands.back();
-            operands.pop_back();
-            return value;
-        };
+        steps_ += plain.size() + 1;
+        if (steps_ > kMaxSteps)
+            return false;
         for (std::size_t at = 0; at < plain.size();) {
             const int v = plain[at++];
             if (v >= 32) {
                 if (v <= 246) {
-                    push(v - 139);
+                    Push(v - 139);
                 } else if (v <= 254) {
                     if (at >= plain.size())
-                        return std::nullopt;
+                        return false;
                     const int w = plain[at++];
-                    push(v <= 250 ? (v - 247) * 256 + w + 108 : -(v - 251) * 256 - w - 108);
+                    Push(v <= 250 ? (v - 247) * 256 + w + 108 : -(v - 251) * 256 - w - 108);
                 } else {
                     if (at + 4 > plain.size())
-                        return std::nullopt;
-                    push(std::int32_t(std::uint32_t(plain[at]) << 24 | std::uint32_t(plain[at + 1]) << 16
+                        return false;
+                    Push(std::int32_t(std::uint32_t(plain[at]) << 24 | std::uint32_t(plain[at + 1]) << 16
                                       | std::uint32_t(plain[at + 2]) << 8 | plain[at + 3]));
                     at += 4;
                 }
                 continue;
             }
             if (v == kCallSubr) {
-                const std::optional<int> below = Call(pop(), level);
-                if (!below)
-                    return std::nullopt;
-                deepest = std::max(deepest, *below + 1);
+                const std::int64_t index = Pop();
+                if (index < 0 || std::uint64_t(index) >= subrs_.size() || level + 1 > kMaxSubroutineNesting
+                    || !Walk(subrs_[std::size_t(index)], level + 1))
+                    return false;
             } else if (v == kReturn || v == kEndChar) {
-                break;
+                return true;
             } else if (v == kEscape) {
                 if (at >= plain.size())
-                    return std::nullopt;
+                    return false;
                 const int escaped = plain[at++];
                 if (escaped == kCallOtherSubr) {
-                    pop();
-                    const std::int64_t count = pop();
-                    others.clear();
+                    Pop();
+                    const std::int64_t count = Pop();
+                    others_.clear();
                     for (std::int64_t i = 0; i < count && i < std::int64_t(kMaxOperands); ++i)
-                        others.push_back(pop());
+                        others_.push_back(Pop());
                 } else if (escaped == kPop) {
-                    push(others.empty() ? -1 : others.front());
-                    if (!others.empty())
-                        others.erase(others.begin());
+                    Push(others_.empty() ? kUnknown : others_.front());
+                    if (!others_.empty())
+                        others_.erase(others_.begin());
                 } else if (escaped == kDiv) {
-                    pop();
-                    pop();
-                    push(-1);
+                    Pop();
+                    Pop();
+                    Push(kUnknown);
                 } else {
-                    operands.clear();
+                    operands_.clear();
                 }
             } else {
-                operands.clear();
+                operands_.clear();
             }
         }
-        return deepest;
+        return true;
     }
 
-private:
-    static constexpr int kUnwalked = -1;
-    static constexpr int kWalking = -2;
-
-    std::optional<int> Call(std::int64_t index, int level)
+    void Push(std::int64_t value)
     {
-        if (index < 0 || std::uint64_t(index) >= subrs_.size() || level + 1 > kMaxSubroutineNesting)
-            return std::nullopt;
-        int& depth = depth_[std::size_t(index)];
-        if (depth == kWalking)
-            return std::nullopt;
-        if (depth == kUnwalked) {
-            depth = kWalking;
-            const std::optional<int> below = Walk(subrs_[std::size_t(index)], level + 1);
-            if (!below)
-                return std::nullopt;
-            depth = *below;
-        }
-        if (level + 1 + depth > kMaxSubroutineNesting)
-            return std::nullopt;
-        return depth;
+        if (operands_.size() == kMaxOperands)
+            operands_.erase(operands_.begin());
+        operands_.push_back(value);
     }
+    std::int64_t Pop()
+    {
+        if (operands_.empty())
+            return kUnknown;
+        const std::int64_t value = operands_.back();
+        operands_.pop_back();
+        return value;
+    }
+
+    // A value computed (or never pushed): no subroutine has it as its index.
+    static constexpr std::int64_t kUnknown = -1;
+    // Charstring bytes one program may have walked, its calls followed each time.
+    static constexpr std::uint64_t kMaxSteps = std::uint64_t{1} << 24;
 
     std::vector<std::span<const BYTE>> subrs_;
     int lenIV_;
-    std::vector<int> depth_;
+    std::vector<std::int64_t> operands_;
+    std::vector<std::int64_t> others_;
+    std::uint64_t steps_ = 0;
 };
 
 bool IsType1(std::span<const BYTE> program)
@@ -351,7 +344,7 @@ bool FontProgramCanBeEmbedded(std::span<const BYTE> program)
             break;
         reader.Token();
         const std::optional<std::span<const BYTE>> bytes = reader.Binary();
-        if (!bytes || !walker.Walk(*bytes, 0))
+        if (!bytes || !walker.WalkGlyph(*bytes))
             return false;
     }
     return true;
