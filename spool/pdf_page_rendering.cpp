@@ -236,8 +236,8 @@ bool PrintUtilityClient::RenderNextPDFPageToMetafile(const std::u16string& temp_
     ModifyWorldTransform(metafile.GetRecordingDC(), &recording_scale, MWT_LEFTMULTIPLY);
     metafile.MarkPageStart(PageSize{0, 0}, ContentArea{0, 0, 0, 0}, 1.0f);
 
-    bool result = render_proc(source.bytes.get(), size, page_index, metafile.GetRecordingDC(), printer_dpi,
-                                    printer_dpi, 0, 0, page_width, page_height, true, false, true, true);
+    bool result = render_proc(source.bytes.get(), size, page_index, metafile.GetRecordingDC(), printer_dpi, printer_dpi,
+                              0, 0, page_width, page_height, true, false, true, true);
     LogRendererNote(source.library);
     metafile.MarkPageEnd();
     // The recording fails as a whole once any of its records could not be written.

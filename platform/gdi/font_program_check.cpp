@@ -68,7 +68,8 @@ std::optional<std::vector<BYTE>> Unsegmented(std::span<const BYTE> program)
         at += 6;
         if (length > program.size() - at)
             return std::nullopt;
-        joined.insert(joined.end(), program.begin() + std::ptrdiff_t(at), program.begin() + std::ptrdiff_t(at + length));
+        joined.insert(joined.end(), program.begin() + std::ptrdiff_t(at),
+                      program.begin() + std::ptrdiff_t(at + length));
         at += std::size_t(length);
     }
     return joined;
@@ -288,7 +289,8 @@ bool IsType1(std::span<const BYTE> program)
 {
     if (program.size() >= 2 && program[0] == 0x80 && program[1] == 1)
         return true;
-    const std::string_view start(reinterpret_cast<const char*>(program.data()), std::min<std::size_t>(program.size(), 64));
+    const std::string_view start(reinterpret_cast<const char*>(program.data()),
+                                 std::min<std::size_t>(program.size(), 64));
     return start.starts_with("%!PS-AdobeFont") || start.starts_with("%!FontType1");
 }
 

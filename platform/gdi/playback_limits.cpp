@@ -54,7 +54,8 @@ std::uint64_t PictureBytes(const ENHMETARECORD& record)
         const DWORD offBmi = Field<DWORD>(record, kStretchOffBmi);
         const auto width = std::int64_t{Field<LONG>(record, offBmi + 4)};
         const auto height = std::int64_t{Field<LONG>(record, offBmi + 8)};
-        const std::uint64_t pixels = std::uint64_t(width < 0 ? -width : width) * std::uint64_t(height < 0 ? -height : height);
+        const std::uint64_t pixels
+            = std::uint64_t(width < 0 ? -width : width) * std::uint64_t(height < 0 ? -height : height);
         bytes = std::max(bytes, pixels * kPixelBytes);
     }
     return bytes;

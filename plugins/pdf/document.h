@@ -72,8 +72,7 @@ public:
     // Opens the PDF held in `bytes`: null when they are not a PDF poppler can read, when the document
     // needs a password, has no page, or is beyond the limits above or those of object_numbers.h;
     // which limit, in words, goes to `refusal` when it is given.
-    static std::shared_ptr<Document> Open(std::span<const BYTE> bytes, Storage storage,
-                                          std::string* refusal = nullptr);
+    static std::shared_ptr<Document> Open(std::span<const BYTE> bytes, Storage storage, std::string* refusal = nullptr);
 
     Document(const Document&) = delete;
     Document& operator=(const Document&) = delete;

@@ -99,8 +99,8 @@ public:
 
     // The tiles of a tiling pattern count against the limits before poppler draws them one by one.
     bool useTilingPatternFill() override { return true; }
-    bool tilingPatternFill(GfxState* state, Gfx* gfx, Catalog* catalog, GfxTilingPattern* pattern,
-                           const double* matrix, int x0, int y0, int x1, int y1, double xStep, double yStep) override;
+    bool tilingPatternFill(GfxState* state, Gfx* gfx, Catalog* catalog, GfxTilingPattern* pattern, const double* matrix,
+                           int x0, int y0, int x1, int y1, double xStep, double yStep) override;
 
     void saveState(GfxState* state) override;
     void restoreState(GfxState* state) override;

@@ -199,7 +199,8 @@ bool RenderPage(const PageRequest& request, HDC dc, std::size_t bandBytes, const
         // page cannot be registered, and its text is drawn as outlines.
         if (shared.knownFaces.size() >= platform::gdi::kMaxPrivateFonts)
             shared.note = "this process holds " + std::to_string(platform::gdi::kMaxPrivateFonts)
-                + " fonts, the most it takes: text in fonts it did not hold before is drawn as outlines, without its words";
+                + " fonts, the most it takes: text in fonts it did not hold before is drawn as outlines, without its "
+                  "words";
         return true;
     case ChildAnswer::Picture:
         return PaintPicturePage(*page, *placement, request, dc, bandBytes);

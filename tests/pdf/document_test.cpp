@@ -47,8 +47,9 @@ TEST(DocumentInfo, RefusesDocumentsTooLongToPrintAndSaysWhy)
     const std::string pages = HandWrittenPdf(std::vector<HandPage>(2000));
     const std::string padded = "%PDF-1.4\n%" + std::string(18'000'000 - pages.size(), 'x') + "\n" + pages;
     EXPECT_EQ(PageCount(padded), -1);
-    EXPECT_EQ(pdf::PageNote(), "the document was not opened: its 2000 pages of " + std::to_string(padded.size())
-                                   + " bytes would be read as more than 32 GiB");
+    EXPECT_EQ(pdf::PageNote(),
+              "the document was not opened: its 2000 pages of " + std::to_string(padded.size())
+                  + " bytes would be read as more than 32 GiB");
 }
 
 TEST(DocumentInfo, RefusesBadArgumentsWithoutTouchingTheCount)

@@ -209,11 +209,11 @@ TEST(DocumentJob, APageThatCannotBeWrittenToTheDataFolderFailsTheJob)
 
     const std::string mounts = "mount -t tmpfs -o size=32k,mode=0700 quillon-test '" + data + "' && mkdir -m 0750 '"
         + data + "/log' && mount --bind '" + log + "' '" + data + "/log'";
-    const RunResult result = RunProgram({"/usr/bin/unshare", "--mount", "--propagation", "private", "sh", "-c",
-                                         mounts + " || exit 99; \"$0\" \"$@\"; status=$?; echo --; ls -A '" + data
-                                             + "'; exit $status",
-                                         kService, "print", "Test Office", document, "--quiet"},
-                                        root.Path());
+    const RunResult result
+        = RunProgram({"/usr/bin/unshare", "--mount", "--propagation", "private", "sh", "-c",
+                      mounts + " || exit 99; \"$0\" \"$@\"; status=$?; echo --; ls -A '" + data + "'; exit $status",
+                      kService, "print", "Test Office", document, "--quiet"},
+                     root.Path());
     EXPECT_TRUE(result.ExitedWith(1)) << result.err;
     EXPECT_EQ(result.out, "-1\n--\nlog\n");
     const std::vector<std::string> messages = DebugMessages(log);
@@ -250,13 +250,13 @@ std::string Type1Font(const std::string& subroutine)
         return head + " " + std::to_string(bytes.size()) + " RD " + bytes + " " + tail + "\n";
     };
     // Type 1 numbers are bytes 32..246 for -107..107, then 247.. with a second byte up to 1131.
-    const std::string square = "\xef\xef\x15"       // 100 100 rmoveto
-                               "\xf8\x24\x8b\x05"   // 400 0 rlineto
-                               "\x8b\xf8\x24\x05"   // 0 400 rlineto
-                               "\xfc\x24\x8b\x05"   // -400 0 rlineto
-                               "\x09\x0e";          // closepath endchar
+    const std::string square = "\xef\xef\x15"     // 100 100 rmoveto
+                               "\xf8\x24\x8b\x05" // 400 0 rlineto
+                               "\x8b\xf8\x24\x05" // 0 400 rlineto
+                               "\xfc\x24\x8b\x05" // -400 0 rlineto
+                               "\x09\x0e";        // closepath endchar
     const std::string width = "\x8b\xf8\x88\x0d"; // 0 500 hsbw
-    const std::string call = "\x8f\x0a";            // 4 callsubr
+    const std::string call = "\x8f\x0a";          // 4 callsubr
     std::string secret = "dup /Private 8 dict dup begin\n/RD {string currentfile exch readstring pop} executeonly def\n"
                          "/ND {noaccess def} executeonly def\n/NP {noaccess put} executeonly def\n/lenIV 4 def\n"
                          "/BlueValues [] def\n/Subrs 5 array\n";
@@ -267,7 +267,8 @@ std::string Type1Font(const std::string& subroutine)
     secret += entry("/.notdef", width + "\x0e", "ND");
     secret += entry("/A", width + call + square, "ND");
     secret += entry("/B", width + square, "ND");
-    secret += "end\nend\nreadonly put\nnoaccess put\ndup /FontName get exch definefont pop\nmark currentfile closefile\n";
+    secret
+        += "end\nend\nreadonly put\nnoaccess put\ndup /FontName get exch definefont pop\nmark currentfile closefile\n";
     return "%!PS-AdobeFont-1.0: Quillon-Test 001\n11 dict begin\n/FontName /Quillon-Test def\n/FontType 1 def\n"
            "/PaintType 0 def\n/FontMatrix [0.001 0 0 0.001 0 0] readonly def\n/FontBBox {0 0 500 500} readonly def\n"
            "/Encoding StandardEncoding def\ncurrentdict end\ncurrentfile eexec\n"
@@ -281,7 +282,8 @@ std::string Type1Pdf(const std::string& font)
     const std::vector<std::string> objects{
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> "
+        ">>",
         "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
         "<< /Type /Font /Subtype /Type1 /BaseFont /Quillon-Test /FirstChar 65 /LastChar 66 /Widths [500 500] "
         "/FontDescriptor 6 0 R >>",
@@ -302,7 +304,7 @@ TEST(DocumentJob, AFontWhoseSubroutineCallsItselfIsPrintedAsOutlines)
     print_test::InstallPrinter(root.Path(), "Test Office", 150, "4.23");
     const fs::path spool = print_test::SpoolFolder(root.Path(), "Test Office");
     for (const auto& [subroutine, text] : {std::pair{std::string("\x0b"), std::string("AB")}, // return
-                                           {std::string("\x8f\x0a\x0b"), std::string()}}) { // 4 callsubr return
+                                           {std::string("\x8f\x0a\x0b"), std::string()}}) {   // 4 callsubr return
         SCOPED_TRACE(text.empty() ? "calls itself" : "returns");
         const std::string document = root.Path() + "/type1.pdf";
         WriteFile(document, Type1Pdf(Type1Font(subroutine)));
