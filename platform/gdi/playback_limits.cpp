@@ -157,13 +157,11 @@ bool PlaybackLimits::Admit(const ENHMETARECORD& record)
 
 void PlaybackLimits::Restore(std::int64_t relative)
 {
-    // A relative level counts back from the top; an absolute one (1 the first state saved) names
-    // the state to return to. A level the stack does not hold restores nothing.
-    const std::uint64_t depth = saved_.size();
-    const std::uint64_t pops = relative < 0 ? std::uint64_t(-relative) : depth + 1 - std::uint64_t(relative);
-    if (relative == 0 || pops == 0 || pops > depth)
+    // A playback restores only relative to the top, and only states its own records saved; any
+    // other level restores nothing, as the context refuses it.
+    if (relative >= 0 || std::uint64_t(-relative) > saved_.size())
         return;
-    for (std::uint64_t i = 0; i < pops; ++i) {
+    for (std::int64_t i = 0; i < -relative; ++i) {
         bytes_ -= current_.bytes;
         current_ = saved_.back();
         saved_.pop_back();
