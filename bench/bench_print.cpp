@@ -5,8 +5,8 @@
 // printers of 300 and 600 dpi, beside `pdftocairo -pdf` on the same file: processor seconds of the
 // whole job and per page, the job PDF's size against the source's, and the largest resident size
 // among the tool's processes beside one page raster (width × height × 4 bytes at the printer's
-// resolution). Then a page far past the renderer's limits (two million fills in 50 KB), and where a
-// 600-dpi page's time goes: rendering, writing and reading the page metafile, and drawing it into
+// resolution). Then small pages far past the renderer's limits (two million fills in 50 KB, and
+// those of HostileDocuments), and where a 600-dpi page's time goes: rendering, writing and reading the page metafile, and drawing it into
 // the job's PDF.
 //
 // Usage: quillon-bench-print [TEXT_PAGES]   (default 12)
