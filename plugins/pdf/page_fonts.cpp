@@ -349,10 +349,10 @@ bool PageFonts::Load(PageFont& made, GfxFont& font, int programType, int faceInd
         PopplerArray map(composite.getCodeToGIDMap(trueType.get(), &length));
         made.codeToGlyph_ = ToGlyphs(map.get(), length);
     } else if (programType == fontCIDType0C) {
-        std::unique_ptr<FoFiType1C> cff(FoFiType1C::make(bytes, size));
-        int length = 0;
-        PopplerArray map(cff ? cff->getCIDToGIDMap(&length) : nullptr);
-        made.codeToGlyph_ = ToGlyphs(map.get(), length);
+        // A bare CFF program: FreeType (and cairo through it) takes the glyph index of a CID-keyed
+        // one as its CID and finds the glyph through the font's own charset, and the index of a
+        // name-keyed one as the CID itself. Either way the CID is what it is given.
+        made.codeToGlyph_.clear();
     } else if (programType == fontCIDType0COT) {
         std::unique_ptr<FoFiTrueType> openType = FoFiTrueType::make(bytes, size, faceIndex);
         int length = 0;
