@@ -782,8 +782,10 @@ void GdiOutputDev::FlushRun()
     for (std::size_t i = 0; i < count; ++i) {
         const POINT next = i + 1 < count ? run_.origins[i + 1] : run_.end;
         advances.push_back(INT(next.x - run_.origins[i].x));
+        // GDI's second advance rises against the run's y, which runs down the page: vertical text
+        // steps down with negative ones.
         if (pdy)
-            advances.push_back(INT(next.y - run_.origins[i].y));
+            advances.push_back(INT(run_.origins[i].y - next.y));
     }
     SelectFont(run_.font->FaceName());
     SetTextColour(run_.colour);
