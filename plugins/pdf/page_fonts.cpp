@@ -123,37 +123,36 @@ int OutlineConicTo(const FT_Vector* control, const FT_Vector* to, void* user)
 
 } // namespace
 
-// The text each glyph stands for, as the font's own encoding says: every character code is read
-// the way the page's strings are read (one byte for a simple font; one or two bytes through a CID
-// font's CMap), giving its glyph and its Unicode values. The first code of a glyph wins.
-std::vector<FONTGLYPHTEXT> PageFonts::GlyphTexts(GfxFont& font, const PageFont& made)
+void PageTexts::Add(const GfxFont& font, CharCode code, const Unicode* values, int count)
+{
+    FONTGLYPHTEXT text{};
+    if (!values || count <= 0 || !GlyphText(values, count, text))
+        return;
+    const Ref id = *font.getID();
+    byFont_[{id.num, id.gen}].try_emplace(code, text);
+}
+
+const std::map<CharCode, FONTGLYPHTEXT>* PageTexts::Of(const GfxFont& font) const
+{
+    const Ref id = *font.getID();
+    const auto found = byFont_.find({id.num, id.gen});
+    return found == byFont_.end() ? nullptr : &found->second;
+}
+
+// The text of each glyph the page draws with a text: the first code of a glyph wins.
+std::vector<FONTGLYPHTEXT> PageFonts::GlyphTexts(const GfxFont& font, const PageFont& made) const
 {
     std::vector<FONTGLYPHTEXT> texts;
+    const std::map<CharCode, FONTGLYPHTEXT>* codes = texts_.Of(font);
+    if (!codes)
+        return texts;
     std::set<unsigned> seen;
-    auto take = [&](const char* bytes, int length) {
-        CharCode code = 0;
-        const Unicode* values = nullptr;
-        int count = 0;
-        double dx = 0, dy = 0, ox = 0, oy = 0;
-        if (font.getNextChar(bytes, length, &code, &values, &count, &dx, &dy, &ox, &oy) != length)
-            return;
+    for (const auto& [code, text] : *codes) {
         const unsigned glyph = made.GlyphOf(code);
-        FONTGLYPHTEXT text{};
-        text.glyph = WORD(glyph);
-        if (glyph == 0 || seen.count(glyph) || !values || !GlyphText(values, count, text))
-            return;
-        seen.insert(glyph);
-        texts.push_back(text);
-    };
-    for (int first = 0; first < 256; ++first) {
-        const char one[1] = {char(first)};
-        take(one, 1);
-        if (!font.isCIDFont())
+        if (glyph == 0 || !seen.insert(glyph).second)
             continue;
-        for (int second = 0; second < 256; ++second) {
-            const char two[2] = {char(first), char(second)};
-            take(two, 2);
-        }
+        texts.push_back(text);
+        texts.back().glyph = WORD(glyph);
     }
     return texts;
 }
@@ -223,7 +222,10 @@ bool PageFont::AppendOutline(unsigned glyph, const Matrix& emToUser, GfxPath& pa
     return true;
 }
 
-PageFonts::PageFonts(XRef* xref, const std::set<std::u16string>& knownFaces) : xref_(xref), knownFaces_(knownFaces)
+PageFonts::PageFonts(XRef* xref, const PageTexts& texts, const std::set<std::u16string>& knownFaces)
+    : xref_(xref),
+      texts_(texts),
+      knownFaces_(knownFaces)
 {}
 
 PageFonts::~PageFonts()

@@ -175,21 +175,21 @@ def cid_cff_identity():
 
 
 def opentype_cff():
-    """CFF programs in OpenType wrappers: a simple font (Latin Modern) and a CID-keyed one (Noto Sans CJK)."""
+    """A CFF program in an OpenType wrapper, as a simple font and as a CID font."""
     latin = "OpenType CFF simple font: Quick brown foxes."
-    lm = subset_font(LM_ROMAN, latin)
+    named = "OpenType CFF as a CID font: lazy dogs."
+    lm = subset_font(LM_ROMAN, latin + named)
     cmap = lm.getBestCmap()
     widths = " ".join(str(width_of(lm, cmap[c]) if c in cmap else 0) for c in range(32, 127))
     pdf = Pdf()
     fd1 = descriptor(pdf, "LMOpenType", "FontFile3", pdf.stream("/Subtype /OpenType", font_bytes(lm), False), 32)
     f1 = pdf.add("<< /Type /Font /Subtype /Type1 /BaseFont /LMOpenType /FirstChar 32 /LastChar 126 /Widths [%s]"
                  " /Encoding /WinAnsiEncoding /FontDescriptor %d 0 R >>" % (widths, fd1))
-    cjk = "OpenType CID 日本語の文字"
-    noto = subset_font(NOTO_CJK, cjk, NOTO_CJK_JP)
-    cids = cjk_cids(noto, cjk)
-    fd2 = descriptor(pdf, "NotoOpenType", "FontFile3", pdf.stream("/Subtype /OpenType", font_bytes(noto), False))
-    cid = cid_font(pdf, "NotoOpenType", "CIDFontType0", fd2, cff_cid_widths(noto, cids))
-    f2 = type0(pdf, "NotoOpenType", "/Identity-H", cid, to_unicode(pdf, sorted(set(zip(cids, cjk)))))
+    # The same program as a CID font, its CIDs the glyph indices of the name-keyed CFF.
+    order = {name: i for i, name in enumerate(lm.getGlyphOrder())}
+    cids = [order[cmap[ord(ch)]] for ch in named]
+    cid = cid_font(pdf, "LMOpenType", "CIDFontType0", fd1, {order[cmap[ord(ch)]]: width_of(lm, cmap[ord(ch)]) for ch in named})
+    f2 = type0(pdf, "LMOpenType", "/Identity-H", cid, to_unicode(pdf, sorted(set(zip(cids, named)))))
     content = lines("F1", 18, 72, 700, 30, ["(%s)" % latin]) + lines("F2", 18, 72, 660, 30, [hex_codes(cids)])
     pdf.write("font-opentype-cff.pdf", {"F1": f1, "F2": f2}, content)
 
