@@ -10,6 +10,7 @@
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -54,6 +55,68 @@ std::optional<std::vector<unsigned char>> ReadFontFile(const std::string& path)
         return std::nullopt;
     return bytes;
 }
+
+std::uint32_t BigEndian(std::span<const unsigned char> bytes, std::size_t at, int size)
+{
+    std::uint32_t value = 0;
+    for (int i = 0; i < size; ++i)
+        value = value << 8 | bytes[at + std::size_t(i)];
+    return value;
+}
+
+void PutBigEndian(std::vector<unsigned char>& out, std::size_t at, std::uint32_t value, int size)
+{
+    for (int i = size - 1; i >= 0; --i, value >>= 8)
+        out[at + std::size_t(i)] = static_cast<unsigned char>(value & 0xFF);
+}
+
+} // namespace
+
+std::optional<std::vector<unsigned char>> FaceOfCollection(std::span<const unsigned char> bytes, int index)
+{
+    constexpr std::size_t kCollectionHeader = 12;
+    constexpr std::size_t kFaceHeader = 12;
+    constexpr std::size_t kTableRecord = 16;
+    if (index < 0 || bytes.size() < kCollectionHeader || BigEndian(bytes, 0, 4) != 0x74746366) // 'ttcf'
+        return std::nullopt;
+    const std::uint64_t faces = BigEndian(bytes, 8, 4);
+    if (std::uint64_t(index) >= faces || kCollectionHeader + 4 * faces > bytes.size())
+        return std::nullopt;
+    const std::size_t face = BigEndian(bytes, kCollectionHeader + 4 * std::size_t(index), 4);
+    if (std::uint64_t(face) + kFaceHeader > bytes.size())
+        return std::nullopt;
+    const std::size_t tables = BigEndian(bytes, face + 4, 2);
+    const std::size_t directory = kFaceHeader + kTableRecord * tables;
+    if (std::uint64_t(face) + directory > bytes.size())
+        return std::nullopt;
+    // The face's header and table records as they stand, each table then copied after them on a
+    // four-byte boundary, its record pointing at the copy.
+    std::uint64_t total = directory;
+    for (std::size_t table = 0; table < tables; ++table) {
+        const std::size_t record = face + kFaceHeader + kTableRecord * table;
+        const std::uint64_t offset = BigEndian(bytes, record + 8, 4);
+        const std::uint64_t length = BigEndian(bytes, record + 12, 4);
+        if (offset + length > bytes.size())
+            return std::nullopt;
+        total += (length + 3) & ~std::uint64_t{3};
+    }
+    if (total > kMaxFontProgramBytes)
+        return std::nullopt;
+    std::vector<unsigned char> out(static_cast<std::size_t>(total), 0);
+    std::copy_n(bytes.begin() + std::ptrdiff_t(face), directory, out.begin());
+    std::size_t at = directory;
+    for (std::size_t table = 0; table < tables; ++table) {
+        const std::size_t record = face + kFaceHeader + kTableRecord * table;
+        const std::size_t offset = BigEndian(bytes, record + 8, 4);
+        const std::size_t length = BigEndian(bytes, record + 12, 4);
+        std::copy_n(bytes.begin() + std::ptrdiff_t(offset), length, out.begin() + std::ptrdiff_t(at));
+        PutBigEndian(out, kFaceHeader + kTableRecord * table + 8, std::uint32_t(at), 4);
+        at += (length + 3) & ~std::size_t{3};
+    }
+    return out;
+}
+
+namespace {
 
 // Building a path out of a FreeType outline: points in font units mapped into user space.
 struct OutlineSink {
@@ -269,9 +332,16 @@ std::unique_ptr<PageFont> PageFonts::Make(GfxFont& font, std::size_t& programByt
         std::optional<GfxFontLoc> location = font.locateFont(xref_, nullptr);
         if (location && location->locType == gfxFontLocExternal) {
             std::optional<std::vector<unsigned char>> program = ReadFontFile(location->path);
+            faceIndex = location->fontNum;
+            // A face of a collection is registered as a font file of its own.
+            if (program && faceIndex != 0) {
+                if (std::optional<std::vector<unsigned char>> face = FaceOfCollection(*program, faceIndex)) {
+                    program = std::move(face);
+                    faceIndex = 0;
+                }
+            }
             if (program) {
                 made->program_ = std::move(*program);
-                faceIndex = location->fontNum;
                 programType = location->fontType;
                 loaded = Load(*made, font, programType, faceIndex, false);
             }
@@ -281,7 +351,8 @@ std::unique_ptr<PageFont> PageFonts::Make(GfxFont& font, std::size_t& programByt
         return made;
     made->way_ = PageFont::Way::Outlines;
 
-    // Registered only as a whole file's first face: GDI takes a program, not a face of a collection.
+    // Registered only as a whole file's first face: GDI takes a program, not a face of a file that
+    // holds several and could not be cut out of it.
     if (faceIndex != 0)
         return made;
     const std::vector<FONTGLYPHTEXT> texts = GlyphTexts(font, *made);

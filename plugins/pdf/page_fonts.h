@@ -10,7 +10,9 @@
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -129,6 +131,11 @@ private:
     std::map<std::pair<int, int>, std::unique_ptr<PageFont>> fonts_;
     std::vector<FontRegistration> registered_;
 };
+
+// The face `index` of a font collection (a TrueType or OpenType collection file) as a font file of
+// its own, its tables copied; nothing for bytes that are no collection or a face it does not hold
+// whole, or a face larger than kMaxFontProgramBytes.
+std::optional<std::vector<unsigned char>> FaceOfCollection(std::span<const unsigned char> bytes, int index);
 
 // The UTF-16 text of `count` Unicode values, as a glyph text holds it: false when it needs more than
 // four units or holds a value that is no character.
