@@ -219,6 +219,8 @@ int main(int argc, char** argv)
 
     std::vector<bench::Sample> samples = bench::Samples(textPages);
     samples.insert(samples.begin() + 1, {"group", bench::GroupDocument(), 1});
+    samples.insert(samples.begin() + 2, {"cjk", bench::CjkDocument(4), 4});
+    samples.insert(samples.begin() + 3, {"cjk-substitute", bench::CjkSubstituteDocument(), 1});
     const std::size_t generated = samples.size();
     for (bench::Sample& manual : bench::RealDocuments())
         samples.push_back(std::move(manual));

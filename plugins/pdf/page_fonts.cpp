@@ -202,20 +202,46 @@ const std::map<CharCode, FONTGLYPHTEXT>* PageTexts::Of(const GfxFont& font) cons
     return found == byFont_.end() ? nullptr : &found->second;
 }
 
-// The text of each glyph the page draws with a text: the first code of a glyph wins.
-std::vector<FONTGLYPHTEXT> PageFonts::GlyphTexts(const GfxFont& font, const PageFont& made) const
+// The text of each glyph, the first code of a glyph winning. Where the codes of a font can be told
+// from its own tables (a simple font's 256; the CIDs an Identity CMap's codes are, up to the last
+// the program holds), each is read the way the page's strings are read: the texts, and so the
+// registered font, are then the same on every page. A CID font under another CMap gets the texts
+// of the codes this page draws.
+std::vector<FONTGLYPHTEXT> PageFonts::GlyphTexts(GfxFont& font, const PageFont& made) const
 {
     std::vector<FONTGLYPHTEXT> texts;
-    const std::map<CharCode, FONTGLYPHTEXT>* codes = texts_.Of(font);
-    if (!codes)
-        return texts;
     std::set<unsigned> seen;
-    for (const auto& [code, text] : *codes) {
+    auto add = [&](CharCode code, const FONTGLYPHTEXT& text) {
         const unsigned glyph = made.GlyphOf(code);
         if (glyph == 0 || !seen.insert(glyph).second)
-            continue;
+            return;
         texts.push_back(text);
         texts.back().glyph = WORD(glyph);
+    };
+    auto read = [&](const char* bytes, int length) {
+        CharCode code = 0;
+        const Unicode* values = nullptr;
+        int count = 0;
+        double dx = 0, dy = 0, ox = 0, oy = 0;
+        FONTGLYPHTEXT text{};
+        if (font.getNextChar(bytes, length, &code, &values, &count, &dx, &dy, &ox, &oy) == length
+            && GlyphText(values, count, text))
+            add(code, text);
+    };
+    const std::string& cMap = font.getEncodingName();
+    if (!font.isCIDFont()) {
+        for (int code = 0; code < 256; ++code) {
+            const char one[1] = {char(code)};
+            read(one, 1);
+        }
+    } else if (cMap == "Identity-H" || cMap == "Identity-V") {
+        for (unsigned cid = 0; cid < made.CodeCount(); ++cid) {
+            const char two[2] = {char(cid >> 8), char(cid & 0xFF)};
+            read(two, 2);
+        }
+    } else if (const std::map<CharCode, FONTGLYPHTEXT>* codes = texts_.Of(font)) {
+        for (const auto& [code, text] : *codes)
+            add(code, text);
     }
     return texts;
 }
@@ -256,6 +282,13 @@ PageFont::~PageFont()
 {
     if (face_)
         FT_Done_Face(face_);
+}
+
+unsigned PageFont::CodeCount() const
+{
+    if (!codeToGlyph_.empty())
+        return unsigned(codeToGlyph_.size());
+    return face_ && face_->num_glyphs > 0 ? unsigned(std::min<FT_Long>(face_->num_glyphs, 0x10000)) : 0;
 }
 
 unsigned PageFont::GlyphOf(CharCode code) const

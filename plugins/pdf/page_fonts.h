@@ -69,6 +69,8 @@ public:
     // The glyph index of a character code as drawChar hands it over (a CID for CID fonts); 0, the
     // missing glyph, for a code the font does not map.
     unsigned GlyphOf(CharCode code) const;
+    // One more than the last code (or CID) GlyphOf can map to a glyph of the program.
+    unsigned CodeCount() const;
     // Appends the glyph's outline to `path`, its em square (y up) mapped by `emToUser`. False when
     // the font has no outlines or the glyph none.
     bool AppendOutline(unsigned glyph, const Matrix& emToUser, GfxPath& path) const;
@@ -122,7 +124,7 @@ private:
     // Opens the program `made` holds (the document's own, or a system font standing in) as a face and
     // maps the font's codes onto its glyphs; false when it cannot be read.
     bool Load(PageFont& made, GfxFont& font, int programType, int faceIndex, bool embedded);
-    std::vector<FONTGLYPHTEXT> GlyphTexts(const GfxFont& font, const PageFont& made) const;
+    std::vector<FONTGLYPHTEXT> GlyphTexts(GfxFont& font, const PageFont& made) const;
 
     XRef* xref_;
     const PageTexts& texts_;
