@@ -17,7 +17,7 @@ page() { # NAME ENGINE PREAMBLE BODY
 
 # pdfTeX: Type 1 subsets.
 page type1 pdflatex '\usepackage[T1]{fontenc}\usepackage{times}' \
-    'Type 1 fonts of pdfTeX: quick brown foxes jump over lazy dogs.\par \textbf{Bold words} and \texttt{typewriter code}.'
+    'Type 1 fonts of pdfTeX: quick brown foxes jump over lazy dogs; café, Größe, naïve.\par \textbf{Bold words} and \texttt{typewriter code}.'
 # XeTeX: OpenType CFF as CID-keyed CFF whose charset maps each CID to another glyph index.
 page xetex xelatex '\usepackage{fontspec}\setmainfont{Latin Modern Roman}\setmonofont{Latin Modern Mono}' \
     '\section*{A Heading in Bold}Sphinx of black quartz, judge my vow.\par \texttt{int typewriter = 42;}'

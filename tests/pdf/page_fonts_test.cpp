@@ -1,7 +1,11 @@
-// A face cut out of a system font collection, as substituted CJK fonts are registered: each face
-// of the machine's Noto CJK collection loads on its own as the face it was, and damaged or foreign
-// bytes give nothing.
+// The fonts of a page as they are registered: with the same texts whatever the page draws where a
+// font's own tables tell its codes, so that a font registers alike on every page; with the page's
+// texts where they cannot. And a face cut out of a system font collection, as substituted CJK fonts
+// are registered: each face of the machine's Noto CJK collection loads on its own as the face it
+// was, and damaged or foreign bytes give nothing.
+#include "plugins/pdf/page_drawing.h"
 #include "plugins/pdf/page_fonts.h"
+#include "tests/pdf/pdf_test_support.h"
 #include "tests/support/temp_root.h"
 
 #include <gtest/gtest.h>
@@ -45,6 +49,48 @@ std::string Describe(const std::vector<unsigned char>& bytes, int index)
     }
     FT_Done_FreeType(library);
     return description;
+}
+
+// The fonts a page registers when drawn with `texts`.
+std::vector<pdf::FontRegistration> Registered(const pdf::Page& page, const pdf::PageTexts& texts)
+{
+    std::vector<pdf::FontRegistration> registered;
+    const std::optional<pdf::PagePlacement> placement
+        = pdf::PagePlacement::Fit(page.Width(), page.Height(), 5100, 6600, 600, 600, {});
+    HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
+    if (!placement || !recording)
+        return registered;
+    SetGraphicsMode(recording, GM_ADVANCED);
+    EXPECT_TRUE(pdf::DrawPageAsVectors(page, *placement, 0, 0, {}, recording, texts, {}, registered));
+    DeleteEnhMetaFile(CloseEnhMetaFile(recording));
+    return registered;
+}
+
+TEST(PageFonts, FontsWhoseOwnTablesTellTheirCodesRegisterAlikeWhateverThePageDraws)
+{
+    const std::string pages = std::string(QUILLON_SOURCE_DIR) + "/tests/pages/";
+    for (const char* name : {"font-type1", "font-truetype", "font-cid-cff-xetex", "font-cidtype2-identity",
+                             "font-identity-v", "font-cmap-stream"}) {
+        SCOPED_TRACE(name);
+        const std::string bytes = testing_support::ReadWholeFile(pages + name + ".pdf");
+        const auto document = pdf::Document::Open(pdf_test::Bytes(bytes), pdf::Document::Storage::Borrow);
+        ASSERT_TRUE(document);
+        const auto page = document->LoadPage(0);
+        pdf::PageTexts surveyed;
+        ASSERT_EQ(pdf::SurveyPage(*page, {}, surveyed), pdf::PageWay::Vectors);
+        const std::vector<pdf::FontRegistration> drawn = Registered(*page, surveyed);
+        const std::vector<pdf::FontRegistration> alone = Registered(*page, pdf::PageTexts{});
+        ASSERT_FALSE(drawn.empty());
+        ASSERT_EQ(drawn.size(), alone.size());
+        for (std::size_t font = 0; font < drawn.size(); ++font) {
+            EXPECT_FALSE(drawn[font].texts.empty());
+            // A CMap the document holds: its codes are only known as the page draws them.
+            if (std::string(name) == "font-cmap-stream")
+                EXPECT_TRUE(alone[font].texts.empty());
+            else
+                EXPECT_EQ(drawn[font].faceName, alone[font].faceName);
+        }
+    }
 }
 
 TEST(FaceOfCollection, EveryFaceLoadsOnItsOwnAsTheFaceItWas)
