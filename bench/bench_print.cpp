@@ -1,6 +1,7 @@
 // quillon-bench-print: whole PDF jobs through the tool (quillon-service asking the tool for the
 // printer's default ticket, then starting it again for the job, and reading the reply) for a
-// multi-page text document, a page drawn as a picture (a transparency group), a page with a large
+// multi-page text document, a page drawn as a picture (a transparency group), pages of CJK text
+// (the font embedded, and a page in a font the document does not hold), a page with a large
 // photograph and the manuals of Debian's documentation packages on this machine, on virtual Letter
 // printers of 300 and 600 dpi, beside `pdftocairo -pdf` on the same file: processor seconds of the
 // whole job and per page, the job PDF's size against the source's, and the largest resident size
