@@ -3,7 +3,6 @@
 #include <GfxFont.h>
 #include <GfxState.h>
 #include <fofi/FoFiTrueType.h>
-#include <fofi/FoFiType1C.h>
 #include <goo/gmem.h>
 
 #include <ft2build.h>
@@ -455,9 +454,9 @@ bool PageFonts::Load(PageFont& made, GfxFont& font, int programType, int faceInd
         PopplerArray map(composite.getCodeToGIDMap(trueType.get(), &length));
         made.codeToGlyph_ = ToGlyphs(map.get(), length);
     } else if (programType == fontCIDType0C) {
-        // A bare CFF program: FreeType (and cairo through it) takes the glyph index of a CID-keyed
-        // one as its CID and finds the glyph through the font's own charset, and the index of a
-        // name-keyed one as the CID itself. Either way the CID is what it is given.
+        // A bare CFF program: FreeType (and cairo through it) takes a glyph index of a CID-keyed
+        // program as a CID and looks it up in the program's own charset, and in a name-keyed one a
+        // CID is a glyph index. Either way the CID is the index to hand on.
         made.codeToGlyph_.clear();
     } else if (programType == fontCIDType0COT) {
         std::unique_ptr<FoFiTrueType> openType = FoFiTrueType::make(bytes, size, faceIndex);
