@@ -191,8 +191,9 @@ bool SendFailure(int socket, PageLimit passed)
 bool DrawVectors(const Page& page, const PagePlacement& placement, int left, int top, const RenderOptions& options,
                  const std::set<std::u16string>& knownFaces, const PageLimits& limits, int memory, int socket)
 {
+    PageTexts texts;
     PageLimit passed = PageLimit::None;
-    const PageWay way = SurveyPage(page, options, limits, &passed);
+    const PageWay way = SurveyPage(page, options, texts, limits, &passed);
     if (way == PageWay::Picture)
         return Send(socket, &kPicture, 1);
     if (way != PageWay::Vectors)
@@ -202,7 +203,7 @@ bool DrawVectors(const Page& page, const PagePlacement& placement, int left, int
         return false;
     std::vector<FontRegistration> fonts;
     const bool drawn
-        = DrawPageAsVectors(page, placement, left, top, options, recording, knownFaces, fonts, limits, &passed);
+        = DrawPageAsVectors(page, placement, left, top, options, recording, texts, knownFaces, fonts, limits, &passed);
     HENHMETAFILE metafile = CloseEnhMetaFile(recording);
     if (!drawn || !metafile)
         return SendFailure(socket, passed);
