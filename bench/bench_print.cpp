@@ -7,8 +7,8 @@
 // whole job and per page, the job PDF's size against the source's, and the largest resident size
 // among the tool's processes beside one page raster (width × height × 4 bytes at the printer's
 // resolution). Then small pages far past the renderer's limits (two million fills in 50 KB, and
-// those of HostileDocuments), and where a 600-dpi page's time goes: rendering, writing and reading the page metafile, and drawing it into
-// the job's PDF.
+// those of HostileDocuments), and where a 600-dpi page's time goes: rendering, writing and reading
+// the page metafile, and drawing it into the job's PDF.
 //
 // Usage: quillon-bench-print [TEXT_PAGES]   (default 12)
 #include "bench/bench_documents.h"
