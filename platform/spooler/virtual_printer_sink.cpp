@@ -56,6 +56,12 @@ int OpenPrinterFolder(std::u16string_view printerName, std::string& refusal)
     // The spool tree itself shows nothing but printer names: it is the machine's, open to look in.
     if (!platform::MakeFolders(parent))
         return -1;
+    // Nothing is made below a folder that is not trusted, nor through a link such a folder holds.
+    refusal = platform::UntrustedFolderReason(parent);
+    if (!refusal.empty()) {
+        errno = EACCES;
+        return -1;
+    }
     if (::mkdir(folder.c_str(), platform::kPrivateFolderMode) != 0 && errno != EEXIST)
         return -1;
     const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
