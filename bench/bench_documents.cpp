@@ -171,23 +171,57 @@ std::string GroupDocument()
     return out;
 }
 
-std::string ManyFillsDocument(int fills)
+namespace {
+
+// A one-page Letter document whose content is compressed, with objects of its own after the
+// content (numbered from 5) and the page's resources.
+std::string PageDocument(const std::string& content, const std::vector<std::string>& more = {},
+                         const std::string& resources = "")
 {
-    std::string content;
-    for (int i = 0; i < fills; ++i)
-        content += "1 1 1 1 re f\n";
     uLongf packedSize = compressBound(uLong(content.size()));
     std::string packed(packedSize, '\0');
     compress2(reinterpret_cast<Bytef*>(packed.data()), &packedSize, reinterpret_cast<const Bytef*>(content.data()),
               uLong(content.size()), Z_BEST_COMPRESSION);
     packed.resize(packedSize);
-    const std::vector<std::string> objects = {
+    std::vector<std::string> objects = {
         "<< /Type /Catalog /Pages 2 0 R >>",
         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << " + resources + " >> >>",
         "<< /Filter /FlateDecode /Length " + std::to_string(packed.size()) + " >>\nstream\n" + packed + "\nendstream",
     };
+    objects.insert(objects.end(), more.begin(), more.end());
     return PdfOf(objects);
+}
+
+} // namespace
+
+std::string ManyFillsDocument(int fills)
+{
+    std::string content;
+    for (int i = 0; i < fills; ++i)
+        content += "1 1 1 1 re f\n";
+    return PageDocument(content);
+}
+
+std::vector<Sample> HostileDocuments()
+{
+    std::string clips;
+    for (int i = 0; i < 14000; ++i)
+        clips += "q 0 0 600 700 re W n\n";
+    clips += "1 0 0 rg 10 10 100 100 re f\n";
+    for (int i = 0; i < 14000; ++i)
+        clips += "Q\n";
+    const std::string tiles
+        = PageDocument("/Pattern cs /Tiles scn 0 0 600 700 re f",
+                       {"<< /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 1 1] /XStep 0.000001 /YStep 0.000001 "
+                        "/Resources << >> /Length 12 >>\nstream\n0 0 1 1 re f\nendstream"},
+                       "/Pattern << /Tiles 5 0 R >>");
+    std::string table = PageDocument("");
+    const std::size_t header = table.find("xref\n0 ");
+    table.replace(header, table.find('\n', header + 5) - header, "xref\n0 30000000");
+    return {{"clips nested 14000 deep", PageDocument(clips), 1},
+            {"tiling step of a millionth", tiles, 1},
+            {"table of 3e7 entries", table, 1}};
 }
 
 std::string CjkDocument(int pages)

@@ -6,9 +6,9 @@
 // printers of 300 and 600 dpi, beside `pdftocairo -pdf` on the same file: processor seconds of the
 // whole job and per page, the job PDF's size against the source's, and the largest resident size
 // among the tool's processes beside one page raster (width × height × 4 bytes at the printer's
-// resolution). Then a page far past the renderer's limits (two million fills in 50 KB), and where a
-// 600-dpi page's time goes: rendering, writing and reading the page metafile, and drawing it into
-// the job's PDF.
+// resolution). Then small pages far past the renderer's limits (two million fills in 50 KB, and
+// those of HostileDocuments), and where a 600-dpi page's time goes: rendering, writing and reading
+// the page metafile, and drawing it into the job's PDF.
 //
 // Usage: quillon-bench-print [TEXT_PAGES]   (default 12)
 #include "bench/bench_documents.h"
@@ -268,6 +268,15 @@ int main(int argc, char** argv)
                 "largest tool process %.1f MiB\n",
                 double(hostileBytes.size()) / 1024, refused.out.substr(0, refused.out.find('\n')).c_str(), refused.wall,
                 refused.cpu, MiB(refused.peakBytes));
+    for (const bench::Sample& sample : bench::HostileDocuments()) {
+        std::ofstream(hostile, std::ios::binary | std::ios::trunc) << sample.document;
+        const RunFigures figures
+            = Run({service.string(), "print", PrinterName(600), hostile.string(), "--quiet"}, root / "reply.txt");
+        std::printf("a page of %s in %zu bytes, at 600 dpi: reply %s, %.2f s (%.2f s processor), largest tool "
+                    "process %.1f MiB\n",
+                    sample.name.c_str(), sample.document.size(), figures.out.substr(0, figures.out.find('\n')).c_str(),
+                    figures.wall, figures.cpu, MiB(figures.peakBytes));
+    }
 
     std::printf("\nprocessor seconds of one 600-dpi page, in this process: %8s %8s %8s %8s\n", "render", "write",
                 "read", "PDF");

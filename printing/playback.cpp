@@ -139,9 +139,12 @@ bool PlaybackRecord::PlayAsIs() const
 
 int RecordCallback(HDC dc, HANDLETABLE* handle_table, const ENHMETARECORD* record, int handle_count, LPARAM user_data)
 {
+    auto& run = *reinterpret_cast<PlaybackRun*>(user_data);
+    if (!run.limits.Admit(*record))
+        return 0;
     const PlaybackTarget target{handle_table, handle_count, dc};
     const PlaybackRecord playback{record, &target};
-    PlayRecord(reinterpret_cast<const XFORM*>(user_data), playback);
+    PlayRecord(&run.base, playback);
     return 1;
 }
 
@@ -209,12 +212,12 @@ bool DeviceAcceptsImage(HDC dc, int escape, const void* data, std::uint32_t size
 
 bool Emf::PlayWithRepair(HDC target) const
 {
-    XFORM base{};
-    if (!GetWorldTransform(target, &base))
+    PlaybackRun run;
+    if (!GetWorldTransform(target, &run.base))
         return false;
     const PageBounds bounds = GetBounds(1);
     const RECT rect = RectOf(bounds);
-    return EnumEnhMetaFile(target, metafile_, RecordCallback, &base, &rect) != FALSE;
+    return EnumEnhMetaFile(target, metafile_, RecordCallback, &run, &rect) != FALSE;
 }
 
 } // namespace aio::printing

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/gdi/gdi.h"
+#include "platform/gdi/playback_limits.h"
 
 #include <cstdint>
 
@@ -25,9 +26,16 @@ struct PlaybackRecord {
     bool PlayAsIs() const;
 };
 
-// The EnumEnhMetaFile callback of PlayWithRepair; `user_data` points to the base transform. Every
-// record is played through PlayRecord, and enumeration always goes on: a record that fails is
-// skipped and the rest of the page still prints.
+// What a playback carries from record to record: the printer's own transform, which the page's
+// transforms stay under, and what the page may still cost.
+struct PlaybackRun {
+    XFORM base{};
+    platform::gdi::PlaybackLimits limits;
+};
+
+// The EnumEnhMetaFile callback of PlayWithRepair; `user_data` points to the PlaybackRun. Every
+// record within the limits is played through PlayRecord, and enumeration goes on: a record that
+// fails is skipped and the rest of the page still prints. The first record past a limit stops it.
 int RecordCallback(HDC dc, HANDLETABLE* handle_table, const ENHMETARECORD* record, int handle_count, LPARAM user_data);
 
 // Plays one record, repaired as its type asks, under the base transform.

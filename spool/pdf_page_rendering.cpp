@@ -79,6 +79,19 @@ void RemovePlayedPageFile(const WidePath& path)
         QLOG(base::debug) << "In RenderPDFFile, RemoveFile of played page failed: " << NarrowText(path.Text());
 }
 
+// Logs what the renderer tells about the page it drew last (why it failed, say); a renderer
+// without the entry point tells nothing.
+void LogRendererNote(HMODULE library)
+{
+    const auto note_proc = FindEntryPoint<GetPDFPageNoteProc>(library, "GetPDFPageNote");
+    if (!note_proc)
+        return;
+    constexpr int kNoteBytes = 512;
+    char note[kNoteBytes] = {};
+    if (note_proc(note, kNoteBytes) > 0)
+        QLOG(base::debug) << "In RenderNextPDFPageToMetafile, pdf.dll: " << note;
+}
+
 } // namespace
 
 bool PrintUtilityClient::RenderPDFFile()
@@ -98,8 +111,11 @@ bool PrintUtilityClient::RenderPDFFile()
                 return false;
             }
             result = RenderNextPDFPageToMetafile(temp_path.Text(), metafile, next_available);
-            if (result)
-                metafile.PlayWithRepair(printer_dc);
+            // A page that did not reach the printer is a failed page, not a printed one.
+            if (result && !metafile.PlayWithRepair(printer_dc)) {
+                QLOG(base::debug) << "In RenderPDFFile, PlayWithRepair failed.";
+                result = false;
+            }
         }
         if (!result || !next_available)
             break;
@@ -208,11 +224,16 @@ bool PrintUtilityClient::RenderNextPDFPageToMetafile(const std::u16string& temp_
     const int size = static_cast<int>(length);
     if (size == 0 || !get_info_proc(source.bytes.get(), size, &total_page_count, nullptr)) {
         QLOG(base::debug) << "In RenderNextPDFPageToMetafile, get_info_proc of buffer failed. ";
+        LogRendererNote(source.library);
         return false;
     }
     QLOG(base::debug) << "In RenderNextPDFPageToMetafile, get_info_proc, total_page_count: " << total_page_count;
 
-    metafile.StartRecordingToFile(temp_path);
+    // A page file that cannot be written (a full data folder, say) holds no page to print.
+    if (!metafile.StartRecordingToFile(temp_path)) {
+        QLOG(base::debug) << "In RenderNextPDFPageToMetafile, StartRecordingToFile failed. ";
+        return false;
+    }
     SetGraphicsMode(metafile.GetRecordingDC(), GM_ADVANCED);
     // The renderer draws in printer dots; the recording holds the page in screen pixels, which the
     // page-to-printer transform turns back into dots on the sheet.
@@ -221,14 +242,19 @@ bool PrintUtilityClient::RenderNextPDFPageToMetafile(const std::u16string& temp_
     ModifyWorldTransform(metafile.GetRecordingDC(), &recording_scale, MWT_LEFTMULTIPLY);
     metafile.MarkPageStart(PageSize{0, 0}, ContentArea{0, 0, 0, 0}, 1.0f);
 
-    const bool result = render_proc(source.bytes.get(), size, page_index, metafile.GetRecordingDC(), printer_dpi,
-                                    printer_dpi, 0, 0, page_width, page_height, true, false, true, true);
+    bool result = render_proc(source.bytes.get(), size, page_index, metafile.GetRecordingDC(), printer_dpi, printer_dpi,
+                              0, 0, page_width, page_height, true, false, true, true);
+    LogRendererNote(source.library);
+    metafile.MarkPageEnd();
+    // The recording fails as a whole once any of its records could not be written.
+    if (!metafile.StopRecording() && result) {
+        QLOG(base::debug) << "In RenderNextPDFPageToMetafile, StopRecording failed. ";
+        result = false;
+    }
     if (result) {
         current_page = page_index;
         next_available = page_index + 1 < total_page_count;
     }
-    metafile.MarkPageEnd();
-    metafile.StopRecording();
     return result;
 }
 

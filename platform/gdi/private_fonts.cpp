@@ -1,5 +1,6 @@
 #include "platform/gdi/private_fonts.h"
 
+#include "platform/gdi/font_program_check.h"
 #include "platform/kernel/kernel.h"
 
 #include <cairo-ft.h>
@@ -415,6 +416,11 @@ std::shared_ptr<const PrivateFont> RegisterPrivateFont(std::span<const BYTE> pro
 {
     if (program.empty() || program.size() > kMaxFontProgramBytes) {
         SetLastError(program.empty() ? ERROR_INVALID_PARAMETER : ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    // A program whose subset cairo could not make safely is not taken (its user draws outlines).
+    if (!FontProgramCanBeEmbedded(program)) {
+        SetLastError(ERROR_INVALID_DATA);
         return nullptr;
     }
     std::vector<std::pair<unsigned, std::u16string>> normal;

@@ -179,25 +179,34 @@ pid_t StartChild(Descriptor& parentEnd, Work work)
     return child;
 }
 
+// Answers that the page failed, with the limit it met (None when it met none); always false.
+bool SendFailure(int socket, PageLimit passed)
+{
+    const char answer[2] = {kFailed, static_cast<char>(passed)};
+    Send(socket, answer, sizeof answer);
+    return false;
+}
+
 // The child's part of a page drawn as GDI calls.
 bool DrawVectors(const Page& page, const PagePlacement& placement, int left, int top, const RenderOptions& options,
                  const std::set<std::u16string>& knownFaces, const PageLimits& limits, int memory, int socket)
 {
     PageTexts texts;
-    const PageWay way = SurveyPage(page, options, texts, limits);
-    if (way != PageWay::Vectors) {
-        const char answer = way == PageWay::Picture ? kPicture : kFailed;
-        return Send(socket, &answer, 1) && way == PageWay::Picture;
-    }
+    PageLimit passed = PageLimit::None;
+    const PageWay way = SurveyPage(page, options, texts, limits, &passed);
+    if (way == PageWay::Picture)
+        return Send(socket, &kPicture, 1);
+    if (way != PageWay::Vectors)
+        return SendFailure(socket, passed);
     HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
     if (!recording || SetGraphicsMode(recording, GM_ADVANCED) == 0)
         return false;
     std::vector<FontRegistration> fonts;
     const bool drawn
-        = DrawPageAsVectors(page, placement, left, top, options, recording, texts, knownFaces, fonts, limits);
+        = DrawPageAsVectors(page, placement, left, top, options, recording, texts, knownFaces, fonts, limits, &passed);
     HENHMETAFILE metafile = CloseEnhMetaFile(recording);
     if (!drawn || !metafile)
-        return false;
+        return SendFailure(socket, passed);
     const UINT metafileBytes = GetEnhMetaFileBits(metafile, 0, nullptr);
     const std::size_t total = TransferBytes(fonts, metafileBytes, limits);
     if (metafileBytes == 0 || total == 0 || ::ftruncate(memory, off_t(total)) != 0)
@@ -251,7 +260,7 @@ bool ChildBytes::Map(int descriptor, std::size_t limit)
 
 ChildAnswer DrawVectorsInChild(const Page& page, const PagePlacement& placement, int left, int top,
                                const RenderOptions& options, const std::set<std::u16string>& knownFaces,
-                               const PageLimits& limits, ChildBytes& bytes)
+                               const PageLimits& limits, ChildBytes& bytes, PageLimit* passed)
 {
     Descriptor memory(::memfd_create("quillon-page", MFD_CLOEXEC));
     if (memory.Get() < 0)
@@ -264,6 +273,11 @@ ChildAnswer DrawVectorsInChild(const Page& page, const PagePlacement& placement,
         return ChildAnswer::Failed;
     char answer = 0;
     const bool answered = Receive(socket.Get(), &answer, 1);
+    // A failed page's answer names the limit it met; a value that names none is taken for none.
+    char limit = 0;
+    if (answered && answer == kFailed && passed && Receive(socket.Get(), &limit, 1)
+        && limit <= static_cast<char>(PageLimit::ClipPaths) && limit >= 0)
+        *passed = static_cast<PageLimit>(limit);
     socket.Close();
     const bool exitedWell = Reap(child);
     if (!answered)

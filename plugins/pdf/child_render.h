@@ -7,6 +7,7 @@
 #include "plugins/pdf/band_renderer.h"
 #include "plugins/pdf/document.h"
 #include "plugins/pdf/gdi_output_dev.h"
+#include "plugins/pdf/page_drawing.h"
 #include "plugins/pdf/page_placement.h"
 
 #include <cstdint>
@@ -48,10 +49,11 @@ enum class ChildAnswer {
 
 // In a forked child: counts the page, and when it can go as GDI calls draws it (placed in bounds
 // whose corner is (left, top)) into a metafile recorded in memory, and hands the metafile and the
-// font programs it registered (beyond `knownFaces`) back in `bytes`.
+// font programs it registered (beyond `knownFaces`) back in `bytes`. A page that failed at a limit
+// names it in `passed`.
 ChildAnswer DrawVectorsInChild(const Page& page, const PagePlacement& placement, int left, int top,
                                const RenderOptions& options, const std::set<std::u16string>& knownFaces,
-                               const PageLimits& limits, ChildBytes& bytes);
+                               const PageLimits& limits, ChildBytes& bytes, PageLimit* passed = nullptr);
 
 // In a forked child whose band buffer is memory shared with this process: records the page, then
 // draws the bands `take` asks for. `take` gets each band here (its first row, its rows, its pixels)

@@ -1,5 +1,7 @@
 #include "plugins/pdf/document.h"
 
+#include "plugins/pdf/object_numbers.h"
+
 #include <GlobalParams.h>
 #include <PDFDoc.h>
 #include <Page.h>
@@ -77,10 +79,17 @@ Document::~Document()
         g_object_unref(glib_);
 }
 
-std::shared_ptr<Document> Document::Open(std::span<const BYTE> bytes, Storage storage)
+std::shared_ptr<Document> Document::Open(std::span<const BYTE> bytes, Storage storage, std::string* refusal)
 {
+    auto refuse = [&](const std::string& why) -> std::shared_ptr<Document> {
+        if (refusal)
+            *refusal = "the document was not opened: " + why;
+        return nullptr;
+    };
     if (bytes.empty() || bytes.size() > static_cast<std::uint64_t>(kMaxDocumentBytes) || !HasPdfHeader(bytes))
         return nullptr;
+    if (DeclaresTooManyObjects(bytes))
+        return refuse("it declares more objects than its " + std::to_string(bytes.size()) + " bytes hold");
     UseGlobalParams();
 
     // Poppler reads the bytes lazily for as long as the document lives; a moved vector keeps its
@@ -97,8 +106,14 @@ std::shared_ptr<Document> Document::Open(std::span<const BYTE> bytes, Storage st
     if (!core->isOk())
         return nullptr;
     const int pageCount = core->getNumPages();
-    if (pageCount < 1 || pageCount > kMaxPageCount)
+    if (pageCount < 1)
         return nullptr;
+    if (pageCount > kMaxPageCount)
+        return refuse("its " + std::to_string(pageCount) + " pages are more than the " + std::to_string(kMaxPageCount)
+                      + " it takes");
+    if (std::int64_t{pageCount} * std::int64_t(bytes.size()) > kMaxBytesOfAllPages)
+        return refuse("its " + std::to_string(pageCount) + " pages of " + std::to_string(bytes.size())
+                      + " bytes would be read as more than " + std::to_string(kMaxBytesOfAllPages >> 30) + " GiB");
     return std::shared_ptr<Document>(new Document(std::move(core), std::move(copy), read, pageCount));
 }
 
@@ -135,15 +150,15 @@ PopplerDocument* Document::Glib() const
     return glib_;
 }
 
-std::shared_ptr<Document> DocumentCache::Open(std::span<const BYTE> bytes)
+std::shared_ptr<Document> DocumentCache::Open(std::span<const BYTE> bytes, std::string* refusal)
 {
     if (held_ && held_->HoldsBytes(bytes))
         return held_;
     // Let the old document go before the new one is parsed: only one is ever kept.
     held_.reset();
     if (bytes.size() > kMaxCachedBytes)
-        return Document::Open(bytes, Document::Storage::Borrow);
-    held_ = Document::Open(bytes, Document::Storage::Copy);
+        return Document::Open(bytes, Document::Storage::Borrow, refusal);
+    held_ = Document::Open(bytes, Document::Storage::Copy, refusal);
     return held_;
 }
 

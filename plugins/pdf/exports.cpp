@@ -3,6 +3,10 @@
 #include "plugins/pdf/pdf_renderer.h"
 #include "plugins/pdf/renderer.h"
 
+#include <algorithm>
+#include <cstring>
+#include <string>
+
 #define PDF_EXPORT extern "C" __attribute__((visibility("default")))
 
 // Writes the page count of a PDF held in memory; false for anything that is not a readable PDF.
@@ -35,5 +39,23 @@ PDF_EXPORT bool RenderPDFPageToDC(const BYTE* data, int size, int page, HDC dc, 
         return pdf::RenderPage(request, dc);
     } catch (...) {
         return false;
+    }
+}
+
+// Copies what there is to tell about the last page drawn in this process, as text ended by a zero
+// (cut to fit `size`); its whole length, 0 when there is nothing to tell.
+PDF_EXPORT int GetPDFPageNote(char* text, int size)
+{
+    if (!text || size <= 0)
+        return 0;
+    try {
+        const std::string note = pdf::PageNote();
+        const std::size_t copied = std::min(note.size(), std::size_t(size) - 1);
+        std::memcpy(text, note.data(), copied);
+        text[copied] = '\0';
+        return int(note.size());
+    } catch (...) {
+        text[0] = '\0';
+        return 0;
     }
 }

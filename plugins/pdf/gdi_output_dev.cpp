@@ -315,8 +315,14 @@ bool GdiOutputDev::Spend(std::int64_t operations, std::int64_t points, std::int6
     cost_.imagePixels += pixels;
     cost_.overLimit = cost_.operations > limits_.operations || cost_.pathPoints > limits_.pagePathPoints
         || cost_.glyphs > limits_.glyphs || cost_.imagePixels > limits_.imagePixels
-        || cost_.fontBytes > limits_.fontBytes || points > limits_.pathPoints;
+        || cost_.fontBytes > limits_.fontBytes || points > limits_.pathPoints || cost_.clipPaths > limits_.clipPaths;
     return !cost_.overLimit;
+}
+
+void GdiOutputDev::AddClip()
+{
+    ++clipsInForce_;
+    cost_.clipPaths = std::max(cost_.clipPaths, clipsInForce_);
 }
 
 bool GdiOutputDev::SpendPath(const GfxPath& path)
@@ -574,6 +580,7 @@ void GdiOutputDev::ClipUserPath(GfxState* state, const GfxPath& path, bool evenO
 
 void GdiOutputDev::saveState(GfxState*)
 {
+    savedClips_.push_back(clipsInForce_);
     if (!Spend(1, 0, 0, 0) || !Draws())
         return;
     FlushRun();
@@ -582,6 +589,10 @@ void GdiOutputDev::saveState(GfxState*)
 
 void GdiOutputDev::restoreState(GfxState*)
 {
+    if (!savedClips_.empty()) {
+        clipsInForce_ = savedClips_.back();
+        savedClips_.pop_back();
+    }
     if (!Spend(1, 0, 0, 0) || !Draws())
         return;
     FlushRun();
@@ -634,6 +645,7 @@ void GdiOutputDev::eoClip(GfxState* state)
 
 void GdiOutputDev::ClipToCurrentPath(GfxState* state, bool evenOdd)
 {
+    AddClip();
     if (!SpendPath(*state->getPath()) || !Draws())
         return;
     FlushRun();
@@ -643,6 +655,7 @@ void GdiOutputDev::ClipToCurrentPath(GfxState* state, bool evenOdd)
 void GdiOutputDev::clipToStrokePath(GfxState* state)
 {
     // The outline of a stroke as a clip (a stroke painted with a pattern): no GDI call makes it.
+    AddClip();
     SpendPath(*state->getPath());
     cost_.needsPicture = true;
 }
@@ -658,6 +671,7 @@ void GdiOutputDev::endTextObject(GfxState* state)
         return;
     FlushRun();
     if (textClip_) {
+        AddClip();
         if (SpendPath(*textClip_))
             ClipUserPath(state, *textClip_, false);
         textClip_.reset();
@@ -806,6 +820,17 @@ void GdiOutputDev::FlushRun()
     }
     run_.glyphs.clear();
     run_.origins.clear();
+}
+
+bool GdiOutputDev::tilingPatternFill(GfxState*, Gfx*, Catalog*, GfxTilingPattern*, const double*, int x0, int y0,
+                                     int x1, int y1, double, double)
+{
+    // Poppler looks at no limit while it draws the tiles, one operation each: a step of a millionth
+    // would tile for minutes. Past a limit the fill is done, with nothing drawn; within them
+    // poppler draws the tiles (false).
+    const double tiles = std::max(0.0, double(x1) - double(x0)) * std::max(0.0, double(y1) - double(y0));
+    const std::int64_t counted = tiles > double(limits_.operations) ? limits_.operations + 1 : std::int64_t(tiles);
+    return !Spend(counted, 0, 0, 0);
 }
 
 bool GdiOutputDev::beginType3Char(GfxState* state, double, double, double, double, CharCode, const Unicode*, int)

@@ -38,6 +38,9 @@ struct PageLimits {
     std::int64_t fontBytes = std::int64_t{128} << 20;
     // Bytes of the page's drawing recorded as a metafile.
     std::int64_t metafileBytes = std::int64_t{256} << 20;
+    // Clip paths in force at once: a context keeps a region listing them all for every clip, so
+    // thousands nested would cost gigabytes.
+    std::int64_t clipPaths = 1024;
 };
 
 // What a page spent of its limits, and whether GDI can show it as drawn.
@@ -47,6 +50,8 @@ struct PageCost {
     std::int64_t glyphs = 0;
     std::int64_t imagePixels = 0;
     std::int64_t fontBytes = 0;
+    // The most clip paths in force at once.
+    std::int64_t clipPaths = 0;
     // A limit was passed: the page is not drawn.
     bool overLimit = false;
     // The page uses what GDI cannot express (transparency that changes the result, soft masks,
@@ -92,6 +97,11 @@ public:
     bool needNonText() override { return true; }
     // The page's crop box clips what it draws, as a viewer shows it.
     bool needClipToCropBox() override { return true; }
+
+    // The tiles of a tiling pattern count against the limits before poppler draws them one by one.
+    bool useTilingPatternFill() override { return true; }
+    bool tilingPatternFill(GfxState* state, Gfx* gfx, Catalog* catalog, GfxTilingPattern* pattern, const double* matrix,
+                           int x0, int y0, int x1, int y1, double xStep, double yStep) override;
 
     void saveState(GfxState* state) override;
     void restoreState(GfxState* state) override;
@@ -170,6 +180,8 @@ private:
     // Adds to the page's cost; false (and overLimit) once a limit is passed.
     bool Spend(std::int64_t operations, std::int64_t points, std::int64_t glyphs, std::int64_t pixels);
     bool SpendPath(const GfxPath& path);
+    // Counts one more clip path in force, until the state it was made in is restored.
+    void AddClip();
     // Notes that the page needs to go as a picture when the state paints in a way GDI cannot.
     void CheckPaint(GfxState* state, bool fill, bool stroke);
 
@@ -229,6 +241,8 @@ private:
     // Glyph outlines of clipping text, in user space, made the clip when the text object ends.
     std::unique_ptr<GfxPath> textClip_;
     int softMasks_ = 0;
+    std::int64_t clipsInForce_ = 0;
+    std::vector<std::int64_t> savedClips_;
 };
 
 // The GDI dash style of a PDF dash array and phase whose lengths are multiplied by `scale`: even

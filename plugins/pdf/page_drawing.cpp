@@ -22,13 +22,64 @@ void Walk(const Page& page, const RenderOptions& options, GdiOutputDev& device)
                                     &device, ShowAnnotation, &shown);
 }
 
+void Note(PageLimit* passed, const PageCost& cost, const PageLimits& limits)
+{
+    if (passed)
+        *passed = PassedLimit(cost, limits);
+}
+
 } // namespace
 
-PageWay SurveyPage(const Page& page, const RenderOptions& options, PageTexts& texts, const PageLimits& limits)
+PageLimit PassedLimit(const PageCost& cost, const PageLimits& limits)
+{
+    if (!cost.overLimit)
+        return PageLimit::None;
+    if (cost.operations > limits.operations)
+        return PageLimit::Operations;
+    if (cost.pathPoints > limits.pagePathPoints)
+        return PageLimit::PagePathPoints;
+    if (cost.glyphs > limits.glyphs)
+        return PageLimit::Glyphs;
+    if (cost.imagePixels > limits.imagePixels)
+        return PageLimit::ImagePixels;
+    if (cost.fontBytes > limits.fontBytes)
+        return PageLimit::FontBytes;
+    if (cost.clipPaths > limits.clipPaths)
+        return PageLimit::ClipPaths;
+    // The one figure the cost does not keep: the points of the path that passed it.
+    return PageLimit::PathPoints;
+}
+
+std::string DescribeLimit(PageLimit limit, const PageLimits& limits)
+{
+    switch (limit) {
+    case PageLimit::None:
+        break;
+    case PageLimit::Operations:
+        return std::to_string(limits.operations) + " drawing operations";
+    case PageLimit::PathPoints:
+        return std::to_string(limits.pathPoints) + " points in one path";
+    case PageLimit::PagePathPoints:
+        return std::to_string(limits.pagePathPoints) + " path points";
+    case PageLimit::Glyphs:
+        return std::to_string(limits.glyphs) + " glyphs";
+    case PageLimit::ImagePixels:
+        return std::to_string(limits.imagePixels) + " picture pixels";
+    case PageLimit::FontBytes:
+        return std::to_string(limits.fontBytes) + " bytes of font programs";
+    case PageLimit::ClipPaths:
+        return std::to_string(limits.clipPaths) + " clip paths in force";
+    }
+    return {};
+}
+
+PageWay SurveyPage(const Page& page, const RenderOptions& options, PageTexts& texts, const PageLimits& limits,
+                   PageLimit* passed)
 {
     const std::unique_ptr<GdiOutputDev> device = GdiOutputDev::Counting(limits, texts);
     Walk(page, options, *device);
     const PageCost& cost = device->Cost();
+    Note(passed, cost, limits);
     if (cost.overLimit)
         return PageWay::TooCostly;
     return cost.needsPicture ? PageWay::Picture : PageWay::Vectors;
@@ -37,7 +88,7 @@ PageWay SurveyPage(const Page& page, const RenderOptions& options, PageTexts& te
 bool DrawPageAsVectors(const Page& page, const PagePlacement& placement, int left, int top,
                        const RenderOptions& options, HDC dc, const PageTexts& texts,
                        const std::set<std::u16string>& knownFaces, std::vector<FontRegistration>& registered,
-                       const PageLimits& limits)
+                       const PageLimits& limits, PageLimit* passed)
 {
     const cairo_matrix_t& fit = placement.pageToPixels;
     const Matrix pointsToUnits{fit.xx, fit.yx, fit.xy, fit.yy, fit.x0 + left + placement.x, fit.y0 + top + placement.y};
@@ -49,6 +100,7 @@ bool DrawPageAsVectors(const Page& page, const PagePlacement& placement, int lef
     Walk(page, options, *device);
     device->Finish();
     const PageCost& cost = device->Cost();
+    Note(passed, cost, limits);
     registered.insert(registered.end(), fonts.Registered().begin(), fonts.Registered().end());
     return !cost.overLimit && !cost.needsPicture && !cost.drawFailed;
 }

@@ -21,18 +21,29 @@ enum class PageWay {
     TooCostly, // not at all: it passes a limit
 };
 
+// The limit a page met, one per figure of PageLimits.
+enum class PageLimit : BYTE { None, Operations, PathPoints, PagePathPoints, Glyphs, ImagePixels, FontBytes, ClipPaths };
+
+// The limit a cost has passed; None while it is within them all.
+PageLimit PassedLimit(const PageCost& cost, const PageLimits& limits);
+
+// The limit in words, with its figure, as the log tells it ("500000 drawing operations").
+std::string DescribeLimit(PageLimit limit, const PageLimits& limits);
+
 // Walks the page with a counting device, which draws nothing and reads no font or picture, and notes
-// in `texts` what the page's text says.
-PageWay SurveyPage(const Page& page, const RenderOptions& options, PageTexts& texts, const PageLimits& limits = {});
+// in `texts` what the page's text says. The limit a page too costly met goes to `passed`.
+PageWay SurveyPage(const Page& page, const RenderOptions& options, PageTexts& texts, const PageLimits& limits = {},
+                   PageLimit* passed = nullptr);
 
 // Draws the page, placed in bounds whose corner is (left, top), as GDI calls on `dc`, on top of the
 // transform dc has. Fonts are registered as the page needs them, their glyphs with the texts the
 // survey of the page found; those whose face names are not in
 // `knownFaces` are appended to `registered` in the order they were registered. True when the page
-// was drawn within the limits, all of it as GDI calls, and every call succeeded.
+// was drawn within the limits, all of it as GDI calls, and every call succeeded. A limit it met goes
+// to `passed`.
 bool DrawPageAsVectors(const Page& page, const PagePlacement& placement, int left, int top,
                        const RenderOptions& options, HDC dc, const PageTexts& texts,
                        const std::set<std::u16string>& knownFaces, std::vector<FontRegistration>& registered,
-                       const PageLimits& limits = {});
+                       const PageLimits& limits = {}, PageLimit* passed = nullptr);
 
 } // namespace pdf

@@ -1,6 +1,6 @@
-// The PDF page renderer, loaded by the tool as "pdf.dll" (pdf.so beside it). It exports exactly two
-// functions with C linkage; on x86-64 Linux there is one C calling convention, in which the caller
-// removes the arguments.
+// The PDF page renderer, loaded by the tool as "pdf.dll" (pdf.so beside it). It exports two entry
+// points with C linkage, and a third that tells what there is to know about the page drawn last;
+// on x86-64 Linux there is one C calling convention, in which the caller removes the arguments.
 //
 // Truth values at this boundary are `bool`: one byte holding 0 or 1, the same type as C's `_Bool`
 // in the System V ABI, so a C caller including <stdbool.h> agrees with a C++ caller. They are not
@@ -41,6 +41,14 @@
 //     a portrait page onto landscape bounds, so that it fills the bounds (true); or never turn it.
 //   The tool passes true, false, true, true: antialiased, proportions kept, as printed, turned.
 //
+// GetPDFPageNote(text, size)
+//   What the renderer has to tell about the last GetPDFDocInfo or RenderPDFPageToDC of this
+//   process: why it answered false, when the renderer knows (a page past one of its limits, say), or what of a page
+//   drawn went otherwise than asked (text drawn as outlines because the process holds all the
+//   fonts it takes). The note as text ended by a zero, cut to `size` bytes with the zero, and its
+//   whole length as the answer; 0, with an empty text, when there is nothing to tell; 0 for a null
+//   `text` or a `size` of 0 or less. A caller may do without it: a renderer need not export it.
+//
 // The renderer keeps the last document it parsed (a copy of its bytes, when they are small enough)
 // for as long as the process lives, across FreeLibrary and LoadLibraryW: the module is never
 // unloaded. A later call with equal bytes reuses it; any other bytes replace it.
@@ -59,11 +67,15 @@ using RenderPDFPageToDCFunction
     = bool(const BYTE* data, int size, int page, HDC dc, int dpiX, int dpiY, int left, int top, int width, int height,
            bool antialias, bool stretchToBounds, bool printMarkups, bool rotateToFit);
 
+using GetPDFPageNoteFunction = int(char* text, int size);
+
 // The entry points as the tool finds them with GetProcAddress.
 using GetPDFDocInfoProc = GetPDFDocInfoFunction*;
 using RenderPDFPageToDCProc = RenderPDFPageToDCFunction*;
+using GetPDFPageNoteProc = GetPDFPageNoteFunction*;
 
 extern "C" {
 GetPDFDocInfoFunction GetPDFDocInfo;
 RenderPDFPageToDCFunction RenderPDFPageToDC;
+GetPDFPageNoteFunction GetPDFPageNote;
 }

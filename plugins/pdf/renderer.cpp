@@ -1,6 +1,8 @@
 #include "plugins/pdf/renderer.h"
 
 #include "platform/gdi/page_notes.h"
+#include "platform/gdi/playback_limits.h"
+#include "platform/gdi/private_fonts.h"
 #include "plugins/pdf/child_render.h"
 #include "plugins/pdf/document.h"
 #include "plugins/pdf/page_transfer.h"
@@ -25,6 +27,8 @@ struct SharedState {
     std::mutex mutex;
     DocumentCache documents;
     std::set<std::u16string> knownFaces;
+    // What there is to tell about the last page (why it failed, say); empty otherwise.
+    std::string note;
 };
 
 SharedState& Shared()
@@ -61,15 +65,20 @@ BITMAPINFO TopDownBitmap(int width, int height, int dpiX, int dpiY)
     return info;
 }
 
-int PlayRecord(HDC dc, HANDLETABLE* table, const ENHMETARECORD* record, int objects, LPARAM)
+// Plays a record within the page's playback limits (`user`); stops the playback at the first past them.
+int PlayRecord(HDC dc, HANDLETABLE* table, const ENHMETARECORD* record, int objects, LPARAM user)
 {
+    if (!reinterpret_cast<platform::gdi::PlaybackLimits*>(user)->Admit(*record))
+        return 0;
     PlayEnhMetaFileRecord(dc, table, record, UINT(objects));
     return 1;
 }
 
 // Registers the fonts the child registered, in its order, and plays its metafile onto dc mapped
 // onto the metafile's own bounds: the records land as they were recorded, under dc's transform.
-bool PlayVectorPage(std::span<const BYTE> bytes, HDC dc, const PageLimits& limits, std::set<std::u16string>& knownFaces)
+// Why it failed, when it did, goes to `note`.
+bool PlayVectorPage(std::span<const BYTE> bytes, HDC dc, const PageLimits& limits, std::set<std::u16string>& knownFaces,
+                    std::string& note)
 {
     const std::optional<PageTransfer> transfer = ReadTransfer(bytes, limits);
     if (!transfer)
@@ -80,8 +89,10 @@ bool PlayVectorPage(std::span<const BYTE> bytes, HDC dc, const PageLimits& limit
         // that differs would leave the metafile naming a font this process does not have.
         if (!AddFontMemResourceWithTextW(font.program.data(), DWORD(font.program.size()), font.texts.data(),
                                          DWORD(font.texts.size()), faceName)
-            || font.faceName != faceName)
+            || font.faceName != faceName) {
+            note = "the page was not drawn: a font program its drawing handed back is not one this process takes";
             return false;
+        }
         knownFaces.insert(font.faceName);
     }
     HENHMETAFILE metafile = SetEnhMetaFileBits(UINT(transfer->metafile.size()), transfer->metafile.data());
@@ -94,7 +105,11 @@ bool PlayVectorPage(std::span<const BYTE> bytes, HDC dc, const PageLimits& limit
         // Every record is played. One the context refuses (a pen stretched past what it draws, say)
         // leaves that shape out, as GDI leaves out a call it refuses, and the page is still drawn.
         const RECT rect{bounds.left, bounds.top, bounds.right, bounds.bottom};
-        played = EnumEnhMetaFile(dc, metafile, PlayRecord, nullptr, &rect);
+        platform::gdi::PlaybackLimits playback;
+        played = EnumEnhMetaFile(dc, metafile, PlayRecord, &playback, &rect);
+        if (playback.Passed() != platform::gdi::PlaybackLimits::Limit::None)
+            note = "the page was not drawn: its drawing passes the limit of "
+                + platform::gdi::PlaybackLimits::Describe(playback.Passed());
     }
     DeleteEnhMetaFile(metafile);
     return played;
@@ -142,7 +157,8 @@ bool ReadDocumentInfo(const BYTE* data, int size, int* pageCount, const void* re
         return false;
     SharedState& shared = Shared();
     std::lock_guard lock(shared.mutex);
-    const std::shared_ptr<Document> document = shared.documents.Open({data, std::size_t(size)});
+    shared.note.clear();
+    const std::shared_ptr<Document> document = shared.documents.Open({data, std::size_t(size)}, &shared.note);
     if (!document)
         return false;
     *pageCount = document->PageCount();
@@ -151,6 +167,10 @@ bool ReadDocumentInfo(const BYTE* data, int size, int* pageCount, const void* re
 
 bool RenderPage(const PageRequest& request, HDC dc, std::size_t bandBytes, const PageLimits& limits)
 {
+    {
+        std::lock_guard lock(Shared().mutex);
+        Shared().note.clear();
+    }
     if (!dc || !request.data || request.size <= 0 || request.page < 0 || !ValidResolution(request.dpiX)
         || !ValidResolution(request.dpiY) || !ValidSide(request.left, request.width)
         || !ValidSide(request.top, request.height))
@@ -169,16 +189,34 @@ bool RenderPage(const PageRequest& request, HDC dc, std::size_t bandBytes, const
         return false;
 
     ChildBytes bytes;
+    PageLimit passed = PageLimit::None;
     switch (DrawVectorsInChild(*page, *placement, request.left, request.top, request.options, shared.knownFaces, limits,
-                               bytes)) {
+                               bytes, &passed)) {
     case ChildAnswer::Vectors:
-        return PlayVectorPage(bytes.Bytes(), dc, limits, shared.knownFaces);
+        if (!PlayVectorPage(bytes.Bytes(), dc, limits, shared.knownFaces, shared.note))
+            return false;
+        // Registered fonts stay for the life of the process, up to its limit; past it a font new to a
+        // page cannot be registered, and its text is drawn as outlines.
+        if (shared.knownFaces.size() >= platform::gdi::kMaxPrivateFonts)
+            shared.note = "this process holds " + std::to_string(platform::gdi::kMaxPrivateFonts)
+                + " fonts, the most it takes: text in fonts it did not hold before is drawn as outlines, without its "
+                  "words";
+        return true;
     case ChildAnswer::Picture:
         return PaintPicturePage(*page, *placement, request, dc, bandBytes);
     case ChildAnswer::Failed:
+        if (passed != PageLimit::None)
+            shared.note = "the page was not drawn: it passes the limit of " + DescribeLimit(passed, limits);
         break;
     }
     return false;
+}
+
+std::string PageNote()
+{
+    SharedState& shared = Shared();
+    std::lock_guard lock(shared.mutex);
+    return shared.note;
 }
 
 } // namespace pdf

@@ -6,6 +6,8 @@
 #include "plugins/pdf/gdi_output_dev.h"
 #include "plugins/pdf/page_placement.h"
 
+#include <string>
+
 namespace pdf {
 
 // One page to draw: the document's bytes, the page's 0-based index, the device's resolution and
@@ -32,5 +34,10 @@ bool ReadDocumentInfo(const BYTE* data, int size, int* pageCount, const void* re
 // drawn within `limits`. Calls are serialised: one document and one page at a time per process.
 bool RenderPage(const PageRequest& request, HDC dc, std::size_t bandBytes = BandRenderer::kBandBytes,
                 const PageLimits& limits = {});
+
+// What there is to tell about the last page RenderPage drew: why it failed ("the page was not
+// drawn: it passes the limit of 500000 drawing operations"), or that text of it went as outlines
+// because the process holds all the fonts it takes; empty when there is nothing to tell.
+std::string PageNote();
 
 } // namespace pdf

@@ -34,6 +34,24 @@ TEST(DocumentInfo, CountsThePagesOfReadableDocuments)
     EXPECT_EQ(PageCount(std::string(1024, ' ') + HandWrittenPdf({{}})), -1);
 }
 
+// A document takes as long as its pages times the bytes read for each: one that could not be
+// printed before its service stops waiting is refused before its first page, and the note says why.
+TEST(DocumentInfo, RefusesDocumentsTooLongToPrintAndSaysWhy)
+{
+    EXPECT_EQ(PageCount(HandWrittenPdf(std::vector<HandPage>(pdf::kMaxPageCount))), pdf::kMaxPageCount);
+    EXPECT_EQ(pdf::PageNote(), "");
+    EXPECT_EQ(PageCount(HandWrittenPdf(std::vector<HandPage>(pdf::kMaxPageCount + 1))), -1);
+    EXPECT_EQ(pdf::PageNote(), "the document was not opened: its 10001 pages are more than the 10000 it takes");
+
+    // 2000 pages, with a comment that makes the file 18 MB: 36 GB read in all.
+    const std::string pages = HandWrittenPdf(std::vector<HandPage>(2000));
+    const std::string padded = "%PDF-1.4\n%" + std::string(18'000'000 - pages.size(), 'x') + "\n" + pages;
+    EXPECT_EQ(PageCount(padded), -1);
+    EXPECT_EQ(pdf::PageNote(),
+              "the document was not opened: its 2000 pages of " + std::to_string(padded.size())
+                  + " bytes would be read as more than 32 GiB");
+}
+
 TEST(DocumentInfo, RefusesBadArgumentsWithoutTouchingTheCount)
 {
     const std::string pdf = HandWrittenPdf({{}});

@@ -266,6 +266,69 @@ TEST(RenderPage, APagePastALimitFailsAndTheNextPageStillPrints)
     EXPECT_EQ(Render(HandWrittenPdf({{.content = kCorners}}), {}).At(50, 50), kRed);
 }
 
+// A page with its one tiling pattern filling a square at the top-left: red tiles of 10 points
+// with a step of `step`.
+std::string TiledPdf(const std::string& step)
+{
+    PdfWriter writer;
+    writer.Add("<< /Type /Catalog /Pages 2 0 R >>");
+    writer.Add("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+    writer.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Contents 4 0 R "
+               "/Resources << /Pattern << /Tiles 5 0 R >> >> >>");
+    writer.AddStream("", "/Pattern cs /Tiles scn 0 600 200 200 re f");
+    writer.AddStream("/PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 10 10] /XStep " + step + " /YStep " + step
+                         + " /Resources << >>",
+                     "1 0 0 rg 0 0 10 10 re f");
+    return writer.Finish(1);
+}
+
+// Small hostile pages fail at a limit, quickly, and say which: tiles of a tiling pattern are
+// counted before poppler draws them one by one (with a step of a millionth of a point it would
+// tile for minutes), and clips nested thousands deep are counted as they are made. A document
+// declaring 3·10^7 objects in a few hundred bytes is refused before its table is made.
+TEST(RenderPage, SmallHostilePagesFailAtALimitAndSayWhich)
+{
+    bool ok = false;
+    const Raster tiled = Render(TiledPdf("20"), {}, &ok);
+    EXPECT_TRUE(ok);
+    // The tiles start at the page's origin, at its bottom-left corner: 800 points below the top.
+    EXPECT_EQ(tiled.At(5, 15), kRed);
+    EXPECT_EQ(tiled.At(185, 195), kRed);
+    EXPECT_EQ(tiled.At(15, 15), kPaper);
+    EXPECT_EQ(tiled.At(5, 5), kPaper);
+    EXPECT_EQ(tiled.At(205, 195), kPaper);
+    EXPECT_EQ(pdf::PageNote(), "");
+
+    Render(TiledPdf("0.000001"), {}, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(pdf::PageNote(), "the page was not drawn: it passes the limit of 500000 drawing operations");
+
+    std::string nested;
+    for (int i = 0; i < 2000; ++i)
+        nested += "q 0 0 600 800 re W n\n";
+    nested += "1 0 0 rg 0 0 100 100 re f\n";
+    for (int i = 0; i < 2000; ++i)
+        nested += "Q\n";
+    Render(HandWrittenPdf({{.content = nested}}), {}, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(pdf::PageNote(), "the page was not drawn: it passes the limit of 1024 clip paths in force");
+
+    const std::string sound = HandWrittenPdf({{.content = kCorners}});
+    int pages = 0;
+    EXPECT_TRUE(pdf::ReadDocumentInfo(Bytes(sound).data(), int(sound.size()), &pages, nullptr));
+    const std::size_t table = sound.find("xref\n");
+    ASSERT_NE(table, std::string::npos);
+    const std::string header = sound.substr(table, sound.find('\n', table + 5) - table);
+    // The table's one subsection, or the trailer's /Size (a digit put in front of its own).
+    for (const auto& [from, to] :
+         {std::pair<std::string, std::string>{header, "xref\n0 30000000"}, {"/Size ", "/Size 3000000"}}) {
+        std::string hostile = sound;
+        hostile.replace(hostile.find(from), from.size(), to);
+        SCOPED_TRACE(to);
+        EXPECT_FALSE(pdf::ReadDocumentInfo(Bytes(hostile).data(), int(hostile.size()), &pages, nullptr));
+    }
+}
+
 TEST(RenderPage, WhatGdiRefusesToDrawIsLeftOutAndThePageDrawnOn)
 {
     // Text squashed ten million to one, a pen likewise: GDI refuses to draw them.

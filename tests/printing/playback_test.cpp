@@ -378,3 +378,65 @@ TEST_F(PlaybackTest, DevicesAcceptImagesOnlyWhenTheyKnowTheEscapeAndSayYes)
 }
 
 } // namespace
+
+// Clips nested `depth` deep, each a square inside the last, with a fill at the bottom; played onto
+// a memory-backed recording (which keeps the clip state a printer keeps) under the page's limits.
+bool PlayNestedClips(int depth)
+{
+    Emf emf;
+    EXPECT_TRUE(emf.StartRecording());
+    HDC dc = emf.GetRecordingDC();
+    for (int i = 0; i < depth; ++i) {
+        SaveDC(dc);
+        BeginPath(dc);
+        MoveToEx(dc, i % 100, i % 100, nullptr);
+        LineTo(dc, 1000, i % 100);
+        LineTo(dc, 1000, 1000);
+        CloseFigure(dc);
+        EndPath(dc);
+        SelectClipPath(dc, RGN_AND);
+    }
+    BeginPath(dc);
+    MoveToEx(dc, 0, 0, nullptr);
+    LineTo(dc, 900, 900);
+    LineTo(dc, 0, 900);
+    EndPath(dc);
+    FillPath(dc);
+    for (int i = 0; i < depth; ++i)
+        RestoreDC(dc, -1);
+    EXPECT_TRUE(emf.StopRecording());
+    Emf target;
+    EXPECT_TRUE(target.StartRecording());
+    const bool played = emf.PlayWithRepair(target.GetRecordingDC());
+    target.StopRecording();
+    return played;
+}
+
+// A small page of thousands of nested clips would have the playback hold a clip region listing
+// every clip in force for each of them (gigabytes); past the limits it stops instead. A page
+// within them plays whole.
+TEST_F(PlaybackTest, APageOfClipsNestedPastTheLimitIsNotPlayed)
+{
+    using platform::gdi::PlaybackLimits;
+    EXPECT_TRUE(PlayNestedClips(int(PlaybackLimits::kMaxClipPaths)));
+    EXPECT_FALSE(PlayNestedClips(int(PlaybackLimits::kMaxClipPaths) + 1));
+
+    // Saved states alone, past their own limit; and a state restored gives back what it held.
+    PlaybackLimits limits;
+    const std::vector<BYTE> save = MakeRecord(EMR_SAVEDC, {});
+    const std::vector<BYTE> restore = MakeRecord(EMR_RESTOREDC, {DWORD(-1)});
+    const auto& saveRecord = *reinterpret_cast<const ENHMETARECORD*>(save.data());
+    const auto& restoreRecord = *reinterpret_cast<const ENHMETARECORD*>(restore.data());
+    for (int round = 0; round < 3; ++round) {
+        for (std::uint64_t i = 0; i < PlaybackLimits::kMaxSavedStates; ++i)
+            ASSERT_TRUE(limits.Admit(saveRecord));
+        for (std::uint64_t i = 0; i < PlaybackLimits::kMaxSavedStates; ++i)
+            ASSERT_TRUE(limits.Admit(restoreRecord));
+    }
+    for (std::uint64_t i = 0; i < PlaybackLimits::kMaxSavedStates; ++i)
+        ASSERT_TRUE(limits.Admit(saveRecord));
+    EXPECT_FALSE(limits.Admit(saveRecord));
+    EXPECT_EQ(limits.Passed(), PlaybackLimits::Limit::SavedStates);
+    EXPECT_FALSE(limits.Admit(restoreRecord));
+    EXPECT_EQ(PlaybackLimits::Describe(limits.Passed()), "4096 saved states");
+}

@@ -147,6 +147,181 @@ TEST(DocumentJob, ATwoPageJobPrintsTheSourcePagesOnTheSheetsAndLogsEveryStep)
     }
 }
 
+std::string WithTable(const std::vector<std::string>& objects);
+
+// A document whose pages hold `fills[i]` small squares each.
+std::string SquaresPdf(const std::vector<int>& fills)
+{
+    std::vector<std::string> objects{"<< /Type /Catalog /Pages 2 0 R >>", ""};
+    std::string kids;
+    for (std::size_t page = 0; page < fills.size(); ++page) {
+        const std::size_t number = objects.size() + 1;
+        kids += std::to_string(number) + " 0 R ";
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " + std::to_string(number + 1)
+                          + " 0 R >>");
+        std::string content = "0 0 1 rg\n";
+        for (int i = 0; i < fills[page]; ++i)
+            content += std::to_string(30 + i % 50 * 11) + " " + std::to_string(30 + i / 50 % 60 * 11) + " 8 8 re f\n";
+        objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+    }
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(fills.size()) + " >>";
+    return WithTable(objects);
+}
+
+// A PDF of these objects, numbered from 1, with its cross-reference table.
+std::string WithTable(const std::vector<std::string>& objects)
+{
+    std::string pdf = "%PDF-1.4\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t table = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const std::size_t offset : offsets) {
+        const std::string digits = std::to_string(offset);
+        pdf += std::string(10 - digits.size(), '0') + digits + " 00000 n \n";
+    }
+    return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
+        + std::to_string(table) + "\n%%EOF\n";
+}
+
+// With the data folder nearly full, a page whose metafile cannot be written fails as a page the
+// renderer refuses: the pages before it stay in the document, the reply is -1, the log says why,
+// and no page file is left. (The folder is a small file system of the service's own, in a mount
+// namespace that vanishes with it; the log keeps to a folder of its own on the disk.)
+TEST(DocumentJob, APageThatCannotBeWrittenToTheDataFolderFailsTheJob)
+{
+    ASSERT_EQ(std::system("unshare --mount --propagation private true 2>/dev/null"), 0)
+        << "a private file system cannot be mounted here";
+    TempRoot root;
+    print_test::InstallPrinter(root.Path(), "Test Office", 150, "4.23");
+    const std::string data = root.Path() + "/var/lib/Marlowin";
+    const std::string log = root.Path() + "/log";
+    fs::create_directories(data);
+    fs::create_directories(log);
+    fs::permissions(data, fs::perms::owner_all);
+    fs::permissions(log, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+    const std::string document = root.Path() + "/mixed.pdf";
+    // Two small pages, then one whose metafile takes far more than the 32 KiB there is.
+    WriteFile(document, SquaresPdf({4, 4, 3000, 4}));
+
+    const std::string mounts = "mount -t tmpfs -o size=32k,mode=0700 quillon-test '" + data + "' && mkdir -m 0750 '"
+        + data + "/log' && mount --bind '" + log + "' '" + data + "/log'";
+    const RunResult result
+        = RunProgram({"/usr/bin/unshare", "--mount", "--propagation", "private", "sh", "-c",
+                      mounts + " || exit 99; \"$0\" \"$@\"; status=$?; echo --; ls -A '" + data + "'; exit $status",
+                      kService, "print", "Test Office", document, "--quiet"},
+                     root.Path());
+    EXPECT_TRUE(result.ExitedWith(1)) << result.err;
+    EXPECT_EQ(result.out, "-1\n--\nlog\n");
+    const std::vector<std::string> messages = DebugMessages(log);
+    EXPECT_THAT(Last(messages, 8),
+                ElementsAre("In RenderNextPDFPageToMetafile, get_info_proc, total_page_count: 4",
+                            "In RenderNextPDFPageToMetafile, StopRecording failed. ",
+                            MatchesRegex("RemoveFile path: .*/ZVPrintFile[0-9A-F]+\\.tmp"),
+                            "In RenderPDFFile, RemoveFile ,return: 0",
+                            "In RenderPDFFile, RenderNextPDFPageToMetafile result(bool): 0",
+                            "In RenderPDFFile, RenderNextPDFPageToMetafile next_available(bool): 0",
+                            "In PrintFile, spool, RenderPDFFile failed.", "PrintFileImpl return job id: -1"));
+    EXPECT_EQ(PageCount(print_test::SpoolFolder(root.Path(), "Test Office") / "1.pdf"), 2);
+}
+
+// Type 1 encryption (eexec or charstring, by its key), with the four bytes it starts with.
+std::string Encrypted(const std::string& plain, std::uint16_t key)
+{
+    std::string cipher;
+    std::uint16_t r = key;
+    for (const char byte : "\x11\x22\x33\x44" + plain) {
+        const auto c = std::uint8_t(std::uint8_t(byte) ^ (r >> 8));
+        cipher.push_back(char(c));
+        r = std::uint16_t((c + r) * 52845u + 22719u);
+    }
+    return cipher;
+}
+
+// A Type 1 font of two squares, "A" and "B"; "A" calls subroutine 4 first. `subroutine` is what
+// that subroutine does: return at once, or call itself.
+std::string Type1Font(const std::string& subroutine)
+{
+    auto entry = [](const std::string& head, const std::string& charstring, const std::string& tail) {
+        const std::string bytes = Encrypted(charstring, 4330);
+        return head + " " + std::to_string(bytes.size()) + " RD " + bytes + " " + tail + "\n";
+    };
+    // Type 1 numbers are bytes 32..246 for -107..107, then 247.. with a second byte up to 1131.
+    const std::string square = "\xef\xef\x15"     // 100 100 rmoveto
+                               "\xf8\x24\x8b\x05" // 400 0 rlineto
+                               "\x8b\xf8\x24\x05" // 0 400 rlineto
+                               "\xfc\x24\x8b\x05" // -400 0 rlineto
+                               "\x09\x0e";        // closepath endchar
+    const std::string width = "\x8b\xf8\x88\x0d"; // 0 500 hsbw
+    const std::string call = "\x8f\x0a";          // 4 callsubr
+    std::string secret = "dup /Private 8 dict dup begin\n/RD {string currentfile exch readstring pop} executeonly def\n"
+                         "/ND {noaccess def} executeonly def\n/NP {noaccess put} executeonly def\n/lenIV 4 def\n"
+                         "/BlueValues [] def\n/Subrs 5 array\n";
+    for (int i = 0; i < 4; ++i)
+        secret += entry("dup " + std::to_string(i), "\x0b", "NP");
+    secret += entry("dup 4", subroutine, "NP");
+    secret += "ND\n2 index /CharStrings 3 dict dup begin\n";
+    secret += entry("/.notdef", width + "\x0e", "ND");
+    secret += entry("/A", width + call + square, "ND");
+    secret += entry("/B", width + square, "ND");
+    secret
+        += "end\nend\nreadonly put\nnoaccess put\ndup /FontName get exch definefont pop\nmark currentfile closefile\n";
+    return "%!PS-AdobeFont-1.0: Quillon-Test 001\n11 dict begin\n/FontName /Quillon-Test def\n/FontType 1 def\n"
+           "/PaintType 0 def\n/FontMatrix [0.001 0 0 0.001 0 0] readonly def\n/FontBBox {0 0 500 500} readonly def\n"
+           "/Encoding StandardEncoding def\ncurrentdict end\ncurrentfile eexec\n"
+        + Encrypted(secret, 55665);
+}
+
+// A page showing "AB" in a Type 1 font embedded whole.
+std::string Type1Pdf(const std::string& font)
+{
+    const std::string content = "BT /F1 72 Tf 72 600 Td (AB) Tj ET";
+    const std::vector<std::string> objects{
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> "
+        ">>",
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+        "<< /Type /Font /Subtype /Type1 /BaseFont /Quillon-Test /FirstChar 65 /LastChar 66 /Widths [500 500] "
+        "/FontDescriptor 6 0 R >>",
+        "<< /Type /FontDescriptor /FontName /Quillon-Test /Flags 32 /FontBBox [0 0 500 500] /ItalicAngle 0 /Ascent 500 "
+        "/Descent 0 /CapHeight 500 /StemV 80 /FontFile 7 0 R >>",
+        "<< /Length " + std::to_string(font.size()) + " /Length1 " + std::to_string(font.find("eexec\n") + 6)
+            + " /Length2 " + std::to_string(font.size() - font.find("eexec\n") - 6) + " /Length3 0 >>\nstream\n" + font
+            + "\nendstream"};
+    return WithTable(objects);
+}
+
+// A Type 1 font whose subroutine calls itself would take the tool down when the job's PDF embeds
+// its subset: its glyphs are drawn as outlines instead (those FreeType can read: "B" but not "A",
+// which calls the subroutine), and the job prints. A sound font stays text.
+TEST(DocumentJob, AFontWhoseSubroutineCallsItselfIsPrintedAsOutlines)
+{
+    TempRoot root;
+    print_test::InstallPrinter(root.Path(), "Test Office", 150, "4.23");
+    const fs::path spool = print_test::SpoolFolder(root.Path(), "Test Office");
+    for (const auto& [subroutine, text] : {std::pair{std::string("\x0b"), std::string("AB")}, // return
+                                           {std::string("\x8f\x0a\x0b"), std::string()}}) {   // 4 callsubr return
+        SCOPED_TRACE(text.empty() ? "calls itself" : "returns");
+        const std::string document = root.Path() + "/type1.pdf";
+        WriteFile(document, Type1Pdf(Type1Font(subroutine)));
+        const RunResult result = RunProgram({kService, "print", "Test Office", document, "--quiet"}, root.Path());
+        ASSERT_TRUE(result.ExitedWith(0)) << result.err;
+        const std::string jobId = result.out.substr(0, result.out.find('\n'));
+        EXPECT_EQ(print_test::PdfText(spool / (jobId + ".pdf")).find("AB") != std::string::npos, !text.empty());
+        // The square of "B", 0.6 inch right of the baseline's start, which lies an inch in and 192
+        // points down (at 72 dpi), is inked either way.
+        const Raster sheet = RenderPage(spool / (jobId + ".pdf"), 1, 72);
+        ASSERT_EQ(sheet.width, 612);
+        EXPECT_LT(sheet.At(72 + 58, 192 - 22)[0], 64);
+        for (const auto& entry : fs::directory_iterator(spool))
+            EXPECT_THAT(entry.path().filename().string(), ::testing::Not(::testing::EndsWith(".part")));
+    }
+}
+
 // A copy of the tool in a folder of its own, with a stand-in renderer as its pdf.so.
 class StandInRendererTest : public ::testing::Test {
 protected:

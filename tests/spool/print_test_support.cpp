@@ -88,6 +88,12 @@ std::string CommandOutput(const std::string& command)
     return CommandOutput(command, status);
 }
 
+std::string PdfText(const fs::path& pdf)
+{
+    int status = 0;
+    return CommandOutput("pdftotext -q '" + pdf.string() + "' -", status);
+}
+
 Raster RenderPage(const fs::path& pdf, int page, int dpi)
 {
     const std::string command = "pdftoppm -cropbox -r " + std::to_string(dpi) + " -f " + std::to_string(page) + " -l "

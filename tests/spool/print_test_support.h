@@ -39,6 +39,9 @@ struct Raster {
 // pdftoppm fails.
 Raster RenderPage(const fs::path& pdf, int page, int dpi);
 
+// The text of a PDF as pdftotext reads it; empty when it cannot.
+std::string PdfText(const fs::path& pdf);
+
 // The number of pages of a PDF as pdfinfo reads it, -1 when it cannot.
 int PageCount(const fs::path& pdf);
 
