@@ -1,5 +1,7 @@
 #include "plugins/pdf/gdi_output_dev.h"
 
+#include "plugins/pdf/path_trim.h"
+
 #include <GfxFont.h>
 #include <GfxState.h>
 #include <Stream.h>
@@ -169,7 +171,7 @@ std::uint32_t Premultiplied(std::uint32_t pixel, unsigned alpha)
 
 } // namespace
 
-std::vector<DWORD> DashStyle(const std::vector<double>& dashes, double phase, double scale, bool flatCaps)
+PenDashes DashStyle(const std::vector<double>& dashes, double phase, double scale, bool flatCaps)
 {
     std::vector<double> cycle;
     double total = 0;
@@ -203,6 +205,7 @@ std::vector<DWORD> DashStyle(const std::vector<double>& dashes, double phase, do
     }
     // The pattern from the phase on: lengths, even positions dashes.
     std::vector<double> rotated;
+    double lead = 0;
     bool startsWithGap = first % 2 == 1;
     rotated.push_back(cycle[first] - offset);
     for (std::size_t i = 1; i < cycle.size(); ++i)
@@ -213,8 +216,10 @@ std::vector<DWORD> DashStyle(const std::vector<double>& dashes, double phase, do
         if (flatCaps) {
             rotated.insert(rotated.begin(), 0.0);
         } else {
-            // Start at the dash after the gap; the trailing part of the gap (if any) joins it.
+            // Start at the dash after the gap, the path cut to start there as well; the gap's
+            // part before the phase (if any) joins the whole gap at the end.
             const double gap = rotated.front();
+            lead = gap;
             rotated.erase(rotated.begin());
             if (offset > 0)
                 rotated.back() += gap;
@@ -227,10 +232,11 @@ std::vector<DWORD> DashStyle(const std::vector<double>& dashes, double phase, do
         rotated.push_back(0.0);
     if (rotated.size() > kMaxDashEntries)
         return {};
-    std::vector<DWORD> style;
+    PenDashes pen;
     for (double length : rotated)
-        style.push_back(DWORD(std::lround(std::min(length, double(kMaxUnit)))));
-    return style;
+        pen.style.push_back(DWORD(std::lround(std::min(length, double(kMaxUnit)))));
+    pen.lead = lead;
+    return pen;
 }
 
 std::unique_ptr<GdiOutputDev> GdiOutputDev::Counting(const PageLimits& limits)
@@ -525,15 +531,18 @@ void GdiOutputDev::StrokeUserPath(GfxState* state, const GfxPath& path)
     }
     double phase = 0;
     const std::vector<double>& dashes = state->getLineDash(&phase);
-    std::vector<DWORD> dashStyle = DashStyle(dashes, phase, scale, state->getLineCap() == 0);
-    style |= dashStyle.empty() ? PS_SOLID : PS_USERSTYLE;
+    PenDashes pen = DashStyle(dashes, phase, scale, state->getLineCap() == 0);
+    style |= pen.style.empty() ? PS_SOLID : PS_USERSTYLE;
     const DWORD penWidth = DWORD(std::max(1L, std::lround(std::min(width * scale, kMaxUnit))));
-    SelectPen(PenKey{style, penWidth, colour, std::move(dashStyle)});
+    SelectPen(PenKey{style, penWidth, colour, std::move(pen.style)});
+    // Where the pattern starts inside a gap, the subpaths start where its next dash does.
+    std::unique_ptr<GfxPath> trimmed;
+    const GfxPath& stroked = pen.lead > 0 ? *(trimmed = TrimSubpathStarts(path, pen.lead / scale)) : path;
 
     if (Conformal(userToUnits)) {
         // The pen is round in user space and stays round: the path can be mapped here.
         BeginPath(dc_);
-        EmitPath(path, userToUnits);
+        EmitPath(stroked, userToUnits);
         EndPath(dc_);
         StrokePath(dc_);
         return;
@@ -548,7 +557,7 @@ void GdiOutputDev::StrokeUserPath(GfxState* state, const GfxPath& path)
     Save();
     Check(ModifyWorldTransform(dc_, &world, MWT_LEFTMULTIPLY));
     BeginPath(dc_);
-    EmitPath(path, userToLogical);
+    EmitPath(stroked, userToLogical);
     EndPath(dc_);
     StrokePath(dc_);
     Restore();

@@ -229,10 +229,18 @@ private:
     int softMasks_ = 0;
 };
 
-// The GDI dash style of a PDF dash array and phase whose lengths are multiplied by `scale`: even
-// in length, starting with a dash, the phase applied by rotating the array. Empty for a solid line
-// (no dashes, or none of positive length). With round or square caps, where the phase falls inside
-// a gap the pattern starts at the next dash instead, since a zero-length dash would show as a dot.
-std::vector<DWORD> DashStyle(const std::vector<double>& dashes, double phase, double scale, bool flatCaps);
+// A PDF dash array and phase as a GDI pen takes them: `style` even in length and starting with a
+// dash, the phase applied by rotating the array; empty for a solid line (no dashes, or none of
+// positive length). With flat caps a phase inside a gap starts with a dash of no length, which
+// shows nothing; with round or square caps it would show as a dot, so the style starts at the next
+// dash instead and the path is made to start there too: `lead` is the length of gap to cut off the
+// start of every subpath.
+struct PenDashes {
+    std::vector<DWORD> style;
+    double lead = 0;
+};
+
+// The pen dashes of `dashes` and `phase`, their lengths multiplied by `scale`.
+PenDashes DashStyle(const std::vector<double>& dashes, double phase, double scale, bool flatCaps);
 
 } // namespace pdf

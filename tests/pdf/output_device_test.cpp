@@ -3,6 +3,7 @@
 #include "platform/gdi/gdi.h"
 #include "plugins/pdf/gdi_output_dev.h"
 #include "plugins/pdf/page_drawing.h"
+#include "plugins/pdf/path_trim.h"
 #include "plugins/pdf/renderer.h"
 #include "tests/pdf/pdf_test_support.h"
 #include "tests/support/temp_root.h"
@@ -10,6 +11,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -133,13 +136,15 @@ TEST(OutputDevice, DashPatternsBecomeEvenStylesStartingAtTheirPhase)
         double phase;
         bool flatCaps;
         std::vector<DWORD> style;
+        double lead = 0;
     };
     // Lengths are doubled (scale 2) on the way.
     const std::vector<Case> cases = {
         {{3, 2}, 0, true, {6, 4}},
         {{3, 2}, 1, true, {4, 4, 2, 0}},          // in the dash: its rest first, its start last
         {{3, 2}, 4, true, {0, 2, 6, 2}},          // in the gap: a dash of no length first
-        {{3, 2}, 4, false, {6, 4}},               // ... which round caps would show: the next dash
+        {{3, 2}, 4, false, {6, 4}, 2},            // ... which round caps would show: the path starts later
+        {{3, 2}, 3.5, false, {6, 4}, 3},          // ... by the rest of the gap
         {{3, 2}, 3, true, {0, 4, 6, 0}},          // on the gap's start exactly
         {{3, 2}, -1, true, {0, 2, 6, 2}},         // a negative phase counts back
         {{3, 2}, 11, true, {4, 4, 2, 0}},         // a phase past the pattern wraps
@@ -151,9 +156,59 @@ TEST(OutputDevice, DashPatternsBecomeEvenStylesStartingAtTheirPhase)
         {std::vector<double>(9, 1.0), 0, true, {}}, // 18 entries: more than GDI takes
     };
     for (const Case& c : cases) {
-        EXPECT_THAT(pdf::DashStyle(c.dashes, c.phase, 2.0, c.flatCaps), ElementsAreArray(c.style))
-            << ::testing::PrintToString(c.dashes) << " phase " << c.phase;
+        const pdf::PenDashes pen = pdf::DashStyle(c.dashes, c.phase, 2.0, c.flatCaps);
+        EXPECT_THAT(pen.style, ElementsAreArray(c.style)) << ::testing::PrintToString(c.dashes) << " phase " << c.phase;
+        EXPECT_DOUBLE_EQ(pen.lead, c.lead) << ::testing::PrintToString(c.dashes) << " phase " << c.phase;
     }
+}
+
+// The points of a path, subpath by subpath, "x,y" with "c" before a curve's points and "z" after a
+// closed subpath.
+std::vector<std::string> PathPoints(const GfxPath& path)
+{
+    std::vector<std::string> subpaths;
+    for (int i = 0; i < path.getNumSubpaths(); ++i) {
+        const GfxSubpath* subpath = path.getSubpath(i);
+        std::string points;
+        for (int p = 0; p < subpath->getNumPoints(); ++p) {
+            char point[64];
+            std::snprintf(point, sizeof point, "%s%.3g,%.3g ", subpath->getCurve(p) ? "c" : "", subpath->getX(p),
+                          subpath->getY(p));
+            points += point;
+        }
+        subpaths.push_back(points + (subpath->isClosed() ? "z" : ""));
+    }
+    return subpaths;
+}
+
+TEST(OutputDevice, DashedSubpathsStartingInAGapStartWhereTheirFirstDashDoes)
+{
+    GfxPath path;
+    // A closed square, a short line wholly inside the gap, a quarter circle of radius 10.
+    path.moveTo(0, 0);
+    path.lineTo(10, 0);
+    path.lineTo(10, 10);
+    path.lineTo(0, 10);
+    path.close();
+    path.moveTo(20, 0);
+    path.lineTo(22, 0);
+    path.moveTo(30, 0);
+    const double k = 0.5523 * 10;
+    path.curveTo(30 + k, 0, 40, 10 - k, 40, 10);
+    const std::unique_ptr<GfxPath> trimmed = pdf::TrimSubpathStarts(path, 4);
+    const std::vector<std::string> subpaths = PathPoints(*trimmed);
+    ASSERT_EQ(subpaths.size(), 2u);
+    // The square is cut open and ends back at its first corner.
+    EXPECT_EQ(subpaths[0], "4,0 10,0 10,10 0,10 0,0 ");
+    // The arc starts 4 along it: at an angle of 4/10 radians from its start.
+    GfxSubpath* arc = trimmed->getSubpath(1);
+    ASSERT_EQ(arc->getNumPoints(), 4);
+    EXPECT_NEAR(arc->getX(0), 30 + 10 * std::sin(0.4), 0.01);
+    EXPECT_NEAR(arc->getY(0), 10 - 10 * std::cos(0.4), 0.01);
+    EXPECT_NEAR(arc->getX(3), 40, 1e-9);
+    EXPECT_NEAR(arc->getY(3), 10, 1e-9);
+    // Nothing to cut copies the path.
+    EXPECT_EQ(PathPoints(*pdf::TrimSubpathStarts(path, 0)), PathPoints(path));
 }
 
 // The records of a metafile, by type, in order.
