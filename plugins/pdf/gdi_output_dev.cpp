@@ -1,5 +1,6 @@
 #include "plugins/pdf/gdi_output_dev.h"
 
+#include "plugins/pdf/kept_jpeg.h"
 #include "plugins/pdf/path_trim.h"
 
 #include <GfxFont.h>
@@ -860,6 +861,26 @@ void GdiOutputDev::DrawPixels(const std::vector<std::uint32_t>& pixels, int widt
     Restore();
 }
 
+void GdiOutputDev::DrawJpeg(const std::vector<BYTE>& jpeg, int width, int height, const Matrix& pixelsToUnits)
+{
+    FlushRun();
+    const XFORM world = ToXform(pixelsToUnits);
+    if (!Invertible(world))
+        return;
+    // A JPEG's rows are top-down by definition: its height is given as it is.
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biCompression = BI_JPEG;
+    info.bmiHeader.biSizeImage = DWORD(jpeg.size());
+    Save();
+    Check(ModifyWorldTransform(dc_, &world, MWT_LEFTMULTIPLY));
+    StretchDIBits(dc_, 0, 0, width, height, 0, 0, width, height, jpeg.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+    Restore();
+}
+
 void GdiOutputDev::drawImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert,
                                  bool interpolate, bool inlineImg)
 {
@@ -910,9 +931,15 @@ void GdiOutputDev::drawImage(GfxState* state, Object* ref, Stream* str, int widt
         OutputDev::drawImage(state, ref, str, width, height, colorMap, interpolate, maskColors, inlineImg);
         return;
     }
-    std::vector<std::uint32_t> pixels = ReadPixels(str, width, height, colorMap, maskColors);
     // A constant alpha below 1 is the picture's own alpha times it.
     const unsigned opacity = unsigned(std::lround(std::clamp(state->getFillOpacity(), 0.0, 1.0) * 255));
+    if (!inlineImg && !maskColors && opacity == 255) {
+        if (const std::vector<BYTE> jpeg = KeptJpegBytes(str, width, height, colorMap); !jpeg.empty()) {
+            DrawJpeg(jpeg, width, height, ImageToUnits(state, width, height));
+            return;
+        }
+    }
+    std::vector<std::uint32_t> pixels = ReadPixels(str, width, height, colorMap, maskColors);
     const bool alpha = maskColors != nullptr || opacity < 255;
     if (alpha) {
         for (std::uint32_t& pixel : pixels)

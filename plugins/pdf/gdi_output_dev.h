@@ -202,6 +202,8 @@ private:
     // ones with StretchDIBits, ones with alpha (premultiplied) with AlphaBlend.
     void DrawPixels(const std::vector<std::uint32_t>& pixels, int width, int height, const Matrix& pixelsToUnits,
                     bool alpha);
+    // Draws the bytes of a JPEG as they are (StretchDIBits with BI_JPEG) onto the grid `pixelsToUnits` maps.
+    void DrawJpeg(const std::vector<BYTE>& jpeg, int width, int height, const Matrix& pixelsToUnits);
     Matrix ImageToUnits(GfxState* state, int width, int height) const;
     // A picture with a stencil (`softMask` null: painted where a sample is 0, or 1 when `invert`) or
     // a soft mask (its grey is the alpha), drawn with AlphaBlend.

@@ -310,5 +310,72 @@ TEST(OutputDevice, APicturePageIsRecordedAsPiecesOfInkWithItsNote)
     }
 }
 
+// The bytes of the first DCT stream of a document.
+std::string FirstJpeg(const std::string& pdf)
+{
+    const std::size_t filter = pdf.find("/DCTDecode");
+    const std::size_t length = pdf.find("/Length ", filter);
+    const std::size_t start = pdf.find("stream\n", filter) + 7;
+    return pdf.substr(start, std::stoul(pdf.substr(length + 8)));
+}
+
+// The BITMAPINFOHEADER and the bits of every EMR_STRETCHDIBITS record of a metafile.
+std::vector<std::pair<BITMAPINFOHEADER, std::string>> StretchedBitmaps(const std::vector<BYTE>& bytes)
+{
+    std::vector<std::pair<BITMAPINFOHEADER, std::string>> bitmaps;
+    std::size_t at = 0;
+    for (DWORD type : RecordTypes(bytes)) {
+        DWORD size = 0, offBmi = 0, offBits = 0, cbBits = 0;
+        std::memcpy(&size, bytes.data() + at + 4, 4);
+        if (type == EMR_STRETCHDIBITS) {
+            std::memcpy(&offBmi, bytes.data() + at + 48, 4);
+            std::memcpy(&offBits, bytes.data() + at + 56, 4);
+            std::memcpy(&cbBits, bytes.data() + at + 60, 4);
+            BITMAPINFOHEADER header;
+            std::memcpy(&header, bytes.data() + at + offBmi, sizeof header);
+            bitmaps.emplace_back(header,
+                                 std::string(reinterpret_cast<const char*>(bytes.data() + at + offBits), cbBits));
+        }
+        at += size;
+    }
+    return bitmaps;
+}
+
+TEST(OutputDevice, APhotographTravelsAsTheJpegBytesTheDocumentHolds)
+{
+    std::ifstream file(std::string(QUILLON_PAGES_DIR) + "/photograph.pdf", std::ios::binary);
+    const std::string photograph((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string jpeg = FirstJpeg(photograph);
+    ASSERT_GT(jpeg.size(), 1000u);
+    auto page = [&](const std::string& entries) {
+        PdfWriter writer;
+        writer.Add("<< /Type /Catalog /Pages 2 0 R >>");
+        writer.Add("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+        writer.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+                   "/Resources << /XObject << /Photo 5 0 R >> >> >>");
+        writer.AddStream("", "q 468 0 0 312 72 380 cm /Photo Do Q");
+        writer.AddStream("/Type /XObject /Subtype /Image /Width 640 /Height 427 /BitsPerComponent 8 "
+                         "/Filter /DCTDecode "
+                             + entries,
+                         jpeg);
+        return writer.Finish(1);
+    };
+    // As the document holds it: the same bytes, one picture of the image's size.
+    std::vector<std::pair<BITMAPINFOHEADER, std::string>> kept
+        = StretchedBitmaps(RecordPage(page("/ColorSpace /DeviceRGB"), 0));
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].first.biCompression, DWORD(BI_JPEG));
+    EXPECT_EQ(kept[0].first.biWidth, 640);
+    EXPECT_EQ(kept[0].first.biHeight, 427);
+    EXPECT_TRUE(kept[0].second == jpeg);
+    // Samples the document shows otherwise than the JPEG does (inverted by a decode range, or
+    // counted as another colour space) are decoded by the renderer.
+    for (const std::string entries :
+         {"/ColorSpace /DeviceRGB /Decode [1 0 1 0 1 0]", "/ColorSpace /DeviceGray", "/ColorSpace /DeviceCMYK"}) {
+        for (const auto& [header, bits] : StretchedBitmaps(RecordPage(page(entries), 0)))
+            EXPECT_EQ(header.biCompression, DWORD(BI_RGB)) << entries;
+    }
+}
+
 } // namespace
 } // namespace pdf_test
