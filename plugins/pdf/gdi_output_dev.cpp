@@ -179,10 +179,12 @@ PenDashes DashStyle(const std::vector<double>& dashes, double phase, double scal
     for (double dash : dashes) {
         if (!std::isfinite(dash) || dash < 0)
             return {};
-        cycle.push_back(dash * scale);
-        total += dash * scale;
+        cycle.push_back(dash);
+        total += dash;
     }
-    if (!(total > 0) || !std::isfinite(total))
+    // The pattern is followed in the document's lengths, where a phase lands exactly on the end of
+    // a dash as the document means it; they are scaled once it is laid out.
+    if (!(total > 0) || !std::isfinite(total * scale))
         return {};
     // An odd pattern repeats with dashes and gaps swapped: twice over it is even.
     if (cycle.size() % 2 == 1) {
@@ -193,7 +195,7 @@ PenDashes DashStyle(const std::vector<double>& dashes, double phase, double scal
     }
 
     // The element the phase falls in, and how much of it the phase has used up.
-    double offset = std::fmod(phase * scale, total);
+    double offset = std::fmod(phase, total);
     if (!std::isfinite(offset))
         offset = 0;
     if (offset < 0)
@@ -233,10 +235,18 @@ PenDashes DashStyle(const std::vector<double>& dashes, double phase, double scal
         rotated.push_back(0.0);
     if (rotated.size() > kMaxDashEntries)
         return {};
+    // Whole units where each entry ends, so that rounding never adds up along the pattern: a
+    // cycle is as long as the document's, rounded once.
     PenDashes pen;
-    for (double length : rotated)
-        pen.style.push_back(DWORD(std::lround(std::min(length, double(kMaxUnit)))));
-    pen.lead = lead;
+    double end = 0;
+    long previous = 0;
+    for (double length : rotated) {
+        end = std::min(end + length * scale, double(kMaxUnit));
+        const long boundary = std::lround(end);
+        pen.style.push_back(DWORD(boundary - previous));
+        previous = boundary;
+    }
+    pen.lead = lead * scale;
     return pen;
 }
 

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <numeric>
 
 namespace pdf_test {
 namespace {
@@ -160,6 +161,15 @@ TEST(OutputDevice, DashPatternsBecomeEvenStylesStartingAtTheirPhase)
         EXPECT_THAT(pen.style, ElementsAreArray(c.style)) << ::testing::PrintToString(c.dashes) << " phase " << c.phase;
         EXPECT_DOUBLE_EQ(pen.lead, c.lead) << ::testing::PrintToString(c.dashes) << " phase " << c.phase;
     }
+    // At 600 dpi in sixteenths of a dot (400/3 a point): a phase on a dash's end stays there, though
+    // the scaled lengths do not add up exactly; entries are rounded where they end, so every cycle
+    // keeps the document's length instead of losing a unit to each rounded entry.
+    const double sixteenths = 400.0 / 3;
+    const pdf::PenDashes onEnd = pdf::DashStyle({30, 30}, 90, sixteenths, false);
+    EXPECT_THAT(onEnd.style, ElementsAreArray({4000u, 4000u}));
+    EXPECT_DOUBLE_EQ(onEnd.lead, 4000);
+    const pdf::PenDashes inGap = pdf::DashStyle({40, 20}, 50, sixteenths, true);
+    EXPECT_EQ(std::accumulate(inGap.style.begin(), inGap.style.end(), DWORD{0}), 8000u);
 }
 
 // The points of a path, subpath by subpath, "x,y" with "c" before a curve's points and "z" after a
