@@ -209,7 +209,7 @@ Affine DeviceContext::LogicalToDevice() const
 }
 
 bool DeviceContext::DrawPicture(const Picture& picture, const RectD& source, const Affine& pictureToLogical,
-                                double opacity)
+                                double opacity, bool smoothEnlarged)
 {
     Affine pictureToDevice = Then(pictureToLogical, LogicalToDevice());
     // A right-to-left layout mirrors where a picture goes; this flag keeps the picture itself
@@ -218,7 +218,7 @@ bool DeviceContext::DrawPicture(const Picture& picture, const RectD& source, con
         pictureToDevice = Then(Affine{-1, 0, 0, 1, 2 * source.x + source.width, 0}, pictureToDevice);
     if (!IsInvertible(pictureToDevice))
         return true; // a transform that flattens the picture leaves nothing to draw
-    return backend_->Paint(PicturePlacement{picture, source, pictureToDevice, state_.clip, opacity});
+    return backend_->Paint(PicturePlacement{picture, source, pictureToDevice, state_.clip, opacity, smoothEnlarged});
 }
 
 int DeviceContext::StretchDIBits(const StretchCall& call)

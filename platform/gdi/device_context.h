@@ -70,6 +70,10 @@ struct PicturePlacement {
     Affine pictureToDevice;
     SharedClip clip;
     double opacity = 1; // a constant alpha the picture is painted with
+    // Whether a picture shown larger than its pixels is smoothed (GDI+'s pictures) or shows its
+    // pixels as they are (StretchDIBits and AlphaBlend, as GDI stretches them by default). A
+    // picture shown smaller is filtered well either way.
+    bool smoothEnlarged = false;
 };
 
 // The arguments of one ExtTextOutW call. `dx` holds an advance per unit of text (two with
@@ -210,8 +214,10 @@ public:
     // The one entry every picture is drawn through (StretchDIBits, AlphaBlend and GDI+): `source`
     // is the part of the picture shown, in its upright pixel grid; `pictureToLogical` maps that
     // grid to logical units, and this context's world transform and layout map them on to the
-    // device. `opacity` is a constant alpha it is painted with.
-    bool DrawPicture(const Picture& picture, const RectD& source, const Affine& pictureToLogical, double opacity = 1);
+    // device. `opacity` is a constant alpha it is painted with; `smoothEnlarged` smooths a picture
+    // shown larger than its pixels.
+    bool DrawPicture(const Picture& picture, const RectD& source, const Affine& pictureToLogical, double opacity = 1,
+                     bool smoothEnlarged = false);
 
     // AlphaBlend, as Windows answers it: the one entry of the call (whose source is the bitmap of a
     // memory context) and of its metafile record (whose source travels in the record).

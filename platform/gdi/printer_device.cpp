@@ -296,14 +296,19 @@ public:
         // its pixels are never decoded. Everything else is drawn from pixels, grey for a
         // monochrome job, made at most as many as the dots the picture covers on the page.
         cairo_surface_t* source = color_ && printer_.TakesJpeg() ? picture.JpegSurface() : nullptr;
-        if (!source) {
-            const Affine storedToDevice = Then(stored, to);
-            const auto dots = [](double side, double x, double y) {
-                return static_cast<int>(std::min(std::ceil(side * std::hypot(x, y)), double{kMaxPictureSide}));
-            };
-            source = picture.Pixels(dots(picture.StoredWidth(), storedToDevice.m11, storedToDevice.m12),
-                                    dots(picture.StoredHeight(), storedToDevice.m21, storedToDevice.m22), !color_);
-        }
+        const Affine storedToDevice = Then(stored, to);
+        const auto dots = [](double side, double x, double y) {
+            return static_cast<int>(std::min(std::ceil(side * std::hypot(x, y)), double{kMaxPictureSide}));
+        };
+        const int dotsAcross = dots(picture.StoredWidth(), storedToDevice.m11, storedToDevice.m12);
+        const int dotsDown = dots(picture.StoredHeight(), storedToDevice.m21, storedToDevice.m22);
+        if (!source)
+            source = picture.Pixels(dotsAcross, dotsDown, !color_);
+        // A picture made larger shows its pixels as they are unless smoothing was asked for; the
+        // PDF says which (its /Interpolate), and viewers and printers follow it. One made smaller
+        // was filtered well as its pixels were made.
+        const bool enlarged = dotsAcross > picture.StoredWidth() || dotsDown > picture.StoredHeight();
+        const cairo_filter_t filter = enlarged && !placement.smoothEnlarged ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD;
         if (!source) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return false;
@@ -321,7 +326,7 @@ public:
             cairo_scale(page_, static_cast<double>(picture.StoredWidth()) / cairo_image_surface_get_width(source),
                         static_cast<double>(picture.StoredHeight()) / cairo_image_surface_get_height(source));
         cairo_set_source_surface(page_, source, 0, 0);
-        cairo_pattern_set_filter(cairo_get_source(page_), CAIRO_FILTER_GOOD);
+        cairo_pattern_set_filter(cairo_get_source(page_), filter);
         if (placement.opacity < 1)
             cairo_paint_with_alpha(page_, placement.opacity);
         else

@@ -83,7 +83,7 @@ def interpolation():
     # with /Interpolate true (smoothed); a 3 x 2 picture enlarged and one reduced.
     checker = bytes(255 if (x + y) % 2 else 0 for y in range(8) for x in range(8) for _ in range(3))
     colours = bytes([200, 30, 30, 30, 160, 30, 30, 30, 200, 240, 200, 0, 0, 0, 0, 255, 255, 255])
-    fine = bytes(255 if (x // 2 + y // 2) % 2 else 40 for y in range(600) for x in range(600))
+    fine = bytes(255 if (x // 2 + y // 2) % 2 else 40 for y in range(1500) for x in range(1500))
     c = text(72, 740, 14, "Pictures enlarged as the document asks")
     c += "q 200 0 0 200 72 500 cm /Plain Do Q\n" + text(72, 485, 10, "plain: crisp squares")
     c += "q 200 0 0 200 340 500 cm /Smooth Do Q\n" + text(340, 485, 10, "interpolated: smoothed")
@@ -95,7 +95,7 @@ def interpolation():
         stream(image % (8, 8, "DeviceRGB"), checker),
         stream(image % (8, 8, "DeviceRGB") + " /Interpolate true", checker),
         stream(image % (3, 2, "DeviceRGB"), colours),
-        stream(image % (600, 600, "DeviceGray"), fine),
+        stream(image % (1500, 1500, "DeviceGray"), fine),
     ]), "interpolation")
 
 
