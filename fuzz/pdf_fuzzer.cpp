@@ -45,15 +45,22 @@ void DrawInProcess(std::span<const BYTE> bytes)
         = pdf::PagePlacement::Fit(page->Width(), page->Height(), kBoundsWidth, kBoundsHeight, kDpi, kDpi, options);
     if (!placement)
         return;
-    switch (pdf::SurveyPage(*page, options)) {
-    case pdf::PageWay::Vectors: {
+    std::vector<pdf::PageArea> areas;
+    switch (pdf::SurveyPage(*page, options, {}, &areas)) {
+    case pdf::PageWay::Vectors:
+    case pdf::PageWay::Regions: {
         HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
         if (!recording)
             std::abort();
         SetGraphicsMode(recording, GM_ADVANCED);
         const std::set<std::u16string> known;
         std::vector<pdf::FontRegistration> registered;
-        pdf::DrawPageAsVectors(*page, *placement, 0, 0, options, recording, known, registered);
+        if (pdf::DrawPageAsVectors(*page, *placement, 0, 0, options, recording, known, registered)) {
+            const std::vector<pdf::RegionRect> regions
+                = pdf::RegionRectangles(areas, *placement, pdf::RegionMargin(*placement));
+            if (pdf::RegionBytes(regions) <= pdf::PageLimits{}.metafileBytes / 2)
+                pdf::PaintRegions(*page, *placement, 0, 0, options, regions, recording);
+        }
         DeleteEnhMetaFile(CloseEnhMetaFile(recording));
         break;
     }

@@ -183,8 +183,17 @@ pid_t StartChild(Descriptor& parentEnd, Work work)
 bool DrawVectors(const Page& page, const PagePlacement& placement, int left, int top, const RenderOptions& options,
                  const std::set<std::u16string>& knownFaces, const PageLimits& limits, int memory, int socket)
 {
-    const PageWay way = SurveyPage(page, options, limits);
-    if (way != PageWay::Vectors) {
+    std::vector<PageArea> areas;
+    PageWay way = SurveyPage(page, options, limits, &areas);
+    std::vector<RegionRect> regions;
+    if (way == PageWay::Regions) {
+        regions = RegionRectangles(areas, placement, RegionMargin(placement));
+        // Regions whose pixels would take more than half the page's metafile go as the whole
+        // page's picture, drawn in bands.
+        if (RegionBytes(regions) > std::uint64_t(limits.metafileBytes) / 2)
+            way = PageWay::Picture;
+    }
+    if (way != PageWay::Vectors && way != PageWay::Regions) {
         const char answer = way == PageWay::Picture ? kPicture : kFailed;
         return Send(socket, &answer, 1) && way == PageWay::Picture;
     }
@@ -192,7 +201,8 @@ bool DrawVectors(const Page& page, const PagePlacement& placement, int left, int
     if (!recording || SetGraphicsMode(recording, GM_ADVANCED) == 0)
         return false;
     std::vector<FontRegistration> fonts;
-    const bool drawn = DrawPageAsVectors(page, placement, left, top, options, recording, knownFaces, fonts, limits);
+    const bool drawn = DrawPageAsVectors(page, placement, left, top, options, recording, knownFaces, fonts, limits)
+        && PaintRegions(page, placement, left, top, options, regions, recording);
     HENHMETAFILE metafile = CloseEnhMetaFile(recording);
     if (!drawn || !metafile)
         return false;

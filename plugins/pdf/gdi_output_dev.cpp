@@ -342,11 +342,78 @@ bool GdiOutputDev::SpendPath(const GfxPath& path)
     return Spend(1, points, 0, 0);
 }
 
-void GdiOutputDev::CheckPaint(GfxState* state, bool fill, bool stroke)
+bool GdiOutputDev::PaintsWithGdi(GfxState* state, bool fill, bool stroke, const PageArea& box)
 {
-    if ((fill && !PaintsPlainly(state, state->getFillOpacity()))
-        || (stroke && !PaintsPlainly(state, state->getStrokeOpacity())) || softMasks_ > 0)
+    const bool plain = (!fill || PaintsPlainly(state, state->getFillOpacity()))
+        && (!stroke || PaintsPlainly(state, state->getStrokeOpacity())) && softMasks_ == 0;
+    return Plain(state, plain, box);
+}
+
+bool GdiOutputDev::Plain(GfxState* state, bool plain, const PageArea& box)
+{
+    // Inside a group that goes as an area, everything painted makes the group's area.
+    if (!plain)
         cost_.needsPicture = true;
+    if (!plain || !groupAreas_.empty())
+        AddArea(state, box);
+    return plain;
+}
+
+void GdiOutputDev::AddArea(GfxState* state, PageArea box)
+{
+    // A soft mask's group paints nothing that shows; what a group drawn as an area paints makes
+    // that group's area.
+    if (maskGroups_ > 0)
+        return;
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    state->getClipBBox(&x0, &y0, &x1, &y1);
+    box = PageArea{std::max(box.x0, x0), std::max(box.y0, y0), std::min(box.x1, x1), std::min(box.y1, y1)};
+    if (!(box.x1 > box.x0 && box.y1 > box.y0))
+        return;
+    if (!groupAreas_.empty())
+        groupAreas_.back() = Union(groupAreas_.back(), box);
+    else
+        areas_.push_back(box);
+}
+
+PageArea GdiOutputDev::Union(const PageArea& a, const PageArea& b)
+{
+    return PageArea{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
+}
+
+bool GdiOutputDev::Hidden() const
+{
+    return areaGroups_ > 0 || maskGroups_ > 0 || stencilMasks_ > 0 || hiddenFromDepth_ >= 0;
+}
+
+PageArea GdiOutputDev::BoxOf(GfxState* state, const Matrix& toUser, double x0, double y0, double x1, double y1,
+                             double grow)
+{
+    PageArea box{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    for (const auto& [x, y] : {std::pair{x0, y0}, std::pair{x1, y0}, std::pair{x0, y1}, std::pair{x1, y1}}) {
+        double ux = 0, uy = 0, dx = 0, dy = 0;
+        toUser.Apply(x, y, ux, uy);
+        state->transform(ux, uy, &dx, &dy);
+        box = PageArea{std::min(box.x0, dx), std::min(box.y0, dy), std::max(box.x1, dx), std::max(box.y1, dy)};
+    }
+    return PageArea{box.x0 - grow, box.y0 - grow, box.x1 + grow, box.y1 + grow};
+}
+
+PageArea GdiOutputDev::PathBox(GfxState* state, const GfxPath& path, bool stroke)
+{
+    double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL;
+    for (int i = 0; i < path.getNumSubpaths(); ++i) {
+        const GfxSubpath* subpath = path.getSubpath(i);
+        for (int p = 0; p < subpath->getNumPoints(); ++p) {
+            x0 = std::min(x0, subpath->getX(p));
+            y0 = std::min(y0, subpath->getY(p));
+            x1 = std::max(x1, subpath->getX(p));
+            y1 = std::max(y1, subpath->getY(p));
+        }
+    }
+    // A stroke reaches half its width beyond the path, a mitred corner up to its miter limit.
+    const double grow = stroke ? state->getTransformedLineWidth() * std::max(1.0, state->getMiterLimit()) / 2 : 0;
+    return BoxOf(state, Matrix{}, x0, y0, x1, y1, grow + 1);
 }
 
 void GdiOutputDev::Check(bool succeeded)
@@ -592,6 +659,7 @@ void GdiOutputDev::ClipUserPath(GfxState* state, const GfxPath& path, bool evenO
 
 void GdiOutputDev::saveState(GfxState*)
 {
+    ++stateDepth_;
     if (!Spend(1, 0, 0, 0) || !Draws())
         return;
     FlushRun();
@@ -600,6 +668,9 @@ void GdiOutputDev::saveState(GfxState*)
 
 void GdiOutputDev::restoreState(GfxState*)
 {
+    --stateDepth_;
+    if (hiddenFromDepth_ > stateDepth_)
+        hiddenFromDepth_ = -1;
     if (!Spend(1, 0, 0, 0) || !Draws())
         return;
     FlushRun();
@@ -610,8 +681,7 @@ void GdiOutputDev::stroke(GfxState* state)
 {
     if (!SpendPath(*state->getPath()))
         return;
-    CheckPaint(state, false, true);
-    if (!Draws())
+    if (!PaintsWithGdi(state, false, true, PathBox(state, *state->getPath(), true)) || Hidden() || !Draws())
         return;
     FlushRun();
     StrokeUserPath(state, *state->getPath());
@@ -631,8 +701,7 @@ void GdiOutputDev::FillCurrentPath(GfxState* state, bool evenOdd)
 {
     if (!SpendPath(*state->getPath()))
         return;
-    CheckPaint(state, true, false);
-    if (!Draws())
+    if (!PaintsWithGdi(state, true, false, PathBox(state, *state->getPath(), false)) || Hidden() || !Draws())
         return;
     FlushRun();
     GfxRGB rgb;
@@ -661,8 +730,11 @@ void GdiOutputDev::ClipToCurrentPath(GfxState* state, bool evenOdd)
 void GdiOutputDev::clipToStrokePath(GfxState* state)
 {
     // The outline of a stroke as a clip (a stroke painted with a pattern): no GDI call makes it.
+    // What is painted through it, until the state is restored, goes as an area.
     SpendPath(*state->getPath());
-    cost_.needsPicture = true;
+    Plain(state, false, PathBox(state, *state->getPath(), true));
+    if (hiddenFromDepth_ < 0)
+        hiddenFromDepth_ = stateDepth_;
 }
 
 void GdiOutputDev::beginTextObject(GfxState*)
@@ -691,20 +763,9 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
     const bool fills = render == 0 || render == 2 || render == 4 || render == 6;
     const bool strokes = render == 1 || render == 2 || render == 5 || render == 6;
     const bool clips = render >= 4;
-    CheckPaint(state, fills, strokes);
-    if (fills && state->getFillColorSpace()->getMode() == csPattern)
-        cost_.needsPicture = true;
     const std::shared_ptr<GfxFont>& gfxFont = state->getFont();
-    if (!Draws() || !gfxFont || (!fills && !strokes && !clips))
+    if (!gfxFont)
         return;
-
-    std::size_t programBytes = std::size_t(cost_.fontBytes);
-    const PageFont& font = fonts_->For(*gfxFont, programBytes);
-    cost_.fontBytes = std::int64_t(programBytes);
-    if (!Spend(0, 0, 0, 0))
-        return;
-    const unsigned glyph = font.GlyphOf(code);
-
     // The glyph's em square in user space: the font size, the horizontal scaling and the text
     // matrix, at the glyph's origin.
     const double* text = state->getTextMat();
@@ -714,6 +775,21 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
     Matrix emToUser = emToText.Then(textLinear);
     emToUser.e = x - originX;
     emToUser.f = y - originY;
+    // Glyphs painted in a way GDI cannot show go as an area, and stay as text beneath it, so that
+    // their words are kept; nothing of a soft mask's own content is drawn.
+    const PageArea glyphBox = BoxOf(state, emToUser, -0.5, -0.5, 1.5, 1.5, 1);
+    const bool plain = PaintsWithGdi(state, fills, strokes, glyphBox)
+        && Plain(state, !fills || state->getFillColorSpace()->getMode() != csPattern, glyphBox);
+    const bool shown = plain && !Hidden();
+    if (!Draws() || maskGroups_ > 0 || (!fills && !strokes && !clips))
+        return;
+
+    std::size_t programBytes = std::size_t(cost_.fontBytes);
+    const PageFont& font = fonts_->For(*gfxFont, programBytes);
+    cost_.fontBytes = std::int64_t(programBytes);
+    if (!Spend(0, 0, 0, 0))
+        return;
+    const unsigned glyph = font.GlyphOf(code);
     const Matrix userToUnits = UserToUnits(state);
 
     if (fills && font.GetWay() == PageFont::Way::Text) {
@@ -726,7 +802,7 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
         emToUnits.e = emToUnits.f = 0;
         AddGlyph(font, glyph, emToUnits, startX, startY, nextX, nextY, ToColour(rgb), gfxFont->getWMode() == 1);
     }
-    const bool outlines = (fills && font.GetWay() == PageFont::Way::Outlines) || strokes || clips;
+    const bool outlines = (shown && ((fills && font.GetWay() == PageFont::Way::Outlines) || strokes)) || clips;
     if (!outlines || font.GetWay() == PageFont::Way::Nothing)
         return;
     GfxPath path;
@@ -737,7 +813,7 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
             textClip_ = std::make_unique<GfxPath>();
         textClip_->append(&path);
     }
-    if (!(fills && font.GetWay() == PageFont::Way::Outlines) && !strokes)
+    if (!shown || (!(fills && font.GetWay() == PageFont::Way::Outlines) && !strokes))
         return;
     if (!SpendPath(path))
         return;
@@ -822,11 +898,11 @@ void GdiOutputDev::FlushRun()
     run_.origins.clear();
 }
 
-bool GdiOutputDev::beginType3Char(GfxState* state, double, double, double, double, CharCode, const Unicode*, int)
+bool GdiOutputDev::beginType3Char(GfxState*, double, double, double, double, CharCode, const Unicode*, int)
 {
     // The glyph's procedure is drawn as it stands: its paths come through fill and stroke.
+    // How its paths paint is looked at as each is painted.
     Spend(1, 0, 1, 0);
-    CheckPaint(state, true, false);
     if (Draws())
         FlushRun();
     return false;
@@ -896,11 +972,11 @@ void GdiOutputDev::drawImageMask(GfxState* state, Object* ref, Stream* str, int 
 {
     if (width < 1 || height < 1 || !Spend(1, 0, 0, std::int64_t(width) * height))
         return;
-    CheckPaint(state, true, false);
     // A stencil painted with a pattern is a soft mask GDI has no call for.
-    if (state->getFillColorSpace()->getMode() == csPattern)
-        cost_.needsPicture = true;
-    if (!Draws() || cost_.needsPicture) {
+    const PageArea box = BoxOf(state, Matrix{}, 0, 0, 1, 1, 1);
+    const bool plain = PaintsWithGdi(state, true, false, box)
+        && Plain(state, state->getFillColorSpace()->getMode() != csPattern, box);
+    if (!Draws() || !plain || Hidden()) {
         // Skips the samples of a picture inside the content stream.
         OutputDev::drawImageMask(state, ref, str, width, height, invert, interpolate, inlineImg);
         return;
@@ -920,24 +996,29 @@ void GdiOutputDev::setSoftMaskFromImageMask(GfxState* state, Object* ref, Stream
                                             bool invert, bool inlineImg, double* baseMatrix)
 {
     // A stencil filled with a pattern: drawn only as a picture.
+    // What the pattern paints through it, until the mask is unset, goes as an area.
     Spend(1, 0, 0, std::int64_t(std::max(width, 0)) * std::max(height, 0));
-    cost_.needsPicture = true;
+    Plain(state, false, BoxOf(state, Matrix{}, 0, 0, 1, 1, 1));
+    ++stencilMasks_;
     if (inlineImg)
         OutputDev::drawImageMask(state, ref, str, width, height, invert, false, inlineImg);
     (void)baseMatrix;
 }
 
 void GdiOutputDev::unsetSoftMaskFromImageMask(GfxState*, double*)
-{}
+{
+    if (stencilMasks_ > 0)
+        --stencilMasks_;
+}
 
 void GdiOutputDev::drawImage(GfxState* state, Object* ref, Stream* str, int width, int height,
                              GfxImageColorMap* colorMap, bool interpolate, const int* maskColors, bool inlineImg)
 {
     if (width < 1 || height < 1 || !Spend(1, 0, 0, std::int64_t(width) * height))
         return;
-    if (state->getBlendMode() != gfxBlendNormal || softMasks_ > 0)
-        cost_.needsPicture = true;
-    if (!Draws() || cost_.needsPicture) {
+    const bool plain = Plain(state, state->getBlendMode() == gfxBlendNormal && softMasks_ == 0,
+                             BoxOf(state, Matrix{}, 0, 0, 1, 1, 1));
+    if (!Draws() || !plain || Hidden()) {
         OutputDev::drawImage(state, ref, str, width, height, colorMap, interpolate, maskColors, inlineImg);
         return;
     }
@@ -984,9 +1065,9 @@ void GdiOutputDev::DrawMaskedPixels(GfxState* state, Stream* str, int width, int
                   std::int64_t(width) * height + std::int64_t(maskWidth) * maskHeight
                       + std::int64_t(outWidth) * outHeight))
         return;
-    if (state->getBlendMode() != gfxBlendNormal || softMasks_ > 0)
-        cost_.needsPicture = true;
-    if (!Draws() || cost_.needsPicture)
+    const bool plain = Plain(state, state->getBlendMode() == gfxBlendNormal && softMasks_ == 0,
+                             BoxOf(state, Matrix{}, 0, 0, 1, 1, 1));
+    if (!Draws() || !plain || Hidden())
         return;
     const std::vector<std::uint32_t> colours = ReadPixels(str, width, height, colorMap, nullptr);
     const std::vector<std::uint8_t> mask = ReadMask(maskStr, maskWidth, maskHeight, softMask, invert);
@@ -1012,9 +1093,36 @@ bool GdiOutputDev::checkTransparencyGroup(GfxState* state, bool knockout)
         || !PaintsPlainly(state, state->getStrokeOpacity()) || softMasks_ > 0;
 }
 
-void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpace*, bool, bool, bool)
+void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpace*, bool, bool, bool forSoftMask)
 {
+    // A soft mask's group only makes the mask; any other group poppler hands over changes what lies
+    // beneath it and goes as an area, its content drawn beneath only as text.
+    groupIsMask_.push_back(forSoftMask);
+    if (forSoftMask) {
+        ++maskGroups_;
+        return;
+    }
+    // The group's area is made of what its content paints, found as it is painted.
     cost_.needsPicture = true;
+    ++areaGroups_;
+    groupAreas_.push_back(PageArea{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL});
+}
+
+void GdiOutputDev::endTransparencyGroup(GfxState* state)
+{
+    if (groupIsMask_.empty())
+        return;
+    const bool mask = groupIsMask_.back();
+    groupIsMask_.pop_back();
+    if (mask) {
+        --maskGroups_;
+        return;
+    }
+    --areaGroups_;
+    const PageArea painted = groupAreas_.back();
+    groupAreas_.pop_back();
+    if (painted.x1 > painted.x0 && painted.y1 > painted.y0)
+        AddArea(state, painted);
 }
 
 void GdiOutputDev::setSoftMask(GfxState*, const double*, bool, Function*, GfxColor*)

@@ -5,6 +5,7 @@
 
 #include "platform/gdi/gdi.h"
 #include "plugins/pdf/page_fonts.h"
+#include "plugins/pdf/page_regions.h"
 
 #include <OutputDev.h>
 
@@ -76,6 +77,10 @@ public:
     GdiOutputDev& operator=(const GdiOutputDev&) = delete;
 
     const PageCost& Cost() const { return cost_; }
+    // The areas of the page GDI cannot show as drawn (poppler's device space): painted over the
+    // vectors as pixels. What is painted there in a way GDI cannot is left out of the vectors,
+    // except glyphs, which stay as text beneath the pixels.
+    const std::vector<PageArea>& Areas() const { return areas_; }
     // Poppler's abort check: true once the page has passed a limit.
     static bool StopDrawing(void* device);
 
@@ -127,6 +132,7 @@ public:
     bool checkTransparencyGroup(GfxState* state, bool knockout) override;
     void beginTransparencyGroup(GfxState* state, const double* bbox, GfxColorSpace* blendingColorSpace, bool isolated,
                                 bool knockout, bool forSoftMask) override;
+    void endTransparencyGroup(GfxState* state) override;
     void setSoftMask(GfxState* state, const double* bbox, bool alpha, Function* transferFunc,
                      GfxColor* backdropColor) override;
     void clearSoftMask(GfxState* state) override;
@@ -169,8 +175,22 @@ private:
     // Adds to the page's cost; false (and overLimit) once a limit is passed.
     bool Spend(std::int64_t operations, std::int64_t points, std::int64_t glyphs, std::int64_t pixels);
     bool SpendPath(const GfxPath& path);
-    // Notes that the page needs to go as a picture when the state paints in a way GDI cannot.
-    void CheckPaint(GfxState* state, bool fill, bool stroke);
+    // Whether the state fills or strokes in a way GDI draws (full opacity, the normal blend mode,
+    // no soft mask); when not, `box` becomes an area.
+    bool PaintsWithGdi(GfxState* state, bool fill, bool stroke, const PageArea& box);
+    // `plain` as it is; when false, `box` becomes an area and the page needs one.
+    bool Plain(GfxState* state, bool plain, const PageArea& box);
+    // Adds `box` (device space), cut to the clip, to the areas.
+    void AddArea(GfxState* state, PageArea box);
+    // Whether what is painted now lies under an area already: inside a group that goes as an area
+    // or a soft mask's group, or painted through a stroke or a stencil no GDI call can clip to.
+    bool Hidden() const;
+    // The device-space box of the rectangle (x0, y0)-(x1, y1) that `toUser` maps into user space,
+    // grown by `grow` points; of a path (a stroke with its width).
+    static PageArea BoxOf(GfxState* state, const Matrix& toUser, double x0, double y0, double x1, double y1,
+                          double grow);
+    static PageArea PathBox(GfxState* state, const GfxPath& path, bool stroke);
+    static PageArea Union(const PageArea& a, const PageArea& b);
 
     void Save();
     void Restore();
@@ -229,6 +249,19 @@ private:
     // Glyph outlines of clipping text, in user space, made the clip when the text object ends.
     std::unique_ptr<GfxPath> textClip_;
     int softMasks_ = 0;
+
+    std::vector<PageArea> areas_;
+    // Groups open now, whether each is a soft mask's; how many of each kind.
+    std::vector<bool> groupIsMask_;
+    int areaGroups_ = 0;
+    // For each group open that goes as an area, the box of what it has painted so far.
+    std::vector<PageArea> groupAreas_;
+    int maskGroups_ = 0;
+    // Stencils filled with a pattern that are being painted through.
+    int stencilMasks_ = 0;
+    // Saves of the state deep now, and the depth from which a stroke clip hides what is painted.
+    int stateDepth_ = 0;
+    int hiddenFromDepth_ = -1;
 };
 
 // A PDF dash array and phase as a GDI pen takes them: `style` even in length and starting with a

@@ -24,14 +24,19 @@ void Walk(const Page& page, const RenderOptions& options, GdiOutputDev& device)
 
 } // namespace
 
-PageWay SurveyPage(const Page& page, const RenderOptions& options, const PageLimits& limits)
+PageWay SurveyPage(const Page& page, const RenderOptions& options, const PageLimits& limits,
+                   std::vector<PageArea>* areas)
 {
     const std::unique_ptr<GdiOutputDev> device = GdiOutputDev::Counting(limits);
     Walk(page, options, *device);
     const PageCost& cost = device->Cost();
     if (cost.overLimit)
         return PageWay::TooCostly;
-    return cost.needsPicture ? PageWay::Picture : PageWay::Vectors;
+    if (!cost.needsPicture)
+        return PageWay::Vectors;
+    if (areas)
+        *areas = device->Areas();
+    return PageWay::Regions;
 }
 
 bool DrawPageAsVectors(const Page& page, const PagePlacement& placement, int left, int top,
@@ -49,7 +54,7 @@ bool DrawPageAsVectors(const Page& page, const PagePlacement& placement, int lef
     device->Finish();
     const PageCost& cost = device->Cost();
     registered.insert(registered.end(), fonts.Registered().begin(), fonts.Registered().end());
-    return !cost.overLimit && !cost.needsPicture && !cost.drawFailed;
+    return !cost.overLimit && !cost.drawFailed;
 }
 
 } // namespace pdf

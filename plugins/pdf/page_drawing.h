@@ -17,17 +17,21 @@ namespace pdf {
 // How a page can be drawn.
 enum class PageWay {
     Vectors,   // as GDI calls
-    Picture,   // only as a picture: GDI cannot show what it draws
+    Regions,   // as GDI calls, with areas GDI cannot show painted over them as pixels
+    Picture,   // only as a picture: its areas would cost more than the whole page as pixels
     TooCostly, // not at all: it passes a limit
 };
 
-// Walks the page with a counting device, which draws nothing and reads no font or picture.
-PageWay SurveyPage(const Page& page, const RenderOptions& options, const PageLimits& limits = {});
+// Walks the page with a counting device, which draws nothing and reads no font or picture. For a
+// page of regions, the areas GDI cannot show are added to `areas` when it is given.
+PageWay SurveyPage(const Page& page, const RenderOptions& options, const PageLimits& limits = {},
+                   std::vector<PageArea>* areas = nullptr);
 
 // Draws the page, placed in bounds whose corner is (left, top), as GDI calls on `dc`, on top of the
 // transform dc has. Fonts are registered as the page needs them; those whose face names are not in
-// `knownFaces` are appended to `registered` in the order they were registered. True when the page
-// was drawn within the limits, all of it as GDI calls, and every call succeeded.
+// `knownFaces` are appended to `registered` in the order they were registered. What GDI cannot show
+// is left out (the areas a caller paints over). True when the page was drawn within the limits and
+// every call succeeded.
 bool DrawPageAsVectors(const Page& page, const PagePlacement& placement, int left, int top,
                        const RenderOptions& options, HDC dc, const std::set<std::u16string>& knownFaces,
                        std::vector<FontRegistration>& registered, const PageLimits& limits = {});

@@ -11,6 +11,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -65,32 +66,68 @@ PageWay Survey(const std::string& pdf, const pdf::PageLimits& limits = {})
     return pdf::SurveyPage(*page, {}, limits);
 }
 
-TEST(OutputDevice, PagesGoAsPicturesOnlyWhereGdiCannotShowThem)
+TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
 {
     const std::vector<std::pair<const char*, PageWay>> cases = {
         {"0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
         {"/Full gs 0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
-        {"/Half gs 0 0 1 rg 10 10 100 100 re f", PageWay::Picture},
-        {"/Half gs 0 0 1 RG 10 10 100 100 re S", PageWay::Picture},
-        {"/Multiply gs 0 0 1 rg 10 10 100 100 re f", PageWay::Picture},
-        {"/Masked gs 0 0 1 rg 10 10 100 100 re f", PageWay::Picture},
+        {"/Half gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
+        {"/Half gs 0 0 1 RG 10 10 100 100 re S", PageWay::Regions},
+        {"/Multiply gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
+        {"/Masked gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
         // A group that looks the same drawn straight onto the page is drawn as shapes.
         {"/Group Do", PageWay::Vectors},
-        {"/Half gs /Group Do", PageWay::Picture},
-        {"/Knockout Do", PageWay::Picture},
+        {"/Half gs /Group Do", PageWay::Regions},
+        {"/Knockout Do", PageWay::Regions},
         // Constant alpha on a picture is AlphaBlend's own.
         {"/Half gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Vectors},
-        {"/Multiply gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Picture},
+        {"/Multiply gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Regions},
         {"BT /F 12 Tf 10 10 Td (text) Tj ET", PageWay::Vectors},
-        {"/Half gs BT /F 12 Tf 10 10 Td (text) Tj ET", PageWay::Picture},
+        {"/Half gs BT /F 12 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
         {"/Half gs BT 3 Tr /F 12 Tf 10 10 Td (invisible) Tj ET", PageWay::Vectors},
         // A gradient becomes fills of its colours; a stencil filled with it cannot be drawn.
         {"/Pattern cs /Shade scn 0 0 600 100 re f", PageWay::Vectors},
-        {"/Pattern cs /Shade scn q 100 0 0 100 0 0 cm BI /W 1 /H 1 /IM true ID \x00 EI Q", PageWay::Picture},
-        {"/Pattern CS /Shade SCN 10 w 0 0 m 600 100 l S", PageWay::Picture},
+        {"/Pattern cs /Shade scn q 100 0 0 100 0 0 cm BI /W 1 /H 1 /IM true ID \x00 EI Q", PageWay::Regions},
+        {"/Pattern CS /Shade SCN 10 w 0 0 m 600 100 l S", PageWay::Regions},
     };
     for (const auto& [content, way] : cases)
         EXPECT_EQ(Survey(WithResources(content)), way) << content;
+}
+
+// The areas the counting pass finds, in device points (y down from the top of the 800-point page).
+std::vector<pdf::PageArea> Areas(const std::string& content)
+{
+    const std::string pdf = WithResources(content);
+    const auto document = pdf::Document::Open(Bytes(pdf), pdf::Document::Storage::Borrow);
+    const auto page = document->LoadPage(0);
+    std::vector<pdf::PageArea> areas;
+    pdf::SurveyPage(*page, {}, {}, &areas);
+    return areas;
+}
+
+TEST(OutputDevice, AnAreaIsWhereTheUnplainPaintLandsWithinTheClip)
+{
+    auto expectArea = [](const std::string& content, double x0, double y0, double x1, double y1) {
+        const std::vector<pdf::PageArea> areas = Areas(content);
+        ASSERT_EQ(areas.size(), 1u) << content;
+        // Boxes are grown by a point, so that smoothed edges stay inside.
+        EXPECT_NEAR(areas[0].x0, x0, 1.01) << content;
+        EXPECT_NEAR(areas[0].y0, y0, 1.01) << content;
+        EXPECT_NEAR(areas[0].x1, x1, 1.01) << content;
+        EXPECT_NEAR(areas[0].y1, y1, 1.01) << content;
+    };
+    expectArea("/Half gs 0 0 1 rg 10 10 100 100 re f", 10, 690, 110, 790);
+    // A stroke reaches half its width (a mitred corner its miter limit) beyond its path.
+    expectArea("/Half gs 0 0 1 RG 10 w 2 M 10 10 100 100 re S", 0, 680, 120, 800);
+    // Cut to the clip.
+    expectArea("0 0 50 50 re W n /Half gs 0 0 1 rg 10 10 100 100 re f", 10, 750, 50, 790);
+    // A group is as large as what it paints, not its bounding box (the whole page here): the
+    // plain fill it holds, under the group's opacity.
+    expectArea("/Half gs /Group Do", 100, 500, 300, 700);
+    // Plain paint around it makes no area.
+    expectArea("0 0 1 rg 0 0 600 800 re f q /Multiply gs 1 0 0 rg 200 200 10 10 re f Q 0 g 0 0 5 5 re f", 200, 590, 210,
+               600);
+    EXPECT_TRUE(Areas("0 0 1 rg 10 10 100 100 re f").empty());
 }
 
 TEST(OutputDevice, EachLimitIsCountedWhateverThePageIsDrawnWith)
@@ -238,7 +275,7 @@ std::vector<DWORD> RecordTypes(const std::vector<BYTE>& bytes)
 }
 
 // A page recorded as the tool records one: the screen as reference, scaled from 600-dpi dots.
-std::vector<BYTE> RecordPage(const std::string& pdf, int page)
+std::vector<BYTE> RecordPage(const std::string& pdf, int page, const pdf::PageLimits& limits = {})
 {
     HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
     SetGraphicsMode(recording, GM_ADVANCED);
@@ -251,7 +288,7 @@ std::vector<BYTE> RecordPage(const std::string& pdf, int page)
     request.dpiX = request.dpiY = 600;
     request.width = 5100;
     request.height = 6600;
-    EXPECT_TRUE(pdf::RenderPage(request, recording));
+    EXPECT_TRUE(pdf::RenderPage(request, recording, pdf::BandRenderer::kBandBytes, limits));
     HENHMETAFILE metafile = CloseEnhMetaFile(recording);
     std::vector<BYTE> bytes(GetEnhMetaFileBits(metafile, 0, nullptr));
     GetEnhMetaFileBits(metafile, UINT(bytes.size()), bytes.data());
@@ -294,9 +331,29 @@ TEST(OutputDevice, ATextPageIsRecordedAsGlyphsAndPathsWithoutPixels)
     EXPECT_GT(std::filesystem::file_size(svg), 1000u);
 }
 
-TEST(OutputDevice, APicturePageIsRecordedAsPiecesOfInkWithItsNote)
+TEST(OutputDevice, ATransparentPageKeepsItsTextAndPaintsItsAreasOverIt)
 {
+    // Text and rules under a half-transparent group: the text stays glyph runs, the group's area
+    // is painted over them as one picture, and the page is no picture page (no note).
     const std::vector<BYTE> bytes = RecordPage(FeaturePdf(), 3);
+    std::map<DWORD, int> counts = Count(RecordTypes(bytes));
+    EXPECT_GE(counts[EMR_EXTTEXTOUTW], 40);
+    EXPECT_EQ(counts[EMR_STRETCHDIBITS], 1);
+    EXPECT_EQ(counts[EMR_GDICOMMENT], 0);
+    // The picture is painted last, over everything beneath it.
+    const std::vector<DWORD> types = RecordTypes(bytes);
+    auto last = [&](DWORD type) { return std::find(types.rbegin(), types.rend(), type) - types.rbegin(); };
+    EXPECT_LT(last(EMR_STRETCHDIBITS), last(EMR_EXTTEXTOUTW));
+    EXPECT_LT(last(EMR_STRETCHDIBITS), last(EMR_STROKEPATH));
+}
+
+TEST(OutputDevice, APageWhoseAreasCostMoreThanThePageGoesAsAPictureWithItsNote)
+{
+    // The same page when half its metafile could not hold the area's pixels: drawn whole as
+    // pieces of ink, the note first.
+    pdf::PageLimits limits;
+    limits.metafileBytes = 2 << 20;
+    const std::vector<BYTE> bytes = RecordPage(FeaturePdf(), 3, limits);
     const std::vector<DWORD> types = RecordTypes(bytes);
     std::map<DWORD, int> counts = Count(types);
     EXPECT_EQ(counts[EMR_EXTTEXTOUTW], 0);
