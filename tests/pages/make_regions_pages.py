@@ -122,10 +122,50 @@ def photograph():
     pdf(page(c, resources, [photo + jpeg + b"\nendstream"]), "photograph")
 
 
+def slide():
+    # A slide: a title, lines of text and rules, and one translucent box over part of them, as
+    # presentation programs make them.
+    c = text(72, 720, 28, "Quarterly results at a glance")
+    c += "q 0.2 0.2 0.5 RG 1.5 w 72 705 m 540 705 l S Q\n"
+    lines = ["Revenue grew in every region this quarter", "Costs stayed within the plan we set in spring",
+             "Three new partners signed for next year", "The service answered every request on time",
+             "Support tickets fell by a fifth since summer", "Hiring continues for the platform team",
+             "The next review takes place in March"]
+    for i, line in enumerate(lines):
+        c += text(90, 660 - 40 * i, 18, line)
+    c += "q /Soft gs 0.1 0.3 0.9 rg 300 470 230 120 re f Q\n"
+    c += text(320, 500, 14, "highlighted")
+    pdf(page(c, "/ExtGState << /Soft 6 0 R >>", ["<< /Type /ExtGState /ca 0.3 /CA 0.3 >>"]), "slide_translucent_box")
+
+
+def knockout():
+    # A knockout group of three overlapping translucent discs over text: inside the group each disc
+    # replaces the ones beneath it instead of showing through them.
+    def disc(cx, cy, r):
+        k = 0.5523 * r
+        return ("%g %g m %g %g %g %g %g %g c %g %g %g %g %g %g c %g %g %g %g %g %g c %g %g %g %g %g %g c f\n"
+                % (cx + r, cy, cx + r, cy + k, cx + k, cy + r, cx, cy + r, cx - k, cy + r, cx - r, cy + k, cx - r,
+                   cy, cx - r, cy - k, cx - k, cy - r, cx, cy - r, cx + k, cy - r, cx + r, cy - k, cx + r, cy))
+    group = ("/Soft gs 1 0 0 rg " + disc(250, 450, 80) + "0 0.7 0 rg " + disc(330, 450, 80)
+             + "0 0 1 rg " + disc(290, 380, 80))
+    c = text(72, 720, 16, "Three discs in a knockout group over text")
+    for i in range(12):
+        c += text(90, 600 - 22 * i, 14, "Words under the discs stay words in the printed job, line %d" % (i + 1))
+    c += "/Discs Do\n"
+    resources = "/ExtGState << /Soft 6 0 R >> /XObject << /Discs 7 0 R >>"
+    pdf(page(c, resources, [
+        "<< /Type /ExtGState /ca 0.6 /CA 0.6 >>",
+        stream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /ExtGState << /Soft 6 0 R >> >> "
+               "/Group << /S /Transparency /K true >>", group),
+    ]), "knockout_group")
+
+
 def main():
     dash_phase()
     interpolation()
     photograph()
+    slide()
+    knockout()
 
 
 if __name__ == "__main__":
