@@ -102,24 +102,34 @@ bool PaintRegions(const Page& page, const PagePlacement& placement, int left, in
     const std::unique_ptr<BandRenderer> renderer = BandRenderer::Create(page, placement, options);
     if (!renderer || !renderer->Record())
         return false;
+    // A region is painted in strips of at most a band's memory, each starting a margin of rows
+    // before the last one ended: the rows both paint are the same, so however a viewer rounds a
+    // strip's edge, it lands on rows that show the same.
+    const int overlap = RegionMargin(placement);
     std::vector<BYTE> pixels;
     for (const RegionRect& region : regions) {
-        pixels.resize(std::size_t(region.width) * std::size_t(region.height) * 4);
-        if (!renderer->DrawArea(region.left, region.top, region.width, region.height, pixels))
-            return false;
-        BITMAPINFO info{};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = region.width;
-        info.bmiHeader.biHeight = -region.height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        info.bmiHeader.biSizeImage = DWORD(pixels.size());
-        if (StretchDIBits(dc, left + placement.x + region.left, top + placement.y + region.top, region.width,
-                          region.height, 0, 0, region.width, region.height, pixels.data(), &info, DIB_RGB_COLORS,
-                          SRCCOPY)
-            == 0)
-            return false;
+        const std::size_t rowBytes = std::size_t(region.width) * 4;
+        const int stripRows = int(std::max<std::size_t>(BandRenderer::kBandBytes / rowBytes, 2 * std::size_t(overlap)));
+        for (int first = 0; first < region.height;) {
+            const int rows = std::min(stripRows, region.height - first);
+            pixels.resize(rowBytes * std::size_t(rows));
+            if (!renderer->DrawArea(region.left, region.top + first, region.width, rows, pixels))
+                return false;
+            BITMAPINFO info{};
+            info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+            info.bmiHeader.biWidth = region.width;
+            info.bmiHeader.biHeight = -rows;
+            info.bmiHeader.biPlanes = 1;
+            info.bmiHeader.biBitCount = 32;
+            info.bmiHeader.biCompression = BI_RGB;
+            info.bmiHeader.biSizeImage = DWORD(pixels.size());
+            if (StretchDIBits(dc, left + placement.x + region.left, top + placement.y + region.top + first,
+                              region.width, rows, 0, 0, region.width, rows, pixels.data(), &info, DIB_RGB_COLORS,
+                              SRCCOPY)
+                == 0)
+                return false;
+            first = first + rows >= region.height ? region.height : first + rows - overlap;
+        }
     }
     return true;
 }

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -338,8 +339,29 @@ TEST(OutputDevice, ATransparentPageKeepsItsTextAndPaintsItsAreasOverIt)
     const std::vector<BYTE> bytes = RecordPage(FeaturePdf(), 3);
     std::map<DWORD, int> counts = Count(RecordTypes(bytes));
     EXPECT_GE(counts[EMR_EXTTEXTOUTW], 40);
-    EXPECT_EQ(counts[EMR_STRETCHDIBITS], 1);
     EXPECT_EQ(counts[EMR_GDICOMMENT], 0);
+    // The area, larger than a band's memory, goes in strips of its full width, each starting a
+    // margin of rows (25 at 600 dpi, recorded at the screen's 96 dpi: 4) before the last one ends,
+    // so that the rows both paint are the same and no seam can open between them.
+    std::vector<std::array<LONG, 4>> strips;
+    std::size_t at = 0;
+    for (DWORD type : RecordTypes(bytes)) {
+        DWORD size = 0;
+        std::memcpy(&size, bytes.data() + at + 4, 4);
+        if (type == EMR_STRETCHDIBITS) {
+            LONG bounds[4];
+            std::memcpy(bounds, bytes.data() + at + 8, sizeof bounds);
+            strips.push_back({bounds[0], bounds[1], bounds[2], bounds[3]});
+        }
+        at += size;
+    }
+    ASSERT_GE(strips.size(), 2u);
+    for (std::size_t i = 1; i < strips.size(); ++i) {
+        EXPECT_EQ(strips[i][0], strips[0][0]);
+        EXPECT_EQ(strips[i][2], strips[0][2]);
+        EXPECT_GT(strips[i][1], strips[i - 1][1]);
+        EXPECT_LE(strips[i][1], strips[i - 1][3] - 3);
+    }
     // The picture is painted last, over everything beneath it.
     const std::vector<DWORD> types = RecordTypes(bytes);
     auto last = [&](DWORD type) { return std::find(types.rbegin(), types.rend(), type) - types.rbegin(); };
@@ -442,6 +464,31 @@ TEST(OutputDevice, APhotographTravelsAsTheJpegBytesTheDocumentHolds)
         for (const auto& [header, bits] : StretchedBitmaps(RecordPage(page(entries), 0)))
             EXPECT_EQ(header.biCompression, DWORD(BI_RGB)) << entries;
     }
+}
+
+TEST(OutputDevice, AreasBecomeRegionsGrownByTheirMarginJoinedWhereTheyMeet)
+{
+    // A page of 600 × 800 points placed one pixel a point, with a margin of 5 pixels.
+    pdf::PagePlacement placement;
+    placement.width = 600;
+    placement.height = 800;
+    cairo_matrix_init_identity(&placement.pageToPixels);
+    EXPECT_EQ(pdf::RegionMargin(placement), 5);
+    auto rects = [&](const std::vector<pdf::PageArea>& areas) {
+        std::vector<std::array<int, 4>> out;
+        for (const pdf::RegionRect& r : pdf::RegionRectangles(areas, placement, 5))
+            out.push_back({r.left, r.top, r.width, r.height});
+        return out;
+    };
+    using Rects = std::vector<std::array<int, 4>>;
+    // Grown to whole pixels and by the margin; cut to the page.
+    EXPECT_EQ(rects({{10.5, 20, 30, 40.5}}), (Rects{{5, 15, 30, 31}}));
+    EXPECT_EQ(rects({{-50, 790, 20, 900}}), (Rects{{0, 785, 25, 15}}));
+    // Apart by more than two margins: two regions; closer: one around both, and so is a third
+    // that only the joined one reaches.
+    EXPECT_EQ(rects({{0, 0, 10, 10}, {100, 0, 110, 10}}), (Rects{{0, 0, 15, 15}, {95, 0, 20, 15}}));
+    EXPECT_EQ(rects({{100, 100, 110, 110}, {300, 100, 310, 110}, {115, 100, 295, 105}}), (Rects{{95, 95, 220, 20}}));
+    EXPECT_TRUE(rects({{700, 0, 800, 10}}).empty());
 }
 
 } // namespace

@@ -153,7 +153,7 @@ TEST_F(PrintedPages, TheTransparentPageKeepsItsWordsAndIsNoPicturePage)
     const std::vector<std::string> wanted = Words(source_, 4, 4);
     ASSERT_GT(wanted.size(), 100u);
     EXPECT_EQ(Words(job_, 4, 4), wanted);
-    // Only the transparent page holds a picture beyond their own few: its area.
+    // Only the transparent page holds pictures beyond their own few: the strips of its area.
     const std::string images = print_test::CommandOutput("pdfimages -list '" + job_ + "'");
     std::istringstream lines(images);
     std::map<int, int> perPage;
@@ -167,7 +167,7 @@ TEST_F(PrintedPages, TheTransparentPageKeepsItsWordsAndIsNoPicturePage)
     }
     EXPECT_EQ(perPage[1], 0);
     EXPECT_EQ(perPage[3], 0);
-    EXPECT_EQ(perPage[4], 1);
+    EXPECT_GE(perPage[4], 1);
 }
 
 TEST_F(PrintedPages, AManualKeepsItsWordsAndLooksLikeItself)
