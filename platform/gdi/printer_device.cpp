@@ -201,6 +201,7 @@ public:
         writeError_ = 0;
         pages_ = 0;
         picturePages_ = 0;
+        pictureRegions_ = 0;
         document_ = cairo_pdf_surface_create_for_stream(WriteDocument, this, PageWidthPoints(), PageHeightPoints());
         if (cairo_surface_status(document_) != CAIRO_STATUS_SUCCESS) {
             cairo_surface_destroy(std::exchange(document_, nullptr));
@@ -263,7 +264,8 @@ public:
             return answer;
         }
         cairo_surface_destroy(std::exchange(document_, nullptr));
-        const bool handed = sink_->Finish(spooler::JobDescription{documentName_, pages_, picturePages_});
+        const bool handed
+            = sink_->Finish(spooler::JobDescription{documentName_, pages_, picturePages_, pictureRegions_});
         sink_.reset();
         return handed ? 1 : SP_ERROR;
     }
@@ -404,12 +406,15 @@ public:
         return Drawn();
     }
 
-    // The note of a page drawn as a picture marks the page under way.
+    // The note of a page drawn as a picture marks the page under way; each note of an area painted
+    // as pixels is counted.
     bool Comment(std::span<const BYTE> data) override
     {
-        if (page_ && data.size() == 2 * sizeof(DWORD) && emf::Read<DWORD>(data.data(), 0) == kPageNoteSignature
-            && emf::Read<DWORD>(data.data(), sizeof(DWORD)) == kPageNotePicture)
-            pictureOnPage_ = true;
+        if (!page_ || data.size() != 2 * sizeof(DWORD) || emf::Read<DWORD>(data.data(), 0) != kPageNoteSignature)
+            return true;
+        const DWORD value = emf::Read<DWORD>(data.data(), sizeof(DWORD));
+        pictureOnPage_ = pictureOnPage_ || value == kPageNotePicture;
+        pictureRegions_ += value == kPageNoteRegion ? 1 : 0;
         return true;
     }
 
@@ -650,6 +655,7 @@ private:
     std::string utf8_;
     int pages_ = 0;
     int picturePages_ = 0;
+    int pictureRegions_ = 0;
     bool pictureOnPage_ = false;
     int writeError_ = 0;
     bool discarding_ = false;

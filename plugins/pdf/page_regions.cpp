@@ -1,9 +1,11 @@
 #include "plugins/pdf/page_regions.h"
 
+#include "platform/gdi/page_notes.h"
 #include "plugins/pdf/band_renderer.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 namespace pdf {
@@ -107,7 +109,13 @@ bool PaintRegions(const Page& page, const PagePlacement& placement, int left, in
     // strip's edge, it lands on rows that show the same.
     const int overlap = RegionMargin(placement);
     std::vector<BYTE> pixels;
+    BYTE note[8];
+    const DWORD noteWords[2] = {platform::gdi::kPageNoteSignature, platform::gdi::kPageNoteRegion};
+    std::memcpy(note, noteWords, sizeof note);
     for (const RegionRect& region : regions) {
+        // The printer counts the areas painted as pixels.
+        if (!GdiComment(dc, sizeof note, note))
+            return false;
         const std::size_t rowBytes = std::size_t(region.width) * 4;
         const int stripRows = int(std::max<std::size_t>(BandRenderer::kBandBytes / rowBytes, 2 * std::size_t(overlap)));
         for (int first = 0; first < region.height;) {

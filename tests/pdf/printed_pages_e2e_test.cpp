@@ -149,7 +149,7 @@ TEST_F(PrintedPages, TheTransparentPageKeepsItsWordsAndIsNoPicturePage)
     // Page 4's text lies under a half-transparent group: the group's area goes as a picture over
     // the text, which stays text beneath it. No page went whole as a picture.
     const std::string sidecar = ReadFile(fs::path(job_).replace_extension(".json").string());
-    EXPECT_THAT(sidecar, HasSubstr("\"picture-pages\": 0"));
+    EXPECT_THAT(sidecar, HasSubstr("\"picture-pages\": 0,\n  \"picture-regions\": 1,"));
     const std::vector<std::string> wanted = Words(source_, 4, 4);
     ASSERT_GT(wanted.size(), 100u);
     EXPECT_EQ(Words(job_, 4, 4), wanted);
