@@ -300,14 +300,15 @@ int DeviceContext::StretchDIBits(const StretchCall& call)
         return lines;
 
     if (picture)
-        return DrawPicture(*picture, RectD{left, top, right - left, bottom - top}, imageToLogical) ? lines : 0;
+        return DrawPicture(*picture, RectD{left, top, right - left, bottom - top}, imageToLogical, 1, Smooths()) ? lines
+                                                                                                                 : 0;
 
     const bool whole = left == 0 && top == 0 && right == width && bottom == height;
     if (whole && layout->bitCount == 32 && reinterpret_cast<std::uintptr_t>(bits) % 4 == 0) {
         picture = Picture::Borrow32(*layout, bits);
         if (!picture)
             return Fail(ERROR_NOT_ENOUGH_MEMORY);
-        return DrawPicture(*picture, RectD{0, 0, right, bottom}, imageToLogical) ? lines : 0;
+        return DrawPicture(*picture, RectD{0, 0, right, bottom}, imageToLogical, 1, Smooths()) ? lines : 0;
     }
     // Other bitmaps are copied, and only the source rectangle of them.
     const int x = static_cast<int>(left);
@@ -318,7 +319,7 @@ int DeviceContext::StretchDIBits(const StretchCall& call)
     if (!picture)
         return Fail(ERROR_NOT_ENOUGH_MEMORY);
     const RectD all{0, 0, static_cast<double>(columns), static_cast<double>(rows)};
-    return DrawPicture(*picture, all, Then(Translation(x, y), imageToLogical)) ? lines : 0;
+    return DrawPicture(*picture, all, Then(Translation(x, y), imageToLogical), 1, Smooths()) ? lines : 0;
 }
 
 bool DeviceContext::AlphaBlend(const BlendCall& call)
@@ -395,7 +396,7 @@ bool DeviceContext::AlphaBlend(const BlendCall& call)
     const Affine pictureToLogical{
         scaleX, 0, 0, scaleY, static_cast<double>(call.xDest), static_cast<double>(call.yDest)};
     return DrawPicture(*picture, RectD{0, 0, static_cast<double>(width), static_cast<double>(height)}, pictureToLogical,
-                       blend.SourceConstantAlpha / 255.0);
+                       blend.SourceConstantAlpha / 255.0, Smooths());
 }
 
 bool DeviceContext::Comment(UINT size, const BYTE* data)

@@ -48,6 +48,7 @@ struct DcState {
     int backgroundMode = OPAQUE;
     UINT textAlign = TA_LEFT | TA_TOP;
     int polyFillMode = ALTERNATE;
+    int stretchMode = BLACKONWHITE;
     FLOAT miterLimit = 10;
     POINT position = {0, 0}; // the current position, in logical units
     SharedClip clip;         // in device units; null: nothing is clipped
@@ -203,6 +204,7 @@ public:
     // Objects and drawing attributes, as the Windows calls answer.
     HGDIOBJ SelectObject(const std::shared_ptr<const GdiObject>& object);
     int SetPolyFillMode(int mode);
+    int SetStretchBltMode(int mode);
     bool SetMiterLimit(FLOAT limit, FLOAT* old);
     COLORREF SetTextColor(COLORREF color);
     int SetBkMode(int mode);
@@ -234,6 +236,8 @@ public:
     // shown larger than its pixels.
     bool DrawPicture(const Picture& picture, const RectD& source, const Affine& pictureToLogical, double opacity = 1,
                      bool smoothEnlarged = false);
+    // Whether StretchDIBits and AlphaBlend smooth what they enlarge: in the HALFTONE stretch mode.
+    bool Smooths() const { return state_.stretchMode == HALFTONE; }
 
     // AlphaBlend, as Windows answers it: the one entry of the call (whose source is the bitmap of a
     // memory context) and of its metafile record (whose source travels in the record).

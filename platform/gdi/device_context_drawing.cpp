@@ -35,6 +35,7 @@ void DeviceContext::ResetDrawingState()
     SetBkMode(OPAQUE);
     SetTextAlign(TA_LEFT | TA_TOP);
     SetPolyFillMode(ALTERNATE);
+    SetStretchBltMode(BLACKONWHITE);
     SetMiterLimit(kDefaultMiterLimit, nullptr);
     AbortPath();
 }
@@ -72,6 +73,15 @@ int DeviceContext::SetPolyFillMode(int mode)
     if (Hand(emf::SetPolyFillModeRecord{static_cast<DWORD>(mode)}) == CallTaken::Refused)
         return 0;
     return std::exchange(state_.polyFillMode, mode);
+}
+
+int DeviceContext::SetStretchBltMode(int mode)
+{
+    if (mode < BLACKONWHITE || mode > HALFTONE)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (Hand(emf::SetStretchBltModeRecord{static_cast<DWORD>(mode)}) == CallTaken::Refused)
+        return 0;
+    return std::exchange(state_.stretchMode, mode);
 }
 
 bool DeviceContext::SetMiterLimit(FLOAT limit, FLOAT* old)

@@ -238,6 +238,13 @@ struct SetPolyFillModeRecord {
     bool Play(Player& player) const { return player.dc.SetPolyFillMode(static_cast<int>(mode)) != 0; }
 };
 
+struct SetStretchBltModeRecord {
+    static constexpr DWORD kType = EMR_SETSTRETCHBLTMODE;
+    DWORD mode = 0;
+    QUILLON_EMF_FIELDS(mode)
+    bool Play(Player& player) const { return player.dc.SetStretchBltMode(static_cast<int>(mode)) != 0; }
+};
+
 // The limit is a FLOAT, as Windows declares the record.
 struct SetMiterLimitRecord {
     static constexpr DWORD kType = EMR_SETMITERLIMIT;
@@ -455,10 +462,11 @@ using Records
     = RecordList<SaveDcRecord, RestoreDcRecord, SetWorldTransformRecord, ModifyWorldTransformRecord, SetLayoutRecord,
                  GdiCommentRecord, StretchDiBitsRecord, ExtCreatePenRecord, CreateBrushIndirectRecord,
                  ExtCreateFontIndirectRecord, SelectObjectRecord, DeleteObjectRecord, SetPolyFillModeRecord,
-                 SetMiterLimitRecord, SetTextColorRecord, SetBkModeRecord, SetTextAlignRecord, BeginPathRecord,
-                 EndPathRecord, AbortPathRecord, CloseFigureRecord, MoveToRecord, LineToRecord, PolylineToRecord,
-                 PolyBezierToRecord, PolylineTo16Record, PolyBezierTo16Record, FillPathRecord, StrokeAndFillPathRecord,
-                 StrokePathRecord, SelectClipPathRecord, ExtTextOutRecord, AlphaBlendRecord, EofRecord>;
+                 SetStretchBltModeRecord, SetMiterLimitRecord, SetTextColorRecord, SetBkModeRecord, SetTextAlignRecord,
+                 BeginPathRecord, EndPathRecord, AbortPathRecord, CloseFigureRecord, MoveToRecord, LineToRecord,
+                 PolylineToRecord, PolyBezierToRecord, PolylineTo16Record, PolyBezierTo16Record, FillPathRecord,
+                 StrokeAndFillPathRecord, StrokePathRecord, SelectClipPathRecord, ExtTextOutRecord, AlphaBlendRecord,
+                 EofRecord>;
 
 // One call of a device context as its record describes it, handed to the context's device.
 struct AnyRecord {

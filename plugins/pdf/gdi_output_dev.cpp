@@ -503,6 +503,15 @@ void GdiOutputDev::SetTextColour(COLORREF colour)
     }
 }
 
+void GdiOutputDev::SetSmoothing(bool smooth)
+{
+    const int mode = smooth ? HALFTONE : COLORONCOLOR;
+    if (selection_.stretchMode != mode) {
+        SetStretchBltMode(dc_, mode);
+        selection_.stretchMode = mode;
+    }
+}
+
 void GdiOutputDev::SetMiter(double limit)
 {
     if (selection_.miterLimit != limit) {
@@ -989,6 +998,7 @@ void GdiOutputDev::drawImageMask(GfxState* state, Object* ref, Stream* str, int 
     std::vector<std::uint32_t> pixels(mask.size());
     for (std::size_t i = 0; i < mask.size(); ++i)
         pixels[i] = mask[i] ? Premultiplied(colour, mask[i]) : 0;
+    SetSmoothing(interpolate);
     DrawPixels(pixels, width, height, ImageToUnits(state, width, height), true);
 }
 
@@ -1026,6 +1036,7 @@ void GdiOutputDev::drawImage(GfxState* state, Object* ref, Stream* str, int widt
     const unsigned opacity = unsigned(std::lround(std::clamp(state->getFillOpacity(), 0.0, 1.0) * 255));
     if (!inlineImg && !maskColors && opacity == 255) {
         if (const std::vector<BYTE> jpeg = KeptJpegBytes(str, width, height, colorMap); !jpeg.empty()) {
+            SetSmoothing(interpolate);
             DrawJpeg(jpeg, width, height, ImageToUnits(state, width, height));
             return;
         }
@@ -1036,26 +1047,29 @@ void GdiOutputDev::drawImage(GfxState* state, Object* ref, Stream* str, int widt
         for (std::uint32_t& pixel : pixels)
             pixel = Premultiplied(pixel, (pixel >> 24) * opacity / 255);
     }
+    SetSmoothing(interpolate);
     DrawPixels(pixels, width, height, ImageToUnits(state, width, height), alpha);
 }
 
 void GdiOutputDev::drawMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
-                                   GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth, int maskHeight,
-                                   bool maskInvert, bool)
+                                   GfxImageColorMap* colorMap, bool interpolate, Stream* maskStr, int maskWidth,
+                                   int maskHeight, bool maskInvert, bool)
 {
-    DrawMaskedPixels(state, str, width, height, colorMap, maskStr, maskWidth, maskHeight, nullptr, maskInvert);
+    DrawMaskedPixels(state, str, width, height, colorMap, maskStr, maskWidth, maskHeight, nullptr, maskInvert,
+                     interpolate);
 }
 
 void GdiOutputDev::drawSoftMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
-                                       GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth, int maskHeight,
-                                       GfxImageColorMap* maskColorMap, bool)
+                                       GfxImageColorMap* colorMap, bool interpolate, Stream* maskStr, int maskWidth,
+                                       int maskHeight, GfxImageColorMap* maskColorMap, bool)
 {
-    DrawMaskedPixels(state, str, width, height, colorMap, maskStr, maskWidth, maskHeight, maskColorMap, false);
+    DrawMaskedPixels(state, str, width, height, colorMap, maskStr, maskWidth, maskHeight, maskColorMap, false,
+                     interpolate);
 }
 
 void GdiOutputDev::DrawMaskedPixels(GfxState* state, Stream* str, int width, int height, GfxImageColorMap* colorMap,
                                     Stream* maskStr, int maskWidth, int maskHeight, GfxImageColorMap* softMask,
-                                    bool invert)
+                                    bool invert, bool interpolate)
 {
     // Both grids are sampled onto the finer of the two.
     const int outWidth = std::max(width, maskWidth);
@@ -1082,6 +1096,7 @@ void GdiOutputDev::DrawMaskedPixels(GfxState* state, Stream* str, int width, int
             pixels[std::size_t(y) * outWidth + x] = Premultiplied(colour, alpha);
         }
     }
+    SetSmoothing(interpolate);
     DrawPixels(pixels, outWidth, outHeight, ImageToUnits(state, outWidth, outHeight), true);
 }
 

@@ -147,6 +147,7 @@ private:
         int fillMode = 0;
         COLORREF textColor = CLR_INVALID;
         double miterLimit = -1;
+        int stretchMode = 0;
     };
 
     // A pen as ExtCreatePen takes it.
@@ -204,6 +205,8 @@ private:
     void SetFillMode(int mode);
     void SetTextColour(COLORREF colour);
     void SetMiter(double limit);
+    // Pictures enlarged smoothed (an image's /Interpolate true) or showing their pixels.
+    void SetSmoothing(bool smooth);
 
     // The path's points mapped by `toUnits` as path calls inside a bracket the caller opens.
     void EmitPath(const GfxPath& path, const Matrix& toUnits);
@@ -228,7 +231,8 @@ private:
     // A picture with a stencil (`softMask` null: painted where a sample is 0, or 1 when `invert`) or
     // a soft mask (its grey is the alpha), drawn with AlphaBlend.
     void DrawMaskedPixels(GfxState* state, Stream* str, int width, int height, GfxImageColorMap* colorMap,
-                          Stream* maskStr, int maskWidth, int maskHeight, GfxImageColorMap* softMask, bool invert);
+                          Stream* maskStr, int maskWidth, int maskHeight, GfxImageColorMap* softMask, bool invert,
+                          bool interpolate);
 
     HDC dc_;
     Matrix pointsToUnits_;

@@ -81,8 +81,10 @@ TEST_F(PrintedPages, EveryPageLooksLikeItsSourceAtAViewersResolutionAndAtThreeHu
             ASSERT_EQ(printed.width, wanted.width);
             ASSERT_EQ(printed.height, wanted.height);
             const Comparison comparison = Compare(wanted, printed, dpi);
-            // The resampled pieces of page 4's picture differ a little more at their edges.
-            EXPECT_LT(comparison.differingPatches, page == 4 ? 0.015 : 0.002);
+            // Page 2's small images ask for smoothing (cairo writes /Interpolate true), which the
+            // printer and the viewer each do their own way; the resampled pieces of page 4's
+            // picture differ a little more at their edges.
+            EXPECT_LT(comparison.differingPatches, page == 2 || page == 4 ? 0.015 : 0.002);
             // Shapes and text are drawn as the source draws them: no stretch of rows loses or
             // gains ink. (The picture page's thin lines are resampled, lighter: the next test.)
             if (page != 4) {
