@@ -45,8 +45,9 @@ void DrawInProcess(std::span<const BYTE> bytes)
         = pdf::PagePlacement::Fit(page->Width(), page->Height(), kBoundsWidth, kBoundsHeight, kDpi, kDpi, options);
     if (!placement)
         return;
+    pdf::PageTexts texts;
     std::vector<pdf::PageArea> areas;
-    switch (pdf::SurveyPage(*page, options, {}, &areas)) {
+    switch (pdf::SurveyPage(*page, options, texts, {}, &areas)) {
     case pdf::PageWay::Vectors:
     case pdf::PageWay::Regions: {
         HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
@@ -55,7 +56,7 @@ void DrawInProcess(std::span<const BYTE> bytes)
         SetGraphicsMode(recording, GM_ADVANCED);
         const std::set<std::u16string> known;
         std::vector<pdf::FontRegistration> registered;
-        if (pdf::DrawPageAsVectors(*page, *placement, 0, 0, options, recording, known, registered)) {
+        if (pdf::DrawPageAsVectors(*page, *placement, 0, 0, options, recording, texts, known, registered)) {
             const std::vector<pdf::RegionRect> regions
                 = pdf::RegionRectangles(areas, *placement, pdf::RegionMargin(*placement));
             if (pdf::RegionBytes(regions) <= pdf::PageLimits{}.metafileBytes / 2)

@@ -183,8 +183,9 @@ pid_t StartChild(Descriptor& parentEnd, Work work)
 bool DrawVectors(const Page& page, const PagePlacement& placement, int left, int top, const RenderOptions& options,
                  const std::set<std::u16string>& knownFaces, const PageLimits& limits, int memory, int socket)
 {
+    PageTexts texts;
     std::vector<PageArea> areas;
-    PageWay way = SurveyPage(page, options, limits, &areas);
+    PageWay way = SurveyPage(page, options, texts, limits, &areas);
     std::vector<RegionRect> regions;
     if (way == PageWay::Regions) {
         regions = RegionRectangles(areas, placement, RegionMargin(placement));
@@ -201,7 +202,8 @@ bool DrawVectors(const Page& page, const PagePlacement& placement, int left, int
     if (!recording || SetGraphicsMode(recording, GM_ADVANCED) == 0)
         return false;
     std::vector<FontRegistration> fonts;
-    const bool drawn = DrawPageAsVectors(page, placement, left, top, options, recording, knownFaces, fonts, limits)
+    const bool drawn
+        = DrawPageAsVectors(page, placement, left, top, options, recording, texts, knownFaces, fonts, limits)
         && PaintRegions(page, placement, left, top, options, regions, recording);
     HENHMETAFILE metafile = CloseEnhMetaFile(recording);
     if (!drawn || !metafile)

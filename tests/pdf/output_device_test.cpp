@@ -64,7 +64,8 @@ PageWay Survey(const std::string& pdf, const pdf::PageLimits& limits = {})
     if (!document)
         return PageWay::TooCostly;
     const auto page = document->LoadPage(0);
-    return pdf::SurveyPage(*page, {}, limits);
+    pdf::PageTexts texts;
+    return pdf::SurveyPage(*page, {}, texts, limits);
 }
 
 TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
@@ -101,8 +102,9 @@ std::vector<pdf::PageArea> Areas(const std::string& content)
     const std::string pdf = WithResources(content);
     const auto document = pdf::Document::Open(Bytes(pdf), pdf::Document::Storage::Borrow);
     const auto page = document->LoadPage(0);
+    pdf::PageTexts texts;
     std::vector<pdf::PageArea> areas;
-    pdf::SurveyPage(*page, {}, {}, &areas);
+    pdf::SurveyPage(*page, {}, texts, {}, &areas);
     return areas;
 }
 
