@@ -103,14 +103,17 @@ Figures Measure(const bench::Sample& sample, int dpi)
         const auto placement = pdf::PagePlacement::Fit(loaded->Width(), loaded->Height(), request.width, request.height,
                                                        dpi, dpi, request.options);
         pdf::PageTexts texts;
-        const pdf::PageWay way = pdf::SurveyPage(*loaded, request.options, texts);
-        figures.way = way == pdf::PageWay::Vectors ? "vectors" : "picture";
-        if (way != pdf::PageWay::Vectors)
+        std::vector<pdf::PageArea> areas;
+        const pdf::PageWay way = pdf::SurveyPage(*loaded, request.options, texts, {}, &areas);
+        figures.way = way == pdf::PageWay::Vectors ? "vectors" : way == pdf::PageWay::Regions ? "regions" : "picture";
+        if (way != pdf::PageWay::Vectors && way != pdf::PageWay::Regions)
             continue;
         HDC recording = Recording(dpi);
         const std::set<std::u16string> known;
         std::vector<pdf::FontRegistration> registered;
         pdf::DrawPageAsVectors(*loaded, *placement, 0, 0, request.options, recording, texts, known, registered);
+        pdf::PaintRegions(*loaded, *placement, 0, 0, request.options,
+                          pdf::RegionRectangles(areas, *placement, pdf::RegionMargin(*placement)), recording);
         Close(recording);
     }
     figures.inProcess = (Cpu() - start) / sample.pages;

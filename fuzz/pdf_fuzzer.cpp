@@ -46,15 +46,22 @@ void DrawInProcess(std::span<const BYTE> bytes)
     if (!placement)
         return;
     pdf::PageTexts texts;
-    switch (pdf::SurveyPage(*page, options, texts)) {
-    case pdf::PageWay::Vectors: {
+    std::vector<pdf::PageArea> areas;
+    switch (pdf::SurveyPage(*page, options, texts, {}, &areas)) {
+    case pdf::PageWay::Vectors:
+    case pdf::PageWay::Regions: {
         HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
         if (!recording)
             std::abort();
         SetGraphicsMode(recording, GM_ADVANCED);
         const std::set<std::u16string> known;
         std::vector<pdf::FontRegistration> registered;
-        pdf::DrawPageAsVectors(*page, *placement, 0, 0, options, recording, texts, known, registered);
+        if (pdf::DrawPageAsVectors(*page, *placement, 0, 0, options, recording, texts, known, registered)) {
+            const std::vector<pdf::RegionRect> regions
+                = pdf::RegionRectangles(areas, *placement, pdf::RegionMargin(*placement));
+            if (pdf::RegionBytes(regions) <= pdf::PageLimits{}.metafileBytes / 2)
+                pdf::PaintRegions(*page, *placement, 0, 0, options, regions, recording);
+        }
         DeleteEnhMetaFile(CloseEnhMetaFile(recording));
         break;
     }

@@ -1,6 +1,6 @@
 #include "platform/gdi/device_context.h"
 
-#include "platform/gdi/emf_recorder.h"
+#include "platform/gdi/emf_records.h"
 #include "platform/kernel/kernel.h"
 
 #include <algorithm>
@@ -84,9 +84,14 @@ bool DeviceBackend::TakesUnchanged(DWORD, std::span<const BYTE>) const
     return false;
 }
 
-EmfRecorder* DeviceBackend::Recorder()
+CallTaken DeviceBackend::Take(const emf::AnyRecord&, const RECTL&)
 {
-    return nullptr;
+    return CallTaken::Passed;
+}
+
+bool DeviceBackend::Select(const GdiObject&)
+{
+    return true;
 }
 
 bool DeviceBackend::DrawPath(const PathDrawing&)
@@ -117,9 +122,14 @@ DeviceContext::DeviceContext(Kind kind, std::unique_ptr<DeviceBackend> backend)
 
 DeviceContext::~DeviceContext() = default;
 
+CallTaken DeviceContext::Hand(const emf::AnyRecord& call, const RECTL& inked)
+{
+    return backend_->Take(call, inked);
+}
+
 int DeviceContext::Save()
 {
-    if (EmfRecorder* recorder = backend_->Recorder(); recorder && !recorder->RecordSaveDC())
+    if (Hand(emf::SaveDcRecord{}) == CallTaken::Refused)
         return 0;
     saved_.push_back(state_);
     return static_cast<int>(saved_.size());
@@ -132,8 +142,7 @@ bool DeviceContext::Restore(int savedDC)
     const std::int64_t target = savedDC > 0 ? savedDC : depth + savedDC + 1;
     if (savedDC == 0 || target < 1 || target > depth)
         return Fail(ERROR_INVALID_PARAMETER);
-    if (EmfRecorder* recorder = backend_->Recorder();
-        recorder && !recorder->RecordRestoreDC(static_cast<int>(target - depth - 1)))
+    if (Hand(emf::RestoreDcRecord{static_cast<LONG>(target - depth - 1)}) == CallTaken::Refused)
         return false;
     state_ = saved_[static_cast<std::size_t>(target - 1)];
     saved_.resize(static_cast<std::size_t>(target - 1));
@@ -149,7 +158,7 @@ int DeviceContext::SetGraphicsMode(int mode)
 
 bool DeviceContext::ReplaceWorld(const XFORM& xform)
 {
-    if (EmfRecorder* recorder = backend_->Recorder(); recorder && !recorder->RecordSetWorldTransform(xform))
+    if (Hand(emf::SetWorldTransformRecord{xform}) == CallTaken::Refused)
         return false;
     state_.world = xform;
     return true;
@@ -182,8 +191,7 @@ bool DeviceContext::ModifyWorldTransform(const XFORM* xform, DWORD mode)
     default:
         return Fail(ERROR_INVALID_PARAMETER);
     }
-    if (EmfRecorder* recorder = backend_->Recorder();
-        recorder && !recorder->RecordModifyWorldTransform(xform ? *xform : XFORM{1, 0, 0, 1, 0, 0}, mode))
+    if (Hand(emf::ModifyWorldTransformRecord{xform ? *xform : XFORM{1, 0, 0, 1, 0, 0}, mode}) == CallTaken::Refused)
         return false;
     state_.world = ToXform(world);
     return true;
@@ -195,7 +203,7 @@ DWORD DeviceContext::SetLayout(DWORD layout)
         SetLastError(ERROR_INVALID_PARAMETER);
         return GDI_ERROR;
     }
-    if (EmfRecorder* recorder = backend_->Recorder(); recorder && !recorder->RecordSetLayout(layout))
+    if (Hand(emf::SetLayoutRecord{layout}) == CallTaken::Refused)
         return GDI_ERROR;
     return std::exchange(state_.layout, layout);
 }
@@ -209,7 +217,7 @@ Affine DeviceContext::LogicalToDevice() const
 }
 
 bool DeviceContext::DrawPicture(const Picture& picture, const RectD& source, const Affine& pictureToLogical,
-                                double opacity)
+                                double opacity, bool smoothEnlarged)
 {
     Affine pictureToDevice = Then(pictureToLogical, LogicalToDevice());
     // A right-to-left layout mirrors where a picture goes; this flag keeps the picture itself
@@ -218,7 +226,7 @@ bool DeviceContext::DrawPicture(const Picture& picture, const RectD& source, con
         pictureToDevice = Then(Affine{-1, 0, 0, 1, 2 * source.x + source.width, 0}, pictureToDevice);
     if (!IsInvertible(pictureToDevice))
         return true; // a transform that flattens the picture leaves nothing to draw
-    return backend_->Paint(PicturePlacement{picture, source, pictureToDevice, state_.clip, opacity});
+    return backend_->Paint(PicturePlacement{picture, source, pictureToDevice, state_.clip, opacity, smoothEnlarged});
 }
 
 int DeviceContext::StretchDIBits(const StretchCall& call)
@@ -235,9 +243,30 @@ int DeviceContext::StretchDIBits(const StretchCall& call)
     const auto* bits = static_cast<const BYTE*>(call.bits);
     const int lines = call.srcHeight < 0 ? -call.srcHeight : call.srcHeight;
 
-    if (EmfRecorder* recorder = backend_->Recorder()) {
-        const RECTL bounds = DeviceBounds(LogicalToDevice(), call.xDest, call.yDest, call.destWidth, call.destHeight);
-        return recorder->RecordStretchDIBits(call, *layout, bounds) ? lines : 0;
+    // Only the basic header is handed on: it says all the bits need.
+    BITMAPINFOHEADER header = call.bitmapInfo->bmiHeader;
+    header.biSize = sizeof header;
+    const RECTL bounds = DeviceBounds(LogicalToDevice(), call.xDest, call.yDest, call.destWidth, call.destHeight);
+    const emf::StretchDiBitsRecord record{.bounds = bounds,
+                                          .xDest = call.xDest,
+                                          .yDest = call.yDest,
+                                          .xSrc = call.xSrc,
+                                          .ySrc = call.ySrc,
+                                          .cxSrc = call.srcWidth,
+                                          .cySrc = call.srcHeight,
+                                          .info = emf::Blob(reinterpret_cast<const BYTE*>(&header), sizeof header),
+                                          .bits = emf::Blob(bits, layout->bitsSize),
+                                          .usage = call.usage,
+                                          .rop = call.rop,
+                                          .cxDest = call.destWidth,
+                                          .cyDest = call.destHeight};
+    switch (Hand(record, bounds)) {
+    case CallTaken::Refused:
+        return 0;
+    case CallTaken::Kept:
+        return lines;
+    case CallTaken::Passed:
+        break;
     }
 
     std::shared_ptr<Picture> picture;
@@ -271,14 +300,15 @@ int DeviceContext::StretchDIBits(const StretchCall& call)
         return lines;
 
     if (picture)
-        return DrawPicture(*picture, RectD{left, top, right - left, bottom - top}, imageToLogical) ? lines : 0;
+        return DrawPicture(*picture, RectD{left, top, right - left, bottom - top}, imageToLogical, 1, Smooths()) ? lines
+                                                                                                                 : 0;
 
     const bool whole = left == 0 && top == 0 && right == width && bottom == height;
     if (whole && layout->bitCount == 32 && reinterpret_cast<std::uintptr_t>(bits) % 4 == 0) {
         picture = Picture::Borrow32(*layout, bits);
         if (!picture)
             return Fail(ERROR_NOT_ENOUGH_MEMORY);
-        return DrawPicture(*picture, RectD{0, 0, right, bottom}, imageToLogical) ? lines : 0;
+        return DrawPicture(*picture, RectD{0, 0, right, bottom}, imageToLogical, 1, Smooths()) ? lines : 0;
     }
     // Other bitmaps are copied, and only the source rectangle of them.
     const int x = static_cast<int>(left);
@@ -289,7 +319,7 @@ int DeviceContext::StretchDIBits(const StretchCall& call)
     if (!picture)
         return Fail(ERROR_NOT_ENOUGH_MEMORY);
     const RectD all{0, 0, static_cast<double>(columns), static_cast<double>(rows)};
-    return DrawPicture(*picture, all, Then(Translation(x, y), imageToLogical)) ? lines : 0;
+    return DrawPicture(*picture, all, Then(Translation(x, y), imageToLogical), 1, Smooths()) ? lines : 0;
 }
 
 bool DeviceContext::AlphaBlend(const BlendCall& call)
@@ -330,12 +360,32 @@ bool DeviceContext::AlphaBlend(const BlendCall& call)
         }
     }
 
-    if (EmfRecorder* recorder = backend_->Recorder()) {
-        const RECTL bounds = DeviceBounds(LogicalToDevice(), call.xDest, call.yDest, call.destWidth, call.destHeight);
-        if (!recorder->RecordAlphaBlend(call, rows, bounds))
-            return false;
-        recorder->AddBounds(bounds);
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof header;
+    header.biWidth = call.srcWidth;
+    header.biHeight = -call.srcHeight;
+    header.biPlanes = 1;
+    header.biBitCount = 32;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = static_cast<DWORD>(rows.size());
+    const RECTL bounds = DeviceBounds(LogicalToDevice(), call.xDest, call.yDest, call.destWidth, call.destHeight);
+    const emf::AlphaBlendRecord record{.bounds = bounds,
+                                       .xDest = call.xDest,
+                                       .yDest = call.yDest,
+                                       .cxDest = call.destWidth,
+                                       .cyDest = call.destHeight,
+                                       .blend = call.blend,
+                                       .info = emf::Blob(reinterpret_cast<const BYTE*>(&header), sizeof header),
+                                       .bits = emf::Blob(rows.data(), rows.size()),
+                                       .cxSrc = call.srcWidth,
+                                       .cySrc = call.srcHeight};
+    switch (Hand(record, bounds)) {
+    case CallTaken::Refused:
+        return false;
+    case CallTaken::Kept:
         return true;
+    case CallTaken::Passed:
+        break;
     }
     const std::shared_ptr<Picture> picture
         = Picture::FromRows32(rows.data(), static_cast<int>(width), static_cast<int>(height), perPixel);
@@ -346,15 +396,21 @@ bool DeviceContext::AlphaBlend(const BlendCall& call)
     const Affine pictureToLogical{
         scaleX, 0, 0, scaleY, static_cast<double>(call.xDest), static_cast<double>(call.yDest)};
     return DrawPicture(*picture, RectD{0, 0, static_cast<double>(width), static_cast<double>(height)}, pictureToLogical,
-                       blend.SourceConstantAlpha / 255.0);
+                       blend.SourceConstantAlpha / 255.0, Smooths());
 }
 
 bool DeviceContext::Comment(UINT size, const BYTE* data)
 {
     if (size > 0 && !data)
         return Fail(ERROR_INVALID_PARAMETER);
-    if (EmfRecorder* recorder = backend_->Recorder())
-        return recorder->RecordComment(std::span<const BYTE>(data, size));
+    switch (Hand(emf::GdiCommentRecord{emf::Counted<BYTE>(data, size)})) {
+    case CallTaken::Refused:
+        return false;
+    case CallTaken::Kept:
+        return true;
+    case CallTaken::Passed:
+        break;
+    }
     return backend_->Comment(std::span<const BYTE>(data, size));
 }
 

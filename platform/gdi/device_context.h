@@ -18,7 +18,9 @@
 
 namespace platform::gdi {
 
-class EmfRecorder;
+namespace emf {
+struct AnyRecord;
+}
 
 // GetDeviceCaps(RASTERCAPS) bits the devices here answer.
 constexpr int RC_BITBLT = 0x0001;
@@ -46,6 +48,7 @@ struct DcState {
     int backgroundMode = OPAQUE;
     UINT textAlign = TA_LEFT | TA_TOP;
     int polyFillMode = ALTERNATE;
+    int stretchMode = BLACKONWHITE;
     FLOAT miterLimit = 10;
     POINT position = {0, 0}; // the current position, in logical units
     SharedClip clip;         // in device units; null: nothing is clipped
@@ -70,6 +73,10 @@ struct PicturePlacement {
     Affine pictureToDevice;
     SharedClip clip;
     double opacity = 1; // a constant alpha the picture is painted with
+    // Whether a picture shown larger than its pixels is smoothed (GDI+'s pictures) or shows its
+    // pixels as they are (StretchDIBits and AlphaBlend, as GDI stretches them by default). A
+    // picture shown smaller is filtered well either way.
+    bool smoothEnlarged = false;
 };
 
 // The arguments of one ExtTextOutW call. `dx` holds an advance per unit of text (two with
@@ -119,6 +126,16 @@ struct StretchCall {
     DWORD rop = SRCCOPY;
 };
 
+// What a device did with a call handed to it (DeviceBackend::Take).
+enum class CallTaken : BYTE {
+    Refused, // the device could not take it (last error set): the call fails and changes nothing
+    Kept,    // the device keeps the call itself, as a metafile records it: nothing is drawn
+    Passed,  // the device keeps no calls: the context goes on and draws through Paint, DrawPath, DrawGlyphs
+};
+
+// The extent of a call that inks nothing.
+constexpr RECTL kNothingInked{0, 0, -1, -1};
+
 // One kind of device. The defaults answer as a device without print jobs, escapes or recording.
 class DeviceBackend {
 public:
@@ -148,8 +165,12 @@ public:
     virtual bool KnowsEscape(int escape) const;
     // Whether the device takes these JPEG (BI_JPEG) or PNG (BI_PNG) bytes unchanged.
     virtual bool TakesUnchanged(DWORD compression, std::span<const BYTE> bytes) const;
-    // The recorder of a metafile device context; null for every other device.
-    virtual EmfRecorder* Recorder();
+    // Takes every call that changes what the context draws or how, as its metafile record
+    // describes it, before the context acts on it; `inked` is the extent the call inks on this
+    // device (inclusive pixels; kNothingInked when none). The default passes every call on.
+    virtual CallTaken Take(const emf::AnyRecord& call, const RECTL& inked);
+    // Takes an object selected into the context, as Take takes a call; the default lets it pass.
+    virtual bool Select(const GdiObject& object);
 };
 
 class DeviceContext final {
@@ -183,6 +204,7 @@ public:
     // Objects and drawing attributes, as the Windows calls answer.
     HGDIOBJ SelectObject(const std::shared_ptr<const GdiObject>& object);
     int SetPolyFillMode(int mode);
+    int SetStretchBltMode(int mode);
     bool SetMiterLimit(FLOAT limit, FLOAT* old);
     COLORREF SetTextColor(COLORREF color);
     int SetBkMode(int mode);
@@ -210,8 +232,12 @@ public:
     // The one entry every picture is drawn through (StretchDIBits, AlphaBlend and GDI+): `source`
     // is the part of the picture shown, in its upright pixel grid; `pictureToLogical` maps that
     // grid to logical units, and this context's world transform and layout map them on to the
-    // device. `opacity` is a constant alpha it is painted with.
-    bool DrawPicture(const Picture& picture, const RectD& source, const Affine& pictureToLogical, double opacity = 1);
+    // device. `opacity` is a constant alpha it is painted with; `smoothEnlarged` smooths a picture
+    // shown larger than its pixels.
+    bool DrawPicture(const Picture& picture, const RectD& source, const Affine& pictureToLogical, double opacity = 1,
+                     bool smoothEnlarged = false);
+    // Whether StretchDIBits and AlphaBlend smooth what they enlarge: in the HALFTONE stretch mode.
+    bool Smooths() const { return state_.stretchMode == HALFTONE; }
 
     // AlphaBlend, as Windows answers it: the one entry of the call (whose source is the bitmap of a
     // memory context) and of its metafile record (whose source travels in the record).
@@ -238,19 +264,22 @@ private:
         SharedClip clip;       // the clip then: the metafile's own clipping stays inside it
     };
 
-    // Replaces the world transform and records it; the caller has checked the mode.
+    // Hands a call to the device before the context acts on it (DeviceBackend::Take).
+    CallTaken Hand(const emf::AnyRecord& call, const RECTL& inked = kNothingInked);
+    // Replaces the world transform and hands it on; the caller has checked the mode.
     bool ReplaceWorld(const XFORM& xform);
     // Puts the stock objects and the default attributes in place.
     void ResetDrawingState();
 
     // Lines or curves (`type` PT_LINETO or PT_BEZIERTO) from the current position: inside a path
-    // bracket added to the path, else drawn with the pen. `recordType` is the record of the call.
+    // bracket added to the path, else drawn with the pen. `recordType` is the record of the call:
+    // EMR_LINETO, EMR_POLYLINETO or EMR_POLYBEZIERTO.
     bool LinesTo(std::span<const POINT> points, BYTE type, DWORD recordType);
     // Fills and/or strokes the closed path, which is then gone; `recordType` is the record of the call.
     bool PaintPath(bool fill, bool stroke, DWORD recordType);
     // The extent, inclusive device pixels, that drawing these points with the selected objects inks.
     RECTL InkBounds(std::span<const PathPoint> points, bool fill, bool stroke) const;
-    // Draws points with the selected objects on the device (never on a recording).
+    // Draws points with the selected objects on the device.
     bool Ink(std::span<const PathPoint> points, bool fill, bool stroke);
     std::optional<FillSpec> CurrentFill() const;
     std::optional<StrokeSpec> CurrentStroke() const;

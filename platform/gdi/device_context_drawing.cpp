@@ -1,10 +1,10 @@
 // The vector calls of a device context: selected objects, drawing attributes, paths and lines,
-// fills, strokes and the clip. Each checks its arguments and the context's state first, then
-// writes its record on a recording (EmfRecorder::Record...) or draws on the device, then changes
-// the state: a call refused or not written leaves the context as it was.
+// fills, strokes and the clip. Each checks its arguments and the context's state first, then hands
+// the call to the device as its record (which a recording device keeps) and draws what the device
+// passes on, then changes the state: a call refused leaves the context as it was.
 #include "platform/gdi/device_context.h"
 
-#include "platform/gdi/emf_recorder.h"
+#include "platform/gdi/emf_records.h"
 #include "platform/kernel/kernel.h"
 
 #include <cmath>
@@ -35,6 +35,7 @@ void DeviceContext::ResetDrawingState()
     SetBkMode(OPAQUE);
     SetTextAlign(TA_LEFT | TA_TOP);
     SetPolyFillMode(ALTERNATE);
+    SetStretchBltMode(BLACKONWHITE);
     SetMiterLimit(kDefaultMiterLimit, nullptr);
     AbortPath();
 }
@@ -59,7 +60,7 @@ HGDIOBJ DeviceContext::SelectObject(const std::shared_ptr<const GdiObject>& obje
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    if (EmfRecorder* recorder = backend_->Recorder(); recorder && !recorder->RecordSelectObject(*object))
+    if (!backend_->Select(*object))
         return nullptr;
     const std::shared_ptr<const GdiObject> previous = std::exchange(*slot, object);
     return previous ? previous->Handle() : nullptr;
@@ -69,9 +70,18 @@ int DeviceContext::SetPolyFillMode(int mode)
 {
     if (mode != ALTERNATE && mode != WINDING)
         return Fail(ERROR_INVALID_PARAMETER);
-    if (EmfRecorder* recorder = backend_->Recorder(); recorder && !recorder->RecordSetPolyFillMode(mode))
+    if (Hand(emf::SetPolyFillModeRecord{static_cast<DWORD>(mode)}) == CallTaken::Refused)
         return 0;
     return std::exchange(state_.polyFillMode, mode);
+}
+
+int DeviceContext::SetStretchBltMode(int mode)
+{
+    if (mode < BLACKONWHITE || mode > HALFTONE)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (Hand(emf::SetStretchBltModeRecord{static_cast<DWORD>(mode)}) == CallTaken::Refused)
+        return 0;
+    return std::exchange(state_.stretchMode, mode);
 }
 
 bool DeviceContext::SetMiterLimit(FLOAT limit, FLOAT* old)
@@ -79,7 +89,7 @@ bool DeviceContext::SetMiterLimit(FLOAT limit, FLOAT* old)
     // A miter is never shorter than the line is wide.
     if (!std::isfinite(limit) || limit < 1)
         return Fail(ERROR_INVALID_PARAMETER);
-    if (EmfRecorder* recorder = backend_->Recorder(); recorder && !recorder->RecordSetMiterLimit(limit))
+    if (Hand(emf::SetMiterLimitRecord{limit}) == CallTaken::Refused)
         return false;
     const FLOAT previous = std::exchange(state_.miterLimit, limit);
     if (old)
@@ -89,7 +99,7 @@ bool DeviceContext::SetMiterLimit(FLOAT limit, FLOAT* old)
 
 COLORREF DeviceContext::SetTextColor(COLORREF color)
 {
-    if (EmfRecorder* recorder = backend_->Recorder(); recorder && !recorder->RecordSetTextColor(color))
+    if (Hand(emf::SetTextColorRecord{color}) == CallTaken::Refused)
         return CLR_INVALID;
     return std::exchange(state_.textColor, color);
 }
@@ -98,7 +108,7 @@ int DeviceContext::SetBkMode(int mode)
 {
     if (mode != TRANSPARENT && mode != OPAQUE)
         return Fail(ERROR_INVALID_PARAMETER);
-    if (EmfRecorder* recorder = backend_->Recorder(); recorder && !recorder->RecordSetBkMode(mode))
+    if (Hand(emf::SetBkModeRecord{static_cast<DWORD>(mode)}) == CallTaken::Refused)
         return 0;
     return std::exchange(state_.backgroundMode, mode);
 }
@@ -109,14 +119,14 @@ UINT DeviceContext::SetTextAlign(UINT align)
         SetLastError(ERROR_INVALID_PARAMETER);
         return GDI_ERROR;
     }
-    if (EmfRecorder* recorder = backend_->Recorder(); recorder && !recorder->RecordSetTextAlign(align))
+    if (Hand(emf::SetTextAlignRecord{align}) == CallTaken::Refused)
         return GDI_ERROR;
     return std::exchange(state_.textAlign, align);
 }
 
 bool DeviceContext::BeginPath()
 {
-    if (EmfRecorder* recorder = backend_->Recorder(); recorder && !recorder->RecordBeginPath())
+    if (Hand(emf::BeginPathRecord{}) == CallTaken::Refused)
         return false;
     // A path begun while another is open or closed replaces it.
     DiscardPath();
@@ -128,7 +138,7 @@ bool DeviceContext::EndPath()
 {
     if (state_.bracket != PathBracket::Open)
         return Fail(ERROR_INVALID_PARAMETER);
-    if (EmfRecorder* recorder = backend_->Recorder(); recorder && !recorder->RecordEndPath())
+    if (Hand(emf::EndPathRecord{}) == CallTaken::Refused)
         return false;
     state_.bracket = PathBracket::Closed;
     return true;
@@ -136,7 +146,7 @@ bool DeviceContext::EndPath()
 
 bool DeviceContext::AbortPath()
 {
-    if (EmfRecorder* recorder = backend_->Recorder(); recorder && !recorder->RecordAbortPath())
+    if (Hand(emf::AbortPathRecord{}) == CallTaken::Refused)
         return false;
     DiscardPath();
     return true;
@@ -146,7 +156,7 @@ bool DeviceContext::CloseFigure()
 {
     if (state_.bracket != PathBracket::Open)
         return Fail(ERROR_INVALID_PARAMETER);
-    if (EmfRecorder* recorder = backend_->Recorder(); recorder && !recorder->RecordCloseFigure())
+    if (Hand(emf::CloseFigureRecord{}) == CallTaken::Refused)
         return false;
     if (!state_.path.empty() && !state_.newFigure)
         state_.path.back().type |= PT_CLOSEFIGURE;
@@ -156,7 +166,7 @@ bool DeviceContext::CloseFigure()
 
 bool DeviceContext::MoveTo(int x, int y, POINT* previous)
 {
-    if (EmfRecorder* recorder = backend_->Recorder(); recorder && !recorder->RecordMoveTo(POINT{x, y}))
+    if (Hand(emf::MoveToRecord{POINTL{x, y}}) == CallTaken::Refused)
         return false;
     if (previous)
         *previous = state_.position;
@@ -204,18 +214,19 @@ bool DeviceContext::LinesTo(std::span<const POINT> points, BYTE type, DWORD reco
     for (const POINT& point : points)
         added.push_back(PathPoint{Apply(toDevice, point.x, point.y), type});
 
-    if (EmfRecorder* recorder = backend_->Recorder()) {
-        // A line or curve record carries the extent of its points in the reference device.
-        const bool recorded = recordType == EMR_LINETO
-            ? recorder->RecordLineTo(points.front())
-            : recorder->RecordPolyTo(recordType, points, BoundsOf(ExtentOf(added)));
-        if (!recorded)
-            return false;
-        if (!inPath)
-            recorder->AddBounds(InkBounds(added, false, true));
-    } else if (!inPath && !Ink(added, false, true)) {
+    // A line or curve record carries the extent of its points on the device.
+    const RECTL inked = inPath ? kNothingInked : InkBounds(added, false, true);
+    static_assert(sizeof(POINT) == sizeof(POINTL), "a call's points are a record's points");
+    const emf::Counted<POINTL> pointsL(reinterpret_cast<const BYTE*>(points.data()), points.size());
+    CallTaken taken = CallTaken::Refused;
+    if (recordType == EMR_LINETO)
+        taken = Hand(emf::LineToRecord{POINTL{points.front().x, points.front().y}}, inked);
+    else if (recordType == EMR_POLYBEZIERTO)
+        taken = Hand(emf::PolyBezierToRecord{BoundsOf(ExtentOf(added)), pointsL}, inked);
+    else
+        taken = Hand(emf::PolylineToRecord{BoundsOf(ExtentOf(added)), pointsL}, inked);
+    if (taken == CallTaken::Refused || (taken == CallTaken::Passed && !inPath && !Ink(added, false, true)))
         return false;
-    }
     if (inPath) {
         state_.path.insert(state_.path.end(), added.begin(), added.end());
         state_.newFigure = false;
@@ -243,15 +254,17 @@ bool DeviceContext::PaintPath(bool fill, bool stroke, DWORD recordType)
 {
     if (state_.bracket != PathBracket::Closed)
         return Fail(ERROR_INVALID_PARAMETER);
-    bool drawn = true;
-    if (EmfRecorder* recorder = backend_->Recorder()) {
-        const RECTL bounds = InkBounds(state_.path, fill, stroke);
-        if (!recorder->RecordPaintPath(recordType, bounds))
-            return false;
-        recorder->AddBounds(bounds);
-    } else {
-        drawn = Ink(state_.path, fill, stroke);
-    }
+    const RECTL bounds = InkBounds(state_.path, fill, stroke);
+    CallTaken taken = CallTaken::Refused;
+    if (recordType == EMR_FILLPATH)
+        taken = Hand(emf::FillPathRecord{bounds}, bounds);
+    else if (recordType == EMR_STROKEPATH)
+        taken = Hand(emf::StrokePathRecord{bounds}, bounds);
+    else
+        taken = Hand(emf::StrokeAndFillPathRecord{bounds}, bounds);
+    if (taken == CallTaken::Refused)
+        return false;
+    const bool drawn = taken == CallTaken::Kept || Ink(state_.path, fill, stroke);
     DiscardPath();
     return drawn;
 }
@@ -260,7 +273,7 @@ bool DeviceContext::SelectClipPath(int mode)
 {
     if (state_.bracket != PathBracket::Closed || (mode != RGN_AND && mode != RGN_COPY))
         return Fail(ERROR_INVALID_PARAMETER);
-    if (EmfRecorder* recorder = backend_->Recorder(); recorder && !recorder->RecordSelectClipPath(mode))
+    if (Hand(emf::SelectClipPathRecord{static_cast<DWORD>(mode)}) == CallTaken::Refused)
         return false;
     auto path = std::make_shared<ClipPath>();
     path->points = std::move(state_.path);

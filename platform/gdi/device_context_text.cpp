@@ -3,7 +3,7 @@
 // the reference point, explicit or natural advances), then drawn, recorded, or added to the path.
 #include "platform/gdi/device_context.h"
 
-#include "platform/gdi/emf_recorder.h"
+#include "platform/gdi/emf_records.h"
 #include "platform/gdi/private_fonts.h"
 #include "platform/kernel/kernel.h"
 
@@ -249,15 +249,25 @@ bool DeviceContext::ExtTextOut(const TextCall& call)
         }
     }
 
-    if (EmfRecorder* recorder = backend_->Recorder()) {
-        const RECTL bounds = BoundsOf(extent);
-        if (!recorder->RecordExtTextOut(call, advances, state_.graphicsMode, bounds))
-            return false;
-        if (!inPath)
-            recorder->AddBounds(bounds);
-    } else if (!inPath && !backend_->DrawGlyphs(*run)) {
+    const RECTL bounds = BoundsOf(extent);
+    // In the compatible mode a reader scales page units (the device's pixels) to 0.01 mm.
+    const bool compatible = state_.graphicsMode == GM_COMPATIBLE;
+    const int pixelsX = backend_->Caps(HORZRES);
+    const int pixelsY = backend_->Caps(VERTRES);
+    const emf::ExtTextOutRecord record{
+        .bounds = bounds,
+        .graphicsMode = static_cast<DWORD>(state_.graphicsMode),
+        .scaleX = compatible && pixelsX > 0 ? 100.0f * backend_->Caps(HORZSIZE) / pixelsX : 0.0f,
+        .scaleY = compatible && pixelsY > 0 ? 100.0f * backend_->Caps(VERTSIZE) / pixelsY : 0.0f,
+        .reference = POINTL{call.x, call.y},
+        .text = emf::Placed<WCHAR>(call.text),
+        .options = call.options,
+        .rectangle
+        = call.rect ? RECTL{call.rect->left, call.rect->top, call.rect->right, call.rect->bottom} : RECTL{0, 0, -1, -1},
+        .advances = emf::Trailing<INT>(std::span<const INT>(advances))};
+    const CallTaken taken = Hand(record, inPath ? kNothingInked : bounds);
+    if (taken == CallTaken::Refused || (taken == CallTaken::Passed && !inPath && !backend_->DrawGlyphs(*run)))
         return false;
-    }
     if (inPath) {
         state_.path.insert(state_.path.end(), outlines.begin(), outlines.end());
         state_.newFigure = true;

@@ -53,6 +53,7 @@
     X(HGDIOBJ, SelectObject, (HDC dc, HGDIOBJ object), (dc, object), nullptr)                                          \
     X(BOOL, DeleteObject, (HGDIOBJ object), (object), FALSE)                                                           \
     X(int, SetPolyFillMode, (HDC dc, int mode), (dc, mode), 0)                                                         \
+    X(int, SetStretchBltMode, (HDC dc, int mode), (dc, mode), 0)                                                       \
     X(BOOL, SetMiterLimit, (HDC dc, FLOAT limit, FLOAT * old), (dc, limit, old), FALSE)                                \
     X(COLORREF, SetTextColor, (HDC dc, COLORREF color), (dc, color), CLR_INVALID)                                      \
     X(int, SetBkMode, (HDC dc, int mode), (dc, mode), 0)                                                               \

@@ -1,14 +1,19 @@
-// The MS-EMF record layouts this platform writes and reads, and little-endian access to them.
-// Every read names its offset and is checked by the caller against the record's size first.
+// The MS-EMF format as this platform writes and reads it: little-endian access to record bytes,
+// the kinds of field a record is made of, and the writer and the reader every record is written
+// and read with. The records themselves are described in emf_records.h.
 #pragma once
 
 #include "platform/gdi/gdi.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <span>
+#include <tuple>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace platform::gdi::emf {
@@ -20,155 +25,8 @@ constexpr DWORD kVersion = 0x00010000;
 constexpr std::size_t kEofBytes = 20;
 
 // EMR_HEADER
-constexpr std::size_t kHeaderBounds = 8;
 constexpr std::size_t kHeaderDescriptionCount = 60;
 constexpr std::size_t kHeaderDescriptionOffset = 64;
-
-// EMR_GDICOMMENT
-constexpr std::size_t kCommentSize = 8;
-constexpr std::size_t kCommentData = 12;
-
-// EMR_STRETCHDIBITS
-constexpr std::size_t kStretchBounds = 8;
-constexpr std::size_t kStretchXDest = 24;
-constexpr std::size_t kStretchYDest = 28;
-constexpr std::size_t kStretchXSrc = 32;
-constexpr std::size_t kStretchYSrc = 36;
-constexpr std::size_t kStretchCxSrc = 40;
-constexpr std::size_t kStretchCySrc = 44;
-constexpr std::size_t kStretchOffBmi = 48;
-constexpr std::size_t kStretchCbBmi = 52;
-constexpr std::size_t kStretchOffBits = 56;
-constexpr std::size_t kStretchCbBits = 60;
-constexpr std::size_t kStretchUsage = 64;
-constexpr std::size_t kStretchRop = 68;
-constexpr std::size_t kStretchCxDest = 72;
-constexpr std::size_t kStretchCyDest = 76;
-constexpr std::size_t kStretchFixedBytes = 80;
-
-// EMR_RESTOREDC, EMR_SETLAYOUT: one 32-bit field. EMR_*WORLDTRANSFORM: an XFORM, then the mode.
-constexpr std::size_t kFirstField = 8;
-constexpr std::size_t kXformBytes = 24;
-constexpr std::size_t kModifyMode = 32;
-
-// The vector calls. Each is one DeviceContext call, written by one EmfRecorder::Record... function
-// and played back by one case of PlayRecord, in this order in all three places:
-//
-//   record (type)              fields after type and size                  DeviceContext call
-//   EMR_EXTCREATEPEN (95)      ihPen, offBmi, cbBmi, offBits, cbBits,        SelectObject (first time)
-//                              LOGPEN_EX: style, width, brush style,
-//                              colour, hatch, entry count, entries
-//   EMR_CREATEBRUSHINDIRECT (39) ihBrush, style, colour, hatch              SelectObject (first time)
-//   EMR_EXTCREATEFONTINDIRECTW (82) ihFont, LOGFONTW padded to the         SelectObject (first time)
-//                              320-byte LOGFONTPANOSE
-//   EMR_SELECTOBJECT (37)      ihObject (a stock object: 0x80000000 | index) SelectObject
-//   EMR_DELETEOBJECT (40)      ihObject                                     DeleteObject
-//   EMR_SETPOLYFILLMODE (19)   mode                                         SetPolyFillMode
-//   EMR_SETMITERLIMIT (58)     limit, a FLOAT                               SetMiterLimit
-//   EMR_SETTEXTCOLOR (24)      colour                                       SetTextColor
-//   EMR_SETBKMODE (18)         mode                                         SetBkMode
-//   EMR_SETTEXTALIGN (22)      alignment                                    SetTextAlign
-//   EMR_BEGINPATH (59), EMR_ENDPATH (60), EMR_ABORTPATH (68),
-//   EMR_CLOSEFIGURE (61)       none                                         the call of the name
-//   EMR_MOVETOEX (27)          x, y                                         MoveTo
-//   EMR_LINETO (54)            x, y                                         LineTo
-//   EMR_POLYLINETO (6), EMR_POLYBEZIERTO (5)
-//                              bounds, count, POINTL[count]                 PolylineTo, PolyBezierTo
-//   EMR_POLYLINETO16 (89), EMR_POLYBEZIERTO16 (88)
-//                              bounds, count, POINTS[count]                 the same
-//   EMR_FILLPATH (62), EMR_STROKEANDFILLPATH (63), EMR_STROKEPATH (64)
-//                              bounds                                       the call of the name
-//   EMR_SELECTCLIPPATH (67)    mode                                         SelectClipPath
-//   EMR_EXTTEXTOUTW (84)       bounds, graphics mode, x and y scale, EMRTEXT: ExtTextOut
-//                              reference point, count, offString, options,
-//                              rectangle, offDx; then the string and the
-//                              advances (two per unit with ETO_PDY)
-//   EMR_ALPHABLEND (114)       bounds, destination rectangle, BLENDFUNCTION, AlphaBlend
-//                              source x and y, source XFORM, background
-//                              colour, usage, offBmi, cbBmi, offBits,
-//                              cbBits, source width and height; then the
-//                              source rectangle's bits
-
-// Records of one 32-bit field (the object records' index, the attribute records' value) and of
-// none; the fixed size of each.
-constexpr std::size_t kValueRecordBytes = 12;
-constexpr std::size_t kEmptyRecordBytes = 8;
-// A stock object's index in EMR_SELECTOBJECT and EMR_DELETEOBJECT.
-constexpr DWORD kStockObjectFlag = 0x80000000u;
-
-// EMR_EXTCREATEPEN
-constexpr std::size_t kPenIndex = 8;
-constexpr std::size_t kPenOffBmi = 12;
-constexpr std::size_t kPenCbBmi = 16;
-constexpr std::size_t kPenOffBits = 20;
-constexpr std::size_t kPenCbBits = 24;
-constexpr std::size_t kPenStyle = 28;
-constexpr std::size_t kPenWidth = 32;
-constexpr std::size_t kPenBrushStyle = 36;
-constexpr std::size_t kPenColor = 40;
-constexpr std::size_t kPenHatch = 44;
-constexpr std::size_t kPenEntryCount = 48;
-constexpr std::size_t kPenEntries = 52;
-
-// EMR_CREATEBRUSHINDIRECT
-constexpr std::size_t kBrushIndex = 8;
-constexpr std::size_t kBrushStyle = 12;
-constexpr std::size_t kBrushColor = 16;
-constexpr std::size_t kBrushHatch = 20;
-constexpr std::size_t kBrushRecordBytes = 24;
-
-// EMR_EXTCREATEFONTINDIRECTW: the LOGFONTW, written in the fixed 320-byte LOGFONTPANOSE form
-// (the rest zero) that every reader takes; a reader needs only the LOGFONTW.
-constexpr std::size_t kFontIndex = 8;
-constexpr std::size_t kFontLogFont = 12;
-constexpr std::size_t kFontPanoseBytes = 320;
-
-// EMR_MOVETOEX, EMR_LINETO
-constexpr std::size_t kPointX = 8;
-constexpr std::size_t kPointY = 12;
-constexpr std::size_t kPointRecordBytes = 16;
-
-// EMR_POLYLINETO, EMR_POLYBEZIERTO and their 16-bit forms
-constexpr std::size_t kPolyBounds = 8;
-constexpr std::size_t kPolyCount = 24;
-constexpr std::size_t kPolyPoints = 28;
-
-// EMR_FILLPATH, EMR_STROKEANDFILLPATH, EMR_STROKEPATH
-constexpr std::size_t kPaintBounds = 8;
-constexpr std::size_t kPaintRecordBytes = 24;
-
-// EMR_EXTTEXTOUTW
-constexpr std::size_t kTextBounds = 8;
-constexpr std::size_t kTextGraphicsMode = 24;
-constexpr std::size_t kTextScaleX = 28;
-constexpr std::size_t kTextScaleY = 32;
-constexpr std::size_t kTextReference = 36;
-constexpr std::size_t kTextCount = 44;
-constexpr std::size_t kTextOffString = 48;
-constexpr std::size_t kTextOptions = 52;
-constexpr std::size_t kTextRectangle = 56;
-constexpr std::size_t kTextOffDx = 72;
-constexpr std::size_t kTextFixedBytes = 76;
-
-// EMR_ALPHABLEND
-constexpr std::size_t kBlendBounds = 8;
-constexpr std::size_t kBlendXDest = 24;
-constexpr std::size_t kBlendYDest = 28;
-constexpr std::size_t kBlendCxDest = 32;
-constexpr std::size_t kBlendCyDest = 36;
-constexpr std::size_t kBlendFunction = 40;
-constexpr std::size_t kBlendXSrc = 44;
-constexpr std::size_t kBlendYSrc = 48;
-constexpr std::size_t kBlendXformSrc = 52;
-constexpr std::size_t kBlendBkColorSrc = 76;
-constexpr std::size_t kBlendUsageSrc = 80;
-constexpr std::size_t kBlendOffBmi = 84;
-constexpr std::size_t kBlendCbBmi = 88;
-constexpr std::size_t kBlendOffBits = 92;
-constexpr std::size_t kBlendCbBits = 96;
-constexpr std::size_t kBlendCxSrc = 100;
-constexpr std::size_t kBlendCySrc = 104;
-constexpr std::size_t kBlendFixedBytes = 108;
 
 // A value at an offset the caller has checked lies inside the bytes.
 template <typename T>
@@ -192,6 +50,271 @@ void Append(std::vector<BYTE>& bytes, const T& value)
     static_assert(std::is_trivially_copyable_v<T>);
     const auto* raw = reinterpret_cast<const BYTE*>(&value);
     bytes.insert(bytes.end(), raw, raw + sizeof value);
+}
+
+// `count` values of T at `bytes`, which need not be aligned for T: the values a record carries
+// (read in place) or the values a call hands over to be written.
+template <typename T>
+struct Items {
+    static_assert(std::is_trivially_copyable_v<T>);
+    const BYTE* bytes = nullptr;
+    std::size_t count = 0;
+
+    Items() = default;
+    Items(const BYTE* at, std::size_t number) : bytes(at), count(number) {}
+    Items(std::span<const T> values) : bytes(reinterpret_cast<const BYTE*>(values.data())), count(values.size()) {}
+
+    T operator[](std::size_t index) const { return Read<T>(bytes, index * sizeof(T)); }
+    std::size_t Bytes() const { return count * sizeof(T); }
+    std::span<const BYTE> Raw() const { return std::span<const BYTE>(bytes, Bytes()); }
+};
+
+// The kinds of field besides plain values (whose bytes stand in place):
+//
+// Counted<T>: a DWORD count, then that many values in place.
+template <typename T>
+struct Counted : Items<T> {
+    using Items<T>::Items;
+};
+// Placed<T>: a DWORD count and a DWORD offset; the values lie after the fixed fields.
+template <typename T>
+struct Placed : Items<T> {
+    using Items<T>::Items;
+};
+// Blob: a DWORD offset and a DWORD byte count (both 0 when empty); the bytes lie after the fixed
+// fields.
+struct Blob : Items<BYTE> {
+    using Items<BYTE>::Items;
+};
+// Trailing<T>: a DWORD offset; the values run from there to the record's end. An offset of 0
+// means the record has none (`bytes` null when read).
+template <typename T>
+struct Trailing : Items<T> {
+    using Items<T>::Items;
+};
+// Padding<N>: N zero bytes that give a record its published size; a reader does not need them.
+template <std::size_t N>
+struct Padding {};
+
+// A record description names its fields, in order, once: QUILLON_EMF_FIELDS(a, b, c).
+#define QUILLON_EMF_FIELDS(...)                                                                                        \
+    auto Fields()                                                                                                      \
+    {                                                                                                                  \
+        return std::tie(__VA_ARGS__);                                                                                  \
+    }                                                                                                                  \
+    auto Fields() const                                                                                                \
+    {                                                                                                                  \
+        return std::tie(__VA_ARGS__);                                                                                  \
+    }
+
+namespace field {
+
+constexpr std::uint64_t Padded(std::uint64_t size)
+{
+    return (size + 3) / 4 * 4;
+}
+
+// The bytes a field takes among the fixed fields, and after them.
+template <typename T>
+std::uint64_t InPlace(const T&)
+{
+    return sizeof(T);
+}
+template <typename T>
+std::uint64_t InPlace(const Counted<T>& items)
+{
+    return sizeof(DWORD) + std::uint64_t{items.count} * sizeof(T);
+}
+template <typename T>
+std::uint64_t InPlace(const Placed<T>&)
+{
+    return 2 * sizeof(DWORD);
+}
+inline std::uint64_t InPlace(const Blob&)
+{
+    return 2 * sizeof(DWORD);
+}
+template <typename T>
+std::uint64_t InPlace(const Trailing<T>&)
+{
+    return sizeof(DWORD);
+}
+template <std::size_t N>
+std::uint64_t InPlace(const Padding<N>&)
+{
+    return N;
+}
+
+template <typename T>
+std::uint64_t After(const T&)
+{
+    return 0;
+}
+template <typename T>
+std::uint64_t After(const Placed<T>& items)
+{
+    return Padded(items.Bytes());
+}
+inline std::uint64_t After(const Blob& items)
+{
+    return Padded(items.Bytes());
+}
+template <typename T>
+std::uint64_t After(const Trailing<T>& items)
+{
+    return Padded(items.Bytes());
+}
+
+// What the writer puts down for a record: the bytes of its fields, the values the fields carry in
+// place (each after the field bytes written before it), and the parts that follow the fields.
+struct Encoding {
+    std::vector<BYTE>& fixed;
+    std::vector<std::pair<std::size_t, std::span<const BYTE>>> inPlace;
+    std::vector<std::span<const BYTE>> after;
+    std::uint64_t next = 0; // where the next part after the fields goes
+
+    DWORD Place(std::span<const BYTE> bytes)
+    {
+        static constexpr BYTE zeros[4] = {};
+        const auto offset = static_cast<DWORD>(next);
+        after.push_back(bytes);
+        after.push_back(std::span<const BYTE>(zeros, Padded(bytes.size()) - bytes.size()));
+        next += Padded(bytes.size());
+        return offset;
+    }
+};
+
+template <typename T>
+void Put(Encoding& out, const T& value)
+{
+    Append(out.fixed, value);
+}
+template <typename T>
+void Put(Encoding& out, const Counted<T>& items)
+{
+    Append(out.fixed, static_cast<DWORD>(items.count));
+    out.inPlace.emplace_back(out.fixed.size(), items.Raw());
+}
+template <typename T>
+void Put(Encoding& out, const Placed<T>& items)
+{
+    Append(out.fixed, static_cast<DWORD>(items.count));
+    Append(out.fixed, out.Place(items.Raw()));
+}
+inline void Put(Encoding& out, const Blob& items)
+{
+    const DWORD offset = items.count > 0 ? out.Place(items.Raw()) : 0;
+    Append(out.fixed, offset);
+    Append(out.fixed, static_cast<DWORD>(items.count));
+}
+template <typename T>
+void Put(Encoding& out, const Trailing<T>& items)
+{
+    Append(out.fixed, out.Place(items.Raw()));
+}
+template <std::size_t N>
+void Put(Encoding& out, const Padding<N>&)
+{
+    out.fixed.insert(out.fixed.end(), N, BYTE{0});
+}
+
+// Reads a field at `at` of a record of `size` bytes, checking every size and offset against the
+// record first; moves `at` past what the field takes in place.
+template <typename T>
+bool Take(const BYTE* record, std::uint64_t size, std::uint64_t& at, T& value)
+{
+    if (!Inside(at, sizeof(T), size))
+        return false;
+    value = Read<T>(record, at);
+    at += sizeof(T);
+    return true;
+}
+template <typename T>
+bool Take(const BYTE* record, std::uint64_t size, std::uint64_t& at, Counted<T>& items)
+{
+    DWORD count = 0;
+    if (!Take(record, size, at, count) || !Inside(at, std::uint64_t{count} * sizeof(T), size))
+        return false;
+    items = Counted<T>(record + at, count);
+    at += std::uint64_t{count} * sizeof(T);
+    return true;
+}
+template <typename T>
+bool Take(const BYTE* record, std::uint64_t size, std::uint64_t& at, Placed<T>& items)
+{
+    DWORD count = 0;
+    DWORD offset = 0;
+    if (!Take(record, size, at, count) || !Take(record, size, at, offset)
+        || !Inside(offset, std::uint64_t{count} * sizeof(T), size))
+        return false;
+    items = Placed<T>(record + offset, count);
+    return true;
+}
+inline bool Take(const BYTE* record, std::uint64_t size, std::uint64_t& at, Blob& items)
+{
+    DWORD offset = 0;
+    DWORD count = 0;
+    if (!Take(record, size, at, offset) || !Take(record, size, at, count) || !Inside(offset, count, size))
+        return false;
+    items = Blob(record + offset, count);
+    return true;
+}
+template <typename T>
+bool Take(const BYTE* record, std::uint64_t size, std::uint64_t& at, Trailing<T>& items)
+{
+    DWORD offset = 0;
+    if (!Take(record, size, at, offset) || offset > size)
+        return false;
+    items = offset == 0 ? Trailing<T>() : Trailing<T>(record + offset, (size - offset) / sizeof(T));
+    return true;
+}
+template <std::size_t N>
+bool Take(const BYTE*, std::uint64_t size, std::uint64_t& at, Padding<N>&)
+{
+    at += std::min<std::uint64_t>(N, size - at);
+    return true;
+}
+
+} // namespace field
+
+// The bytes of a record, its type and size first, as `parts` to write in order: spans of `fixed`
+// (which receives the fields' own bytes and padding) and of the values the record carries. The
+// record's size, a multiple of 4.
+template <typename Record>
+std::uint64_t Encode(const Record& record, std::vector<BYTE>& fixed, std::vector<std::span<const BYTE>>& parts)
+{
+    const auto fields = record.Fields();
+    const std::uint64_t inPlace
+        = std::apply([](const auto&... each) { return (kRecordPrefixBytes + ... + field::InPlace(each)); }, fields);
+    const std::uint64_t after
+        = std::apply([](const auto&... each) { return (std::uint64_t{0} + ... + field::After(each)); }, fields);
+    const std::uint64_t size = field::Padded(inPlace) + after;
+    fixed.clear();
+    parts.clear();
+    Append(fixed, Record::kType);
+    Append(fixed, static_cast<DWORD>(size));
+    field::Encoding out{fixed, {}, {}, field::Padded(inPlace)};
+    std::apply([&](const auto&... each) { (field::Put(out, each), ...); }, fields);
+    // Zeros up to the first multiple of 4 after the fields and the values they carry in place.
+    fixed.resize(fixed.size() + (field::Padded(inPlace) - inPlace), 0);
+    std::size_t written = 0;
+    for (const auto& [at, values] : out.inPlace) {
+        parts.emplace_back(fixed.data() + written, at - written);
+        parts.push_back(values);
+        written = at;
+    }
+    parts.emplace_back(fixed.data() + written, fixed.size() - written);
+    parts.insert(parts.end(), out.after.begin(), out.after.end());
+    return size;
+}
+
+// Reads a record of `size` bytes into its description; false when a field, or what an offset or
+// a count names, does not lie inside the record. The values read in place stay in `bytes`.
+template <typename Record>
+bool Decode(const BYTE* bytes, std::uint64_t size, Record& record)
+{
+    std::uint64_t at = kRecordPrefixBytes;
+    return std::apply([&](auto&... each) { return (field::Take(bytes, size, at, each) && ...); }, record.Fields());
 }
 
 // The frame (0.01 mm, inclusive) of bounds in reference-device pixels: what a recording whose

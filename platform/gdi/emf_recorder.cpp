@@ -1,6 +1,5 @@
 #include "platform/gdi/emf_recorder.h"
 
-#include "platform/gdi/emf_format.h"
 #include "platform/gdi/enh_metafile.h"
 #include "platform/kernel/file_modes.h"
 #include "platform/kernel/kernel.h"
@@ -12,8 +11,10 @@
 #include <fcntl.h>
 #include <limits>
 #include <mutex>
+#include <type_traits>
 #include <unistd.h>
 #include <utility>
+#include <variant>
 
 namespace platform::gdi {
 
@@ -121,7 +122,6 @@ constexpr int kReferenceCaps[]
        RASTERCAPS, LOGPIXELSX, LOGPIXELSY, PHYSICALWIDTH, PHYSICALHEIGHT, PHYSICALOFFSETX, PHYSICALOFFSETY};
 
 constexpr std::uint64_t kMaxMetafileBytes = 0xFFFFFFFFu;
-constexpr DWORD kEofPaletteOffset = 16;
 // The header counts the object table in 16 bits: a recording holds at most this many objects at once.
 constexpr std::size_t kMaxObjectIndices = 0xFFFF;
 
@@ -129,12 +129,6 @@ template <typename T>
 std::span<const BYTE> BytesOf(const T& value)
 {
     return std::span<const BYTE>(reinterpret_cast<const BYTE*>(&value), sizeof value);
-}
-
-template <typename T>
-std::span<const BYTE> BytesOfAll(std::span<const T> values)
-{
-    return std::span<const BYTE>(reinterpret_cast<const BYTE*>(values.data()), values.size_bytes());
 }
 
 void SetWriteError(int error)
@@ -160,7 +154,7 @@ LiveRecordings& Live()
     return *live;
 }
 
-bool FitsIn16Bits(const POINT& point)
+bool FitsIn16Bits(const POINTL& point)
 {
     return point.x >= std::numeric_limits<std::int16_t>::min() && point.x <= std::numeric_limits<std::int16_t>::max()
         && point.y >= std::numeric_limits<std::int16_t>::min() && point.y <= std::numeric_limits<std::int16_t>::max();
@@ -232,27 +226,21 @@ bool EmfRecorder::Paint(const PicturePlacement&)
     return false;
 }
 
-bool EmfRecorder::Write(DWORD type, std::initializer_list<std::span<const BYTE>> parts)
+template <typename Record>
+bool EmfRecorder::Write(const Record& record)
 {
     if (closed_) {
         SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
-    std::uint64_t size = emf::kRecordPrefixBytes;
-    for (std::span<const BYTE> part : parts)
-        size += part.size();
-    const std::uint64_t padding = (4 - size % 4) % 4;
-    size += padding;
+    const std::uint64_t size = emf::Encode(record, fixed_, parts_);
     if (size > kMaxMetafileBytes - emf::kEofBytes - writer_->Size()) {
         SetLastError(ERROR_FILE_TOO_LARGE);
         return false;
     }
-    const DWORD prefix[2] = {type, static_cast<DWORD>(size)};
-    static constexpr BYTE zeros[4] = {};
-    bool written = writer_->Append(BytesOf(prefix));
-    for (std::span<const BYTE> part : parts)
+    bool written = true;
+    for (std::span<const BYTE> part : parts_)
         written = written && writer_->Append(part);
-    written = written && writer_->Append(std::span<const BYTE>(zeros, static_cast<std::size_t>(padding)));
     if (!written) {
         SetWriteError(writer_->Error());
         return false;
@@ -261,73 +249,36 @@ bool EmfRecorder::Write(DWORD type, std::initializer_list<std::span<const BYTE>>
     return true;
 }
 
-bool EmfRecorder::RecordSaveDC()
+template <typename Record, typename Record16>
+bool EmfRecorder::WritePoints(const Record& record)
 {
-    return Write(EMR_SAVEDC, {});
-}
-
-bool EmfRecorder::RecordRestoreDC(int relative)
-{
-    const LONG value = relative;
-    return Write(EMR_RESTOREDC, {BytesOf(value)});
-}
-
-bool EmfRecorder::RecordSetWorldTransform(const XFORM& xform)
-{
-    return Write(EMR_SETWORLDTRANSFORM, {BytesOf(xform)});
-}
-
-bool EmfRecorder::RecordModifyWorldTransform(const XFORM& xform, DWORD mode)
-{
-    return Write(EMR_MODIFYWORLDTRANSFORM, {BytesOf(xform), BytesOf(mode)});
-}
-
-bool EmfRecorder::RecordSetLayout(DWORD layout)
-{
-    return Write(EMR_SETLAYOUT, {BytesOf(layout)});
-}
-
-bool EmfRecorder::RecordComment(std::span<const BYTE> data)
-{
-    const auto size = static_cast<DWORD>(data.size());
-    return Write(EMR_GDICOMMENT, {BytesOf(size), data});
-}
-
-bool EmfRecorder::RecordStretchDIBits(const StretchCall& call, const DibLayout& layout, const RECTL& bounds)
-{
-    BITMAPINFOHEADER header = call.bitmapInfo->bmiHeader;
-    header.biSize = sizeof header; // only the basic header travels: it says all the bits need
-    struct Fixed {
-        RECTL bounds;
-        LONG xDest, yDest, xSrc, ySrc, cxSrc, cySrc;
-        DWORD offBmi, cbBmi, offBits, cbBits, usage, rop;
-        LONG cxDest, cyDest;
-    };
-    static_assert(sizeof(Fixed) == emf::kStretchFixedBytes - emf::kRecordPrefixBytes);
-    if (layout.bitsSize > kMaxMetafileBytes) {
-        SetLastError(ERROR_FILE_TOO_LARGE);
-        return false;
+    points16_.clear();
+    for (std::size_t i = 0; i < record.points.count; ++i) {
+        const POINTL point = record.points[i];
+        if (!FitsIn16Bits(point))
+            return Write(record);
+        points16_.push_back(emf::Point16{static_cast<std::int16_t>(point.x), static_cast<std::int16_t>(point.y)});
     }
-    const Fixed fixed{bounds,
-                      call.xDest,
-                      call.yDest,
-                      call.xSrc,
-                      call.ySrc,
-                      call.srcWidth,
-                      call.srcHeight,
-                      static_cast<DWORD>(emf::kStretchFixedBytes),
-                      static_cast<DWORD>(sizeof header),
-                      static_cast<DWORD>(emf::kStretchFixedBytes + sizeof header),
-                      static_cast<DWORD>(layout.bitsSize),
-                      call.usage,
-                      call.rop,
-                      call.destWidth,
-                      call.destHeight};
-    const std::span<const BYTE> bits(static_cast<const BYTE*>(call.bits), layout.bitsSize);
-    if (!Write(EMR_STRETCHDIBITS, {BytesOf(fixed), BytesOf(header), bits}))
-        return false;
-    AddBounds(bounds);
-    return true;
+    return Write(Record16{record.bounds, emf::Counted<emf::Point16>(std::span<const emf::Point16>(points16_))});
+}
+
+CallTaken EmfRecorder::Take(const emf::AnyRecord& call, const RECTL& inked)
+{
+    const bool written = std::visit(
+        [this](const auto& record) {
+            using Record = std::decay_t<decltype(record)>;
+            if constexpr (std::is_same_v<Record, emf::PolylineToRecord>)
+                return WritePoints<Record, emf::PolylineTo16Record>(record);
+            else if constexpr (std::is_same_v<Record, emf::PolyBezierToRecord>)
+                return WritePoints<Record, emf::PolyBezierTo16Record>(record);
+            else
+                return Write(record);
+        },
+        call.record);
+    if (!written)
+        return CallTaken::Refused;
+    AddBounds(inked);
+    return CallTaken::Kept;
 }
 
 void EmfRecorder::AddBounds(const RECTL& bounds)
@@ -343,11 +294,6 @@ void EmfRecorder::AddBounds(const RECTL& bounds)
     }
 }
 
-bool EmfRecorder::WriteValue(DWORD type, DWORD value)
-{
-    return Write(type, {BytesOf(value)});
-}
-
 std::optional<DWORD> EmfRecorder::Create(const GdiObject& object)
 {
     const auto free = std::find(usedIndices_.begin(), usedIndices_.end(), false);
@@ -358,25 +304,18 @@ std::optional<DWORD> EmfRecorder::Create(const GdiObject& object)
     }
     bool written = false;
     if (const Pen* pen = object.As<Pen>()) {
-        // No pattern bitmap: the brush of a pen here is solid or null.
-        const DWORD fixed[] = {index,
-                               0,
-                               0,
-                               0,
-                               0,
-                               pen->style,
-                               pen->width,
-                               pen->brushStyle,
-                               pen->color,
-                               static_cast<DWORD>(pen->hatch),
-                               static_cast<DWORD>(pen->entries.size())};
-        written = Write(EMR_EXTCREATEPEN, {BytesOf(fixed), BytesOfAll(std::span<const DWORD>(pen->entries))});
+        written = Write(emf::ExtCreatePenRecord{.index = index,
+                                                .style = pen->style,
+                                                .width = pen->width,
+                                                .brushStyle = pen->brushStyle,
+                                                .color = pen->color,
+                                                .hatch = static_cast<DWORD>(pen->hatch),
+                                                .entries = emf::Counted<DWORD>(std::span<const DWORD>(pen->entries))});
     } else if (const Brush* brush = object.As<Brush>()) {
-        const DWORD fields[] = {index, brush->style, brush->color, static_cast<DWORD>(brush->hatch)};
-        written = Write(EMR_CREATEBRUSHINDIRECT, {BytesOf(fields)});
+        written = Write(
+            emf::CreateBrushIndirectRecord{index, brush->style, brush->color, static_cast<DWORD>(brush->hatch)});
     } else if (const Font* font = object.As<Font>()) {
-        static constexpr BYTE zeros[emf::kFontPanoseBytes - sizeof(LOGFONTW)] = {};
-        written = Write(EMR_EXTCREATEFONTINDIRECTW, {BytesOf(index), BytesOf(font->logFont), zeros});
+        written = Write(emf::ExtCreateFontIndirectRecord{.index = index, .logFont = font->logFont});
     } else {
         // A bitmap is never selected into a recording.
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -398,7 +337,7 @@ void EmfRecorder::Forget(HGDIOBJ handle)
         return;
     // A recording that can no longer be written fails as a whole when it is closed.
     if (!closed_)
-        WriteValue(EMR_DELETEOBJECT, known->second);
+        Write(emf::DeleteObjectRecord{known->second});
     usedIndices_[known->second] = false;
     objects_.erase(known);
 }
@@ -411,180 +350,18 @@ void EmfRecorder::ObjectDeleted(HGDIOBJ handle)
         recorder->Forget(handle);
 }
 
-bool EmfRecorder::RecordSelectObject(const GdiObject& object)
+bool EmfRecorder::Select(const GdiObject& object)
 {
     if (object.IsStock())
-        return WriteValue(EMR_SELECTOBJECT, emf::kStockObjectFlag | static_cast<DWORD>(object.StockIndex()));
+        return Write(emf::SelectObjectRecord{emf::kStockObjectFlag | static_cast<DWORD>(object.StockIndex())});
     const auto known = objects_.find(object.Handle());
     const std::optional<DWORD> index = known != objects_.end() ? known->second : Create(object);
-    return index && WriteValue(EMR_SELECTOBJECT, *index);
-}
-
-bool EmfRecorder::RecordSetPolyFillMode(int mode)
-{
-    return WriteValue(EMR_SETPOLYFILLMODE, static_cast<DWORD>(mode));
-}
-
-bool EmfRecorder::RecordSetMiterLimit(FLOAT limit)
-{
-    // A FLOAT, as Windows declares the record.
-    return Write(EMR_SETMITERLIMIT, {BytesOf(limit)});
-}
-
-bool EmfRecorder::RecordSetTextColor(COLORREF color)
-{
-    return WriteValue(EMR_SETTEXTCOLOR, color);
-}
-
-bool EmfRecorder::RecordSetBkMode(int mode)
-{
-    return WriteValue(EMR_SETBKMODE, static_cast<DWORD>(mode));
-}
-
-bool EmfRecorder::RecordSetTextAlign(UINT align)
-{
-    return WriteValue(EMR_SETTEXTALIGN, align);
-}
-
-bool EmfRecorder::RecordBeginPath()
-{
-    return Write(EMR_BEGINPATH, {});
-}
-
-bool EmfRecorder::RecordEndPath()
-{
-    return Write(EMR_ENDPATH, {});
-}
-
-bool EmfRecorder::RecordAbortPath()
-{
-    return Write(EMR_ABORTPATH, {});
-}
-
-bool EmfRecorder::RecordCloseFigure()
-{
-    return Write(EMR_CLOSEFIGURE, {});
-}
-
-bool EmfRecorder::RecordMoveTo(POINT point)
-{
-    const POINTL at{point.x, point.y};
-    return Write(EMR_MOVETOEX, {BytesOf(at)});
-}
-
-bool EmfRecorder::RecordLineTo(POINT point)
-{
-    const POINTL at{point.x, point.y};
-    return Write(EMR_LINETO, {BytesOf(at)});
-}
-
-bool EmfRecorder::RecordPolyTo(DWORD type, std::span<const POINT> points, const RECTL& bounds)
-{
-    const bool small = std::all_of(points.begin(), points.end(), FitsIn16Bits);
-    scratch_.clear();
-    for (const POINT& point : points) {
-        if (small) {
-            emf::Append(scratch_, static_cast<std::int16_t>(point.x));
-            emf::Append(scratch_, static_cast<std::int16_t>(point.y));
-        } else {
-            emf::Append(scratch_, static_cast<std::int32_t>(point.x));
-            emf::Append(scratch_, static_cast<std::int32_t>(point.y));
-        }
-    }
-    if (small)
-        type = type == EMR_POLYBEZIERTO ? EMR_POLYBEZIERTO16 : EMR_POLYLINETO16;
-    const auto count = static_cast<DWORD>(points.size());
-    return Write(type, {BytesOf(bounds), BytesOf(count), scratch_});
-}
-
-bool EmfRecorder::RecordPaintPath(DWORD type, const RECTL& bounds)
-{
-    return Write(type, {BytesOf(bounds)});
-}
-
-bool EmfRecorder::RecordSelectClipPath(int mode)
-{
-    return WriteValue(EMR_SELECTCLIPPATH, static_cast<DWORD>(mode));
-}
-
-bool EmfRecorder::RecordExtTextOut(const TextCall& call, std::span<const INT> advances, int graphicsMode,
-                                   const RECTL& bounds)
-{
-    struct Fixed {
-        RECTL bounds;
-        DWORD graphicsMode;
-        FLOAT scaleX, scaleY;
-        POINTL reference;
-        DWORD count, offString, options;
-        RECTL rectangle;
-        DWORD offDx;
-    };
-    static_assert(sizeof(Fixed) == emf::kTextFixedBytes - emf::kRecordPrefixBytes);
-    const std::size_t stringBytes = call.text.size() * sizeof(WCHAR);
-    const std::size_t padding = (4 - stringBytes % 4) % 4;
-    // In the compatible mode a reader scales page units (the reference device's pixels) to 0.01 mm.
-    const bool compatible = graphicsMode == GM_COMPATIBLE;
-    const Fixed fixed{bounds,
-                      static_cast<DWORD>(graphicsMode),
-                      compatible && device_.cx > 0 ? 100.0f * millimetres_.cx / device_.cx : 0.0f,
-                      compatible && device_.cy > 0 ? 100.0f * millimetres_.cy / device_.cy : 0.0f,
-                      POINTL{call.x, call.y},
-                      static_cast<DWORD>(call.text.size()),
-                      static_cast<DWORD>(emf::kTextFixedBytes),
-                      call.options,
-                      call.rect ? RECTL{call.rect->left, call.rect->top, call.rect->right, call.rect->bottom}
-                                : RECTL{0, 0, -1, -1},
-                      static_cast<DWORD>(emf::kTextFixedBytes + stringBytes + padding)};
-    static constexpr BYTE zeros[4] = {};
-    return Write(EMR_EXTTEXTOUTW,
-                 {BytesOf(fixed), BytesOfAll(call.text), std::span<const BYTE>(zeros, padding), BytesOfAll(advances)});
-}
-
-bool EmfRecorder::RecordAlphaBlend(const BlendCall& call, std::span<const BYTE> rows, const RECTL& bounds)
-{
-    struct Fixed {
-        RECTL bounds;
-        LONG xDest, yDest, cxDest, cyDest;
-        BLENDFUNCTION blend;
-        LONG xSrc, ySrc;
-        XFORM xformSrc;
-        COLORREF bkColorSrc;
-        DWORD usageSrc, offBmiSrc, cbBmiSrc, offBitsSrc, cbBitsSrc;
-        LONG cxSrc, cySrc;
-    };
-    static_assert(sizeof(Fixed) == emf::kBlendFixedBytes - emf::kRecordPrefixBytes);
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = call.srcWidth;
-    header.biHeight = -call.srcHeight;
-    header.biPlanes = 1;
-    header.biBitCount = 32;
-    header.biCompression = BI_RGB;
-    header.biSizeImage = static_cast<DWORD>(rows.size());
-    const Fixed fixed{bounds,
-                      call.xDest,
-                      call.yDest,
-                      call.destWidth,
-                      call.destHeight,
-                      call.blend,
-                      0,
-                      0,
-                      XFORM{1, 0, 0, 1, 0, 0},
-                      0,
-                      DIB_RGB_COLORS,
-                      static_cast<DWORD>(emf::kBlendFixedBytes),
-                      static_cast<DWORD>(sizeof header),
-                      static_cast<DWORD>(emf::kBlendFixedBytes + sizeof header),
-                      static_cast<DWORD>(rows.size()),
-                      call.srcWidth,
-                      call.srcHeight};
-    return Write(EMR_ALPHABLEND, {BytesOf(fixed), BytesOf(header), rows});
+    return index && Write(emf::SelectObjectRecord{*index});
 }
 
 std::shared_ptr<EnhMetaFile> EmfRecorder::Close()
 {
-    const DWORD eof[3] = {0, kEofPaletteOffset, static_cast<DWORD>(emf::kEofBytes)};
-    if (!Write(EMR_EOF, {BytesOf(eof)}))
+    if (!Write(emf::EofRecord{}))
         return nullptr;
     closed_ = true;
 

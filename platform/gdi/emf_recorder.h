@@ -9,7 +9,7 @@
 #pragma once
 
 #include "platform/gdi/device_context.h"
-#include "platform/gdi/dib.h"
+#include "platform/gdi/emf_records.h"
 #include "platform/gdi/gdi_objects.h"
 
 #include <map>
@@ -36,47 +36,13 @@ public:
     ~EmfRecorder() override;
 
     int Caps(int index) const override;
-    // Pictures reach a metafile only as the StretchDIBits records of their callers.
+    // Pictures reach a metafile only as the records of the calls that draw them.
     bool Paint(const PicturePlacement& placement) override;
-    EmfRecorder* Recorder() override { return this; }
-
-    // Each writes its record; false (last error set) when the recording can no longer be written.
-    bool RecordSaveDC();
-    bool RecordRestoreDC(int relative);
-    bool RecordSetWorldTransform(const XFORM& xform);
-    bool RecordModifyWorldTransform(const XFORM& xform, DWORD mode);
-    bool RecordSetLayout(DWORD layout);
-    bool RecordComment(std::span<const BYTE> data);
-    // The bitmap's header and its bits as the layout describes them; `bounds` is the drawn extent
-    // in device units (inclusive), added to the picture's bounds.
-    bool RecordStretchDIBits(const StretchCall& call, const DibLayout& layout, const RECTL& bounds);
-
-    // The vector calls, in the order of the table in emf_format.h. `bounds` arguments are the
-    // record's own bounds field; what a call draws is added to the picture's bounds by AddBounds.
-    bool RecordSelectObject(const GdiObject& object);
-    bool RecordSetPolyFillMode(int mode);
-    bool RecordSetMiterLimit(FLOAT limit);
-    bool RecordSetTextColor(COLORREF color);
-    bool RecordSetBkMode(int mode);
-    bool RecordSetTextAlign(UINT align);
-    bool RecordBeginPath();
-    bool RecordEndPath();
-    bool RecordAbortPath();
-    bool RecordCloseFigure();
-    bool RecordMoveTo(POINT point);
-    bool RecordLineTo(POINT point);
-    // EMR_POLYLINETO or EMR_POLYBEZIERTO, in their 16-bit forms when every point fits.
-    bool RecordPolyTo(DWORD type, std::span<const POINT> points, const RECTL& bounds);
-    // EMR_FILLPATH, EMR_STROKEPATH or EMR_STROKEANDFILLPATH.
-    bool RecordPaintPath(DWORD type, const RECTL& bounds);
-    bool RecordSelectClipPath(int mode);
-    // The call's text and the advances it was laid out with.
-    bool RecordExtTextOut(const TextCall& call, std::span<const INT> advances, int graphicsMode, const RECTL& bounds);
-    // The source rectangle travels as `rows`: top-down 32-bit rows of its width and height.
-    bool RecordAlphaBlend(const BlendCall& call, std::span<const BYTE> rows, const RECTL& bounds);
-
-    // Adds a drawn extent (inclusive device pixels; nothing when empty) to the picture's bounds.
-    void AddBounds(const RECTL& bounds);
+    // Writes the call's record, and adds what it inks to the picture's bounds: Kept, or Refused
+    // (last error set) when the recording can no longer be written.
+    CallTaken Take(const emf::AnyRecord& call, const RECTL& inked) override;
+    // Writes the selection's record, after the object's create record the first time.
+    bool Select(const GdiObject& object) override;
 
     // An object was deleted: every live recording that knows it writes its delete record.
     static void ObjectDeleted(HGDIOBJ handle);
@@ -88,8 +54,13 @@ public:
 private:
     EmfRecorder() = default;
 
-    bool Write(DWORD type, std::initializer_list<std::span<const BYTE>> parts);
-    bool WriteValue(DWORD type, DWORD value);
+    // Writes a record as its description says; false (last error set) when it cannot be written.
+    template <typename Record>
+    bool Write(const Record& record);
+    // A record of lines or curves in its 16-bit form when every point fits.
+    template <typename Record, typename Record16>
+    bool WritePoints(const Record& record);
+    void AddBounds(const RECTL& bounds);
     // The create record of an object this recording has not seen, under a new index; the index.
     std::optional<DWORD> Create(const GdiObject& object);
     void Forget(HGDIOBJ handle);
@@ -109,7 +80,9 @@ private:
     bool closed_ = false;
     std::map<HGDIOBJ, DWORD> objects_; // the objects this recording has created, by index
     std::vector<bool> usedIndices_;    // index 0 stands for the metafile itself
-    std::vector<BYTE> scratch_;        // the points of a record, kept between records
+    std::vector<BYTE> fixed_;          // a record's fixed fields and its parts, kept between records
+    std::vector<std::span<const BYTE>> parts_;
+    std::vector<emf::Point16> points16_;
 };
 
 } // namespace platform::gdi

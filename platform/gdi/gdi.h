@@ -257,6 +257,12 @@ constexpr DWORD PS_TYPE_MASK = 0x000F0000;
 // Polygon fill modes.
 constexpr int ALTERNATE = 1; // even-odd
 constexpr int WINDING = 2;   // nonzero
+// How StretchDIBits and AlphaBlend stretch a picture: BLACKONWHITE (the default), WHITEONBLACK and
+// COLORONCOLOR show its pixels as they are, HALFTONE smooths what it enlarges.
+constexpr int BLACKONWHITE = 1;
+constexpr int WHITEONBLACK = 2;
+constexpr int COLORONCOLOR = 3;
+constexpr int HALFTONE = 4;
 
 // Background modes.
 constexpr int TRANSPARENT = 1;
@@ -307,6 +313,7 @@ constexpr DWORD EMR_POLYLINETO = 6;
 constexpr DWORD EMR_EOF = 14;
 constexpr DWORD EMR_SETBKMODE = 18;
 constexpr DWORD EMR_SETPOLYFILLMODE = 19;
+constexpr DWORD EMR_SETSTRETCHBLTMODE = 21;
 constexpr DWORD EMR_SETTEXTALIGN = 22;
 constexpr DWORD EMR_SETTEXTCOLOR = 24;
 constexpr DWORD EMR_MOVETOEX = 27;
@@ -428,6 +435,7 @@ BOOL DeleteObject(HGDIOBJ object);
 // Drawing attributes. Each answers the previous value (on failure: 0, CLR_INVALID for a colour,
 // GDI_ERROR for an alignment).
 int SetPolyFillMode(HDC dc, int mode);
+int SetStretchBltMode(HDC dc, int mode);
 BOOL SetMiterLimit(HDC dc, FLOAT limit, FLOAT* old);
 COLORREF SetTextColor(HDC dc, COLORREF color);
 int SetBkMode(HDC dc, int mode);

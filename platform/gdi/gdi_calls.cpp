@@ -301,7 +301,9 @@ HENHMETAFILE CloseEnhMetaFile(HDC dc)
     // The recording context ends here, whether or not its metafile can be made.
     platform::RemoveObject<DeviceContext>(dc);
     return Guarded<HENHMETAFILE>(nullptr, [&]() -> HENHMETAFILE {
-        std::shared_ptr<EnhMetaFile> metafile = context->Backend().Recorder()->Close();
+        // A metafile context stands on the recording made for it in CreateEnhMetaFileW.
+        auto& recording = static_cast<platform::gdi::EmfRecorder&>(context->Backend());
+        std::shared_ptr<EnhMetaFile> metafile = recording.Close();
         return metafile ? platform::AddObject<HENHMETAFILE>(std::move(metafile)) : nullptr;
     });
 }

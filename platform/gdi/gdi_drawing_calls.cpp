@@ -104,6 +104,11 @@ int SetPolyFillMode(HDC dc, int mode)
     return OnDc(dc, 0, [&](DeviceContext& context) { return context.SetPolyFillMode(mode); });
 }
 
+int SetStretchBltMode(HDC dc, int mode)
+{
+    return OnDc(dc, 0, [&](DeviceContext& context) { return context.SetStretchBltMode(mode); });
+}
+
 BOOL SetMiterLimit(HDC dc, FLOAT limit, FLOAT* old)
 {
     return OnDc(dc, FALSE, [&](DeviceContext& context) { return context.SetMiterLimit(limit, old) ? TRUE : FALSE; });

@@ -11,5 +11,8 @@ namespace platform::gdi {
 constexpr DWORD kPageNoteSignature = 0x43495051u;
 // The page that carries this note was drawn as a picture (pixels), not as vectors and text.
 constexpr DWORD kPageNotePicture = 1;
+// An area of the page that carries this note was painted as pixels over its vectors and text (one
+// note an area; the page itself is no picture page).
+constexpr DWORD kPageNoteRegion = 2;
 
 } // namespace platform::gdi

@@ -201,6 +201,7 @@ public:
         writeError_ = 0;
         pages_ = 0;
         picturePages_ = 0;
+        pictureRegions_ = 0;
         document_ = cairo_pdf_surface_create_for_stream(WriteDocument, this, PageWidthPoints(), PageHeightPoints());
         if (cairo_surface_status(document_) != CAIRO_STATUS_SUCCESS) {
             cairo_surface_destroy(std::exchange(document_, nullptr));
@@ -263,7 +264,8 @@ public:
             return answer;
         }
         cairo_surface_destroy(std::exchange(document_, nullptr));
-        const bool handed = sink_->Finish(spooler::JobDescription{documentName_, pages_, picturePages_});
+        const bool handed
+            = sink_->Finish(spooler::JobDescription{documentName_, pages_, picturePages_, pictureRegions_});
         sink_.reset();
         return handed ? 1 : SP_ERROR;
     }
@@ -296,14 +298,19 @@ public:
         // its pixels are never decoded. Everything else is drawn from pixels, grey for a
         // monochrome job, made at most as many as the dots the picture covers on the page.
         cairo_surface_t* source = color_ && printer_.TakesJpeg() ? picture.JpegSurface() : nullptr;
-        if (!source) {
-            const Affine storedToDevice = Then(stored, to);
-            const auto dots = [](double side, double x, double y) {
-                return static_cast<int>(std::min(std::ceil(side * std::hypot(x, y)), double{kMaxPictureSide}));
-            };
-            source = picture.Pixels(dots(picture.StoredWidth(), storedToDevice.m11, storedToDevice.m12),
-                                    dots(picture.StoredHeight(), storedToDevice.m21, storedToDevice.m22), !color_);
-        }
+        const Affine storedToDevice = Then(stored, to);
+        const auto dots = [](double side, double x, double y) {
+            return static_cast<int>(std::min(std::ceil(side * std::hypot(x, y)), double{kMaxPictureSide}));
+        };
+        const int dotsAcross = dots(picture.StoredWidth(), storedToDevice.m11, storedToDevice.m12);
+        const int dotsDown = dots(picture.StoredHeight(), storedToDevice.m21, storedToDevice.m22);
+        if (!source)
+            source = picture.Pixels(dotsAcross, dotsDown, !color_);
+        // A picture made larger shows its pixels as they are unless smoothing was asked for; the
+        // PDF says which (its /Interpolate), and viewers and printers follow it. One made smaller
+        // was filtered well as its pixels were made.
+        const bool enlarged = dotsAcross > picture.StoredWidth() || dotsDown > picture.StoredHeight();
+        const cairo_filter_t filter = enlarged && !placement.smoothEnlarged ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD;
         if (!source) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return false;
@@ -321,7 +328,7 @@ public:
             cairo_scale(page_, static_cast<double>(picture.StoredWidth()) / cairo_image_surface_get_width(source),
                         static_cast<double>(picture.StoredHeight()) / cairo_image_surface_get_height(source));
         cairo_set_source_surface(page_, source, 0, 0);
-        cairo_pattern_set_filter(cairo_get_source(page_), CAIRO_FILTER_GOOD);
+        cairo_pattern_set_filter(cairo_get_source(page_), filter);
         if (placement.opacity < 1)
             cairo_paint_with_alpha(page_, placement.opacity);
         else
@@ -399,12 +406,15 @@ public:
         return Drawn();
     }
 
-    // The note of a page drawn as a picture marks the page under way.
+    // The note of a page drawn as a picture marks the page under way; each note of an area painted
+    // as pixels is counted.
     bool Comment(std::span<const BYTE> data) override
     {
-        if (page_ && data.size() == 2 * sizeof(DWORD) && emf::Read<DWORD>(data.data(), 0) == kPageNoteSignature
-            && emf::Read<DWORD>(data.data(), sizeof(DWORD)) == kPageNotePicture)
-            pictureOnPage_ = true;
+        if (!page_ || data.size() != 2 * sizeof(DWORD) || emf::Read<DWORD>(data.data(), 0) != kPageNoteSignature)
+            return true;
+        const DWORD value = emf::Read<DWORD>(data.data(), sizeof(DWORD));
+        pictureOnPage_ = pictureOnPage_ || value == kPageNotePicture;
+        pictureRegions_ += value == kPageNoteRegion ? 1 : 0;
         return true;
     }
 
@@ -645,6 +655,7 @@ private:
     std::string utf8_;
     int pages_ = 0;
     int picturePages_ = 0;
+    int pictureRegions_ = 0;
     bool pictureOnPage_ = false;
     int writeError_ = 0;
     bool discarding_ = false;

@@ -178,7 +178,8 @@ GpStatus GdipDrawImageRectRect(GpGraphics* graphics, GpImage* image, REAL dstx, 
         return Ok;
     const platform::gdi::RectD shown{left, top, right - left, bottom - top};
     try {
-        return dc->DrawPicture(picture->Picture(), shown, pictureToLogical) ? Ok : Win32Error;
+        // GDI+ smooths what it enlarges (its default interpolation).
+        return dc->DrawPicture(picture->Picture(), shown, pictureToLogical, 1, true) ? Ok : Win32Error;
     } catch (const std::bad_alloc&) {
         return OutOfMemory;
     }

@@ -15,7 +15,8 @@ namespace platform::spooler {
 struct JobDescription {
     std::u16string documentName;
     int pages = 0;
-    int picturePages = 0; // pages a renderer said it drew as pictures, not as vectors and text
+    int picturePages = 0;   // pages a renderer said it drew as pictures, not as vectors and text
+    int pictureRegions = 0; // areas a renderer said it painted as pixels over vectors and text
 };
 
 class JobSink {

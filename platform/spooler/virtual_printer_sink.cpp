@@ -397,7 +397,9 @@ private:
         return Joined(
             "{\n  \"job\": ", Decimal(jobId_), ",\n  \"printer\": ", JsonString(printer_.Name()),
             ",\n  \"document\": ", JsonString(description.documentName), ",\n  \"pages\": ", Decimal(description.pages),
-            ",\n  \"picture-pages\": ", Decimal(description.picturePages), ",\n  \"copies\": ", Decimal(mode.dmCopies),
+            ",\n  \"picture-pages\": ", Decimal(description.picturePages),
+            ",\n  \"picture-regions\": ", Decimal(description.pictureRegions),
+            ",\n  \"copies\": ", Decimal(mode.dmCopies),
             ",\n  \"collate\": ", mode.dmCollate == DMCOLLATE_TRUE ? "true" : "false", ",\n  \"duplex\": \"",
             DuplexName(mode.dmDuplex), "\",\n  \"color\": \"", mode.dmColor == DMCOLOR_COLOR ? "color" : "monochrome",
             "\",\n  \"paper\": {\"number\": ", Decimal(mode.dmPaperSize), ", \"name\": ", JsonString(PaperName()),

@@ -92,18 +92,26 @@ bool BandRenderer::Record()
 
 bool BandRenderer::DrawRows(int first, std::span<BYTE> buffer) const
 {
-    if (!recording_ || first < 0 || first >= placement_.height || buffer.size() < BufferBytes())
+    if (first < 0 || first >= placement_.height || buffer.size() < BufferBytes())
         return false;
-    const int stride = placement_.width * kBytesPerPixel;
-    Surface surface(
-        cairo_image_surface_create_for_data(buffer.data(), CAIRO_FORMAT_ARGB32, placement_.width, bandRows_, stride));
+    return DrawArea(0, first, placement_.width, bandRows_, buffer);
+}
+
+bool BandRenderer::DrawArea(int left, int top, int width, int height, std::span<BYTE> buffer) const
+{
+    // A band may run past the page's last row; a rectangle never starts off the page or past its side.
+    if (!recording_ || left < 0 || top < 0 || width < 1 || height < 1 || left + width > placement_.width
+        || top >= placement_.height || buffer.size() < std::size_t(width) * std::size_t(height) * kBytesPerPixel)
+        return false;
+    const int stride = width * kBytesPerPixel;
+    Surface surface(cairo_image_surface_create_for_data(buffer.data(), CAIRO_FORMAT_ARGB32, width, height, stride));
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS)
         return false;
     Context context(cairo_create(surface.get()));
     // White paper, opaque everywhere, under the page.
     cairo_set_source_rgb(context.get(), 1, 1, 1);
     cairo_paint(context.get());
-    cairo_set_source_surface(context.get(), recording_, 0, -first);
+    cairo_set_source_surface(context.get(), recording_, -left, -top);
     cairo_paint(context.get());
     if (cairo_status(context.get()) != CAIRO_STATUS_SUCCESS)
         return false;

@@ -45,6 +45,10 @@ public:
     // so bands meet without seams wherever they start. False before Record, for a first row outside
     // the page, or a buffer too small.
     bool DrawRows(int first, std::span<BYTE> buffer) const;
+    // Draws the rectangle of the page at (left, top), width × height pixels, into `buffer` (rows
+    // packed, width × 4 bytes each) the same way. False before Record, for a rectangle not wholly
+    // on the page, or a buffer too small.
+    bool DrawArea(int left, int top, int width, int height, std::span<BYTE> buffer) const;
 
 private:
     BandRenderer(const Page& page, const PagePlacement& placement, const RenderOptions& options, int bandRows);

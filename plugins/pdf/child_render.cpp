@@ -193,17 +193,27 @@ bool DrawVectors(const Page& page, const PagePlacement& placement, int left, int
 {
     PageTexts texts;
     PageLimit passed = PageLimit::None;
-    const PageWay way = SurveyPage(page, options, texts, limits, &passed);
+    std::vector<PageArea> areas;
+    PageWay way = SurveyPage(page, options, texts, limits, &areas, &passed);
+    std::vector<RegionRect> regions;
+    if (way == PageWay::Regions) {
+        regions = RegionRectangles(areas, placement, RegionMargin(placement));
+        // Regions whose pixels would take more than half the page's metafile go as the whole
+        // page's picture, drawn in bands.
+        if (RegionBytes(regions) > std::uint64_t(limits.metafileBytes) / 2)
+            way = PageWay::Picture;
+    }
     if (way == PageWay::Picture)
         return Send(socket, &kPicture, 1);
-    if (way != PageWay::Vectors)
+    if (way != PageWay::Vectors && way != PageWay::Regions)
         return SendFailure(socket, passed);
     HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
     if (!recording || SetGraphicsMode(recording, GM_ADVANCED) == 0)
         return false;
     std::vector<FontRegistration> fonts;
     const bool drawn
-        = DrawPageAsVectors(page, placement, left, top, options, recording, texts, knownFaces, fonts, limits, &passed);
+        = DrawPageAsVectors(page, placement, left, top, options, recording, texts, knownFaces, fonts, limits, &passed)
+        && PaintRegions(page, placement, left, top, options, regions, recording);
     HENHMETAFILE metafile = CloseEnhMetaFile(recording);
     if (!drawn || !metafile)
         return SendFailure(socket, passed);

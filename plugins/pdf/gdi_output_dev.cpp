@@ -1,5 +1,8 @@
 #include "plugins/pdf/gdi_output_dev.h"
 
+#include "plugins/pdf/kept_jpeg.h"
+#include "plugins/pdf/path_trim.h"
+
 #include <GfxFont.h>
 #include <GfxState.h>
 #include <Stream.h>
@@ -169,17 +172,19 @@ std::uint32_t Premultiplied(std::uint32_t pixel, unsigned alpha)
 
 } // namespace
 
-std::vector<DWORD> DashStyle(const std::vector<double>& dashes, double phase, double scale, bool flatCaps)
+PenDashes DashStyle(const std::vector<double>& dashes, double phase, double scale, bool flatCaps)
 {
     std::vector<double> cycle;
     double total = 0;
     for (double dash : dashes) {
         if (!std::isfinite(dash) || dash < 0)
             return {};
-        cycle.push_back(dash * scale);
-        total += dash * scale;
+        cycle.push_back(dash);
+        total += dash;
     }
-    if (!(total > 0) || !std::isfinite(total))
+    // The pattern is followed in the document's lengths, where a phase lands exactly on the end of
+    // a dash as the document means it; they are scaled once it is laid out.
+    if (!(total > 0) || !std::isfinite(total * scale))
         return {};
     // An odd pattern repeats with dashes and gaps swapped: twice over it is even.
     if (cycle.size() % 2 == 1) {
@@ -190,7 +195,7 @@ std::vector<DWORD> DashStyle(const std::vector<double>& dashes, double phase, do
     }
 
     // The element the phase falls in, and how much of it the phase has used up.
-    double offset = std::fmod(phase * scale, total);
+    double offset = std::fmod(phase, total);
     if (!std::isfinite(offset))
         offset = 0;
     if (offset < 0)
@@ -203,6 +208,7 @@ std::vector<DWORD> DashStyle(const std::vector<double>& dashes, double phase, do
     }
     // The pattern from the phase on: lengths, even positions dashes.
     std::vector<double> rotated;
+    double lead = 0;
     bool startsWithGap = first % 2 == 1;
     rotated.push_back(cycle[first] - offset);
     for (std::size_t i = 1; i < cycle.size(); ++i)
@@ -213,8 +219,10 @@ std::vector<DWORD> DashStyle(const std::vector<double>& dashes, double phase, do
         if (flatCaps) {
             rotated.insert(rotated.begin(), 0.0);
         } else {
-            // Start at the dash after the gap; the trailing part of the gap (if any) joins it.
+            // Start at the dash after the gap, the path cut to start there as well; the gap's
+            // part before the phase (if any) joins the whole gap at the end.
             const double gap = rotated.front();
+            lead = gap;
             rotated.erase(rotated.begin());
             if (offset > 0)
                 rotated.back() += gap;
@@ -227,10 +235,19 @@ std::vector<DWORD> DashStyle(const std::vector<double>& dashes, double phase, do
         rotated.push_back(0.0);
     if (rotated.size() > kMaxDashEntries)
         return {};
-    std::vector<DWORD> style;
-    for (double length : rotated)
-        style.push_back(DWORD(std::lround(std::min(length, double(kMaxUnit)))));
-    return style;
+    // Whole units where each entry ends, so that rounding never adds up along the pattern: a
+    // cycle is as long as the document's, rounded once.
+    PenDashes pen;
+    double end = 0;
+    long previous = 0;
+    for (double length : rotated) {
+        end = std::min(end + length * scale, double(kMaxUnit));
+        const long boundary = std::lround(end);
+        pen.style.push_back(DWORD(boundary - previous));
+        previous = boundary;
+    }
+    pen.lead = lead * scale;
+    return pen;
 }
 
 std::unique_ptr<GdiOutputDev> GdiOutputDev::Counting(const PageLimits& limits, PageTexts& texts)
@@ -333,11 +350,78 @@ bool GdiOutputDev::SpendPath(const GfxPath& path)
     return Spend(1, points, 0, 0);
 }
 
-void GdiOutputDev::CheckPaint(GfxState* state, bool fill, bool stroke)
+bool GdiOutputDev::PaintsWithGdi(GfxState* state, bool fill, bool stroke, const PageArea& box)
 {
-    if ((fill && !PaintsPlainly(state, state->getFillOpacity()))
-        || (stroke && !PaintsPlainly(state, state->getStrokeOpacity())) || softMasks_ > 0)
+    const bool plain = (!fill || PaintsPlainly(state, state->getFillOpacity()))
+        && (!stroke || PaintsPlainly(state, state->getStrokeOpacity())) && softMasks_ == 0;
+    return Plain(state, plain, box);
+}
+
+bool GdiOutputDev::Plain(GfxState* state, bool plain, const PageArea& box)
+{
+    // Inside a group that goes as an area, everything painted makes the group's area.
+    if (!plain)
         cost_.needsPicture = true;
+    if (!plain || !groupAreas_.empty())
+        AddArea(state, box);
+    return plain;
+}
+
+void GdiOutputDev::AddArea(GfxState* state, PageArea box)
+{
+    // A soft mask's group paints nothing that shows; what a group drawn as an area paints makes
+    // that group's area.
+    if (maskGroups_ > 0)
+        return;
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    state->getClipBBox(&x0, &y0, &x1, &y1);
+    box = PageArea{std::max(box.x0, x0), std::max(box.y0, y0), std::min(box.x1, x1), std::min(box.y1, y1)};
+    if (!(box.x1 > box.x0 && box.y1 > box.y0))
+        return;
+    if (!groupAreas_.empty())
+        groupAreas_.back() = Union(groupAreas_.back(), box);
+    else
+        areas_.push_back(box);
+}
+
+PageArea GdiOutputDev::Union(const PageArea& a, const PageArea& b)
+{
+    return PageArea{std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
+}
+
+bool GdiOutputDev::Hidden() const
+{
+    return areaGroups_ > 0 || maskGroups_ > 0 || stencilMasks_ > 0 || hiddenFromDepth_ >= 0;
+}
+
+PageArea GdiOutputDev::BoxOf(GfxState* state, const Matrix& toUser, double x0, double y0, double x1, double y1,
+                             double grow)
+{
+    PageArea box{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    for (const auto& [x, y] : {std::pair{x0, y0}, std::pair{x1, y0}, std::pair{x0, y1}, std::pair{x1, y1}}) {
+        double ux = 0, uy = 0, dx = 0, dy = 0;
+        toUser.Apply(x, y, ux, uy);
+        state->transform(ux, uy, &dx, &dy);
+        box = PageArea{std::min(box.x0, dx), std::min(box.y0, dy), std::max(box.x1, dx), std::max(box.y1, dy)};
+    }
+    return PageArea{box.x0 - grow, box.y0 - grow, box.x1 + grow, box.y1 + grow};
+}
+
+PageArea GdiOutputDev::PathBox(GfxState* state, const GfxPath& path, bool stroke)
+{
+    double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL;
+    for (int i = 0; i < path.getNumSubpaths(); ++i) {
+        const GfxSubpath* subpath = path.getSubpath(i);
+        for (int p = 0; p < subpath->getNumPoints(); ++p) {
+            x0 = std::min(x0, subpath->getX(p));
+            y0 = std::min(y0, subpath->getY(p));
+            x1 = std::max(x1, subpath->getX(p));
+            y1 = std::max(y1, subpath->getY(p));
+        }
+    }
+    // A stroke reaches half its width beyond the path, a mitred corner up to its miter limit.
+    const double grow = stroke ? state->getTransformedLineWidth() * std::max(1.0, state->getMiterLimit()) / 2 : 0;
+    return BoxOf(state, Matrix{}, x0, y0, x1, y1, grow + 1);
 }
 
 void GdiOutputDev::Check(bool succeeded)
@@ -424,6 +508,15 @@ void GdiOutputDev::SetTextColour(COLORREF colour)
     if (selection_.textColor != colour) {
         SetTextColor(dc_, colour);
         selection_.textColor = colour;
+    }
+}
+
+void GdiOutputDev::SetSmoothing(bool smooth)
+{
+    const int mode = smooth ? HALFTONE : COLORONCOLOR;
+    if (selection_.stretchMode != mode) {
+        SetStretchBltMode(dc_, mode);
+        selection_.stretchMode = mode;
     }
 }
 
@@ -533,15 +626,18 @@ void GdiOutputDev::StrokeUserPath(GfxState* state, const GfxPath& path)
     }
     double phase = 0;
     const std::vector<double>& dashes = state->getLineDash(&phase);
-    std::vector<DWORD> dashStyle = DashStyle(dashes, phase, scale, state->getLineCap() == 0);
-    style |= dashStyle.empty() ? PS_SOLID : PS_USERSTYLE;
+    PenDashes pen = DashStyle(dashes, phase, scale, state->getLineCap() == 0);
+    style |= pen.style.empty() ? PS_SOLID : PS_USERSTYLE;
     const DWORD penWidth = DWORD(std::max(1L, std::lround(std::min(width * scale, kMaxUnit))));
-    SelectPen(PenKey{style, penWidth, colour, std::move(dashStyle)});
+    SelectPen(PenKey{style, penWidth, colour, std::move(pen.style)});
+    // Where the pattern starts inside a gap, the subpaths start where its next dash does.
+    std::unique_ptr<GfxPath> trimmed;
+    const GfxPath& stroked = pen.lead > 0 ? *(trimmed = TrimSubpathStarts(path, pen.lead / scale)) : path;
 
     if (Conformal(userToUnits)) {
         // The pen is round in user space and stays round: the path can be mapped here.
         BeginPath(dc_);
-        EmitPath(path, userToUnits);
+        EmitPath(stroked, userToUnits);
         EndPath(dc_);
         StrokePath(dc_);
         return;
@@ -556,7 +652,7 @@ void GdiOutputDev::StrokeUserPath(GfxState* state, const GfxPath& path)
     Save();
     Check(ModifyWorldTransform(dc_, &world, MWT_LEFTMULTIPLY));
     BeginPath(dc_);
-    EmitPath(path, userToLogical);
+    EmitPath(stroked, userToLogical);
     EndPath(dc_);
     StrokePath(dc_);
     Restore();
@@ -581,6 +677,7 @@ void GdiOutputDev::ClipUserPath(GfxState* state, const GfxPath& path, bool evenO
 void GdiOutputDev::saveState(GfxState*)
 {
     savedClips_.push_back(clipsInForce_);
+    ++stateDepth_;
     if (!Spend(1, 0, 0, 0) || !Draws())
         return;
     FlushRun();
@@ -593,6 +690,9 @@ void GdiOutputDev::restoreState(GfxState*)
         clipsInForce_ = savedClips_.back();
         savedClips_.pop_back();
     }
+    --stateDepth_;
+    if (hiddenFromDepth_ > stateDepth_)
+        hiddenFromDepth_ = -1;
     if (!Spend(1, 0, 0, 0) || !Draws())
         return;
     FlushRun();
@@ -603,8 +703,7 @@ void GdiOutputDev::stroke(GfxState* state)
 {
     if (!SpendPath(*state->getPath()))
         return;
-    CheckPaint(state, false, true);
-    if (!Draws())
+    if (!PaintsWithGdi(state, false, true, PathBox(state, *state->getPath(), true)) || Hidden() || !Draws())
         return;
     FlushRun();
     StrokeUserPath(state, *state->getPath());
@@ -624,8 +723,7 @@ void GdiOutputDev::FillCurrentPath(GfxState* state, bool evenOdd)
 {
     if (!SpendPath(*state->getPath()))
         return;
-    CheckPaint(state, true, false);
-    if (!Draws())
+    if (!PaintsWithGdi(state, true, false, PathBox(state, *state->getPath(), false)) || Hidden() || !Draws())
         return;
     FlushRun();
     GfxRGB rgb;
@@ -656,8 +754,11 @@ void GdiOutputDev::clipToStrokePath(GfxState* state)
 {
     // The outline of a stroke as a clip (a stroke painted with a pattern): no GDI call makes it.
     AddClip();
+    // What is painted through it, until the state is restored, goes as an area.
     SpendPath(*state->getPath());
-    cost_.needsPicture = true;
+    Plain(state, false, PathBox(state, *state->getPath(), true));
+    if (hiddenFromDepth_ < 0)
+        hiddenFromDepth_ = stateDepth_;
 }
 
 void GdiOutputDev::beginTextObject(GfxState*)
@@ -687,22 +788,11 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
     const bool fills = render == 0 || render == 2 || render == 4 || render == 6;
     const bool strokes = render == 1 || render == 2 || render == 5 || render == 6;
     const bool clips = render >= 4;
-    CheckPaint(state, fills, strokes);
-    if (fills && state->getFillColorSpace()->getMode() == csPattern)
-        cost_.needsPicture = true;
     const std::shared_ptr<GfxFont>& gfxFont = state->getFont();
     if (texts_ && gfxFont && fills)
         texts_->Add(*gfxFont, code, values, count);
-    if (!Draws() || !gfxFont || (!fills && !strokes && !clips))
+    if (!gfxFont)
         return;
-
-    std::size_t programBytes = std::size_t(cost_.fontBytes);
-    const PageFont& font = fonts_->For(*gfxFont, programBytes);
-    cost_.fontBytes = std::int64_t(programBytes);
-    if (!Spend(0, 0, 0, 0))
-        return;
-    const unsigned glyph = font.GlyphOf(code);
-
     // The glyph's em square in user space: the font size, the horizontal scaling and the text
     // matrix, at the glyph's origin.
     const double* text = state->getTextMat();
@@ -712,6 +802,21 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
     Matrix emToUser = emToText.Then(textLinear);
     emToUser.e = x - originX;
     emToUser.f = y - originY;
+    // Glyphs painted in a way GDI cannot show go as an area, and stay as text beneath it, so that
+    // their words are kept; nothing of a soft mask's own content is drawn.
+    const PageArea glyphBox = BoxOf(state, emToUser, -0.5, -0.5, 1.5, 1.5, 1);
+    const bool plain = PaintsWithGdi(state, fills, strokes, glyphBox)
+        && Plain(state, !fills || state->getFillColorSpace()->getMode() != csPattern, glyphBox);
+    const bool shown = plain && !Hidden();
+    if (!Draws() || maskGroups_ > 0 || (!fills && !strokes && !clips))
+        return;
+
+    std::size_t programBytes = std::size_t(cost_.fontBytes);
+    const PageFont& font = fonts_->For(*gfxFont, programBytes);
+    cost_.fontBytes = std::int64_t(programBytes);
+    if (!Spend(0, 0, 0, 0))
+        return;
+    const unsigned glyph = font.GlyphOf(code);
     const Matrix userToUnits = UserToUnits(state);
 
     if (fills && font.GetWay() == PageFont::Way::Text) {
@@ -724,7 +829,7 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
         emToUnits.e = emToUnits.f = 0;
         AddGlyph(font, glyph, emToUnits, startX, startY, nextX, nextY, ToColour(rgb), gfxFont->getWMode() == 1);
     }
-    const bool outlines = (fills && font.GetWay() == PageFont::Way::Outlines) || strokes || clips;
+    const bool outlines = (shown && ((fills && font.GetWay() == PageFont::Way::Outlines) || strokes)) || clips;
     if (!outlines || font.GetWay() == PageFont::Way::Nothing)
         return;
     GfxPath path;
@@ -735,7 +840,7 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
             textClip_ = std::make_unique<GfxPath>();
         textClip_->append(&path);
     }
-    if (!(fills && font.GetWay() == PageFont::Way::Outlines) && !strokes)
+    if (!shown || (!(fills && font.GetWay() == PageFont::Way::Outlines) && !strokes))
         return;
     if (!SpendPath(path))
         return;
@@ -833,11 +938,11 @@ bool GdiOutputDev::tilingPatternFill(GfxState*, Gfx*, Catalog*, GfxTilingPattern
     return !Spend(counted, 0, 0, 0);
 }
 
-bool GdiOutputDev::beginType3Char(GfxState* state, double, double, double, double, CharCode, const Unicode*, int)
+bool GdiOutputDev::beginType3Char(GfxState*, double, double, double, double, CharCode, const Unicode*, int)
 {
     // The glyph's procedure is drawn as it stands: its paths come through fill and stroke.
+    // How its paths paint is looked at as each is painted.
     Spend(1, 0, 1, 0);
-    CheckPaint(state, true, false);
     if (Draws())
         FlushRun();
     return false;
@@ -882,16 +987,36 @@ void GdiOutputDev::DrawPixels(const std::vector<std::uint32_t>& pixels, int widt
     Restore();
 }
 
+void GdiOutputDev::DrawJpeg(const std::vector<BYTE>& jpeg, int width, int height, const Matrix& pixelsToUnits)
+{
+    FlushRun();
+    const XFORM world = ToXform(pixelsToUnits);
+    if (!Invertible(world))
+        return;
+    // A JPEG's rows are top-down by definition: its height is given as it is.
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biCompression = BI_JPEG;
+    info.bmiHeader.biSizeImage = DWORD(jpeg.size());
+    Save();
+    Check(ModifyWorldTransform(dc_, &world, MWT_LEFTMULTIPLY));
+    StretchDIBits(dc_, 0, 0, width, height, 0, 0, width, height, jpeg.data(), &info, DIB_RGB_COLORS, SRCCOPY);
+    Restore();
+}
+
 void GdiOutputDev::drawImageMask(GfxState* state, Object* ref, Stream* str, int width, int height, bool invert,
                                  bool interpolate, bool inlineImg)
 {
     if (width < 1 || height < 1 || !Spend(1, 0, 0, std::int64_t(width) * height))
         return;
-    CheckPaint(state, true, false);
     // A stencil painted with a pattern is a soft mask GDI has no call for.
-    if (state->getFillColorSpace()->getMode() == csPattern)
-        cost_.needsPicture = true;
-    if (!Draws() || cost_.needsPicture) {
+    const PageArea box = BoxOf(state, Matrix{}, 0, 0, 1, 1, 1);
+    const bool plain = PaintsWithGdi(state, true, false, box)
+        && Plain(state, state->getFillColorSpace()->getMode() != csPattern, box);
+    if (!Draws() || !plain || Hidden()) {
         // Skips the samples of a picture inside the content stream.
         OutputDev::drawImageMask(state, ref, str, width, height, invert, interpolate, inlineImg);
         return;
@@ -904,6 +1029,7 @@ void GdiOutputDev::drawImageMask(GfxState* state, Object* ref, Stream* str, int 
     std::vector<std::uint32_t> pixels(mask.size());
     for (std::size_t i = 0; i < mask.size(); ++i)
         pixels[i] = mask[i] ? Premultiplied(colour, mask[i]) : 0;
+    SetSmoothing(interpolate);
     DrawPixels(pixels, width, height, ImageToUnits(state, width, height), true);
 }
 
@@ -911,55 +1037,70 @@ void GdiOutputDev::setSoftMaskFromImageMask(GfxState* state, Object* ref, Stream
                                             bool invert, bool inlineImg, double* baseMatrix)
 {
     // A stencil filled with a pattern: drawn only as a picture.
+    // What the pattern paints through it, until the mask is unset, goes as an area.
     Spend(1, 0, 0, std::int64_t(std::max(width, 0)) * std::max(height, 0));
-    cost_.needsPicture = true;
+    Plain(state, false, BoxOf(state, Matrix{}, 0, 0, 1, 1, 1));
+    ++stencilMasks_;
     if (inlineImg)
         OutputDev::drawImageMask(state, ref, str, width, height, invert, false, inlineImg);
     (void)baseMatrix;
 }
 
 void GdiOutputDev::unsetSoftMaskFromImageMask(GfxState*, double*)
-{}
+{
+    if (stencilMasks_ > 0)
+        --stencilMasks_;
+}
 
 void GdiOutputDev::drawImage(GfxState* state, Object* ref, Stream* str, int width, int height,
                              GfxImageColorMap* colorMap, bool interpolate, const int* maskColors, bool inlineImg)
 {
     if (width < 1 || height < 1 || !Spend(1, 0, 0, std::int64_t(width) * height))
         return;
-    if (state->getBlendMode() != gfxBlendNormal || softMasks_ > 0)
-        cost_.needsPicture = true;
-    if (!Draws() || cost_.needsPicture) {
+    const bool plain = Plain(state, state->getBlendMode() == gfxBlendNormal && softMasks_ == 0,
+                             BoxOf(state, Matrix{}, 0, 0, 1, 1, 1));
+    if (!Draws() || !plain || Hidden()) {
         OutputDev::drawImage(state, ref, str, width, height, colorMap, interpolate, maskColors, inlineImg);
         return;
     }
-    std::vector<std::uint32_t> pixels = ReadPixels(str, width, height, colorMap, maskColors);
     // A constant alpha below 1 is the picture's own alpha times it.
     const unsigned opacity = unsigned(std::lround(std::clamp(state->getFillOpacity(), 0.0, 1.0) * 255));
+    if (!inlineImg && !maskColors && opacity == 255) {
+        if (const std::vector<BYTE> jpeg = KeptJpegBytes(str, width, height, colorMap); !jpeg.empty()) {
+            SetSmoothing(interpolate);
+            DrawJpeg(jpeg, width, height, ImageToUnits(state, width, height));
+            return;
+        }
+    }
+    std::vector<std::uint32_t> pixels = ReadPixels(str, width, height, colorMap, maskColors);
     const bool alpha = maskColors != nullptr || opacity < 255;
     if (alpha) {
         for (std::uint32_t& pixel : pixels)
             pixel = Premultiplied(pixel, (pixel >> 24) * opacity / 255);
     }
+    SetSmoothing(interpolate);
     DrawPixels(pixels, width, height, ImageToUnits(state, width, height), alpha);
 }
 
 void GdiOutputDev::drawMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
-                                   GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth, int maskHeight,
-                                   bool maskInvert, bool)
+                                   GfxImageColorMap* colorMap, bool interpolate, Stream* maskStr, int maskWidth,
+                                   int maskHeight, bool maskInvert, bool)
 {
-    DrawMaskedPixels(state, str, width, height, colorMap, maskStr, maskWidth, maskHeight, nullptr, maskInvert);
+    DrawMaskedPixels(state, str, width, height, colorMap, maskStr, maskWidth, maskHeight, nullptr, maskInvert,
+                     interpolate);
 }
 
 void GdiOutputDev::drawSoftMaskedImage(GfxState* state, Object*, Stream* str, int width, int height,
-                                       GfxImageColorMap* colorMap, bool, Stream* maskStr, int maskWidth, int maskHeight,
-                                       GfxImageColorMap* maskColorMap, bool)
+                                       GfxImageColorMap* colorMap, bool interpolate, Stream* maskStr, int maskWidth,
+                                       int maskHeight, GfxImageColorMap* maskColorMap, bool)
 {
-    DrawMaskedPixels(state, str, width, height, colorMap, maskStr, maskWidth, maskHeight, maskColorMap, false);
+    DrawMaskedPixels(state, str, width, height, colorMap, maskStr, maskWidth, maskHeight, maskColorMap, false,
+                     interpolate);
 }
 
 void GdiOutputDev::DrawMaskedPixels(GfxState* state, Stream* str, int width, int height, GfxImageColorMap* colorMap,
                                     Stream* maskStr, int maskWidth, int maskHeight, GfxImageColorMap* softMask,
-                                    bool invert)
+                                    bool invert, bool interpolate)
 {
     // Both grids are sampled onto the finer of the two.
     const int outWidth = std::max(width, maskWidth);
@@ -969,9 +1110,9 @@ void GdiOutputDev::DrawMaskedPixels(GfxState* state, Stream* str, int width, int
                   std::int64_t(width) * height + std::int64_t(maskWidth) * maskHeight
                       + std::int64_t(outWidth) * outHeight))
         return;
-    if (state->getBlendMode() != gfxBlendNormal || softMasks_ > 0)
-        cost_.needsPicture = true;
-    if (!Draws() || cost_.needsPicture)
+    const bool plain = Plain(state, state->getBlendMode() == gfxBlendNormal && softMasks_ == 0,
+                             BoxOf(state, Matrix{}, 0, 0, 1, 1, 1));
+    if (!Draws() || !plain || Hidden())
         return;
     const std::vector<std::uint32_t> colours = ReadPixels(str, width, height, colorMap, nullptr);
     const std::vector<std::uint8_t> mask = ReadMask(maskStr, maskWidth, maskHeight, softMask, invert);
@@ -986,6 +1127,7 @@ void GdiOutputDev::DrawMaskedPixels(GfxState* state, Stream* str, int width, int
             pixels[std::size_t(y) * outWidth + x] = Premultiplied(colour, alpha);
         }
     }
+    SetSmoothing(interpolate);
     DrawPixels(pixels, outWidth, outHeight, ImageToUnits(state, outWidth, outHeight), true);
 }
 
@@ -997,9 +1139,36 @@ bool GdiOutputDev::checkTransparencyGroup(GfxState* state, bool knockout)
         || !PaintsPlainly(state, state->getStrokeOpacity()) || softMasks_ > 0;
 }
 
-void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpace*, bool, bool, bool)
+void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpace*, bool, bool, bool forSoftMask)
 {
+    // A soft mask's group only makes the mask; any other group poppler hands over changes what lies
+    // beneath it and goes as an area, its content drawn beneath only as text.
+    groupIsMask_.push_back(forSoftMask);
+    if (forSoftMask) {
+        ++maskGroups_;
+        return;
+    }
+    // The group's area is made of what its content paints, found as it is painted.
     cost_.needsPicture = true;
+    ++areaGroups_;
+    groupAreas_.push_back(PageArea{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL});
+}
+
+void GdiOutputDev::endTransparencyGroup(GfxState* state)
+{
+    if (groupIsMask_.empty())
+        return;
+    const bool mask = groupIsMask_.back();
+    groupIsMask_.pop_back();
+    if (mask) {
+        --maskGroups_;
+        return;
+    }
+    --areaGroups_;
+    const PageArea painted = groupAreas_.back();
+    groupAreas_.pop_back();
+    if (painted.x1 > painted.x0 && painted.y1 > painted.y0)
+        AddArea(state, painted);
 }
 
 void GdiOutputDev::setSoftMask(GfxState*, const double*, bool, Function*, GfxColor*)

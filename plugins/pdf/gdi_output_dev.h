@@ -5,6 +5,7 @@
 
 #include "platform/gdi/gdi.h"
 #include "plugins/pdf/page_fonts.h"
+#include "plugins/pdf/page_regions.h"
 
 #include <OutputDev.h>
 
@@ -82,6 +83,10 @@ public:
     GdiOutputDev& operator=(const GdiOutputDev&) = delete;
 
     const PageCost& Cost() const { return cost_; }
+    // The areas of the page GDI cannot show as drawn (poppler's device space): painted over the
+    // vectors as pixels. What is painted there in a way GDI cannot is left out of the vectors,
+    // except glyphs, which stay as text beneath the pixels.
+    const std::vector<PageArea>& Areas() const { return areas_; }
     // Poppler's abort check: true once the page has passed a limit.
     static bool StopDrawing(void* device);
 
@@ -138,6 +143,7 @@ public:
     bool checkTransparencyGroup(GfxState* state, bool knockout) override;
     void beginTransparencyGroup(GfxState* state, const double* bbox, GfxColorSpace* blendingColorSpace, bool isolated,
                                 bool knockout, bool forSoftMask) override;
+    void endTransparencyGroup(GfxState* state) override;
     void setSoftMask(GfxState* state, const double* bbox, bool alpha, Function* transferFunc,
                      GfxColor* backdropColor) override;
     void clearSoftMask(GfxState* state) override;
@@ -152,6 +158,7 @@ private:
         int fillMode = 0;
         COLORREF textColor = CLR_INVALID;
         double miterLimit = -1;
+        int stretchMode = 0;
     };
 
     // A pen as ExtCreatePen takes it.
@@ -182,8 +189,22 @@ private:
     bool SpendPath(const GfxPath& path);
     // Counts one more clip path in force, until the state it was made in is restored.
     void AddClip();
-    // Notes that the page needs to go as a picture when the state paints in a way GDI cannot.
-    void CheckPaint(GfxState* state, bool fill, bool stroke);
+    // Whether the state fills or strokes in a way GDI draws (full opacity, the normal blend mode,
+    // no soft mask); when not, `box` becomes an area.
+    bool PaintsWithGdi(GfxState* state, bool fill, bool stroke, const PageArea& box);
+    // `plain` as it is; when false, `box` becomes an area and the page needs one.
+    bool Plain(GfxState* state, bool plain, const PageArea& box);
+    // Adds `box` (device space), cut to the clip, to the areas.
+    void AddArea(GfxState* state, PageArea box);
+    // Whether what is painted now lies under an area already: inside a group that goes as an area
+    // or a soft mask's group, or painted through a stroke or a stencil no GDI call can clip to.
+    bool Hidden() const;
+    // The device-space box of the rectangle (x0, y0)-(x1, y1) that `toUser` maps into user space,
+    // grown by `grow` points; of a path (a stroke with its width).
+    static PageArea BoxOf(GfxState* state, const Matrix& toUser, double x0, double y0, double x1, double y1,
+                          double grow);
+    static PageArea PathBox(GfxState* state, const GfxPath& path, bool stroke);
+    static PageArea Union(const PageArea& a, const PageArea& b);
 
     void Save();
     void Restore();
@@ -197,6 +218,8 @@ private:
     void SetFillMode(int mode);
     void SetTextColour(COLORREF colour);
     void SetMiter(double limit);
+    // Pictures enlarged smoothed (an image's /Interpolate true) or showing their pixels.
+    void SetSmoothing(bool smooth);
 
     // The path's points mapped by `toUnits` as path calls inside a bracket the caller opens.
     void EmitPath(const GfxPath& path, const Matrix& toUnits);
@@ -215,11 +238,14 @@ private:
     // ones with StretchDIBits, ones with alpha (premultiplied) with AlphaBlend.
     void DrawPixels(const std::vector<std::uint32_t>& pixels, int width, int height, const Matrix& pixelsToUnits,
                     bool alpha);
+    // Draws the bytes of a JPEG as they are (StretchDIBits with BI_JPEG) onto the grid `pixelsToUnits` maps.
+    void DrawJpeg(const std::vector<BYTE>& jpeg, int width, int height, const Matrix& pixelsToUnits);
     Matrix ImageToUnits(GfxState* state, int width, int height) const;
     // A picture with a stencil (`softMask` null: painted where a sample is 0, or 1 when `invert`) or
     // a soft mask (its grey is the alpha), drawn with AlphaBlend.
     void DrawMaskedPixels(GfxState* state, Stream* str, int width, int height, GfxImageColorMap* colorMap,
-                          Stream* maskStr, int maskWidth, int maskHeight, GfxImageColorMap* softMask, bool invert);
+                          Stream* maskStr, int maskWidth, int maskHeight, GfxImageColorMap* softMask, bool invert,
+                          bool interpolate);
 
     HDC dc_;
     Matrix pointsToUnits_;
@@ -243,12 +269,33 @@ private:
     int softMasks_ = 0;
     std::int64_t clipsInForce_ = 0;
     std::vector<std::int64_t> savedClips_;
+
+    std::vector<PageArea> areas_;
+    // Groups open now, whether each is a soft mask's; how many of each kind.
+    std::vector<bool> groupIsMask_;
+    int areaGroups_ = 0;
+    // For each group open that goes as an area, the box of what it has painted so far.
+    std::vector<PageArea> groupAreas_;
+    int maskGroups_ = 0;
+    // Stencils filled with a pattern that are being painted through.
+    int stencilMasks_ = 0;
+    // Saves of the state deep now, and the depth from which a stroke clip hides what is painted.
+    int stateDepth_ = 0;
+    int hiddenFromDepth_ = -1;
 };
 
-// The GDI dash style of a PDF dash array and phase whose lengths are multiplied by `scale`: even
-// in length, starting with a dash, the phase applied by rotating the array. Empty for a solid line
-// (no dashes, or none of positive length). With round or square caps, where the phase falls inside
-// a gap the pattern starts at the next dash instead, since a zero-length dash would show as a dot.
-std::vector<DWORD> DashStyle(const std::vector<double>& dashes, double phase, double scale, bool flatCaps);
+// A PDF dash array and phase as a GDI pen takes them: `style` even in length and starting with a
+// dash, the phase applied by rotating the array; empty for a solid line (no dashes, or none of
+// positive length). With flat caps a phase inside a gap starts with a dash of no length, which
+// shows nothing; with round or square caps it would show as a dot, so the style starts at the next
+// dash instead and the path is made to start there too: `lead` is the length of gap to cut off the
+// start of every subpath.
+struct PenDashes {
+    std::vector<DWORD> style;
+    double lead = 0;
+};
+
+// The pen dashes of `dashes` and `phase`, their lengths multiplied by `scale`.
+PenDashes DashStyle(const std::vector<double>& dashes, double phase, double scale, bool flatCaps);
 
 } // namespace pdf

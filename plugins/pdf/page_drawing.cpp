@@ -74,7 +74,7 @@ std::string DescribeLimit(PageLimit limit, const PageLimits& limits)
 }
 
 PageWay SurveyPage(const Page& page, const RenderOptions& options, PageTexts& texts, const PageLimits& limits,
-                   PageLimit* passed)
+                   std::vector<PageArea>* areas, PageLimit* passed)
 {
     const std::unique_ptr<GdiOutputDev> device = GdiOutputDev::Counting(limits, texts);
     Walk(page, options, *device);
@@ -82,7 +82,11 @@ PageWay SurveyPage(const Page& page, const RenderOptions& options, PageTexts& te
     Note(passed, cost, limits);
     if (cost.overLimit)
         return PageWay::TooCostly;
-    return cost.needsPicture ? PageWay::Picture : PageWay::Vectors;
+    if (!cost.needsPicture)
+        return PageWay::Vectors;
+    if (areas)
+        *areas = device->Areas();
+    return PageWay::Regions;
 }
 
 bool DrawPageAsVectors(const Page& page, const PagePlacement& placement, int left, int top,
@@ -102,7 +106,7 @@ bool DrawPageAsVectors(const Page& page, const PagePlacement& placement, int lef
     const PageCost& cost = device->Cost();
     Note(passed, cost, limits);
     registered.insert(registered.end(), fonts.Registered().begin(), fonts.Registered().end());
-    return !cost.overLimit && !cost.needsPicture && !cost.drawFailed;
+    return !cost.overLimit && !cost.drawFailed;
 }
 
 } // namespace pdf

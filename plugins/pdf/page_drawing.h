@@ -17,7 +17,8 @@ namespace pdf {
 // How a page can be drawn.
 enum class PageWay {
     Vectors,   // as GDI calls
-    Picture,   // only as a picture: GDI cannot show what it draws
+    Regions,   // as GDI calls, with areas GDI cannot show painted over them as pixels
+    Picture,   // only as a picture: its areas would cost more than the whole page as pixels
     TooCostly, // not at all: it passes a limit
 };
 
@@ -31,16 +32,17 @@ PageLimit PassedLimit(const PageCost& cost, const PageLimits& limits);
 std::string DescribeLimit(PageLimit limit, const PageLimits& limits);
 
 // Walks the page with a counting device, which draws nothing and reads no font or picture, and notes
-// in `texts` what the page's text says. The limit a page too costly met goes to `passed`.
+// in `texts` what the page's text says. For a page of regions, the areas GDI cannot show are added
+// to `areas` when it is given; the limit a page too costly met goes to `passed`.
 PageWay SurveyPage(const Page& page, const RenderOptions& options, PageTexts& texts, const PageLimits& limits = {},
-                   PageLimit* passed = nullptr);
+                   std::vector<PageArea>* areas = nullptr, PageLimit* passed = nullptr);
 
 // Draws the page, placed in bounds whose corner is (left, top), as GDI calls on `dc`, on top of the
 // transform dc has. Fonts are registered as the page needs them, their glyphs with the texts the
-// survey of the page found; those whose face names are not in
-// `knownFaces` are appended to `registered` in the order they were registered. True when the page
-// was drawn within the limits, all of it as GDI calls, and every call succeeded. A limit it met goes
-// to `passed`.
+// survey of the page found; those whose face names are not in `knownFaces` are appended to
+// `registered` in the order they were registered. What GDI cannot show is left out (the areas a
+// caller paints over). True when the page was drawn within the limits and every call succeeded. A
+// limit it met goes to `passed`.
 bool DrawPageAsVectors(const Page& page, const PagePlacement& placement, int left, int top,
                        const RenderOptions& options, HDC dc, const PageTexts& texts,
                        const std::set<std::u16string>& knownFaces, std::vector<FontRegistration>& registered,

@@ -70,6 +70,7 @@ TEST_F(PrintJobTest, AFinishedJobIsItsPdfAndSidecar)
               "  \"document\": \"Report \\\"Q3\\\"\\u0009\xc3\xa9t\xc3\xa9\",\n"
               "  \"pages\": 1,\n"
               "  \"picture-pages\": 0,\n"
+              "  \"picture-regions\": 0,\n"
               "  \"copies\": 3,\n"
               "  \"collate\": false,\n"
               "  \"duplex\": \"long-edge\",\n"
@@ -165,14 +166,16 @@ TEST_F(PrintJobTest, ADocumentWithoutPagesLeavesNoJobAndItsIdStaysUsed)
     DeleteDC(dc);
 }
 
-// A renderer's note that it drew a page as a picture, an 8-byte comment, reaches the printer
-// directly or inside a page's metafile; the sidecar counts the pages that carried one.
-TEST_F(PrintJobTest, TheSidecarCountsThePagesNotedAsPictures)
+// A renderer's note that it drew a page as a picture, or an area of it as pixels, an 8-byte
+// comment, reaches the printer directly or inside a page's metafile; the sidecar counts the pages
+// that carried a picture note, and every area note.
+TEST_F(PrintJobTest, TheSidecarCountsThePagesNotedAsPicturesAndTheAreas)
 {
     const DWORD note[] = {platform::gdi::kPageNoteSignature, platform::gdi::kPageNotePicture};
     const auto* bytes = reinterpret_cast<const BYTE*>(note);
     const DWORD longer[] = {platform::gdi::kPageNoteSignature, platform::gdi::kPageNotePicture, 0};
-    const DWORD other[] = {platform::gdi::kPageNoteSignature, 2};
+    const DWORD other[] = {platform::gdi::kPageNoteSignature, 3};
+    const DWORD area[] = {platform::gdi::kPageNoteSignature, platform::gdi::kPageNoteRegion};
     HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
     EXPECT_TRUE(GdiComment(recording, sizeof note, bytes));
     HENHMETAFILE metafile = CloseEnhMetaFile(recording);
@@ -190,6 +193,8 @@ TEST_F(PrintJobTest, TheSidecarCountsThePagesNotedAsPictures)
             EXPECT_TRUE(GdiComment(dc, sizeof note, bytes));
             EXPECT_TRUE(GdiComment(dc, sizeof note, bytes)); // one page, however often noted
         } else if (page == 4) {
+            EXPECT_TRUE(GdiComment(dc, sizeof area, reinterpret_cast<const BYTE*>(area)));
+            EXPECT_TRUE(GdiComment(dc, sizeof area, reinterpret_cast<const BYTE*>(area)));
             EXPECT_TRUE(GdiComment(dc, sizeof longer, reinterpret_cast<const BYTE*>(longer)));
             EXPECT_TRUE(GdiComment(dc, sizeof other, reinterpret_cast<const BYTE*>(other)));
         }
@@ -197,7 +202,8 @@ TEST_F(PrintJobTest, TheSidecarCountsThePagesNotedAsPictures)
     }
     ASSERT_GT(EndDoc(dc), 0);
     const std::string sidecar = testing_support::ReadWholeFile(SpoolFolder("Quillon Office") / "1.json");
-    EXPECT_NE(sidecar.find("\"pages\": 4,\n  \"picture-pages\": 2,\n"), std::string::npos) << sidecar;
+    EXPECT_NE(sidecar.find("\"pages\": 4,\n  \"picture-pages\": 2,\n  \"picture-regions\": 2,\n"), std::string::npos)
+        << sidecar;
     DeleteDC(dc);
     DeleteEnhMetaFile(metafile);
 }

@@ -3,6 +3,7 @@
 #include "platform/gdi/gdi.h"
 #include "plugins/pdf/gdi_output_dev.h"
 #include "plugins/pdf/page_drawing.h"
+#include "plugins/pdf/path_trim.h"
 #include "plugins/pdf/renderer.h"
 #include "tests/pdf/pdf_test_support.h"
 #include "tests/support/temp_root.h"
@@ -10,9 +11,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <numeric>
 
 namespace pdf_test {
 namespace {
@@ -62,32 +68,69 @@ PageWay Survey(const std::string& pdf, const pdf::PageLimits& limits = {})
     return pdf::SurveyPage(*page, {}, texts, limits);
 }
 
-TEST(OutputDevice, PagesGoAsPicturesOnlyWhereGdiCannotShowThem)
+TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
 {
     const std::vector<std::pair<const char*, PageWay>> cases = {
         {"0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
         {"/Full gs 0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
-        {"/Half gs 0 0 1 rg 10 10 100 100 re f", PageWay::Picture},
-        {"/Half gs 0 0 1 RG 10 10 100 100 re S", PageWay::Picture},
-        {"/Multiply gs 0 0 1 rg 10 10 100 100 re f", PageWay::Picture},
-        {"/Masked gs 0 0 1 rg 10 10 100 100 re f", PageWay::Picture},
+        {"/Half gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
+        {"/Half gs 0 0 1 RG 10 10 100 100 re S", PageWay::Regions},
+        {"/Multiply gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
+        {"/Masked gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
         // A group that looks the same drawn straight onto the page is drawn as shapes.
         {"/Group Do", PageWay::Vectors},
-        {"/Half gs /Group Do", PageWay::Picture},
-        {"/Knockout Do", PageWay::Picture},
+        {"/Half gs /Group Do", PageWay::Regions},
+        {"/Knockout Do", PageWay::Regions},
         // Constant alpha on a picture is AlphaBlend's own.
         {"/Half gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Vectors},
-        {"/Multiply gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Picture},
+        {"/Multiply gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Regions},
         {"BT /F 12 Tf 10 10 Td (text) Tj ET", PageWay::Vectors},
-        {"/Half gs BT /F 12 Tf 10 10 Td (text) Tj ET", PageWay::Picture},
+        {"/Half gs BT /F 12 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
         {"/Half gs BT 3 Tr /F 12 Tf 10 10 Td (invisible) Tj ET", PageWay::Vectors},
         // A gradient becomes fills of its colours; a stencil filled with it cannot be drawn.
         {"/Pattern cs /Shade scn 0 0 600 100 re f", PageWay::Vectors},
-        {"/Pattern cs /Shade scn q 100 0 0 100 0 0 cm BI /W 1 /H 1 /IM true ID \x00 EI Q", PageWay::Picture},
-        {"/Pattern CS /Shade SCN 10 w 0 0 m 600 100 l S", PageWay::Picture},
+        {"/Pattern cs /Shade scn q 100 0 0 100 0 0 cm BI /W 1 /H 1 /IM true ID \x00 EI Q", PageWay::Regions},
+        {"/Pattern CS /Shade SCN 10 w 0 0 m 600 100 l S", PageWay::Regions},
     };
     for (const auto& [content, way] : cases)
         EXPECT_EQ(Survey(WithResources(content)), way) << content;
+}
+
+// The areas the counting pass finds, in device points (y down from the top of the 800-point page).
+std::vector<pdf::PageArea> Areas(const std::string& content)
+{
+    const std::string pdf = WithResources(content);
+    const auto document = pdf::Document::Open(Bytes(pdf), pdf::Document::Storage::Borrow);
+    const auto page = document->LoadPage(0);
+    pdf::PageTexts texts;
+    std::vector<pdf::PageArea> areas;
+    pdf::SurveyPage(*page, {}, texts, {}, &areas);
+    return areas;
+}
+
+TEST(OutputDevice, AnAreaIsWhereTheUnplainPaintLandsWithinTheClip)
+{
+    auto expectArea = [](const std::string& content, double x0, double y0, double x1, double y1) {
+        const std::vector<pdf::PageArea> areas = Areas(content);
+        ASSERT_EQ(areas.size(), 1u) << content;
+        // Boxes are grown by a point, so that smoothed edges stay inside.
+        EXPECT_NEAR(areas[0].x0, x0, 1.01) << content;
+        EXPECT_NEAR(areas[0].y0, y0, 1.01) << content;
+        EXPECT_NEAR(areas[0].x1, x1, 1.01) << content;
+        EXPECT_NEAR(areas[0].y1, y1, 1.01) << content;
+    };
+    expectArea("/Half gs 0 0 1 rg 10 10 100 100 re f", 10, 690, 110, 790);
+    // A stroke reaches half its width (a mitred corner its miter limit) beyond its path.
+    expectArea("/Half gs 0 0 1 RG 10 w 2 M 10 10 100 100 re S", 0, 680, 120, 800);
+    // Cut to the clip.
+    expectArea("0 0 50 50 re W n /Half gs 0 0 1 rg 10 10 100 100 re f", 10, 750, 50, 790);
+    // A group is as large as what it paints, not its bounding box (the whole page here): the
+    // plain fill it holds, under the group's opacity.
+    expectArea("/Half gs /Group Do", 100, 500, 300, 700);
+    // Plain paint around it makes no area.
+    expectArea("0 0 1 rg 0 0 600 800 re f q /Multiply gs 1 0 0 rg 200 200 10 10 re f Q 0 g 0 0 5 5 re f", 200, 590, 210,
+               600);
+    EXPECT_TRUE(Areas("0 0 1 rg 10 10 100 100 re f").empty());
 }
 
 TEST(OutputDevice, EachLimitIsCountedWhateverThePageIsDrawnWith)
@@ -134,13 +177,15 @@ TEST(OutputDevice, DashPatternsBecomeEvenStylesStartingAtTheirPhase)
         double phase;
         bool flatCaps;
         std::vector<DWORD> style;
+        double lead = 0;
     };
     // Lengths are doubled (scale 2) on the way.
     const std::vector<Case> cases = {
         {{3, 2}, 0, true, {6, 4}},
         {{3, 2}, 1, true, {4, 4, 2, 0}},          // in the dash: its rest first, its start last
         {{3, 2}, 4, true, {0, 2, 6, 2}},          // in the gap: a dash of no length first
-        {{3, 2}, 4, false, {6, 4}},               // ... which round caps would show: the next dash
+        {{3, 2}, 4, false, {6, 4}, 2},            // ... which round caps would show: the path starts later
+        {{3, 2}, 3.5, false, {6, 4}, 3},          // ... by the rest of the gap
         {{3, 2}, 3, true, {0, 4, 6, 0}},          // on the gap's start exactly
         {{3, 2}, -1, true, {0, 2, 6, 2}},         // a negative phase counts back
         {{3, 2}, 11, true, {4, 4, 2, 0}},         // a phase past the pattern wraps
@@ -152,9 +197,68 @@ TEST(OutputDevice, DashPatternsBecomeEvenStylesStartingAtTheirPhase)
         {std::vector<double>(9, 1.0), 0, true, {}}, // 18 entries: more than GDI takes
     };
     for (const Case& c : cases) {
-        EXPECT_THAT(pdf::DashStyle(c.dashes, c.phase, 2.0, c.flatCaps), ElementsAreArray(c.style))
-            << ::testing::PrintToString(c.dashes) << " phase " << c.phase;
+        const pdf::PenDashes pen = pdf::DashStyle(c.dashes, c.phase, 2.0, c.flatCaps);
+        EXPECT_THAT(pen.style, ElementsAreArray(c.style)) << ::testing::PrintToString(c.dashes) << " phase " << c.phase;
+        EXPECT_DOUBLE_EQ(pen.lead, c.lead) << ::testing::PrintToString(c.dashes) << " phase " << c.phase;
     }
+    // At 600 dpi in sixteenths of a dot (400/3 a point): a phase on a dash's end stays there, though
+    // the scaled lengths do not add up exactly; entries are rounded where they end, so every cycle
+    // keeps the document's length instead of losing a unit to each rounded entry.
+    const double sixteenths = 400.0 / 3;
+    const pdf::PenDashes onEnd = pdf::DashStyle({30, 30}, 90, sixteenths, false);
+    EXPECT_THAT(onEnd.style, ElementsAreArray({4000u, 4000u}));
+    EXPECT_DOUBLE_EQ(onEnd.lead, 4000);
+    const pdf::PenDashes inGap = pdf::DashStyle({40, 20}, 50, sixteenths, true);
+    EXPECT_EQ(std::accumulate(inGap.style.begin(), inGap.style.end(), DWORD{0}), 8000u);
+}
+
+// The points of a path, subpath by subpath, "x,y" with "c" before a curve's points and "z" after a
+// closed subpath.
+std::vector<std::string> PathPoints(const GfxPath& path)
+{
+    std::vector<std::string> subpaths;
+    for (int i = 0; i < path.getNumSubpaths(); ++i) {
+        const GfxSubpath* subpath = path.getSubpath(i);
+        std::string points;
+        for (int p = 0; p < subpath->getNumPoints(); ++p) {
+            char point[64];
+            std::snprintf(point, sizeof point, "%s%.3g,%.3g ", subpath->getCurve(p) ? "c" : "", subpath->getX(p),
+                          subpath->getY(p));
+            points += point;
+        }
+        subpaths.push_back(points + (subpath->isClosed() ? "z" : ""));
+    }
+    return subpaths;
+}
+
+TEST(OutputDevice, DashedSubpathsStartingInAGapStartWhereTheirFirstDashDoes)
+{
+    GfxPath path;
+    // A closed square, a short line wholly inside the gap, a quarter circle of radius 10.
+    path.moveTo(0, 0);
+    path.lineTo(10, 0);
+    path.lineTo(10, 10);
+    path.lineTo(0, 10);
+    path.close();
+    path.moveTo(20, 0);
+    path.lineTo(22, 0);
+    path.moveTo(30, 0);
+    const double k = 0.5523 * 10;
+    path.curveTo(30 + k, 0, 40, 10 - k, 40, 10);
+    const std::unique_ptr<GfxPath> trimmed = pdf::TrimSubpathStarts(path, 4);
+    const std::vector<std::string> subpaths = PathPoints(*trimmed);
+    ASSERT_EQ(subpaths.size(), 2u);
+    // The square is cut open and ends back at its first corner.
+    EXPECT_EQ(subpaths[0], "4,0 10,0 10,10 0,10 0,0 ");
+    // The arc starts 4 along it: at an angle of 4/10 radians from its start.
+    GfxSubpath* arc = trimmed->getSubpath(1);
+    ASSERT_EQ(arc->getNumPoints(), 4);
+    EXPECT_NEAR(arc->getX(0), 30 + 10 * std::sin(0.4), 0.01);
+    EXPECT_NEAR(arc->getY(0), 10 - 10 * std::cos(0.4), 0.01);
+    EXPECT_NEAR(arc->getX(3), 40, 1e-9);
+    EXPECT_NEAR(arc->getY(3), 10, 1e-9);
+    // Nothing to cut copies the path.
+    EXPECT_EQ(PathPoints(*pdf::TrimSubpathStarts(path, 0)), PathPoints(path));
 }
 
 // The records of a metafile, by type, in order.
@@ -174,7 +278,7 @@ std::vector<DWORD> RecordTypes(const std::vector<BYTE>& bytes)
 }
 
 // A page recorded as the tool records one: the screen as reference, scaled from 600-dpi dots.
-std::vector<BYTE> RecordPage(const std::string& pdf, int page)
+std::vector<BYTE> RecordPage(const std::string& pdf, int page, const pdf::PageLimits& limits = {})
 {
     HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
     SetGraphicsMode(recording, GM_ADVANCED);
@@ -187,7 +291,7 @@ std::vector<BYTE> RecordPage(const std::string& pdf, int page)
     request.dpiX = request.dpiY = 600;
     request.width = 5100;
     request.height = 6600;
-    EXPECT_TRUE(pdf::RenderPage(request, recording));
+    EXPECT_TRUE(pdf::RenderPage(request, recording, pdf::BandRenderer::kBandBytes, limits));
     HENHMETAFILE metafile = CloseEnhMetaFile(recording);
     std::vector<BYTE> bytes(GetEnhMetaFileBits(metafile, 0, nullptr));
     GetEnhMetaFileBits(metafile, UINT(bytes.size()), bytes.data());
@@ -230,9 +334,51 @@ TEST(OutputDevice, ATextPageIsRecordedAsGlyphsAndPathsWithoutPixels)
     EXPECT_GT(std::filesystem::file_size(svg), 1000u);
 }
 
-TEST(OutputDevice, APicturePageIsRecordedAsPiecesOfInkWithItsNote)
+TEST(OutputDevice, ATransparentPageKeepsItsTextAndPaintsItsAreasOverIt)
 {
+    // Text and rules under a half-transparent group: the text stays glyph runs, the group's area
+    // is painted over them as one picture, and the page is no picture page (no note).
     const std::vector<BYTE> bytes = RecordPage(FeaturePdf(), 3);
+    std::map<DWORD, int> counts = Count(RecordTypes(bytes));
+    EXPECT_GE(counts[EMR_EXTTEXTOUTW], 40);
+    // One note for the area ("QPIC" and 2), none for a picture page.
+    ASSERT_EQ(counts[EMR_GDICOMMENT], 1);
+    // The area, larger than a band's memory, goes in strips of its full width, each starting a
+    // margin of rows (25 at 600 dpi, recorded at the screen's 96 dpi: 4) before the last one ends,
+    // so that the rows both paint are the same and no seam can open between them.
+    std::vector<std::array<LONG, 4>> strips;
+    std::size_t at = 0;
+    for (DWORD type : RecordTypes(bytes)) {
+        DWORD size = 0;
+        std::memcpy(&size, bytes.data() + at + 4, 4);
+        if (type == EMR_STRETCHDIBITS) {
+            LONG bounds[4];
+            std::memcpy(bounds, bytes.data() + at + 8, sizeof bounds);
+            strips.push_back({bounds[0], bounds[1], bounds[2], bounds[3]});
+        }
+        at += size;
+    }
+    ASSERT_GE(strips.size(), 2u);
+    for (std::size_t i = 1; i < strips.size(); ++i) {
+        EXPECT_EQ(strips[i][0], strips[0][0]);
+        EXPECT_EQ(strips[i][2], strips[0][2]);
+        EXPECT_GT(strips[i][1], strips[i - 1][1]);
+        EXPECT_LE(strips[i][1], strips[i - 1][3] - 3);
+    }
+    // The picture is painted last, over everything beneath it.
+    const std::vector<DWORD> types = RecordTypes(bytes);
+    auto last = [&](DWORD type) { return std::find(types.rbegin(), types.rend(), type) - types.rbegin(); };
+    EXPECT_LT(last(EMR_STRETCHDIBITS), last(EMR_EXTTEXTOUTW));
+    EXPECT_LT(last(EMR_STRETCHDIBITS), last(EMR_STROKEPATH));
+}
+
+TEST(OutputDevice, APageWhoseAreasCostMoreThanThePageGoesAsAPictureWithItsNote)
+{
+    // The same page when half its metafile could not hold the area's pixels: drawn whole as
+    // pieces of ink, the note first.
+    pdf::PageLimits limits;
+    limits.metafileBytes = 2 << 20;
+    const std::vector<BYTE> bytes = RecordPage(FeaturePdf(), 3, limits);
     const std::vector<DWORD> types = RecordTypes(bytes);
     std::map<DWORD, int> counts = Count(types);
     EXPECT_EQ(counts[EMR_EXTTEXTOUTW], 0);
@@ -254,6 +400,98 @@ TEST(OutputDevice, APicturePageIsRecordedAsPiecesOfInkWithItsNote)
         }
         at += size;
     }
+}
+
+// The bytes of the first DCT stream of a document.
+std::string FirstJpeg(const std::string& pdf)
+{
+    const std::size_t filter = pdf.find("/DCTDecode");
+    const std::size_t length = pdf.find("/Length ", filter);
+    const std::size_t start = pdf.find("stream\n", filter) + 7;
+    return pdf.substr(start, std::stoul(pdf.substr(length + 8)));
+}
+
+// The BITMAPINFOHEADER and the bits of every EMR_STRETCHDIBITS record of a metafile.
+std::vector<std::pair<BITMAPINFOHEADER, std::string>> StretchedBitmaps(const std::vector<BYTE>& bytes)
+{
+    std::vector<std::pair<BITMAPINFOHEADER, std::string>> bitmaps;
+    std::size_t at = 0;
+    for (DWORD type : RecordTypes(bytes)) {
+        DWORD size = 0, offBmi = 0, offBits = 0, cbBits = 0;
+        std::memcpy(&size, bytes.data() + at + 4, 4);
+        if (type == EMR_STRETCHDIBITS) {
+            std::memcpy(&offBmi, bytes.data() + at + 48, 4);
+            std::memcpy(&offBits, bytes.data() + at + 56, 4);
+            std::memcpy(&cbBits, bytes.data() + at + 60, 4);
+            BITMAPINFOHEADER header;
+            std::memcpy(&header, bytes.data() + at + offBmi, sizeof header);
+            bitmaps.emplace_back(header,
+                                 std::string(reinterpret_cast<const char*>(bytes.data() + at + offBits), cbBits));
+        }
+        at += size;
+    }
+    return bitmaps;
+}
+
+TEST(OutputDevice, APhotographTravelsAsTheJpegBytesTheDocumentHolds)
+{
+    std::ifstream file(std::string(QUILLON_PAGES_DIR) + "/photograph.pdf", std::ios::binary);
+    const std::string photograph((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string jpeg = FirstJpeg(photograph);
+    ASSERT_GT(jpeg.size(), 1000u);
+    auto page = [&](const std::string& entries) {
+        PdfWriter writer;
+        writer.Add("<< /Type /Catalog /Pages 2 0 R >>");
+        writer.Add("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
+        writer.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+                   "/Resources << /XObject << /Photo 5 0 R >> >> >>");
+        writer.AddStream("", "q 468 0 0 312 72 380 cm /Photo Do Q");
+        writer.AddStream("/Type /XObject /Subtype /Image /Width 640 /Height 427 /BitsPerComponent 8 "
+                         "/Filter /DCTDecode "
+                             + entries,
+                         jpeg);
+        return writer.Finish(1);
+    };
+    // As the document holds it: the same bytes, one picture of the image's size.
+    std::vector<std::pair<BITMAPINFOHEADER, std::string>> kept
+        = StretchedBitmaps(RecordPage(page("/ColorSpace /DeviceRGB"), 0));
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].first.biCompression, DWORD(BI_JPEG));
+    EXPECT_EQ(kept[0].first.biWidth, 640);
+    EXPECT_EQ(kept[0].first.biHeight, 427);
+    EXPECT_TRUE(kept[0].second == jpeg);
+    // Samples the document shows otherwise than the JPEG does (inverted by a decode range, or
+    // counted as another colour space) are decoded by the renderer.
+    for (const std::string entries :
+         {"/ColorSpace /DeviceRGB /Decode [1 0 1 0 1 0]", "/ColorSpace /DeviceGray", "/ColorSpace /DeviceCMYK"}) {
+        for (const auto& [header, bits] : StretchedBitmaps(RecordPage(page(entries), 0)))
+            EXPECT_EQ(header.biCompression, DWORD(BI_RGB)) << entries;
+    }
+}
+
+TEST(OutputDevice, AreasBecomeRegionsGrownByTheirMarginJoinedWhereTheyMeet)
+{
+    // A page of 600 × 800 points placed one pixel a point, with a margin of 5 pixels.
+    pdf::PagePlacement placement;
+    placement.width = 600;
+    placement.height = 800;
+    cairo_matrix_init_identity(&placement.pageToPixels);
+    EXPECT_EQ(pdf::RegionMargin(placement), 5);
+    auto rects = [&](const std::vector<pdf::PageArea>& areas) {
+        std::vector<std::array<int, 4>> out;
+        for (const pdf::RegionRect& r : pdf::RegionRectangles(areas, placement, 5))
+            out.push_back({r.left, r.top, r.width, r.height});
+        return out;
+    };
+    using Rects = std::vector<std::array<int, 4>>;
+    // Grown to whole pixels and by the margin; cut to the page.
+    EXPECT_EQ(rects({{10.5, 20, 30, 40.5}}), (Rects{{5, 15, 30, 31}}));
+    EXPECT_EQ(rects({{-50, 790, 20, 900}}), (Rects{{0, 785, 25, 15}}));
+    // Apart by more than two margins: two regions; closer: one around both, and so is a third
+    // that only the joined one reaches.
+    EXPECT_EQ(rects({{0, 0, 10, 10}, {100, 0, 110, 10}}), (Rects{{0, 0, 15, 15}, {95, 0, 20, 15}}));
+    EXPECT_EQ(rects({{100, 100, 110, 110}, {300, 100, 310, 110}, {115, 100, 295, 105}}), (Rects{{95, 95, 220, 20}}));
+    EXPECT_TRUE(rects({{700, 0, 800, 10}}).empty());
 }
 
 } // namespace

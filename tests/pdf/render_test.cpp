@@ -141,7 +141,7 @@ TEST(RenderPage, MarkupsArePrintedOnlyWhenAsked)
     EXPECT_EQ(Render(pdf, {.options = {.printMarkups = false}}).At(300, 400), kPaper);
 }
 
-TEST(RenderPage, APageOnlyAPictureCanShowIsPaintedWhereItHasInk)
+TEST(RenderPage, ATransparentAreaIsPaintedOverTheVectorsAroundIt)
 {
     const std::string pdf = CornersUnderAGroup();
     const Raster raster = Render(pdf, {});
@@ -151,8 +151,8 @@ TEST(RenderPage, APageOnlyAPictureCanShowIsPaintedWhereItHasInk)
     EXPECT_NEAR(double(raster.At(300, 400) & 0xFF), 127.5, 1.0);
     EXPECT_EQ(raster.Share(0, 110, 600, 290, kPaper), 1.0);
 
-    // Recorded, the page is three pictures, one for each patch of ink with a margin of five dots of
-    // paper around it (at 72 dpi), in the order of their rows; the paper between them is not painted.
+    // Recorded, the corners are shapes and the group's area one picture painted over them: what the
+    // group paints, grown by a point and a margin of five dots (at 72 dpi) on every side.
     HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
     pdf::PageRequest request;
     request.data = reinterpret_cast<const BYTE*>(pdf.data());
@@ -170,13 +170,17 @@ TEST(RenderPage, APageOnlyAPictureCanShowIsPaintedWhereItHasInk)
         std::memcpy(&value, bytes.data() + at, sizeof value);
         return value;
     };
+    int fills = 0;
     std::vector<std::array<int, 4>> pieces;
     for (std::size_t at = 0; at + 8 <= bytes.size() && field(at + 4) > 0; at += std::size_t(field(at + 4))) {
         if (field(at) == std::int32_t(EMR_STRETCHDIBITS))
             pieces.push_back({field(at + 24), field(at + 28), field(at + 72), field(at + 76)});
+        fills += field(at) == std::int32_t(EMR_FILLPATH) ? 1 : 0;
     }
-    const std::vector<std::array<int, 4>> expected = {{0, 0, 105, 105}, {195, 295, 210, 210}, {495, 695, 105, 105}};
+    const std::vector<std::array<int, 4>> expected = {{194, 294, 212, 212}};
     EXPECT_EQ(pieces, expected);
+    // The two corners; the group's own fill lies under its picture and is left out.
+    EXPECT_EQ(fills, 2);
 }
 
 TEST(BandRenderer, AntialiasingSmoothsEdgesOnlyWhenAsked)

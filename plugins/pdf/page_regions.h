@@ -1,0 +1,58 @@
+// Transparency by regions: where a page paints in a way GDI cannot (opacity, soft masks, blend
+// modes, knockout groups), only that area goes as pixels, the page's own pixels there composited
+// as the document shows them and painted over the vectors; everything else stays shapes and text.
+#pragma once
+
+#include "platform/gdi/gdi.h"
+#include "plugins/pdf/document.h"
+#include "plugins/pdf/page_placement.h"
+
+#include <cstddef>
+#include <vector>
+
+namespace pdf {
+
+// A box of a page in poppler's device space at 72 per inch (points, y down from the top-left
+// corner of the crop box, the page's /Rotate applied).
+struct PageArea {
+    double x0 = 0;
+    double y0 = 0;
+    double x1 = 0;
+    double y1 = 0;
+};
+
+// A rectangle of the placed page's raster, in its pixels.
+struct RegionRect {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// Regions a page is painted over with at most; past this they are painted as the one rectangle
+// around them all.
+constexpr std::size_t kMaxRegions = 64;
+
+// The rectangles of the placed page's raster the areas cover, each grown by `margin` pixels on
+// every side and cut to the raster; rectangles that overlap or touch are joined into the rectangle
+// around them (again and again, until none do), so that no two regions meet in a seam. Areas
+// covering nothing are left out.
+std::vector<RegionRect> RegionRectangles(const std::vector<PageArea>& areas, const PagePlacement& placement,
+                                         int margin);
+
+// The margin in pixels kept around an area of the placed page: the pixels a viewer at half size may
+// stretch a picture's edge by, and one more, so that the picture's edge always falls where it
+// shows the same as the vectors beneath it.
+int RegionMargin(const PagePlacement& placement);
+
+// Bytes the regions' pixels take, 4 a pixel.
+std::size_t RegionBytes(const std::vector<RegionRect>& regions);
+
+// Paints each region of the page (placed at `placement` in bounds whose corner is (left, top)) over
+// what `dc` holds: the page's own pixels there, drawn whole by poppler's cairo backend at the
+// placement's resolution, as an opaque top-down bitmap with StretchDIBits. False when the page
+// cannot be drawn or a region is refused.
+bool PaintRegions(const Page& page, const PagePlacement& placement, int left, int top, const RenderOptions& options,
+                  const std::vector<RegionRect>& regions, HDC dc);
+
+} // namespace pdf
