@@ -27,27 +27,22 @@ void CleanUpAndDie(int signalNumber)
     ::raise(signalNumber);
 }
 
-// Blocks the handled signals around a change of the state the handler reads.
-class SignalBlock final {
-public:
-    SignalBlock()
-    {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        sigaddset(&set, SIGHUP);
-        sigprocmask(SIG_BLOCK, &set, &previous_);
-    }
-    ~SignalBlock() { sigprocmask(SIG_SETMASK, &previous_, nullptr); }
-    SignalBlock(const SignalBlock&) = delete;
-    SignalBlock& operator=(const SignalBlock&) = delete;
-
-private:
-    sigset_t previous_;
-};
-
 } // namespace
+
+SignalsDeferred::SignalsDeferred()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    sigprocmask(SIG_BLOCK, &set, &previous_);
+}
+
+SignalsDeferred::~SignalsDeferred()
+{
+    sigprocmask(SIG_SETMASK, &previous_, nullptr);
+}
 
 void InstallSignalCleanup()
 {
@@ -61,7 +56,7 @@ void InstallSignalCleanup()
 
 void SetSignalCleanupSocket(const std::string& path)
 {
-    SignalBlock block;
+    const SignalsDeferred deferred;
     if (path.size() >= sizeof(g_socketPath)) {
         g_socketPath[0] = '\0';
         return;
@@ -71,7 +66,7 @@ void SetSignalCleanupSocket(const std::string& path)
 
 void AddSignalCleanupTool(pid_t pid)
 {
-    SignalBlock block;
+    const SignalsDeferred deferred;
     for (volatile sig_atomic_t& slot : g_toolPids) {
         if (slot == 0) {
             slot = pid;
@@ -82,7 +77,7 @@ void AddSignalCleanupTool(pid_t pid)
 
 void RemoveSignalCleanupTool(pid_t pid)
 {
-    SignalBlock block;
+    const SignalsDeferred deferred;
     for (volatile sig_atomic_t& slot : g_toolPids) {
         if (slot == pid)
             slot = 0;

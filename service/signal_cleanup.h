@@ -2,6 +2,7 @@
 // file is removed and the tools are stopped before the service dies of the signal.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <string>
@@ -21,5 +22,18 @@ constexpr int kMaxCleanupTools = 64;
 // Adds a tool process to stop on a signal, or takes one off once it has been reaped.
 void AddSignalCleanupTool(pid_t pid);
 void RemoveSignalCleanupTool(pid_t pid);
+
+// Holds SIGINT, SIGTERM and SIGHUP back while it lives: one that arrives meanwhile is handled as it
+// ends. A tool is started and added inside one, so that no signal finds it running but unknown.
+class SignalsDeferred final {
+public:
+    SignalsDeferred();
+    ~SignalsDeferred();
+    SignalsDeferred(const SignalsDeferred&) = delete;
+    SignalsDeferred& operator=(const SignalsDeferred&) = delete;
+
+private:
+    sigset_t previous_;
+};
 
 } // namespace quillon::service

@@ -82,12 +82,19 @@ std::unique_ptr<ToolProcess> ToolProcess::Start(const std::string& path, const s
     std::string argument = switchText;
     char* argv[] = {program.data(), argument.data(), nullptr};
     pid_t pid = 0;
-    int failure = posix_spawn(&pid, path.c_str(), &settings.actions_, &settings.attributes_, argv, environ);
+    int failure = 0;
+    {
+        // The tool may connect, and the service be told to stop, before posix_spawn returns here:
+        // the signal waits until the tool is known to the handler that stops it.
+        const SignalsDeferred deferred;
+        failure = posix_spawn(&pid, path.c_str(), &settings.actions_, &settings.attributes_, argv, environ);
+        if (failure == 0)
+            AddSignalCleanupTool(pid);
+    }
     if (failure != 0) {
         error = "cannot start the tool " + path + ": " + std::strerror(failure);
         return nullptr;
     }
-    AddSignalCleanupTool(pid);
     // The child is not reaped before we have its pidfd, so the pid cannot name another process.
     // Called through syscall(): the glibc 2.36 header declares pidfd_open without C linkage.
     UniqueFd pidfd(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));

@@ -245,6 +245,7 @@ public:
             return FailedAnswer();
         ++pages_;
         picturePages_ += pictureOnPage_ ? 1 : 0;
+        HoldAfterPageIfAsked();
         return 1;
     }
 

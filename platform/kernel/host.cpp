@@ -4,7 +4,14 @@
 
 #include "platform/kernel/pipe_client.h"
 
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -84,6 +91,34 @@ std::string ExecutableFolder()
     if (error)
         return {};
     return executable.parent_path().string();
+}
+
+// The file appears whole, the process id in it, under its name by a rename; it is watched from
+// before the rename, so its removal cannot be missed.
+void HoldAfterPageIfAsked()
+{
+    static std::atomic<bool> held = false;
+    const char* path = std::getenv("QUILLON_HOLD_AFTER_PAGE");
+    if (!path || !*path || held.exchange(true))
+        return;
+    const std::string pending = std::string(path) + ".pending";
+    const int file = ::open(pending.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (file < 0)
+        return;
+    const std::string pid = std::to_string(::getpid());
+    const bool written = ::write(file, pid.data(), pid.size()) == static_cast<ssize_t>(pid.size());
+    ::close(file);
+    const int watch = ::inotify_init1(IN_CLOEXEC);
+    if (!written || watch < 0 || ::inotify_add_watch(watch, pending.c_str(), IN_DELETE_SELF) < 0
+        || ::rename(pending.c_str(), path) != 0) {
+        ::unlink(pending.c_str());
+        if (watch >= 0)
+            ::close(watch);
+        return;
+    }
+    alignas(inotify_event) char events[sizeof(inotify_event) + NAME_MAX + 1];
+    while (::read(watch, events, sizeof events) < 0 && errno == EINTR) {}
+    ::close(watch);
 }
 
 } // namespace platform

@@ -29,4 +29,9 @@ std::string PipeSocketPath(std::u16string_view pipeName);
 // Folder of the running executable (native path, no trailing "/").
 std::string ExecutableFolder();
 
+// Where a test must catch a job in the middle of its document (a printer ends a page): when the
+// variable QUILLON_HOLD_AFTER_PAGE names a file, the first call of the process writes the process
+// id into that file and returns only once the file is removed. Does nothing otherwise.
+void HoldAfterPageIfAsked();
+
 } // namespace platform

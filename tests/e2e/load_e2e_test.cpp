@@ -30,9 +30,8 @@ constexpr char kPrinter[] = "Quillon Office";
 
 // How the pages of a test document are drawn.
 enum class Ink {
-    Plain,       // shapes: quick to print, small in the job
-    Translucent, // at half opacity: each page a picture, drawn in bands
-    Noise,       // over a picture of 128 x 128 random grey dots, which no compression shrinks
+    Plain, // shapes: quick to print, small in the job
+    Noise, // over a picture of 128 x 128 random grey dots, which no compression shrinks
 };
 
 // A Letter PDF whose page i (from 0) holds one black inch square, one inch down and i + 1 inches
@@ -41,15 +40,12 @@ std::string SquaresPdf(int pages, Ink ink = Ink::Plain)
 {
     std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
     std::string kids;
-    // After the page objects: the half opacity and the picture of dots the pages share.
-    const int shared = 3 + 2 * pages;
-    const std::string resources = Joined(" /Resources << /ExtGState << /Half ", std::to_string(shared),
-                                         " 0 R >> /XObject << /Dots ", std::to_string(shared + 1), " 0 R >> >>");
+    // After the page objects: the picture of dots the pages share.
+    const std::string resources
+        = Joined(" /Resources << /XObject << /Dots ", std::to_string(3 + 2 * pages), " 0 R >> >>");
     for (int i = 0; i < pages; ++i) {
         const std::string square = Joined("0 0 0 rg ", std::to_string(72 + 72 * (i % 6)), " 648 72 72 re f");
-        const std::string content = ink == Ink::Translucent ? Joined("q /Half gs ", square, " Q")
-            : ink == Ink::Noise                             ? Joined("q 468 0 0 468 72 72 cm /Dots Do Q ", square)
-                                                            : square;
+        const std::string content = ink == Ink::Noise ? Joined("q 468 0 0 468 72 72 cm /Dots Do Q ", square) : square;
         kids += Joined(std::to_string(3 + 2 * i), " 0 R ");
         objects.push_back(Joined("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents ",
                                  std::to_string(4 + 2 * i), " 0 R", resources, " >>"));
@@ -57,7 +53,6 @@ std::string SquaresPdf(int pages, Ink ink = Ink::Plain)
             Joined("<< /Length ", std::to_string(content.size()), " >>\nstream\n", content, "\nendstream"));
     }
     objects[1] = Joined("<< /Type /Pages /Kids [", kids, "] /Count ", std::to_string(pages), " >>");
-    objects.push_back("<< /Type /ExtGState /ca 0.5 >>");
     std::string dots(128 * 128, '\0');
     unsigned noise = 7;
     for (char& dot : dots) {
@@ -268,22 +263,20 @@ TEST_F(LoadE2eTest, TwentyJobsAtOnceOnOnePrinterEachGetTheirOwnIdAWholePdfAndWho
     EXPECT_EQ(SpoolFiles(kPrinter).size(), 41u);
 }
 
-// The tool process the service started: the process whose parent is the service.
-pid_t ToolOf(pid_t service)
+// The process id a held tool wrote into its hold file (see QUILLON_HOLD_AFTER_PAGE), waited for as
+// long as the service runs; 0 when the service ended first.
+pid_t WaitForHold(const fs::path& hold, pid_t service)
 {
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        // "PID (COMMAND) STATE PPID ...": the command may hold blanks, so read on from its last ')'.
-        const std::string stat = testing_support::ReadWholeFile(entry.path() / "stat");
-        std::istringstream fields(stat.substr(stat.rfind(')') + 1));
-        std::string state;
-        pid_t parent = 0;
-        if (fields >> state >> parent && parent == service)
-            return std::stoi(name);
+    for (;;) {
+        const std::string pid = testing_support::ReadWholeFile(hold);
+        if (!pid.empty())
+            return std::stoi(pid);
+        if (kill(service, 0) != 0
+            || testing_support::ReadWholeFile(Joined("/proc/", std::to_string(service), "/stat")).find(") Z ")
+                != std::string::npos)
+            return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return 0;
 }
 
 // Sets a file's modification time a number of seconds back.
@@ -295,24 +288,22 @@ void AgeBy(const fs::path& file, int seconds)
 
 TEST_F(LoadE2eTest, AToolKilledMidDocumentLeavesNoJobAndALaterRunSweepsWhatItLeftOnceItIsOld)
 {
-    // Pages drawn as pictures take long enough for a page file to be there when the tool is killed.
-    const fs::path longDocument = Document("long.pdf", SquaresPdf(40, Ink::Translucent));
-    quillon::e2e::Child service({quillon::e2e::kService, "print", kPrinter, longDocument.string(), "--quiet"}, Root());
-    // Killed once a page is being played: its page file written, the job's document open.
+    // The tool holds once it has ended its first page, its page file written and the job's document
+    // open, until the test removes the file it was told to write its process id into; killed there.
+    const fs::path hold = root_.Path() / "hold";
+    setenv("QUILLON_HOLD_AFTER_PAGE", hold.c_str(), 1);
+    quillon::e2e::Child service(
+        {quillon::e2e::kService, "print", kPrinter, Document("long.pdf", SquaresPdf(3)).string(), "--quiet"}, Root());
+    unsetenv("QUILLON_HOLD_AFTER_PAGE");
+    const pid_t tool = WaitForHold(hold, service.Pid());
+    ASSERT_GT(tool, 0) << "the tool never ended a page";
     const fs::path part = SpoolFolder(kPrinter) / ".1.pdf.part";
+    EXPECT_TRUE(fs::exists(part));
     std::vector<fs::path> pageFiles;
-    for (int tries = 0; tries < 600 && pageFiles.empty(); ++tries) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        std::error_code none;
-        if (!fs::exists(part, none))
-            continue;
-        for (const auto& entry : fs::directory_iterator(DataFolder(), none))
-            if (entry.path().filename().string().rfind("ZVPrintFile", 0) == 0 && entry.file_size(none) > 0)
-                pageFiles.push_back(entry.path());
-    }
-    ASSERT_FALSE(pageFiles.empty()) << "no page was played";
-    const pid_t tool = ToolOf(service.Pid());
-    ASSERT_GT(tool, 0);
+    for (const auto& entry : fs::directory_iterator(DataFolder()))
+        if (entry.path().filename().string().rfind("ZVPrintFile", 0) == 0 && entry.file_size() > 0)
+            pageFiles.push_back(entry.path());
+    ASSERT_FALSE(pageFiles.empty()) << "no page file while its page is played";
     ASSERT_EQ(kill(tool, SIGKILL), 0);
     const quillon::e2e::RunResult killed = service.Finish();
     EXPECT_TRUE(killed.ExitedWith(1));

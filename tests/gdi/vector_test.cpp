@@ -1218,4 +1218,119 @@ TEST_F(VectorTest, MalformedVectorRecordsAreRefused)
     ReleaseDC(nullptr, dc);
 }
 
+// The rows of a rendered page between two columns that hold a pixel darker than paper: the first
+// and the last, or -1 and -1 where there are none.
+std::pair<int, int> InkRows(const Page& page, int left, int right)
+{
+    std::pair<int, int> rows{-1, -1};
+    for (int y = 0; y < page.height; ++y) {
+        for (int x = left; x < right; ++x) {
+            if (!Near(page.At(x, y), kWhite, 100)) {
+                rows.first = rows.first < 0 ? y : rows.first;
+                rows.second = y;
+                break;
+            }
+        }
+    }
+    return rows;
+}
+
+// An H (no descender, its ink from the baseline up to its cap height) drawn at one height under each
+// vertical alignment: the reference point is the top of the cell, the baseline, or the bottom of the
+// cell, the cell being the font's ascent above the baseline and its descent below it.
+TEST_F(VectorTest, TextAlignmentPutsTheCellsTopBaselineOrBottomAtTheReferencePoint)
+{
+    const std::u16string face = Register(kSansPath, u"H");
+    constexpr int kEm = 600;
+    constexpr int kY = 2000;
+    // DejaVu Sans in its 2048 units: the cell's ascent and descent as GDI takes them (usWinAscent,
+    // usWinDescent), and the H's height.
+    const double ascent = 1901.0 / 2048 * kEm;
+    const double descent = 483.0 / 2048 * kEm;
+    const double capHeight = 1493.0 / 2048 * kEm;
+
+    HDC dc = Printer();
+    HFONT big = MakeFont(face, -kEm);
+    HGDIOBJ previous = SelectObject(dc, big);
+    SetBkMode(dc, TRANSPARENT);
+    const UINT alignments[] = {TA_TOP, TA_BASELINE, TA_BOTTOM};
+    for (int i = 0; i < 3; ++i) {
+        SetTextAlign(dc, alignments[i]);
+        DrawGlyphs(dc, face, 500 + 1000 * i, kY, u"H", kEm);
+    }
+    SelectObject(dc, previous);
+    DeleteObject(big);
+    const Page page = RenderPage(Finish(dc), 1, 100);
+    ASSERT_GT(page.width, 0);
+
+    const double baselines[] = {kY + ascent, kY, kY - descent};
+    const char* names[] = {"TA_TOP", "TA_BASELINE", "TA_BOTTOM"};
+    for (int i = 0; i < 3; ++i) {
+        const auto [top, bottom] = InkRows(page, Px(500 + 1000 * i, 100), Px(1000 + 1000 * i, 100));
+        EXPECT_NEAR(bottom, Px(static_cast<int>(baselines[i]), 100), 2) << names[i];
+        EXPECT_NEAR(top, Px(static_cast<int>(baselines[i] - capHeight), 100), 2) << names[i];
+    }
+}
+
+// The texts a glyph may stand for reach four UTF-16 units, and no further: a glyph standing for four
+// letters prints and reads back as those letters; a fifth unit refuses the font.
+TEST_F(VectorTest, AGlyphStandsForUpToFourUnitsOfText)
+{
+    const std::vector<BYTE> sans = FileBytes(kSansPath);
+    WCHAR face[LF_FACESIZE] = {};
+    ASSERT_NE(AddFontMemResourceWithTextW(sans.data(), static_cast<DWORD>(sans.size()), nullptr, 0, face), nullptr);
+    const auto plain = platform::gdi::FindPrivateFont(face);
+    const WORD glyph = static_cast<WORD>(plain->GlyphOf(u'W'));
+    const FONTGLYPHTEXT four{glyph, 4, {u'q', u'u', u'i', u'z'}};
+    ASSERT_NE(AddFontMemResourceWithTextW(sans.data(), static_cast<DWORD>(sans.size()), &four, 1, face), nullptr);
+    const FONTGLYPHTEXT five{glyph, 5, {u'q', u'u', u'i', u'z'}};
+    WCHAR refused[LF_FACESIZE] = {};
+    SetLastError(0);
+    EXPECT_EQ(AddFontMemResourceWithTextW(sans.data(), static_cast<DWORD>(sans.size()), &five, 1, refused), nullptr);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+
+    HDC dc = Printer();
+    HFONT font = MakeFont(face, -200);
+    HGDIOBJ previous = SelectObject(dc, font);
+    const WCHAR glyphs[] = {glyph};
+    const INT advances[] = {200};
+    EXPECT_TRUE(ExtTextOutW(dc, 500, 500, ETO_GLYPH_INDEX, nullptr, glyphs, 1, advances));
+    SelectObject(dc, previous);
+    DeleteObject(font);
+    EXPECT_EQ(CommandOutput(Joined("pdftotext -q ", Quoted(Finish(dc)), " -")), "quiz\n\n\f");
+}
+
+// Pictures recorded once and played once, as any other reader of the metafile plays them: each
+// comes out upright, whether its rows were stored from the top or from the bottom, blended in with
+// its alpha or stretched in whole.
+TEST_F(VectorTest, PicturesRecordedAndPlayedOnceStayUpright)
+{
+    HDC reference = CreateDCW(u"", u"Quillon Office", nullptr, nullptr);
+    HDC recording = CreateEnhMetaFileW(reference, nullptr, nullptr, nullptr);
+    ASSERT_NE(recording, nullptr);
+    const std::array<BYTE, 4> red{0, 0, 255, 255}, blue{255, 0, 0, 255};
+    std::vector<std::array<BYTE, 4>> redOverBlue(16, red);
+    std::fill(redOverBlue.begin() + 8, redOverBlue.end(), blue);
+    const BLENDFUNCTION perPixel{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    for (const bool bottomUp : {true, false}) {
+        const Source source(recording, 4, 4, bottomUp, redOverBlue);
+        const int x = bottomUp ? 300 : 1200;
+        EXPECT_TRUE(AlphaBlend(recording, x, 300, 600, 600, source.dc, 0, 0, 4, 4, perPixel));
+        const Dib dib = TwoBandBitmap(4, 4, 24, !bottomUp, kRed, kBlue);
+        EXPECT_GT(StretchDIBits(recording, x + 1800, 300, 600, 600, 0, 0, 4, 4, dib.Bits(), dib.Info(), DIB_RGB_COLORS,
+                                SRCCOPY),
+                  0);
+    }
+    HENHMETAFILE metafile = CloseEnhMetaFile(recording);
+    DeleteDC(reference);
+    ASSERT_NE(metafile, nullptr);
+    const Page page = RenderPage(PrintMetafile(metafile), 1, 100);
+    DeleteEnhMetaFile(metafile);
+    ASSERT_GT(page.width, 0);
+    for (const int x : {300, 1200, 2100, 3000}) {
+        ExpectColour(page, Px(x + 300, 100), Px(400, 100), kRed, "the picture's upper half");
+        ExpectColour(page, Px(x + 300, 100), Px(800, 100), kBlue, "the picture's lower half");
+    }
+}
+
 } // namespace

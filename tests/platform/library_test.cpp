@@ -1,8 +1,10 @@
 // LoadLibraryW, GetProcAddress and FreeLibrary with a module built beside the test.
+#include "platform/gdiplus/gdiplus.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "tests/platform/kernel_test_support.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -118,6 +120,28 @@ TEST(Library, EachLoadNeedsItsOwnFree)
     EXPECT_EQ(CallAnswer(second), 42);
     EXPECT_TRUE(FreeLibrary(second));
     EXPECT_FALSE(FreeLibrary(second));
+}
+
+// A platform library whose drawing library is gone (a damaged installation): every GDI and GDI+
+// call fails as the call fails, with the last error a caller can act on, ERROR_MOD_NOT_FOUND.
+TEST(Library, WithoutTheDrawingLibraryEveryDrawingCallFailsWithModuleNotFound)
+{
+    platform_test::PrivateRoot root;
+    const fs::path built = platform::ExecutableFolder();
+    for (const char* file : {"quillon_platform_drawing_probe", "libquillon_platform.so"})
+        fs::copy_file(built / file, root.Path() / file);
+    const std::string command = "'" + (root.Path() / "quillon_platform_drawing_probe").string() + "' 2>/dev/null";
+    std::string answers;
+    if (FILE* probe = popen(command.c_str(), "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, probe))
+            answers += line;
+        pclose(probe);
+    }
+    const std::string notFound = std::to_string(ERROR_MOD_NOT_FOUND);
+    EXPECT_EQ(answers,
+              "CreateSolidBrush null " + notFound + "\nCreateCompatibleDC null " + notFound + "\nGdiplusStartup "
+                  + std::to_string(Gdiplus::Win32Error) + " " + notFound + "\n");
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 """Writes the feature pages of this folder: one small Letter page per drawing feature, each a PDF
 written operator by operator so that the page shows the feature and nothing else.
 
-    tests/pages/make_pages.py [NAME...]    # every page, or the named ones
+    tests/pages/make_feature_pages.py [NAME...]    # every page, or the named ones
 
 Each page fills much of the sheet with its feature, so that drawing it wrongly changes a good share
 of the page's patches, not a few pixels. The pages are kept in the tree; pages.tsv lists them with
