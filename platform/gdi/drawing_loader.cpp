@@ -12,10 +12,7 @@ namespace {
 // The drawing library's table of calls; null, with the last error set, when it cannot be loaded.
 const DrawingCalls* Drawing()
 {
-    static const DrawingCalls* const calls = [] {
-        void* entry = PlatformModuleEntry(kDrawingLibrary, kDrawingCallsEntry);
-        return entry ? reinterpret_cast<DrawingCallsEntry>(entry)() : nullptr;
-    }();
+    static const DrawingCalls* const calls = PlatformModuleTable<DrawingCalls>(kDrawingLibrary, kDrawingCallsEntry);
     if (!calls)
         ::SetLastError(ERROR_MOD_NOT_FOUND);
     return calls;

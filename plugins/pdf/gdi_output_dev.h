@@ -235,4 +235,7 @@ private:
 // a gap the pattern starts at the next dash instead, since a zero-length dash would show as a dot.
 std::vector<DWORD> DashStyle(const std::vector<double>& dashes, double phase, double scale, bool flatCaps);
 
+// The header of a top-down 32-bit BI_RGB bitmap of width × height pixels (blue, green, red, reserved).
+BITMAPINFO TopDown32(int width, int height);
+
 } // namespace pdf
