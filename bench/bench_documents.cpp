@@ -23,6 +23,58 @@ cairo_status_t Append(void* closure, const unsigned char* data, unsigned int len
     return CAIRO_STATUS_SUCCESS;
 }
 
+// A document of these objects, the first the catalogue.
+std::string PdfOf(const std::vector<std::string>& objects)
+{
+    std::string out = "%PDF-1.7\n";
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(out.size());
+        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t xref = out.size();
+    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (std::size_t offset : offsets) {
+        char entry[21];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
+        out += entry;
+    }
+    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
+        + std::to_string(xref) + "\n%%EOF\n";
+    return out;
+}
+
+// Chinese text of a manual, one line of the page after another.
+const char kCjkText[] = "打印机驱动程序把页面描述转换成点阵，页面的每一条带依次绘制。文档中的字体以其自身的字形打印，"
+                        "文字在作业中保留，可以搜索和复制。中文文档无论横排还是竖排都能正确打印。"
+                        "系统字体代替文档未嵌入的字体，每个字符都映射到替代字体的字形上，字距与原文相同。";
+
+// The characters of kCjkText, UTF-8 decoded.
+std::u32string CjkCharacters()
+{
+    std::u32string characters;
+    const std::string text = kCjkText;
+    for (std::size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        const int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        char32_t value = length == 1 ? lead : lead & (0x7F >> length);
+        for (int k = 1; k < length; ++k)
+            value = value << 6 | (static_cast<unsigned char>(text[i + std::size_t(k)]) & 0x3F);
+        characters.push_back(value);
+        i += std::size_t(length);
+    }
+    return characters;
+}
+
+// Line `line` of a page of 60 lines of 40 characters, taken from kCjkText round and round.
+std::u32string CjkLine(const std::u32string& characters, int page, int line)
+{
+    std::u32string out;
+    for (int column = 0; column < 40; ++column)
+        out.push_back(characters[std::size_t((page * 60 + line) * 40 + column) % characters.size()]);
+    return out;
+}
+
 } // namespace
 
 std::string TextDocument(int pages)
@@ -135,22 +187,61 @@ std::string ManyFillsDocument(int fills)
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
         "<< /Filter /FlateDecode /Length " + std::to_string(packed.size()) + " >>\nstream\n" + packed + "\nendstream",
     };
-    std::string out = "%PDF-1.7\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(out.size());
-        out += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    return PdfOf(objects);
+}
+
+std::string CjkDocument(int pages)
+{
+    const std::u32string characters = CjkCharacters();
+    std::string out;
+    cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(Append, &out, 612, 792);
+    cairo_t* context = cairo_create(surface);
+    cairo_select_font_face(context, "Noto Sans CJK SC", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(context, 11);
+    for (int page = 0; page < pages; ++page) {
+        for (int line = 0; line < 60; ++line) {
+            std::string utf8;
+            for (char32_t c : CjkLine(characters, page, line)) {
+                utf8.push_back(char(0xE0 | (c >> 12)));
+                utf8.push_back(char(0x80 | ((c >> 6) & 0x3F)));
+                utf8.push_back(char(0x80 | (c & 0x3F)));
+            }
+            cairo_move_to(context, 66, 60 + line * 11.5);
+            cairo_show_text(context, utf8.c_str());
+        }
+        cairo_show_page(context);
     }
-    const std::size_t xref = out.size();
-    out += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (std::size_t offset : offsets) {
-        char entry[21];
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
-        out += entry;
-    }
-    out += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
-        + std::to_string(xref) + "\n%%EOF\n";
+    cairo_destroy(context);
+    cairo_surface_destroy(surface);
     return out;
+}
+
+std::string CjkSubstituteDocument()
+{
+    const std::u32string characters = CjkCharacters();
+    std::string content = "BT /F1 11 Tf 11.5 TL 66 720 Td\n";
+    for (int line = 0; line < 60; ++line) {
+        content += "<";
+        for (char32_t c : CjkLine(characters, 0, line)) {
+            char unit[5];
+            std::snprintf(unit, sizeof unit, "%04X", unsigned(c));
+            content += unit;
+        }
+        content += "> Tj T*\n";
+    }
+    content += "ET\n";
+    return PdfOf({
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 5 0 R >> >> /Contents 4 0 R "
+        ">>",
+        "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "endstream",
+        "<< /Type /Font /Subtype /Type0 /BaseFont /STSong-Light /Encoding /UniGB-UCS2-H /DescendantFonts [6 0 R] >>",
+        "<< /Type /Font /Subtype /CIDFontType0 /BaseFont /STSong-Light /CIDSystemInfo << /Registry (Adobe) /Ordering "
+        "(GB1) /Supplement 4 >> /FontDescriptor 7 0 R /DW 1000 >>",
+        "<< /Type /FontDescriptor /FontName /STSong-Light /Flags 6 /FontBBox [-25 -254 1000 880] /ItalicAngle 0 "
+        "/Ascent 880 /Descent -120 /CapHeight 880 /StemV 93 >>",
+    });
 }
 
 std::vector<Sample> RealDocuments()

@@ -9,6 +9,14 @@ namespace bench {
 // Letter pages set like a manual: 9-point serif text, 70 lines of about 100 characters.
 std::string TextDocument(int pages);
 
+// Letter pages of Chinese text (60 lines of 40 characters in an 11-point CJK face), its font
+// embedded by cairo as a CID-keyed CFF subset.
+std::string CjkDocument(int pages);
+
+// One such page in a CJK font the document names but does not hold (STSong-Light through the
+// UniGB-UCS2-H CMap), drawn with a system font standing in.
+std::string CjkSubstituteDocument();
+
 // One Letter page filled by a 6000 × 4000 photograph-like JPEG, embedded as it is.
 std::string PictureDocument();
 

@@ -102,14 +102,15 @@ Figures Measure(const bench::Sample& sample, int dpi)
         const auto loaded = document->LoadPage(page);
         const auto placement = pdf::PagePlacement::Fit(loaded->Width(), loaded->Height(), request.width, request.height,
                                                        dpi, dpi, request.options);
-        const pdf::PageWay way = pdf::SurveyPage(*loaded, request.options);
+        pdf::PageTexts texts;
+        const pdf::PageWay way = pdf::SurveyPage(*loaded, request.options, texts);
         figures.way = way == pdf::PageWay::Vectors ? "vectors" : "picture";
         if (way != pdf::PageWay::Vectors)
             continue;
         HDC recording = Recording(dpi);
         const std::set<std::u16string> known;
         std::vector<pdf::FontRegistration> registered;
-        pdf::DrawPageAsVectors(*loaded, *placement, 0, 0, request.options, recording, known, registered);
+        pdf::DrawPageAsVectors(*loaded, *placement, 0, 0, request.options, recording, texts, known, registered);
         Close(recording);
     }
     figures.inProcess = (Cpu() - start) / sample.pages;

@@ -1,6 +1,7 @@
 // quillon-bench-print: whole PDF jobs through the tool (quillon-service asking the tool for the
 // printer's default ticket, then starting it again for the job, and reading the reply) for a
-// multi-page text document, a page drawn as a picture (a transparency group), a page with a large
+// multi-page text document, a page drawn as a picture (a transparency group), pages of CJK text
+// (the font embedded, and a page in a font the document does not hold), a page with a large
 // photograph and the manuals of Debian's documentation packages on this machine, on virtual Letter
 // printers of 300 and 600 dpi, beside `pdftocairo -pdf` on the same file: processor seconds of the
 // whole job and per page, the job PDF's size against the source's, and the largest resident size
@@ -219,6 +220,8 @@ int main(int argc, char** argv)
 
     std::vector<bench::Sample> samples = bench::Samples(textPages);
     samples.insert(samples.begin() + 1, {"group", bench::GroupDocument(), 1});
+    samples.insert(samples.begin() + 2, {"cjk", bench::CjkDocument(4), 4});
+    samples.insert(samples.begin() + 3, {"cjk-substitute", bench::CjkSubstituteDocument(), 1});
     const std::size_t generated = samples.size();
     for (bench::Sample& manual : bench::RealDocuments())
         samples.push_back(std::move(manual));

@@ -45,7 +45,8 @@ void DrawInProcess(std::span<const BYTE> bytes)
         = pdf::PagePlacement::Fit(page->Width(), page->Height(), kBoundsWidth, kBoundsHeight, kDpi, kDpi, options);
     if (!placement)
         return;
-    switch (pdf::SurveyPage(*page, options)) {
+    pdf::PageTexts texts;
+    switch (pdf::SurveyPage(*page, options, texts)) {
     case pdf::PageWay::Vectors: {
         HDC recording = CreateEnhMetaFileW(nullptr, nullptr, nullptr, nullptr);
         if (!recording)
@@ -53,7 +54,7 @@ void DrawInProcess(std::span<const BYTE> bytes)
         SetGraphicsMode(recording, GM_ADVANCED);
         const std::set<std::u16string> known;
         std::vector<pdf::FontRegistration> registered;
-        pdf::DrawPageAsVectors(*page, *placement, 0, 0, options, recording, known, registered);
+        pdf::DrawPageAsVectors(*page, *placement, 0, 0, options, recording, texts, known, registered);
         DeleteEnhMetaFile(CloseEnhMetaFile(recording));
         break;
     }

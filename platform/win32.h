@@ -92,6 +92,16 @@ struct FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
 };
+// The one class of GetFileInformationByHandleEx this platform answers.
+enum FILE_INFO_BY_HANDLE_CLASS { FileBasicInfo = 0 };
+// Times in 100-nanosecond ticks since 1601, as FILETIME values.
+struct FILE_BASIC_INFO {
+    LARGE_INTEGER CreationTime;
+    LARGE_INTEGER LastAccessTime;
+    LARGE_INTEGER LastWriteTime;
+    LARGE_INTEGER ChangeTime;
+    DWORD FileAttributes;
+};
 struct BY_HANDLE_FILE_INFORMATION {
     DWORD dwFileAttributes;
     FILETIME ftCreationTime;

@@ -1,6 +1,7 @@
 #include "service/batch.h"
 
 #include "platform/kernel/host.h"
+#include "service/console_text.h"
 #include "service/pipe_server.h"
 #include "service/tool_process.h"
 
@@ -11,7 +12,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iostream>
 #include <list>
 #include <memory>
 
@@ -107,7 +107,7 @@ public:
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(wake - Clock::now());
         if (poll(waiters.data(), waiters.size(), static_cast<int>(std::max<long>(wait.count(), 0))) < 0
             && errno != EINTR) {
-            std::cerr << "quillon-service: cannot wait for the tools: " << std::strerror(errno) << "\n";
+            SayOnConsole(std::string("cannot wait for the tools: ") + std::strerror(errno));
             return;
         }
         AcceptConnections();
@@ -160,7 +160,7 @@ private:
             std::unique_ptr<PipeConnection> connection = server_.Accept(error);
             if (!connection) {
                 if (!error.empty())
-                    std::cerr << "quillon-service: " << error << "\n";
+                    SayOnConsole(error);
                 return;
             }
             const pid_t peer = connection->PeerProcess();
@@ -168,8 +168,8 @@ private:
                 return active.run.phase == ToolRun::Phase::Connecting && active.run.tool->Pid() == peer;
             });
             if (owner == active_.end()) {
-                std::cerr << "quillon-service: a connection from process " << peer
-                          << ", which this batch did not start, was closed unanswered\n";
+                SayOnConsole("a connection from process " + std::to_string(peer)
+                             + ", which this batch did not start, was closed unanswered");
                 continue;
             }
             ToolRun& run = owner->run;

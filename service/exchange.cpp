@@ -1,15 +1,32 @@
 #include "service/exchange.h"
 
+#include "service/console_text.h"
 #include "service/pipe_server.h"
+#include "service/progress.h"
 #include "service/tool_process.h"
 
 #include <poll.h>
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace quillon::service {
 namespace {
+
+// Takes the queued connections until the tool's own: a connection from any other process is
+// closed unanswered. Null when none of them is the tool's (error stays empty) or on failure.
+std::unique_ptr<PipeConnection> AcceptTool(PipeServer& server, const ToolProcess& tool, std::string& error)
+{
+    while (auto connection = server.Accept(error)) {
+        const pid_t peer = connection->PeerProcess();
+        if (peer == tool.Pid())
+            return connection;
+        SayOnConsole("a connection from process " + std::to_string(peer)
+                     + ", which this service did not start, was closed unanswered");
+    }
+    return nullptr;
+}
 
 // Waits for the tool to connect. Returns the connection, or null with error set when the tool
 // ended first, the time ran out or the socket failed.
@@ -18,7 +35,7 @@ std::unique_ptr<PipeConnection> AwaitConnection(PipeServer& server, ToolProcess&
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {
-        if (auto connection = server.Accept(error))
+        if (auto connection = AcceptTool(server, tool, error))
             return connection;
         if (!error.empty())
             return nullptr;
@@ -36,7 +53,7 @@ std::unique_ptr<PipeConnection> AwaitConnection(PipeServer& server, ToolProcess&
         }
         if (ready > 0 && (waiters[1].revents & POLLIN) && !(waiters[0].revents & POLLIN)) {
             // It may have connected just before it ended.
-            if (auto connection = server.Accept(error))
+            if (auto connection = AcceptTool(server, tool, error))
                 return connection;
             if (!error.empty())
                 return nullptr;
@@ -70,7 +87,14 @@ ExchangeResult RunExchange(const ExchangeSettings& settings, const std::string& 
     auto server = PipeServer::Create(settings.socketPath, settings.lockTimeout, result.error);
     if (!server)
         return result;
-    auto tool = ToolProcess::Start(settings.toolPath, switchText, settings.quiet, result.error);
+    // The progress line and the tool's output share the terminal: the output is relayed around it.
+    std::optional<ProgressLine> progress;
+    if (!settings.progressLog.empty() && !settings.quiet)
+        progress.emplace(settings.progressLog);
+    const ToolOutput output = settings.quiet ? ToolOutput::Discard
+        : progress                           ? ToolOutput::Capture
+                                             : ToolOutput::Forward;
+    auto tool = ToolProcess::Start(settings.toolPath, switchText, output, result.error);
     if (!tool)
         return result;
 
@@ -82,12 +106,17 @@ ExchangeResult RunExchange(const ExchangeSettings& settings, const std::string& 
             return result;
 
         std::string failure;
-        switch (connection->ReceiveMessage(settings.replyTimeout, result.reply, failure)) {
+        const auto received = progress
+            ? progress->Receive(*connection, *tool, settings.replyTimeout, result.reply, failure)
+            : connection->ReceiveMessage(settings.replyTimeout, result.reply, failure);
+        switch (received) {
         case PipeConnection::Receive::Message:
             result.replied = true;
             break;
         case PipeConnection::Receive::Closed: {
             auto status = tool->WaitForExit(settings.connectTimeout);
+            if (progress)
+                progress->Drain(*tool);
             result.error = "the tool closed the pipe without a reply"
                 + (status ? " and " + DescribeExit(*status) : std::string());
             return result;
@@ -103,6 +132,8 @@ ExchangeResult RunExchange(const ExchangeSettings& settings, const std::string& 
     }
 
     auto status = tool->WaitForExit(settings.connectTimeout);
+    if (progress)
+        progress->Drain(*tool);
     if (!status) {
         tool->Kill();
         result.error

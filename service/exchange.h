@@ -14,6 +14,7 @@ struct ExchangeSettings {
     std::chrono::milliseconds replyTimeout{300'000};  // for the operation itself (a print job may be long)
     std::chrono::milliseconds lockTimeout{600'000};   // for another service on the same pipe to finish
     bool quiet = false;                               // drop the tool's console output
+    std::string progressLog; // when set, the tool's log folder: the job's pages are shown as they go
 };
 
 struct ExchangeResult {

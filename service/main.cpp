@@ -2,6 +2,7 @@
 // It makes the pipe, starts the tool with one switch, sends one request and prints the reply.
 #include "platform/kernel/host.h"
 #include "service/batch.h"
+#include "service/console_text.h"
 #include "service/exchange.h"
 #include "service/job_request.h"
 #include "service/print_job.h"
@@ -84,13 +85,14 @@ struct CommandLine {
 
 int UsageError(const std::string& message)
 {
-    std::cerr << "quillon-service: " << message << "\n" << kUsage;
+    SayOnConsole(message);
+    std::cerr << kUsage;
     return kExitUsage;
 }
 
 int Failure(const std::string& message)
 {
-    std::cerr << "quillon-service: " << message << "\n";
+    SayOnConsole(message);
     return kExitFailed;
 }
 
@@ -230,20 +232,21 @@ bool WriteStandardOutput(std::string_view bytes)
 }
 
 // Runs one exchange; on success leaves the reply's code units in reply. Reports failures itself.
-bool Exchange(const CommandLine& line, const std::string& switchText, std::string_view message, std::u16string& reply)
+bool Exchange(const ExchangeSettings& settings, const std::string& switchText, std::string_view message,
+              std::u16string& reply)
 {
-    auto result = RunExchange(line.settings, switchText, message);
+    auto result = RunExchange(settings, switchText, message);
     if (result.replied) {
         if (result.reply.size() % 2 != 0)
-            std::cerr << "quillon-service: the reply has an odd number of bytes (" << result.reply.size()
-                      << "); its last byte is not part of any character\n";
+            SayOnConsole("the reply has an odd number of bytes (" + std::to_string(result.reply.size())
+                         + "); its last byte is not part of any character");
         reply = DecodeMessage(result.reply);
     }
     if (!result.error.empty()) {
         // A reply that did arrive is still shown, so nothing the tool said is lost.
         if (result.replied)
             WriteStandardOutput(platform::Utf16ToUtf8(reply));
-        std::cerr << "quillon-service: " << result.error << "\n";
+        SayOnConsole(result.error);
         return false;
     }
     return true;
@@ -258,6 +261,13 @@ bool ToUtf16(std::string_view what, const std::string& text, std::u16string& out
     return true;
 }
 
+// The tool's data folder, where its log folder is.
+std::string DataFolder()
+{
+    const std::string root = platform::RootFolder();
+    return (root == "/" ? std::string() : root) + "/var/lib/Marlowin";
+}
+
 // caps / ticket: the document bytes of the reply.
 int RunDocumentQuery(const CommandLine& line, const std::string& switchText)
 {
@@ -269,11 +279,10 @@ int RunDocumentQuery(const CommandLine& line, const std::string& switchText)
         return Failure("the printer name is longer than the tool takes (" + std::to_string(kMaxPrinterRequestUnits)
                        + " UTF-16 code units)");
     std::u16string reply;
-    if (!Exchange(line, switchText, EncodeMessage(printer), reply))
+    if (!Exchange(line.settings, switchText, EncodeMessage(printer), reply))
         return kExitFailed;
     if (reply.empty())
-        std::cerr << "quillon-service: the tool sent an empty reply (no document for printer \"" << line.operands[0]
-                  << "\")\n";
+        SayOnConsole("the tool sent an empty reply (no document for printer \"" + line.operands[0] + "\")");
     return WriteStandardOutput(LowBytes(reply)) ? 0 : Failure("cannot write the reply to standard output");
 }
 
@@ -294,7 +303,7 @@ int RunPrint(const CommandLine& line)
         if (job.printer.size() > kMaxPrinterRequestUnits)
             return Failure("the printer name is longer than the tool takes");
         std::u16string ticket;
-        if (!Exchange(line, "-b", EncodeMessage(job.printer), ticket))
+        if (!Exchange(line.settings, "-b", EncodeMessage(job.printer), ticket))
             return kExitFailed;
         if (ticket.empty())
             return Failure("the tool has no default print ticket for printer \"" + printerName
@@ -305,8 +314,13 @@ int RunPrint(const CommandLine& line)
     std::u16string request;
     if (!BuildJobRequest(job, request, error))
         return Failure(error);
+    // A person at a terminal sees the pages go by; a program reading standard error gets the
+    // tool's lines alone.
+    ExchangeSettings settings = line.settings;
+    if (isatty(STDERR_FILENO))
+        settings.progressLog = DataFolder() + "/log";
     std::u16string reply;
-    if (!Exchange(line, "-c", EncodeMessage(request), reply))
+    if (!Exchange(settings, "-c", EncodeMessage(request), reply))
         return kExitFailed;
     const std::string jobId = platform::Utf16ToUtf8(reply);
     if (!WriteStandardOutput(jobId + "\n"))
@@ -380,8 +394,7 @@ int RunBatchCommand(const CommandLine& line)
             "line\tstarted_s\tseconds\tprinted\ttool_peak_kib\tservice_fds\tservice_rss_kib\tdata_bytes\tlog_bytes\n",
             stats.get());
     }
-    std::string root = platform::RootFolder();
-    const std::string dataFolder = (root == "/" ? std::string() : root) + "/var/lib/Marlowin";
+    const std::string dataFolder = DataFolder();
 
     std::size_t printed = 0;
     long peakKib = 0;
@@ -392,15 +405,15 @@ int RunBatchCommand(const CommandLine& line)
             std::string console;
             for (std::size_t at = 0; at < outcome.console.size();) {
                 const std::size_t end = std::min(outcome.console.find('\n', at), outcome.console.size());
-                console += label + outcome.console.substr(at, end - at) + "\n";
+                console += label + ConsoleText(outcome.console.substr(at, end - at)) + "\n";
                 at = end + 1;
             }
             std::cerr << console;
         }
         if (!outcome.Printed())
-            std::cerr << "quillon-service: line " << outcome.line << ": " << outcome.error << "\n";
-        std::cout << outcome.line << '\t' << (outcome.replied ? outcome.reply : "none") << '\t' << outcome.document
-                  << std::endl;
+            SayOnConsole("line " + std::to_string(outcome.line) + ": " + outcome.error);
+        std::cout << outcome.line << '\t' << (outcome.replied ? ConsoleText(outcome.reply) : "none") << '\t'
+                  << ConsoleText(outcome.document) << std::endl;
         printed += outcome.Printed() ? 1 : 0;
         peakKib = std::max(peakKib, outcome.toolPeakKib);
         if (stats) {
@@ -437,7 +450,7 @@ int RunSend(const CommandLine& line)
         message = EncodeMessage(text);
     }
     std::u16string reply;
-    if (!Exchange(line, *line.switchText, message, reply))
+    if (!Exchange(line.settings, *line.switchText, message, reply))
         return kExitFailed;
     return WriteStandardOutput(platform::Utf16ToUtf8(reply)) ? 0 : Failure("cannot write the reply to standard output");
 }

@@ -29,6 +29,9 @@ namespace {
 
 // The lock file beside the socket: only the service's own user may open it, and so take the lock.
 constexpr mode_t kLockFileMode = 0600;
+// The socket itself: connecting takes write access to it, so only the service's own user (and the
+// superuser) can reach the pipe, whatever the umask the service was started with.
+constexpr mode_t kSocketMode = 0600;
 // How often a service waiting for the pipe tries the lock again.
 constexpr std::chrono::milliseconds kLockRetry{50};
 
@@ -173,6 +176,40 @@ std::optional<UniqueFd> TakeLock(const std::string& path, std::chrono::milliseco
     return std::nullopt;
 }
 
+// Binds the listening socket to path with exactly kSocketMode. A socket takes its mode from the
+// umask when it is bound, so it is bound in a folder only this user can enter, given its mode
+// there, and then renamed into its place: no other user can reach it at any moment.
+bool BindPrivately(int listener, const std::string& path, std::string& error)
+{
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    std::string privateFolder = folder + "/.qXXXXXX";
+    if (mkdtemp(privateFolder.data()) == nullptr) {
+        error = SystemError("cannot make a private folder in " + folder);
+        return false;
+    }
+    const std::string bound = privateFolder + "/p";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    bool done = bound.size() < sizeof address.sun_path;
+    if (!done)
+        error = "the pipe socket path " + bound + " is longer than " + std::to_string(sizeof address.sun_path - 1)
+            + " bytes; choose a shorter QUILLON_ROOT";
+    if (done) {
+        std::memcpy(address.sun_path, bound.c_str(), bound.size() + 1);
+        SetSignalCleanupSocket(bound);
+        done = bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0
+            && chmod(bound.c_str(), kSocketMode) == 0;
+        if (done)
+            SetSignalCleanupSocket(path);
+        done = done && rename(bound.c_str(), path.c_str()) == 0;
+        if (!done)
+            error = SystemError("cannot make the pipe socket " + path);
+    }
+    unlink(bound.c_str());
+    rmdir(privateFolder.c_str());
+    return done;
+}
+
 } // namespace
 
 bool PipeConnection::Send(std::string_view message, std::string& error)
@@ -259,14 +296,12 @@ pid_t PipeConnection::PeerProcess() const
 std::unique_ptr<PipeServer> PipeServer::Create(const std::string& socketPath, std::chrono::milliseconds lockTimeout,
                                                std::string& error, int instances)
 {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (socketPath.empty() || socketPath.size() >= sizeof address.sun_path) {
-        error = "the pipe socket path \"" + socketPath + "\" is empty or longer than "
-            + std::to_string(sizeof address.sun_path - 1) + " bytes; choose a shorter QUILLON_ROOT";
+    const std::size_t longest = sizeof sockaddr_un::sun_path - 1;
+    if (socketPath.empty() || socketPath.size() > longest) {
+        error = "the pipe socket path \"" + socketPath + "\" is empty or longer than " + std::to_string(longest)
+            + " bytes; choose a shorter QUILLON_ROOT";
         return nullptr;
     }
-    std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
 
     // The pipe folder and its parents are the machine's: 0755 whatever the umask.
     const std::string folder = std::filesystem::path(socketPath).parent_path().string();
@@ -291,9 +326,7 @@ std::unique_ptr<PipeServer> PipeServer::Create(const std::string& socketPath, st
     }
     if (!PreparePipeSocket(listener.Get(), error))
         return nullptr;
-    SetSignalCleanupSocket(socketPath);
-    if (bind(listener.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        error = SystemError("cannot make the pipe socket " + socketPath);
+    if (!BindPrivately(listener.Get(), socketPath, error)) {
         SetSignalCleanupSocket("");
         return nullptr;
     }

@@ -15,6 +15,12 @@ class Emf;
 
 class PrintUtilityClient {
 public:
+    // What tells a file and its content apart from another: its identity and size, and its times.
+    struct FileIdentity {
+        BY_HANDLE_FILE_INFORMATION file;
+        LONGLONG change_time;
+    };
+
     PrintUtilityClient() = default;
     virtual ~PrintUtilityClient();
     PrintUtilityClient(const PrintUtilityClient&) = delete;
@@ -40,9 +46,9 @@ private:
     std::int32_t saved_dc_state = 0;
     std::u16string print_data_file;
     HDC printer_dc = nullptr;
-    // What identified print_data_file when the first page read it: every later page must read the
-    // same file, unchanged.
-    std::optional<BY_HANDLE_FILE_INFORMATION> first_page_file;
+    // What identified print_data_file when the first page read it, and when it last changed: every
+    // later page must read the same file, unchanged.
+    std::optional<FileIdentity> first_page_file;
 };
 
 // The transform that puts a page recorded in screen pixels, its corner at the sheet's corner, onto

@@ -58,13 +58,16 @@ std::string PointerText(HANDLE handle)
 }
 
 // Whether two looks at a file saw the same file with the same content: the same volume and file
-// index, the same size and the same time of the last write.
-bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
+// index, the same size, the same time of the last write, and the same change time, which a writer
+// who puts the time of the last write back cannot put back.
+bool SameFile(const PrintUtilityClient::FileIdentity& a, const PrintUtilityClient::FileIdentity& b)
 {
-    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh
-        && a.nFileIndexLow == b.nFileIndexLow && a.nFileSizeHigh == b.nFileSizeHigh && a.nFileSizeLow == b.nFileSizeLow
-        && a.ftLastWriteTime.dwLowDateTime == b.ftLastWriteTime.dwLowDateTime
-        && a.ftLastWriteTime.dwHighDateTime == b.ftLastWriteTime.dwHighDateTime;
+    return a.file.dwVolumeSerialNumber == b.file.dwVolumeSerialNumber && a.file.nFileIndexHigh == b.file.nFileIndexHigh
+        && a.file.nFileIndexLow == b.file.nFileIndexLow && a.file.nFileSizeHigh == b.file.nFileSizeHigh
+        && a.file.nFileSizeLow == b.file.nFileSizeLow
+        && a.file.ftLastWriteTime.dwLowDateTime == b.file.ftLastWriteTime.dwLowDateTime
+        && a.file.ftLastWriteTime.dwHighDateTime == b.file.ftLastWriteTime.dwHighDateTime
+        && a.change_time == b.change_time;
 }
 
 // Removes the file of a page that has been played while more pages follow; only a failure is
@@ -141,11 +144,14 @@ bool PrintUtilityClient::RenderNextPDFPageToMetafile(const std::u16string& temp_
 
     // The file is read anew for every page: a file replaced or rewritten meanwhile would print the
     // later pages of another document under this job.
-    BY_HANDLE_FILE_INFORMATION file_information{};
-    if (!GetFileInformationByHandle(source.file, &file_information)) {
+    FileIdentity file_information{};
+    FILE_BASIC_INFO file_times{};
+    if (!GetFileInformationByHandle(source.file, &file_information.file)
+        || !GetFileInformationByHandleEx(source.file, FileBasicInfo, &file_times, sizeof file_times)) {
         QLOG(base::debug) << "In RenderNextPDFPageToMetafile, GetFileInformationByHandle failed. ";
         return false;
     }
+    file_information.change_time = file_times.ChangeTime.QuadPart;
     if (!first_page_file) {
         first_page_file = file_information;
     } else if (!SameFile(*first_page_file, file_information)) {

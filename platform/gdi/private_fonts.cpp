@@ -71,21 +71,30 @@ private:
 };
 
 // FNV-1a: only to find the fonts that may be equal, which are then compared whole.
-std::size_t HashOf(std::span<const BYTE> program, const std::vector<std::pair<unsigned, std::u16string>>& texts)
+constexpr std::uint64_t kHashStart = 0xcbf29ce484222325u;
+
+std::uint64_t Mix(std::uint64_t hash, std::uint64_t value)
 {
-    std::uint64_t hash = 0xcbf29ce484222325u;
-    auto mix = [&](std::uint64_t value) {
-        hash ^= value;
-        hash *= 0x100000001b3u;
-    };
+    return (hash ^ value) * 0x100000001b3u;
+}
+
+std::uint64_t HashOf(std::span<const BYTE> program)
+{
+    std::uint64_t hash = kHashStart;
     for (BYTE byte : program)
-        mix(byte);
+        hash = Mix(hash, byte);
+    return hash;
+}
+
+std::uint64_t HashOf(std::uint64_t programHash, const std::vector<std::pair<unsigned, std::u16string>>& texts)
+{
+    std::uint64_t hash = programHash;
     for (const auto& [glyph, text] : texts) {
-        mix(glyph);
+        hash = Mix(hash, glyph);
         for (char16_t unit : text)
-            mix(unit);
+            hash = Mix(hash, unit);
     }
-    return static_cast<std::size_t>(hash);
+    return hash;
 }
 
 // The number N of a face name "QuillonFont<N>" (any case), or 0.
@@ -126,30 +135,41 @@ public:
     std::shared_ptr<const PrivateFont> Register(std::span<const BYTE> program,
                                                 std::vector<std::pair<unsigned, std::u16string>> texts)
     {
-        const std::size_t hash = HashOf(program, texts);
+        const std::uint64_t programHash = HashOf(program);
+        const std::uint64_t hash = HashOf(programHash, texts);
+        auto sameProgram = [&](const PrivateFont& font) {
+            return std::equal(program.begin(), program.end(), font.program_->begin(), font.program_->end());
+        };
         std::lock_guard lock(mutex_);
         const auto [first, last] = byHash_.equal_range(hash);
         for (auto candidate = first; candidate != last; ++candidate) {
             const std::shared_ptr<PrivateFont>& font = fonts_[candidate->second];
-            if (font->texts_ == texts
-                && std::equal(program.begin(), program.end(), font->program_.begin(), font->program_.end()))
+            if (font->texts_ == texts && sameProgram(*font))
                 return font;
         }
-        if (fonts_.size() >= kMaxPrivateFonts || program.size() > kMaxPrivateFontBytes - totalBytes_) {
+        std::shared_ptr<const std::vector<BYTE>> bytes;
+        const auto [firstShared, lastShared] = byProgram_.equal_range(programHash);
+        for (auto candidate = firstShared; candidate != lastShared && !bytes; ++candidate) {
+            if (sameProgram(*fonts_[candidate->second]))
+                bytes = fonts_[candidate->second]->program_;
+        }
+        const std::size_t newBytes = bytes ? 0 : program.size();
+        if (fonts_.size() >= kMaxPrivateFonts || newBytes > kMaxPrivateFontBytes - totalBytes_) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
         }
         std::shared_ptr<PrivateFont> font(new PrivateFont());
-        font->program_.assign(program.begin(), program.end());
+        font->program_ = bytes ? bytes : std::make_shared<const std::vector<BYTE>>(program.begin(), program.end());
         font->texts_ = std::move(texts);
-        font->hash_ = hash;
         if (!Load(*font))
             return nullptr;
         font->number_ = fonts_.size() + 1;
         font->faceName_ = FaceNameOf(font->number_);
         byHash_.emplace(hash, fonts_.size());
+        if (!bytes)
+            byProgram_.emplace(programHash, fonts_.size());
         fonts_.push_back(font);
-        totalBytes_ += font->program_.size();
+        totalBytes_ += newBytes;
         return font;
     }
 
@@ -171,8 +191,8 @@ private:
         {
             std::lock_guard lock(freeType.mutex);
             if (!freeType.library
-                || FT_New_Memory_Face(freeType.library, font.program_.data(),
-                                      static_cast<FT_Long>(font.program_.size()), 0, &face)
+                || FT_New_Memory_Face(freeType.library, font.program_->data(),
+                                      static_cast<FT_Long>(font.program_->size()), 0, &face)
                     != 0) {
                 SetLastError(ERROR_INVALID_DATA);
                 return false;
@@ -238,8 +258,9 @@ private:
     }
 
     std::mutex mutex_;
-    std::vector<std::shared_ptr<PrivateFont>> fonts_; // font N is fonts_[N - 1]
-    std::unordered_multimap<std::size_t, std::size_t> byHash_;
+    std::vector<std::shared_ptr<PrivateFont>> fonts_;               // font N is fonts_[N - 1]
+    std::unordered_multimap<std::uint64_t, std::size_t> byHash_;    // program and texts
+    std::unordered_multimap<std::uint64_t, std::size_t> byProgram_; // the first font of each program
     std::size_t totalBytes_ = 0;
 };
 

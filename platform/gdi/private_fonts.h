@@ -2,7 +2,8 @@
 // a face name of its own: "QuillonFont<N>", N counting up from 1 in the order of registration. The
 // same program with the same texts registered again gets the name it got the first time, so two
 // processes that register the same programs in the same order name them alike (a renderer's
-// child and its parent). Fonts stay for the life of the process.
+// child and its parent). Fonts stay for the life of the process. A program registered again with
+// other texts is another font that shares the first one's bytes: they count once against the limit.
 //
 // Each font is one FreeType face, made once from the program's bytes, and one cairo font face
 // over it, through which cairo draws its glyphs and every other use of the face is locked.
@@ -70,7 +71,7 @@ private:
     friend class PrivateFontRegistry;
     PrivateFont() = default;
 
-    std::vector<BYTE> program_;
+    std::shared_ptr<const std::vector<BYTE>> program_;
     std::vector<std::pair<unsigned, std::u16string>> texts_; // by glyph
     std::u16string faceName_;
     std::size_t number_ = 0;
@@ -82,7 +83,6 @@ private:
     double averageWidth_ = 0;
     ExtentD box_;
     unsigned glyphCount_ = 0;
-    std::size_t hash_ = 0;
 };
 
 // Registers a font program with the texts of its glyphs (each glyph's first entry counts; texts

@@ -133,6 +133,28 @@ public:
         return true;
     }
 
+    bool BasicInformation(FILE_BASIC_INFO& information) override
+    {
+        struct stat status {};
+        if (::fstat(descriptor_, &status) != 0) {
+            SetLastErrorFromErrno(errno);
+            return false;
+        }
+        const auto ticks = [](const timespec& time) {
+            const FILETIME value = FileTimeOf(time);
+            LARGE_INTEGER large{};
+            large.QuadPart = static_cast<LONGLONG>(std::uint64_t{value.dwHighDateTime} << 32 | value.dwLowDateTime);
+            return large;
+        };
+        information = FILE_BASIC_INFO{};
+        // As in Information: no creation time is known.
+        information.LastAccessTime = ticks(status.st_atim);
+        information.LastWriteTime = ticks(status.st_mtim);
+        information.ChangeTime = ticks(status.st_ctim);
+        information.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        return true;
+    }
+
 private:
     explicit File(int descriptor) : descriptor_(descriptor) {}
 

@@ -1,6 +1,7 @@
 // Modes of the folders and files the platform makes, and the folders it trusts to hold them.
 #include "platform/kernel/file_modes.h"
 
+#include "platform/kernel/console_text.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/leftovers.h"
 
@@ -56,6 +57,49 @@ std::string ParentOf(const std::string& native)
     if (slash == std::string::npos)
         return ".";
     return slash == 0 ? "/" : native.substr(0, slash);
+}
+
+// Why a thing owned as status says may not lie in the way of what this process writes; empty
+// when it belongs to this process's user or the superuser.
+std::string OwnerReason(const std::string& which, const struct stat& status)
+{
+    if (status.st_uid == ::geteuid() || status.st_uid == 0)
+        return {};
+    return which + " belongs to " + UserText(status.st_uid)
+        + ", neither this process's user nor the superuser; nothing is written there";
+}
+
+// Why the folder, as status says, may not hold or lie above `asked`; empty when it may.
+std::string FolderReason(const std::string& folder, const std::string& asked, const struct stat& status)
+{
+    const std::string which = folder == asked ? "the folder " + folder : "the folder " + folder + " above " + asked;
+    const std::string reason = OwnerReason(which, status);
+    if (!reason.empty())
+        return reason;
+    const bool othersWrite = (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+    if (othersWrite && (status.st_mode & S_ISVTX) == 0)
+        return which + " (mode " + ModeText(status.st_mode)
+            + ") can be written by other users; nothing is written there";
+    return {};
+}
+
+// Why the folder the path leads to, or one above it, may not hold `asked`; empty when none.
+std::string ResolvedChainReason(const std::string& path, const std::string& asked)
+{
+    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr), &std::free);
+    if (!resolved)
+        return {};
+    for (std::string folder = resolved.get();; folder = ParentOf(folder)) {
+        struct stat status {};
+        if (::lstat(folder.c_str(), &status) != 0)
+            return {};
+        const std::string reason
+            = FolderReason(folder, folder == resolved.get() && path == asked ? folder : asked, status);
+        if (!reason.empty())
+            return reason;
+        if (folder == "/")
+            return {};
+    }
 }
 
 } // namespace
@@ -148,29 +192,29 @@ void TightenPrivateFolder(const std::string& native)
 // Why the folder may not hold what this process writes; empty when it may.
 std::string UntrustedFolderReason(const std::string& native)
 {
-    const std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(native.c_str(), nullptr), &std::free);
-    if (!resolved)
+    const std::string asked = Comparable(native);
+    if (asked.empty())
         return {};
-    const uid_t self = ::geteuid();
-    std::string folder = resolved.get();
-    for (bool first = true;;) {
+    // Where the path leads, and every folder above that.
+    std::string reason = ResolvedChainReason(asked, asked);
+    // The path as it was given, from the top down: a folder another user may change is refused
+    // even when a link below it leads somewhere sound, since that user may point the link
+    // anywhere. A link out of a sound folder is followed, where it leads judged too.
+    for (std::size_t slash = 0; reason.empty() && slash != std::string::npos;) {
+        slash = asked.find('/', slash + 1);
+        const std::string folder = asked.substr(0, slash);
         struct stat status {};
         if (::lstat(folder.c_str(), &status) != 0)
-            return {};
-        const bool ownersOnly = status.st_uid == self || status.st_uid == 0;
-        const bool othersWrite = (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-        const std::string which = first ? "the folder " + folder : "the folder " + folder + " above " + resolved.get();
-        first = false;
-        if (!ownersOnly)
-            return which + " belongs to " + UserText(status.st_uid)
-                + ", neither this process's user nor the superuser; nothing is written there";
-        if (othersWrite && (status.st_mode & S_ISVTX) == 0)
-            return which + " (mode " + ModeText(status.st_mode)
-                + ") can be written by other users; nothing is written there";
-        if (folder == "/")
-            return {};
-        folder = ParentOf(folder);
+            break;
+        if (S_ISLNK(status.st_mode)) {
+            reason = OwnerReason("the link " + folder + (folder == asked ? "" : " above " + asked), status);
+            if (reason.empty())
+                reason = ResolvedChainReason(folder, asked);
+        } else {
+            reason = FolderReason(folder, asked, status);
+        }
     }
+    return reason;
 }
 
 // True when the folder may hold what this process writes; otherwise says why, once.
@@ -184,7 +228,7 @@ bool TrustFolder(const std::string& native)
     {
         std::lock_guard lock(mutex);
         if (told.insert(reason).second) {
-            const std::string line = "quillon: " + reason + "\n";
+            const std::string line = "quillon: " + ConsoleText(reason) + "\n";
             [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, line.data(), line.size());
         }
     }

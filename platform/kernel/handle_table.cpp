@@ -3,6 +3,8 @@
 #include "platform/kernel/kernel_object.h"
 #include "platform/kernel/object_table.h"
 
+#include <cstring>
+
 namespace platform::kernel {
 
 // Puts an object into the platform's object table and returns its new handle (never null or -1).
@@ -106,6 +108,26 @@ DWORD GetFileSize(HANDLE file, LPDWORD highSize)
     // A size whose low part is 0xFFFFFFFF is told apart from a failure by the last error.
     SetLastError(ERROR_SUCCESS);
     return static_cast<DWORD>(size);
+}
+
+// Fills in a file's times, its change time included, and attributes; FALSE for another class, a
+// short buffer or a handle that is not an open file.
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information, DWORD size)
+{
+    if (!information || infoClass != FileBasicInfo || size < sizeof(FILE_BASIC_INFO)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const auto object = FindHandle(file);
+    if (!object) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    FILE_BASIC_INFO found{};
+    if (!object->BasicInformation(found))
+        return FALSE;
+    std::memcpy(information, &found, sizeof found);
+    return TRUE;
 }
 
 // Fills in what identifies an open file (volume serial number and file index), its size, link

@@ -57,6 +57,11 @@ DWORD GetFileSize(HANDLE file, LPDWORD highSize);
 // Fills in what identifies an open file (volume serial number and file index), its size, link
 // count, attributes and times; FALSE for a handle that is not an open file.
 BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* information);
+// Fills in a file's times and attributes (FileBasicInfo, into a FILE_BASIC_INFO of `size` bytes):
+// its change time moves with every change to the file, its content's or its own, and unlike the time
+// of the last write no writer can set it back. FALSE for another class, a short buffer or a handle
+// that is not an open file.
+BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID information, DWORD size);
 
 // Waits until an instance of the named pipe can take a connection, or the timeout passes.
 BOOL WaitNamedPipeW(LPCWSTR pipeName, DWORD timeoutMs);

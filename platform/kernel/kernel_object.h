@@ -25,6 +25,9 @@ public:
     // The file's volume, index, size, link count and times; false (with the last error set) when
     // the object is not a file.
     virtual bool Information(BY_HANDLE_FILE_INFORMATION& information) = 0;
+    // The file's times (the change time included) and attributes; false (with the last error set)
+    // when the object is not a file.
+    virtual bool BasicInformation(FILE_BASIC_INFO& information) = 0;
 };
 
 // Puts an object into the handle table and returns its new handle (never null or -1).

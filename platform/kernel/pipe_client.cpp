@@ -62,6 +62,12 @@ public:
         return false;
     }
 
+    bool BasicInformation(FILE_BASIC_INFO&) override
+    {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+
     // Not under the read lock: a read blocked waiting for a message must not hold this up.
     void SetMessageMode(bool messageMode) { messageMode_ = messageMode; }
 

@@ -1,6 +1,8 @@
 // Lines the spooler tells standard error about printers it passes over or cannot reach.
 #pragma once
 
+#include "platform/kernel/console_text.h"
+
 #include <cstdio>
 #include <mutex>
 #include <set>
@@ -17,7 +19,7 @@ inline void ReportOnce(const std::string& line)
     std::lock_guard lock(mutex);
     if (!reported.insert(line).second)
         return;
-    std::fprintf(stderr, "quillon: %s\n", line.c_str());
+    std::fprintf(stderr, "quillon: %s\n", ConsoleText(line).c_str());
 }
 
 } // namespace platform::spooler

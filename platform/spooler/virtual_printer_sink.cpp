@@ -9,11 +9,13 @@
 #include "platform/spooler/job_sink.h"
 
 #include "platform/gdi/gdi.h"
+#include "platform/kernel/console_text.h"
 #include "platform/kernel/file_modes.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_object.h"
 #include "platform/kernel/leftovers.h"
+#include "platform/kernel/planted_links.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -54,6 +56,12 @@ int OpenPrinterFolder(std::u16string_view printerName, std::string& refusal)
     // The spool tree itself shows nothing but printer names: it is the machine's, open to look in.
     if (!platform::MakeFolders(parent))
         return -1;
+    // Nothing is made below a folder that is not trusted, nor through a link such a folder holds.
+    refusal = platform::UntrustedFolderReason(parent);
+    if (!refusal.empty()) {
+        errno = EACCES;
+        return -1;
+    }
     if (::mkdir(folder.c_str(), platform::kPrivateFolderMode) != 0 && errno != EEXIST)
         return -1;
     const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -71,6 +79,10 @@ int OpenPrinterFolder(std::u16string_view printerName, std::string& refusal)
         usable = refusal.empty();
         error = EACCES;
     }
+    // A link left by another user while the folder was open to all would block a job file's name
+    // (the counter, say) for good.
+    if (usable)
+        platform::RemovePlantedLinks(descriptor, "the spool folder " + folder);
     if (!usable) {
         ::close(descriptor);
         errno = error;
@@ -149,7 +161,7 @@ bool IsUnfinishedJobFile(int folder, std::string_view name)
 // a job failed: the tool's own log records only what it does, not what the disk said.
 void ReportFailure(const std::string& line)
 {
-    const std::string text = "quillon: " + line + "\n";
+    const std::string text = "quillon: " + platform::ConsoleText(line) + "\n";
     [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, text.data(), text.size());
 }
 

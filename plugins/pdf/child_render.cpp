@@ -183,7 +183,8 @@ pid_t StartChild(Descriptor& parentEnd, Work work)
 bool DrawVectors(const Page& page, const PagePlacement& placement, int left, int top, const RenderOptions& options,
                  const std::set<std::u16string>& knownFaces, const PageLimits& limits, int memory, int socket)
 {
-    const PageWay way = SurveyPage(page, options, limits);
+    PageTexts texts;
+    const PageWay way = SurveyPage(page, options, texts, limits);
     if (way != PageWay::Vectors) {
         const char answer = way == PageWay::Picture ? kPicture : kFailed;
         return Send(socket, &answer, 1) && way == PageWay::Picture;
@@ -192,7 +193,8 @@ bool DrawVectors(const Page& page, const PagePlacement& placement, int left, int
     if (!recording || SetGraphicsMode(recording, GM_ADVANCED) == 0)
         return false;
     std::vector<FontRegistration> fonts;
-    const bool drawn = DrawPageAsVectors(page, placement, left, top, options, recording, knownFaces, fonts, limits);
+    const bool drawn
+        = DrawPageAsVectors(page, placement, left, top, options, recording, texts, knownFaces, fonts, limits);
     HENHMETAFILE metafile = CloseEnhMetaFile(recording);
     if (!drawn || !metafile)
         return false;

@@ -216,9 +216,9 @@ std::vector<DWORD> DashStyle(const std::vector<double>& dashes, double phase, do
     return style;
 }
 
-std::unique_ptr<GdiOutputDev> GdiOutputDev::Counting(const PageLimits& limits)
+std::unique_ptr<GdiOutputDev> GdiOutputDev::Counting(const PageLimits& limits, PageTexts& texts)
 {
-    return std::unique_ptr<GdiOutputDev>(new GdiOutputDev(nullptr, Matrix{}, nullptr, limits));
+    return std::unique_ptr<GdiOutputDev>(new GdiOutputDev(nullptr, Matrix{}, nullptr, &texts, limits));
 }
 
 std::unique_ptr<GdiOutputDev> GdiOutputDev::Drawing(HDC dc, const Matrix& pointsToUnits, PageFonts& fonts,
@@ -227,13 +227,15 @@ std::unique_ptr<GdiOutputDev> GdiOutputDev::Drawing(HDC dc, const Matrix& points
     if (!dc)
         return nullptr;
     const Matrix subunits{kSubunits, 0, 0, kSubunits, 0, 0};
-    return std::unique_ptr<GdiOutputDev>(new GdiOutputDev(dc, pointsToUnits.Then(subunits), &fonts, limits));
+    return std::unique_ptr<GdiOutputDev>(new GdiOutputDev(dc, pointsToUnits.Then(subunits), &fonts, nullptr, limits));
 }
 
-GdiOutputDev::GdiOutputDev(HDC dc, const Matrix& pointsToUnits, PageFonts* fonts, const PageLimits& limits)
+GdiOutputDev::GdiOutputDev(HDC dc, const Matrix& pointsToUnits, PageFonts* fonts, PageTexts* texts,
+                           const PageLimits& limits)
     : dc_(dc),
       pointsToUnits_(pointsToUnits),
       fonts_(fonts),
+      texts_(texts),
       limits_(limits)
 {}
 
@@ -647,7 +649,7 @@ void GdiOutputDev::endTextObject(GfxState* state)
 }
 
 void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, double dy, double originX, double originY,
-                            CharCode code, int, const Unicode*, int)
+                            CharCode code, int, const Unicode* values, int count)
 {
     if (!Spend(0, 0, 1, 0))
         return;
@@ -659,6 +661,8 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
     if (fills && state->getFillColorSpace()->getMode() == csPattern)
         cost_.needsPicture = true;
     const std::shared_ptr<GfxFont>& gfxFont = state->getFont();
+    if (texts_ && gfxFont && fills)
+        texts_->Add(*gfxFont, code, values, count);
     if (!Draws() || !gfxFont || (!fills && !strokes && !clips))
         return;
 
@@ -766,8 +770,10 @@ void GdiOutputDev::FlushRun()
     for (std::size_t i = 0; i < count; ++i) {
         const POINT next = i + 1 < count ? run_.origins[i + 1] : run_.end;
         advances.push_back(INT(next.x - run_.origins[i].x));
+        // GDI's second advance rises against the run's y, which runs down the page: vertical text
+        // steps down with negative ones.
         if (pdy)
-            advances.push_back(INT(next.y - run_.origins[i].y));
+            advances.push_back(INT(run_.origins[i].y - next.y));
     }
     SelectFont(run_.font->FaceName());
     SetTextColour(run_.colour);

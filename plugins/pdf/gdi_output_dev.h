@@ -63,8 +63,9 @@ constexpr int kSubunits = 16;
 
 class GdiOutputDev final : public OutputDev {
 public:
-    // A device that only counts: nothing is drawn, no font and no picture is read.
-    static std::unique_ptr<GdiOutputDev> Counting(const PageLimits& limits);
+    // A device that only counts, and notes in `texts` what the codes the page fills as text stand
+    // for: nothing is drawn, no font and no picture is read.
+    static std::unique_ptr<GdiOutputDev> Counting(const PageLimits& limits, PageTexts& texts);
     // A device drawing onto `dc`: poppler's device space (points, y down, at 72 per inch) is
     // mapped by `pointsToUnits` onto the context's logical units, on top of the transform the
     // context has. `fonts` registers the page's fonts.
@@ -163,7 +164,7 @@ private:
         POINT end{};
     };
 
-    GdiOutputDev(HDC dc, const Matrix& pointsToUnits, PageFonts* fonts, const PageLimits& limits);
+    GdiOutputDev(HDC dc, const Matrix& pointsToUnits, PageFonts* fonts, PageTexts* texts, const PageLimits& limits);
 
     bool Draws() const { return dc_ != nullptr; }
     // Adds to the page's cost; false (and overLimit) once a limit is passed.
@@ -211,6 +212,7 @@ private:
     HDC dc_;
     Matrix pointsToUnits_;
     PageFonts* fonts_;
+    PageTexts* texts_;
     PageLimits limits_;
     PageCost cost_;
 

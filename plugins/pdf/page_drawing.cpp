@@ -24,9 +24,9 @@ void Walk(const Page& page, const RenderOptions& options, GdiOutputDev& device)
 
 } // namespace
 
-PageWay SurveyPage(const Page& page, const RenderOptions& options, const PageLimits& limits)
+PageWay SurveyPage(const Page& page, const RenderOptions& options, PageTexts& texts, const PageLimits& limits)
 {
-    const std::unique_ptr<GdiOutputDev> device = GdiOutputDev::Counting(limits);
+    const std::unique_ptr<GdiOutputDev> device = GdiOutputDev::Counting(limits, texts);
     Walk(page, options, *device);
     const PageCost& cost = device->Cost();
     if (cost.overLimit)
@@ -35,12 +35,13 @@ PageWay SurveyPage(const Page& page, const RenderOptions& options, const PageLim
 }
 
 bool DrawPageAsVectors(const Page& page, const PagePlacement& placement, int left, int top,
-                       const RenderOptions& options, HDC dc, const std::set<std::u16string>& knownFaces,
-                       std::vector<FontRegistration>& registered, const PageLimits& limits)
+                       const RenderOptions& options, HDC dc, const PageTexts& texts,
+                       const std::set<std::u16string>& knownFaces, std::vector<FontRegistration>& registered,
+                       const PageLimits& limits)
 {
     const Matrix& fit = placement.pageToPixels;
     const Matrix pointsToUnits{fit.a, fit.b, fit.c, fit.d, fit.e + left + placement.x, fit.f + top + placement.y};
-    PageFonts fonts(page.Owner().Core().getXRef(), knownFaces);
+    PageFonts fonts(page.Owner().Core().getXRef(), texts, knownFaces);
     const std::unique_ptr<GdiOutputDev> device = GdiOutputDev::Drawing(dc, pointsToUnits, fonts, limits);
     if (!device)
         return false;

@@ -3,13 +3,13 @@
 #include <GfxFont.h>
 #include <GfxState.h>
 #include <fofi/FoFiTrueType.h>
-#include <fofi/FoFiType1C.h>
 #include <goo/gmem.h>
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -54,6 +54,68 @@ std::optional<std::vector<unsigned char>> ReadFontFile(const std::string& path)
         return std::nullopt;
     return bytes;
 }
+
+std::uint32_t BigEndian(std::span<const unsigned char> bytes, std::size_t at, int size)
+{
+    std::uint32_t value = 0;
+    for (int i = 0; i < size; ++i)
+        value = value << 8 | bytes[at + std::size_t(i)];
+    return value;
+}
+
+void PutBigEndian(std::vector<unsigned char>& out, std::size_t at, std::uint32_t value, int size)
+{
+    for (int i = size - 1; i >= 0; --i, value >>= 8)
+        out[at + std::size_t(i)] = static_cast<unsigned char>(value & 0xFF);
+}
+
+} // namespace
+
+std::optional<std::vector<unsigned char>> FaceOfCollection(std::span<const unsigned char> bytes, int index)
+{
+    constexpr std::size_t kCollectionHeader = 12;
+    constexpr std::size_t kFaceHeader = 12;
+    constexpr std::size_t kTableRecord = 16;
+    if (index < 0 || bytes.size() < kCollectionHeader || BigEndian(bytes, 0, 4) != 0x74746366) // 'ttcf'
+        return std::nullopt;
+    const std::uint64_t faces = BigEndian(bytes, 8, 4);
+    if (std::uint64_t(index) >= faces || kCollectionHeader + 4 * faces > bytes.size())
+        return std::nullopt;
+    const std::size_t face = BigEndian(bytes, kCollectionHeader + 4 * std::size_t(index), 4);
+    if (std::uint64_t(face) + kFaceHeader > bytes.size())
+        return std::nullopt;
+    const std::size_t tables = BigEndian(bytes, face + 4, 2);
+    const std::size_t directory = kFaceHeader + kTableRecord * tables;
+    if (std::uint64_t(face) + directory > bytes.size())
+        return std::nullopt;
+    // The face's header and table records as they stand, each table then copied after them on a
+    // four-byte boundary, its record pointing at the copy.
+    std::uint64_t total = directory;
+    for (std::size_t table = 0; table < tables; ++table) {
+        const std::size_t record = face + kFaceHeader + kTableRecord * table;
+        const std::uint64_t offset = BigEndian(bytes, record + 8, 4);
+        const std::uint64_t length = BigEndian(bytes, record + 12, 4);
+        if (offset + length > bytes.size())
+            return std::nullopt;
+        total += (length + 3) & ~std::uint64_t{3};
+    }
+    if (total > kMaxFontProgramBytes)
+        return std::nullopt;
+    std::vector<unsigned char> out(static_cast<std::size_t>(total), 0);
+    std::copy_n(bytes.begin() + std::ptrdiff_t(face), directory, out.begin());
+    std::size_t at = directory;
+    for (std::size_t table = 0; table < tables; ++table) {
+        const std::size_t record = face + kFaceHeader + kTableRecord * table;
+        const std::size_t offset = BigEndian(bytes, record + 8, 4);
+        const std::size_t length = BigEndian(bytes, record + 12, 4);
+        std::copy_n(bytes.begin() + std::ptrdiff_t(offset), length, out.begin() + std::ptrdiff_t(at));
+        PutBigEndian(out, kFaceHeader + kTableRecord * table + 8, std::uint32_t(at), 4);
+        at += (length + 3) & ~std::size_t{3};
+    }
+    return out;
+}
+
+namespace {
 
 // Building a path out of a FreeType outline: points in font units mapped into user space.
 struct OutlineSink {
@@ -123,37 +185,62 @@ int OutlineConicTo(const FT_Vector* control, const FT_Vector* to, void* user)
 
 } // namespace
 
-// The text each glyph stands for, as the font's own encoding says: every character code is read
-// the way the page's strings are read (one byte for a simple font; one or two bytes through a CID
-// font's CMap), giving its glyph and its Unicode values. The first code of a glyph wins.
-std::vector<FONTGLYPHTEXT> PageFonts::GlyphTexts(GfxFont& font, const PageFont& made)
+void PageTexts::Add(const GfxFont& font, CharCode code, const Unicode* values, int count)
+{
+    FONTGLYPHTEXT text{};
+    if (!values || count <= 0 || !GlyphText(values, count, text))
+        return;
+    const Ref id = *font.getID();
+    byFont_[{id.num, id.gen}].try_emplace(code, text);
+}
+
+const std::map<CharCode, FONTGLYPHTEXT>* PageTexts::Of(const GfxFont& font) const
+{
+    const Ref id = *font.getID();
+    const auto found = byFont_.find({id.num, id.gen});
+    return found == byFont_.end() ? nullptr : &found->second;
+}
+
+// The text of each glyph, the first code of a glyph winning. Where the codes of a font can be told
+// from its own tables (a simple font's 256; the CIDs an Identity CMap's codes are, up to the last
+// the program holds), each is read the way the page's strings are read: the texts, and so the
+// registered font, are then the same on every page. A CID font under another CMap gets the texts
+// of the codes this page draws.
+std::vector<FONTGLYPHTEXT> PageFonts::GlyphTexts(GfxFont& font, const PageFont& made) const
 {
     std::vector<FONTGLYPHTEXT> texts;
     std::set<unsigned> seen;
-    auto take = [&](const char* bytes, int length) {
+    auto add = [&](CharCode code, const FONTGLYPHTEXT& text) {
+        const unsigned glyph = made.GlyphOf(code);
+        if (glyph == 0 || !seen.insert(glyph).second)
+            return;
+        texts.push_back(text);
+        texts.back().glyph = WORD(glyph);
+    };
+    auto read = [&](const char* bytes, int length) {
         CharCode code = 0;
         const Unicode* values = nullptr;
         int count = 0;
         double dx = 0, dy = 0, ox = 0, oy = 0;
-        if (font.getNextChar(bytes, length, &code, &values, &count, &dx, &dy, &ox, &oy) != length)
-            return;
-        const unsigned glyph = made.GlyphOf(code);
         FONTGLYPHTEXT text{};
-        text.glyph = WORD(glyph);
-        if (glyph == 0 || seen.count(glyph) || !values || !GlyphText(values, count, text))
-            return;
-        seen.insert(glyph);
-        texts.push_back(text);
+        if (font.getNextChar(bytes, length, &code, &values, &count, &dx, &dy, &ox, &oy) == length
+            && GlyphText(values, count, text))
+            add(code, text);
     };
-    for (int first = 0; first < 256; ++first) {
-        const char one[1] = {char(first)};
-        take(one, 1);
-        if (!font.isCIDFont())
-            continue;
-        for (int second = 0; second < 256; ++second) {
-            const char two[2] = {char(first), char(second)};
-            take(two, 2);
+    const std::string& cMap = font.getEncodingName();
+    if (!font.isCIDFont()) {
+        for (int code = 0; code < 256; ++code) {
+            const char one[1] = {char(code)};
+            read(one, 1);
         }
+    } else if (cMap == "Identity-H" || cMap == "Identity-V") {
+        for (unsigned cid = 0; cid < made.CodeCount(); ++cid) {
+            const char two[2] = {char(cid >> 8), char(cid & 0xFF)};
+            read(two, 2);
+        }
+    } else if (const std::map<CharCode, FONTGLYPHTEXT>* codes = texts_.Of(font)) {
+        for (const auto& [code, text] : *codes)
+            add(code, text);
     }
     return texts;
 }
@@ -184,6 +271,13 @@ PageFont::~PageFont()
         FT_Done_Face(face_);
 }
 
+unsigned PageFont::CodeCount() const
+{
+    if (!codeToGlyph_.empty())
+        return unsigned(codeToGlyph_.size());
+    return face_ && face_->num_glyphs > 0 ? unsigned(std::min<FT_Long>(face_->num_glyphs, 0x10000)) : 0;
+}
+
 unsigned PageFont::GlyphOf(CharCode code) const
 {
     if (codeToGlyph_.empty())
@@ -211,7 +305,10 @@ bool PageFont::AppendOutline(unsigned glyph, const Matrix& emToUser, GfxPath& pa
     return true;
 }
 
-PageFonts::PageFonts(XRef* xref, const std::set<std::u16string>& knownFaces) : xref_(xref), knownFaces_(knownFaces)
+PageFonts::PageFonts(XRef* xref, const PageTexts& texts, const std::set<std::u16string>& knownFaces)
+    : xref_(xref),
+      texts_(texts),
+      knownFaces_(knownFaces)
 {}
 
 PageFonts::~PageFonts()
@@ -255,9 +352,16 @@ std::unique_ptr<PageFont> PageFonts::Make(GfxFont& font, std::size_t& programByt
         std::optional<GfxFontLoc> location = font.locateFont(xref_, nullptr);
         if (location && location->locType == gfxFontLocExternal) {
             std::optional<std::vector<unsigned char>> program = ReadFontFile(location->path);
+            faceIndex = location->fontNum;
+            // A face of a collection is registered as a font file of its own.
+            if (program && faceIndex != 0) {
+                if (std::optional<std::vector<unsigned char>> face = FaceOfCollection(*program, faceIndex)) {
+                    program = std::move(face);
+                    faceIndex = 0;
+                }
+            }
             if (program) {
                 made->program_ = std::move(*program);
-                faceIndex = location->fontNum;
                 programType = location->fontType;
                 loaded = Load(*made, font, programType, faceIndex, false);
             }
@@ -267,7 +371,8 @@ std::unique_ptr<PageFont> PageFonts::Make(GfxFont& font, std::size_t& programByt
         return made;
     made->way_ = PageFont::Way::Outlines;
 
-    // Registered only as a whole file's first face: GDI takes a program, not a face of a collection.
+    // Registered only as a whole file's first face: GDI takes a program, not a face of a file that
+    // holds several and could not be cut out of it.
     if (faceIndex != 0)
         return made;
     const std::vector<FONTGLYPHTEXT> texts = GlyphTexts(font, *made);
@@ -337,10 +442,10 @@ bool PageFonts::Load(PageFont& made, GfxFont& font, int programType, int faceInd
         PopplerArray map(composite.getCodeToGIDMap(trueType.get(), &length));
         made.codeToGlyph_ = ToGlyphs(map.get(), length);
     } else if (programType == fontCIDType0C) {
-        std::unique_ptr<FoFiType1C> cff(FoFiType1C::make(bytes, size));
-        int length = 0;
-        PopplerArray map(cff ? cff->getCIDToGIDMap(&length) : nullptr);
-        made.codeToGlyph_ = ToGlyphs(map.get(), length);
+        // A bare CFF program: FreeType (and cairo through it) takes a glyph index of a CID-keyed
+        // program as a CID and looks it up in the program's own charset, and in a name-keyed one a
+        // CID is a glyph index. Either way the CID is the index to hand on.
+        made.codeToGlyph_.clear();
     } else if (programType == fontCIDType0COT) {
         std::unique_ptr<FoFiTrueType> openType = FoFiTrueType::make(bytes, size, faceIndex);
         int length = 0;

@@ -11,7 +11,9 @@
 #include <cstddef>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,8 @@ public:
     // The glyph index of a character code as drawChar hands it over (a CID for CID fonts); 0, the
     // missing glyph, for a code the font does not map.
     unsigned GlyphOf(CharCode code) const;
+    // One more than the last code (or CID) GlyphOf can map to a glyph of the program.
+    unsigned CodeCount() const;
     // Appends the glyph's outline to `path`, its em square (y up) mapped by `emToUser`. False when
     // the font has no outlines or the glyph none.
     bool AppendOutline(unsigned glyph, const Matrix& emToUser, GfxPath& path) const;
@@ -70,12 +74,28 @@ private:
     std::vector<unsigned> codeToGlyph_;
 };
 
+// The text each character code of a page's fonts stands for, as the page's strings give it (the
+// document's ToUnicode map, or what poppler reads from the font's encoding): what the glyphs the
+// page fills as text say in the printed document.
+class PageTexts final {
+public:
+    // Notes the text of `count` Unicode values for a code drawn in `font`; the first text of a code
+    // counts, and values that make no glyph text are left out.
+    void Add(const GfxFont& font, CharCode code, const Unicode* values, int count);
+    // The texts of a font's codes; null when the page gave none.
+    const std::map<CharCode, FONTGLYPHTEXT>* Of(const GfxFont& font) const;
+
+private:
+    std::map<std::pair<int, int>, std::map<CharCode, FONTGLYPHTEXT>> byFont_;
+};
+
 // The fonts of one page, made on first use. Registration is the platform's
-// AddFontMemResourceWithTextW; the programs registered are kept, in order, for the caller to hand on.
+// AddFontMemResourceWithTextW, each glyph with the text `texts` gives its code; the programs
+// registered are kept, in order, for the caller to hand on.
 class PageFonts final {
 public:
     // `knownFaces` names faces registered before (they are not listed again by Registered()).
-    PageFonts(XRef* xref, const std::set<std::u16string>& knownFaces);
+    PageFonts(XRef* xref, const PageTexts& texts, const std::set<std::u16string>& knownFaces);
     ~PageFonts();
     PageFonts(const PageFonts&) = delete;
     PageFonts& operator=(const PageFonts&) = delete;
@@ -91,14 +111,20 @@ private:
     // Opens the program `made` holds (the document's own, or a system font standing in) as a face and
     // maps the font's codes onto its glyphs; false when it cannot be read.
     bool Load(PageFont& made, GfxFont& font, int programType, int faceIndex, bool embedded);
-    static std::vector<FONTGLYPHTEXT> GlyphTexts(GfxFont& font, const PageFont& made);
+    std::vector<FONTGLYPHTEXT> GlyphTexts(GfxFont& font, const PageFont& made) const;
 
     XRef* xref_;
+    const PageTexts& texts_;
     const std::set<std::u16string>& knownFaces_;
     FT_LibraryRec_* freetype_ = nullptr;
     std::map<std::pair<int, int>, std::unique_ptr<PageFont>> fonts_;
     std::vector<FontRegistration> registered_;
 };
+
+// The face `index` of a font collection (a TrueType or OpenType collection file) as a font file of
+// its own, its tables copied; nothing for bytes that are no collection or a face it does not hold
+// whole, or a face larger than kMaxFontProgramBytes.
+std::optional<std::vector<unsigned char>> FaceOfCollection(std::span<const unsigned char> bytes, int index);
 
 // The UTF-16 text of `count` Unicode values, as a glyph text holds it: false when it needs more than
 // four units or holds a value that is no character.

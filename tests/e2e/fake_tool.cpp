@@ -15,7 +15,8 @@
 
 namespace {
 
-int Connect()
+// A connection to the pipe, or -1 when it cannot be made.
+int TryConnect()
 {
     std::string path = platform::PipeSocketPath(u"QuillonPipe");
     int fd = socket(AF_UNIX, SOCK_SEQPACKET, 0);
@@ -27,7 +28,17 @@ int Connect()
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+int Connect()
+{
+    const int fd = TryConnect();
+    if (fd < 0)
         std::exit(9);
     return fd;
 }
@@ -56,14 +67,31 @@ int main(int argc, char** argv)
     if (mode == "exit-early")
         return 4;
     // With <root>/fake-tool.intruder there, a process of its own connects first, as a process the
-    // service did not start would, and writes what it got into that file: "closed" or the request.
+    // service did not start would, and writes what it got into that file: "closed" or the request,
+    // or "refused" when it could not connect. With <root>/fake-tool.intruder-uid holding a user
+    // number, it connects as that user, and answers a request it gets with 31337.
     const std::string intruder = platform::RootFolder() + "/fake-tool.intruder";
     if (access(intruder.c_str(), F_OK) == 0) {
         const pid_t child = fork();
         if (child == 0) {
-            const int own = Connect();
-            const std::string got = ReadRequest(own);
-            if (FILE* file = std::fopen(intruder.c_str(), "a")) {
+            FILE* file = std::fopen(intruder.c_str(), "a");
+            unsigned uid = 0;
+            if (FILE* user = std::fopen((intruder + "-uid").c_str(), "r")) {
+                if (std::fscanf(user, "%u", &uid) != 1 || setgid(uid) != 0 || setuid(uid) != 0)
+                    _exit(8);
+                std::fclose(user);
+            }
+            const int own = TryConnect();
+            const std::string got = own < 0 ? "refused" : ReadRequest(own);
+            if (own >= 0 && !got.empty() && uid != 0)
+                Reply(own,
+                      std::string("3\0"
+                                  "1\0"
+                                  "3\0"
+                                  "3\0"
+                                  "7\0",
+                                  10));
+            if (file) {
                 std::fprintf(file, "%s\n", got.empty() ? "closed" : got.c_str());
                 std::fclose(file);
             }

@@ -401,6 +401,20 @@ TEST(ToolPrinters, AQueryOnAVirtualPrinterLoadsNeitherCupsNorADrawingLibrary)
     EXPECT_THAT(Among(job, {"libquillon_gdi.so", "libcairo.so"}), ElementsAre("libcairo.so.2", "libquillon_gdi.so"));
 }
 
+// Start-up pays only for what runs: the Print Ticket API is bound at every start, but the provider
+// and its XML library (libxml2, ICU) are loaded by the first query alone.
+TEST(ToolPrinters, TheXmlLibraryIsLoadedByTheFirstQueryOnly)
+{
+    TempRoot root;
+    InstallSamplePrinters(root);
+    const std::initializer_list<std::string_view> xml = {"libquillon_print_schema.so", "libxml2.so", "libicu"};
+    const std::set<std::string> bare = LoadedLibraries(root, {kTool, "-z"});
+    EXPECT_THAT(bare, ::testing::Contains("prntvpt.so"));
+    EXPECT_THAT(Among(bare, xml), ElementsAre());
+    const std::set<std::string> query = LoadedLibraries(root, {kService, "caps", "Quillon Office", "--quiet"});
+    EXPECT_THAT(Among(query, xml), ::testing::IsSupersetOf({"libquillon_print_schema.so", "libxml2.so.2"}));
+}
+
 // An installation that lost its drawing library still answers queries, and a picture job fails
 // with a reply that says so, the missing library named on standard error, nothing left behind.
 TEST(ToolFiles, WithoutTheDrawingLibraryQueriesStillAnswerAndAJobFails)
@@ -409,7 +423,7 @@ TEST(ToolFiles, WithoutTheDrawingLibraryQueriesStillAnswerAndAJobFails)
     InstallSamplePrinters(root);
     const std::filesystem::path tool = std::filesystem::path(root.Path()) / "tool";
     std::filesystem::create_directories(tool);
-    for (const char* file : {"QuillonTool", "libquillon_platform.so", "prntvpt.so"})
+    for (const char* file : {"QuillonTool", "libquillon_platform.so", "prntvpt.so", "libquillon_print_schema.so"})
         std::filesystem::copy_file(std::filesystem::path(kBinDir) / file, tool / file);
     const std::string picture = root.Path() + "/pixel.png";
     WriteFile(picture, std::string(std::begin(kOnePixelPng), std::end(kOnePixelPng)));

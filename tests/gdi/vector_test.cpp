@@ -14,6 +14,7 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -937,6 +938,30 @@ TEST_F(VectorTest, PrivateFontsAreNamedInTheOrderOfRegistrationAlikeInEveryProce
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(AddFontMemResourceWithTextW(nullptr, 10, nullptr, 0, name), nullptr);
     EXPECT_EQ(AddFontMemResourceWithTextW(sans.data(), static_cast<DWORD>(sans.size()), nullptr, 0, nullptr), nullptr);
+}
+
+TEST_F(VectorTest, AProgramRegisteredAgainWithOtherTextsIsAnotherFontSharingItsBytes)
+{
+    // A renderer registers a document's font once a page, each time with the texts of that page's
+    // glyphs: a large program registered for page after page counts once against the limit of
+    // the process's fonts, which ten copies of it would pass.
+    std::vector<BYTE> program = FileBytes(kSansPath);
+    program.resize(platform::gdi::kMaxPrivateFontBytes / 9);
+    ASSERT_LE(program.size(), platform::gdi::kMaxFontProgramBytes);
+    std::set<std::u16string> names;
+    for (char16_t letter = u'A'; letter < u'A' + 10; ++letter) {
+        const FONTGLYPHTEXT text{static_cast<WORD>(36 + letter - u'A'), 1, {letter}};
+        WCHAR name[LF_FACESIZE] = {};
+        ASSERT_NE(AddFontMemResourceWithTextW(program.data(), static_cast<DWORD>(program.size()), &text, 1, name),
+                  nullptr)
+            << "registration " << int(letter - u'A');
+        names.insert(name);
+        const auto font = platform::gdi::FindPrivateFont(name);
+        ASSERT_NE(font, nullptr);
+        EXPECT_EQ(font->TextOf(text.glyph), std::u16string(1, letter));
+        EXPECT_EQ(font->TextOf(36), letter == u'A' ? u"A" : u"");
+    }
+    EXPECT_EQ(names.size(), 10u);
 }
 
 // A face nobody registered makes a font, as on Windows, but no text: on a printer and on a recording.

@@ -58,7 +58,8 @@ PageWay Survey(const std::string& pdf, const pdf::PageLimits& limits = {})
     if (!document)
         return PageWay::TooCostly;
     const auto page = document->LoadPage(0);
-    return pdf::SurveyPage(*page, {}, limits);
+    pdf::PageTexts texts;
+    return pdf::SurveyPage(*page, {}, texts, limits);
 }
 
 TEST(OutputDevice, PagesGoAsPicturesOnlyWhereGdiCannotShowThem)

@@ -2,109 +2,27 @@
 // would, at a viewer's 100 dpi and at 300 dpi, against the source; its words and fonts; the page
 // that goes as a picture; a real manual where the machine has one; a hostile page.
 #include "tests/e2e/e2e_support.h"
+#include "tests/pdf/page_comparison.h"
 #include "tests/pdf/pdf_test_support.h"
 #include "tests/spool/print_test_support.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
-#include <regex>
 #include <sstream>
 
 namespace {
 
 using namespace quillon::e2e;
+using print_test::Compare;
+using print_test::Comparison;
+using print_test::Darkness;
 using print_test::Raster;
+using print_test::Words;
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
 constexpr char kPrinter[] = "Vector Office";
-// The printable area starts 4.23 mm (a sixth of an inch) in from every edge of the sheet.
-constexpr double kMarginInches = 1.0 / 6;
-
-std::string CommandOutput(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        std::array<char, 4096> chunk{};
-        while (std::size_t read = std::fread(chunk.data(), 1, chunk.size(), pipe))
-            out.append(chunk.data(), read);
-        pclose(pipe);
-    }
-    return out;
-}
-
-// The words of pages [first, last] as pdftotext reads them in the order the page draws them (its
-// layout analysis breaks turned lines into pieces, the source's as the job's).
-std::vector<std::string> Words(const std::string& pdf, int first, int last)
-{
-    std::istringstream text(CommandOutput("pdftotext -raw -f " + std::to_string(first) + " -l " + std::to_string(last)
-                                          + " '" + pdf + "' - 2>/dev/null"));
-    std::vector<std::string> words;
-    for (std::string word; text >> word;)
-        words.push_back(word);
-    return words;
-}
-
-int Darkness(const std::uint8_t* pixel)
-{
-    return 765 - pixel[0] - pixel[1] - pixel[2];
-}
-
-// Compares the job's page with the source's inside the printable area, shrunk by a pixel: the share
-// of pixels of one-coloured patches of the source (their neighbours alike, so edges each renderer
-// smooths its own way are left out) printed in another colour; and, over windows of rows a
-// twentieth of an inch high, the most ink a window lost (against its own ink) or gained (against a
-// window full of ink), which a lost rule, a line cut through or a seam changes. The job's ink is
-// looked for a row beyond the window's either side: renderers may put an edge a pixel apart.
-struct Comparison {
-    double differingPatches = 0;
-    double worstLoss = 0;
-    double worstGain = 0;
-};
-
-Comparison Compare(const Raster& wanted, const Raster& printed, int dpi)
-{
-    Comparison result;
-    const int margin = int(kMarginInches * dpi) + 2;
-    const int x0 = margin, y0 = margin, x1 = printed.width - margin, y1 = printed.height - margin;
-    std::size_t compared = 0, differing = 0;
-    std::vector<double> rowsWanted(printed.height), rowsPrinted(printed.height);
-    for (int y = y0; y < y1; ++y) {
-        for (int x = x0; x < x1; ++x) {
-            const int darkness = Darkness(wanted.At(x, y));
-            rowsWanted[y] += darkness;
-            rowsPrinted[y] += Darkness(printed.At(x, y));
-            bool patch = true;
-            for (int dy = -1; dy <= 1 && patch; ++dy)
-                for (int dx = -1; dx <= 1 && patch; ++dx)
-                    patch = std::abs(Darkness(wanted.At(x + dx, y + dy)) - darkness) <= 24;
-            if (!patch)
-                continue;
-            ++compared;
-            differing += std::abs(Darkness(printed.At(x, y)) - darkness) > 144 ? 1 : 0;
-        }
-    }
-    result.differingPatches = compared ? double(differing) / double(compared) : 1.0;
-    const int window = dpi / 20;
-    const double full = 765.0 * (x1 - x0) * window;
-    auto ink = [](const std::vector<double>& rows, int from, int to) {
-        double sum = 0;
-        for (int row = from; row < to; ++row)
-            sum += rows[row];
-        return sum;
-    };
-    for (int y = y0 + 1; y + window + 1 <= y1; ++y) {
-        const double wantedInk = ink(rowsWanted, y, y + window);
-        if (wantedInk > 0.01 * full)
-            result.worstLoss = std::max(result.worstLoss, 1 - ink(rowsPrinted, y - 1, y + window + 1) / wantedInk);
-        result.worstGain = std::max(result.worstGain,
-                                    (ink(rowsPrinted, y, y + window) - ink(rowsWanted, y - 1, y + window + 1)) / full);
-    }
-    return result;
-}
 
 class PrintedPages : public ::testing::Test {
 protected:
@@ -221,7 +139,7 @@ TEST_F(PrintedPages, TheJobKeepsTheWordsAndEmbedsTheFontsItDrawsThemWith)
     EXPECT_THAT(Words(job_, 1, 1),
                 ::testing::ElementsAre("Pages", "stay", "drawings:", "the", "quick", "brown", "fox.", "Turned", "and",
                                        "stretched"));
-    const std::string fonts = CommandOutput("pdffonts '" + job_ + "'");
+    const std::string fonts = print_test::CommandOutput("pdffonts '" + job_ + "'");
     EXPECT_THAT(fonts, HasSubstr(" yes "));
     EXPECT_THAT(fonts, ::testing::Not(::testing::ContainsRegex(" no +(yes|no) +(yes|no) +[0-9]+ +[0-9]+\n")));
 }
@@ -232,7 +150,7 @@ TEST_F(PrintedPages, ThePagesThatWentAsPicturesAreCounted)
     const std::string sidecar = ReadFile(fs::path(job_).replace_extension(".json").string());
     EXPECT_THAT(sidecar, HasSubstr("\"picture-pages\": 1"));
     // Only the picture page holds pictures the size of its ink; the others hold their own few.
-    const std::string images = CommandOutput("pdfimages -list '" + job_ + "'");
+    const std::string images = print_test::CommandOutput("pdfimages -list '" + job_ + "'");
     std::istringstream lines(images);
     std::map<int, int> perPage;
     std::string line;
@@ -258,7 +176,7 @@ TEST_F(PrintedPages, AManualKeepsItsWordsAndLooksLikeItself)
     const int pages = print_test::PageCount(manual);
     ASSERT_EQ(print_test::PageCount(job), pages);
     EXPECT_EQ(Words(job, 1, pages), Words(manual, 1, pages));
-    const std::string fonts = CommandOutput("pdffonts '" + job + "'");
+    const std::string fonts = print_test::CommandOutput("pdffonts '" + job + "'");
     EXPECT_THAT(fonts, HasSubstr(" yes "));
     for (int page : {1, pages / 2}) {
         SCOPED_TRACE("page " + std::to_string(page));

@@ -155,7 +155,8 @@ protected:
         print_test::InstallPrinter(root_.Path(), "Test Office", 150, "4.23");
         tool_ = fs::path(root_.Path()) / "tool";
         fs::create_directories(tool_);
-        for (const char* file : {"QuillonTool", "libquillon_platform.so", "libquillon_gdi.so", "prntvpt.so"})
+        for (const char* file :
+             {"QuillonTool", "libquillon_platform.so", "libquillon_gdi.so", "prntvpt.so", "libquillon_print_schema.so"})
             fs::copy_file(fs::path(kBinDir) / file, tool_ / file);
     }
 
@@ -302,7 +303,7 @@ TEST_F(StandInRendererTest, WithoutARendererNoPageReachesThePrinter)
 TEST_F(StandInRendererTest, ADocumentChangedAfterThePageBeforeFailsThePageAfter)
 {
     UseRenderer("changes_document");
-    for (const char* change : {"replaced", "rewritten", "grown"}) {
+    for (const char* change : {"replaced", "rewritten", "restored", "grown"}) {
         SCOPED_TRACE(change);
         WriteFile(root_.Path() + "/change-document", change);
         EXPECT_EQ(Print(), "-1");
@@ -314,7 +315,7 @@ TEST_F(StandInRendererTest, ADocumentChangedAfterThePageBeforeFailsThePageAfter)
                                 "In RenderPDFFile, RenderNextPDFPageToMetafile next_available(bool): 0",
                                 "In PrintFile, spool, RenderPDFFile failed.", "PrintFileImpl return job id: -1"));
     }
-    EXPECT_THAT(Calls(), ElementsAre(Call(0), Call(0), Call(0)));
+    EXPECT_THAT(Calls(), ElementsAre(Call(0), Call(0), Call(0), Call(0)));
 }
 
 TEST_F(StandInRendererTest, NoTemporaryFileForALaterPageAbortsTheDocument)

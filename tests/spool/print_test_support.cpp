@@ -66,9 +66,6 @@ void WriteBytes(const fs::path& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-namespace {
-
-// The output of a shell command, with its exit status.
 std::string CommandOutput(const std::string& command, int& status)
 {
     std::string output;
@@ -85,11 +82,15 @@ std::string CommandOutput(const std::string& command, int& status)
     return output;
 }
 
-} // namespace
+std::string CommandOutput(const std::string& command)
+{
+    int status = 0;
+    return CommandOutput(command, status);
+}
 
 Raster RenderPage(const fs::path& pdf, int page, int dpi)
 {
-    const std::string command = "pdftoppm -r " + std::to_string(dpi) + " -f " + std::to_string(page) + " -l "
+    const std::string command = "pdftoppm -cropbox -r " + std::to_string(dpi) + " -f " + std::to_string(page) + " -l "
         + std::to_string(page) + " '" + pdf.string() + "'";
     int status = 0;
     const std::string ppm = CommandOutput(command, status);

@@ -22,6 +22,10 @@ std::string GridPdf(int pages, double width = 612, double height = 792);
 
 void WriteBytes(const fs::path& path, const std::string& bytes);
 
+// What a shell command wrote on its standard output, with its exit status or without.
+std::string CommandOutput(const std::string& command, int& status);
+std::string CommandOutput(const std::string& command);
+
 // One page rendered by pdftoppm: 8-bit R, G, B rows.
 struct Raster {
     int width = 0;
@@ -31,7 +35,8 @@ struct Raster {
     const std::uint8_t* At(int x, int y) const { return rgb.data() + (std::size_t(y) * width + x) * 3; }
 };
 
-// Renders page `page` (1-based) at `dpi`; an empty raster when pdftoppm fails.
+// Renders page `page` (1-based) at `dpi`, its crop box as a viewer shows it; an empty raster when
+// pdftoppm fails.
 Raster RenderPage(const fs::path& pdf, int page, int dpi);
 
 // The number of pages of a PDF as pdfinfo reads it, -1 when it cannot.

@@ -66,8 +66,8 @@ std::string PageFileModes()
 
 // Changes the job's document, three.pdf in the machine root, the way the file change-document
 // beside it says, each time into other bytes: "replaced" puts another file of the same size and
-// time in its place, "rewritten" writes into it at the same size, "grown" adds a byte and puts its
-// time back.
+// time in its place, "rewritten" writes into it at the same size, "restored" does so and puts its
+// times back, as a careful writer would, "grown" adds a byte and puts its time back.
 [[maybe_unused]] void ChangeDocument()
 {
     const char* root = std::getenv("QUILLON_ROOT");
@@ -85,6 +85,9 @@ std::string PageFileModes()
         std::rename((document + ".new").c_str(), document.c_str());
     } else if (change == "rewritten") {
         std::ofstream(document, std::ios::binary | std::ios::in | std::ios::out) << other;
+    } else if (change == "restored") {
+        std::ofstream(document, std::ios::binary | std::ios::in | std::ios::out) << other;
+        ::utimensat(AT_FDCWD, document.c_str(), times, 0);
     } else if (change == "grown") {
         std::ofstream(document, std::ios::binary | std::ios::app) << '%';
         ::utimensat(AT_FDCWD, document.c_str(), times, 0);

@@ -44,7 +44,7 @@ protected:
         root.InstallSamplePrinters(QUILLON_SOURCE_DIR);
         toolFolder = root.Path() / "tool";
         fs::create_directories(toolFolder);
-        for (const char* file : {"QuillonTool", "libquillon_platform.so"})
+        for (const char* file : {"QuillonTool", "libquillon_platform.so", "libquillon_print_schema.so"})
             fs::copy_file(fs::path(QUILLON_BIN_DIR) / file, toolFolder / file);
     }
 
