@@ -1,7 +1,7 @@
 // The platform library's GDI and GDI+ calls: each loads the drawing library on its first use and
 // forwards to it. Without the drawing library (a damaged installation, said once on standard
 // error) every call fails the way the call itself fails, the last error ERROR_MOD_NOT_FOUND.
-#include "platform/gdi/drawing_calls.h"
+#include "platform/drawing/drawing_calls.h"
 
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/platform_modules.h"
