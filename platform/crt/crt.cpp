@@ -3,6 +3,7 @@
 #include "platform/crt/crt.h"
 
 #include "platform/kernel/host.h"
+#include "platform/kernel/text.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -192,9 +193,9 @@ std::u16string Format(const WCHAR* format, va_list& args)
 // Folds ASCII and Latin-1 capital letters to small ones (the multiplication sign is no letter).
 char16_t FoldCase(char16_t unit)
 {
-    if ((unit >= u'A' && unit <= u'Z') || (unit >= 0xC0 && unit <= 0xDE && unit != 0xD7))
+    if (unit >= 0xC0 && unit <= 0xDE && unit != 0xD7)
         return static_cast<char16_t>(unit + 0x20);
-    return unit;
+    return platform::kernel::FoldAscii(unit);
 }
 
 } // namespace

@@ -32,4 +32,12 @@ Result Guarded(Result failure, Work work)
     }
 }
 
+// Runs a call on the context behind a handle, guarded as above; `failure` when there is none.
+template <typename Result, typename Work>
+Result OnDc(HDC dc, Result failure, Work work)
+{
+    const std::shared_ptr<DeviceContext> context = FindDc(dc);
+    return context ? Guarded<Result>(failure, [&] { return work(*context); }) : failure;
+}
+
 } // namespace platform::gdi

@@ -109,6 +109,24 @@ bool DeviceBackend::Comment(std::span<const BYTE>)
     return true;
 }
 
+CopiedCaps::CopiedCaps(const DeviceBackend& device)
+{
+    static constexpr int kCopied[] = {TECHNOLOGY, HORZSIZE,      VERTSIZE,       HORZRES,         VERTRES,
+                                      BITSPIXEL,  PLANES,        NUMCOLORS,      RASTERCAPS,      LOGPIXELSX,
+                                      LOGPIXELSY, PHYSICALWIDTH, PHYSICALHEIGHT, PHYSICALOFFSETX, PHYSICALOFFSETY};
+    for (int index : kCopied)
+        caps_.emplace_back(index, device.Caps(index));
+}
+
+int CopiedCaps::operator()(int index) const
+{
+    for (const auto& [known, value] : caps_) {
+        if (known == index)
+            return value;
+    }
+    return 0;
+}
+
 DeviceContext::DeviceContext(Kind kind, std::unique_ptr<DeviceBackend> backend)
     : kind_(kind),
       backend_(std::move(backend))
@@ -360,14 +378,7 @@ bool DeviceContext::AlphaBlend(const BlendCall& call)
         }
     }
 
-    BITMAPINFOHEADER header{};
-    header.biSize = sizeof header;
-    header.biWidth = call.srcWidth;
-    header.biHeight = -call.srcHeight;
-    header.biPlanes = 1;
-    header.biBitCount = 32;
-    header.biCompression = BI_RGB;
-    header.biSizeImage = static_cast<DWORD>(rows.size());
+    const BITMAPINFOHEADER header = TopDown32Header(call.srcWidth, call.srcHeight);
     const RECTL bounds = DeviceBounds(LogicalToDevice(), call.xDest, call.yDest, call.destWidth, call.destHeight);
     const emf::AlphaBlendRecord record{.bounds = bounds,
                                        .xDest = call.xDest,

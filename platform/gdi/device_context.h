@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace platform::gdi {
@@ -171,6 +172,18 @@ public:
     virtual CallTaken Take(const emf::AnyRecord& call, const RECTL& inked);
     // Takes an object selected into the context, as Take takes a call; the default lets it pass.
     virtual bool Select(const GdiObject& object);
+};
+
+// The capabilities of a device as they were when another device was made from it: what a memory
+// context answers for the device it is compatible with, and a recording for its reference device.
+class CopiedCaps {
+public:
+    explicit CopiedCaps(const DeviceBackend& device);
+    // GetDeviceCaps as the device answered it; 0 for an index not copied.
+    int operator()(int index) const;
+
+private:
+    std::vector<std::pair<int, int>> caps_;
 };
 
 class DeviceContext final {

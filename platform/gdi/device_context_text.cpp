@@ -53,50 +53,46 @@ LONG Rounded(double value)
     return static_cast<LONG>(std::clamp(std::lround(value), -2147483647L, 2147483647L));
 }
 
-} // namespace
+// How a logical font sets text on a device: the em (logical units), the stretch of its width, and
+// the directions along its baseline and down across it (logical units, device y running down).
+struct TextFrame {
+    double em = 0;
+    double widthScale = 1;
+    PointD along;
+    PointD down;
+};
 
-std::optional<GlyphRun> DeviceContext::LayOutText(const TextCall& call, std::vector<INT>& advances, ExtentD& extent,
-                                                  POINT& end) const
+TextFrame FrameOf(const PrivateFont& font, const LOGFONTW& logFont, int dpiY)
 {
-    const Font* selected = state_.font ? state_.font->As<Font>() : nullptr;
-    std::shared_ptr<const PrivateFont> font = selected ? FindPrivateFont(FaceOf(selected->logFont)) : nullptr;
-    if (!font) {
-        SetLastError(ERROR_NOT_FOUND);
-        return std::nullopt;
-    }
-    const LOGFONTW& logFont = selected->logFont;
-    const double unitsPerEm = font->UnitsPerEm();
+    const double unitsPerEm = font.UnitsPerEm();
+    TextFrame frame;
     // A negative height is the em; a positive one the cell, ascent and descent together.
-    double em = std::abs(static_cast<double>(logFont.lfHeight));
+    frame.em = std::abs(static_cast<double>(logFont.lfHeight));
     if (logFont.lfHeight > 0)
-        em = logFont.lfHeight * unitsPerEm / (font->Ascent() + font->Descent());
+        frame.em = logFont.lfHeight * unitsPerEm / (font.Ascent() + font.Descent());
     else if (logFont.lfHeight == 0)
-        em = kDefaultFontPoints * backend_->Caps(LOGPIXELSY) / 72;
+        frame.em = kDefaultFontPoints * dpiY / 72;
     // A width stretches the font until its average character is that wide.
-    const double widthScale = logFont.lfWidth == 0
+    frame.widthScale = logFont.lfWidth == 0
         ? 1
-        : std::abs(static_cast<double>(logFont.lfWidth)) * unitsPerEm / (font->AverageWidth() * em);
-    // The escapement turns the baseline counter-clockwise as seen (device y runs down).
+        : std::abs(static_cast<double>(logFont.lfWidth)) * unitsPerEm / (font.AverageWidth() * frame.em);
+    // The escapement turns the baseline counter-clockwise as seen.
     const double angle = logFont.lfEscapement * kTenthsOfDegreeToRadians;
-    const PointD along{std::cos(angle), -std::sin(angle)};
-    const PointD down{std::sin(angle), std::cos(angle)};
+    frame.along = PointD{std::cos(angle), -std::sin(angle)};
+    frame.down = PointD{std::sin(angle), std::cos(angle)};
+    return frame;
+}
 
-    const Affine toDevice = LogicalToDevice();
-    GlyphRun run;
-    run.font = font;
-    run.color = state_.textColor;
-    run.emToDevice = Then(Affine{em * widthScale * along.x, em * widthScale * along.y, em * down.x, em * down.y, 0, 0},
-                          Affine{toDevice.m11, toDevice.m12, toDevice.m21, toDevice.m22, 0, 0});
-    // A font too large for numbers to hold (a height and a width at the ends of their range).
-    if (!IsFinite(run.emToDevice)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return std::nullopt;
-    }
-
-    // The glyphs and their advances (logical units, along the baseline and upwards across it).
+// The glyphs of a call go into `run`, each with the text it stands for; the answer is each glyph's
+// step to the next (logical units). A call without advances gets the font's, rounded as a
+// metafile records them, in `advances`; a call with advances gets its own back there.
+std::vector<PointD> PlaceGlyphs(const TextCall& call, const PrivateFont& font, const TextFrame& frame, GlyphRun& run,
+                                std::vector<INT>& advances)
+{
     const bool indices = call.options & ETO_GLYPH_INDEX;
     const bool pairs = (call.options & ETO_PDY) && call.dx;
     const std::size_t count = call.text.size();
+    const double unitsPerEm = font.UnitsPerEm();
     advances.clear();
     if (!call.dx)
         advances.reserve(count);
@@ -108,7 +104,7 @@ std::optional<GlyphRun> DeviceContext::LayOutText(const TextCall& call, std::vec
         std::size_t units = 1;
         if (indices) {
             glyph.index = call.text[i];
-            const std::u16string_view text = font->TextOf(glyph.index);
+            const std::u16string_view text = font.TextOf(glyph.index);
             glyph.textOffset = static_cast<std::uint32_t>(run.text.size());
             glyph.textLength = static_cast<std::uint32_t>(text.size());
             run.text.append(text);
@@ -119,13 +115,13 @@ std::optional<GlyphRun> DeviceContext::LayOutText(const TextCall& call, std::vec
                 character = 0x10000 + ((character - 0xD800) << 10) + (call.text[i + 1] - 0xDC00);
                 units = 2;
             }
-            glyph.index = font->GlyphOf(character);
+            glyph.index = font.GlyphOf(character);
             glyph.textOffset = static_cast<std::uint32_t>(run.text.size());
             glyph.textLength = static_cast<std::uint32_t>(units);
             run.text.append(call.text.subspan(i, units).begin(), call.text.subspan(i, units).end());
         }
         // A glyph the font does not have is its missing glyph.
-        if (glyph.index >= font->GlyphCount())
+        if (glyph.index >= font.GlyphCount())
             glyph.index = 0;
         double x = 0;
         double y = 0;
@@ -135,24 +131,27 @@ std::optional<GlyphRun> DeviceContext::LayOutText(const TextCall& call, std::vec
                 y += pairs ? call.dx[2 * unit + 1] : 0;
             }
         } else {
-            x = font->Advance(glyph.index) / unitsPerEm * em * widthScale;
+            x = font.Advance(glyph.index) / unitsPerEm * frame.em * frame.widthScale;
             advances.push_back(Rounded(x));
             if (units == 2)
                 advances.push_back(0);
         }
-        steps.push_back(Plus(Times(along, x), Times(down, -y)));
+        steps.push_back(Plus(Times(frame.along, x), Times(frame.down, -y)));
         run.glyphs.push_back(glyph);
         i += units - 1;
     }
     if (call.dx)
         advances.assign(call.dx, call.dx + (pairs ? 2 * count : count));
+    return steps;
+}
 
-    PointD width{0, 0};
-    for (const PointD& step : steps)
-        width = Plus(width, step);
-    const POINT reference = (state_.textAlign & TA_UPDATECP) ? state_.position : POINT{call.x, call.y};
+// Where the first glyph's origin goes for text `width` long (logical units) set from `reference`
+// under the alignment `align`, and in `end` the position a TA_UPDATECP call leaves.
+PointD AlignedStart(const POINT& reference, UINT align, const PointD& width, const TextFrame& frame, double ascent,
+                    double descent, POINT& end)
+{
     PointD start{static_cast<double>(reference.x), static_cast<double>(reference.y)};
-    switch (state_.textAlign & kHorizontalAlign) {
+    switch (align & kHorizontalAlign) {
     case TA_RIGHT:
         start = Plus(start, Times(width, -1));
         end = reference;
@@ -167,18 +166,55 @@ std::optional<GlyphRun> DeviceContext::LayOutText(const TextCall& call, std::vec
         end = POINT{Rounded(start.x + width.x), Rounded(start.y + width.y)};
         break;
     }
-    const double ascent = font->Ascent() / unitsPerEm * em;
-    const double descent = font->Descent() / unitsPerEm * em;
-    switch (state_.textAlign & kVerticalAlign) {
+    switch (align & kVerticalAlign) {
     case TA_BASELINE:
         break;
     case TA_BOTTOM:
-        start = Plus(start, Times(down, -descent));
+        start = Plus(start, Times(frame.down, -descent));
         break;
     default:
-        start = Plus(start, Times(down, ascent));
+        start = Plus(start, Times(frame.down, ascent));
         break;
     }
+    return start;
+}
+
+} // namespace
+
+std::optional<GlyphRun> DeviceContext::LayOutText(const TextCall& call, std::vector<INT>& advances, ExtentD& extent,
+                                                  POINT& end) const
+{
+    const Font* selected = state_.font ? state_.font->As<Font>() : nullptr;
+    std::shared_ptr<const PrivateFont> font = selected ? FindPrivateFont(FaceOf(selected->logFont)) : nullptr;
+    if (!font) {
+        SetLastError(ERROR_NOT_FOUND);
+        return std::nullopt;
+    }
+    const TextFrame frame = FrameOf(*font, selected->logFont, backend_->Caps(LOGPIXELSY));
+    const PointD& down = frame.down;
+
+    const Affine toDevice = LogicalToDevice();
+    GlyphRun run;
+    run.font = font;
+    run.color = state_.textColor;
+    run.emToDevice
+        = Then(Affine{frame.em * frame.widthScale * frame.along.x, frame.em * frame.widthScale * frame.along.y,
+                      frame.em * down.x, frame.em * down.y, 0, 0},
+               Affine{toDevice.m11, toDevice.m12, toDevice.m21, toDevice.m22, 0, 0});
+    // A font too large for numbers to hold (a height and a width at the ends of their range).
+    if (!IsFinite(run.emToDevice)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return std::nullopt;
+    }
+
+    const std::vector<PointD> steps = PlaceGlyphs(call, *font, frame, run, advances);
+    PointD width{0, 0};
+    for (const PointD& step : steps)
+        width = Plus(width, step);
+    const POINT reference = (state_.textAlign & TA_UPDATECP) ? state_.position : POINT{call.x, call.y};
+    const double ascent = font->Ascent() / font->UnitsPerEm() * frame.em;
+    const double descent = font->Descent() / font->UnitsPerEm() * frame.em;
+    const PointD start = AlignedStart(reference, state_.textAlign, width, frame, ascent, descent, end);
 
     // The glyphs' origins, and the device extent their boxes may ink.
     const ExtentD box = font->GlyphBox();

@@ -37,4 +37,17 @@ std::optional<DibLayout> ReadDibLayout(const BITMAPINFOHEADER& header)
     }
 }
 
+BITMAPINFOHEADER TopDown32Header(int width, int height)
+{
+    BITMAPINFOHEADER header{};
+    header.biSize = sizeof header;
+    header.biWidth = width;
+    header.biHeight = -height;
+    header.biPlanes = 1;
+    header.biBitCount = 32;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = static_cast<DWORD>(width) * static_cast<DWORD>(height) * 4;
+    return header;
+}
+
 } // namespace platform::gdi

@@ -26,4 +26,7 @@ struct DibLayout {
 // picture (biSizeImage bytes). Anything else, or a header that contradicts itself, gives nothing.
 std::optional<DibLayout> ReadDibLayout(const BITMAPINFOHEADER& header);
 
+// The header of a top-down 32-bit BI_RGB bitmap of width × height pixels (blue, green, red, alpha).
+BITMAPINFOHEADER TopDown32Header(int width, int height);
+
 } // namespace platform::gdi

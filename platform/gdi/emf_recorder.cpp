@@ -116,11 +116,6 @@ private:
 
 namespace {
 
-// The capabilities a recording context answers as its reference device does.
-constexpr int kReferenceCaps[]
-    = {TECHNOLOGY, HORZSIZE,   VERTSIZE,   HORZRES,       VERTRES,        BITSPIXEL,       PLANES,         NUMCOLORS,
-       RASTERCAPS, LOGPIXELSX, LOGPIXELSY, PHYSICALWIDTH, PHYSICALHEIGHT, PHYSICALOFFSETX, PHYSICALOFFSETY};
-
 constexpr std::uint64_t kMaxMetafileBytes = 0xFFFFFFFFu;
 // The header counts the object table in 16 bits: a recording holds at most this many objects at once.
 constexpr std::size_t kMaxObjectIndices = 0xFFFF;
@@ -165,9 +160,7 @@ bool FitsIn16Bits(const POINTL& point)
 std::unique_ptr<EmfRecorder> EmfRecorder::Create(const DeviceBackend& reference, const std::string& path,
                                                  const RECT* frame, std::u16string_view description)
 {
-    std::unique_ptr<EmfRecorder> recorder(new EmfRecorder());
-    for (int index : kReferenceCaps)
-        recorder->caps_.emplace_back(index, reference.Caps(index));
+    std::unique_ptr<EmfRecorder> recorder(new EmfRecorder(reference));
     recorder->device_ = SIZEL{reference.Caps(HORZRES), reference.Caps(VERTRES)};
     recorder->millimetres_ = SIZEL{reference.Caps(HORZSIZE), reference.Caps(VERTSIZE)};
     if (frame) {
@@ -204,6 +197,9 @@ std::unique_ptr<EmfRecorder> EmfRecorder::Create(const DeviceBackend& reference,
     return recorder;
 }
 
+EmfRecorder::EmfRecorder(const DeviceBackend& reference) : caps_(reference)
+{}
+
 EmfRecorder::~EmfRecorder()
 {
     LiveRecordings& live = Live();
@@ -213,11 +209,7 @@ EmfRecorder::~EmfRecorder()
 
 int EmfRecorder::Caps(int index) const
 {
-    for (const auto& [known, value] : caps_) {
-        if (known == index)
-            return value;
-    }
-    return 0;
+    return caps_(index);
 }
 
 bool EmfRecorder::Paint(const PicturePlacement&)

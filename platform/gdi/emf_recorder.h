@@ -52,7 +52,7 @@ public:
     std::shared_ptr<EnhMetaFile> Close();
 
 private:
-    EmfRecorder() = default;
+    explicit EmfRecorder(const DeviceBackend& reference);
 
     // Writes a record as its description says; false (last error set) when it cannot be written.
     template <typename Record>
@@ -65,7 +65,7 @@ private:
     std::optional<DWORD> Create(const GdiObject& object);
     void Forget(HGDIOBJ handle);
 
-    std::vector<std::pair<int, int>> caps_;
+    CopiedCaps caps_; // a recording context answers as its reference device
     std::unique_ptr<RecordWriter> writer_;
     std::string path_;
     std::vector<BYTE> description_; // padded to 4 bytes

@@ -299,13 +299,6 @@ constexpr BYTE AC_SRC_ALPHA = 0x01;
 constexpr COLORREF CLR_INVALID = 0xFFFFFFFFu;
 constexpr DWORD FW_NORMAL = 400;
 
-// Failure answers of the print job calls.
-constexpr int SP_ERROR = -1;
-constexpr int SP_APPABORT = -2;
-constexpr int SP_USERABORT = -3;
-constexpr int SP_OUTOFDISK = -4;
-constexpr int SP_OUTOFMEMORY = -5;
-
 // Enhanced metafile record types.
 constexpr DWORD EMR_HEADER = 1;
 constexpr DWORD EMR_POLYBEZIERTO = 5;

@@ -11,6 +11,7 @@
 #include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/object_table.h"
+#include "platform/kernel/text.h"
 #include "platform/spooler/devmode.h"
 #include "platform/spooler/printer_registry.h"
 
@@ -24,6 +25,7 @@ using platform::gdi::DeviceContext;
 using platform::gdi::EnhMetaFile;
 using platform::gdi::FindDc;
 using platform::gdi::Guarded;
+using platform::gdi::OnDc;
 
 // A description of more characters than this is refused (its header would be too large to read back).
 constexpr std::size_t kMaxDescriptionUnits = 32767;
@@ -41,10 +43,7 @@ bool IsPrinterDriver(LPCWSTR driver)
 {
     if (!driver || !*driver)
         return true;
-    const std::u16string_view name(driver);
-    return name.size() == 8 && std::equal(name.begin(), name.end(), u"WINSPOOL", [](char16_t a, char16_t b) {
-               return (a >= u'a' && a <= u'z' ? a - u'a' + u'A' : a) == b;
-           });
+    return platform::kernel::EqualFoldingAscii(std::u16string_view(driver), std::u16string_view(u"WINSPOOL"));
 }
 
 // The length in units of a metafile description ("application\0picture\0\0"), both zeros ending
@@ -130,136 +129,118 @@ int ReleaseDC(HWND /*window*/, HDC dc)
 
 int GetDeviceCaps(HDC dc, int index)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    return context ? context->Backend().Caps(index) : 0;
+    return OnDc(dc, 0, [&](DeviceContext& context) { return context.Backend().Caps(index); });
 }
 
 int StartDocW(HDC dc, const DOCINFOW* docInfo)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    if (!context)
-        return SP_ERROR;
-    // 20 bytes is the structure of a 32-bit Windows program, as the tool passes it.
-    constexpr int kDocInfo32Bytes = 20;
-    if (!docInfo || (docInfo->cbSize != kDocInfo32Bytes && docInfo->cbSize != static_cast<int>(sizeof(DOCINFOW)))) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return SP_ERROR;
-    }
-    return Guarded(SP_ERROR, [&] { return context->Backend().StartDoc(*docInfo); });
+    return OnDc(dc, SP_ERROR, [&](DeviceContext& context) {
+        // 20 bytes is the structure of a 32-bit Windows program, as the tool passes it.
+        constexpr int kDocInfo32Bytes = 20;
+        if (!docInfo || (docInfo->cbSize != kDocInfo32Bytes && docInfo->cbSize != static_cast<int>(sizeof(DOCINFOW)))) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return SP_ERROR;
+        }
+        return context.Backend().StartDoc(*docInfo);
+    });
 }
 
 int StartPage(HDC dc)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    return context ? Guarded(SP_ERROR, [&] { return context->Backend().StartPage(); }) : SP_ERROR;
+    return OnDc(dc, SP_ERROR, [](DeviceContext& context) { return context.Backend().StartPage(); });
 }
 
 int EndPage(HDC dc)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    return context ? Guarded(SP_ERROR, [&] { return context->Backend().EndPage(); }) : SP_ERROR;
+    return OnDc(dc, SP_ERROR, [](DeviceContext& context) { return context.Backend().EndPage(); });
 }
 
 int EndDoc(HDC dc)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    return context ? Guarded(SP_ERROR, [&] { return context->Backend().EndDoc(); }) : SP_ERROR;
+    return OnDc(dc, SP_ERROR, [](DeviceContext& context) { return context.Backend().EndDoc(); });
 }
 
 int AbortDoc(HDC dc)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    return context ? context->Backend().AbortDoc() : SP_ERROR;
+    return OnDc(dc, SP_ERROR, [](DeviceContext& context) { return context.Backend().AbortDoc(); });
 }
 
 int SaveDC(HDC dc)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    return context ? Guarded(0, [&] { return context->Save(); }) : 0;
+    return OnDc(dc, 0, [](DeviceContext& context) { return context.Save(); });
 }
 
 BOOL RestoreDC(HDC dc, int savedDC)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    return context && context->Restore(savedDC) ? TRUE : FALSE;
+    return OnDc(dc, FALSE, [&](DeviceContext& context) { return context.Restore(savedDC) ? TRUE : FALSE; });
 }
 
 int SetGraphicsMode(HDC dc, int mode)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    return context ? context->SetGraphicsMode(mode) : 0;
+    return OnDc(dc, 0, [&](DeviceContext& context) { return context.SetGraphicsMode(mode); });
 }
 
 int GetGraphicsMode(HDC dc)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    return context ? context->State().graphicsMode : 0;
+    return OnDc(dc, 0, [](DeviceContext& context) { return context.State().graphicsMode; });
 }
 
 BOOL GetWorldTransform(HDC dc, LPXFORM xform)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    if (!context)
-        return FALSE;
-    if (!xform) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    *xform = context->State().world;
-    return TRUE;
+    return OnDc(dc, FALSE, [&](DeviceContext& context) {
+        if (!xform) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        *xform = context.State().world;
+        return TRUE;
+    });
 }
 
 BOOL SetWorldTransform(HDC dc, const XFORM* xform)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    if (!context)
-        return FALSE;
-    if (!xform) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    return context->SetWorldTransform(*xform) ? TRUE : FALSE;
+    return OnDc(dc, FALSE, [&](DeviceContext& context) {
+        if (!xform) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        return context.SetWorldTransform(*xform) ? TRUE : FALSE;
+    });
 }
 
 BOOL ModifyWorldTransform(HDC dc, const XFORM* xform, DWORD mode)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    return context && context->ModifyWorldTransform(xform, mode) ? TRUE : FALSE;
+    return OnDc(dc, FALSE,
+                [&](DeviceContext& context) { return context.ModifyWorldTransform(xform, mode) ? TRUE : FALSE; });
 }
 
 DWORD SetLayout(HDC dc, DWORD layout)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    return context ? context->SetLayout(layout) : GDI_ERROR;
+    return OnDc(dc, GDI_ERROR, [&](DeviceContext& context) { return context.SetLayout(layout); });
 }
 
 DWORD GetLayout(HDC dc)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    return context ? context->State().layout : GDI_ERROR;
+    return OnDc(dc, GDI_ERROR, [](DeviceContext& context) { return context.State().layout; });
 }
 
 int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, int xSrc, int ySrc, int srcWidth,
                   int srcHeight, const void* bits, const BITMAPINFO* bitmapInfo, UINT usage, DWORD rop)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    if (!context)
-        return 0;
     const platform::gdi::StretchCall call{xDest,    yDest,     destWidth, destHeight, xSrc,  ySrc,
                                           srcWidth, srcHeight, bits,      bitmapInfo, usage, rop};
-    return Guarded(0, [&] { return context->StretchDIBits(call); });
+    return OnDc(dc, 0, [&](DeviceContext& context) { return context.StretchDIBits(call); });
 }
 
 BOOL GdiComment(HDC dc, UINT size, const BYTE* data)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    return context && Guarded(false, [&] { return context->Comment(size, data); }) ? TRUE : FALSE;
+    return OnDc(dc, FALSE, [&](DeviceContext& context) { return context.Comment(size, data) ? TRUE : FALSE; });
 }
 
 int ExtEscape(HDC dc, int escape, int inputSize, LPCSTR input, int outputSize, LPSTR output)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    return context ? context->Escape(escape, inputSize, input, outputSize, output) : -1;
+    return OnDc(dc, -1,
+                [&](DeviceContext& context) { return context.Escape(escape, inputSize, input, outputSize, output); });
 }
 
 HDC CreateEnhMetaFileW(HDC reference, LPCWSTR fileName, const RECT* frame, LPCWSTR description)
@@ -407,15 +388,14 @@ BOOL EnumEnhMetaFile(HDC dc, HENHMETAFILE metafile, ENHMFENUMPROC callback, LPVO
 
 BOOL PlayEnhMetaFileRecord(HDC dc, LPHANDLETABLE table, const ENHMETARECORD* record, UINT objects)
 {
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    if (!context)
-        return FALSE;
-    if (!record) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    const std::span<HGDIOBJ> handles(table ? table->objectHandle : nullptr, table ? objects : 0);
-    return Guarded(false, [&] { return platform::gdi::PlayRecord(*context, handles, *record); }) ? TRUE : FALSE;
+    return OnDc(dc, FALSE, [&](DeviceContext& context) {
+        if (!record) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        const std::span<HGDIOBJ> handles(table ? table->objectHandle : nullptr, table ? objects : 0);
+        return platform::gdi::PlayRecord(context, handles, *record) ? TRUE : FALSE;
+    });
 }
 
 BOOL PlayEnhMetaFile(HDC dc, HENHMETAFILE metafile, const RECT* rect)

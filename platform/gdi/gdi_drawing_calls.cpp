@@ -16,6 +16,7 @@ using platform::gdi::DeviceContext;
 using platform::gdi::FindDc;
 using platform::gdi::GdiObject;
 using platform::gdi::Guarded;
+using platform::gdi::OnDc;
 
 // A handle for a new object, or null with the last error set.
 template <typename Handle, typename Made>
@@ -26,14 +27,6 @@ Handle Added(std::optional<Made> made)
     return Guarded<Handle>(nullptr, [&] {
         return static_cast<Handle>(platform::gdi::AddGdiObject(std::make_shared<GdiObject>(std::move(*made))));
     });
-}
-
-// Runs a call on the context behind a handle; `failure` when there is none.
-template <typename Result, typename Work>
-Result OnDc(HDC dc, Result failure, Work work)
-{
-    const std::shared_ptr<DeviceContext> context = FindDc(dc);
-    return context ? Guarded<Result>(failure, [&] { return work(*context); }) : failure;
 }
 
 } // namespace

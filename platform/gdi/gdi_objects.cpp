@@ -54,12 +54,7 @@ StockObjects& Stock()
         add(NULL_PEN, Pen{PS_COSMETIC | PS_NULL, 1, BS_SOLID, RGB(0, 0, 0), 0, {}});
         add(SYSTEM_FONT, SystemFont());
         // A memory context's first bitmap: one transparent black 32-bit pixel.
-        BITMAPINFOHEADER header{};
-        header.biSize = sizeof header;
-        header.biWidth = 1;
-        header.biHeight = -1;
-        header.biPlanes = 1;
-        header.biBitCount = 32;
+        const BITMAPINFOHEADER header = TopDown32Header(1, 1);
         made->defaultBitmap = std::make_shared<GdiObject>(*MakeBitmap(header), kStockCount);
         AddGdiObject(made->defaultBitmap);
         return made;

@@ -5,33 +5,14 @@
 
 #include "platform/kernel/kernel.h"
 
-#include <utility>
-#include <vector>
-
 namespace platform::gdi {
 namespace {
 
-// The capabilities a memory context answers as the device it was made compatible with.
-constexpr int kCompatibleCaps[]
-    = {TECHNOLOGY, HORZSIZE,   VERTSIZE,   HORZRES,       VERTRES,        BITSPIXEL,       PLANES,         NUMCOLORS,
-       RASTERCAPS, LOGPIXELSX, LOGPIXELSY, PHYSICALWIDTH, PHYSICALHEIGHT, PHYSICALOFFSETX, PHYSICALOFFSETY};
-
 class MemoryDevice final : public DeviceBackend {
 public:
-    explicit MemoryDevice(const DeviceBackend& reference)
-    {
-        for (int index : kCompatibleCaps)
-            caps_.emplace_back(index, reference.Caps(index));
-    }
+    explicit MemoryDevice(const DeviceBackend& reference) : caps_(reference) {}
 
-    int Caps(int index) const override
-    {
-        for (const auto& [known, value] : caps_) {
-            if (known == index)
-                return value;
-        }
-        return 0;
-    }
+    int Caps(int index) const override { return caps_(index); }
 
     bool Paint(const PicturePlacement&) override { return Refuse(); }
     bool DrawPath(const PathDrawing&) override { return Refuse(); }
@@ -44,7 +25,7 @@ private:
         return false;
     }
 
-    std::vector<std::pair<int, int>> caps_;
+    CopiedCaps caps_;
 };
 
 } // namespace

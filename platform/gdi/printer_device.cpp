@@ -45,9 +45,15 @@ BYTE Luma(COLORREF color)
     return static_cast<BYTE>((299 * GetRValue(color) + 587 * GetGValue(color) + 114 * GetBValue(color) + 500) / 1000);
 }
 
+// Transforms cross to cairo and back only here.
 cairo_matrix_t CairoMatrix(const Affine& a)
 {
     return cairo_matrix_t{a.m11, a.m12, a.m21, a.m22, a.dx, a.dy};
+}
+
+Affine FromCairo(const cairo_matrix_t& m)
+{
+    return Affine{m.xx, m.yx, m.xy, m.yy, m.x0, m.y0};
 }
 
 // Adds path points (device units) to cairo's path.
@@ -73,39 +79,6 @@ void AppendPath(cairo_t* cairo, std::span<const PathPoint> points)
         }
         if (points[i].type & PT_CLOSEFIGURE)
             cairo_close_path(cairo);
-    }
-}
-
-// Appends text as UTF-8 that cairo takes: a unit that is half of a pair without its other half, and
-// a noncharacter, become U+FFFD.
-void AppendUtf8(std::string& out, std::u16string_view text)
-{
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
-        }
-        // cairo refuses a string holding a noncharacter, and a refusal would end the page.
-        if ((c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE)
-            c = 0xFFFD;
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c));
-        } else if (c < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else if (c < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
     }
 }
 
@@ -316,8 +289,8 @@ public:
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return false;
         }
-        const cairo_matrix_t matrix{to.m11, to.m12, to.m21, to.m22, to.dx, to.dy};
-        const cairo_matrix_t storedToUpright{stored.m11, stored.m12, stored.m21, stored.m22, stored.dx, stored.dy};
+        const cairo_matrix_t matrix = CairoMatrix(to);
+        const cairo_matrix_t storedToUpright = CairoMatrix(stored);
         ApplyClip(placement.clip);
         cairo_save(page_);
         cairo_transform(page_, &matrix);
@@ -465,7 +438,9 @@ private:
                 if (withText) {
                     const PlacedGlyph& glyph = run.glyphs[stop];
                     const std::size_t before = utf8_.size();
-                    AppendUtf8(utf8_, std::u16string_view(run.text).substr(glyph.textOffset, glyph.textLength));
+                    // cairo refuses a string holding a noncharacter, and a refusal would end the page.
+                    utf8_ += Utf16ToUtf8(std::u16string_view(run.text).substr(glyph.textOffset, glyph.textLength),
+                                         Noncharacters::Replace);
                     clusters_.push_back(cairo_text_cluster_t{static_cast<int>(utf8_.size() - before), 1});
                 }
                 ++stop;
@@ -579,8 +554,6 @@ private:
         return (t.m11 * t.m11 + t.m12 * t.m12 + t.m21 * t.m21 + t.m22 * t.m22)
             / std::abs(t.m11 * t.m22 - t.m12 * t.m21);
     }
-
-    static Affine FromCairo(const cairo_matrix_t& m) { return Affine{m.xx, m.yx, m.xy, m.yy, m.x0, m.y0}; }
 
     // Whether the page is still sound after a drawing; a cairo error is out of memory here.
     bool Drawn() const

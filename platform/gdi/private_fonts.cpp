@@ -2,6 +2,7 @@
 
 #include "platform/gdi/font_program_check.h"
 #include "platform/kernel/kernel.h"
+#include "platform/kernel/text.h"
 
 #include <cairo-ft.h>
 #include <ft2build.h>
@@ -70,22 +71,6 @@ private:
     FT_Face face_;
 };
 
-// True for text that can travel as text: paired surrogates, no zero.
-bool IsWellFormed(std::u16string_view text)
-{
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit == 0 || (unit >= 0xDC00 && unit <= 0xDFFF))
-            return false;
-        if (unit >= 0xD800 && unit <= 0xDBFF) {
-            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
-                return false;
-            ++i;
-        }
-    }
-    return true;
-}
-
 // FNV-1a: only to find the fonts that may be equal, which are then compared whole.
 constexpr std::uint64_t kHashStart = 0xcbf29ce484222325u;
 
@@ -118,13 +103,8 @@ std::size_t NumberOf(std::u16string_view name)
 {
     if (name.size() <= kFacePrefix.size() || name.size() > kFacePrefix.size() + 9)
         return 0;
-    for (std::size_t i = 0; i < kFacePrefix.size(); ++i) {
-        const char16_t unit = name[i] >= u'A' && name[i] <= u'Z' ? name[i] - u'A' + u'a' : name[i];
-        const char16_t wanted
-            = kFacePrefix[i] >= u'A' && kFacePrefix[i] <= u'Z' ? kFacePrefix[i] - u'A' + u'a' : kFacePrefix[i];
-        if (unit != wanted)
-            return 0;
-    }
+    if (!platform::kernel::EqualFoldingAscii(name.substr(0, kFacePrefix.size()), kFacePrefix))
+        return 0;
     std::size_t number = 0;
     for (char16_t unit : name.substr(kFacePrefix.size())) {
         if (unit < u'0' || unit > u'9' || (number == 0 && unit == u'0'))
@@ -431,7 +411,8 @@ std::shared_ptr<const PrivateFont> RegisterPrivateFont(std::span<const BYTE> pro
             return nullptr;
         }
         const std::u16string_view text(reinterpret_cast<const char16_t*>(entry.text), entry.length);
-        if (!text.empty() && IsWellFormed(text))
+        // Text that can travel as text: paired surrogates, no zero.
+        if (!text.empty() && text.find(u'\0') == std::u16string_view::npos && platform::kernel::IsWellFormedUtf16(text))
             normal.emplace_back(entry.glyph, std::u16string(text));
     }
     // Each glyph's first text counts.

@@ -20,7 +20,6 @@ public:
     explicit Image(std::shared_ptr<gdi::Picture> picture) : picture_(std::move(picture)) {}
 
     const gdi::Picture& Picture() const { return *picture_; }
-    std::shared_ptr<gdi::Picture> SharedPicture() const { return picture_; }
 
     // The lock on the pixels: the buffer GDI+ lent (empty when the caller gave its own).
     std::mutex mutex;

@@ -3,6 +3,7 @@
 #include "platform/kernel/host.h"
 
 #include "platform/kernel/pipe_client.h"
+#include "platform/kernel/text.h"
 
 #include <fcntl.h>
 #include <sys/inotify.h>
@@ -22,11 +23,6 @@ namespace {
 bool IsAsciiLetter(char16_t unit)
 {
     return (unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z');
-}
-
-char LowerAsciiLetter(char16_t unit)
-{
-    return static_cast<char>(unit >= u'A' && unit <= u'Z' ? unit - u'A' + u'a' : unit);
 }
 
 // The root with its trailing "/" taken off, so that "/" becomes "" and paths join with "/".
@@ -66,7 +62,7 @@ std::string NativePath(std::u16string_view path)
     std::string rest = Utf16ToUtf8(drivePath ? path.substr(2) : path);
     std::replace(rest.begin(), rest.end(), '\\', '/');
     if (drivePath) {
-        native = RootPrefix() + "/mnt/" + LowerAsciiLetter(path[0]);
+        native = RootPrefix() + "/mnt/" + static_cast<char>(kernel::FoldAscii(path[0]));
         // "X:name" is relative to the drive's root here: there is no per-drive current folder.
         if (!rest.empty() && rest.front() != '/')
             native.push_back('/');

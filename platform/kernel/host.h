@@ -16,8 +16,11 @@ std::string RootFolder();
 // that takes a path goes through this.
 std::string NativePath(std::u16string_view path);
 
+// What UTF-16 to UTF-8 does with noncharacters (U+FDD0 to U+FDEF, and the last two code points
+// of every plane): keeps them, or replaces them with U+FFFD for readers that refuse them.
+enum class Noncharacters { Keep, Replace };
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view text);
+std::string Utf16ToUtf8(std::u16string_view text, Noncharacters noncharacters = Noncharacters::Keep);
 // Strict UTF-8 to UTF-16; on malformed input returns false and leaves out untouched.
 bool Utf8ToUtf16(std::string_view text, std::u16string& out);
 

@@ -4,7 +4,6 @@
 #include "platform/kernel/text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <dlfcn.h>
 #include <filesystem>
@@ -40,10 +39,8 @@ bool EndsWithDll(const std::string& name)
 {
     if (name.size() < 4)
         return false;
-    std::string suffix = name.substr(name.size() - 4);
-    for (char& c : suffix)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    return suffix == ".dll";
+    return platform::kernel::EqualFoldingAscii(std::string_view(name).substr(name.size() - 4),
+                                               std::string_view(".dll"));
 }
 
 // The Linux file name of a library name: NAME.dll is NAME.so, and a name without any
@@ -69,10 +66,7 @@ std::string FindInFolder(const std::string& folder, const std::string& name)
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
         const std::string entryName = entry.path().filename().string();
-        if (entryName.size() == name.size()
-            && std::equal(entryName.begin(), entryName.end(), name.begin(), [](char a, char b) {
-                   return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-               }))
+        if (platform::kernel::EqualFoldingAscii(std::string_view(entryName), std::string_view(name)))
             return entry.path().string();
     }
     return {};

@@ -9,6 +9,7 @@
 #include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_object.h"
+#include "platform/kernel/text.h"
 
 #include <algorithm>
 #include <atomic>
@@ -35,11 +36,6 @@ constexpr std::u16string_view kPipePrefix = u"\\\\.\\pipe\\";
 constexpr int kSocketBufferBytes = 4 * 1024 * 1024;
 // What NMPWAIT_USE_DEFAULT_WAIT stands for: the default wait of a pipe made without one.
 constexpr DWORD kDefaultWaitMs = 50;
-
-char16_t FoldAscii(char16_t unit)
-{
-    return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
-}
 
 class PipeClient final : public KernelObject {
 public:
@@ -403,13 +399,7 @@ std::string SocketPathOf(std::u16string_view pipePath)
 // True when the path names a pipe: it starts with \\.\pipe\ (in any case).
 bool HasPipePrefix(std::u16string_view path)
 {
-    if (path.size() < kPipePrefix.size())
-        return false;
-    for (std::size_t i = 0; i < kPipePrefix.size(); ++i) {
-        if (FoldAscii(path[i]) != kPipePrefix[i])
-            return false;
-    }
-    return true;
+    return path.size() >= kPipePrefix.size() && EqualFoldingAscii(path.substr(0, kPipePrefix.size()), kPipePrefix);
 }
 
 // The NAME of \\.\pipe\NAME, or the text itself when it has no such prefix.

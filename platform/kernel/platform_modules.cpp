@@ -1,6 +1,6 @@
 #include "platform/kernel/platform_modules.h"
 
-#include "platform/spooler/report_once.h"
+#include "platform/kernel/report_once.h"
 
 #include <dlfcn.h>
 #include <map>
@@ -36,15 +36,15 @@ void* PlatformModuleEntry(const char* fileName, const char* entry)
         found->second = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         if (!found->second) {
             const char* reason = ::dlerror();
-            spooler::ReportOnce(std::string("the platform library ") + path
-                                + " cannot be loaded: " + (reason ? reason : "unknown reason"));
+            kernel::ReportOnce(std::string("the platform library ") + path
+                               + " cannot be loaded: " + (reason ? reason : "unknown reason"));
         }
     }
     if (!found->second)
         return nullptr;
     void* address = ::dlsym(found->second, entry);
     if (!address)
-        spooler::ReportOnce(std::string("the platform library ") + fileName + " has no entry " + entry);
+        kernel::ReportOnce(std::string("the platform library ") + fileName + " has no entry " + entry);
     return address;
 }
 

@@ -11,4 +11,13 @@ namespace platform {
 // side. Null, said once on standard error, when the library or its entry cannot be found.
 void* PlatformModuleEntry(const char* fileName, const char* entry);
 
+// The table of calls a platform library hands out from its entry `entry` (a function answering a
+// pointer to it); null when the library or its entry cannot be found.
+template <typename Table>
+const Table* PlatformModuleTable(const char* fileName, const char* entry)
+{
+    void* found = PlatformModuleEntry(fileName, entry);
+    return found ? reinterpret_cast<const Table* (*)()>(found)() : nullptr;
+}
+
 } // namespace platform

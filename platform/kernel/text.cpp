@@ -140,21 +140,23 @@ bool IsWellFormedUtf16(std::u16string_view text)
 namespace platform {
 
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view text)
+std::string Utf16ToUtf8(std::u16string_view text, Noncharacters noncharacters)
 {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t unit = text[i];
+        char32_t codePoint = unit;
         if (kernel::IsHighSurrogate(unit) && i + 1 < text.size() && kernel::IsLowSurrogate(text[i + 1])) {
-            const char32_t codePoint = 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            kernel::AppendUtf8(codePoint, out);
+            codePoint = 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (kernel::IsHighSurrogate(unit) || kernel::IsLowSurrogate(unit)) {
-            kernel::AppendUtf8(kernel::kReplacement, out);
-        } else {
-            kernel::AppendUtf8(unit, out);
+            codePoint = kernel::kReplacement;
         }
+        const bool noncharacter = (codePoint >= 0xFDD0 && codePoint <= 0xFDEF) || (codePoint & 0xFFFE) == 0xFFFE;
+        if (noncharacter && noncharacters == Noncharacters::Replace)
+            codePoint = kernel::kReplacement;
+        kernel::AppendUtf8(codePoint, out);
     }
     return out;
 }

@@ -5,12 +5,12 @@
 // failure answer with the last error set and one line on standard error.
 #include "platform/spooler/job_sink.h"
 
-#include "platform/gdi/gdi.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_object.h"
+#include "platform/kernel/report_once.h"
 #include "platform/spooler/cups_connection.h"
-#include "platform/spooler/report_once.h"
+#include "platform/spooler/spooler.h"
 
 #include <array>
 #include <cerrno>
@@ -140,8 +140,8 @@ public:
         if (document_ < 0) {
             const int error = errno;
             CancelJob();
-            ReportOnce("the document of CUPS job " + std::to_string(jobId)
-                       + " cannot be made: " + std::strerror(error));
+            kernel::ReportOnce("the document of CUPS job " + std::to_string(jobId)
+                               + " cannot be made: " + std::strerror(error));
             platform::kernel::SetLastErrorFromErrno(error);
             return SP_ERROR;
         }
@@ -152,8 +152,8 @@ public:
 
     void ReportWriteFailure(int error) const override
     {
-        ReportOnce("the document of CUPS job " + std::to_string(jobId_) + " on " + queue_
-                   + " cannot be written: " + std::strerror(error) + "; the job is cancelled");
+        kernel::ReportOnce("the document of CUPS job " + std::to_string(jobId_) + " on " + queue_
+                           + " cannot be written: " + std::strerror(error) + "; the job is cancelled");
     }
 
     bool Finish(const JobDescription& description) override
@@ -245,7 +245,7 @@ private:
 
     int Fail(const CupsFailure& failure)
     {
-        ReportOnce(failure.message);
+        kernel::ReportOnce(failure.message);
         SetLastError(failure.error);
         return SP_ERROR;
     }
@@ -258,7 +258,7 @@ private:
             return;
         connection_->AllowSeconds(kCupsExchangeSeconds);
         if (cupsCancelDestJob(connection_->Http(), dest_, jobId) > IPP_STATUS_OK_CONFLICTING)
-            ReportOnce(connection_->LastFailure("cancelling job " + std::to_string(jobId)).message);
+            kernel::ReportOnce(connection_->LastFailure("cancelling job " + std::to_string(jobId)).message);
     }
 
     PrinterDefinition printer_;

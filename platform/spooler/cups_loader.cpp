@@ -5,11 +5,7 @@ namespace platform::spooler {
 
 const CupsSource* Cups()
 {
-    static const CupsSource* const source = [] {
-        using Entry = const CupsSource* (*)();
-        void* entry = PlatformModuleEntry("libquillon_cups.so", "QuillonCupsSource");
-        return entry ? reinterpret_cast<Entry>(entry)() : nullptr;
-    }();
+    static const CupsSource* const source = PlatformModuleTable<CupsSource>("libquillon_cups.so", "QuillonCupsSource");
     return source;
 }
 

@@ -1,7 +1,7 @@
 #include "platform/spooler/cups_queues.h"
 
+#include "platform/kernel/report_once.h"
 #include "platform/spooler/cups_attributes.h"
-#include "platform/spooler/report_once.h"
 
 #include <array>
 #include <cstdio>
@@ -15,7 +15,7 @@ constexpr int kUriBytes = 1024;
 void Report(const CupsFailure& failure)
 {
     if (!failure.noLocalServer)
-        ReportOnce(failure.message);
+        kernel::ReportOnce(failure.message);
 }
 
 std::optional<PrinterDefinition> ReadQueue(const CupsConnection& connection, cups_dest_t* dest)
@@ -29,8 +29,8 @@ std::optional<PrinterDefinition> ReadQueue(const CupsConnection& connection, cup
     PrinterDefinitionResult result = ReadQueueAttributes(dest->name, attributes);
     ippDelete(attributes);
     if (!result.printer)
-        ReportOnce("CUPS queue " + std::string(dest->name) + " on " + connection.Server()
-                   + " skipped: " + result.error);
+        kernel::ReportOnce("CUPS queue " + std::string(dest->name) + " on " + connection.Server()
+                           + " skipped: " + result.error);
     return std::move(result.printer);
 }
 

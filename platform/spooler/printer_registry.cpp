@@ -1,9 +1,9 @@
 #include "platform/spooler/printer_registry.h"
 
 #include "platform/kernel/host.h"
+#include "platform/kernel/report_once.h"
 #include "platform/spooler/cups_source.h"
 #include "platform/spooler/printer_file.h"
-#include "platform/spooler/report_once.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -20,7 +20,7 @@ constexpr std::string_view kDefinitionExtension = ".printer";
 
 void ReportSkipped(const std::string& path, const std::string& fault)
 {
-    spooler::ReportOnce("printer definition " + path + " skipped: " + fault);
+    kernel::ReportOnce("printer definition " + path + " skipped: " + fault);
 }
 
 // Reads a definition file whole, refusing anything that is not a small regular file.
@@ -129,8 +129,8 @@ std::vector<PrinterDefinition> InstalledPrinters()
     for (PrinterDefinition& queue : cups ? cups->printers() : std::vector<PrinterDefinition>()) {
         const auto end = printers.begin() + static_cast<std::ptrdiff_t>(virtualCount);
         if (std::any_of(printers.begin(), end, [&](const PrinterDefinition& p) { return p.Name() == queue.Name(); })) {
-            spooler::ReportOnce("the CUPS queue " + Utf16ToUtf8(queue.Name())
-                                + " is hidden by the virtual printer of the same name");
+            kernel::ReportOnce("the CUPS queue " + Utf16ToUtf8(queue.Name())
+                               + " is hidden by the virtual printer of the same name");
             continue;
         }
         printers.push_back(std::move(queue));

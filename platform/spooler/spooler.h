@@ -5,6 +5,13 @@
 
 #include <cstddef>
 
+// Failure answers of the print job calls.
+constexpr int SP_ERROR = -1;
+constexpr int SP_APPABORT = -2;
+constexpr int SP_USERABORT = -3;
+constexpr int SP_OUTOFDISK = -4;
+constexpr int SP_OUTOFMEMORY = -5;
+
 constexpr int CCHDEVICENAME = 32;
 constexpr int CCHFORMNAME = 32;
 

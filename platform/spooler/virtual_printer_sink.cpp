@@ -8,7 +8,6 @@
 // that what a process killed mid-job leaves is swept when the next job starts in the folder.
 #include "platform/spooler/job_sink.h"
 
-#include "platform/gdi/gdi.h"
 #include "platform/kernel/console_text.h"
 #include "platform/kernel/file_modes.h"
 #include "platform/kernel/host.h"
@@ -16,6 +15,7 @@
 #include "platform/kernel/kernel_object.h"
 #include "platform/kernel/leftovers.h"
 #include "platform/kernel/planted_links.h"
+#include "platform/spooler/spooler.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -80,7 +80,8 @@ bool BandRenderer::Record()
     {
         Context context(cairo_create(recording.get()));
         SetQuality(context.get(), options_.antialias);
-        cairo_transform(context.get(), &placement_.pageToPixels);
+        const cairo_matrix_t pageToPixels = ToCairo(placement_.pageToPixels);
+        cairo_transform(context.get(), &pageToPixels);
         const auto flags = options_.printMarkups ? POPPLER_PRINT_ALL : POPPLER_PRINT_DOCUMENT;
         poppler_page_render_for_printing_with_options(poppler, context.get(), flags);
         if (cairo_status(context.get()) != CAIRO_STATUS_SUCCESS)

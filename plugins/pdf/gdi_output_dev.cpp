@@ -42,28 +42,10 @@ COLORREF ToColour(const GfxRGB& rgb)
     return RGB(colToByte(rgb.r), colToByte(rgb.g), colToByte(rgb.b));
 }
 
-XFORM ToXform(const Matrix& m)
-{
-    return XFORM{FLOAT(m.a), FLOAT(m.b), FLOAT(m.c), FLOAT(m.d), FLOAT(m.e), FLOAT(m.f)};
-}
-
 Matrix Ctm(GfxState* state)
 {
     const double* m = state->getCTM();
     return Matrix{m[0], m[1], m[2], m[3], m[4], m[5]};
-}
-
-double Determinant(const Matrix& m)
-{
-    return m.a * m.d - m.b * m.c;
-}
-
-// Whether a world transform can be set: finite and invertible as GDI holds it, in floats. A shape
-// whose transform flattens it shows nothing.
-bool Invertible(const XFORM& world)
-{
-    const double determinant = double(world.eM11) * world.eM22 - double(world.eM12) * world.eM21;
-    return std::isfinite(determinant) && determinant != 0 && std::isfinite(world.eDx) && std::isfinite(world.eDy);
 }
 
 bool SameLinear(const Matrix& x, const Matrix& y)
@@ -85,19 +67,6 @@ bool Conformal(const Matrix& m)
 bool PaintsPlainly(GfxState* state, double opacity)
 {
     return opacity >= 1.0 && state->getBlendMode() == gfxBlendNormal;
-}
-
-BITMAPINFO TopDown32(int width, int height)
-{
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    info.bmiHeader.biSizeImage = DWORD(width) * DWORD(height) * 4;
-    return info;
 }
 
 // Reads a picture's samples into opaque 32-bit pixels (blue, green, red, 0xFF); with colour-key
@@ -171,6 +140,20 @@ std::uint32_t Premultiplied(std::uint32_t pixel, unsigned alpha)
 }
 
 } // namespace
+
+// The header of a top-down 32-bit BI_RGB bitmap: pixels blue, green, red, reserved.
+BITMAPINFO TopDown32(int width, int height)
+{
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader.biSizeImage = DWORD(width) * DWORD(height) * 4;
+    return info;
+}
 
 PenDashes DashStyle(const std::vector<double>& dashes, double phase, double scale, bool flatCaps)
 {
@@ -587,7 +570,7 @@ void GdiOutputDev::StrokeUserPath(GfxState* state, const GfxPath& path)
     state->getStrokeRGB(&rgb);
     const COLORREF colour = ToColour(rgb);
     const Matrix userToUnits = UserToUnits(state);
-    const double scale = std::sqrt(std::abs(Determinant(userToUnits)));
+    const double scale = std::sqrt(std::abs(userToUnits.Determinant()));
     const double width = state->getLineWidth();
 
     // A line of no width is the thinnest the device draws: a cosmetic pen of one pixel.
@@ -671,7 +654,8 @@ void GdiOutputDev::ClipUserPath(GfxState* state, const GfxPath& path, bool evenO
         CloseFigure(dc_);
     }
     EndPath(dc_);
-    SelectClipPath(dc_, RGN_AND);
+    // A clip that was refused would leave what follows drawn unclipped: the page fails instead.
+    Check(SelectClipPath(dc_, RGN_AND));
 }
 
 void GdiOutputDev::saveState(GfxState*)
@@ -857,7 +841,7 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
 void GdiOutputDev::AddGlyph(const PageFont& font, unsigned glyph, const Matrix& emToUnits, double x, double y,
                             double nextX, double nextY, COLORREF colour, bool vertical)
 {
-    const double determinant = Determinant(emToUnits);
+    const double determinant = emToUnits.Determinant();
     if (!(std::abs(determinant) > 0) || !std::isfinite(determinant))
         return;
     // The run's logical space: the em is kEm units, x along the baseline, y down.
@@ -865,8 +849,8 @@ void GdiOutputDev::AddGlyph(const PageFont& font, unsigned glyph, const Matrix& 
         const double relX = unitX - run.originX;
         const double relY = unitY - run.originY;
         const Matrix& m = run.emToUnits;
-        const double u = (m.d * relX - m.c * relY) / Determinant(m);
-        const double v = (-m.b * relX + m.a * relY) / Determinant(m);
+        const double u = (m.d * relX - m.c * relY) / m.Determinant();
+        const double v = (-m.b * relX + m.a * relY) / m.Determinant();
         return Unit(u * kEm, -v * kEm);
     };
     bool joins = run_.font == &font && run_.colour == colour && run_.vertical == vertical

@@ -298,4 +298,7 @@ struct PenDashes {
 // The pen dashes of `dashes` and `phase`, their lengths multiplied by `scale`.
 PenDashes DashStyle(const std::vector<double>& dashes, double phase, double scale, bool flatCaps);
 
+// The header of a top-down 32-bit BI_RGB bitmap of width × height pixels (blue, green, red, reserved).
+BITMAPINFO TopDown32(int width, int height);
+
 } // namespace pdf

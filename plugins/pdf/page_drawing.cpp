@@ -94,8 +94,8 @@ bool DrawPageAsVectors(const Page& page, const PagePlacement& placement, int lef
                        const std::set<std::u16string>& knownFaces, std::vector<FontRegistration>& registered,
                        const PageLimits& limits, PageLimit* passed)
 {
-    const cairo_matrix_t& fit = placement.pageToPixels;
-    const Matrix pointsToUnits{fit.xx, fit.yx, fit.xy, fit.yy, fit.x0 + left + placement.x, fit.y0 + top + placement.y};
+    const Matrix& fit = placement.pageToPixels;
+    const Matrix pointsToUnits{fit.a, fit.b, fit.c, fit.d, fit.e + left + placement.x, fit.f + top + placement.y};
     PageFonts fonts(page.Owner().Core().getXRef(), texts, knownFaces);
     const std::unique_ptr<GdiOutputDev> device = GdiOutputDev::Drawing(dc, pointsToUnits, fonts, limits);
     if (!device)

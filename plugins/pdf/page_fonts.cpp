@@ -245,18 +245,6 @@ std::vector<FONTGLYPHTEXT> PageFonts::GlyphTexts(GfxFont& font, const PageFont& 
     return texts;
 }
 
-Matrix Matrix::Then(const Matrix& then) const
-{
-    return Matrix{a * then.a + b * then.c, a * then.b + b * then.d,          c * then.a + d * then.c,
-                  c * then.b + d * then.d, e * then.a + f * then.c + then.e, e * then.b + f * then.d + then.f};
-}
-
-void Matrix::Apply(double x, double y, double& outX, double& outY) const
-{
-    outX = a * x + c * y + e;
-    outY = b * x + d * y + f;
-}
-
 bool GlyphText(const Unicode* values, int count, FONTGLYPHTEXT& text)
 {
     text.length = 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/gdi/gdi.h"
+#include "plugins/pdf/matrix.h"
 
 #include <CharTypes.h>
 
@@ -27,20 +28,6 @@ namespace pdf {
 // The largest font program taken from a document or the system (large CJK fonts run to tens of
 // megabytes).
 constexpr std::size_t kMaxFontProgramBytes = std::size_t{48} << 20;
-
-// A linear map with a shift, in PDF's convention: x' = a x + c y + e, y' = b x + d y + f.
-struct Matrix {
-    double a = 1;
-    double b = 0;
-    double c = 0;
-    double d = 1;
-    double e = 0;
-    double f = 0;
-
-    // This map followed by `then`.
-    Matrix Then(const Matrix& then) const;
-    void Apply(double x, double y, double& outX, double& outY) const;
-};
 
 // A font program registered with the platform while a page was drawn: what another process must
 // register, in the same order, to find the same face names.

@@ -54,9 +54,9 @@ std::optional<PagePlacement> PagePlacement::Fit(double pageWidth, double pageHei
     if (placement.turned) {
         // A quarter turn counter-clockwise: the page's top edge runs up the rectangle's left side,
         // so its top-left corner lands at the rectangle's bottom-left corner.
-        cairo_matrix_init(&placement.pageToPixels, 0, -height / pageWidth, width / pageHeight, 0, 0, height);
+        placement.pageToPixels = Matrix{0, -height / pageWidth, width / pageHeight, 0, 0, height};
     } else {
-        cairo_matrix_init(&placement.pageToPixels, width / pageWidth, 0, 0, height / pageHeight, 0, 0);
+        placement.pageToPixels = Matrix{width / pageWidth, 0, 0, height / pageHeight, 0, 0};
     }
     return placement;
 }

@@ -1,7 +1,7 @@
 // Where a page lands in the bounds it is drawn into, and how its points map onto device pixels.
 #pragma once
 
-#include <cairo.h>
+#include "plugins/pdf/matrix.h"
 
 #include <optional>
 
@@ -25,7 +25,7 @@ struct PagePlacement {
     int height = 0;
     // Whether the page was given a quarter turn counter-clockwise to match the bounds' orientation.
     bool turned = false;
-    cairo_matrix_t pageToPixels{};
+    Matrix pageToPixels;
 
     // Fits a page of pageWidth × pageHeight points into bounds of boundsWidth × boundsHeight device
     // units, dpiX × dpiY of them per inch. Without stretchToBounds the page keeps its proportions

@@ -36,8 +36,8 @@ RegionRect Around(const RegionRect& a, const RegionRect& b)
 int RegionMargin(const PagePlacement& placement)
 {
     // Pixels per point across and down, whichever way the page is turned.
-    const cairo_matrix_t& m = placement.pageToPixels;
-    const double perPoint = std::max(std::hypot(m.xx, m.yx), std::hypot(m.xy, m.yy));
+    const Matrix& m = placement.pageToPixels;
+    const double perPoint = std::max(std::hypot(m.a, m.b), std::hypot(m.c, m.d));
     const int dpi = int(std::ceil(std::min(perPoint * 72, 1e6)));
     return kStretchedPixels * ((dpi + kViewDpi - 1) / kViewDpi) + 1;
 }
@@ -49,8 +49,8 @@ std::vector<RegionRect> RegionRectangles(const std::vector<PageArea>& areas, con
         double left = HUGE_VAL, top = HUGE_VAL, right = -HUGE_VAL, bottom = -HUGE_VAL;
         for (const auto& [x, y] : {std::pair{area.x0, area.y0}, std::pair{area.x1, area.y0},
                                    std::pair{area.x0, area.y1}, std::pair{area.x1, area.y1}}) {
-            double px = x, py = y;
-            cairo_matrix_transform_point(&placement.pageToPixels, &px, &py);
+            double px = 0, py = 0;
+            placement.pageToPixels.Apply(x, y, px, py);
             left = std::min(left, px);
             top = std::min(top, py);
             right = std::max(right, px);

@@ -22,15 +22,18 @@
 //   in the device context's logical units, with one raster pixel per unit. dpiX and dpiY say how
 //   many units make an inch across and down; they keep the page's proportions on devices whose
 //   dots are not square. The page is the one a viewer shows: its crop box, turned by its /Rotate.
-//   It is painted on white paper as 32-bit device-independent bitmaps with StretchDIBits, in
-//   full-width bands (so a page never needs a whole page raster in memory); within a band, a run of
-//   32 or more rows of plain white paper is painted as one white pixel stretched over it, so that
-//   a metafile or a printer gets pixels only for the rows that carry something. The part of the bounds
-//   the page does not cover is left untouched. True when every band was drawn; false for bad
-//   arguments, a document GetPDFDocInfo would refuse, a page index out of range, bounds larger
-//   than the renderer's limit, a device context that refused a band, or a page the PDF library
-//   could not draw. The page is drawn in a child process, so even a page on which the library
-//   aborts only fails.
+//   What GDI can show is drawn as what it is: paths with pens and brushes, text in the document's
+//   own fonts (registered with AddFontMemResourceWithTextW, so that the text stays text), and
+//   images with StretchDIBits or AlphaBlend. A page GDI cannot show as drawn (a transparency group
+//   that changes the result, a soft mask, a blend mode, an opacity below 1 on shapes or text) is
+//   drawn as a picture instead, of which only the ink travels: pieces of top-down 32-bit bitmaps
+//   drawn with StretchDIBits, the white paper around them left unpainted, and a GDI comment that
+//   tells the printer the page is a picture. Either way the part of the bounds the page does not
+//   paint is left untouched. True when the whole page was drawn; false for bad arguments, a
+//   document GetPDFDocInfo would refuse, a page index out of range, bounds larger than the
+//   renderer's limit, a page that needs more work than the renderer's limits allow, a device
+//   context that refused the drawing, or a page the PDF library could not draw. The page is drawn
+//   in a child process, so even a page on which the library aborts only fails.
 //   The options:
 //   - antialias: smooth edges of text, lines and shapes (true), or hard black-and-white edges.
 //   - stretchToBounds: fill the bounds completely, giving up the page's proportions (true), or

@@ -29,12 +29,6 @@ public:
     // A page raster of width × height pixels at dpiX × dpiY, drawn in bands of at most bandRows rows.
     PictureCutter(int width, int height, int bandRows, int dpiX, int dpiY);
 
-    // Rows of white paper kept beside ink in a piece: two pixels of a 100-dpi view at this
-    // resolution, and one row more. A white run between two pieces is at least twice this plus one
-    // row; where pieces meet in repeating rows, the run is at least this plus one.
-    int Margin() const { return margin_; }
-    int ColumnMargin() const { return columnMargin_; }
-
     // Takes the band of `rows` rows starting at page row `first` (pixels blue, green, red, alpha, rows
     // packed), hands each piece that is finished to `paint` (false from it fails the page), and
     // answers the first row of the next band to draw: Height() when the page is done, -1 on failure.
@@ -51,6 +45,9 @@ private:
     int width_;
     int height_;
     int bandRows_;
+    // Rows (columns) of white paper kept beside ink in a piece: two pixels of a 100-dpi view at
+    // this resolution, and one row more. A white run between two pieces is at least twice the
+    // rows plus one; where pieces meet in repeating rows, the run is at least the rows plus one.
     int margin_;
     int columnMargin_;
     int minimumGap_;

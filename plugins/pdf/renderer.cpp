@@ -5,6 +5,7 @@
 #include "platform/gdi/private_fonts.h"
 #include "plugins/pdf/child_render.h"
 #include "plugins/pdf/document.h"
+#include "plugins/pdf/gdi_output_dev.h"
 #include "plugins/pdf/page_transfer.h"
 #include "plugins/pdf/picture_cuts.h"
 
@@ -48,18 +49,11 @@ bool ValidSide(int start, int length)
     return length > 0 && length <= kMaxRasterSide && std::int64_t{start} + length <= INT_MAX;
 }
 
-// The header of a top-down 32-bit BI_RGB bitmap: pixels blue, green, red, reserved.
+// The header of a top-down 32-bit bitmap at its resolution.
 BITMAPINFO TopDownBitmap(int width, int height, int dpiX, int dpiY)
 {
     constexpr double kInchesPerMetre = 1000.0 / 25.4;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    info.bmiHeader.biSizeImage = static_cast<DWORD>(width) * static_cast<DWORD>(height) * 4;
+    BITMAPINFO info = TopDown32(width, height);
     info.bmiHeader.biXPelsPerMeter = static_cast<LONG>(dpiX * kInchesPerMetre + 0.5);
     info.bmiHeader.biYPelsPerMeter = static_cast<LONG>(dpiY * kInchesPerMetre + 0.5);
     return info;

@@ -475,7 +475,7 @@ TEST(OutputDevice, AreasBecomeRegionsGrownByTheirMarginJoinedWhereTheyMeet)
     pdf::PagePlacement placement;
     placement.width = 600;
     placement.height = 800;
-    cairo_matrix_init_identity(&placement.pageToPixels);
+    placement.pageToPixels = pdf::Matrix{};
     EXPECT_EQ(pdf::RegionMargin(placement), 5);
     auto rects = [&](const std::vector<pdf::PageArea>& areas) {
         std::vector<std::array<int, 4>> out;

@@ -15,9 +15,11 @@ constexpr RenderOptions kStretched{true, true, true, true};
 // Where a page point lands in pixels of the placed rectangle, to a millionth of a pixel.
 void ExpectMaps(const PagePlacement& placement, double x, double y, double pixelX, double pixelY)
 {
-    cairo_matrix_transform_point(&placement.pageToPixels, &x, &y);
-    EXPECT_NEAR(x, pixelX, 1e-6);
-    EXPECT_NEAR(y, pixelY, 1e-6);
+    double mappedX = 0;
+    double mappedY = 0;
+    placement.pageToPixels.Apply(x, y, mappedX, mappedY);
+    EXPECT_NEAR(mappedX, pixelX, 1e-6);
+    EXPECT_NEAR(mappedY, pixelY, 1e-6);
 }
 
 void ExpectRect(const PagePlacement& placement, int x, int y, int width, int height)

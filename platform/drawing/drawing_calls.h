@@ -145,6 +145,5 @@ using drawing_call_types::DrawingCalls;
 // The drawing library's entry: answers its table of calls.
 inline constexpr const char* kDrawingLibrary = "libquillon_gdi.so";
 inline constexpr const char* kDrawingCallsEntry = "QuillonDrawingCalls";
-using DrawingCallsEntry = const DrawingCalls* (*)();
 
 } // namespace platform::gdi

@@ -1,4 +1,5 @@
-// Lines the spooler tells standard error about printers it passes over or cannot reach.
+// Lines the platform tells standard error once: printers it passes over or cannot reach, libraries
+// it cannot load.
 #pragma once
 
 #include "platform/kernel/console_text.h"
@@ -8,7 +9,7 @@
 #include <set>
 #include <string>
 
-namespace platform::spooler {
+namespace platform::kernel {
 
 // Writes "quillon: LINE" to standard error the first time this process meets it: the registry is
 // read on every spooler call, and one broken printer must not repeat itself on every query.
@@ -22,4 +23,4 @@ inline void ReportOnce(const std::string& line)
     std::fprintf(stderr, "quillon: %s\n", ConsoleText(line).c_str());
 }
 
-} // namespace platform::spooler
+} // namespace platform::kernel

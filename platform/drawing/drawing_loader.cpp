@@ -1,7 +1,7 @@
 // The platform library's GDI and GDI+ calls: each loads the drawing library on its first use and
 // forwards to it. Without the drawing library (a damaged installation, said once on standard
 // error) every call fails the way the call itself fails, the last error ERROR_MOD_NOT_FOUND.
-#include "platform/gdi/drawing_calls.h"
+#include "platform/drawing/drawing_calls.h"
 
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/platform_modules.h"
@@ -12,10 +12,7 @@ namespace {
 // The drawing library's table of calls; null, with the last error set, when it cannot be loaded.
 const DrawingCalls* Drawing()
 {
-    static const DrawingCalls* const calls = [] {
-        void* entry = PlatformModuleEntry(kDrawingLibrary, kDrawingCallsEntry);
-        return entry ? reinterpret_cast<DrawingCallsEntry>(entry)() : nullptr;
-    }();
+    static const DrawingCalls* const calls = PlatformModuleTable<DrawingCalls>(kDrawingLibrary, kDrawingCallsEntry);
     if (!calls)
         ::SetLastError(ERROR_MOD_NOT_FOUND);
     return calls;

@@ -1,7 +1,7 @@
 // The drawing library's one entry: the table of its GDI and GDI+ calls, which the platform
 // library's stand-ins forward to. The library is linked with -Bsymbolic-functions, so these
 // addresses are its own calls, never the platform library's stand-ins of the same names.
-#include "platform/gdi/drawing_calls.h"
+#include "platform/drawing/drawing_calls.h"
 
 #define QUILLON_GDI_CALL_ADDRESS(type, name, params, args, failure) &::name,
 #define QUILLON_GDIPLUS_CALL_ADDRESS(type, name, params, args, failure) &::Gdiplus::name,
