@@ -2,6 +2,7 @@
 
 #include "plugins/pdf/kept_jpeg.h"
 #include "plugins/pdf/path_trim.h"
+#include "plugins/pdf/stroke_outline.h"
 
 #include <GfxFont.h>
 #include <GfxState.h>
@@ -26,6 +27,15 @@ constexpr double kMaxUnit = double(1 << 30);
 constexpr std::size_t kMaxDashEntries = 16;
 // How far two matrices or a conformal test may differ and still count as the same.
 constexpr double kSameMatrix = 1e-6;
+// Points of a path filled, and of a path stroked, under a constant opacity through a clip at most;
+// a larger one goes as pixels. The clip is the path itself, or the stroke's outline, which has
+// some ten points for each one of the line (its sides, caps and joins): both stay well within
+// the clip points a page's playback holds at once.
+constexpr std::int64_t kMaxBlendedFillPoints = 100'000;
+constexpr std::int64_t kMaxBlendedStrokePoints = 10'000;
+// How far a blend's box reaches beyond its clip's, in dots: its own edges, which viewers round and
+// smooth, never meet the clip's.
+constexpr int kBlendMargin = 2;
 
 POINT Unit(double x, double y)
 {
@@ -340,6 +350,33 @@ bool GdiOutputDev::PaintsWithGdi(GfxState* state, bool fill, bool stroke, const 
     return Plain(state, plain, box);
 }
 
+GdiOutputDev::Painting GdiOutputDev::HowPainted(GfxState* state, const GfxPath& path, bool stroke) const
+{
+    const double opacity = stroke ? state->getStrokeOpacity() : state->getFillOpacity();
+    if (state->getBlendMode() != gfxBlendNormal || softMasks_ > 0)
+        return Painting::Pixels;
+    if (opacity >= 1)
+        return Painting::Opaque;
+    // Below the least step of a constant alpha nothing shows; it also paints nothing the
+    // areas need, outside a group (whose content goes as pixels whatever it paints).
+    if (!(std::lround(opacity * 255) > 0))
+        return Painting::Nothing;
+    const GfxColorSpace* space = stroke ? state->getStrokeColorSpace() : state->getFillColorSpace();
+    if (!space || space->getMode() == csPattern)
+        return Painting::Pixels;
+    std::int64_t points = 0;
+    for (int i = 0; i < path.getNumSubpaths(); ++i)
+        points += path.getSubpath(i)->getNumPoints();
+    if (points > (stroke ? kMaxBlendedStrokePoints : kMaxBlendedFillPoints))
+        return Painting::Pixels;
+    // A dashed line has no outline poppler's stroker makes, and a line of no width is the
+    // thinnest the device draws, whatever its shape.
+    double phase = 0;
+    if (stroke && (!(state->getLineWidth() > 0) || !state->getLineDash(&phase).empty()))
+        return Painting::Pixels;
+    return Painting::Blended;
+}
+
 bool GdiOutputDev::Plain(GfxState* state, bool plain, const PageArea& box)
 {
     // Inside a group that goes as an area, everything painted makes the group's area.
@@ -564,6 +601,49 @@ void GdiOutputDev::FillUserPath(GfxState* state, const GfxPath& path, bool evenO
     FillPath(dc_);
 }
 
+void GdiOutputDev::BlendUserPath(GfxState* state, const GfxPath& path, bool evenOdd, COLORREF colour, double opacity)
+{
+    const Matrix userToUnits = UserToUnits(state);
+    double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL;
+    for (int i = 0; i < path.getNumSubpaths(); ++i) {
+        const GfxSubpath* subpath = path.getSubpath(i);
+        for (int p = 0; p < subpath->getNumPoints(); ++p) {
+            double x = 0, y = 0;
+            userToUnits.Apply(subpath->getX(p), subpath->getY(p), x, y);
+            x0 = std::min(x0, x);
+            y0 = std::min(y0, y);
+            x1 = std::max(x1, x);
+            y1 = std::max(y1, y);
+        }
+    }
+    if (!(x1 >= x0 && y1 >= y0))
+        return;
+    const double margin = double(kBlendMargin * kSubunits);
+    const POINT low = Unit(std::floor(x0) - margin, std::floor(y0) - margin);
+    const POINT high = Unit(std::ceil(x1) + margin, std::ceil(y1) + margin);
+    if (!memoryDc_)
+        memoryDc_ = CreateCompatibleDC(dc_);
+    const BITMAPINFO info = TopDown32(1, 1);
+    void* bits = nullptr;
+    HBITMAP bitmap = memoryDc_ ? CreateDIBSection(memoryDc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
+    Check(bitmap != nullptr && bits != nullptr);
+    if (!bitmap || !bits)
+        return;
+    const std::uint32_t pixel = 0xFF000000u | std::uint32_t(GetRValue(colour)) << 16
+        | std::uint32_t(GetGValue(colour)) << 8 | GetBValue(colour);
+    std::memcpy(bits, &pixel, sizeof pixel);
+    Save();
+    // One pixel enlarged shows as it is: smoothed, its colour would fade towards its edges.
+    SetSmoothing(false);
+    ClipUserPath(state, path, evenOdd);
+    HGDIOBJ previous = SelectObject(memoryDc_, bitmap);
+    const BLENDFUNCTION blend{AC_SRC_OVER, 0, BYTE(std::lround(std::clamp(opacity, 0.0, 1.0) * 255)), 0};
+    Check(AlphaBlend(dc_, low.x, low.y, high.x - low.x, high.y - low.y, memoryDc_, 0, 0, 1, 1, blend) != FALSE);
+    SelectObject(memoryDc_, previous);
+    DeleteObject(bitmap);
+    Restore();
+}
+
 void GdiOutputDev::StrokeUserPath(GfxState* state, const GfxPath& path)
 {
     GfxRGB rgb;
@@ -685,12 +765,26 @@ void GdiOutputDev::restoreState(GfxState*)
 
 void GdiOutputDev::stroke(GfxState* state)
 {
-    if (!SpendPath(*state->getPath()))
+    const GfxPath& path = *state->getPath();
+    if (!SpendPath(path))
         return;
-    if (!PaintsWithGdi(state, false, true, PathBox(state, *state->getPath(), true)) || Hidden() || !Draws())
+    const Painting painting = HowPainted(state, path, true);
+    if (!Plain(state, painting != Painting::Pixels, PathBox(state, path, true)) || Hidden() || !Draws()
+        || painting == Painting::Nothing)
         return;
     FlushRun();
-    StrokeUserPath(state, *state->getPath());
+    if (painting == Painting::Opaque) {
+        StrokeUserPath(state, path);
+        return;
+    }
+    // A pen paints only opaque: a translucent stroke is its outline filled with the blend.
+    const Matrix userToDots = UserToUnits(state).Then(Matrix{1.0 / kSubunits, 0, 0, 1.0 / kSubunits, 0, 0});
+    const std::unique_ptr<GfxPath> outline = StrokeOutline(state, path, userToDots);
+    if (!outline || outline->getNumSubpaths() == 0)
+        return;
+    GfxRGB rgb;
+    state->getStrokeRGB(&rgb);
+    BlendUserPath(state, *outline, false, ToColour(rgb), state->getStrokeOpacity());
 }
 
 void GdiOutputDev::fill(GfxState* state)
@@ -705,14 +799,20 @@ void GdiOutputDev::eoFill(GfxState* state)
 
 void GdiOutputDev::FillCurrentPath(GfxState* state, bool evenOdd)
 {
-    if (!SpendPath(*state->getPath()))
+    const GfxPath& path = *state->getPath();
+    if (!SpendPath(path))
         return;
-    if (!PaintsWithGdi(state, true, false, PathBox(state, *state->getPath(), false)) || Hidden() || !Draws())
+    const Painting painting = HowPainted(state, path, false);
+    if (!Plain(state, painting != Painting::Pixels, PathBox(state, path, false)) || Hidden() || !Draws()
+        || painting == Painting::Nothing)
         return;
     FlushRun();
     GfxRGB rgb;
     state->getFillRGB(&rgb);
-    FillUserPath(state, *state->getPath(), evenOdd, ToColour(rgb));
+    if (painting == Painting::Blended)
+        BlendUserPath(state, path, evenOdd, ToColour(rgb), state->getFillOpacity());
+    else
+        FillUserPath(state, path, evenOdd, ToColour(rgb));
 }
 
 void GdiOutputDev::clip(GfxState* state)
