@@ -1218,20 +1218,27 @@ void GdiOutputDev::DrawMaskedPixels(GfxState* state, Stream* str, int width, int
 bool GdiOutputDev::checkTransparencyGroup(GfxState* state, bool knockout)
 {
     // A group with full opacity, the normal blend mode, no knockout and no soft mask looks the same
-    // drawn straight onto the page: poppler then draws its content as any other.
-    return knockout || !PaintsPlainly(state, state->getFillOpacity())
+    // drawn straight onto the page. Poppler asks here with the state the group is painted in, and
+    // may still hand the group over (when its resources hold transparency), with that state reset:
+    // the answer is kept for it.
+    const bool changes = knockout || !PaintsPlainly(state, state->getFillOpacity())
         || !PaintsPlainly(state, state->getStrokeOpacity()) || softMasks_ > 0;
+    plainGroupChecked_ = !changes;
+    return changes;
 }
 
 void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpace*, bool, bool, bool forSoftMask)
 {
-    // A soft mask's group only makes the mask; any other group poppler hands over changes what lies
-    // beneath it and goes as an area, its content drawn beneath only as text.
-    groupIsMask_.push_back(forSoftMask);
-    if (forSoftMask) {
+    // A soft mask's group only makes the mask; a group found plain is drawn as its content; any
+    // other group changes what lies beneath it and goes as an area, its content drawn beneath only
+    // as text.
+    const GroupKind kind = forSoftMask ? GroupKind::Mask : plainGroupChecked_ ? GroupKind::Plain : GroupKind::Area;
+    plainGroupChecked_ = false;
+    groupKinds_.push_back(kind);
+    if (kind == GroupKind::Mask)
         ++maskGroups_;
+    if (kind != GroupKind::Area)
         return;
-    }
     // The group's area is made of what its content paints, found as it is painted.
     cost_.needsPicture = true;
     ++areaGroups_;
@@ -1240,14 +1247,14 @@ void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpac
 
 void GdiOutputDev::endTransparencyGroup(GfxState* state)
 {
-    if (groupIsMask_.empty())
+    if (groupKinds_.empty())
         return;
-    const bool mask = groupIsMask_.back();
-    groupIsMask_.pop_back();
-    if (mask) {
+    const GroupKind kind = groupKinds_.back();
+    groupKinds_.pop_back();
+    if (kind == GroupKind::Mask)
         --maskGroups_;
+    if (kind != GroupKind::Area)
         return;
-    }
     --areaGroups_;
     const PageArea painted = groupAreas_.back();
     groupAreas_.pop_back();

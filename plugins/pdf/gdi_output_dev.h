@@ -281,8 +281,11 @@ private:
     std::vector<std::int64_t> savedClips_;
 
     std::vector<PageArea> areas_;
-    // Groups open now, whether each is a soft mask's; how many of each kind.
-    std::vector<bool> groupIsMask_;
+    // Groups open now, what each is; how many of each kind. A group is plain when it looks the same
+    // drawn straight onto the page, and the last check of a group found the next one plain.
+    enum class GroupKind { Plain, Area, Mask };
+    std::vector<GroupKind> groupKinds_;
+    bool plainGroupChecked_ = false;
     int areaGroups_ = 0;
     // For each group open that goes as an area, the box of what it has painted so far.
     std::vector<PageArea> groupAreas_;

@@ -34,8 +34,8 @@ std::string WithResources(const std::string& content)
     writer.Add("<< /Type /Catalog /Pages 2 0 R >>");
     writer.Add("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
     writer.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Contents 4 0 R /Resources << "
-               "/ExtGState << /Half 5 0 R /Multiply 6 0 R /Masked 7 0 R /Full 9 0 R >> "
-               "/XObject << /Group 10 0 R /Knockout 11 0 R /Image 12 0 R >> "
+               "/ExtGState << /Half 5 0 R /Multiply 6 0 R /Masked 7 0 R /Full 9 0 R /None 15 0 R >> "
+               "/XObject << /Group 10 0 R /Knockout 11 0 R /Image 12 0 R /HalfInside 16 0 R >> "
                "/Pattern << /Shade 13 0 R >> /Font << /F 14 0 R >> >> >>");
     writer.AddStream("", content);
     writer.Add("<< /Type /ExtGState /ca 0.5 /CA 0.5 >>");
@@ -54,6 +54,11 @@ std::string WithResources(const std::string& content)
     writer.Add("<< /PatternType 2 /Shading << /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 600 0] "
                "/Function << /FunctionType 2 /Domain [0 1] /C0 [1 0 0] /C1 [0 0 1] /N 1 >> >> >>");
     writer.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    writer.Add("<< /Type /ExtGState /ca 0 /CA 0 >>");
+    // A group whose resources hold transparency: poppler hands it over even when it is plain.
+    writer.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 600 800] /Group << /S /Transparency >> "
+                     "/Resources << /ExtGState << /Half 5 0 R >> >>",
+                     "/Half gs 0 0 1 rg 100 100 200 200 re f");
     return writer.Finish(1);
 }
 
@@ -73,13 +78,19 @@ TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
     const std::vector<std::pair<const char*, PageWay>> cases = {
         {"0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
         {"/Full gs 0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
-        {"/Half gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
-        {"/Half gs 0 0 1 RG 10 10 100 100 re S", PageWay::Regions},
+        // A constant opacity on a fill, or on a solid stroke of some width, is a blend through a clip.
+        {"/Half gs 0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
+        {"/Half gs 0 0 1 RG 10 10 100 100 re S", PageWay::Vectors},
+        {"/Half gs 0 0 1 RG [4 2] 0 d 10 10 100 100 re S", PageWay::Regions},
+        {"/Half gs 0 0 1 RG 0 w 10 10 100 100 re S", PageWay::Regions},
+        {"/None gs 0 0 1 rg 10 10 100 100 re f 5 w 0 0 m 100 100 l S", PageWay::Vectors},
         {"/Multiply gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
         {"/Masked gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
         // A group that looks the same drawn straight onto the page is drawn as shapes.
         {"/Group Do", PageWay::Vectors},
         {"/Half gs /Group Do", PageWay::Regions},
+        {"/HalfInside Do", PageWay::Vectors},
+        {"/Half gs /HalfInside Do", PageWay::Regions},
         {"/Knockout Do", PageWay::Regions},
         // Constant alpha on a picture is AlphaBlend's own.
         {"/Half gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Vectors},
@@ -119,11 +130,11 @@ TEST(OutputDevice, AnAreaIsWhereTheUnplainPaintLandsWithinTheClip)
         EXPECT_NEAR(areas[0].x1, x1, 1.01) << content;
         EXPECT_NEAR(areas[0].y1, y1, 1.01) << content;
     };
-    expectArea("/Half gs 0 0 1 rg 10 10 100 100 re f", 10, 690, 110, 790);
+    expectArea("/Multiply gs 0 0 1 rg 10 10 100 100 re f", 10, 690, 110, 790);
     // A stroke reaches half its width (a mitred corner its miter limit) beyond its path.
-    expectArea("/Half gs 0 0 1 RG 10 w 2 M 10 10 100 100 re S", 0, 680, 120, 800);
+    expectArea("/Multiply gs 0 0 1 RG 10 w 2 M 10 10 100 100 re S", 0, 680, 120, 800);
     // Cut to the clip.
-    expectArea("0 0 50 50 re W n /Half gs 0 0 1 rg 10 10 100 100 re f", 10, 750, 50, 790);
+    expectArea("0 0 50 50 re W n /Multiply gs 0 0 1 rg 10 10 100 100 re f", 10, 750, 50, 790);
     // A group is as large as what it paints, not its bounding box (the whole page here): the
     // plain fill it holds, under the group's opacity.
     expectArea("/Half gs /Group Do", 100, 500, 300, 700);
@@ -332,6 +343,44 @@ TEST(OutputDevice, ATextPageIsRecordedAsGlyphsAndPathsWithoutPixels)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     EXPECT_EQ(std::system(("emf2svg-conv -i '" + emf.string() + "' -o '" + svg.string() + "'").c_str()), 0);
     EXPECT_GT(std::filesystem::file_size(svg), 1000u);
+}
+
+TEST(OutputDevice, TranslucentPaintIsItsShapeMadeTheClipAndItsColourBlendedOverIt)
+{
+    // A fill and a round-capped stroke at half opacity, and a fill of none: each painted one is a
+    // clip to its shape (the stroke's outline) and a one-pixel bitmap of its colour blended at half
+    // alpha inside a saved state; no pen, no picture, no area.
+    const std::vector<BYTE> bytes
+        = RecordPage(WithResources("/Half gs 0 0 1 rg 10 10 100 100 re f 1 0 0 RG 20 w 1 J 200 200 m 400 300 l S "
+                                   "/None gs 0 1 0 rg 300 300 100 100 re f"),
+                     0);
+    std::map<DWORD, int> counts = Count(RecordTypes(bytes));
+    EXPECT_EQ(counts[EMR_ALPHABLEND], 2);
+    EXPECT_EQ(counts[EMR_SELECTCLIPPATH], 1 + 2); // the crop box, then one for each
+    EXPECT_EQ(counts[EMR_FILLPATH] + counts[EMR_STROKEPATH] + counts[EMR_STRETCHDIBITS] + counts[EMR_GDICOMMENT], 0);
+    EXPECT_EQ(counts[EMR_SAVEDC], counts[EMR_RESTOREDC]);
+    std::vector<std::array<LONG, 4>> boxes;
+    std::size_t at = 0;
+    for (DWORD type : RecordTypes(bytes)) {
+        DWORD size = 0;
+        std::memcpy(&size, bytes.data() + at + 4, 4);
+        if (type == EMR_ALPHABLEND) {
+            BLENDFUNCTION blend{};
+            std::memcpy(&blend, bytes.data() + at + 40, sizeof blend);
+            EXPECT_EQ(blend.SourceConstantAlpha, 128);
+            EXPECT_EQ(blend.AlphaFormat, 0);
+            LONG box[4];
+            std::memcpy(box, bytes.data() + at + 8, sizeof box);
+            boxes.push_back({box[0], box[1], box[2], box[3]});
+        }
+        at += size;
+    }
+    ASSERT_EQ(boxes.size(), 2u);
+    // The stroke's blend covers its outline: the line's 200 by 100 points, its round caps reaching
+    // 10 beyond each end (at 96 dpi, 4/3 of a unit a point, within the blend's margin).
+    const double across = boxes[1][2] - boxes[1][0], down = boxes[1][3] - boxes[1][1];
+    EXPECT_NEAR(across, (200 + 2 * 10) * 4.0 / 3, 4);
+    EXPECT_NEAR(down, (100 + 2 * 10) * 4.0 / 3, 4);
 }
 
 TEST(OutputDevice, ATransparentPageKeepsItsTextAndPaintsItsAreasOverIt)
