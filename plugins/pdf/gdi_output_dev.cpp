@@ -346,14 +346,14 @@ bool GdiOutputDev::SpendPath(const GfxPath& path)
 bool GdiOutputDev::PaintsWithGdi(GfxState* state, bool fill, bool stroke, const PageArea& box)
 {
     const bool plain = (!fill || PaintsPlainly(state, state->getFillOpacity()))
-        && (!stroke || PaintsPlainly(state, state->getStrokeOpacity())) && softMasks_ == 0;
+        && (!stroke || PaintsPlainly(state, state->getStrokeOpacity())) && !softMask_;
     return Plain(state, plain, box);
 }
 
 GdiOutputDev::Painting GdiOutputDev::HowPainted(GfxState* state, const GfxPath& path, bool stroke) const
 {
     const double opacity = stroke ? state->getStrokeOpacity() : state->getFillOpacity();
-    if (state->getBlendMode() != gfxBlendNormal || softMasks_ > 0)
+    if (state->getBlendMode() != gfxBlendNormal || softMask_)
         return Painting::Pixels;
     if (opacity >= 1)
         return Painting::Opaque;
@@ -741,6 +741,7 @@ void GdiOutputDev::ClipUserPath(GfxState* state, const GfxPath& path, bool evenO
 void GdiOutputDev::saveState(GfxState*)
 {
     savedClips_.push_back(clipsInForce_);
+    savedSoftMasks_.push_back(softMask_);
     ++stateDepth_;
     if (!Spend(1, 0, 0, 0) || !Draws())
         return;
@@ -753,6 +754,11 @@ void GdiOutputDev::restoreState(GfxState*)
     if (!savedClips_.empty()) {
         clipsInForce_ = savedClips_.back();
         savedClips_.pop_back();
+    }
+    // A soft mask belongs to the state it was set in: restoring the state ends it.
+    if (!savedSoftMasks_.empty()) {
+        softMask_ = savedSoftMasks_.back();
+        savedSoftMasks_.pop_back();
     }
     --stateDepth_;
     if (hiddenFromDepth_ > stateDepth_)
@@ -1141,8 +1147,8 @@ void GdiOutputDev::drawImage(GfxState* state, Object* ref, Stream* str, int widt
 {
     if (width < 1 || height < 1 || !Spend(1, 0, 0, std::int64_t(width) * height))
         return;
-    const bool plain = Plain(state, state->getBlendMode() == gfxBlendNormal && softMasks_ == 0,
-                             BoxOf(state, Matrix{}, 0, 0, 1, 1, 1));
+    const bool plain
+        = Plain(state, state->getBlendMode() == gfxBlendNormal && !softMask_, BoxOf(state, Matrix{}, 0, 0, 1, 1, 1));
     if (!Draws() || !plain || Hidden()) {
         OutputDev::drawImage(state, ref, str, width, height, colorMap, interpolate, maskColors, inlineImg);
         return;
@@ -1194,8 +1200,8 @@ void GdiOutputDev::DrawMaskedPixels(GfxState* state, Stream* str, int width, int
                   std::int64_t(width) * height + std::int64_t(maskWidth) * maskHeight
                       + std::int64_t(outWidth) * outHeight))
         return;
-    const bool plain = Plain(state, state->getBlendMode() == gfxBlendNormal && softMasks_ == 0,
-                             BoxOf(state, Matrix{}, 0, 0, 1, 1, 1));
+    const bool plain
+        = Plain(state, state->getBlendMode() == gfxBlendNormal && !softMask_, BoxOf(state, Matrix{}, 0, 0, 1, 1, 1));
     if (!Draws() || !plain || Hidden())
         return;
     const std::vector<std::uint32_t> colours = ReadPixels(str, width, height, colorMap, nullptr);
@@ -1222,7 +1228,7 @@ bool GdiOutputDev::checkTransparencyGroup(GfxState* state, bool knockout)
     // may still hand the group over (when its resources hold transparency), with that state reset:
     // the answer is kept for it.
     const bool changes = knockout || !PaintsPlainly(state, state->getFillOpacity())
-        || !PaintsPlainly(state, state->getStrokeOpacity()) || softMasks_ > 0;
+        || !PaintsPlainly(state, state->getStrokeOpacity()) || softMask_;
     plainGroupChecked_ = !changes;
     return changes;
 }
@@ -1264,14 +1270,13 @@ void GdiOutputDev::endTransparencyGroup(GfxState* state)
 
 void GdiOutputDev::setSoftMask(GfxState*, const double*, bool, Function*, GfxColor*)
 {
-    ++softMasks_;
+    softMask_ = true;
     cost_.needsPicture = true;
 }
 
 void GdiOutputDev::clearSoftMask(GfxState*)
 {
-    if (softMasks_ > 0)
-        --softMasks_;
+    softMask_ = false;
 }
 
 } // namespace pdf

@@ -276,7 +276,9 @@ private:
     GlyphRun run_;
     // Glyph outlines of clipping text, in user space, made the clip when the text object ends.
     std::unique_ptr<GfxPath> textClip_;
-    int softMasks_ = 0;
+    // A soft mask is in force; whether one was, for each saved state.
+    bool softMask_ = false;
+    std::vector<bool> savedSoftMasks_;
     std::int64_t clipsInForce_ = 0;
     std::vector<std::int64_t> savedClips_;
 

@@ -142,6 +142,8 @@ TEST(OutputDevice, AnAreaIsWhereTheUnplainPaintLandsWithinTheClip)
     expectArea("0 0 1 rg 0 0 600 800 re f q /Multiply gs 1 0 0 rg 200 200 10 10 re f Q 0 g 0 0 5 5 re f", 200, 590, 210,
                600);
     EXPECT_TRUE(Areas("0 0 1 rg 10 10 100 100 re f").empty());
+    // A soft mask ends with the state it was set in: what is painted after that is plain.
+    expectArea("q /Masked gs 0 0 1 rg 10 10 100 100 re f Q 1 0 0 rg 300 300 100 100 re f", 10, 690, 110, 790);
 }
 
 TEST(OutputDevice, EachLimitIsCountedWhateverThePageIsDrawnWith)
