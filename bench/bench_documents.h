@@ -44,6 +44,15 @@ std::vector<Sample> HostileDocuments();
 // the picture page.
 std::vector<Sample> Samples(int textPages);
 
+// The feature pages of tests/pages (under `pagesFolder`) that use transparency, under their names:
+// those the README's table of transparent pages gives.
+std::vector<Sample> TransparentPages(const std::string& pagesFolder);
+
+// A five-slide beamer deck (Warsaw theme: shaded bars, blocks with soft-masked shadows; items; a
+// TikZ figure of translucent fills and a translucent stroke) made by pdflatex in `folder`; empty
+// when pdflatex or beamer is not on the machine.
+std::string BeamerDeck(const std::string& folder);
+
 // Manuals of Debian's documentation packages that are on this machine (PDF files, some compressed),
 // read whole; those missing are left out.
 std::vector<Sample> RealDocuments();
