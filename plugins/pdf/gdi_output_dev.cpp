@@ -369,10 +369,8 @@ GdiOutputDev::Painting GdiOutputDev::HowPainted(GfxState* state, const GfxPath& 
         points += path.getSubpath(i)->getNumPoints();
     if (points > (stroke ? kMaxBlendedStrokePoints : kMaxBlendedFillPoints))
         return Painting::Pixels;
-    // A dashed line has no outline poppler's stroker makes, and a line of no width is the
-    // thinnest the device draws, whatever its shape.
-    double phase = 0;
-    if (stroke && (!(state->getLineWidth() > 0) || !state->getLineDash(&phase).empty()))
+    // A line of no width is the thinnest the device draws, whatever its shape: it has no outline.
+    if (stroke && !HasOutline(state, path))
         return Painting::Pixels;
     return Painting::Blended;
 }

@@ -10,10 +10,15 @@
 
 namespace pdf {
 
-// The shape a solid stroke of `path` paints with the state's line width, caps, joins and miter
-// limit, in user space, to be filled with the nonzero rule. Curves are flattened to within a
-// quarter of a unit of `userToDevice` (a printer dot). Null for a line of no width, a dashed line
-// or a transform that flattens the page; an empty path when the stroke paints nothing.
+// Whether StrokeOutline makes the outline of the state's stroke of `path`: a line of some width,
+// solid or dashed in at most 20 000 dashes (counted along the path's control points, which no
+// curve is longer than).
+bool HasOutline(GfxState* state, const GfxPath& path);
+
+// The shape a stroke of `path` paints with the state's line width, caps, joins, miter limit and
+// dashes, in user space, to be filled with the nonzero rule. Curves are flattened to within a
+// half a unit of `userToDevice` (a printer dot). Null when HasOutline is false or the
+// transform flattens the page; an empty path when the stroke paints nothing.
 std::unique_ptr<GfxPath> StrokeOutline(GfxState* state, const GfxPath& path, const Matrix& userToDevice);
 
 } // namespace pdf

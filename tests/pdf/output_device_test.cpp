@@ -78,10 +78,12 @@ TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
     const std::vector<std::pair<const char*, PageWay>> cases = {
         {"0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
         {"/Full gs 0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
-        // A constant opacity on a fill, or on a solid stroke of some width, is a blend through a clip.
+        // A constant opacity on a fill or a stroke (solid or dashed) is a blend through a clip...
         {"/Half gs 0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
         {"/Half gs 0 0 1 RG 10 10 100 100 re S", PageWay::Vectors},
-        {"/Half gs 0 0 1 RG [4 2] 0 d 10 10 100 100 re S", PageWay::Regions},
+        {"/Half gs 0 0 1 RG [4 2] 0 d 10 10 100 100 re S", PageWay::Vectors},
+        // ... but not one of millions of dashes, nor a line of no width.
+        {"/Half gs 0 0 1 RG [0.001 0.001] 0 d 0 0 m 600 800 l S", PageWay::Regions},
         {"/Half gs 0 0 1 RG 0 w 10 10 100 100 re S", PageWay::Regions},
         {"/None gs 0 0 1 rg 10 10 100 100 re f 5 w 0 0 m 100 100 l S", PageWay::Vectors},
         {"/Multiply gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
