@@ -48,8 +48,9 @@ std::vector<Point> Flattened(const GfxSubpath& subpath, const Matrix& userToDevi
             const int pieces = std::clamp(int(std::ceil(std::sqrt(0.75 * bend / kFlatness))), 1, kMaxCurvePieces);
             for (int i = 1; i <= pieces; ++i) {
                 const double t = double(i) / pieces, u = 1 - t;
-                points.push_back({u * u * u * c[0].x + 3 * u * u * t * c[1].x + 3 * u * t * t * c[2].x + t * t * t * c[3].x,
-                                  u * u * u * c[0].y + 3 * u * u * t * c[1].y + 3 * u * t * t * c[2].y + t * t * t * c[3].y});
+                points.push_back(
+                    {u * u * u * c[0].x + 3 * u * u * t * c[1].x + 3 * u * t * t * c[2].x + t * t * t * c[3].x,
+                     u * u * u * c[0].y + 3 * u * u * t * c[1].y + 3 * u * t * t * c[2].y + t * t * t * c[3].y});
             }
             p += 3;
         } else {
@@ -82,8 +83,8 @@ bool AppendDashes(const GfxPath& path, const std::vector<double>& pattern, doubl
         if (offset < 0)
             offset += total;
         std::size_t element = 0;
-        for (std::size_t steps = 0; steps <= pattern.size() && offset >= pattern[element]
-             && !(offset == 0 && pattern[element] == 0);
+        for (std::size_t steps = 0;
+             steps <= pattern.size() && offset >= pattern[element] && !(offset == 0 && pattern[element] == 0);
              ++steps) {
             offset -= pattern[element];
             element = (element + 1) % pattern.size();

@@ -5,9 +5,11 @@
 #include "plugins/pdf/page_drawing.h"
 #include "plugins/pdf/path_trim.h"
 #include "plugins/pdf/renderer.h"
+#include "plugins/pdf/stroke_outline.h"
 #include "tests/pdf/pdf_test_support.h"
 #include "tests/support/temp_root.h"
 
+#include <Page.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -274,6 +276,64 @@ TEST(OutputDevice, DashedSubpathsStartingInAGapStartWhereTheirFirstDashDoes)
     EXPECT_NEAR(arc->getY(3), 10, 1e-9);
     // Nothing to cut copies the path.
     EXPECT_EQ(PathPoints(*pdf::TrimSubpathStarts(path, 0)), PathPoints(path));
+}
+
+// The stretches along x that the outline of a stroke along y = 0 covers, joined where they meet.
+std::vector<std::pair<double, double>> Covered(const std::vector<double>& pattern, double phase, int cap, double length)
+{
+    const PDFRectangle page(0, 0, 600, 800);
+    GfxState state(72, 72, &page, 0, false);
+    state.setLineWidth(2);
+    state.setLineCap(cap);
+    state.setLineDash(std::vector<double>(pattern), phase);
+    GfxPath path;
+    path.moveTo(0, 0);
+    path.lineTo(length, 0);
+    const std::unique_ptr<GfxPath> outline = pdf::StrokeOutline(&state, path, pdf::Matrix{});
+    std::vector<std::pair<double, double>> stretches;
+    if (!outline)
+        return stretches;
+    for (int i = 0; i < outline->getNumSubpaths(); ++i) {
+        const GfxSubpath* subpath = outline->getSubpath(i);
+        double x0 = HUGE_VAL, x1 = -HUGE_VAL;
+        for (int p = 0; p < subpath->getNumPoints(); ++p) {
+            x0 = std::min(x0, subpath->getX(p));
+            x1 = std::max(x1, subpath->getX(p));
+        }
+        stretches.emplace_back(x0, x1);
+    }
+    std::sort(stretches.begin(), stretches.end());
+    std::vector<std::pair<double, double>> joined;
+    for (const auto& stretch : stretches) {
+        if (!joined.empty() && stretch.first <= joined.back().second + 1e-6)
+            joined.back().second = std::max(joined.back().second, stretch.second);
+        else
+            joined.push_back(stretch);
+    }
+    return joined;
+}
+
+TEST(OutputDevice, AStrokesOutlineHoldsItsDashesFromThePhaseWithTheirCaps)
+{
+    using Stretches = std::vector<std::pair<double, double>>;
+    auto expectStretches = [](const Stretches& got, const Stretches& expected, const char* what) {
+        ASSERT_EQ(got.size(), expected.size()) << what;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_NEAR(got[i].first, expected[i].first, 1e-6) << what << " " << i;
+            EXPECT_NEAR(got[i].second, expected[i].second, 1e-6) << what << " " << i;
+        }
+    };
+    // Flat caps: the pattern starts 6 into its first dash, and the last dash ends with the line.
+    expectStretches(Covered({20, 12}, 6, 0, 100), {{0, 14}, {26, 46}, {58, 78}, {90, 100}}, "dashes from a phase");
+    // An odd pattern repeats with dashes and gaps swapped.
+    expectStretches(Covered({10}, 0, 0, 45), {{0, 10}, {20, 30}, {40, 45}}, "an odd pattern");
+    // A phase inside a gap starts with the rest of the gap; square caps reach half the width.
+    expectStretches(Covered({4, 6}, 7, 2, 20), {{2, 8}, {12, 18}}, "square caps from a gap");
+    // Dashes of no length with round caps are dots, one at every cycle.
+    expectStretches(Covered({0, 10}, 0, 1, 30), {{-1, 1}, {9, 11}, {19, 21}, {29, 31}}, "round dots");
+    // Solid, it is one stretch; millions of dashes have no outline.
+    expectStretches(Covered({}, 0, 0, 50), {{0, 50}}, "solid");
+    expectStretches(Covered({0.00001, 0.00001}, 0, 0, 50), {}, "past the dashes an outline holds");
 }
 
 // The records of a metafile, by type, in order.
