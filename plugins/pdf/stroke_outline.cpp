@@ -15,17 +15,64 @@ namespace {
 constexpr double kFlatness = 0.5;
 // Pieces a curve is cut into at most when it is flattened.
 constexpr int kMaxCurvePieces = 256;
-// Dashes one stroke is cut into at most; a finer pattern has no outline made here.
-constexpr std::size_t kMaxDashes = 20'000;
+// Dashes one stroke is cut into at most; a finer pattern has no outline made here. Each dash's
+// outline holds some ten points, as does each point of a line (its sides, caps and joins): an
+// outline stays within a few hundred thousand points, well within the clip points a page's
+// playback holds.
+constexpr std::size_t kMaxDashes = 10'000;
+// Points of a stroke's line once flattened, at most: past this its curves are cut more coarsely.
+constexpr double kMaxLinePoints = 20'000;
 
 struct Point {
     double x = 0;
     double y = 0;
 };
 
+// The pieces a curve from c[0] to c[3] is cut into so that none strays more than kFlatness device
+// units from it: a cubic's uniform pieces stray at most 3/4 of its largest second difference over
+// the pieces squared.
+int CurvePieces(const Point (&c)[4], const Matrix& userToDevice)
+{
+    const Matrix linear{userToDevice.a, userToDevice.b, userToDevice.c, userToDevice.d, 0, 0};
+    double bend = 0;
+    for (int i = 0; i + 2 < 4; ++i) {
+        double dx = 0, dy = 0;
+        linear.Apply(c[i].x - 2 * c[i + 1].x + c[i + 2].x, c[i].y - 2 * c[i + 1].y + c[i + 2].y, dx, dy);
+        bend = std::max(bend, std::hypot(dx, dy));
+    }
+    const double pieces = std::ceil(std::sqrt(0.75 * bend / kFlatness));
+    return std::isfinite(pieces) ? int(std::clamp(pieces, 1.0, double(kMaxCurvePieces))) : 1;
+}
+
+// The points the path's lines have once its curves are flattened.
+double FlattenedPoints(const GfxPath& path, const Matrix& userToDevice)
+{
+    double points = 0;
+    for (int i = 0; i < path.getNumSubpaths(); ++i) {
+        const GfxSubpath* subpath = path.getSubpath(i);
+        const int count = subpath->getNumPoints();
+        points += 1;
+        for (int p = 1; p < count;) {
+            if (subpath->getCurve(p) && p + 2 < count) {
+                const Point c[4] = {{subpath->getX(p - 1), subpath->getY(p - 1)},
+                                    {subpath->getX(p), subpath->getY(p)},
+                                    {subpath->getX(p + 1), subpath->getY(p + 1)},
+                                    {subpath->getX(p + 2), subpath->getY(p + 2)}};
+                points += CurvePieces(c, userToDevice);
+                p += 3;
+            } else {
+                points += 1;
+                ++p;
+            }
+        }
+    }
+    return points;
+}
+
 // The subpath as a polyline in user space, curves cut into pieces that stray at most kFlatness
-// device units from them; a closed subpath ends where it started.
-std::vector<Point> Flattened(const GfxSubpath& subpath, const Matrix& userToDevice)
+// device units from them, their number multiplied by `share` (at most 1); a closed subpath ends
+// where it started.
+std::vector<Point> Flattened(const GfxSubpath& subpath, const Matrix& userToDevice, double share)
 {
     std::vector<Point> points;
     const int count = subpath.getNumPoints();
@@ -36,16 +83,7 @@ std::vector<Point> Flattened(const GfxSubpath& subpath, const Matrix& userToDevi
                                 {subpath.getX(p), subpath.getY(p)},
                                 {subpath.getX(p + 1), subpath.getY(p + 1)},
                                 {subpath.getX(p + 2), subpath.getY(p + 2)}};
-            // A cubic's uniform pieces stray at most 3/4 of its largest second difference over
-            // the pieces squared.
-            double bend = 0;
-            for (int i = 0; i + 2 < 4; ++i) {
-                double dx = 0, dy = 0;
-                const Matrix linear{userToDevice.a, userToDevice.b, userToDevice.c, userToDevice.d, 0, 0};
-                linear.Apply(c[i].x - 2 * c[i + 1].x + c[i + 2].x, c[i].y - 2 * c[i + 1].y + c[i + 2].y, dx, dy);
-                bend = std::max(bend, std::hypot(dx, dy));
-            }
-            const int pieces = std::clamp(int(std::ceil(std::sqrt(0.75 * bend / kFlatness))), 1, kMaxCurvePieces);
+            const int pieces = std::max(1, int(CurvePieces(c, userToDevice) * share));
             for (int i = 1; i <= pieces; ++i) {
                 const double t = double(i) / pieces, u = 1 - t;
                 points.push_back(
@@ -67,7 +105,7 @@ std::vector<Point> Flattened(const GfxSubpath& subpath, const Matrix& userToDevi
 // at `phase`) to `out`, each an open subpath; a dash of no length is one of two equal points (a dot
 // with round or square caps). False past kMaxDashes.
 bool AppendDashes(const GfxPath& path, const std::vector<double>& pattern, double phase, const Matrix& userToDevice,
-                  SplashPath& out)
+                  double share, SplashPath& out)
 {
     double total = 0;
     for (double length : pattern)
@@ -94,7 +132,7 @@ bool AppendDashes(const GfxPath& path, const std::vector<double>& pattern, doubl
         // subpath of one point is left (poppler's paths refuse the next one after it).
         bool inDash = element % 2 == 0;
         bool begun = false;
-        const std::vector<Point> points = Flattened(*subpath, userToDevice);
+        const std::vector<Point> points = Flattened(*subpath, userToDevice, share);
         Point at = points.front();
         Point dashStart = at;
         auto lineTo = [&](Point to) {
@@ -198,23 +236,26 @@ std::unique_ptr<GfxPath> StrokeOutline(GfxState* state, const GfxPath& path, con
     splash.setMiterLimit(std::max(1.0, state->getMiterLimit()));
     splash.setStrokeAdjust(false);
 
+    // Curves are cut more coarsely where they would make more line points than an outline holds.
+    const double points = FlattenedPoints(path, userToDevice);
+    const double share = points > kMaxLinePoints ? kMaxLinePoints / points : 1;
     SplashPath in;
     if (dashed) {
         std::vector<double> cycle = pattern;
         // An odd pattern repeats with dashes and gaps swapped: twice over it is even.
         if (cycle.size() % 2 == 1)
             cycle.insert(cycle.end(), pattern.begin(), pattern.end());
-        if (!AppendDashes(path, cycle, phase, userToDevice, in))
+        if (!AppendDashes(path, cycle, phase, userToDevice, share, in))
             return nullptr;
     }
     for (int i = 0; i < path.getNumSubpaths() && !dashed; ++i) {
         const GfxSubpath* subpath = path.getSubpath(i);
         if (subpath->getNumPoints() < 1)
             continue;
-        const std::vector<Point> points = Flattened(*subpath, userToDevice);
-        in.moveTo(points.front().x, points.front().y);
-        for (std::size_t p = 1; p < points.size(); ++p)
-            in.lineTo(points[p].x, points[p].y);
+        const std::vector<Point> line = Flattened(*subpath, userToDevice, share);
+        in.moveTo(line.front().x, line.front().y);
+        for (std::size_t p = 1; p < line.size(); ++p)
+            in.lineTo(line[p].x, line[p].y);
         if (subpath->isClosed())
             in.close();
     }

@@ -11,7 +11,7 @@
 namespace pdf {
 
 // Whether StrokeOutline makes the outline of the state's stroke of `path`: a line of some width,
-// solid or dashed in at most 20 000 dashes (counted along the path's control points, which no
+// solid or dashed in at most 10 000 dashes (counted along the path's control points, which no
 // curve is longer than).
 bool HasOutline(GfxState* state, const GfxPath& path);
 
