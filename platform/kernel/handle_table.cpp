@@ -31,6 +31,15 @@ using platform::kernel::FindHandle;
 
 namespace {
 
+// The object behind a handle; null, with ERROR_INVALID_HANDLE, for anything that is not one.
+std::shared_ptr<platform::kernel::KernelObject> ObjectOf(HANDLE handle)
+{
+    auto object = FindHandle(handle);
+    if (!object)
+        SetLastError(ERROR_INVALID_HANDLE);
+    return object;
+}
+
 // Moves bytes between a caller's buffer and the file or pipe behind a handle with `move` (the
 // object's Read or Write); what moved goes to `moved` also when it fails.
 template <typename Buffer, typename Move>
@@ -38,11 +47,9 @@ BOOL MoveBytes(HANDLE file, Buffer buffer, DWORD bytes, LPDWORD moved, LPOVERLAP
 {
     if (moved)
         *moved = 0;
-    const auto object = FindHandle(file);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    const auto object = ObjectOf(file);
+    if (!object)
         return FALSE;
-    }
     if (overlapped || (!buffer && bytes > 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -75,11 +82,9 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWri
 // Flushes a file's or pipe's buffers.
 BOOL FlushFileBuffers(HANDLE file)
 {
-    const auto object = FindHandle(file);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    const auto object = ObjectOf(file);
+    if (!object)
         return FALSE;
-    }
     return object->Flush();
 }
 
@@ -96,11 +101,9 @@ BOOL CloseHandle(HANDLE object)
 // Returns the low 32 bits of a file's size (the high part through highSize), or INVALID_FILE_SIZE.
 DWORD GetFileSize(HANDLE file, LPDWORD highSize)
 {
-    const auto object = FindHandle(file);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    const auto object = ObjectOf(file);
+    if (!object)
         return INVALID_FILE_SIZE;
-    }
     ULONGLONG size = 0;
     if (!object->Size(size))
         return INVALID_FILE_SIZE;
@@ -119,11 +122,9 @@ BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoCla
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const auto object = FindHandle(file);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    const auto object = ObjectOf(file);
+    if (!object)
         return FALSE;
-    }
     FILE_BASIC_INFO found{};
     if (!object->BasicInformation(found))
         return FALSE;
@@ -139,11 +140,9 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const auto object = FindHandle(file);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    const auto object = ObjectOf(file);
+    if (!object)
         return FALSE;
-    }
     BY_HANDLE_FILE_INFORMATION found{};
     if (!object->Information(found))
         return FALSE;
