@@ -1,6 +1,7 @@
 #include "platform/gdi/context/device_context.h"
 
 #include "platform/gdi/context/emf_records.h"
+#include "platform/gdi/pictures/picture.h"
 #include "platform/kernel/kernel.h"
 
 #include <algorithm>
@@ -42,36 +43,38 @@ RECTL DeviceBounds(const Affine& toDevice, double x, double y, double width, dou
     return bounds;
 }
 
+// What a device other than a printer answers to the calls of a print job.
+int NoPrintJob()
+{
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return SP_ERROR;
+}
+
 } // namespace
 
 int DeviceBackend::StartDoc(const DOCINFOW&)
 {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return SP_ERROR;
+    return NoPrintJob();
 }
 
 int DeviceBackend::StartPage()
 {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return SP_ERROR;
+    return NoPrintJob();
 }
 
 int DeviceBackend::EndPage()
 {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return SP_ERROR;
+    return NoPrintJob();
 }
 
 int DeviceBackend::EndDoc()
 {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return SP_ERROR;
+    return NoPrintJob();
 }
 
 int DeviceBackend::AbortDoc()
 {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return SP_ERROR;
+    return NoPrintJob();
 }
 
 bool DeviceBackend::KnowsEscape(int) const

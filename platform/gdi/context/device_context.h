@@ -8,7 +8,6 @@
 #include "platform/gdi/context/gdi_objects.h"
 #include "platform/gdi/drawing.h"
 #include "platform/gdi/gdi.h"
-#include "platform/gdi/pictures/picture.h"
 #include "platform/gdi/transform.h"
 #include "platform/kernel/object_table.h"
 
@@ -18,6 +17,8 @@
 #include <vector>
 
 namespace platform::gdi {
+
+class Picture;
 
 namespace emf {
 struct AnyRecord;

@@ -8,6 +8,7 @@
 #include "platform/gdi/devices/page_notes.h"
 #include "platform/gdi/devices/printer_geometry.h"
 #include "platform/gdi/fonts/private_fonts.h"
+#include "platform/gdi/pictures/picture.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/kernel_object.h"

@@ -1,32 +1,12 @@
 #include "platform/gdi/metafile/playback_limits.h"
 
+#include "platform/gdi/context/emf_records.h"
+
 #include <algorithm>
-#include <cstring>
+#include <optional>
 
 namespace platform::gdi {
 namespace {
-
-// Record types counted here beyond those the platform draws.
-constexpr DWORD kPolyBezier = 2;
-constexpr DWORD kPolygon = 3;
-constexpr DWORD kPolyline = 4;
-constexpr DWORD kCreatePen = 38;
-constexpr DWORD kCreatePalette = 49;
-constexpr DWORD kBitBlt = 76;
-constexpr DWORD kStretchBlt = 77;
-constexpr DWORD kSetDiBitsToDevice = 80;
-constexpr DWORD kPolyBezier16 = 85;
-constexpr DWORD kPolygon16 = 86;
-constexpr DWORD kPolyline16 = 87;
-constexpr DWORD kCreateMonoBrush = 93;
-constexpr DWORD kCreateDibPatternBrush = 94;
-
-// Field offsets: the count of a poly record (after its bounds), the mode of SelectClipPath and
-// the level of RestoreDC, the character count of ExtTextOutW, the bitmap header of StretchDIBits.
-constexpr std::size_t kPolyCount = 24;
-constexpr std::size_t kFirstField = 8;
-constexpr std::size_t kTextChars = 44;
-constexpr std::size_t kStretchOffBmi = 48;
 
 // What the context spends, in bytes: a saved state beside its path, a path point, an entry of a
 // clip region (which lists every clip path in force), a pixel drawn from a compressed picture.
@@ -37,23 +17,34 @@ constexpr std::uint64_t kPixelBytes = 4;
 // Points a glyph's outline adds to a path, at most as fonts draw them.
 constexpr std::uint64_t kGlyphPoints = 256;
 
-template <typename Value>
-Value Field(const ENHMETARECORD& record, std::size_t offset)
+// The record read by its description; nothing for a record the player would refuse to read (and
+// so never play, at no cost).
+template <typename Record>
+std::optional<Record> Read(const ENHMETARECORD& record)
 {
-    Value value{};
-    if (offset + sizeof value <= record.nSize)
-        std::memcpy(&value, reinterpret_cast<const BYTE*>(&record) + offset, sizeof value);
-    return value;
+    Record described{};
+    if (record.iType != Record::kType || !emf::Decode(reinterpret_cast<const BYTE*>(&record), record.nSize, described))
+        return std::nullopt;
+    return described;
 }
 
-// The bytes a picture record makes the device hold: its own, or its pixels once decoded.
+template <typename Record>
+std::uint64_t PointCount(const ENHMETARECORD& record)
+{
+    const auto described = Read<Record>(record);
+    return described ? described->points.count : 0;
+}
+
+// The bytes a picture record makes the device hold: its own, or its pixels once decoded (a
+// compressed picture a device cannot take is drawn from its pixels).
 std::uint64_t PictureBytes(const ENHMETARECORD& record)
 {
     std::uint64_t bytes = record.nSize;
-    if (record.iType == EMR_STRETCHDIBITS) {
-        const DWORD offBmi = Field<DWORD>(record, kStretchOffBmi);
-        const auto width = std::int64_t{Field<LONG>(record, offBmi + 4)};
-        const auto height = std::int64_t{Field<LONG>(record, offBmi + 8)};
+    const auto described = Read<emf::StretchDiBitsRecord>(record);
+    if (described && described->info.count >= sizeof(BITMAPINFOHEADER)) {
+        const auto header = emf::Read<BITMAPINFOHEADER>(described->info.bytes, 0);
+        const auto width = std::int64_t{header.biWidth};
+        const auto height = std::int64_t{header.biHeight};
         const std::uint64_t pixels
             = std::uint64_t(width < 0 ? -width : width) * std::uint64_t(height < 0 ? -height : height);
         bytes = std::max(bytes, pixels * kPixelBytes);
@@ -79,7 +70,8 @@ bool PlaybackLimits::Admit(const ENHMETARECORD& record)
         bytes_ += current_.bytes;
         break;
     case EMR_RESTOREDC:
-        Restore(Field<LONG>(record, kFirstField));
+        if (const auto described = Read<emf::RestoreDcRecord>(record))
+            Restore(described->relative);
         break;
     case EMR_BEGINPATH:
         inPath_ = true;
@@ -98,47 +90,43 @@ bool PlaybackLimits::Admit(const ENHMETARECORD& record)
         pathPoints_ = 0;
         break;
     case EMR_SELECTCLIPPATH:
-        SelectClip(Field<DWORD>(record, kFirstField));
+        if (const auto described = Read<emf::SelectClipPathRecord>(record))
+            SelectClip(described->mode);
         pathPoints_ = 0;
         break;
     case EMR_MOVETOEX:
     case EMR_LINETO:
         points = 1;
         break;
-    case kPolyBezier:
-    case kPolygon:
-    case kPolyline:
-    case EMR_POLYBEZIERTO:
     case EMR_POLYLINETO:
-    case kPolyBezier16:
-    case kPolygon16:
-    case kPolyline16:
-    case EMR_POLYBEZIERTO16:
+        points = PointCount<emf::PolylineToRecord>(record);
+        break;
+    case EMR_POLYBEZIERTO:
+        points = PointCount<emf::PolyBezierToRecord>(record);
+        break;
     case EMR_POLYLINETO16:
-        points = Field<DWORD>(record, kPolyCount);
+        points = PointCount<emf::PolylineTo16Record>(record);
+        break;
+    case EMR_POLYBEZIERTO16:
+        points = PointCount<emf::PolyBezierTo16Record>(record);
         break;
     case EMR_EXTTEXTOUTW:
         // Inside a path bracket the glyphs' outlines join the path; elsewhere they add none.
-        points = inPath_ ? std::uint64_t{Field<DWORD>(record, kTextChars)} * kGlyphPoints : 0;
+        if (const auto described = Read<emf::ExtTextOutRecord>(record); described && inPath_)
+            points = std::uint64_t{described->text.count} * kGlyphPoints;
         break;
-    case kCreatePen:
-    case EMR_CREATEBRUSHINDIRECT:
-    case kCreatePalette:
-    case EMR_EXTCREATEFONTINDIRECTW:
-    case kCreateMonoBrush:
-    case kCreateDibPatternBrush:
     case EMR_EXTCREATEPEN:
+    case EMR_CREATEBRUSHINDIRECT:
+    case EMR_EXTCREATEFONTINDIRECTW:
         if (++objects_ > kMaxObjects)
             return Fail(Limit::Objects);
         break;
-    case kBitBlt:
-    case kStretchBlt:
-    case kSetDiBitsToDevice:
     case EMR_STRETCHDIBITS:
     case EMR_ALPHABLEND:
         bytes_ += PictureBytes(record);
         break;
     default:
+        // The header and the records the player does not draw cost it nothing.
         break;
     }
     points_ += points;

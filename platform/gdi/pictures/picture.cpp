@@ -14,6 +14,18 @@
 namespace platform::gdi {
 namespace {
 
+// A new image surface of cairo's, flushed for writing into; null when cairo cannot make it.
+cairo_surface_t* NewSurface(cairo_format_t format, int width, int height)
+{
+    cairo_surface_t* surface = cairo_image_surface_create(format, width, height);
+    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        cairo_surface_destroy(surface);
+        return nullptr;
+    }
+    cairo_surface_flush(surface);
+    return surface;
+}
+
 // Compressed data goes to the decoder in pieces this large, so that a picture refused for its
 // size is refused after the piece holding its header rather than after all of its data.
 constexpr std::size_t kDecoderPieceBytes = 64 * 1024;
@@ -126,14 +138,11 @@ cairo_surface_t* SurfaceOfPixbuf(GdkPixbuf* pixbuf, PictureFault& fault)
         fault = PictureFault::Damaged;
         return nullptr;
     }
-    cairo_surface_t* surface
-        = cairo_image_surface_create(alpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, width, height);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
+    cairo_surface_t* surface = NewSurface(alpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, width, height);
+    if (!surface) {
         fault = PictureFault::OutOfMemory;
         return nullptr;
     }
-    cairo_surface_flush(surface);
     const guchar* source = gdk_pixbuf_read_pixels(pixbuf);
     const std::size_t sourceStride = static_cast<std::size_t>(gdk_pixbuf_get_rowstride(pixbuf));
     BYTE* target = cairo_image_surface_get_data(surface);
@@ -174,13 +183,10 @@ cairo_surface_t* CopyOf(cairo_surface_t* source)
 {
     const int width = cairo_image_surface_get_width(source);
     const int height = cairo_image_surface_get_height(source);
-    cairo_surface_t* copy = cairo_image_surface_create(cairo_image_surface_get_format(source), width, height);
-    if (cairo_surface_status(copy) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(copy);
+    cairo_surface_t* copy = NewSurface(cairo_image_surface_get_format(source), width, height);
+    if (!copy)
         return nullptr;
-    }
     cairo_surface_flush(source);
-    cairo_surface_flush(copy);
     const std::size_t sourceStride = static_cast<std::size_t>(cairo_image_surface_get_stride(source));
     const std::size_t copyStride = static_cast<std::size_t>(cairo_image_surface_get_stride(copy));
     const BYTE* in = cairo_image_surface_get_data(source);
@@ -327,12 +333,9 @@ std::shared_ptr<Picture> Picture::Decode(std::span<const BYTE> bytes)
 std::shared_ptr<Picture> Picture::FromDib(const DibLayout& layout, const BYTE* bits, int x, int y, int width,
                                           int height)
 {
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
+    cairo_surface_t* surface = NewSurface(CAIRO_FORMAT_RGB24, width, height);
+    if (!surface)
         return nullptr;
-    }
-    cairo_surface_flush(surface);
     BYTE* target = cairo_image_surface_get_data(surface);
     const std::size_t targetStride = static_cast<std::size_t>(cairo_image_surface_get_stride(surface));
     const std::size_t bytesPerPixel = static_cast<std::size_t>(layout.bitCount / 8);
@@ -350,13 +353,9 @@ std::shared_ptr<Picture> Picture::FromDib(const DibLayout& layout, const BYTE* b
 
 std::shared_ptr<Picture> Picture::FromRows32(const BYTE* rows, int width, int height, bool alpha)
 {
-    cairo_surface_t* surface
-        = cairo_image_surface_create(alpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, width, height);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
+    cairo_surface_t* surface = NewSurface(alpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, width, height);
+    if (!surface)
         return nullptr;
-    }
-    cairo_surface_flush(surface);
     BYTE* target = cairo_image_surface_get_data(surface);
     const std::size_t targetStride = static_cast<std::size_t>(cairo_image_surface_get_stride(surface));
     for (int row = 0; row < height; ++row) {
