@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <numbers>
+#include <random>
 
 namespace bench {
 
@@ -329,6 +330,24 @@ std::vector<Sample> TransparentPages(const std::string& pagesFolder)
             pages.push_back({name, std::move(bytes), 1});
     }
     return pages;
+}
+
+std::string ScatterDocument(int points)
+{
+    std::string out;
+    cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(Append, &out, 612, 792);
+    cairo_t* context = cairo_create(surface);
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (int i = 0; i < points; ++i) {
+        cairo_arc(context, 50 + 510 * unit(random), 50 + 690 * unit(random), 2 + 6 * unit(random), 0,
+                  2 * std::numbers::pi);
+        cairo_set_source_rgba(context, unit(random), unit(random), unit(random), 0.4);
+        cairo_fill(context);
+    }
+    cairo_destroy(context);
+    cairo_surface_destroy(surface);
+    return out;
 }
 
 std::string BeamerDeck(const std::string& folder)

@@ -48,6 +48,10 @@ std::vector<Sample> Samples(int textPages);
 // those the README's table of transparent pages gives.
 std::vector<Sample> TransparentPages(const std::string& pagesFolder);
 
+// A scatter plot as plotting programs write one: `points` discs in random colours under an opacity of
+// 0.4, each a fill of its own (cairo writes them with a constant alpha each).
+std::string ScatterDocument(int points);
+
 // A five-slide beamer deck (Warsaw theme: shaded bars, blocks with soft-masked shadows; items; a
 // TikZ figure of translucent fills and a translucent stroke) made by pdflatex in `folder`; empty
 // when pdflatex or beamer is not on the machine.

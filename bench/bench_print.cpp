@@ -226,6 +226,7 @@ int Words(const fs::path& pdf, const fs::path& folder)
 bool PrintTransparentPages(const fs::path& root, const fs::path& service)
 {
     std::vector<bench::Sample> pages = bench::TransparentPages(fs::path(QUILLON_SOURCE_DIR) / "tests/pages");
+    pages.push_back({"scatter, 5000 discs", bench::ScatterDocument(5000), 1});
     const fs::path deckFolder = root / "deck";
     fs::create_directories(deckFolder);
     if (std::string deck = bench::BeamerDeck(deckFolder.string()); !deck.empty())
