@@ -437,8 +437,12 @@ PageArea GdiOutputDev::PathBox(GfxState* state, const GfxPath& path, bool stroke
             y1 = std::max(y1, subpath->getY(p));
         }
     }
-    // A stroke reaches half its width beyond the path, a mitred corner up to its miter limit.
-    const double grow = stroke ? state->getTransformedLineWidth() * std::max(1.0, state->getMiterLimit()) / 2 : 0;
+    // A stroke reaches half its width beyond the path, a mitred corner up to its miter limit, a
+    // square cap's corner half its diagonal.
+    double reach = state->getLineJoin() == 0 ? std::max(1.0, state->getMiterLimit()) : 1.0;
+    if (state->getLineCap() == 2)
+        reach = std::max(reach, std::sqrt(2.0));
+    const double grow = stroke ? state->getTransformedLineWidth() * reach / 2 : 0;
     return BoxOf(state, Matrix{}, x0, y0, x1, y1, grow + 1);
 }
 

@@ -137,6 +137,8 @@ TEST(OutputDevice, AnAreaIsWhereTheUnplainPaintLandsWithinTheClip)
     expectArea("/Multiply gs 0 0 1 rg 10 10 100 100 re f", 10, 690, 110, 790);
     // A stroke reaches half its width (a mitred corner its miter limit) beyond its path.
     expectArea("/Multiply gs 0 0 1 RG 10 w 2 M 10 10 100 100 re S", 0, 680, 120, 800);
+    // Round joins reach no further than half the width.
+    expectArea("/Multiply gs 0 0 1 RG 10 w 1 j 10 10 100 100 re S", 5, 685, 115, 795);
     // Cut to the clip.
     expectArea("0 0 50 50 re W n /Multiply gs 0 0 1 rg 10 10 100 100 re f", 10, 750, 50, 790);
     // A group is as large as what it paints, not its bounding box (the whole page here): the
