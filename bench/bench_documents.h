@@ -36,8 +36,9 @@ struct Sample {
     int pages;
 };
 
-// Small pages past the renderer's limits, each in a few hundred bytes to a kilobyte: clips nested
-// 14000 deep, a tiling pattern of a step of a millionth, a cross-reference table of 3·10^7 entries.
+// Small pages past the renderer's limits, each in a few hundred bytes to 80 kilobytes: clips nested
+// 14000 deep, a tiling pattern of a step of a millionth, a patch mesh whose bent patches would be
+// millions of triangles, a cross-reference table of 3·10^7 entries.
 std::vector<Sample> HostileDocuments();
 
 // The two documents the renderer and print benchmarks compare: text of `textPages` pages, and

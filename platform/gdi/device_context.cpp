@@ -99,6 +99,11 @@ bool DeviceBackend::DrawPath(const PathDrawing&)
     return true;
 }
 
+bool DeviceBackend::DrawGradient(const GradientDrawing&)
+{
+    return true;
+}
+
 bool DeviceBackend::DrawGlyphs(const GlyphRun&)
 {
     return true;

@@ -27,6 +27,9 @@ constexpr std::size_t kPolyCount = 24;
 constexpr std::size_t kFirstField = 8;
 constexpr std::size_t kTextChars = 44;
 constexpr std::size_t kStretchOffBmi = 48;
+// GradientFill's vertex and piece counts, after its bounds.
+constexpr std::size_t kGradientVertices = 24;
+constexpr std::size_t kGradientPieces = 28;
 
 // What the context spends, in bytes: a saved state beside its path, a path point, an entry of a
 // clip region (which lists every clip path in force), a pixel drawn from a compressed picture.
@@ -34,6 +37,8 @@ constexpr std::uint64_t kStateBytes = 512;
 constexpr std::uint64_t kPointBytes = 24;
 constexpr std::uint64_t kClipEntryBytes = 16;
 constexpr std::uint64_t kPixelBytes = 4;
+// A GradientFill piece held as a patch of a mesh: four sides of cubic curves and four colours.
+constexpr std::uint64_t kPatchBytes = 400;
 // Points a glyph's outline adds to a path, at most as fonts draw them.
 constexpr std::uint64_t kGlyphPoints = 256;
 
@@ -138,6 +143,17 @@ bool PlaybackLimits::Admit(const ENHMETARECORD& record)
     case EMR_ALPHABLEND:
         bytes_ += PictureBytes(record);
         break;
+    case EMR_GRADIENTFILL: {
+        const DWORD pieces = Field<DWORD>(record, kGradientPieces);
+        gradientVertices_ += Field<DWORD>(record, kGradientVertices);
+        gradientPieces_ += pieces;
+        if (gradientVertices_ > kMaxGradientVertices)
+            return Fail(Limit::GradientVertices);
+        if (gradientPieces_ > kMaxGradientPieces)
+            return Fail(Limit::GradientPieces);
+        bytes_ += record.nSize + std::uint64_t{pieces} * kPatchBytes;
+        break;
+    }
     default:
         break;
     }
@@ -205,6 +221,10 @@ std::string PlaybackLimits::Describe(Limit limit)
         return std::to_string(kMaxObjects) + " objects";
     case Limit::Points:
         return std::to_string(kMaxPoints) + " path points";
+    case Limit::GradientVertices:
+        return std::to_string(kMaxGradientVertices) + " gradient vertices";
+    case Limit::GradientPieces:
+        return std::to_string(kMaxGradientPieces) + " gradient triangles and rectangles";
     case Limit::Bytes:
         return std::to_string(kMaxBytes >> 20) + " MiB of playback memory";
     }
