@@ -15,17 +15,19 @@ namespace {
 // The frame's coordinates span at most this many units either way: fine enough for any page, far
 // inside GDI's 32-bit coordinates.
 constexpr double kFrameSpan = double(1 << 24);
-// A parameter range is first cut into this many parts, then each part halved where it is not
-// straight enough, at most this many times.
-constexpr int kFirstParts = 2;
-constexpr int kMaxHalvings = 8;
-// Sides of a circle, cells of a function's grid, rows of a patch's grid, halvings of a Gouraud
-// triangle: the most any one gets.
+// A parameter range is cut into at most this many parts; the search for the end of a part halves
+// its distance at most this many times, and a part is straight when this many points along it
+// (less one) lie near the straight line between its ends.
+constexpr int kMaxStops = 4096;
+constexpr int kStopSearches = 16;
+constexpr int kStraightChecks = 8;
+// A function's grid starts with this many cells a side.
+constexpr int kFirstCells = 8;
+// Sides of a circle, cells of a function's grid, rows of a patch's grid: the most any one gets.
 constexpr int kMinCircleSides = 16;
 constexpr int kMaxCircleSides = 1024;
 constexpr int kMaxFunctionCells = 128;
 constexpr int kMaxPatchRows = 64;
-constexpr int kMaxTriangleHalvings = 6;
 
 struct Colour {
     double red = 0;
@@ -127,34 +129,46 @@ void Clear(GradientPieces& pieces, ULONG mode)
     pieces.frameToUser = Matrix{};
 }
 
-// The parameters from `lo` to `hi` between which `colour` is straight enough to be interpolated:
-// each part halved while a point inside it strays from the straight line between its ends.
+// The parameters from `lo` to `hi` between which `colour` is straight enough to be interpolated.
+// From each stop the next is the farthest from which no point between strays from the straight
+// line: found by halving the distance, so a function made of straight pieces is cut near where
+// its pieces meet, not all along.
+// Whether `colour` runs straight enough from `a` to `b` to be interpolated between them.
+bool Straight(const std::function<Colour(double)>& colour, double a, double b)
+{
+    const Colour ca = colour(a);
+    const Colour cb = colour(b);
+    if (!Within(ca, cb, kPieceColourSpan))
+        return false;
+    for (int k = 1; k < kStraightChecks; ++k) {
+        const double share = double(k) / kStraightChecks;
+        if (!Near(colour(a + (b - a) * share), Mix(ca, cb, share)))
+            return false;
+    }
+    return true;
+}
+
 std::vector<double> Stops(double lo, double hi, const std::function<Colour(double)>& colour)
 {
     std::vector<double> stops{lo};
-    std::function<void(double, double, const Colour&, const Colour&, int)> split
-        = [&](double a, double b, const Colour& ca, const Colour& cb, int depth) {
-              bool straight = Within(ca, cb, kPieceColourSpan);
-              for (const double share : {0.25, 0.5, 0.75})
-                  straight = straight && Near(colour(a + (b - a) * share), Mix(ca, cb, share));
-              if (straight || depth >= kMaxHalvings) {
-                  stops.push_back(b);
-                  return;
-              }
-              const double middle = (a + b) / 2;
-              const Colour cm = colour(middle);
-              split(a, middle, ca, cm, depth + 1);
-              split(middle, b, cm, cb, depth + 1);
-          };
-    if (!(hi > lo))
+    if (!(hi > lo) || !std::isfinite(hi - lo))
         return stops;
-    Colour previous = colour(lo);
-    for (int part = 1; part <= kFirstParts; ++part) {
-        const double a = lo + (hi - lo) * (part - 1) / kFirstParts;
-        const double b = part == kFirstParts ? hi : lo + (hi - lo) * part / kFirstParts;
-        const Colour next = colour(b);
-        split(a, b, previous, next, 0);
-        previous = next;
+    const auto straight = [&](double a, double b) { return Straight(colour, a, b); };
+    const double smallest = (hi - lo) / kMaxStops;
+    double a = lo;
+    while (a < hi) {
+        double good = std::min(hi, a + smallest);
+        double bad = hi;
+        if (straight(a, hi)) {
+            good = hi;
+        } else {
+            for (int i = 0; i < kStopSearches && bad - good > smallest; ++i) {
+                const double middle = (good + bad) / 2;
+                (straight(a, middle) ? good : bad) = middle;
+            }
+        }
+        stops.push_back(good);
+        a = good;
     }
     return stops;
 }
@@ -379,7 +393,7 @@ bool FunctionPieces(GfxFunctionShading& shading, std::size_t maxPieces, Gradient
         return true;
     // The grid is made finer until the colour at each cell's centre is near enough the mean of its
     // corners.
-    int cells = kFirstParts;
+    int cells = kFirstCells;
     std::vector<Colour> grid;
     for (;;) {
         grid.clear();
@@ -426,43 +440,34 @@ bool FunctionPieces(GfxFunctionShading& shading, std::size_t maxPieces, Gradient
 
 namespace {
 
-// A Gouraud triangle whose corners carry a parameter of the shading's colour function: halved
-// into four while the colour at the middle of a side strays from the straight mix of its ends.
+// A corner of a Gouraud triangle whose colour comes through the shading's function of t.
 struct ParametricCorner {
     double x = 0;
     double y = 0;
     double t = 0;
 };
 
-bool SplitParametric(GfxGouraudTriangleShading& shading, const std::array<ParametricCorner, 3>& corners, int depth,
-                     Triangles& triangles)
+// Splits a convex polygon along the line where t = `at` (t varies linearly across it): the part
+// below goes to `below`, the part above stays in `polygon`.
+void SplitAt(std::vector<ParametricCorner>& polygon, double at, std::vector<ParametricCorner>& below)
 {
-    const auto colour = [&](double t) {
-        GfxColor color;
-        shading.getParameterizedColor(t, &color);
-        return ToColour(*shading.getColorSpace(), color);
-    };
-    const auto middle = [](const ParametricCorner& a, const ParametricCorner& b) {
-        return ParametricCorner{(a.x + b.x) / 2, (a.y + b.y) / 2, (a.t + b.t) / 2};
-    };
-    const std::array<ParametricCorner, 3> middles{middle(corners[0], corners[1]), middle(corners[1], corners[2]),
-                                                  middle(corners[2], corners[0])};
-    bool straight = depth >= kMaxTriangleHalvings;
-    if (!straight) {
-        straight = Near(colour(middles[0].t), Mix(colour(corners[0].t), colour(corners[1].t), 0.5))
-            && Near(colour(middles[1].t), Mix(colour(corners[1].t), colour(corners[2].t), 0.5))
-            && Near(colour(middles[2].t), Mix(colour(corners[2].t), colour(corners[0].t), 0.5));
+    std::vector<ParametricCorner> above;
+    below.clear();
+    for (std::size_t i = 0; i < polygon.size(); ++i) {
+        const ParametricCorner& a = polygon[i];
+        const ParametricCorner& b = polygon[(i + 1) % polygon.size()];
+        if (a.t <= at)
+            below.push_back(a);
+        if (a.t >= at)
+            above.push_back(a);
+        if ((a.t < at && b.t > at) || (a.t > at && b.t < at)) {
+            const double share = (at - a.t) / (b.t - a.t);
+            const ParametricCorner cut{a.x + (b.x - a.x) * share, a.y + (b.y - a.y) * share, at};
+            below.push_back(cut);
+            above.push_back(cut);
+        }
     }
-    if (straight) {
-        const ULONG a = triangles.Add(Corner{corners[0].x, corners[0].y, colour(corners[0].t)});
-        const ULONG b = triangles.Add(Corner{corners[1].x, corners[1].y, colour(corners[1].t)});
-        const ULONG c = triangles.Add(Corner{corners[2].x, corners[2].y, colour(corners[2].t)});
-        return triangles.Triangle(a, b, c);
-    }
-    return SplitParametric(shading, {corners[0], middles[0], middles[2]}, depth + 1, triangles)
-        && SplitParametric(shading, {middles[0], corners[1], middles[1]}, depth + 1, triangles)
-        && SplitParametric(shading, {middles[2], middles[1], corners[2]}, depth + 1, triangles)
-        && SplitParametric(shading, {middles[0], middles[1], middles[2]}, depth + 1, triangles);
+    polygon = std::move(above);
 }
 
 } // namespace
@@ -475,25 +480,60 @@ bool GouraudPieces(GfxGouraudTriangleShading& shading, std::size_t maxPieces, Gr
         return false;
     Triangles triangles;
     triangles.maxPieces = maxPieces;
-    for (int i = 0; i < count; ++i) {
-        if (shading.isParameterized()) {
-            std::array<ParametricCorner, 3> corners;
-            shading.getTriangle(i, &corners[0].x, &corners[0].y, &corners[0].t, &corners[1].x, &corners[1].y,
-                                &corners[1].t, &corners[2].x, &corners[2].y, &corners[2].t);
-            if (!SplitParametric(shading, corners, 0, triangles))
+    if (!shading.isParameterized()) {
+        for (int i = 0; i < count; ++i) {
+            std::array<GfxColor, 3> colors;
+            std::array<Corner, 3> corners;
+            shading.getTriangle(i, &corners[0].x, &corners[0].y, &colors[0], &corners[1].x, &corners[1].y, &colors[1],
+                                &corners[2].x, &corners[2].y, &colors[2]);
+            std::array<ULONG, 3> at{};
+            for (int k = 0; k < 3; ++k) {
+                corners[k].colour = ToColour(*shading.getColorSpace(), colors[k]);
+                at[k] = triangles.Add(corners[k]);
+            }
+            if (!triangles.Triangle(at[0], at[1], at[2]))
                 return false;
-            continue;
         }
-        std::array<GfxColor, 3> colors;
-        std::array<Corner, 3> corners;
-        shading.getTriangle(i, &corners[0].x, &corners[0].y, &colors[0], &corners[1].x, &corners[1].y, &colors[1],
-                            &corners[2].x, &corners[2].y, &colors[2]);
-        std::array<ULONG, 3> at{};
-        for (int k = 0; k < 3; ++k) {
-            corners[k].colour = ToColour(*shading.getColorSpace(), colors[k]);
-            at[k] = triangles.Add(corners[k]);
+        Frame(triangles, pieces);
+        return true;
+    }
+
+    // The function's parameter is cut once, where its colour stops being straight enough; each
+    // triangle is then cut along the lines where t crosses one of those stops (t runs linearly
+    // across a triangle, so they are straight and parallel), and each part is straight in colour.
+    const auto colour = [&](double t) {
+        GfxColor color;
+        shading.getParameterizedColor(t, &color);
+        return ToColour(*shading.getColorSpace(), color);
+    };
+    const std::vector<double> stops = Stops(shading.getParameterDomainMin(), shading.getParameterDomainMax(), colour);
+    std::vector<ParametricCorner> polygon;
+    std::vector<ParametricCorner> below;
+    const auto emit = [&](const std::vector<ParametricCorner>& part) {
+        if (part.size() < 3)
+            return true;
+        const auto first = ULONG(triangles.corners.size());
+        for (const ParametricCorner& corner : part)
+            triangles.Add(Corner{corner.x, corner.y, colour(corner.t)});
+        for (std::size_t k = 1; k + 1 < part.size(); ++k)
+            if (!triangles.Triangle(first, first + ULONG(k), first + ULONG(k + 1)))
+                return false;
+        return true;
+    };
+    for (int i = 0; i < count; ++i) {
+        polygon.assign(3, ParametricCorner{});
+        shading.getTriangle(i, &polygon[0].x, &polygon[0].y, &polygon[0].t, &polygon[1].x, &polygon[1].y, &polygon[1].t,
+                            &polygon[2].x, &polygon[2].y, &polygon[2].t);
+        const auto [lowest, highest] = std::minmax({polygon[0].t, polygon[1].t, polygon[2].t});
+        // A triangle across which the colour runs straight enough as it is stays whole.
+        const bool whole = Straight(colour, lowest, highest);
+        for (auto stop = std::upper_bound(stops.begin(), stops.end(), lowest);
+             !whole && stop != stops.end() && *stop < highest; ++stop) {
+            SplitAt(polygon, *stop, below);
+            if (!emit(below))
+                return false;
         }
-        if (!triangles.Triangle(at[0], at[1], at[2]))
+        if (!emit(polygon))
             return false;
     }
     Frame(triangles, pieces);
