@@ -297,6 +297,12 @@ std::string CjkSubstituteDocument()
     });
 }
 
+std::string MeshPlotDocument()
+{
+    std::ifstream in(std::filesystem::path(QUILLON_SOURCE_DIR) / "bench/mesh_plot.pdf", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 std::vector<Sample> RealDocuments()
 {
     const char* const files[] = {

@@ -45,6 +45,10 @@ std::vector<Sample> HostileDocuments();
 // the picture page.
 std::vector<Sample> Samples(int textPages);
 
+// A surface plot made by pgfplots (bench/mesh_plot.tex), its mesh one lattice-form Gouraud shading
+// of 60 x 60 vertices coloured through a stitched colour map: kept in the tree as bench/mesh_plot.pdf.
+std::string MeshPlotDocument();
+
 // Manuals of Debian's documentation packages that are on this machine (PDF files, some compressed),
 // read whole; those missing are left out.
 std::vector<Sample> RealDocuments();
