@@ -26,8 +26,8 @@ public:
     static constexpr std::uint64_t kMaxPoints = 8'000'000;
     // GradientFill vertices and pieces (triangles, rectangles) of one page: a printer holds each
     // piece as a patch of a mesh until the page is done.
-    static constexpr std::uint64_t kMaxGradientVertices = 4'000'000;
-    static constexpr std::uint64_t kMaxGradientPieces = 2'000'000;
+    static constexpr std::uint64_t kMaxGradientVertices = 2'000'000;
+    static constexpr std::uint64_t kMaxGradientPieces = 500'000;
     // Bytes the context holds for the page: saved states with their paths, clip regions, and the
     // pictures and gradient meshes the device keeps until the page is done.
     static constexpr std::uint64_t kMaxBytes = std::uint64_t{256} << 20;

@@ -439,4 +439,20 @@ TEST_F(PlaybackTest, APageOfClipsNestedPastTheLimitIsNotPlayed)
     EXPECT_EQ(limits.Passed(), PlaybackLimits::Limit::SavedStates);
     EXPECT_FALSE(limits.Admit(restoreRecord));
     EXPECT_EQ(PlaybackLimits::Describe(limits.Passed()), "4096 saved states");
+
+    // Gradients count their vertices and pieces, whatever their records hold.
+    const auto gradient = [](DWORD vertices, DWORD pieces) {
+        return MakeRecord(EMR_GRADIENTFILL, {0, 0, 0, 0, vertices, pieces, GRADIENT_FILL_TRIANGLE});
+    };
+    const std::vector<BYTE> many = gradient(3, 200'000);
+    PlaybackLimits pieces;
+    EXPECT_TRUE(pieces.Admit(*reinterpret_cast<const ENHMETARECORD*>(many.data())));
+    EXPECT_TRUE(pieces.Admit(*reinterpret_cast<const ENHMETARECORD*>(many.data())));
+    EXPECT_FALSE(pieces.Admit(*reinterpret_cast<const ENHMETARECORD*>(many.data())));
+    EXPECT_EQ(pieces.Passed(), PlaybackLimits::Limit::GradientPieces);
+    const std::vector<BYTE> vertices = gradient(1'500'000, 1);
+    PlaybackLimits corners;
+    EXPECT_TRUE(corners.Admit(*reinterpret_cast<const ENHMETARECORD*>(vertices.data())));
+    EXPECT_FALSE(corners.Admit(*reinterpret_cast<const ENHMETARECORD*>(vertices.data())));
+    EXPECT_EQ(PlaybackLimits::Describe(corners.Passed()), "2000000 gradient vertices");
 }
