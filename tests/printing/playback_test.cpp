@@ -440,9 +440,12 @@ TEST_F(PlaybackTest, APageOfClipsNestedPastTheLimitIsNotPlayed)
     EXPECT_FALSE(limits.Admit(restoreRecord));
     EXPECT_EQ(PlaybackLimits::Describe(limits.Passed()), "4096 saved states");
 
-    // Gradients count their vertices and pieces, whatever their records hold.
+    // Gradients count their vertices and pieces: triangles all of vertex 0.
     const auto gradient = [](DWORD vertices, DWORD pieces) {
-        return MakeRecord(EMR_GRADIENTFILL, {0, 0, 0, 0, vertices, pieces, GRADIENT_FILL_TRIANGLE});
+        std::vector<BYTE> bytes = MakeRecord(EMR_GRADIENTFILL, {0, 0, 0, 0, vertices, pieces, GRADIENT_FILL_TRIANGLE});
+        bytes.resize(bytes.size() + std::size_t{vertices} * sizeof(TRIVERTEX) + std::size_t{pieces} * 12);
+        SetField<DWORD>(bytes, 4, static_cast<DWORD>(bytes.size()));
+        return bytes;
     };
     const std::vector<BYTE> many = gradient(3, 200'000);
     PlaybackLimits pieces;
