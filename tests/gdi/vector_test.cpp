@@ -542,13 +542,13 @@ TEST_F(VectorTest, GradientsPrintAsOneShadingACallAndBadCallsFailAlone)
     HDC recording = CreateEnhMetaFileW(reference, nullptr, nullptr, nullptr);
     ASSERT_NE(recording, nullptr);
     DeleteDC(reference);
-    // Red to green to blue from x = 1000 to 3000, in two rectangles that meet at 2000.
-    const TRIVERTEX run[] = {{1000, 500, 0xFFFF, 0, 0, 0},
-                             {2000, 1500, 0, 0xFFFF, 0, 0},
-                             {2000, 500, 0, 0xFFFF, 0, 0},
-                             {3000, 1500, 0, 0, 0xFFFF, 0}};
-    const GRADIENT_RECT rects[] = {{0, 1}, {2, 3}};
-    EXPECT_TRUE(GradientFill(recording, run, 4, rects, 2, GRADIENT_FILL_RECT_H));
+    // Red to green to blue from x = 1000 to 3000, in two rectangles that meet at 2000; a rectangle
+    // of no width at 3500 paints nothing.
+    const TRIVERTEX run[]
+        = {{1000, 500, 0xFFFF, 0, 0, 0},  {2000, 1500, 0, 0xFFFF, 0, 0}, {2000, 500, 0, 0xFFFF, 0, 0},
+           {3000, 1500, 0, 0, 0xFFFF, 0}, {3500, 500, 0, 0, 0xFFFF, 0},  {3500, 1500, 0, 0, 0xFFFF, 0}};
+    const GRADIENT_RECT rects[] = {{0, 1}, {2, 3}, {4, 5}};
+    EXPECT_TRUE(GradientFill(recording, run, 6, rects, 3, GRADIENT_FILL_RECT_H));
     // A triangle red, green and blue at its corners, moved 2000 dots down by the world transform.
     SetGraphicsMode(recording, GM_ADVANCED);
     const XFORM down{1, 0, 0, 1, 0, 2000};
@@ -574,7 +574,7 @@ TEST_F(VectorTest, GradientsPrintAsOneShadingACallAndBadCallsFailAlone)
     const ENHMETAHEADER header = HeaderOf(metafile);
     EXPECT_EQ(header.rclBounds.left, 1000);
     EXPECT_EQ(header.rclBounds.top, 500);
-    EXPECT_EQ(header.rclBounds.right, 2999);
+    EXPECT_EQ(header.rclBounds.right, 3499);
     EXPECT_EQ(header.rclBounds.bottom, 3999);
 
     const fs::path pdf = PrintMetafile(metafile);
@@ -587,6 +587,7 @@ TEST_F(VectorTest, GradientsPrintAsOneShadingACallAndBadCallsFailAlone)
     ExpectColour(page, Px(1500, dpi), Px(1000, dpi), Colour{128, 128, 0}, "half way from red to green");
     ExpectColour(page, Px(2000, dpi), Px(1000, dpi), Colour{0, 255, 0}, "where the rectangles meet");
     ExpectColour(page, Px(2500, dpi), Px(1000, dpi), Colour{0, 128, 128}, "half way from green to blue");
+    ExpectColour(page, Px(3250, dpi), Px(1000, dpi), kWhite, "beyond the run's end");
     ExpectColour(page, Px(1667, dpi), Px(2667, dpi), Colour{85, 85, 85}, "the triangle's middle");
     ExpectColour(page, Px(1100, dpi), Px(2100, dpi), Colour{230, 13, 13}, "near its red corner");
     ExpectColour(page, Px(2500, dpi), Px(3500, dpi), kWhite, "beside its long side");

@@ -473,12 +473,19 @@ public:
             = drawing.mode == GRADIENT_FILL_TRIANGLE ? std::vector<Band>{} : BandsOf(drawing, color_);
         if (drawing.mode != GRADIENT_FILL_TRIANGLE && bands.empty())
             return true;
-        cairo_pattern_t* pattern = bands.empty() ? nullptr : RunOfBands(bands, vertical);
-        if (!pattern)
-            pattern = MeshOf(drawing, bands, color_);
+        // A run's gradient pads beyond its ends, so it is filled over the run alone; a mesh paints
+        // nothing outside its pieces.
         ExtentD extent;
-        for (const ULONG index : drawing.indices)
-            extent.Add(PointD{double(drawing.vertices[index].x), double(drawing.vertices[index].y)});
+        cairo_pattern_t* pattern = bands.empty() ? nullptr : RunOfBands(bands, vertical);
+        if (pattern) {
+            const Band& first = bands.front();
+            extent.Add(vertical ? PointD{first.from, first.start} : PointD{first.start, first.from});
+            extent.Add(vertical ? PointD{first.to, bands.back().end} : PointD{bands.back().end, first.to});
+        } else {
+            pattern = MeshOf(drawing, bands, color_);
+            for (const ULONG index : drawing.indices)
+                extent.Add(PointD{double(drawing.vertices[index].x), double(drawing.vertices[index].y)});
+        }
         ApplyClip(drawing.clip);
         cairo_save(page_);
         const cairo_matrix_t matrix = CairoMatrix(drawing.logicalToDevice);
