@@ -26,7 +26,7 @@ constexpr int kFirstCells = 8;
 // Sides of a circle, cells of a function's grid, rows of a patch's grid: the most any one gets.
 constexpr int kMinCircleSides = 16;
 constexpr int kMaxCircleSides = 1024;
-constexpr int kMaxFunctionCells = 128;
+constexpr int kMaxFunctionCells = 64;
 constexpr int kMaxPatchRows = 64;
 
 struct Colour {
