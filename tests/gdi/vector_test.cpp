@@ -556,6 +556,10 @@ TEST_F(VectorTest, GradientsPrintAsOneShadingACallAndBadCallsFailAlone)
     const TRIVERTEX corners[] = {{1000, 0, 0xFFFF, 0, 0, 0}, {3000, 0, 0, 0xFFFF, 0, 0}, {1000, 2000, 0, 0, 0xFFFF, 0}};
     const GRADIENT_TRIANGLE triangle{0, 1, 2};
     EXPECT_TRUE(GradientFill(recording, corners, 3, &triangle, 1, GRADIENT_FILL_TRIANGLE));
+    // Beside it, red at the top to blue at the bottom.
+    const TRIVERTEX column[] = {{3500, 0, 0xFFFF, 0, 0, 0}, {4000, 1000, 0, 0, 0xFFFF, 0}};
+    const GRADIENT_RECT columnRect{0, 1};
+    EXPECT_TRUE(GradientFill(recording, column, 2, &columnRect, 1, GRADIENT_FILL_RECT_V));
 
     const GRADIENT_TRIANGLE beyond{0, 1, 3};
     const GRADIENT_RECT beyondRect{3, 0};
@@ -570,16 +574,16 @@ TEST_F(VectorTest, GradientsPrintAsOneShadingACallAndBadCallsFailAlone)
     HENHMETAFILE metafile = CloseEnhMetaFile(recording);
     ASSERT_NE(metafile, nullptr);
     const std::vector<DWORD> types = TypesOf(RecordsOf(BytesOf(metafile)));
-    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_GRADIENTFILL), 2);
+    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_GRADIENTFILL), 3);
     const ENHMETAHEADER header = HeaderOf(metafile);
     EXPECT_EQ(header.rclBounds.left, 1000);
     EXPECT_EQ(header.rclBounds.top, 500);
-    EXPECT_EQ(header.rclBounds.right, 3499);
+    EXPECT_EQ(header.rclBounds.right, 3999);
     EXPECT_EQ(header.rclBounds.bottom, 3999);
 
     const fs::path pdf = PrintMetafile(metafile);
     const std::string objects = CommandOutput(Joined("qpdf --qdf --object-streams=disable ", Quoted(pdf), " -"));
-    EXPECT_EQ(Occurrences(objects, "/ShadingType 2"), 1u);
+    EXPECT_EQ(Occurrences(objects, "/ShadingType 2"), 2u);
     EXPECT_EQ(Occurrences(objects, "/ShadingType 7"), 1u);
     const int dpi = 100;
     const Page page = RenderPage(pdf, 1, dpi);
@@ -591,6 +595,8 @@ TEST_F(VectorTest, GradientsPrintAsOneShadingACallAndBadCallsFailAlone)
     ExpectColour(page, Px(1667, dpi), Px(2667, dpi), Colour{85, 85, 85}, "the triangle's middle");
     ExpectColour(page, Px(1100, dpi), Px(2100, dpi), Colour{230, 13, 13}, "near its red corner");
     ExpectColour(page, Px(2500, dpi), Px(3500, dpi), kWhite, "beside its long side");
+    ExpectColour(page, Px(3750, dpi), Px(2250, dpi), Colour{191, 0, 64}, "a quarter down from red to blue");
+    ExpectColour(page, Px(3750, dpi), Px(2750, dpi), Colour{64, 0, 191}, "three quarters down");
 
     DEVMODEW mono{};
     mono.dmSize = sizeof mono;
