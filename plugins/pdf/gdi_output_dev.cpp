@@ -620,9 +620,12 @@ void GdiOutputDev::BlendUserPath(GfxState* state, const GfxPath& path, bool even
     }
     if (!(x1 >= x0 && y1 >= y0))
         return;
+    // The box is kept within half the coordinates' range either way, so that its sides fit GDI's
+    // integers; the clip cuts the blend to the shape wherever the shape reaches.
     const double margin = double(kBlendMargin * kSubunits);
-    const POINT low = Unit(std::floor(x0) - margin, std::floor(y0) - margin);
-    const POINT high = Unit(std::ceil(x1) + margin, std::ceil(y1) + margin);
+    auto within = [](double value) { return std::clamp(value, -kMaxUnit / 2, kMaxUnit / 2); };
+    const POINT low = Unit(within(std::floor(x0) - margin), within(std::floor(y0) - margin));
+    const POINT high = Unit(within(std::ceil(x1) + margin), within(std::ceil(y1) + margin));
     if (!memoryDc_)
         memoryDc_ = CreateCompatibleDC(dc_);
     const BITMAPINFO info = TopDown32(1, 1);
