@@ -447,6 +447,11 @@ TEST(OutputDevice, TranslucentPaintIsItsShapeMadeTheClipAndItsColourBlendedOverI
     const double across = boxes[1][2] - boxes[1][0], down = boxes[1][3] - boxes[1][1];
     EXPECT_NEAR(across, (200 + 2 * 10) * 4.0 / 3, 4);
     EXPECT_NEAR(down, (100 + 2 * 10) * 4.0 / 3, 4);
+
+    // A shape reaching kilometres off the page: its blend's box still fits GDI's integers.
+    const std::vector<BYTE> far
+        = RecordPage(WithResources("/Half gs 1 0 0 rg -1000000000 -1000000000 2000000000 2000000000 re f"), 0);
+    EXPECT_EQ(Count(RecordTypes(far))[EMR_ALPHABLEND], 1);
 }
 
 TEST(OutputDevice, ATransparentPageKeepsItsTextAndPaintsItsAreasOverIt)
