@@ -8,10 +8,12 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <numbers>
+#include <random>
 
 namespace bench {
 
@@ -340,6 +342,75 @@ std::vector<Sample> Samples(int textPages)
     samples.push_back({"text", TextDocument(textPages), textPages});
     samples.push_back({"picture", PictureDocument(), 1});
     return samples;
+}
+
+std::vector<Sample> TransparentPages(const std::string& pagesFolder)
+{
+    std::vector<Sample> pages;
+    for (const char* name : {"slide_translucent_box", "translucent_paint", "opacity", "knockout_group", "blend_modes",
+                             "soft_mask_group", "soft_mask_image", "slide_beamer"}) {
+        std::ifstream in(std::filesystem::path(pagesFolder) / (std::string(name) + ".pdf"), std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!bytes.empty())
+            pages.push_back({name, std::move(bytes), 1});
+    }
+    return pages;
+}
+
+std::string ScatterDocument(int points)
+{
+    std::string out;
+    cairo_surface_t* surface = cairo_pdf_surface_create_for_stream(Append, &out, 612, 792);
+    cairo_t* context = cairo_create(surface);
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (int i = 0; i < points; ++i) {
+        cairo_arc(context, 50 + 510 * unit(random), 50 + 690 * unit(random), 2 + 6 * unit(random), 0,
+                  2 * std::numbers::pi);
+        cairo_set_source_rgba(context, unit(random), unit(random), unit(random), 0.4);
+        cairo_fill(context);
+    }
+    cairo_destroy(context);
+    cairo_surface_destroy(surface);
+    return out;
+}
+
+std::string BeamerDeck(const std::string& folder)
+{
+    const std::filesystem::path tex = std::filesystem::path(folder) / "deck.tex";
+    std::ofstream(tex) << R"(\documentclass{beamer}
+\usetheme{Warsaw}
+\setbeamercovered{transparent}
+\usepackage{tikz}
+\title{Quarterly review}\author{The platform team}\date{March}
+\begin{document}
+\frame{\titlepage}
+\begin{frame}{Results}
+\begin{itemize}
+\item<1-> Revenue grew in every region this quarter
+\item<2-> Costs stayed within the plan we set in spring
+\item<3-> Three new partners signed for next year
+\end{itemize}
+\begin{block}{Note}
+The service answered every request on time.
+\end{block}
+\end{frame}
+\begin{frame}{A figure}
+\begin{tikzpicture}
+\fill[blue!50, opacity=0.5] (0,0) circle (1.5);
+\fill[red!50, opacity=0.5] (1.5,0) circle (1.5);
+\draw[green!50!black, line width=3pt, opacity=0.6] (-2,-2) -- (4,2);
+\node at (0.75,-2.2) {Overlap of two sets};
+\end{tikzpicture}
+\end{frame}
+\end{document}
+)";
+    // Twice, as beamer's navigation needs; nothing is made without pdflatex and beamer.
+    const std::string run = "cd '" + folder + "' && pdflatex -interaction=batchmode deck.tex > /dev/null 2>&1";
+    if (std::system((run + " && " + run.substr(run.find("pdflatex"))).c_str()) != 0)
+        return {};
+    std::ifstream in(std::filesystem::path(folder) / "deck.pdf", std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 } // namespace bench

@@ -45,6 +45,19 @@ std::vector<Sample> HostileDocuments();
 // the picture page.
 std::vector<Sample> Samples(int textPages);
 
+// The feature pages of tests/pages (under `pagesFolder`) that use transparency, under their names:
+// those the README's table of transparent pages gives.
+std::vector<Sample> TransparentPages(const std::string& pagesFolder);
+
+// A scatter plot as plotting programs write one: `points` discs in random colours under an opacity of
+// 0.4, each a fill of its own (cairo writes them with a constant alpha each).
+std::string ScatterDocument(int points);
+
+// A five-slide beamer deck (Warsaw theme: shaded bars, blocks with soft-masked shadows; items; a
+// TikZ figure of translucent fills and a translucent stroke) made by pdflatex in `folder`; empty
+// when pdflatex or beamer is not on the machine.
+std::string BeamerDeck(const std::string& folder);
+
 // A surface plot made by pgfplots (bench/mesh_plot.tex), its mesh one lattice-form Gouraud shading
 // of 60 x 60 vertices coloured through a stitched colour map: kept in the tree as bench/mesh_plot.pdf.
 std::string MeshPlotDocument();

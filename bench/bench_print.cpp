@@ -9,9 +9,12 @@
 // among the tool's processes beside one page raster (width × height × 4 bytes at the printer's
 // resolution). Then small pages far past the renderer's limits (two million fills in 50 KB, and
 // those of HostileDocuments), and where a 600-dpi page's time goes: rendering, writing and reading
-// the page metafile, and drawing it into the job's PDF.
+// the page metafile, and drawing it into the job's PDF. And the pages of tests/pages with
+// transparency, with a beamer deck where pdflatex can make one, beside `pdftocairo -pdf`, best of
+// three, with the words of each kept in the job.
 //
 // Usage: quillon-bench-print [TEXT_PAGES]   (default 12)
+//        quillon-bench-print transparent    (the pages with transparency alone)
 #include "bench/bench_documents.h"
 #include "platform/gdi/gdi.h"
 #include "platform/kernel/kernel.h"
@@ -204,11 +207,78 @@ Stages PageStages(const fs::path& folder, const std::string& document, int dpi)
     return stages;
 }
 
+// The words pdftotext finds in a PDF.
+int Words(const fs::path& pdf, const fs::path& folder)
+{
+    const RunFigures text = Run({"pdftotext", "-q", pdf.string(), "-"}, folder / "words.txt");
+    int words = 0;
+    bool inWord = false;
+    for (const char c : text.out) {
+        const bool space = c == ' ' || c == '\n' || c == '\t' || c == '\f' || c == '\r';
+        words += !space && !inWord ? 1 : 0;
+        inWord = !space;
+    }
+    return words;
+}
+
+// Pages with transparency at 600 dpi beside `pdftocairo -pdf`: the best of three runs of each
+// (processor time, which the machine's load moves less than wall time), the job's size against
+// pdftocairo's, the words of the source found in the job, and the largest tool process.
+bool PrintTransparentPages(const fs::path& root, const fs::path& service)
+{
+    std::vector<bench::Sample> pages = bench::TransparentPages(fs::path(QUILLON_SOURCE_DIR) / "tests/pages");
+    pages.push_back({"scatter, 5000 discs", bench::ScatterDocument(5000), 1});
+    const fs::path deckFolder = root / "deck";
+    fs::create_directories(deckFolder);
+    if (std::string deck = bench::BeamerDeck(deckFolder.string()); !deck.empty())
+        pages.push_back({"beamer deck, 5 slides", std::move(deck), 5});
+    std::printf("\ntransparent pages at 600 dpi beside pdftocairo -pdf, best of three\n");
+    std::printf("%-24s %10s %10s %6s | %9s %9s %7s | %11s | %8s\n", "page", "tool cpu s", "cairo cpu", "ratio",
+                "job KiB", "cairo KiB", "ratio", "words", "peak MiB");
+    for (const bench::Sample& page : pages) {
+        const fs::path file = root / "transparent.pdf";
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << page.document;
+        RunFigures best, bestReference;
+        double jobBytes = 0;
+        int jobWords = 0;
+        for (int run = 0; run < 3; ++run) {
+            const RunFigures job
+                = Run({service.string(), "print", PrinterName(600), file.string(), "--quiet"}, root / "reply.txt");
+            const RunFigures reference = Run({"pdftocairo", "-pdf", file.string(), (root / "reference.pdf").string()});
+            const std::string jobFile
+                = job.out.substr(job.out.find('\n') + 1, job.out.rfind('\n') - job.out.find('\n') - 1);
+            std::error_code error;
+            jobBytes = double(fs::file_size(jobFile, error));
+            if (job.exitCode != 0 || reference.cpu < 0 || error) {
+                std::fprintf(stderr, "printing %s failed\n", page.name.c_str());
+                return false;
+            }
+            jobWords = Words(jobFile, root);
+            fs::remove(jobFile, error);
+            if (best.cpu < 0 || job.cpu < best.cpu)
+                best = job;
+            if (bestReference.cpu < 0 || reference.cpu < bestReference.cpu)
+                bestReference = reference;
+        }
+        std::error_code error;
+        const double referenceBytes = double(fs::file_size(root / "reference.pdf", error));
+        // Processor times are counted in hundredths: a ratio to a time below that is not given.
+        char ratio[16] = "-";
+        if (bestReference.cpu >= 0.01)
+            std::snprintf(ratio, sizeof ratio, "%.1fx", best.cpu / bestReference.cpu);
+        std::printf("%-24s %10.2f %10.2f %6s | %9.1f %9.1f %6.2fx | %5d/%-5d | %8.1f\n", page.name.c_str(), best.cpu,
+                    bestReference.cpu, ratio, jobBytes / 1024, referenceBytes / 1024, jobBytes / referenceBytes,
+                    jobWords, Words(file, root), MiB(best.peakBytes));
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    const int textPages = argc > 1 ? std::max(1, std::atoi(argv[1])) : 12;
+    const bool transparentOnly = argc > 1 && std::string(argv[1]) == "transparent";
+    const int textPages = argc > 1 && !transparentOnly ? std::max(1, std::atoi(argv[1])) : 12;
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     char folderName[] = "/tmp/quillon-bench-print-XXXXXX";
     if (!mkdtemp(folderName))
@@ -218,6 +288,13 @@ int main(int argc, char** argv)
     const fs::path service = fs::canonical("/proc/self/exe").parent_path() / "quillon-service";
     for (int dpi : {300, 600})
         InstallPrinter(root, dpi);
+
+    if (transparentOnly) {
+        const bool printed = PrintTransparentPages(root, service);
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+        return printed ? 0 : 1;
+    }
 
     std::vector<bench::Sample> samples = bench::Samples(textPages);
     samples.insert(samples.begin() + 1, {"group", bench::GroupDocument(), 1});
@@ -265,6 +342,9 @@ int main(int argc, char** argv)
             fs::remove(jobFile, error);
         }
     }
+
+    if (!PrintTransparentPages(root, service))
+        return 1;
 
     const fs::path hostile = root / "hostile.pdf";
     const std::string hostileBytes = bench::ManyFillsDocument(2'000'000);

@@ -72,14 +72,30 @@ std::size_t BandRenderer::BufferBytes() const
 // band's pixels equal the same rows of the whole recording played at once.
 bool BandRenderer::Record()
 {
+    if (recording_)
+        return true;
+    return RecordClipped(cairo_rectangle_t{0, 0, double(placement_.width), double(placement_.height)});
+}
+
+bool BandRenderer::RecordArea(int left, int top, int width, int height)
+{
+    if (left < 0 || top < 0 || width < 1 || height < 1 || width > placement_.width - left
+        || height > placement_.height - top)
+        return false;
+    return RecordClipped(cairo_rectangle_t{double(left), double(top), double(width), double(height)});
+}
+
+bool BandRenderer::RecordClipped(const cairo_rectangle_t& extents)
+{
     PopplerPage* poppler = page_.Poppler();
-    if (!poppler || recording_)
-        return poppler && recording_;
-    const cairo_rectangle_t extents{0, 0, double(placement_.width), double(placement_.height)};
+    if (!poppler)
+        return false;
     Surface recording(cairo_recording_surface_create(CAIRO_CONTENT_COLOR_ALPHA, &extents));
     {
         Context context(cairo_create(recording.get()));
         SetQuality(context.get(), options_.antialias);
+        cairo_rectangle(context.get(), extents.x, extents.y, extents.width, extents.height);
+        cairo_clip(context.get());
         const cairo_matrix_t pageToPixels = ToCairo(placement_.pageToPixels);
         cairo_transform(context.get(), &pageToPixels);
         const auto flags = options_.printMarkups ? POPPLER_PRINT_ALL : POPPLER_PRINT_DOCUMENT;
@@ -87,6 +103,8 @@ bool BandRenderer::Record()
         if (cairo_status(context.get()) != CAIRO_STATUS_SUCCESS)
             return false;
     }
+    if (recording_)
+        cairo_surface_destroy(recording_);
     recording_ = recording.release();
     return true;
 }

@@ -40,6 +40,12 @@ public:
     // Draws the page once, into a recording that every band then plays. False when poppler cannot
     // draw it.
     bool Record();
+    // Draws the page once more, clipped to the rectangle at (left, top), width × height pixels,
+    // into a recording of that rectangle alone that replaces any before it: DrawArea then draws
+    // rectangles inside it. What poppler makes for transparency (a soft mask, a group) is then the
+    // size of the rectangle, not of the page. False for a rectangle not wholly on the page, or
+    // when poppler cannot draw the page.
+    bool RecordArea(int left, int top, int width, int height);
     // Draws rows [first, first + BandRows()) of the page, cut at its last row, into `buffer` on
     // white paper: each pixel blue, green, red, 0xFF. A band is an exact cut of one whole render,
     // so bands meet without seams wherever they start. False before Record, for a first row outside
@@ -52,6 +58,8 @@ public:
 
 private:
     BandRenderer(const Page& page, const PagePlacement& placement, const RenderOptions& options, int bandRows);
+    // Records the page clipped to `extents` (pixels of the placed page).
+    bool RecordClipped(const cairo_rectangle_t& extents);
 
     const Page& page_;
     PagePlacement placement_;

@@ -2,6 +2,7 @@
 
 #include "plugins/pdf/kept_jpeg.h"
 #include "plugins/pdf/path_trim.h"
+#include "plugins/pdf/stroke_outline.h"
 
 #include <GfxFont.h>
 #include <GfxState.h>
@@ -26,6 +27,15 @@ constexpr double kMaxUnit = double(1 << 30);
 constexpr std::size_t kMaxDashEntries = 16;
 // How far two matrices or a conformal test may differ and still count as the same.
 constexpr double kSameMatrix = 1e-6;
+// Points of a path filled, and of a path stroked, under a constant opacity through a clip at most;
+// a larger one goes as pixels. The clip is the path itself, or the stroke's outline, which has
+// some ten points for each one of the line (its sides, caps and joins): both stay well within
+// the clip points a page's playback holds at once.
+constexpr std::int64_t kMaxBlendedFillPoints = 100'000;
+constexpr std::int64_t kMaxBlendedStrokePoints = 10'000;
+// How far a blend's box reaches beyond its clip's, in dots: its own edges, which viewers round and
+// smooth, never meet the clip's.
+constexpr int kBlendMargin = 2;
 
 POINT Unit(double x, double y)
 {
@@ -336,8 +346,33 @@ bool GdiOutputDev::SpendPath(const GfxPath& path)
 bool GdiOutputDev::PaintsWithGdi(GfxState* state, bool fill, bool stroke, const PageArea& box)
 {
     const bool plain = (!fill || PaintsPlainly(state, state->getFillOpacity()))
-        && (!stroke || PaintsPlainly(state, state->getStrokeOpacity())) && softMasks_ == 0;
+        && (!stroke || PaintsPlainly(state, state->getStrokeOpacity())) && !softMask_;
     return Plain(state, plain, box);
+}
+
+GdiOutputDev::Painting GdiOutputDev::HowPainted(GfxState* state, const GfxPath& path, bool stroke) const
+{
+    const double opacity = stroke ? state->getStrokeOpacity() : state->getFillOpacity();
+    if (state->getBlendMode() != gfxBlendNormal || softMask_)
+        return Painting::Pixels;
+    if (opacity >= 1)
+        return Painting::Opaque;
+    // Below the least step of a constant alpha nothing shows; it also paints nothing the
+    // areas need, outside a group (whose content goes as pixels whatever it paints).
+    if (!(std::lround(opacity * 255) > 0))
+        return Painting::Nothing;
+    const GfxColorSpace* space = stroke ? state->getStrokeColorSpace() : state->getFillColorSpace();
+    if (!space || space->getMode() == csPattern)
+        return Painting::Pixels;
+    std::int64_t points = 0;
+    for (int i = 0; i < path.getNumSubpaths(); ++i)
+        points += path.getSubpath(i)->getNumPoints();
+    if (points > (stroke ? kMaxBlendedStrokePoints : kMaxBlendedFillPoints))
+        return Painting::Pixels;
+    // A line of no width is the thinnest the device draws, whatever its shape: it has no outline.
+    if (stroke && !HasOutline(state, path))
+        return Painting::Pixels;
+    return Painting::Blended;
 }
 
 bool GdiOutputDev::Plain(GfxState* state, bool plain, const PageArea& box)
@@ -402,8 +437,12 @@ PageArea GdiOutputDev::PathBox(GfxState* state, const GfxPath& path, bool stroke
             y1 = std::max(y1, subpath->getY(p));
         }
     }
-    // A stroke reaches half its width beyond the path, a mitred corner up to its miter limit.
-    const double grow = stroke ? state->getTransformedLineWidth() * std::max(1.0, state->getMiterLimit()) / 2 : 0;
+    // A stroke reaches half its width beyond the path, a mitred corner up to its miter limit, a
+    // square cap's corner half its diagonal.
+    double reach = state->getLineJoin() == 0 ? std::max(1.0, state->getMiterLimit()) : 1.0;
+    if (state->getLineCap() == 2)
+        reach = std::max(reach, std::sqrt(2.0));
+    const double grow = stroke ? state->getTransformedLineWidth() * reach / 2 : 0;
     return BoxOf(state, Matrix{}, x0, y0, x1, y1, grow + 1);
 }
 
@@ -564,6 +603,52 @@ void GdiOutputDev::FillUserPath(GfxState* state, const GfxPath& path, bool evenO
     FillPath(dc_);
 }
 
+void GdiOutputDev::BlendUserPath(GfxState* state, const GfxPath& path, bool evenOdd, COLORREF colour, double opacity)
+{
+    const Matrix userToUnits = UserToUnits(state);
+    double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL;
+    for (int i = 0; i < path.getNumSubpaths(); ++i) {
+        const GfxSubpath* subpath = path.getSubpath(i);
+        for (int p = 0; p < subpath->getNumPoints(); ++p) {
+            double x = 0, y = 0;
+            userToUnits.Apply(subpath->getX(p), subpath->getY(p), x, y);
+            x0 = std::min(x0, x);
+            y0 = std::min(y0, y);
+            x1 = std::max(x1, x);
+            y1 = std::max(y1, y);
+        }
+    }
+    if (!(x1 >= x0 && y1 >= y0))
+        return;
+    // The box is kept within half the coordinates' range either way, so that its sides fit GDI's
+    // integers; the clip cuts the blend to the shape wherever the shape reaches.
+    const double margin = double(kBlendMargin * kSubunits);
+    auto within = [](double value) { return std::clamp(value, -kMaxUnit / 2, kMaxUnit / 2); };
+    const POINT low = Unit(within(std::floor(x0) - margin), within(std::floor(y0) - margin));
+    const POINT high = Unit(within(std::ceil(x1) + margin), within(std::ceil(y1) + margin));
+    if (!memoryDc_)
+        memoryDc_ = CreateCompatibleDC(dc_);
+    const BITMAPINFO info = TopDown32(1, 1);
+    void* bits = nullptr;
+    HBITMAP bitmap = memoryDc_ ? CreateDIBSection(memoryDc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
+    Check(bitmap != nullptr && bits != nullptr);
+    if (!bitmap || !bits)
+        return;
+    const std::uint32_t pixel = 0xFF000000u | std::uint32_t(GetRValue(colour)) << 16
+        | std::uint32_t(GetGValue(colour)) << 8 | GetBValue(colour);
+    std::memcpy(bits, &pixel, sizeof pixel);
+    Save();
+    // One pixel enlarged shows as it is: smoothed, its colour would fade towards its edges.
+    SetSmoothing(false);
+    ClipUserPath(state, path, evenOdd);
+    HGDIOBJ previous = SelectObject(memoryDc_, bitmap);
+    const BLENDFUNCTION blend{AC_SRC_OVER, 0, BYTE(std::lround(std::clamp(opacity, 0.0, 1.0) * 255)), 0};
+    Check(AlphaBlend(dc_, low.x, low.y, high.x - low.x, high.y - low.y, memoryDc_, 0, 0, 1, 1, blend) != FALSE);
+    SelectObject(memoryDc_, previous);
+    DeleteObject(bitmap);
+    Restore();
+}
+
 void GdiOutputDev::StrokeUserPath(GfxState* state, const GfxPath& path)
 {
     GfxRGB rgb;
@@ -661,6 +746,7 @@ void GdiOutputDev::ClipUserPath(GfxState* state, const GfxPath& path, bool evenO
 void GdiOutputDev::saveState(GfxState*)
 {
     savedClips_.push_back(clipsInForce_);
+    savedSoftMasks_.push_back(softMask_);
     ++stateDepth_;
     if (!Spend(1, 0, 0, 0) || !Draws())
         return;
@@ -674,6 +760,11 @@ void GdiOutputDev::restoreState(GfxState*)
         clipsInForce_ = savedClips_.back();
         savedClips_.pop_back();
     }
+    // A soft mask belongs to the state it was set in: restoring the state ends it.
+    if (!savedSoftMasks_.empty()) {
+        softMask_ = savedSoftMasks_.back();
+        savedSoftMasks_.pop_back();
+    }
     --stateDepth_;
     if (hiddenFromDepth_ > stateDepth_)
         hiddenFromDepth_ = -1;
@@ -685,12 +776,26 @@ void GdiOutputDev::restoreState(GfxState*)
 
 void GdiOutputDev::stroke(GfxState* state)
 {
-    if (!SpendPath(*state->getPath()))
+    const GfxPath& path = *state->getPath();
+    if (!SpendPath(path))
         return;
-    if (!PaintsWithGdi(state, false, true, PathBox(state, *state->getPath(), true)) || Hidden() || !Draws())
+    const Painting painting = HowPainted(state, path, true);
+    if (!Plain(state, painting != Painting::Pixels, PathBox(state, path, true)) || Hidden() || !Draws()
+        || painting == Painting::Nothing)
         return;
     FlushRun();
-    StrokeUserPath(state, *state->getPath());
+    if (painting == Painting::Opaque) {
+        StrokeUserPath(state, path);
+        return;
+    }
+    // A pen paints only opaque: a translucent stroke is its outline filled with the blend.
+    const Matrix userToDots = UserToUnits(state).Then(Matrix{1.0 / kSubunits, 0, 0, 1.0 / kSubunits, 0, 0});
+    const std::unique_ptr<GfxPath> outline = StrokeOutline(state, path, userToDots);
+    if (!outline || outline->getNumSubpaths() == 0)
+        return;
+    GfxRGB rgb;
+    state->getStrokeRGB(&rgb);
+    BlendUserPath(state, *outline, false, ToColour(rgb), state->getStrokeOpacity());
 }
 
 void GdiOutputDev::fill(GfxState* state)
@@ -705,14 +810,20 @@ void GdiOutputDev::eoFill(GfxState* state)
 
 void GdiOutputDev::FillCurrentPath(GfxState* state, bool evenOdd)
 {
-    if (!SpendPath(*state->getPath()))
+    const GfxPath& path = *state->getPath();
+    if (!SpendPath(path))
         return;
-    if (!PaintsWithGdi(state, true, false, PathBox(state, *state->getPath(), false)) || Hidden() || !Draws())
+    const Painting painting = HowPainted(state, path, false);
+    if (!Plain(state, painting != Painting::Pixels, PathBox(state, path, false)) || Hidden() || !Draws()
+        || painting == Painting::Nothing)
         return;
     FlushRun();
     GfxRGB rgb;
     state->getFillRGB(&rgb);
-    FillUserPath(state, *state->getPath(), evenOdd, ToColour(rgb));
+    if (painting == Painting::Blended)
+        BlendUserPath(state, path, evenOdd, ToColour(rgb), state->getFillOpacity());
+    else
+        FillUserPath(state, path, evenOdd, ToColour(rgb));
 }
 
 void GdiOutputDev::clip(GfxState* state)
@@ -1113,8 +1224,8 @@ void GdiOutputDev::drawImage(GfxState* state, Object* ref, Stream* str, int widt
 {
     if (width < 1 || height < 1 || !Spend(1, 0, 0, std::int64_t(width) * height))
         return;
-    const bool plain = Plain(state, state->getBlendMode() == gfxBlendNormal && softMasks_ == 0,
-                             BoxOf(state, Matrix{}, 0, 0, 1, 1, 1));
+    const bool plain
+        = Plain(state, state->getBlendMode() == gfxBlendNormal && !softMask_, BoxOf(state, Matrix{}, 0, 0, 1, 1, 1));
     if (!Draws() || !plain || Hidden()) {
         OutputDev::drawImage(state, ref, str, width, height, colorMap, interpolate, maskColors, inlineImg);
         return;
@@ -1166,8 +1277,8 @@ void GdiOutputDev::DrawMaskedPixels(GfxState* state, Stream* str, int width, int
                   std::int64_t(width) * height + std::int64_t(maskWidth) * maskHeight
                       + std::int64_t(outWidth) * outHeight))
         return;
-    const bool plain = Plain(state, state->getBlendMode() == gfxBlendNormal && softMasks_ == 0,
-                             BoxOf(state, Matrix{}, 0, 0, 1, 1, 1));
+    const bool plain
+        = Plain(state, state->getBlendMode() == gfxBlendNormal && !softMask_, BoxOf(state, Matrix{}, 0, 0, 1, 1, 1));
     if (!Draws() || !plain || Hidden())
         return;
     const std::vector<std::uint32_t> colours = ReadPixels(str, width, height, colorMap, nullptr);
@@ -1190,20 +1301,27 @@ void GdiOutputDev::DrawMaskedPixels(GfxState* state, Stream* str, int width, int
 bool GdiOutputDev::checkTransparencyGroup(GfxState* state, bool knockout)
 {
     // A group with full opacity, the normal blend mode, no knockout and no soft mask looks the same
-    // drawn straight onto the page: poppler then draws its content as any other.
-    return knockout || !PaintsPlainly(state, state->getFillOpacity())
-        || !PaintsPlainly(state, state->getStrokeOpacity()) || softMasks_ > 0;
+    // drawn straight onto the page. Poppler asks here with the state the group is painted in, and
+    // may still hand the group over (when its resources hold transparency), with that state reset:
+    // the answer is kept for it.
+    const bool changes = knockout || !PaintsPlainly(state, state->getFillOpacity())
+        || !PaintsPlainly(state, state->getStrokeOpacity()) || softMask_;
+    plainGroupChecked_ = !changes;
+    return changes;
 }
 
 void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpace*, bool, bool, bool forSoftMask)
 {
-    // A soft mask's group only makes the mask; any other group poppler hands over changes what lies
-    // beneath it and goes as an area, its content drawn beneath only as text.
-    groupIsMask_.push_back(forSoftMask);
-    if (forSoftMask) {
+    // A soft mask's group only makes the mask; a group found plain is drawn as its content; any
+    // other group changes what lies beneath it and goes as an area, its content drawn beneath only
+    // as text.
+    const GroupKind kind = forSoftMask ? GroupKind::Mask : plainGroupChecked_ ? GroupKind::Plain : GroupKind::Area;
+    plainGroupChecked_ = false;
+    groupKinds_.push_back(kind);
+    if (kind == GroupKind::Mask)
         ++maskGroups_;
+    if (kind != GroupKind::Area)
         return;
-    }
     // The group's area is made of what its content paints, found as it is painted.
     cost_.needsPicture = true;
     ++areaGroups_;
@@ -1212,14 +1330,14 @@ void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpac
 
 void GdiOutputDev::endTransparencyGroup(GfxState* state)
 {
-    if (groupIsMask_.empty())
+    if (groupKinds_.empty())
         return;
-    const bool mask = groupIsMask_.back();
-    groupIsMask_.pop_back();
-    if (mask) {
+    const GroupKind kind = groupKinds_.back();
+    groupKinds_.pop_back();
+    if (kind == GroupKind::Mask)
         --maskGroups_;
+    if (kind != GroupKind::Area)
         return;
-    }
     --areaGroups_;
     const PageArea painted = groupAreas_.back();
     groupAreas_.pop_back();
@@ -1229,14 +1347,13 @@ void GdiOutputDev::endTransparencyGroup(GfxState* state)
 
 void GdiOutputDev::setSoftMask(GfxState*, const double*, bool, Function*, GfxColor*)
 {
-    ++softMasks_;
+    softMask_ = true;
     cost_.needsPicture = true;
 }
 
 void GdiOutputDev::clearSoftMask(GfxState*)
 {
-    if (softMasks_ > 0)
-        --softMasks_;
+    softMask_ = false;
 }
 
 } // namespace pdf

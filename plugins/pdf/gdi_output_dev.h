@@ -57,7 +57,8 @@ struct PageCost {
     // A limit was passed: the page is not drawn.
     bool overLimit = false;
     // The page uses what GDI cannot express (transparency that changes the result, soft masks,
-    // blend modes other than normal, constant alpha below 1 on shapes or text): it goes as a picture.
+    // blend modes other than normal, constant alpha below 1 on text or on what has no shape GDI
+    // can clip to): its areas go as pixels.
     bool needsPicture = false;
     // GDI failed to keep the state or to make an object: the drawing is not what the page says. (A
     // shape, a picture or a glyph run GDI refuses is left out, as GDI leaves out a call it refuses.)
@@ -204,6 +205,12 @@ private:
     // Whether the state fills or strokes in a way GDI draws (full opacity, the normal blend mode,
     // no soft mask); when not, `box` becomes an area.
     bool PaintsWithGdi(GfxState* state, bool fill, bool stroke, const PageArea& box);
+    // How a path is filled or stroked: as drawn (full opacity); as its colour blended with a
+    // constant alpha through a clip to its shape (an opacity below 1 in the normal blend mode,
+    // without a soft mask, in a plain colour, a stroke solid and of some width); not at all (no
+    // opacity); or only as pixels.
+    enum class Painting { Opaque, Blended, Nothing, Pixels };
+    Painting HowPainted(GfxState* state, const GfxPath& path, bool stroke) const;
     // `plain` as it is; when false, `box` becomes an area and the page needs one.
     bool Plain(GfxState* state, bool plain, const PageArea& box);
     // Adds `box` (device space), cut to the clip, to the areas.
@@ -241,6 +248,9 @@ private:
     void FillUserPath(GfxState* state, const GfxPath& path, bool evenOdd, COLORREF colour);
     void StrokeUserPath(GfxState* state, const GfxPath& path);
     void ClipUserPath(GfxState* state, const GfxPath& path, bool evenOdd);
+    // Paints `path` (user space) in `colour` under a constant `opacity`: the path made the clip, and
+    // a one-pixel bitmap of the colour blended over its box with AlphaBlend's constant alpha.
+    void BlendUserPath(GfxState* state, const GfxPath& path, bool evenOdd, COLORREF colour, double opacity);
 
     void AddGlyph(const PageFont& font, unsigned glyph, const Matrix& emToUnits, double x, double y, double nextX,
                   double nextY, COLORREF colour, bool vertical);
@@ -284,13 +294,18 @@ private:
     GlyphRun run_;
     // Glyph outlines of clipping text, in user space, made the clip when the text object ends.
     std::unique_ptr<GfxPath> textClip_;
-    int softMasks_ = 0;
+    // A soft mask is in force; whether one was, for each saved state.
+    bool softMask_ = false;
+    std::vector<bool> savedSoftMasks_;
     std::int64_t clipsInForce_ = 0;
     std::vector<std::int64_t> savedClips_;
 
     std::vector<PageArea> areas_;
-    // Groups open now, whether each is a soft mask's; how many of each kind.
-    std::vector<bool> groupIsMask_;
+    // Groups open now, what each is; how many of each kind. A group is plain when it looks the same
+    // drawn straight onto the page, and the last check of a group found the next one plain.
+    enum class GroupKind { Plain, Area, Mask };
+    std::vector<GroupKind> groupKinds_;
+    bool plainGroupChecked_ = false;
     int areaGroups_ = 0;
     // For each group open that goes as an area, the box of what it has painted so far.
     std::vector<PageArea> groupAreas_;

@@ -15,6 +15,10 @@ namespace {
 // and how many of them a viewer may stretch a picture's edge by.
 constexpr int kViewDpi = 50;
 constexpr int kStretchedPixels = 2;
+// Regions each drawn by poppler on its own at most: each costs a walk of the page, and spares the
+// page-sized pictures poppler makes for a soft mask or a group when it draws the whole page. More
+// regions are drawn from one walk clipped to the rectangle around them all.
+constexpr std::size_t kRegionsDrawnAlone = 8;
 
 bool Overlap(const RegionRect& a, const RegionRect& b)
 {
@@ -102,8 +106,16 @@ bool PaintRegions(const Page& page, const PagePlacement& placement, int left, in
     if (regions.empty())
         return true;
     const std::unique_ptr<BandRenderer> renderer = BandRenderer::Create(page, placement, options);
-    if (!renderer || !renderer->Record())
+    if (!renderer)
         return false;
+    const bool alone = regions.size() <= kRegionsDrawnAlone;
+    if (!alone) {
+        RegionRect all = regions.front();
+        for (const RegionRect& region : regions)
+            all = Around(all, region);
+        if (!renderer->RecordArea(all.left, all.top, all.width, all.height))
+            return false;
+    }
     // A region is painted in strips of at most a band's memory, each starting a margin of rows
     // before the last one ended: the rows both paint are the same, so however a viewer rounds a
     // strip's edge, it lands on rows that show the same.
@@ -113,6 +125,8 @@ bool PaintRegions(const Page& page, const PagePlacement& placement, int left, in
     const DWORD noteWords[2] = {platform::gdi::kPageNoteSignature, platform::gdi::kPageNoteRegion};
     std::memcpy(note, noteWords, sizeof note);
     for (const RegionRect& region : regions) {
+        if (alone && !renderer->RecordArea(region.left, region.top, region.width, region.height))
+            return false;
         // The printer counts the areas painted as pixels.
         if (!GdiComment(dc, sizeof note, note))
             return false;

@@ -160,12 +160,48 @@ def knockout():
     ]), "knockout_group")
 
 
+def translucent_paint():
+    # Fills and strokes under constant opacities over stripes and text: drawn as their shapes
+    # clipped and blended, the words beneath staying words. An even-odd star, a thick circle with
+    # round caps, a zigzag under a stretching transform, square caps on an open curve, a fill and
+    # stroke in one operation, a translucent fill inside a group that needs no area, a fill of no
+    # opacity over a line of text, and dashed translucent lines: flat dashes from a phase, round
+    # dots along a curve, square-capped dashes around a closed triangle.
+    c = "0.85 0.85 0.95 rg " + " ".join("%d 60 14 672 re" % x for x in range(40, 572, 42)) + " f\n"
+    for i in range(8):
+        c += "0 g " + text(60, 700 - 86 * i, 13, "Words beneath translucent shapes stay words, line %d" % (i + 1))
+    star = "306 760 m 380 560 l 200 680 l 412 680 l 232 560 l h"
+    c += "q /Half gs 0.9 0.2 0.1 rg %s f* Q\n" % star
+    k = 0.5523 * 90
+    circle = ("%g %g m %g %g %g %g %g %g c %g %g %g %g %g %g c %g %g %g %g %g %g c"
+              % (250, 420, 250, 420 + k, 160 + k, 510, 160, 510, 160 - k, 510, 70, 420 + k, 70, 420,
+                 70, 420 - k, 160 - k, 330, 160, 330))
+    c += "q /Stroke gs 0 0.5 0.2 RG 22 w 1 J 1 j %s S Q\n" % circle
+    c += "q /Stroke gs 0.1 0.2 0.8 RG 2 0 0 1 0 0 cm 12 w 0 j 10 M 160 330 m 180 480 l 200 330 l 220 480 l 240 330 l S Q\n"
+    c += "q /Stroke gs 0.6 0 0.6 RG 16 w 2 J 380 150 m 420 300 520 80 560 250 c S Q\n"
+    c += "q /Half gs /Stroke gs 1 0.8 0 rg 0.3 0.3 0.3 RG 10 w 80 90 200 110 re B Q\n"
+    c += "/Plain Do\n"
+    c += "q /None gs 0 0 0 rg 50 612 520 30 re f Q\n"
+    c += "q /Stroke gs 0.8 0 0 RG 8 w [20 12] 6 d 300 120 m 560 120 l S Q\n"
+    c += "q /Stroke gs 0 0 0.7 RG 6 w 1 J [0 14] 0 d 300 40 m 400 100 480 0 580 60 c S Q\n"
+    c += "q /Stroke gs 0.9 0.4 0 RG 5 w 2 J [18 6 4 6] 3 d 440 520 m 560 520 l 560 600 l h S Q\n"
+    resources = "/ExtGState << /Half 6 0 R /Stroke 7 0 R /None 8 0 R >> /XObject << /Plain 9 0 R >>"
+    pdf(page(c, resources, [
+        "<< /Type /ExtGState /ca 0.5 >>",
+        "<< /Type /ExtGState /CA 0.55 >>",
+        "<< /Type /ExtGState /ca 0 >>",
+        stream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Resources << /ExtGState << /Half 6 0 R >> >> "
+               "/Group << /S /Transparency >>", "/Half gs 0 0.6 0.6 rg 330 330 200 120 re f"),
+    ]), "translucent_paint")
+
+
 def main():
     dash_phase()
     interpolation()
     photograph()
     slide()
     knockout()
+    translucent_paint()
 
 
 if __name__ == "__main__":

@@ -5,9 +5,11 @@
 #include "plugins/pdf/page_drawing.h"
 #include "plugins/pdf/path_trim.h"
 #include "plugins/pdf/renderer.h"
+#include "plugins/pdf/stroke_outline.h"
 #include "tests/pdf/pdf_test_support.h"
 #include "tests/support/temp_root.h"
 
+#include <Page.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -34,8 +36,8 @@ std::string WithResources(const std::string& content)
     writer.Add("<< /Type /Catalog /Pages 2 0 R >>");
     writer.Add("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
     writer.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Contents 4 0 R /Resources << "
-               "/ExtGState << /Half 5 0 R /Multiply 6 0 R /Masked 7 0 R /Full 9 0 R >> "
-               "/XObject << /Group 10 0 R /Knockout 11 0 R /Image 12 0 R >> "
+               "/ExtGState << /Half 5 0 R /Multiply 6 0 R /Masked 7 0 R /Full 9 0 R /None 15 0 R >> "
+               "/XObject << /Group 10 0 R /Knockout 11 0 R /Image 12 0 R /HalfInside 16 0 R >> "
                "/Pattern << /Shade 13 0 R >> /Font << /F 14 0 R >> >> >>");
     writer.AddStream("", content);
     writer.Add("<< /Type /ExtGState /ca 0.5 /CA 0.5 >>");
@@ -54,6 +56,11 @@ std::string WithResources(const std::string& content)
     writer.Add("<< /PatternType 2 /Shading << /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 600 0] "
                "/Function << /FunctionType 2 /Domain [0 1] /C0 [1 0 0] /C1 [0 0 1] /N 1 >> >> >>");
     writer.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    writer.Add("<< /Type /ExtGState /ca 0 /CA 0 >>");
+    // A group whose resources hold transparency: poppler hands it over even when it is plain.
+    writer.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 600 800] /Group << /S /Transparency >> "
+                     "/Resources << /ExtGState << /Half 5 0 R >> >>",
+                     "/Half gs 0 0 1 rg 100 100 200 200 re f");
     return writer.Finish(1);
 }
 
@@ -73,13 +80,21 @@ TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
     const std::vector<std::pair<const char*, PageWay>> cases = {
         {"0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
         {"/Full gs 0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
-        {"/Half gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
-        {"/Half gs 0 0 1 RG 10 10 100 100 re S", PageWay::Regions},
+        // A constant opacity on a fill or a stroke (solid or dashed) is a blend through a clip...
+        {"/Half gs 0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
+        {"/Half gs 0 0 1 RG 10 10 100 100 re S", PageWay::Vectors},
+        {"/Half gs 0 0 1 RG [4 2] 0 d 10 10 100 100 re S", PageWay::Vectors},
+        // ... but not one of millions of dashes, nor a line of no width.
+        {"/Half gs 0 0 1 RG [0.001 0.001] 0 d 0 0 m 600 800 l S", PageWay::Regions},
+        {"/Half gs 0 0 1 RG 0 w 10 10 100 100 re S", PageWay::Regions},
+        {"/None gs 0 0 1 rg 10 10 100 100 re f 5 w 0 0 m 100 100 l S", PageWay::Vectors},
         {"/Multiply gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
         {"/Masked gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
         // A group that looks the same drawn straight onto the page is drawn as shapes.
         {"/Group Do", PageWay::Vectors},
         {"/Half gs /Group Do", PageWay::Regions},
+        {"/HalfInside Do", PageWay::Vectors},
+        {"/Half gs /HalfInside Do", PageWay::Regions},
         {"/Knockout Do", PageWay::Regions},
         // Constant alpha on a picture is AlphaBlend's own.
         {"/Half gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Vectors},
@@ -119,11 +134,13 @@ TEST(OutputDevice, AnAreaIsWhereTheUnplainPaintLandsWithinTheClip)
         EXPECT_NEAR(areas[0].x1, x1, 1.01) << content;
         EXPECT_NEAR(areas[0].y1, y1, 1.01) << content;
     };
-    expectArea("/Half gs 0 0 1 rg 10 10 100 100 re f", 10, 690, 110, 790);
+    expectArea("/Multiply gs 0 0 1 rg 10 10 100 100 re f", 10, 690, 110, 790);
     // A stroke reaches half its width (a mitred corner its miter limit) beyond its path.
-    expectArea("/Half gs 0 0 1 RG 10 w 2 M 10 10 100 100 re S", 0, 680, 120, 800);
+    expectArea("/Multiply gs 0 0 1 RG 10 w 2 M 10 10 100 100 re S", 0, 680, 120, 800);
+    // Round joins reach no further than half the width.
+    expectArea("/Multiply gs 0 0 1 RG 10 w 1 j 10 10 100 100 re S", 5, 685, 115, 795);
     // Cut to the clip.
-    expectArea("0 0 50 50 re W n /Half gs 0 0 1 rg 10 10 100 100 re f", 10, 750, 50, 790);
+    expectArea("0 0 50 50 re W n /Multiply gs 0 0 1 rg 10 10 100 100 re f", 10, 750, 50, 790);
     // A group is as large as what it paints, not its bounding box (the whole page here): the
     // plain fill it holds, under the group's opacity.
     expectArea("/Half gs /Group Do", 100, 500, 300, 700);
@@ -131,6 +148,8 @@ TEST(OutputDevice, AnAreaIsWhereTheUnplainPaintLandsWithinTheClip)
     expectArea("0 0 1 rg 0 0 600 800 re f q /Multiply gs 1 0 0 rg 200 200 10 10 re f Q 0 g 0 0 5 5 re f", 200, 590, 210,
                600);
     EXPECT_TRUE(Areas("0 0 1 rg 10 10 100 100 re f").empty());
+    // A soft mask ends with the state it was set in: what is painted after that is plain.
+    expectArea("q /Masked gs 0 0 1 rg 10 10 100 100 re f Q 1 0 0 rg 300 300 100 100 re f", 10, 690, 110, 790);
 }
 
 TEST(OutputDevice, EachLimitIsCountedWhateverThePageIsDrawnWith)
@@ -261,6 +280,64 @@ TEST(OutputDevice, DashedSubpathsStartingInAGapStartWhereTheirFirstDashDoes)
     EXPECT_EQ(PathPoints(*pdf::TrimSubpathStarts(path, 0)), PathPoints(path));
 }
 
+// The stretches along x that the outline of a stroke along y = 0 covers, joined where they meet.
+std::vector<std::pair<double, double>> Covered(const std::vector<double>& pattern, double phase, int cap, double length)
+{
+    const PDFRectangle page(0, 0, 600, 800);
+    GfxState state(72, 72, &page, 0, false);
+    state.setLineWidth(2);
+    state.setLineCap(cap);
+    state.setLineDash(std::vector<double>(pattern), phase);
+    GfxPath path;
+    path.moveTo(0, 0);
+    path.lineTo(length, 0);
+    const std::unique_ptr<GfxPath> outline = pdf::StrokeOutline(&state, path, pdf::Matrix{});
+    std::vector<std::pair<double, double>> stretches;
+    if (!outline)
+        return stretches;
+    for (int i = 0; i < outline->getNumSubpaths(); ++i) {
+        const GfxSubpath* subpath = outline->getSubpath(i);
+        double x0 = HUGE_VAL, x1 = -HUGE_VAL;
+        for (int p = 0; p < subpath->getNumPoints(); ++p) {
+            x0 = std::min(x0, subpath->getX(p));
+            x1 = std::max(x1, subpath->getX(p));
+        }
+        stretches.emplace_back(x0, x1);
+    }
+    std::sort(stretches.begin(), stretches.end());
+    std::vector<std::pair<double, double>> joined;
+    for (const auto& stretch : stretches) {
+        if (!joined.empty() && stretch.first <= joined.back().second + 1e-6)
+            joined.back().second = std::max(joined.back().second, stretch.second);
+        else
+            joined.push_back(stretch);
+    }
+    return joined;
+}
+
+TEST(OutputDevice, AStrokesOutlineHoldsItsDashesFromThePhaseWithTheirCaps)
+{
+    using Stretches = std::vector<std::pair<double, double>>;
+    auto expectStretches = [](const Stretches& got, const Stretches& expected, const char* what) {
+        ASSERT_EQ(got.size(), expected.size()) << what;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_NEAR(got[i].first, expected[i].first, 1e-6) << what << " " << i;
+            EXPECT_NEAR(got[i].second, expected[i].second, 1e-6) << what << " " << i;
+        }
+    };
+    // Flat caps: the pattern starts 6 into its first dash, and the last dash ends with the line.
+    expectStretches(Covered({20, 12}, 6, 0, 100), {{0, 14}, {26, 46}, {58, 78}, {90, 100}}, "dashes from a phase");
+    // An odd pattern repeats with dashes and gaps swapped.
+    expectStretches(Covered({10}, 0, 0, 45), {{0, 10}, {20, 30}, {40, 45}}, "an odd pattern");
+    // A phase inside a gap starts with the rest of the gap; square caps reach half the width.
+    expectStretches(Covered({4, 6}, 7, 2, 20), {{2, 8}, {12, 18}}, "square caps from a gap");
+    // Dashes of no length with round caps are dots, one at every cycle.
+    expectStretches(Covered({0, 10}, 0, 1, 30), {{-1, 1}, {9, 11}, {19, 21}, {29, 31}}, "round dots");
+    // Solid, it is one stretch; millions of dashes have no outline.
+    expectStretches(Covered({}, 0, 0, 50), {{0, 50}}, "solid");
+    expectStretches(Covered({0.00001, 0.00001}, 0, 0, 50), {}, "past the dashes an outline holds");
+}
+
 // The records of a metafile, by type, in order.
 std::vector<DWORD> RecordTypes(const std::vector<BYTE>& bytes)
 {
@@ -332,6 +409,49 @@ TEST(OutputDevice, ATextPageIsRecordedAsGlyphsAndPathsWithoutPixels)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     EXPECT_EQ(std::system(("emf2svg-conv -i '" + emf.string() + "' -o '" + svg.string() + "'").c_str()), 0);
     EXPECT_GT(std::filesystem::file_size(svg), 1000u);
+}
+
+TEST(OutputDevice, TranslucentPaintIsItsShapeMadeTheClipAndItsColourBlendedOverIt)
+{
+    // A fill and a round-capped stroke at half opacity, and a fill of none: each painted one is a
+    // clip to its shape (the stroke's outline) and a one-pixel bitmap of its colour blended at half
+    // alpha inside a saved state; no pen, no picture, no area.
+    const std::vector<BYTE> bytes
+        = RecordPage(WithResources("/Half gs 0 0 1 rg 10 10 100 100 re f 1 0 0 RG 20 w 1 J 200 200 m 400 300 l S "
+                                   "/None gs 0 1 0 rg 300 300 100 100 re f"),
+                     0);
+    std::map<DWORD, int> counts = Count(RecordTypes(bytes));
+    EXPECT_EQ(counts[EMR_ALPHABLEND], 2);
+    EXPECT_EQ(counts[EMR_SELECTCLIPPATH], 1 + 2); // the crop box, then one for each
+    EXPECT_EQ(counts[EMR_FILLPATH] + counts[EMR_STROKEPATH] + counts[EMR_STRETCHDIBITS] + counts[EMR_GDICOMMENT], 0);
+    EXPECT_EQ(counts[EMR_SAVEDC], counts[EMR_RESTOREDC]);
+    std::vector<std::array<LONG, 4>> boxes;
+    std::size_t at = 0;
+    for (DWORD type : RecordTypes(bytes)) {
+        DWORD size = 0;
+        std::memcpy(&size, bytes.data() + at + 4, 4);
+        if (type == EMR_ALPHABLEND) {
+            BLENDFUNCTION blend{};
+            std::memcpy(&blend, bytes.data() + at + 40, sizeof blend);
+            EXPECT_EQ(blend.SourceConstantAlpha, 128);
+            EXPECT_EQ(blend.AlphaFormat, 0);
+            LONG box[4];
+            std::memcpy(box, bytes.data() + at + 8, sizeof box);
+            boxes.push_back({box[0], box[1], box[2], box[3]});
+        }
+        at += size;
+    }
+    ASSERT_EQ(boxes.size(), 2u);
+    // The stroke's blend covers its outline: the line's 200 by 100 points, its round caps reaching
+    // 10 beyond each end (at 96 dpi, 4/3 of a unit a point, within the blend's margin).
+    const double across = boxes[1][2] - boxes[1][0], down = boxes[1][3] - boxes[1][1];
+    EXPECT_NEAR(across, (200 + 2 * 10) * 4.0 / 3, 4);
+    EXPECT_NEAR(down, (100 + 2 * 10) * 4.0 / 3, 4);
+
+    // A shape reaching kilometres off the page: its blend's box still fits GDI's integers.
+    const std::vector<BYTE> far
+        = RecordPage(WithResources("/Half gs 1 0 0 rg -1000000000 -1000000000 2000000000 2000000000 re f"), 0);
+    EXPECT_EQ(Count(RecordTypes(far))[EMR_ALPHABLEND], 1);
 }
 
 TEST(OutputDevice, ATransparentPageKeepsItsTextAndPaintsItsAreasOverIt)

@@ -394,6 +394,11 @@ public:
             return false;
         }
         const Picture& picture = placement.picture;
+        // A picture of one pixel is a colour: it goes into the PDF as its rectangle filled, a shape
+        // under the clip and the opacity, not as a picture a viewer scales (and may smooth into a
+        // fade towards its edges).
+        if (picture.Width() == 1 && picture.Height() == 1)
+            return PaintColour(placement);
         const Affine& to = placement.pictureToDevice;
         const Affine stored = picture.StoredToUpright();
         // A JPEG the printer takes goes into the PDF as its own bytes, cut by the clip alone, and
@@ -643,14 +648,38 @@ private:
         appliedClip_ = clip;
     }
 
-    void SetColour(COLORREF color)
+    void SetColour(COLORREF color, double alpha = 1)
     {
         if (!color_) {
             const double grey = Luma(color) / 255.0;
-            cairo_set_source_rgb(page_, grey, grey, grey);
+            cairo_set_source_rgba(page_, grey, grey, grey, alpha);
         } else {
-            cairo_set_source_rgb(page_, GetRValue(color) / 255.0, GetGValue(color) / 255.0, GetBValue(color) / 255.0);
+            cairo_set_source_rgba(page_, GetRValue(color) / 255.0, GetGValue(color) / 255.0, GetBValue(color) / 255.0,
+                                  alpha);
         }
+    }
+
+    // Fills the source rectangle of a one-pixel picture with its colour, under its alpha and the
+    // placement's opacity.
+    bool PaintColour(const PicturePlacement& placement)
+    {
+        BYTE pixel[4] = {};
+        if (!placement.picture.ReadPixels(0, 0, 1, 1, false, pixel, sizeof pixel)) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return false;
+        }
+        const double alpha = pixel[3] / 255.0 * placement.opacity;
+        if (!(alpha > 0))
+            return true;
+        ApplyClip(placement.clip);
+        cairo_save(page_);
+        const cairo_matrix_t matrix = CairoMatrix(placement.pictureToDevice);
+        cairo_transform(page_, &matrix);
+        cairo_rectangle(page_, placement.source.x, placement.source.y, placement.source.width, placement.source.height);
+        SetColour(RGB(pixel[2], pixel[1], pixel[0]), std::min(alpha, 1.0));
+        cairo_fill(page_);
+        cairo_restore(page_);
+        return Drawn();
     }
 
     // Strokes cairo's path, whose points these are. A geometric pen is shaped by the world
