@@ -25,6 +25,8 @@ constexpr int kStraightChecks = 8;
 constexpr int kFirstCells = 8;
 // Sides of a circle, cells of a function's grid, rows of a patch's grid: the most any one gets.
 constexpr int kMinCircleSides = 16;
+// The narrowest ring of a radial shading, in points: two dots at 600 dpi.
+constexpr double kNarrowestRing = 0.25;
 constexpr int kMaxCircleSides = 1024;
 constexpr int kMaxFunctionCells = 64;
 constexpr int kMaxPatchRows = 64;
@@ -129,10 +131,6 @@ void Clear(GradientPieces& pieces, ULONG mode)
     pieces.frameToUser = Matrix{};
 }
 
-// The parameters from `lo` to `hi` between which `colour` is straight enough to be interpolated.
-// From each stop the next is the farthest from which no point between strays from the straight
-// line: found by halving the distance, so a function made of straight pieces is cut near where
-// its pieces meet, not all along.
 // Whether `colour` runs straight enough from `a` to `b` to be interpolated between them.
 bool Straight(const std::function<Colour(double)>& colour, double a, double b)
 {
@@ -148,13 +146,17 @@ bool Straight(const std::function<Colour(double)>& colour, double a, double b)
     return true;
 }
 
-std::vector<double> Stops(double lo, double hi, const std::function<Colour(double)>& colour)
+// The parameters from `lo` to `hi` between which `colour` is straight enough to be interpolated.
+// From each stop the next is the farthest from which no point between strays from the straight
+// line: found by halving the distance, so a function made of straight pieces is cut near where
+// its pieces meet, not all along. No two stops are nearer than `smallest`.
+std::vector<double> Stops(double lo, double hi, const std::function<Colour(double)>& colour, double smallest = 0)
 {
     std::vector<double> stops{lo};
     if (!(hi > lo) || !std::isfinite(hi - lo))
         return stops;
     const auto straight = [&](double a, double b) { return Straight(colour, a, b); };
-    const double smallest = (hi - lo) / kMaxStops;
+    smallest = std::max(smallest, (hi - lo) / kMaxStops);
     double a = lo;
     while (a < hi) {
         double good = std::min(hi, a + smallest);
@@ -327,10 +329,14 @@ bool RadialPieces(GfxRadialShading& shading, const UserBox& box, const Matrix& u
         shading.getColor(t0 + std::clamp(s, 0.0, 1.0) * (t1 - t0), &color);
         return ToColour(*shading.getColorSpace(), color);
     };
+    // A ring is never cut narrower than a printer shows or a viewer at a few times its size: a
+    // bullet of a few points is a few rings, not dozens.
+    const double travel = (std::abs(r1 - r0) + std::hypot(x1 - x0, y1 - y0)) * PointsPerUnit(userToPoints);
+    const double narrowest = travel > 0 ? kNarrowestRing / travel : 0;
     std::vector<double> rings;
     if (sMin < 0)
         rings.push_back(sMin);
-    for (const double s : Stops(std::max(sMin, 0.0), std::min(sMax, 1.0), colour))
+    for (const double s : Stops(std::max(sMin, 0.0), std::min(sMax, 1.0), colour, narrowest))
         rings.push_back(s);
     if (sMax > 1)
         rings.push_back(sMax);

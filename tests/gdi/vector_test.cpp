@@ -611,6 +611,51 @@ TEST_F(VectorTest, GradientsPrintAsOneShadingACallAndBadCallsFailAlone)
     DeleteEnhMetaFile(metafile);
 }
 
+// Two triangles that share a side print as one patch of four corners when its colours are theirs
+// (a strip whose colour runs across it), as two when one patch would spread a corner's colour
+// over the other triangle.
+TEST_F(VectorTest, TrianglesMakeOnePatchOnlyWhereItsColoursAreTheirs)
+{
+    HDC reference = CreateDCW(u"", u"Quillon Office", nullptr, nullptr);
+    HDC recording = CreateEnhMetaFileW(reference, nullptr, nullptr, nullptr);
+    ASSERT_NE(recording, nullptr);
+    DeleteDC(reference);
+    const GRADIENT_TRIANGLE halves[] = {{0, 1, 2}, {1, 3, 2}};
+    // Red on the left, blue on the right.
+    const TRIVERTEX strip[] = {{1000, 500, 0xFFFF, 0, 0, 0},
+                               {3000, 500, 0, 0, 0xFFFF, 0},
+                               {1000, 1500, 0xFFFF, 0, 0, 0},
+                               {3000, 1500, 0, 0, 0xFFFF, 0}};
+    EXPECT_TRUE(GradientFill(recording, strip, 4, halves, 2, GRADIENT_FILL_TRIANGLE));
+    // Red in the top left corner alone: the lower right triangle is black throughout.
+    const TRIVERTEX corner[]
+        = {{1000, 2000, 0xFFFF, 0, 0, 0}, {3000, 2000, 0, 0, 0, 0}, {1000, 4000, 0, 0, 0, 0}, {3000, 4000, 0, 0, 0, 0}};
+    EXPECT_TRUE(GradientFill(recording, corner, 4, halves, 2, GRADIENT_FILL_TRIANGLE));
+    HENHMETAFILE metafile = CloseEnhMetaFile(recording);
+    ASSERT_NE(metafile, nullptr);
+
+    const fs::path pdf = PrintMetafile(metafile);
+    // The job holds its shadings as they were written: a patch is a flag, sixteen points of two
+    // 32-bit coordinates and four colours of three 16-bit channels.
+    const std::string objects = testing_support::ReadWholeFile(pdf);
+    constexpr std::size_t kPatchBytes = 1 + 16 * 2 * 4 + 4 * 3 * 2;
+    std::vector<std::size_t> lengths;
+    for (std::size_t at = objects.find("/ShadingType 7"); at != std::string::npos;
+         at = objects.find("/ShadingType 7", at + 1)) {
+        const std::size_t length = objects.find("/Length ", at);
+        ASSERT_NE(length, std::string::npos);
+        lengths.push_back(std::stoul(objects.substr(length + 8)));
+    }
+    std::sort(lengths.begin(), lengths.end());
+    EXPECT_EQ(lengths, (std::vector<std::size_t>{kPatchBytes, 2 * kPatchBytes}));
+    const int dpi = 100;
+    const Page page = RenderPage(pdf, 1, dpi);
+    ASSERT_GT(page.width, 0);
+    ExpectColour(page, Px(2000, dpi), Px(1000, dpi), Colour{128, 0, 128}, "half way across the strip");
+    ExpectColour(page, Px(2100, dpi), Px(3100, dpi), Colour{0, 0, 0}, "the black triangle near the diagonal");
+    DeleteEnhMetaFile(metafile);
+}
+
 struct Expected {
     DWORD type;
     DWORD field; // the first field after type and size, where the record has one
