@@ -131,6 +131,9 @@ bool MakeFolder(const std::string& native, bool& made)
         return false;
     }
     TightenPrivateFolder(ParentOf(native));
+    // Nothing is made in a folder that is not trusted, this folder included.
+    if (!TrustFolder(ParentOf(native)))
+        return false;
     const mode_t mode = IsPrivatePlace(native) ? kPrivateFolderMode : kSharedFolderMode;
     if (::mkdir(native.c_str(), mode) != 0) {
         // Made meanwhile by someone else: there it is.
@@ -167,8 +170,15 @@ bool MakeFolderOfMode(const std::string& native, mode_t mode)
 {
     if (!MakeFolders(ParentOf(native)))
         return false;
+    struct stat status {};
+    if (::stat(native.c_str(), &status) == 0) {
+        errno = S_ISDIR(status.st_mode) ? 0 : ENOTDIR;
+        return errno == 0;
+    }
+    // Nothing is made in a folder that is not trusted.
+    if (!TrustFolder(ParentOf(native)))
+        return false;
     if (::mkdir(native.c_str(), mode) != 0) {
-        struct stat status {};
         const int error = errno;
         if (error == EEXIST && ::stat(native.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
             return true;
