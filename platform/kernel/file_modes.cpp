@@ -168,15 +168,18 @@ bool MakeFolders(const std::string& native)
 // Makes an absolute folder with exactly `mode` when it is missing.
 bool MakeFolderOfMode(const std::string& native, mode_t mode)
 {
-    if (!MakeFolders(ParentOf(native)))
+    if (native.empty() || native.front() != '/') {
+        errno = EINVAL;
         return false;
+    }
+    // A folder that is there needs none of its parents looked at (every start finds its log folder).
     struct stat status {};
     if (::stat(native.c_str(), &status) == 0) {
         errno = S_ISDIR(status.st_mode) ? 0 : ENOTDIR;
         return errno == 0;
     }
     // Nothing is made in a folder that is not trusted.
-    if (!TrustFolder(ParentOf(native)))
+    if (!MakeFolders(ParentOf(native)) || !TrustFolder(ParentOf(native)))
         return false;
     if (::mkdir(native.c_str(), mode) != 0) {
         const int error = errno;
