@@ -3,6 +3,7 @@
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/file_modes.h"
 #include "tests/support/foreign_pipe_server.h"
+#include "tests/support/process_state.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -604,7 +606,8 @@ TEST(ToolPipe, ABusyPipeMakesTheToolWaitUntilThereIsRoom)
     ASSERT_EQ(connect(queued, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
     Child tool({kTool, "-a"}, root.Path());
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    // The queue is freed only once the tool is blocked waiting for room in it.
+    ASSERT_TRUE(testing_support::WaitUntilBlockedIn(tool.Pid(), SYS_connect)) << "the tool ended before it waited";
     pollfd early{listener, POLLIN, 0};
     ASSERT_EQ(poll(&early, 1, 0), 1); // only the queued connection
     int first = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
