@@ -138,20 +138,26 @@ public:
         return jobs;
     }
 
-    // The state CUPS gives a job of TestQ (IPP_JSTATE_*), or 0 when it knows no such job.
-    int JobState(int jobId) const
+    // Every job of TestQ the server knows, finished or not, as its id and state (IPP_JSTATE_*).
+    std::map<int, int> Jobs() const
     {
         http_t* http = httpConnect2(Socket().c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
         cups_job_t* jobs = nullptr;
         const int count = http ? cupsGetJobs2(http, &jobs, "TestQ", 0, CUPS_WHICHJOBS_ALL) : 0;
-        int state = 0;
-        for (int i = 0; i < count; ++i) {
-            if (jobs[i].id == jobId)
-                state = jobs[i].state;
-        }
+        std::map<int, int> states;
+        for (int i = 0; i < count; ++i)
+            states[jobs[i].id] = jobs[i].state;
         cupsFreeJobs(count, jobs);
         httpClose(http);
-        return state;
+        return states;
+    }
+
+    // The state CUPS gives a job of TestQ (IPP_JSTATE_*), or 0 when it knows no such job.
+    int JobState(int jobId) const
+    {
+        const std::map<int, int> jobs = Jobs();
+        const auto found = jobs.find(jobId);
+        return found == jobs.end() ? 0 : found->second;
     }
 
     // One attribute of a job of the server as the server holds it ("{media-size=...}"), or "(none)".
