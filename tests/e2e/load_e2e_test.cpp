@@ -3,6 +3,7 @@
 // written and a disk that fills up. The jobs' PDFs are rendered and probed; the log is read whole.
 #include "tests/e2e/e2e_support.h"
 #include "tests/gdi/gdi_test_support.h"
+#include "tests/support/pdf_writer.h"
 
 #include <gmock/gmock.h>
 
@@ -62,22 +63,7 @@ std::string SquaresPdf(int pages, Ink ink = Ink::Plain)
     objects.push_back(Joined("<< /Type /XObject /Subtype /Image /Width 128 /Height 128 /ColorSpace /DeviceGray "
                              "/BitsPerComponent 8 /Length ",
                              std::to_string(dots.size()), " >>\nstream\n", dots, "\nendstream"));
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += Joined(std::to_string(i + 1), " 0 obj\n", objects[i], "\nendobj\n");
-    }
-    const std::size_t table = pdf.size();
-    pdf += Joined("xref\n0 ", std::to_string(objects.size() + 1), "\n0000000000 65535 f \n");
-    for (const std::size_t offset : offsets) {
-        char entry[21];
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
-        pdf += entry;
-    }
-    pdf += Joined("trailer\n<< /Size ", std::to_string(objects.size() + 1), " /Root 1 0 R >>\nstartxref\n",
-                  std::to_string(table), "\n%%EOF\n");
-    return pdf;
+    return testing_support::PdfOf(objects);
 }
 
 // One line of what batch prints: the jobs file's line, the reply, the job's PDF.

@@ -3,6 +3,7 @@
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/file_modes.h"
 #include "tests/support/foreign_pipe_server.h"
+#include "tests/support/pdf_writer.h"
 #include "tests/support/process_state.h"
 
 #include <gmock/gmock.h>
@@ -325,22 +326,7 @@ std::string OneSquarePdf()
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
         "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
     };
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const std::size_t table = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (const std::size_t offset : offsets) {
-        char entry[21];
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
-        pdf += entry;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
-        + std::to_string(table) + "\n%%EOF\n";
-    return pdf;
+    return testing_support::PdfOf(objects);
 }
 
 // The file names of the shared objects the processes of one service exchange loaded, by the
