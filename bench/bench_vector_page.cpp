@@ -8,8 +8,8 @@
 //           show whether the clip is written once or once a fill.
 //
 // quillon-bench-vector-page [RUNS]   (default 5; the median of each figure is printed)
+#include "platform/gdi/fonts/private_fonts.h"
 #include "platform/gdi/gdi.h"
-#include "platform/gdi/private_fonts.h"
 #include "printing/emf.h"
 
 #include <unistd.h>

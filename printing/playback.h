@@ -4,7 +4,7 @@
 #pragma once
 
 #include "platform/gdi/gdi.h"
-#include "platform/gdi/playback_limits.h"
+#include "platform/gdi/metafile/playback_limits.h"
 
 #include <cstdint>
 

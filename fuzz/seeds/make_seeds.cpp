@@ -1,8 +1,8 @@
 // Writes the fuzz programs' seed inputs: small valid inputs of every kind, made by our own code and
 // the libraries the tool stands on. quillon-fuzz-seeds FOLDER writes FOLDER/<target>/<name>.
 #include "fuzz/fuzz_support.h"
+#include "platform/gdi/devices/page_notes.h"
 #include "platform/gdi/gdi.h"
-#include "platform/gdi/page_notes.h"
 #include "platform/spooler/cups_attributes.h"
 #include "printing/emf.h"
 #include "ticket/print_ticket_queries.h"

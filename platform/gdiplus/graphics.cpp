@@ -1,7 +1,7 @@
 // Graphics: a world transform and a page unit over a device context. Pictures are drawn through
 // the device context's own picture entry, so a printer draws them exactly as it draws the
 // pictures of StretchDIBits, JPEG bytes passed on unchanged included.
-#include "platform/gdi/device_context.h"
+#include "platform/gdi/context/device_context.h"
 #include "platform/gdiplus/gdiplus.h"
 #include "platform/gdiplus/image.h"
 

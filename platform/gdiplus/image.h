@@ -3,7 +3,7 @@
 // the lock on its pixels, if one is held.
 #pragma once
 
-#include "platform/gdi/picture.h"
+#include "platform/gdi/pictures/picture.h"
 #include "platform/gdiplus/gdiplus.h"
 #include "platform/kernel/object_table.h"
 

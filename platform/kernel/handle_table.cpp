@@ -29,56 +29,62 @@ std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle)
 
 using platform::kernel::FindHandle;
 
-// Reads from a file or pipe; a message longer than the buffer fails with ERROR_MORE_DATA.
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped)
+namespace {
+
+// The object behind a handle; null, with ERROR_INVALID_HANDLE, for anything that is not one.
+std::shared_ptr<platform::kernel::KernelObject> ObjectOf(HANDLE handle)
 {
-    if (bytesRead)
-        *bytesRead = 0;
-    const auto object = FindHandle(file);
-    if (!object) {
+    auto object = FindHandle(handle);
+    if (!object)
         SetLastError(ERROR_INVALID_HANDLE);
+    return object;
+}
+
+// Moves bytes between a caller's buffer and the file or pipe behind a handle with `move` (the
+// object's Read or Write); what moved goes to `moved` also when it fails.
+template <typename Buffer, typename Move>
+BOOL MoveBytes(HANDLE file, Buffer buffer, DWORD bytes, LPDWORD moved, LPOVERLAPPED overlapped, Move move)
+{
+    if (moved)
+        *moved = 0;
+    const auto object = ObjectOf(file);
+    if (!object)
         return FALSE;
-    }
-    if (overlapped || (!buffer && bytesToRead > 0)) {
+    if (overlapped || (!buffer && bytes > 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     DWORD count = 0;
-    const BOOL result = object->Read(buffer, bytesToRead, count);
-    if (bytesRead)
-        *bytesRead = count;
+    const BOOL result = move(*object, buffer, bytes, count);
+    if (moved)
+        *moved = count;
     return result;
+}
+
+} // namespace
+
+// Reads from a file or pipe; a message longer than the buffer fails with ERROR_MORE_DATA.
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED overlapped)
+{
+    return MoveBytes(
+        file, buffer, bytesToRead, bytesRead, overlapped,
+        [](auto& object, LPVOID into, DWORD bytes, DWORD& count) { return object.Read(into, bytes, count); });
 }
 
 // Writes to a file, or one message to a pipe.
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten, LPOVERLAPPED overlapped)
 {
-    if (bytesWritten)
-        *bytesWritten = 0;
-    const auto object = FindHandle(file);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (overlapped || (!buffer && bytesToWrite > 0)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    DWORD count = 0;
-    const BOOL result = object->Write(buffer, bytesToWrite, count);
-    if (bytesWritten)
-        *bytesWritten = count;
-    return result;
+    return MoveBytes(
+        file, buffer, bytesToWrite, bytesWritten, overlapped,
+        [](auto& object, LPCVOID from, DWORD bytes, DWORD& count) { return object.Write(from, bytes, count); });
 }
 
 // Flushes a file's or pipe's buffers.
 BOOL FlushFileBuffers(HANDLE file)
 {
-    const auto object = FindHandle(file);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    const auto object = ObjectOf(file);
+    if (!object)
         return FALSE;
-    }
     return object->Flush();
 }
 
@@ -95,11 +101,9 @@ BOOL CloseHandle(HANDLE object)
 // Returns the low 32 bits of a file's size (the high part through highSize), or INVALID_FILE_SIZE.
 DWORD GetFileSize(HANDLE file, LPDWORD highSize)
 {
-    const auto object = FindHandle(file);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    const auto object = ObjectOf(file);
+    if (!object)
         return INVALID_FILE_SIZE;
-    }
     ULONGLONG size = 0;
     if (!object->Size(size))
         return INVALID_FILE_SIZE;
@@ -118,11 +122,9 @@ BOOL GetFileInformationByHandleEx(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoCla
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const auto object = FindHandle(file);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    const auto object = ObjectOf(file);
+    if (!object)
         return FALSE;
-    }
     FILE_BASIC_INFO found{};
     if (!object->BasicInformation(found))
         return FALSE;
@@ -138,11 +140,9 @@ BOOL GetFileInformationByHandle(HANDLE file, BY_HANDLE_FILE_INFORMATION* informa
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const auto object = FindHandle(file);
-    if (!object) {
-        SetLastError(ERROR_INVALID_HANDLE);
+    const auto object = ObjectOf(file);
+    if (!object)
         return FALSE;
-    }
     BY_HANDLE_FILE_INFORMATION found{};
     if (!object->Information(found))
         return FALSE;

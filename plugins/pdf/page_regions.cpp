@@ -1,6 +1,6 @@
 #include "plugins/pdf/page_regions.h"
 
-#include "platform/gdi/page_notes.h"
+#include "platform/gdi/devices/page_notes.h"
 #include "plugins/pdf/band_renderer.h"
 
 #include <algorithm>

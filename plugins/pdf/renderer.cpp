@@ -1,8 +1,8 @@
 #include "plugins/pdf/renderer.h"
 
-#include "platform/gdi/page_notes.h"
-#include "platform/gdi/playback_limits.h"
-#include "platform/gdi/private_fonts.h"
+#include "platform/gdi/devices/page_notes.h"
+#include "platform/gdi/fonts/private_fonts.h"
+#include "platform/gdi/metafile/playback_limits.h"
 #include "plugins/pdf/child_render.h"
 #include "plugins/pdf/document.h"
 #include "plugins/pdf/gdi_output_dev.h"

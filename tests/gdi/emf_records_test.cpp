@@ -1,6 +1,6 @@
 // The record descriptions: every record the recording device writes reads back, field for field,
 // as it was written, and a record cut short is refused by the reader the descriptions derive.
-#include "platform/gdi/emf_records.h"
+#include "platform/gdi/context/emf_records.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // umask, and unique ids when several processes print at once.
 #include "tests/gdi/gdi_test_support.h"
 
-#include "platform/gdi/page_notes.h"
+#include "platform/gdi/devices/page_notes.h"
 #include "platform/kernel/kernel.h"
 
 #include <sys/stat.h>

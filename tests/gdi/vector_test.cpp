@@ -3,7 +3,7 @@
 // objects' lives in the handle tables; records that lie about themselves.
 #include "tests/gdi/gdi_test_support.h"
 
-#include "platform/gdi/private_fonts.h"
+#include "platform/gdi/fonts/private_fonts.h"
 #include "platform/kernel/host.h"
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/object_table.h"

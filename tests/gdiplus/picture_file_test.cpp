@@ -1,7 +1,7 @@
 // GDI+ bitmaps of picture files: first frames and pages, orientation tags turning the picture and
 // its size, and damaged, foreign, missing and oversized files refused.
-#include "platform/gdi/picture.h"
-#include "platform/gdi/picture_format.h"
+#include "platform/gdi/pictures/picture.h"
+#include "platform/gdi/pictures/picture_format.h"
 #include "platform/gdiplus/gdiplus.h"
 #include "platform/kernel/kernel.h"
 #include "tests/support/named_pipe_file.h"
