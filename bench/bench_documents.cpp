@@ -216,11 +216,30 @@ std::vector<Sample> HostileDocuments()
                        {"<< /PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 1 1] /XStep 0.000001 /YStep 0.000001 "
                         "/Resources << >> /Length 12 >>\nstream\n0 0 1 1 re f\nendstream"},
                        "/Pattern << /Tiles 5 0 R >>");
+    // A Coons patch mesh of 2000 patches whose sides bend to and fro across the page: cut finely
+    // enough to show, it would be millions of triangles.
+    std::string patches;
+    for (int patch = 0; patch < 2000; ++patch) {
+        patches += '\0';
+        for (int point = 0; point < 12; ++point) {
+            patches += char(point % 2 ? 255 : 0);
+            patches += char(point % 3 ? 0 : 255);
+        }
+        for (int component = 0; component < 12; ++component)
+            patches += char(component * 20);
+    }
+    const std::string bent = PageDocument(
+        "/Bent sh",
+        {"<< /ShadingType 6 /ColorSpace /DeviceRGB /BitsPerCoordinate 8 /BitsPerComponent 8 /BitsPerFlag 8 "
+         "/Decode [0 600 0 700 0 1 0 1 0 1] /Length "
+         + std::to_string(patches.size()) + " >>\nstream\n" + patches + "\nendstream"},
+        "/Shading << /Bent 5 0 R >>");
     std::string table = PageDocument("");
     const std::size_t header = table.find("xref\n0 ");
     table.replace(header, table.find('\n', header + 5) - header, "xref\n0 30000000");
     return {{"clips nested 14000 deep", PageDocument(clips), 1},
             {"tiling step of a millionth", tiles, 1},
+            {"2000 bent patches", bent, 1},
             {"table of 3e7 entries", table, 1}};
 }
 
@@ -276,6 +295,12 @@ std::string CjkSubstituteDocument()
         "<< /Type /FontDescriptor /FontName /STSong-Light /Flags 6 /FontBBox [-25 -254 1000 880] /ItalicAngle 0 "
         "/Ascent 880 /Descent -120 /CapHeight 880 /StemV 93 >>",
     });
+}
+
+std::string MeshPlotDocument()
+{
+    std::ifstream in(std::filesystem::path(QUILLON_SOURCE_DIR) / "bench/mesh_plot.pdf", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::vector<Sample> RealDocuments()

@@ -36,13 +36,18 @@ struct Sample {
     int pages;
 };
 
-// Small pages past the renderer's limits, each in a few hundred bytes to a kilobyte: clips nested
-// 14000 deep, a tiling pattern of a step of a millionth, a cross-reference table of 3·10^7 entries.
+// Small pages past the renderer's limits, each in a few hundred bytes to 80 kilobytes: clips nested
+// 14000 deep, a tiling pattern of a step of a millionth, a patch mesh whose bent patches would be
+// millions of triangles, a cross-reference table of 3·10^7 entries.
 std::vector<Sample> HostileDocuments();
 
 // The two documents the renderer and print benchmarks compare: text of `textPages` pages, and
 // the picture page.
 std::vector<Sample> Samples(int textPages);
+
+// A surface plot made by pgfplots (bench/mesh_plot.tex), its mesh one lattice-form Gouraud shading
+// of 60 x 60 vertices coloured through a stitched colour map: kept in the tree as bench/mesh_plot.pdf.
+std::string MeshPlotDocument();
 
 // Manuals of Debian's documentation packages that are on this machine (PDF files, some compressed),
 // read whole; those missing are left out.

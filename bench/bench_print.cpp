@@ -1,7 +1,8 @@
 // quillon-bench-print: whole PDF jobs through the tool (quillon-service asking the tool for the
 // printer's default ticket, then starting it again for the job, and reading the reply) for a
 // multi-page text document, a page drawn as a picture (a transparency group), pages of CJK text
-// (the font embedded, and a page in a font the document does not hold), a page with a large
+// (the font embedded, and a page in a font the document does not hold), a mesh-shaded surface plot
+// (whose job is also set beside pdftocairo's output, both keeping the shading), a page with a large
 // photograph and the manuals of Debian's documentation packages on this machine, on virtual Letter
 // printers of 300 and 600 dpi, beside `pdftocairo -pdf` on the same file: processor seconds of the
 // whole job and per page, the job PDF's size against the source's, and the largest resident size
@@ -222,6 +223,7 @@ int main(int argc, char** argv)
     samples.insert(samples.begin() + 1, {"group", bench::GroupDocument(), 1});
     samples.insert(samples.begin() + 2, {"cjk", bench::CjkDocument(4), 4});
     samples.insert(samples.begin() + 3, {"cjk-substitute", bench::CjkSubstituteDocument(), 1});
+    samples.insert(samples.begin() + 4, {"mesh-plot", bench::MeshPlotDocument(), 1});
     const std::size_t generated = samples.size();
     for (bench::Sample& manual : bench::RealDocuments())
         samples.push_back(std::move(manual));
@@ -250,11 +252,16 @@ int main(int argc, char** argv)
                 return 1;
             }
             const double raster = 8.5 * dpi * 11 * dpi * 4;
+            const double referenceBytes = double(fs::file_size(root / "reference.pdf", error));
             std::printf("%-22s %4d %5d | %9.3f %8.4f | %9.3f | %5.1fx | %9.0f %9.0f %5.2fx | %8.1f %8.1f %6.2f\n",
                         sample.name.c_str(), dpi, pages, job.cpu, job.cpu / pages, reference.cpu,
                         job.cpu / reference.cpu, jobBytes / 1024, double(sample.document.size()) / 1024,
                         jobBytes / double(sample.document.size()), MiB(job.peakBytes), MiB(raster),
                         job.peakBytes / raster);
+            // The job of a shaded page against what pdftocairo makes of it, both keeping shadings.
+            if (sample.name == "mesh-plot")
+                std::printf("%-22s %4d %5s | job %.0f KiB against pdftocairo -pdf's %.0f KiB: %.2fx\n", "", dpi, "",
+                            jobBytes / 1024, referenceBytes / 1024, jobBytes / referenceBytes);
             fs::remove(jobFile, error);
         }
     }

@@ -227,6 +227,15 @@ void VectorPage(HDC dc)
     SelectObject(memory, previous);
     DeleteObject(bitmap);
     DeleteDC(memory);
+    // A shading: triangles, and rectangles whose colour runs along x.
+    const TRIVERTEX vertices[] = {{100, 100, 0xFFFF, 0, 0, 0},
+                                  {400, 100, 0, 0xFFFF, 0, 0},
+                                  {250, 300, 0, 0, 0xFFFF, 0},
+                                  {500, 100, 0x8000, 0x8000, 0, 0}};
+    const GRADIENT_TRIANGLE triangles[] = {{0, 1, 2}, {1, 3, 2}};
+    GradientFill(dc, vertices, 4, triangles, 2, GRADIENT_FILL_TRIANGLE);
+    const GRADIENT_RECT rects[] = {{0, 2}, {2, 3}};
+    GradientFill(dc, vertices, 4, rects, 2, GRADIENT_FILL_RECT_H);
     const DWORD note[] = {platform::gdi::kPageNoteSignature, platform::gdi::kPageNotePicture};
     GdiComment(dc, sizeof note, reinterpret_cast<const BYTE*>(note));
     DeleteObject(brush);

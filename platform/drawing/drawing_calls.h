@@ -38,6 +38,9 @@
       (HDC dest, int xDest, int yDest, int destWidth, int destHeight, HDC source, int xSrc, int ySrc, int srcWidth,    \
        int srcHeight, BLENDFUNCTION blend),                                                                            \
       (dest, xDest, yDest, destWidth, destHeight, source, xSrc, ySrc, srcWidth, srcHeight, blend), FALSE)              \
+    X(BOOL, GradientFill,                                                                                              \
+      (HDC dc, const TRIVERTEX* vertices, ULONG vertexCount, const void* mesh, ULONG meshCount, ULONG mode),           \
+      (dc, vertices, vertexCount, mesh, meshCount, mode), FALSE)                                                       \
     X(BOOL, GdiComment, (HDC dc, UINT size, const BYTE* data), (dc, size, data), FALSE)                                \
     X(int, ExtEscape, (HDC dc, int escape, int inputSize, LPCSTR input, int outputSize, LPSTR output),                 \
       (dc, escape, inputSize, input, outputSize, output), -1)                                                          \

@@ -92,6 +92,17 @@ struct PathDrawing {
     SharedClip clip;
 };
 
+// One GradientFill: vertices in logical units with their colours, and its pieces as indices into
+// them (three a triangle; two a rectangle, its upper-left and lower-right corners), which
+// `logicalToDevice` maps onto the device, under a clip. The caller has checked every index.
+struct GradientDrawing {
+    std::span<const TRIVERTEX> vertices;
+    std::span<const ULONG> indices;
+    ULONG mode = GRADIENT_FILL_TRIANGLE;
+    Affine logicalToDevice;
+    SharedClip clip;
+};
+
 class PrivateFont;
 
 // A quadrilateral in device units: a logical rectangle after the world transform.

@@ -121,6 +121,32 @@ struct BLENDFUNCTION {
     BYTE AlphaFormat;
 };
 
+// A vertex of GradientFill: its position (logical units) and its colour, 16 bits a channel.
+struct TRIVERTEX {
+    LONG x;
+    LONG y;
+    USHORT Red;
+    USHORT Green;
+    USHORT Blue;
+    USHORT Alpha;
+};
+static_assert(sizeof(TRIVERTEX) == 16, "TRIVERTEX is part of the metafile format");
+using PTRIVERTEX = TRIVERTEX*;
+
+// A triangle of GradientFill (GRADIENT_FILL_TRIANGLE): three indices into its vertices.
+struct GRADIENT_TRIANGLE {
+    ULONG Vertex1;
+    ULONG Vertex2;
+    ULONG Vertex3;
+};
+
+// A rectangle of GradientFill (GRADIENT_FILL_RECT_H and _V): the indices of its upper-left and
+// lower-right vertices.
+struct GRADIENT_RECT {
+    ULONG UpperLeft;
+    ULONG LowerRight;
+};
+
 // The text a glyph of a private font stands for, so that printed text can be found again: up to
 // four UTF-16 units (a ligature such as "ffi" stands for three).
 struct FONTGLYPHTEXT {
@@ -296,6 +322,11 @@ constexpr int RGN_COPY = 5;
 constexpr BYTE AC_SRC_OVER = 0x00;
 constexpr BYTE AC_SRC_ALPHA = 0x01;
 
+// GradientFill: rectangles whose colour runs from left to right, or top to bottom; triangles.
+constexpr ULONG GRADIENT_FILL_RECT_H = 0x00;
+constexpr ULONG GRADIENT_FILL_RECT_V = 0x01;
+constexpr ULONG GRADIENT_FILL_TRIANGLE = 0x02;
+
 constexpr COLORREF CLR_INVALID = 0xFFFFFFFFu;
 constexpr DWORD FW_NORMAL = 400;
 
@@ -336,6 +367,7 @@ constexpr DWORD EMR_POLYLINETO16 = 89;
 constexpr DWORD EMR_EXTCREATEPEN = 95;
 constexpr DWORD EMR_ALPHABLEND = 114;
 constexpr DWORD EMR_SETLAYOUT = 115;
+constexpr DWORD EMR_GRADIENTFILL = 118;
 constexpr DWORD ENHMETA_SIGNATURE = 0x464D4520u;
 
 // Device contexts.
@@ -397,6 +429,10 @@ int StretchDIBits(HDC dc, int xDest, int yDest, int destWidth, int destHeight, i
 // bitmap's own per-pixel alpha (32-bit pixels, colours premultiplied).
 BOOL AlphaBlend(HDC dest, int xDest, int yDest, int destWidth, int destHeight, HDC source, int xSrc, int ySrc,
                 int srcWidth, int srcHeight, BLENDFUNCTION blend);
+// Fills `meshCount` triangles (GRADIENT_FILL_TRIANGLE: GRADIENT_TRIANGLE) or rectangles
+// (GRADIENT_FILL_RECT_H or _V: GRADIENT_RECT) given by indices into `vertexCount` vertices, their
+// colours interpolated between the vertices' (the vertices' alpha is not used).
+BOOL GradientFill(HDC dc, const TRIVERTEX* vertices, ULONG vertexCount, const void* mesh, ULONG meshCount, ULONG mode);
 // Writes a comment; recorded into a metafile, ignored elsewhere.
 BOOL GdiComment(HDC dc, UINT size, const BYTE* data);
 // A printer escape: QUERYESCSUPPORT, CHECKJPEGFORMAT, CHECKPNGFORMAT. > 0 on success, 0 when the

@@ -922,6 +922,78 @@ bool GdiOutputDev::tilingPatternFill(GfxState*, Gfx*, Catalog*, GfxTilingPattern
     return !Spend(counted, 0, 0, 0);
 }
 
+std::size_t GdiOutputDev::ShadingBudget() const
+{
+    return std::size_t(std::max<std::int64_t>(0, limits_.operations - cost_.operations));
+}
+
+bool GdiOutputDev::FillShading(GfxState* state, bool within, const GradientPieces& pieces)
+{
+    // Past the limit the shading is done, with nothing drawn, and the page fails.
+    if (!within) {
+        Spend(limits_.operations + 1, 0, 0, 0);
+        return true;
+    }
+    if (!Spend(std::max<std::int64_t>(1, std::int64_t(pieces.Count())), 0, 0, 0))
+        return true;
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    state->getClipBBox(&x0, &y0, &x1, &y1);
+    if (!PaintsWithGdi(state, true, false, PageArea{x0, y0, x1, y1}) || Hidden() || !Draws() || pieces.indices.empty())
+        return true;
+    FlushRun();
+    const XFORM world = ToXform(pieces.frameToUser.Then(UserToUnits(state)));
+    if (!Invertible(world))
+        return true;
+    Save();
+    Check(ModifyWorldTransform(dc_, &world, MWT_LEFTMULTIPLY));
+    // A shading GDI refuses is left out, the page drawn on.
+    GradientFill(dc_, pieces.vertices.data(), ULONG(pieces.vertices.size()), pieces.indices.data(),
+                 ULONG(pieces.Count()), pieces.mode);
+    Restore();
+    return true;
+}
+
+bool GdiOutputDev::axialShadedFill(GfxState* state, GfxAxialShading* shading, double, double)
+{
+    // The range along the axis is worked out from the clip, with the shading's Extend.
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    state->getUserClipBBox(&x0, &y0, &x1, &y1);
+    GradientPieces pieces;
+    const bool within = AxialPieces(*shading, UserBox{x0, y0, x1, y1}, ShadingBudget(), pieces);
+    return FillShading(state, within, pieces);
+}
+
+bool GdiOutputDev::radialShadedFill(GfxState* state, GfxRadialShading* shading, double, double)
+{
+    // How far the circles run is worked out from the clip, with the shading's Extend.
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    state->getUserClipBBox(&x0, &y0, &x1, &y1);
+    GradientPieces pieces;
+    const bool within = RadialPieces(*shading, UserBox{x0, y0, x1, y1}, Ctm(state), ShadingBudget(), pieces);
+    return FillShading(state, within, pieces);
+}
+
+bool GdiOutputDev::functionShadedFill(GfxState* state, GfxFunctionShading* shading)
+{
+    GradientPieces pieces;
+    const bool within = FunctionPieces(*shading, ShadingBudget(), pieces);
+    return FillShading(state, within, pieces);
+}
+
+bool GdiOutputDev::gouraudTriangleShadedFill(GfxState* state, GfxGouraudTriangleShading* shading)
+{
+    GradientPieces pieces;
+    const bool within = GouraudPieces(*shading, ShadingBudget(), pieces);
+    return FillShading(state, within, pieces);
+}
+
+bool GdiOutputDev::patchMeshShadedFill(GfxState* state, GfxPatchMeshShading* shading)
+{
+    GradientPieces pieces;
+    const bool within = PatchPieces(*shading, Ctm(state), ShadingBudget(), pieces);
+    return FillShading(state, within, pieces);
+}
+
 bool GdiOutputDev::beginType3Char(GfxState*, double, double, double, double, CharCode, const Unicode*, int)
 {
     // The glyph's procedure is drawn as it stands: its paths come through fill and stroke.

@@ -6,6 +6,7 @@
 #include "platform/gdi/gdi.h"
 #include "plugins/pdf/page_fonts.h"
 #include "plugins/pdf/page_regions.h"
+#include "plugins/pdf/shading_mesh.h"
 
 #include <OutputDev.h>
 
@@ -107,6 +108,17 @@ public:
     bool useTilingPatternFill() override { return true; }
     bool tilingPatternFill(GfxState* state, Gfx* gfx, Catalog* catalog, GfxTilingPattern* pattern, const double* matrix,
                            int x0, int y0, int x1, int y1, double xStep, double yStep) override;
+
+    // Shadings are drawn by GradientFill, each with one call, split here as finely as they need;
+    // their pieces count as operations.
+    bool useShadedFills(int type) override { return type >= 1 && type <= 7; }
+    bool functionShadedFill(GfxState* state, GfxFunctionShading* shading) override;
+    bool axialShadedFill(GfxState* state, GfxAxialShading* shading, double tMin, double tMax) override;
+    bool axialShadedSupportExtend(GfxState*, GfxAxialShading*) override { return true; }
+    bool radialShadedFill(GfxState* state, GfxRadialShading* shading, double sMin, double sMax) override;
+    bool radialShadedSupportExtend(GfxState*, GfxRadialShading*) override { return true; }
+    bool gouraudTriangleShadedFill(GfxState* state, GfxGouraudTriangleShading* shading) override;
+    bool patchMeshShadedFill(GfxState* state, GfxPatchMeshShading* shading) override;
 
     void saveState(GfxState* state) override;
     void restoreState(GfxState* state) override;
@@ -233,6 +245,12 @@ private:
     void AddGlyph(const PageFont& font, unsigned glyph, const Matrix& emToUnits, double x, double y, double nextX,
                   double nextY, COLORREF colour, bool vertical);
     void FlushRun();
+
+    // The pieces a shading may still take before the page passes its operation limit.
+    std::size_t ShadingBudget() const;
+    // Counts the pieces of one shading (`within` false: it would pass the operation limit, and the
+    // page fails) and draws them with one GradientFill.
+    bool FillShading(GfxState* state, bool within, const GradientPieces& pieces);
 
     // Draws 32-bit pixels (top-down rows) whose grid `pixelsToUnits` maps onto the page: opaque
     // ones with StretchDIBits, ones with alpha (premultiplied) with AlphaBlend.

@@ -52,6 +52,12 @@ struct Filler {
     template <std::size_t N>
     void operator()(emf::Padding<N>&)
     {}
+    void operator()(emf::GradientMesh& mesh)
+    {
+        mesh.vertices = emf::Items<TRIVERTEX>(pool.data(), 2);
+        mesh.pieces = emf::Items<BYTE>(pool.data() + 32, 2);
+        mesh.mode = GRADIENT_FILL_RECT_V;
+    }
 };
 
 template <typename T>
@@ -87,6 +93,14 @@ void ExpectSame(const emf::Trailing<T>& written, const emf::Trailing<T>& read)
 template <std::size_t N>
 void ExpectSame(const emf::Padding<N>&, const emf::Padding<N>&)
 {}
+void ExpectSame(const emf::GradientMesh& written, const emf::GradientMesh& read)
+{
+    ExpectSameItems<TRIVERTEX>(written.vertices, read.vertices);
+    EXPECT_EQ(read.mode, written.mode);
+    ASSERT_EQ(read.pieces.count, written.pieces.count);
+    for (std::size_t i = 0; i < written.pieces.count; ++i)
+        EXPECT_EQ(read.Piece(i), written.Piece(i));
+}
 
 // The bytes a record is written as.
 template <typename Record>

@@ -533,6 +533,83 @@ TEST_F(VectorTest, APageOfPathsRecordedToAFileReadsElsewhereAndPrintsAsVectors)
     DeleteEnhMetaFile(metafile);
 }
 
+// GradientFill: rectangles meeting one after another along x print as one axial shading, triangles
+// as one mesh; colours fall between the vertices' where the world transform puts them, grey on a
+// monochrome job; a call naming a vertex it does not have, or in no known mode, fails alone.
+TEST_F(VectorTest, GradientsPrintAsOneShadingACallAndBadCallsFailAlone)
+{
+    HDC reference = CreateDCW(u"", u"Quillon Office", nullptr, nullptr);
+    HDC recording = CreateEnhMetaFileW(reference, nullptr, nullptr, nullptr);
+    ASSERT_NE(recording, nullptr);
+    DeleteDC(reference);
+    // Red to green to blue from x = 1000 to 3000, in two rectangles that meet at 2000; a rectangle
+    // of no width at 3500 paints nothing.
+    const TRIVERTEX run[]
+        = {{1000, 500, 0xFFFF, 0, 0, 0},  {2000, 1500, 0, 0xFFFF, 0, 0}, {2000, 500, 0, 0xFFFF, 0, 0},
+           {3000, 1500, 0, 0, 0xFFFF, 0}, {3500, 500, 0, 0, 0xFFFF, 0},  {3500, 1500, 0, 0, 0xFFFF, 0}};
+    const GRADIENT_RECT rects[] = {{0, 1}, {2, 3}, {4, 5}};
+    EXPECT_TRUE(GradientFill(recording, run, 6, rects, 3, GRADIENT_FILL_RECT_H));
+    // A triangle red, green and blue at its corners, moved 2000 dots down by the world transform.
+    SetGraphicsMode(recording, GM_ADVANCED);
+    const XFORM down{1, 0, 0, 1, 0, 2000};
+    SetWorldTransform(recording, &down);
+    const TRIVERTEX corners[] = {{1000, 0, 0xFFFF, 0, 0, 0}, {3000, 0, 0, 0xFFFF, 0, 0}, {1000, 2000, 0, 0, 0xFFFF, 0}};
+    const GRADIENT_TRIANGLE triangle{0, 1, 2};
+    EXPECT_TRUE(GradientFill(recording, corners, 3, &triangle, 1, GRADIENT_FILL_TRIANGLE));
+    // Beside it, red at the top to blue at the bottom.
+    const TRIVERTEX column[] = {{3500, 0, 0xFFFF, 0, 0, 0}, {4000, 1000, 0, 0, 0xFFFF, 0}};
+    const GRADIENT_RECT columnRect{0, 1};
+    EXPECT_TRUE(GradientFill(recording, column, 2, &columnRect, 1, GRADIENT_FILL_RECT_V));
+
+    const GRADIENT_TRIANGLE beyond{0, 1, 3};
+    const GRADIENT_RECT beyondRect{3, 0};
+    SetLastError(0);
+    EXPECT_FALSE(GradientFill(recording, corners, 3, &beyond, 1, GRADIENT_FILL_TRIANGLE));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(GradientFill(recording, corners, 3, &beyondRect, 1, GRADIENT_FILL_RECT_V));
+    EXPECT_FALSE(GradientFill(recording, corners, 3, &triangle, 1, 3)); // no such mode
+    EXPECT_FALSE(GradientFill(recording, nullptr, 3, &triangle, 1, GRADIENT_FILL_TRIANGLE));
+    EXPECT_FALSE(GradientFill(recording, corners, 3, nullptr, 1, GRADIENT_FILL_TRIANGLE));
+    EXPECT_TRUE(GradientFill(recording, corners, 3, &triangle, 0, GRADIENT_FILL_TRIANGLE)); // nothing to fill
+    HENHMETAFILE metafile = CloseEnhMetaFile(recording);
+    ASSERT_NE(metafile, nullptr);
+    const std::vector<DWORD> types = TypesOf(RecordsOf(BytesOf(metafile)));
+    EXPECT_EQ(std::count(types.begin(), types.end(), EMR_GRADIENTFILL), 3);
+    const ENHMETAHEADER header = HeaderOf(metafile);
+    EXPECT_EQ(header.rclBounds.left, 1000);
+    EXPECT_EQ(header.rclBounds.top, 500);
+    EXPECT_EQ(header.rclBounds.right, 3999);
+    EXPECT_EQ(header.rclBounds.bottom, 3999);
+
+    const fs::path pdf = PrintMetafile(metafile);
+    const std::string objects = CommandOutput(Joined("qpdf --qdf --object-streams=disable ", Quoted(pdf), " -"));
+    EXPECT_EQ(Occurrences(objects, "/ShadingType 2"), 2u);
+    EXPECT_EQ(Occurrences(objects, "/ShadingType 7"), 1u);
+    const int dpi = 100;
+    const Page page = RenderPage(pdf, 1, dpi);
+    ASSERT_GT(page.width, 0);
+    ExpectColour(page, Px(1500, dpi), Px(1000, dpi), Colour{128, 128, 0}, "half way from red to green");
+    ExpectColour(page, Px(2000, dpi), Px(1000, dpi), Colour{0, 255, 0}, "where the rectangles meet");
+    ExpectColour(page, Px(2500, dpi), Px(1000, dpi), Colour{0, 128, 128}, "half way from green to blue");
+    ExpectColour(page, Px(3250, dpi), Px(1000, dpi), kWhite, "beyond the run's end");
+    ExpectColour(page, Px(1667, dpi), Px(2667, dpi), Colour{85, 85, 85}, "the triangle's middle");
+    ExpectColour(page, Px(1100, dpi), Px(2100, dpi), Colour{230, 13, 13}, "near its red corner");
+    ExpectColour(page, Px(2500, dpi), Px(3500, dpi), kWhite, "beside its long side");
+    ExpectColour(page, Px(3750, dpi), Px(2250, dpi), Colour{191, 0, 64}, "a quarter down from red to blue");
+    ExpectColour(page, Px(3750, dpi), Px(2750, dpi), Colour{64, 0, 191}, "three quarters down");
+
+    DEVMODEW mono{};
+    mono.dmSize = sizeof mono;
+    mono.dmSpecVersion = DM_SPECVERSION;
+    mono.dmFields = DM_COLOR;
+    mono.dmColor = DMCOLOR_MONOCHROME;
+    const Page grey = RenderPage(PrintMetafile(metafile, &mono), 1, dpi);
+    ASSERT_GT(grey.width, 0);
+    ExpectColour(grey, Px(1010, dpi), Px(1000, dpi), Colour{76, 76, 76}, "red in grey");
+    ExpectColour(grey, Px(2000, dpi), Px(1000, dpi), Colour{150, 150, 150}, "green in grey");
+    DeleteEnhMetaFile(metafile);
+}
+
 struct Expected {
     DWORD type;
     DWORD field; // the first field after type and size, where the record has one
@@ -1138,6 +1215,14 @@ TEST_F(VectorTest, MalformedVectorRecordsAreRefused)
         record.insert(record.end(), bitWords, 0x80000000u);
         return record;
     };
+    // A gradient record with these counts and mode, `vertices` vertices (white, along x) and indices.
+    auto gradient = [](DWORD vertexCount, DWORD pieces, DWORD mode, DWORD vertices, std::vector<DWORD> indices) {
+        std::vector<DWORD> record{EMR_GRADIENTFILL, 0, 0, 0, 0, 0, vertexCount, pieces, mode};
+        for (DWORD i = 0; i < vertices; ++i)
+            record.insert(record.end(), {i * 100, i * 100, 0xFFFFFFFFu, 0x0000FFFFu});
+        record.insert(record.end(), indices.begin(), indices.end());
+        return record;
+    };
     std::vector<DWORD> shortFont{EMR_EXTCREATEFONTINDIRECTW, 0, 1};
     shortFont.resize(2 + 1 + 22, 0);
     const std::vector<Case> cases = {
@@ -1181,6 +1266,12 @@ TEST_F(VectorTest, MalformedVectorRecordsAreRefused)
         {"blend whose bits' size overflows", blend(108, 40, 148, 0xFFFFFFF0u, 4, 4)},
         {"blend with fewer bits than its bitmap", blend(108, 40, 148, 12, 3, 4)},
         {"blend from outside its bitmap", blend(108, 40, 148, 16, 4, 4, 3)},
+        {"gradient of an unknown mode", gradient(1, 0, 3, 1, {})},
+        {"gradient whose vertices run past it", gradient(2, 0, GRADIENT_FILL_TRIANGLE, 1, {})},
+        {"gradient whose vertex count overflows", gradient(0x10000001u, 0, GRADIENT_FILL_TRIANGLE, 1, {})},
+        {"gradient whose triangles run past it", gradient(3, 2, GRADIENT_FILL_TRIANGLE, 3, {0, 1, 2})},
+        {"gradient triangle naming a vertex it lacks", gradient(3, 1, GRADIENT_FILL_TRIANGLE, 3, {0, 1, 3})},
+        {"gradient rectangle naming a vertex it lacks", gradient(2, 1, GRADIENT_FILL_RECT_V, 2, {2, 0})},
     };
 
     HDC dc = GetDC(nullptr);
@@ -1214,6 +1305,9 @@ TEST_F(VectorTest, MalformedVectorRecordsAreRefused)
     std::vector<DWORD> honestBlend = blend(108, 40, 148, 16, 4, 4);
     honestBlend[1] = static_cast<DWORD>(honestBlend.size() * sizeof(DWORD));
     EXPECT_TRUE(PlayEnhMetaFileRecord(dc, table, reinterpret_cast<const ENHMETARECORD*>(honestBlend.data()), 4));
+    std::vector<DWORD> honestGradient = gradient(3, 1, GRADIENT_FILL_TRIANGLE, 3, {0, 1, 2});
+    honestGradient[1] = static_cast<DWORD>(honestGradient.size() * sizeof(DWORD));
+    EXPECT_TRUE(PlayEnhMetaFileRecord(dc, table, reinterpret_cast<const ENHMETARECORD*>(honestGradient.data()), 4));
     EXPECT_TRUE(DeleteObject(handles[1]));
     ReleaseDC(nullptr, dc);
 }

@@ -439,4 +439,23 @@ TEST_F(PlaybackTest, APageOfClipsNestedPastTheLimitIsNotPlayed)
     EXPECT_EQ(limits.Passed(), PlaybackLimits::Limit::SavedStates);
     EXPECT_FALSE(limits.Admit(restoreRecord));
     EXPECT_EQ(PlaybackLimits::Describe(limits.Passed()), "4096 saved states");
+
+    // Gradients count their vertices and pieces: triangles all of vertex 0.
+    const auto gradient = [](DWORD vertices, DWORD pieces) {
+        std::vector<BYTE> bytes = MakeRecord(EMR_GRADIENTFILL, {0, 0, 0, 0, vertices, pieces, GRADIENT_FILL_TRIANGLE});
+        bytes.resize(bytes.size() + std::size_t{vertices} * sizeof(TRIVERTEX) + std::size_t{pieces} * 12);
+        SetField<DWORD>(bytes, 4, static_cast<DWORD>(bytes.size()));
+        return bytes;
+    };
+    const std::vector<BYTE> many = gradient(3, 200'000);
+    PlaybackLimits pieces;
+    EXPECT_TRUE(pieces.Admit(*reinterpret_cast<const ENHMETARECORD*>(many.data())));
+    EXPECT_TRUE(pieces.Admit(*reinterpret_cast<const ENHMETARECORD*>(many.data())));
+    EXPECT_FALSE(pieces.Admit(*reinterpret_cast<const ENHMETARECORD*>(many.data())));
+    EXPECT_EQ(pieces.Passed(), PlaybackLimits::Limit::GradientPieces);
+    const std::vector<BYTE> vertices = gradient(1'500'000, 1);
+    PlaybackLimits corners;
+    EXPECT_TRUE(corners.Admit(*reinterpret_cast<const ENHMETARECORD*>(vertices.data())));
+    EXPECT_FALSE(corners.Admit(*reinterpret_cast<const ENHMETARECORD*>(vertices.data())));
+    EXPECT_EQ(PlaybackLimits::Describe(corners.Passed()), "2000000 gradient vertices");
 }

@@ -261,6 +261,24 @@ BOOL AlphaBlend(HDC dest, int xDest, int yDest, int destWidth, int destHeight, H
     return Guarded(FALSE, [&] { return target->AlphaBlend(call) ? TRUE : FALSE; });
 }
 
+BOOL GradientFill(HDC dc, const TRIVERTEX* vertices, ULONG vertexCount, const void* mesh, ULONG meshCount, ULONG mode)
+{
+    const std::shared_ptr<DeviceContext> context = FindDc(dc);
+    if (!context)
+        return FALSE;
+    const std::size_t perPiece = mode == GRADIENT_FILL_TRIANGLE ? 3 : 2;
+    if ((vertexCount > 0 && !vertices) || (meshCount > 0 && !mesh) || vertexCount > platform::gdi::kMaxGradientVertices
+        || meshCount > platform::gdi::kMaxGradientPieces) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // GRADIENT_TRIANGLE and GRADIENT_RECT are made of ULONG indices alone.
+    const std::span<const ULONG> indices(static_cast<const ULONG*>(mesh), std::size_t{meshCount} * perPiece);
+    return Guarded(FALSE, [&] {
+        return context->GradientFill(std::span<const TRIVERTEX>(vertices, vertexCount), indices, mode) ? TRUE : FALSE;
+    });
+}
+
 HDC CreateCompatibleDC(HDC dc)
 {
     std::shared_ptr<DeviceContext> reference;

@@ -102,6 +102,11 @@ bool DeviceBackend::DrawPath(const PathDrawing&)
     return true;
 }
 
+bool DeviceBackend::DrawGradient(const GradientDrawing&)
+{
+    return true;
+}
+
 bool DeviceBackend::DrawGlyphs(const GlyphRun&)
 {
     return true;

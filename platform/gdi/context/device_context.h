@@ -112,6 +112,11 @@ struct BlendCall {
 // A call has at most this many units of text: beyond it the call fails rather than cost minutes.
 constexpr std::size_t kMaxTextUnits = 65536;
 
+// A GradientFill call has at most this many vertices and pieces: beyond them it fails rather than
+// cost gigabytes.
+constexpr std::size_t kMaxGradientVertices = std::size_t{1} << 22;
+constexpr std::size_t kMaxGradientPieces = std::size_t{1} << 22;
+
 // The arguments of one StretchDIBits call.
 struct StretchCall {
     int xDest = 0;
@@ -160,6 +165,8 @@ public:
     virtual bool DrawPath(const PathDrawing& drawing);
     // Draws glyphs, as DrawPath draws paths.
     virtual bool DrawGlyphs(const GlyphRun& run);
+    // Draws the triangles or rectangles of a GradientFill, as DrawPath draws paths.
+    virtual bool DrawGradient(const GradientDrawing& drawing);
     // Takes a GDI comment's data (a metafile records it; a printer reads the notes meant for it);
     // the default lets it go.
     virtual bool Comment(std::span<const BYTE> data);
@@ -214,6 +221,11 @@ public:
     int StretchDIBits(const StretchCall& call);
     bool Comment(UINT size, const BYTE* data);
     int Escape(int escape, int inputSize, LPCSTR input, int outputSize, LPSTR output);
+
+    // GradientFill, as Windows answers it: `indices` holds three per triangle
+    // (GRADIENT_FILL_TRIANGLE) or two per rectangle (GRADIENT_FILL_RECT_H, _V), each below the
+    // number of vertices.
+    bool GradientFill(std::span<const TRIVERTEX> vertices, std::span<const ULONG> indices, ULONG mode);
 
     // Objects and drawing attributes, as the Windows calls answer.
     HGDIOBJ SelectObject(const std::shared_ptr<const GdiObject>& object);

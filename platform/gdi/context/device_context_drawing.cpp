@@ -7,7 +7,9 @@
 #include "platform/gdi/context/emf_records.h"
 #include "platform/kernel/kernel.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace platform::gdi {
@@ -267,6 +269,54 @@ bool DeviceContext::PaintPath(bool fill, bool stroke, DWORD recordType)
     const bool drawn = taken == CallTaken::Kept || Ink(state_.path, fill, stroke);
     DiscardPath();
     return drawn;
+}
+
+bool DeviceContext::GradientFill(std::span<const TRIVERTEX> vertices, std::span<const ULONG> indices, ULONG mode)
+{
+    const std::size_t perPiece = mode == GRADIENT_FILL_TRIANGLE        ? 3
+        : mode == GRADIENT_FILL_RECT_H || mode == GRADIENT_FILL_RECT_V ? 2
+                                                                       : 0;
+    if (perPiece == 0 || indices.size() % perPiece != 0 || vertices.size() > kMaxGradientVertices
+        || indices.size() / perPiece > kMaxGradientPieces)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (std::any_of(indices.begin(), indices.end(), [&](ULONG index) { return index >= vertices.size(); }))
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (indices.empty())
+        return true;
+
+    // What the pieces ink: a rectangle's four corners, a triangle's three, on the device.
+    const Affine toDevice = LogicalToDevice();
+    ExtentD extent;
+    for (std::size_t at = 0; at < indices.size(); at += perPiece) {
+        const TRIVERTEX& first = vertices[indices[at]];
+        const TRIVERTEX& second = vertices[indices[at + 1]];
+        extent.Add(Apply(toDevice, first.x, first.y));
+        extent.Add(Apply(toDevice, second.x, second.y));
+        if (perPiece == 3) {
+            const TRIVERTEX& third = vertices[indices[at + 2]];
+            extent.Add(Apply(toDevice, third.x, third.y));
+        } else {
+            extent.Add(Apply(toDevice, first.x, second.y));
+            extent.Add(Apply(toDevice, second.x, first.y));
+        }
+    }
+    const RECTL bounds = BoundsOf(extent);
+    // The pieces as the record carries them: a triangle's three indices, a rectangle's two.
+    std::vector<BYTE> pieces(indices.size() * sizeof(ULONG));
+    std::memcpy(pieces.data(), indices.data(), pieces.size());
+    emf::GradientMesh mesh;
+    mesh.vertices = emf::Items<TRIVERTEX>(vertices);
+    mesh.pieces = emf::Items<BYTE>(pieces.data(), indices.size() / perPiece);
+    mesh.mode = mode;
+    switch (Hand(emf::GradientFillRecord{.bounds = bounds, .mesh = mesh}, bounds)) {
+    case CallTaken::Refused:
+        return false;
+    case CallTaken::Kept:
+        return true;
+    case CallTaken::Passed:
+        break;
+    }
+    return backend_->DrawGradient(GradientDrawing{vertices, indices, mode, toDevice, state_.clip});
 }
 
 bool DeviceContext::SelectClipPath(int mode)

@@ -6,6 +6,7 @@
 #include "platform/gdi/gdi.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -92,6 +93,35 @@ template <typename T>
 struct Trailing : Items<T> {
     using Items<T>::Items;
 };
+// GradientMesh: GradientFill's vertex count, piece count and mode (three DWORDs), then in place the
+// vertices and the pieces, whose kind the mode names: GRADIENT_TRIANGLE, or GRADIENT_RECT for the
+// rectangle modes. A mode of neither kind cannot be read.
+struct GradientMesh {
+    Items<TRIVERTEX> vertices;
+    Items<BYTE> pieces; // `count` pieces of PieceBytes(mode) bytes
+    DWORD mode = 0;
+
+    // The bytes of one piece in `mode`; 0 for a mode that is none of GradientFill's.
+    static std::size_t PieceBytes(DWORD mode)
+    {
+        if (mode == GRADIENT_FILL_TRIANGLE)
+            return sizeof(GRADIENT_TRIANGLE);
+        if (mode == GRADIENT_FILL_RECT_H || mode == GRADIENT_FILL_RECT_V)
+            return sizeof(GRADIENT_RECT);
+        return 0;
+    }
+    // The vertex indices of piece `index`: three of a triangle, two (and a third of 0) of a rectangle.
+    std::array<ULONG, 3> Piece(std::size_t index) const
+    {
+        const std::size_t at = index * PieceBytes(mode);
+        if (mode == GRADIENT_FILL_TRIANGLE) {
+            const auto triangle = Read<GRADIENT_TRIANGLE>(pieces.bytes, at);
+            return {triangle.Vertex1, triangle.Vertex2, triangle.Vertex3};
+        }
+        const auto rect = Read<GRADIENT_RECT>(pieces.bytes, at);
+        return {rect.UpperLeft, rect.LowerRight, 0};
+    }
+};
 // Padding<N>: N zero bytes that give a record its published size; a reader does not need them.
 template <std::size_t N>
 struct Padding {};
@@ -138,6 +168,10 @@ template <typename T>
 std::uint64_t InPlace(const Trailing<T>&)
 {
     return sizeof(DWORD);
+}
+inline std::uint64_t InPlace(const GradientMesh& mesh)
+{
+    return 3 * sizeof(DWORD) + mesh.vertices.Bytes() + std::uint64_t{mesh.pieces.count} * mesh.PieceBytes(mesh.mode);
 }
 template <std::size_t N>
 std::uint64_t InPlace(const Padding<N>&)
@@ -212,6 +246,15 @@ void Put(Encoding& out, const Trailing<T>& items)
 {
     Append(out.fixed, out.Place(items.Raw()));
 }
+inline void Put(Encoding& out, const GradientMesh& mesh)
+{
+    Append(out.fixed, static_cast<DWORD>(mesh.vertices.count));
+    Append(out.fixed, static_cast<DWORD>(mesh.pieces.count));
+    Append(out.fixed, mesh.mode);
+    out.inPlace.emplace_back(out.fixed.size(), mesh.vertices.Raw());
+    out.inPlace.emplace_back(out.fixed.size(),
+                             std::span<const BYTE>(mesh.pieces.bytes, mesh.pieces.count * mesh.PieceBytes(mesh.mode)));
+}
 template <std::size_t N>
 void Put(Encoding& out, const Padding<N>&)
 {
@@ -266,6 +309,21 @@ bool Take(const BYTE* record, std::uint64_t size, std::uint64_t& at, Trailing<T>
     if (!Take(record, size, at, offset) || offset > size)
         return false;
     items = offset == 0 ? Trailing<T>() : Trailing<T>(record + offset, (size - offset) / sizeof(T));
+    return true;
+}
+inline bool Take(const BYTE* record, std::uint64_t size, std::uint64_t& at, GradientMesh& mesh)
+{
+    DWORD vertices = 0;
+    DWORD pieces = 0;
+    if (!Take(record, size, at, vertices) || !Take(record, size, at, pieces) || !Take(record, size, at, mesh.mode))
+        return false;
+    const std::uint64_t pieceBytes = GradientMesh::PieceBytes(mesh.mode);
+    const std::uint64_t vertexBytes = std::uint64_t{vertices} * sizeof(TRIVERTEX);
+    if (pieceBytes == 0 || !Inside(at, vertexBytes, size) || !Inside(at + vertexBytes, pieces * pieceBytes, size))
+        return false;
+    mesh.vertices = Items<TRIVERTEX>(record + at, vertices);
+    mesh.pieces = Items<BYTE>(record + at + vertexBytes, pieces);
+    at += vertexBytes + pieces * pieceBytes;
     return true;
 }
 template <std::size_t N>

@@ -10,6 +10,7 @@
 #include "platform/gdi/context/gdi_objects.h"
 #include "platform/gdi/pictures/dib.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -434,6 +435,31 @@ struct AlphaBlendRecord {
     }
 };
 
+// The vertices and pieces of one GradientFill; `bounds` is what its pieces ink on the reference
+// device.
+struct GradientFillRecord {
+    static constexpr DWORD kType = EMR_GRADIENTFILL;
+    RECTL bounds{};
+    GradientMesh mesh{};
+    QUILLON_EMF_FIELDS(bounds, mesh)
+    bool Play(Player& player) const
+    {
+        // Copied out of the record, which need not keep them aligned; one buffer each for every record.
+        thread_local std::vector<TRIVERTEX> vertices;
+        thread_local std::vector<ULONG> indices;
+        const std::size_t perPiece = mesh.mode == GRADIENT_FILL_TRIANGLE ? 3 : 2;
+        vertices.resize(mesh.vertices.count);
+        for (std::size_t i = 0; i < vertices.size(); ++i)
+            vertices[i] = mesh.vertices[i];
+        indices.resize(mesh.pieces.count * perPiece);
+        for (std::size_t i = 0; i < mesh.pieces.count; ++i) {
+            const std::array<ULONG, 3> piece = mesh.Piece(i);
+            std::copy_n(piece.begin(), perPiece, indices.begin() + static_cast<std::ptrdiff_t>(i * perPiece));
+        }
+        return player.dc.GradientFill(vertices, indices, mesh.mode);
+    }
+};
+
 // The last record: no palette follows.
 struct EofRecord {
     static constexpr DWORD kType = EMR_EOF;
@@ -466,7 +492,7 @@ using Records
                  BeginPathRecord, EndPathRecord, AbortPathRecord, CloseFigureRecord, MoveToRecord, LineToRecord,
                  PolylineToRecord, PolyBezierToRecord, PolylineTo16Record, PolyBezierTo16Record, FillPathRecord,
                  StrokeAndFillPathRecord, StrokePathRecord, SelectClipPathRecord, ExtTextOutRecord, AlphaBlendRecord,
-                 EofRecord>;
+                 GradientFillRecord, EofRecord>;
 
 // One call of a device context as its record describes it, handed to the context's device.
 struct AnyRecord {

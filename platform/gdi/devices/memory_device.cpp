@@ -17,6 +17,7 @@ public:
     bool Paint(const PicturePlacement&) override { return Refuse(); }
     bool DrawPath(const PathDrawing&) override { return Refuse(); }
     bool DrawGlyphs(const GlyphRun&) override { return Refuse(); }
+    bool DrawGradient(const GradientDrawing&) override { return Refuse(); }
 
 private:
     static bool Refuse()

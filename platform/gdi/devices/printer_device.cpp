@@ -21,6 +21,7 @@
 #include <cmath>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace platform::gdi {
 namespace {
@@ -105,6 +106,132 @@ cairo_line_join_t JoinOf(DWORD join)
     default:
         return CAIRO_LINE_JOIN_ROUND;
     }
+}
+
+// A GradientFill vertex's colour as cairo takes it; grey for a monochrome job.
+struct Rgb {
+    double red = 0;
+    double green = 0;
+    double blue = 0;
+};
+Rgb ColourOf(const TRIVERTEX& vertex, bool color)
+{
+    constexpr double kChannel = 65535.0;
+    const Rgb rgb{vertex.Red / kChannel, vertex.Green / kChannel, vertex.Blue / kChannel};
+    if (color)
+        return rgb;
+    const double grey = 0.299 * rgb.red + 0.587 * rgb.green + 0.114 * rgb.blue;
+    return Rgb{grey, grey, grey};
+}
+
+void AddStop(cairo_pattern_t* pattern, double offset, const Rgb& rgb)
+{
+    cairo_pattern_add_color_stop_rgb(pattern, offset, rgb.red, rgb.green, rgb.blue);
+}
+
+void SetCorner(cairo_pattern_t* mesh, unsigned corner, const Rgb& rgb)
+{
+    cairo_mesh_pattern_set_corner_color_rgb(mesh, corner, rgb.red, rgb.green, rgb.blue);
+}
+
+// One rectangle of a GradientFill turned so that its colour runs along `along`, from `start` to
+// `end` (start < end), across `from` to `to`.
+struct Band {
+    double start = 0;
+    double end = 0;
+    double from = 0;
+    double to = 0;
+    Rgb first;
+    Rgb last;
+};
+
+std::vector<Band> BandsOf(const GradientDrawing& drawing, bool color)
+{
+    const bool vertical = drawing.mode == GRADIENT_FILL_RECT_V;
+    std::vector<Band> bands;
+    for (std::size_t at = 0; at + 1 < drawing.indices.size(); at += 2) {
+        const TRIVERTEX& upperLeft = drawing.vertices[drawing.indices[at]];
+        const TRIVERTEX& lowerRight = drawing.vertices[drawing.indices[at + 1]];
+        double start = vertical ? upperLeft.y : upperLeft.x;
+        double end = vertical ? lowerRight.y : lowerRight.x;
+        Rgb first = ColourOf(upperLeft, color);
+        Rgb last = ColourOf(lowerRight, color);
+        if (end < start) {
+            std::swap(start, end);
+            std::swap(first, last);
+        }
+        const double from = vertical ? upperLeft.x : upperLeft.y;
+        const double to = vertical ? lowerRight.x : lowerRight.y;
+        if (end > start && to != from)
+            bands.push_back(Band{start, end, std::min(from, to), std::max(from, to), first, last});
+    }
+    return bands;
+}
+
+// Rectangles that follow one another along their axis, each starting where the one before ends,
+// all of one extent across it: one linear gradient with a stop at each of their ends. Null when
+// the rectangles are not such a run.
+cairo_pattern_t* RunOfBands(std::span<const Band> bands, bool vertical)
+{
+    for (std::size_t i = 1; i < bands.size(); ++i) {
+        if (bands[i].start != bands[i - 1].end || bands[i].from != bands[0].from || bands[i].to != bands[0].to)
+            return nullptr;
+    }
+    const double start = bands.front().start;
+    const double length = bands.back().end - start;
+    cairo_pattern_t* linear = vertical ? cairo_pattern_create_linear(0, start, 0, start + length)
+                                       : cairo_pattern_create_linear(start, 0, start + length, 0);
+    for (const Band& band : bands) {
+        AddStop(linear, (band.start - start) / length, band.first);
+        AddStop(linear, (band.end - start) / length, band.last);
+    }
+    return linear;
+}
+
+// Rectangles or triangles anywhere: one mesh pattern holding them all, a rectangle's colour
+// running along its axis, a triangle's between its corners.
+cairo_pattern_t* MeshOf(const GradientDrawing& drawing, std::span<const Band> bands, bool color)
+{
+    cairo_pattern_t* mesh = cairo_pattern_create_mesh();
+    const bool vertical = drawing.mode == GRADIENT_FILL_RECT_V;
+    for (const Band& band : bands) {
+        const auto corner = [&](double along, double across) {
+            if (vertical)
+                cairo_mesh_pattern_line_to(mesh, across, along);
+            else
+                cairo_mesh_pattern_line_to(mesh, along, across);
+        };
+        cairo_mesh_pattern_begin_patch(mesh);
+        corner(band.start, band.from);
+        corner(band.end, band.from);
+        corner(band.end, band.to);
+        corner(band.start, band.to);
+        SetCorner(mesh, 0, band.first);
+        SetCorner(mesh, 1, band.last);
+        SetCorner(mesh, 2, band.last);
+        SetCorner(mesh, 3, band.first);
+        cairo_mesh_pattern_end_patch(mesh);
+    }
+    if (drawing.mode != GRADIENT_FILL_TRIANGLE)
+        return mesh;
+    for (std::size_t at = 0; at + 2 < drawing.indices.size(); at += 3) {
+        const TRIVERTEX& a = drawing.vertices[drawing.indices[at]];
+        const TRIVERTEX& b = drawing.vertices[drawing.indices[at + 1]];
+        const TRIVERTEX& c = drawing.vertices[drawing.indices[at + 2]];
+        // A patch of four sides whose last corner is its first again: colours inside it are then
+        // those of the triangle, interpolated between its three corners.
+        cairo_mesh_pattern_begin_patch(mesh);
+        cairo_mesh_pattern_move_to(mesh, a.x, a.y);
+        cairo_mesh_pattern_line_to(mesh, b.x, b.y);
+        cairo_mesh_pattern_line_to(mesh, c.x, c.y);
+        cairo_mesh_pattern_line_to(mesh, a.x, a.y);
+        SetCorner(mesh, 0, ColourOf(a, color));
+        SetCorner(mesh, 1, ColourOf(b, color));
+        SetCorner(mesh, 2, ColourOf(c, color));
+        SetCorner(mesh, 3, ColourOf(a, color));
+        cairo_mesh_pattern_end_patch(mesh);
+    }
+    return mesh;
 }
 
 class PrinterDevice final : public DeviceBackend {
@@ -329,6 +456,47 @@ public:
         const bool stroked = !drawing.stroke || Stroke(drawing.points, *drawing.stroke);
         cairo_new_path(page_);
         return Drawn() && stroked;
+    }
+
+    bool DrawGradient(const GradientDrawing& drawing) override
+    {
+        if (!page_) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+        // A transform that flattens the pieces leaves no ink.
+        if (!IsInvertible(Then(drawing.logicalToDevice, FromCairo(deviceToPage_))))
+            return true;
+        // One pattern painted once, so that no seam shows between the pieces wherever they meet.
+        const bool vertical = drawing.mode == GRADIENT_FILL_RECT_V;
+        const std::vector<Band> bands
+            = drawing.mode == GRADIENT_FILL_TRIANGLE ? std::vector<Band>{} : BandsOf(drawing, color_);
+        if (drawing.mode != GRADIENT_FILL_TRIANGLE && bands.empty())
+            return true;
+        // A run's gradient pads beyond its ends, so it is filled over the run alone; a mesh paints
+        // nothing outside its pieces.
+        ExtentD extent;
+        cairo_pattern_t* pattern = bands.empty() ? nullptr : RunOfBands(bands, vertical);
+        if (pattern) {
+            const Band& first = bands.front();
+            extent.Add(vertical ? PointD{first.from, first.start} : PointD{first.start, first.from});
+            extent.Add(vertical ? PointD{first.to, bands.back().end} : PointD{bands.back().end, first.to});
+        } else {
+            pattern = MeshOf(drawing, bands, color_);
+            for (const ULONG index : drawing.indices)
+                extent.Add(PointD{double(drawing.vertices[index].x), double(drawing.vertices[index].y)});
+        }
+        ApplyClip(drawing.clip);
+        cairo_save(page_);
+        const cairo_matrix_t matrix = CairoMatrix(drawing.logicalToDevice);
+        cairo_transform(page_, &matrix);
+        cairo_set_source(page_, pattern);
+        cairo_pattern_destroy(pattern);
+        cairo_new_path(page_);
+        cairo_rectangle(page_, extent.left, extent.top, extent.right - extent.left, extent.bottom - extent.top);
+        cairo_fill(page_);
+        cairo_restore(page_);
+        return Drawn();
     }
 
     bool DrawGlyphs(const GlyphRun& run) override

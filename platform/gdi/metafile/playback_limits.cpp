@@ -14,6 +14,8 @@ constexpr std::uint64_t kStateBytes = 512;
 constexpr std::uint64_t kPointBytes = 24;
 constexpr std::uint64_t kClipEntryBytes = 16;
 constexpr std::uint64_t kPixelBytes = 4;
+// A GradientFill piece held as a patch of a mesh: four sides of cubic curves and four colours.
+constexpr std::uint64_t kPatchBytes = 400;
 // Points a glyph's outline adds to a path, at most as fonts draw them.
 constexpr std::uint64_t kGlyphPoints = 256;
 
@@ -125,6 +127,17 @@ bool PlaybackLimits::Admit(const ENHMETARECORD& record)
     case EMR_ALPHABLEND:
         bytes_ += PictureBytes(record);
         break;
+    case EMR_GRADIENTFILL:
+        if (const auto described = Read<emf::GradientFillRecord>(record)) {
+            gradientVertices_ += described->mesh.vertices.count;
+            gradientPieces_ += described->mesh.pieces.count;
+            if (gradientVertices_ > kMaxGradientVertices)
+                return Fail(Limit::GradientVertices);
+            if (gradientPieces_ > kMaxGradientPieces)
+                return Fail(Limit::GradientPieces);
+            bytes_ += record.nSize + std::uint64_t{described->mesh.pieces.count} * kPatchBytes;
+        }
+        break;
     default:
         // The header and the records the player does not draw cost it nothing.
         break;
@@ -193,6 +206,10 @@ std::string PlaybackLimits::Describe(Limit limit)
         return std::to_string(kMaxObjects) + " objects";
     case Limit::Points:
         return std::to_string(kMaxPoints) + " path points";
+    case Limit::GradientVertices:
+        return std::to_string(kMaxGradientVertices) + " gradient vertices";
+    case Limit::GradientPieces:
+        return std::to_string(kMaxGradientPieces) + " gradient triangles and rectangles";
     case Limit::Bytes:
         return std::to_string(kMaxBytes >> 20) + " MiB of playback memory";
     }

@@ -24,11 +24,25 @@ public:
     static constexpr std::uint64_t kMaxObjects = 1'000'000;
     // Path points of one page.
     static constexpr std::uint64_t kMaxPoints = 8'000'000;
+    // GradientFill vertices and pieces (triangles, rectangles) of one page: a printer holds each
+    // piece as a patch of a mesh until the page is done.
+    static constexpr std::uint64_t kMaxGradientVertices = 2'000'000;
+    static constexpr std::uint64_t kMaxGradientPieces = 500'000;
     // Bytes the context holds for the page: saved states with their paths, clip regions, and the
-    // pictures the device keeps until the page is done.
+    // pictures and gradient meshes the device keeps until the page is done.
     static constexpr std::uint64_t kMaxBytes = std::uint64_t{256} << 20;
 
-    enum class Limit { None, SavedStates, ClipPaths, ClipPoints, Objects, Points, Bytes };
+    enum class Limit {
+        None,
+        SavedStates,
+        ClipPaths,
+        ClipPoints,
+        Objects,
+        Points,
+        GradientVertices,
+        GradientPieces,
+        Bytes
+    };
 
     // Counts one record (whose nSize the caller has checked to lie within the metafile); false when
     // it passes a limit, and for every record after that one.
@@ -57,6 +71,8 @@ private:
     std::uint64_t pathPoints_ = 0; // of the path being built
     std::uint64_t points_ = 0;
     std::uint64_t objects_ = 0;
+    std::uint64_t gradientVertices_ = 0;
+    std::uint64_t gradientPieces_ = 0;
     std::uint64_t bytes_ = 0; // the levels' bytes and the pictures'
     Limit passed_ = Limit::None;
 };
