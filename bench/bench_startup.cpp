@@ -3,7 +3,12 @@
 // alone (--help), and an -a round trip on a virtual printer (the service and the tool it starts),
 // with the shared objects each process loads. It prints figures; it judges nothing.
 //
-// usage: quillon-bench-startup [RUNS]     (default 50)
+// The cases run in rounds, one run of each per round, so that a change in the machine's load
+// during the benchmark weighs on every case alike; each start's ratio to /bin/true is also taken
+// within its round, and the median of those ratios is the figure to compare with a target.
+//
+// usage: quillon-bench-startup [--folder DIR] [RUNS]     (default 200 rounds; DIR holds the
+//        programs, e.g. the installed /usr/lib/<triplet>/quillon; default the benchmark's own folder)
 #include "bench/process_run.h"
 #include "platform/kernel/host.h"
 
@@ -17,7 +22,7 @@
 
 namespace {
 
-constexpr int kDefaultRuns = 50;
+constexpr int kDefaultRuns = 200;
 // Enough to see a trend, few enough to finish in a minute.
 constexpr int kMaxRuns = 10'000;
 
@@ -28,11 +33,21 @@ struct Case {
     std::vector<std::string> argv;
 };
 
-double Median(std::vector<double> values)
+// The value below which `share` of `values` lie (0.5: the median), by linear interpolation.
+double Quantile(std::vector<double> values, double share)
 {
+    if (values.empty())
+        return 0;
     std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    const double position = share * double(values.size() - 1);
+    const auto below = static_cast<std::size_t>(position);
+    const std::size_t above = std::min(below + 1, values.size() - 1);
+    return values[below] + (values[above] - values[below]) * (position - double(below));
+}
+
+double Median(const std::vector<double>& values)
+{
+    return Quantile(values, 0.5);
 }
 
 // The shared objects each process of one run loads, as the dynamic loader reports them (its
@@ -65,9 +80,15 @@ std::vector<int> SharedObjectCounts(const std::vector<std::string>& argv, const 
 
 int main(int argc, char** argv)
 {
-    const int runs = argc > 1 ? std::atoi(argv[1]) : kDefaultRuns;
-    if (argc > 2 || runs < 1 || runs > kMaxRuns) {
-        std::fprintf(stderr, "usage: quillon-bench-startup [RUNS (1-%d)]\n", kMaxRuns);
+    std::string folder = platform::ExecutableFolder();
+    int first = 1;
+    if (argc > 2 && std::string(argv[1]) == "--folder") {
+        folder = argv[2];
+        first = 3;
+    }
+    const int runs = argc > first ? std::atoi(argv[first]) : kDefaultRuns;
+    if (argc > first + 1 || runs < 1 || runs > kMaxRuns || !fs::is_directory(folder)) {
+        std::fprintf(stderr, "usage: quillon-bench-startup [--folder DIR] [RUNS (1-%d)]\n", kMaxRuns);
         return 2;
     }
 
@@ -78,7 +99,6 @@ int main(int argc, char** argv)
         return 1;
     std::error_code failure;
 
-    const std::string folder = platform::ExecutableFolder();
     const std::string service = folder + "/quillon-service";
     const std::vector<Case> cases = {
         {"/bin/true", {"/bin/true"}},
@@ -87,34 +107,39 @@ int main(int argc, char** argv)
         {"-a round trip (service and tool)", {service, "caps", "Quillon Office", "--quiet"}},
     };
 
-    std::printf("quillon-bench-startup: %d runs each, root %s\n", runs, root.c_str());
-    std::printf("processor time is user + system of the process and every process it waited for\n\n");
-    std::printf("%-36s %12s %12s %12s %12s %14s\n", "", "cpu median", "cpu min", "wall median", "x /bin/true",
-                "shared objects");
-    double trueCpu = 0;
-    for (const Case& one : cases) {
-        // One run first, so that every timed run finds the files in the page cache.
-        const bool worked = bench::RunProcess(one.argv).ok;
-        std::vector<double> cpu;
-        std::vector<double> wall;
-        int failures = 0;
-        for (int i = 0; i < runs; ++i) {
-            const bench::ProcessRun run = bench::RunProcess(one.argv);
-            cpu.push_back(run.cpuSeconds * 1e3);
-            wall.push_back(run.wallSeconds * 1e3);
-            failures += run.ok ? 0 : 1;
+    // One run of each first, so that every timed run finds the files in the page cache.
+    std::vector<bool> worked;
+    for (const Case& one : cases)
+        worked.push_back(bench::RunProcess(one.argv).ok);
+    std::vector<std::vector<double>> cpu(cases.size());
+    std::vector<std::vector<double>> wall(cases.size());
+    std::vector<std::vector<double>> ratio(cases.size());
+    std::vector<int> failures(cases.size());
+    for (int round = 0; round < runs; ++round) {
+        for (std::size_t i = 0; i < cases.size(); ++i) {
+            const bench::ProcessRun run = bench::RunProcess(cases[i].argv);
+            cpu[i].push_back(run.cpuSeconds * 1e3);
+            wall[i].push_back(run.wallSeconds * 1e3);
+            failures[i] += run.ok ? 0 : 1;
         }
-        const double median = Median(cpu);
-        if (trueCpu == 0)
-            trueCpu = median;
+        for (std::size_t i = 0; i < cases.size(); ++i)
+            ratio[i].push_back(cpu[0].back() > 0 ? cpu[i].back() / cpu[0].back() : 0.0);
+    }
+
+    std::printf("quillon-bench-startup: %d rounds, programs in %s, root %s\n", runs, folder.c_str(), root.c_str());
+    std::printf("processor time is user + system of the process and every process it waited for;\n"
+                "x /bin/true is the median of each round's ratio (quartiles beside it)\n\n");
+    std::printf("%-36s %11s %19s %11s %20s %8s\n", "", "cpu median", "cpu quartiles", "wall median", "x /bin/true",
+                "objects");
+    for (std::size_t i = 0; i < cases.size(); ++i) {
         std::string objects;
-        for (int count : SharedObjectCounts(one.argv, fs::path(root) / "ld-debug"))
-            objects += (objects.empty() ? "" : " + ") + std::to_string(count);
-        std::printf("%-36s %9.3f ms %9.3f ms %9.3f ms %11.1fx %14s", one.what, median,
-                    *std::min_element(cpu.begin(), cpu.end()), Median(wall), trueCpu > 0 ? median / trueCpu : 0.0,
-                    objects.c_str());
-        if (!worked || failures > 0)
-            std::printf("   (%d of %d runs did not exit 0)", failures + (worked ? 0 : 1), runs + 1);
+        for (int count : SharedObjectCounts(cases[i].argv, fs::path(root) / "ld-debug"))
+            objects += (objects.empty() ? "" : "+") + std::to_string(count);
+        std::printf("%-36s %8.3f ms %7.3f-%7.3f ms %8.3f ms %6.2fx (%4.2f-%5.2f) %8s", cases[i].what, Median(cpu[i]),
+                    Quantile(cpu[i], 0.25), Quantile(cpu[i], 0.75), Median(wall[i]), Median(ratio[i]),
+                    Quantile(ratio[i], 0.25), Quantile(ratio[i], 0.75), objects.c_str());
+        if (!worked[i] || failures[i] > 0)
+            std::printf("   (%d of %d runs did not exit 0)", failures[i] + (worked[i] ? 0 : 1), runs + 1);
         std::printf("\n");
     }
 

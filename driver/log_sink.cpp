@@ -110,10 +110,10 @@ private:
             return true;
         if (folderRefused_)
             return false;
-        // Nothing is made in a folder that is not to be trusted, the log folder included.
-        const std::string parent = folder_.substr(0, folder_.rfind('/'));
-        folderRefused_ = !platform::TrustFolder(parent.empty() ? "/" : parent)
-            || !platform::MakeFolderOfMode(folder_, platform::kLogFolderMode) || !platform::TrustFolder(folder_);
+        // Nothing is made in a folder that is not to be trusted (the platform checks the parent
+        // before it makes the log folder), and nothing is written in one.
+        folderRefused_
+            = !platform::MakeFolderOfMode(folder_, platform::kLogFolderMode) || !platform::TrustFolder(folder_);
         if (!folderRefused_)
             folderDescriptor_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         folderRefused_ = folderDescriptor_ < 0;

@@ -294,8 +294,12 @@ private:
         CollectOutput(active);
         run.tool->CloseOutput();
         active.outcome.toolPeakKib = std::max(active.outcome.toolPeakKib, run.tool->PeakResidentKib());
-        if (!run.error.empty())
+        if (!run.error.empty()) {
+            // A print job's tool that ended without its answer leaves nothing for later.
+            if (!active.askingTicket)
+                SweepJobLeftovers(active.print.printer);
             return Fail(active, run.error);
+        }
         const std::u16string reply = DecodeMessage(run.reply);
         if (active.askingTicket) {
             if (reply.empty())

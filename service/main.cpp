@@ -261,13 +261,6 @@ bool ToUtf16(std::string_view what, const std::string& text, std::u16string& out
     return true;
 }
 
-// The tool's data folder, where its log folder is.
-std::string DataFolder()
-{
-    const std::string root = platform::RootFolder();
-    return (root == "/" ? std::string() : root) + "/var/lib/Marlowin";
-}
-
 // caps / ticket: the document bytes of the reply.
 int RunDocumentQuery(const CommandLine& line, const std::string& switchText)
 {
@@ -318,10 +311,12 @@ int RunPrint(const CommandLine& line)
     // tool's lines alone.
     ExchangeSettings settings = line.settings;
     if (isatty(STDERR_FILENO))
-        settings.progressLog = DataFolder() + "/log";
+        settings.progressLog = ToolDataFolder() + "/log";
     std::u16string reply;
-    if (!Exchange(settings, "-c", EncodeMessage(request), reply))
+    if (!Exchange(settings, "-c", EncodeMessage(request), reply)) {
+        SweepJobLeftovers(job.printer);
         return kExitFailed;
+    }
     const std::string jobId = platform::Utf16ToUtf8(reply);
     if (!WriteStandardOutput(jobId + "\n"))
         return Failure("cannot write the job id to standard output");
@@ -394,7 +389,7 @@ int RunBatchCommand(const CommandLine& line)
             "line\tstarted_s\tseconds\tprinted\ttool_peak_kib\tservice_fds\tservice_rss_kib\tdata_bytes\tlog_bytes\n",
             stats.get());
     }
-    const std::string dataFolder = DataFolder();
+    const std::string dataFolder = ToolDataFolder();
 
     std::size_t printed = 0;
     long peakKib = 0;

@@ -4,6 +4,7 @@
 #include "service/exchange.h"
 #include "service/signal_cleanup.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -14,6 +15,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +24,7 @@
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -176,6 +180,40 @@ std::optional<UniqueFd> TakeLock(const std::string& path, std::chrono::milliseco
     return std::nullopt;
 }
 
+// True for the name mkdtemp gives a private binding folder: ".q" and six letters or digits.
+bool IsBindingFolderName(std::string_view name)
+{
+    return name.size() == 8 && name.starts_with(".q") && std::all_of(name.begin() + 2, name.end(), [](char c) {
+               return std::isalnum(static_cast<unsigned char>(c));
+           });
+}
+
+// Removes the private binding folders (and the socket in one) that a service killed while it bound
+// its socket left in the pipe folder. Only the holder of the pipe's lock makes them, and the caller
+// holds it, so every one of this user's there is left over.
+void RemoveBindingLeftovers(const std::string& folder)
+{
+    const int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR* listing = descriptor < 0 ? nullptr : fdopendir(dup(descriptor));
+    std::vector<std::string> names;
+    while (const dirent* entry = listing ? readdir(listing) : nullptr) {
+        if (IsBindingFolderName(entry->d_name))
+            names.emplace_back(entry->d_name);
+    }
+    if (listing)
+        closedir(listing);
+    for (const std::string& name : names) {
+        UniqueFd inner(openat(descriptor, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct stat status {};
+        if (!inner.Valid() || fstat(inner.Get(), &status) != 0 || status.st_uid != geteuid())
+            continue;
+        unlinkat(inner.Get(), "p", 0);
+        unlinkat(descriptor, name.c_str(), AT_REMOVEDIR);
+    }
+    if (descriptor >= 0)
+        close(descriptor);
+}
+
 // Binds the listening socket to path with exactly kSocketMode. A socket takes its mode from the
 // umask when it is bound, so it is bound in a folder only this user can enter, given its mode
 // there, and then renamed into its place: no other user can reach it at any moment.
@@ -319,6 +357,7 @@ std::unique_ptr<PipeServer> PipeServer::Create(const std::string& socketPath, st
     // From here on the path is ours until the lock is released.
     if (!RemoveStaleSocket(socketPath, error))
         return nullptr;
+    RemoveBindingLeftovers(folder);
     UniqueFd listener(socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     if (!listener.Valid()) {
         error = SystemError("cannot make the pipe socket");

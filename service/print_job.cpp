@@ -1,6 +1,7 @@
 #include "service/print_job.h"
 
 #include "platform/kernel/host.h"
+#include "platform/kernel/leftovers.h"
 #include "platform/spooler/job_sink.h"
 #include "platform/spooler/printer_registry.h"
 
@@ -128,6 +129,22 @@ SpooledJob FindSpooledJob(const std::u16string& printer, const std::string& jobI
     if (std::filesystem::is_regular_file(folder + jobId + ".pdf", failure))
         job.document = folder + jobId + ".pdf";
     return job;
+}
+
+// The tool's data folder (native).
+std::string ToolDataFolder()
+{
+    const std::string root = platform::RootFolder();
+    return (root == "/" ? std::string() : root) + "/var/lib/Marlowin";
+}
+
+// Sweeps what a print job's tool left when it ended without its answer.
+void SweepJobLeftovers(const std::u16string& printer)
+{
+    // The names the tool gives the page files of a document (GetTempFileNameW's prefix).
+    static constexpr char kPageFilePrefix[] = "ZVPrintFile";
+    platform::SweepTempFileLeftovers(ToolDataFolder(), kPageFilePrefix);
+    platform::spooler::SweepUnfinishedJobs(printer);
 }
 
 std::string ThrownAwayMessage(const std::string& printer, const std::string& jobId)

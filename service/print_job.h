@@ -44,6 +44,14 @@ struct SpooledJob {
 // there was thrown away after the tool had its id: its document could not be written, say.
 SpooledJob FindSpooledJob(const std::u16string& printer, const std::string& jobId);
 
+// The tool's data folder (native), where its log folder and a document's page files are.
+std::string ToolDataFolder();
+
+// Sweeps what the tool of a print job on this printer left when it ended without its answer
+// (killed, crashed or stopped): its page files in the data folder and its unfinished job in a
+// virtual printer's spool folder, each only once nobody works on it any more.
+void SweepJobLeftovers(const std::u16string& printer);
+
 // The failure of a job that FindSpooledJob found incomplete.
 std::string ThrownAwayMessage(const std::string& printer, const std::string& jobId);
 

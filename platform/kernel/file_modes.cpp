@@ -131,6 +131,9 @@ bool MakeFolder(const std::string& native, bool& made)
         return false;
     }
     TightenPrivateFolder(ParentOf(native));
+    // Nothing is made in a folder that is not trusted, this folder included.
+    if (!TrustFolder(ParentOf(native)))
+        return false;
     const mode_t mode = IsPrivatePlace(native) ? kPrivateFolderMode : kSharedFolderMode;
     if (::mkdir(native.c_str(), mode) != 0) {
         // Made meanwhile by someone else: there it is.
@@ -165,10 +168,20 @@ bool MakeFolders(const std::string& native)
 // Makes an absolute folder with exactly `mode` when it is missing.
 bool MakeFolderOfMode(const std::string& native, mode_t mode)
 {
-    if (!MakeFolders(ParentOf(native)))
+    if (native.empty() || native.front() != '/') {
+        errno = EINVAL;
+        return false;
+    }
+    // A folder that is there needs none of its parents looked at (every start finds its log folder).
+    struct stat status {};
+    if (::stat(native.c_str(), &status) == 0) {
+        errno = S_ISDIR(status.st_mode) ? 0 : ENOTDIR;
+        return errno == 0;
+    }
+    // Nothing is made in a folder that is not trusted.
+    if (!MakeFolders(ParentOf(native)) || !TrustFolder(ParentOf(native)))
         return false;
     if (::mkdir(native.c_str(), mode) != 0) {
-        struct stat status {};
         const int error = errno;
         if (error == EEXIST && ::stat(native.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
             return true;

@@ -59,15 +59,30 @@ bool SameFile(const struct stat& a, const struct stat& b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-} // namespace
-
-bool MarkInUse(int descriptor)
+// Takes a lock of the kind on an open file or folder, waiting for it unless `wait` is false.
+bool Lock(int descriptor, int kind, bool wait)
 {
     int result;
     do {
-        result = ::flock(descriptor, LOCK_EX | LOCK_NB);
+        result = ::flock(descriptor, kind | (wait ? 0 : LOCK_NB));
     } while (result != 0 && errno == EINTR);
     return result == 0;
+}
+
+} // namespace
+
+FileMaking::FileMaking(int folder) : folder_(folder >= 0 && Lock(folder, LOCK_SH, true) ? folder : -1)
+{}
+
+FileMaking::~FileMaking()
+{
+    if (folder_ >= 0)
+        ::flock(folder_, LOCK_UN);
+}
+
+bool MarkInUse(int descriptor)
+{
+    return Lock(descriptor, LOCK_EX, false);
 }
 
 void HoldUntilRemoved(int descriptor, const std::string& native)
@@ -99,6 +114,10 @@ std::size_t HeldFileCount()
 
 int SweepLeftovers(int folder, const std::function<bool(std::string_view name)>& isLeftover)
 {
+    if (folder < 0)
+        return 0;
+    // No maker between a file's creation and its lock while this is held: every free file is left over.
+    const bool settled = Lock(folder, LOCK_EX, false);
     int removed = 0;
     const std::time_t now = std::time(nullptr);
     for (const std::string& name : NamesIn(folder)) {
@@ -112,12 +131,14 @@ int SweepLeftovers(int folder, const std::function<bool(std::string_view name)>&
         // Its owner's lock free, the file is nobody's; looked at again by name just before it goes,
         // so that a file made meanwhile under the same name is never the one removed.
         const bool abandoned = ::fstat(file, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == ::geteuid()
-            && now - opened.st_mtime >= kLeftoverAge.count() && MarkInUse(file) && isLeftover(name)
+            && (settled || now - opened.st_mtime >= kLeftoverAge.count()) && MarkInUse(file) && isLeftover(name)
             && ::fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && SameFile(opened, named);
         if (abandoned && ::unlinkat(folder, name.c_str(), 0) == 0)
             ++removed;
         ::close(file);
     }
+    if (settled)
+        ::flock(folder, LOCK_UN);
     return removed;
 }
 

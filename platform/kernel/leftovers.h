@@ -3,9 +3,14 @@
 //
 // The process that makes such a file holds an exclusive lock on it (flock) from the moment it
 // exists until it is removed or put in its final place. The kernel drops the lock when the process
-// ends, however it ends, so a file whose lock is free and that has not been written for a while
-// belongs to nobody any more: a later process sweeps it. A file a live process still uses is never
+// ends, however it ends, so a file whose lock is free belongs to nobody any more: a later process,
+// or the service that saw its tool end, sweeps it. A file a live process still uses is never
 // removed, since its lock is held.
+//
+// Between a file's creation and its lock there is an instant in which it is nobody's to look at:
+// its maker holds a shared lock on the folder for that instant (FileMaking), and a sweep that gets
+// the folder's exclusive lock knows that no file in it is in that instant. When a maker is at work
+// the sweep takes only files old enough (kLeftoverAge) to be past it.
 #pragma once
 
 #include <chrono>
@@ -16,9 +21,23 @@
 
 namespace platform {
 
-// How long a leftover stays unwritten before it is swept. It covers the instant between a file's
-// creation and its lock, and the files of processes that took no lock.
+// How long a leftover stays unwritten before it is swept while other processes are making files
+// in its folder: far longer than the instant between a file's creation and its lock.
 constexpr std::chrono::seconds kLeftoverAge{60};
+
+// Holds the folder's shared making lock for its lifetime: made just before a leftover-kind file is
+// created in the open folder, ended once the file's own in-use lock is taken. A folder descriptor
+// below 0 is let be.
+class FileMaking final {
+public:
+    explicit FileMaking(int folder);
+    ~FileMaking();
+    FileMaking(const FileMaking&) = delete;
+    FileMaking& operator=(const FileMaking&) = delete;
+
+private:
+    int folder_;
+};
 
 // Takes the lock that marks an open file as in use; it lasts as long as this open file (any of its
 // descriptors) or the process. False with errno set.
@@ -38,9 +57,16 @@ int HeldFileOf(const std::string& native);
 std::size_t HeldFileCount();
 
 // Removes from the folder the files that nobody uses any more and that isLeftover names as such:
-// regular files of this user, not written for kLeftoverAge, whose in-use lock is free. isLeftover
+// regular files of this user whose in-use lock is free, made by no process still between their
+// creation and their lock (the folder's making lock is had), or else unwritten for kLeftoverAge.
+// The folder's descriptor must be one of the caller's own opens. isLeftover
 // is asked before a file is opened and again once its lock is held, so it may look at other files
 // that the lock's holder would have settled. Returns how many files were removed.
 int SweepLeftovers(int folder, const std::function<bool(std::string_view name)>& isLeftover);
+
+// Sweeps from a folder (native path) the page files GetTempFileNameW made there with this prefix
+// that nobody uses any more, as its first call in the folder does; the folder must be one this
+// process trusts, else nothing is done. Returns how many were removed.
+int SweepTempFileLeftovers(const std::string& folder, const std::string& prefix);
 
 } // namespace platform

@@ -76,6 +76,18 @@ bool IsTempName(std::string_view name, std::string_view prefix)
     return true;
 }
 
+// Sweeps the files of this prefix that nobody uses any more from a folder already trusted.
+int SweepFolder(const std::string& folder, const std::string& prefix)
+{
+    const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0)
+        return 0;
+    const int removed
+        = platform::SweepLeftovers(descriptor, [&prefix](std::string_view name) { return IsTempName(name, prefix); });
+    ::close(descriptor);
+    return removed;
+}
+
 // Sweeps, once per process and folder, the files of this prefix that nobody uses any more.
 void SweepFolderOnce(const std::string& folder, const std::string& prefix)
 {
@@ -86,11 +98,13 @@ void SweepFolderOnce(const std::string& folder, const std::string& prefix)
         if (!swept.insert(folder + '\0' + prefix).second)
             return;
     }
-    const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (descriptor < 0)
-        return;
-    platform::SweepLeftovers(descriptor, [&prefix](std::string_view name) { return IsTempName(name, prefix); });
-    ::close(descriptor);
+    SweepFolder(folder, prefix);
+}
+
+void CloseFolder(int descriptor)
+{
+    if (descriptor >= 0)
+        ::close(descriptor);
 }
 
 // The Windows error for a failed exclusive create of a new file in the folder.
@@ -158,30 +172,54 @@ UINT GetTempFileNameW(LPCWSTR pathName, LPCWSTR prefixString, UINT unique, LPWST
         return 0;
     }
     SweepFolderOnce(platform::NativePath(folder), platform::Utf16ToUtf8(prefix));
+    // Held while a file is between its creation and its lock, so that no sweep takes it then.
+    const int folderDescriptor = ::open(platform::NativePath(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
         const UINT number = RandomUnique();
         const std::u16string path = folderText + TempName(prefix, number);
         const std::string native = platform::NativePath(path);
         int descriptor;
-        do {
-            descriptor = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                platform::kPrivateFileMode);
-        } while (descriptor < 0 && errno == EINTR);
-        if (descriptor < 0 && errno == EEXIST)
+        int error = 0;
+        {
+            const platform::FileMaking making(folderDescriptor);
+            do {
+                descriptor = ::open(native.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                    platform::kPrivateFileMode);
+            } while (descriptor < 0 && errno == EINTR);
+            error = errno;
+            // In use from now on: the caller writes and reads it by name and removes it when done.
+            if (descriptor >= 0)
+                platform::MarkInUse(descriptor);
+        }
+        if (descriptor < 0 && error == EEXIST)
             continue;
         if (descriptor < 0) {
-            SetLastError(CreateError(errno));
+            CloseFolder(folderDescriptor);
+            SetLastError(CreateError(error));
             return 0;
         }
+        CloseFolder(folderDescriptor);
         // The umask may have taken away the owner's own bits; it can never have added any.
         ::fchmod(descriptor, platform::kPrivateFileMode);
-        // In use from now on: the caller writes and reads it by name and removes it when done.
-        platform::MarkInUse(descriptor);
         platform::HoldUntilRemoved(descriptor, native);
         CopyOut(path, tempFileName);
         SetLastError(ERROR_SUCCESS);
         return number;
     }
+    CloseFolder(folderDescriptor);
     SetLastError(ERROR_FILE_EXISTS);
     return 0;
 }
+
+namespace platform {
+
+// Sweeps from a trusted folder the page files of this prefix that nobody uses any more.
+int SweepTempFileLeftovers(const std::string& folder, const std::string& prefix)
+{
+    if (folder.empty() || prefix.empty() || prefix.find('/') != std::string::npos
+        || !UntrustedFolderReason(folder).empty())
+        return 0;
+    return SweepFolder(folder, prefix);
+}
+
+} // namespace platform

@@ -46,6 +46,12 @@ std::unique_ptr<JobSink> MakeJobSink(const PrinterDefinition& printer, const Ful
 std::unique_ptr<JobSink> MakeVirtualPrinterSink(const PrinterDefinition& printer, const FullDevMode& devMode);
 std::unique_ptr<JobSink> MakeCupsJobSink(const PrinterDefinition& printer, const FullDevMode& devMode);
 
+// Sweeps from a virtual printer's spool folder what jobs cut short left there (a hidden document
+// or sidecar, a document without its sidecar) and nobody works on any more, as the printer's next
+// job does when it starts. A name that is no folder's, or a folder missing or not trusted, sweeps
+// nothing. Returns how many files were removed.
+int SweepUnfinishedJobs(std::u16string_view printerName);
+
 // The folder a virtual printer's jobs land in: <root>/var/spool/quillon/<printer name>.
 std::string SpoolFolder(std::u16string_view printerName);
 

@@ -290,11 +290,16 @@ public:
         // writer is gone.
         bool done = ::fsync(document_) == 0 && ::renameat(folder_, partName_.c_str(), folder_, pdfName.c_str()) == 0;
         if (done) {
-            const int sidecar
-                = ::openat(folder_, sidecarPart.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                           platform::kPrivateFileMode);
-            done = sidecar >= 0 && platform::MarkInUse(sidecar) && WriteAll(sidecar, Sidecar(description))
-                && ::fsync(sidecar) == 0 && ::renameat(folder_, sidecarPart.c_str(), folder_, sidecarName.c_str()) == 0;
+            int sidecar;
+            bool marked = false;
+            {
+                const platform::FileMaking making(folder_);
+                sidecar = ::openat(folder_, sidecarPart.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                   platform::kPrivateFileMode);
+                marked = sidecar >= 0 && platform::MarkInUse(sidecar);
+            }
+            done = marked && WriteAll(sidecar, Sidecar(description)) && ::fsync(sidecar) == 0
+                && ::renameat(folder_, sidecarPart.c_str(), folder_, sidecarName.c_str()) == 0;
             const int error = errno;
             if (sidecar >= 0 && !done)
                 ::unlinkat(folder_, sidecarPart.c_str(), 0);
@@ -366,13 +371,21 @@ private:
             const std::string part = Joined(".", Decimal(id), ".pdf.part");
             if (Exists(folder_, Joined(Decimal(id), ".pdf")) || Exists(folder_, Joined(Decimal(id), ".json")))
                 continue;
-            const int document = ::openat(folder_, part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                          platform::kPrivateFileMode);
-            if (document < 0 && errno == EEXIST)
+            int document;
+            int error = 0;
+            {
+                const platform::FileMaking making(folder_);
+                document = ::openat(folder_, part.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                    platform::kPrivateFileMode);
+                error = errno;
+                if (document >= 0)
+                    platform::MarkInUse(document);
+            }
+            errno = error;
+            if (document < 0 && error == EEXIST)
                 continue;
             if (document < 0)
                 return 0;
-            platform::MarkInUse(document);
             const std::string saved = Joined(Decimal(id), "\n");
             if (::pwrite(counter, saved.data(), saved.size(), 0) != static_cast<ssize_t>(saved.size())
                 || ::ftruncate(counter, static_cast<off_t>(saved.size())) != 0) {
@@ -429,6 +442,24 @@ private:
 std::unique_ptr<JobSink> MakeVirtualPrinterSink(const PrinterDefinition& printer, const FullDevMode& devMode)
 {
     return std::make_unique<VirtualPrinterSink>(printer, devMode);
+}
+
+int SweepUnfinishedJobs(std::u16string_view printerName)
+{
+    if (printerName.empty() || printerName == u"." || printerName == u".."
+        || printerName.find_first_of(std::u16string_view(u"/\0", 2)) != std::u16string_view::npos)
+        return 0;
+    const std::string folder = SpoolFolder(printerName);
+    // Only a folder that is there and trusted: nothing is made, and no link is followed.
+    const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0)
+        return 0;
+    const int removed = platform::UntrustedFolderReason(folder).empty()
+        ? platform::SweepLeftovers(
+            descriptor, [descriptor](std::string_view name) { return IsUnfinishedJobFile(descriptor, name); })
+        : 0;
+    ::close(descriptor);
+    return removed;
 }
 
 std::string SpoolFolder(std::u16string_view printerName)

@@ -8,6 +8,8 @@
 
 #include <gmock/gmock.h>
 
+#include <map>
+
 using cups_test::CupsStack;
 using quillon::e2e::kService;
 using quillon::e2e::RunProgram;
@@ -92,6 +94,25 @@ TEST_F(CupsService, APhotoWithPaperSizeAutoFillsTheBorderless4x6Sheet)
     const gdi_test::Page page = gdi_test::RenderPage(jobs[0].document, 1, 50);
     ExpectColours(page,
                   {{1, 1, gdi_test::kGreen}, {198, 1, kYellow}, {1, 298, gdi_test::kRed}, {198, 298, gdi_test::kBlue}});
+}
+
+TEST_F(CupsService, AJobTheSinkCancelledIsNeverAnsweredWithItsId)
+{
+    // The data folder is a file: the queue's job is made when the document starts, and then no
+    // page can be recorded, so the job is thrown away.
+    std::filesystem::create_directories(root_.Path() + "/var/lib");
+    print_test::WriteBytes(root_.Path() + "/var/lib/Marlowin", "not a folder");
+    const std::string document = root_.Path() + "/report.pdf";
+    print_test::WriteBytes(document, print_test::GridPdf(2));
+    const RunResult print = Service({"print", "TestQ", document, "--quiet"});
+    EXPECT_TRUE(print.ExitedWith(1));
+    EXPECT_EQ(print.out, "-1\n");
+    EXPECT_THAT(print.err, HasSubstr("the print job failed with job id -1"));
+    // The one job the queue made was cancelled, and the printer got nothing.
+    const std::map<int, int> jobs = stack_.Jobs();
+    ASSERT_EQ(jobs.size(), 1u);
+    EXPECT_EQ(jobs.begin()->second, IPP_JSTATE_CANCELED);
+    EXPECT_TRUE(stack_.Received().empty());
 }
 
 TEST_F(CupsService, AServerThatIsGoneGivesAnEmptyReplyAndNoNoise)

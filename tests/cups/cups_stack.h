@@ -96,15 +96,20 @@ public:
             fs::remove(Socket());
     }
 
-    // The jobs the printer has received, oldest first, once `count` of them are there (waiting up
-    // to 20 s; a job is there when its attributes are).
+    // The jobs the printer has received, oldest first, once `count` of them are there, or once no
+    // job is on its way any more: the queue has ended each of its jobs and the printer has finished
+    // each one it got (a job is there when its attributes are, which the printer writes as it
+    // finishes the job).
     std::vector<ReceivedJob> WaitForJobs(std::size_t count) const
     {
         std::vector<ReceivedJob> jobs;
-        for (int tries = 0; tries < 400; ++tries) {
+        for (;;) {
+            const bool settled = OnlyFinishedJobs() && PrinterIdle();
             jobs = Received();
             if (jobs.size() >= count)
                 return jobs;
+            if (settled)
+                break;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         ADD_FAILURE() << "the printer received " << jobs.size() << " jobs, not " << count << "\n"
@@ -138,20 +143,60 @@ public:
         return jobs;
     }
 
-    // The state CUPS gives a job of TestQ (IPP_JSTATE_*), or 0 when it knows no such job.
-    int JobState(int jobId) const
+    // Every job of TestQ the server knows, finished or not, as its id and state (IPP_JSTATE_*).
+    std::map<int, int> Jobs() const
     {
         http_t* http = httpConnect2(Socket().c_str(), 0, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr);
         cups_job_t* jobs = nullptr;
         const int count = http ? cupsGetJobs2(http, &jobs, "TestQ", 0, CUPS_WHICHJOBS_ALL) : 0;
-        int state = 0;
-        for (int i = 0; i < count; ++i) {
-            if (jobs[i].id == jobId)
-                state = jobs[i].state;
-        }
+        std::map<int, int> states;
+        for (int i = 0; i < count; ++i)
+            states[jobs[i].id] = jobs[i].state;
         cupsFreeJobs(count, jobs);
         httpClose(http);
-        return state;
+        return states;
+    }
+
+    // True when every job of TestQ has come to its end there (completed, cancelled, aborted, or
+    // stopped with its printer), so no more of them will reach the printer.
+    bool OnlyFinishedJobs() const
+    {
+        for (const auto& [id, state] : Jobs()) {
+            if (state < IPP_JSTATE_STOPPED)
+                return false;
+        }
+        return true;
+    }
+
+    // True when the printer holds no job it has not finished; also when it cannot be asked.
+    bool PrinterIdle() const
+    {
+        std::ifstream in(folder_ / "ipp.port");
+        int port = 0;
+        in >> port;
+        http_t* http = port > 0
+            ? httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 5000, nullptr)
+            : nullptr;
+        if (!http)
+            return true;
+        ipp_t* request = ippNewRequest(IPP_OP_GET_JOBS);
+        const std::string uri = "ipp://127.0.0.1:" + std::to_string(port) + "/ipp/print";
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "not-completed");
+        ipp_t* response = cupsDoRequest(http, request, "/ipp/print");
+        const bool idle = response == nullptr || ippFindAttribute(response, "job-id", IPP_TAG_INTEGER) == nullptr;
+        ippDelete(response);
+        httpClose(http);
+        return idle;
+    }
+
+    // The state CUPS gives a job of TestQ (IPP_JSTATE_*), or 0 when it knows no such job.
+    int JobState(int jobId) const
+    {
+        const std::map<int, int> jobs = Jobs();
+        const auto found = jobs.find(jobId);
+        return found == jobs.end() ? 0 : found->second;
     }
 
     // One attribute of a job of the server as the server holds it ("{media-size=...}"), or "(none)".

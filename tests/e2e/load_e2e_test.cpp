@@ -3,6 +3,7 @@
 // written and a disk that fills up. The jobs' PDFs are rendered and probed; the log is read whole.
 #include "tests/e2e/e2e_support.h"
 #include "tests/gdi/gdi_test_support.h"
+#include "tests/support/pdf_writer.h"
 
 #include <gmock/gmock.h>
 
@@ -62,22 +63,7 @@ std::string SquaresPdf(int pages, Ink ink = Ink::Plain)
     objects.push_back(Joined("<< /Type /XObject /Subtype /Image /Width 128 /Height 128 /ColorSpace /DeviceGray "
                              "/BitsPerComponent 8 /Length ",
                              std::to_string(dots.size()), " >>\nstream\n", dots, "\nendstream"));
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += Joined(std::to_string(i + 1), " 0 obj\n", objects[i], "\nendobj\n");
-    }
-    const std::size_t table = pdf.size();
-    pdf += Joined("xref\n0 ", std::to_string(objects.size() + 1), "\n0000000000 65535 f \n");
-    for (const std::size_t offset : offsets) {
-        char entry[21];
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
-        pdf += entry;
-    }
-    pdf += Joined("trailer\n<< /Size ", std::to_string(objects.size() + 1), " /Root 1 0 R >>\nstartxref\n",
-                  std::to_string(table), "\n%%EOF\n");
-    return pdf;
+    return testing_support::PdfOf(objects);
 }
 
 // One line of what batch prints: the jobs file's line, the reply, the job's PDF.
@@ -279,14 +265,7 @@ pid_t WaitForHold(const fs::path& hold, pid_t service)
     }
 }
 
-// Sets a file's modification time a number of seconds back.
-void AgeBy(const fs::path& file, int seconds)
-{
-    const timespec times[2] = {{time(nullptr) - seconds, 0}, {time(nullptr) - seconds, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0) << file;
-}
-
-TEST_F(LoadE2eTest, AToolKilledMidDocumentLeavesNoJobAndALaterRunSweepsWhatItLeftOnceItIsOld)
+TEST_F(LoadE2eTest, AToolKilledMidDocumentLeavesNothingAndOnlyWhatNobodyHoldsIsSwept)
 {
     // The tool holds once it has ended its first page, its page file written and the job's document
     // open, until the test removes the file it was told to write its process id into; killed there.
@@ -308,11 +287,14 @@ TEST_F(LoadE2eTest, AToolKilledMidDocumentLeavesNoJobAndALaterRunSweepsWhatItLef
     const quillon::e2e::RunResult killed = service.Finish();
     EXPECT_TRUE(killed.ExitedWith(1));
     EXPECT_THAT(killed.err, HasSubstr("the tool closed the pipe without a reply and was killed by signal 9"));
-    // No half job to be seen: only the hidden document it was drawing.
-    EXPECT_EQ(SpoolFiles(kPrinter), (std::vector<std::string>{".1.pdf.part", ".last-job"}));
+    // The service sweeps what its tool left: no half job, no page file.
+    EXPECT_EQ(SpoolFiles(kPrinter), (std::vector<std::string>{".last-job"}));
+    for (const fs::path& file : pageFiles)
+        EXPECT_FALSE(fs::exists(file)) << file;
 
-    // Leftovers of the same kinds: one a live process still holds (this test), and files that are
-    // not the platform's to judge.
+    // Leftovers of the same kinds: one a live process still holds (this test), one nobody holds
+    // (a document renamed into place whose sidecar never came), and files that are not the
+    // platform's to judge.
     const fs::path held = DataFolder() / "ZVPrintFile0000ABCD.tmp";
     const fs::path heldPart = SpoolFolder(kPrinter) / ".77.pdf.part";
     std::vector<int> locks;
@@ -324,48 +306,21 @@ TEST_F(LoadE2eTest, AToolKilledMidDocumentLeavesNoJobAndALaterRunSweepsWhatItLef
     }
     const std::vector<fs::path> notLeftovers
         = {DataFolder() / "ZVPrintFile0000abcd.tmp", DataFolder() / "ZVPrintFile0000ABCD.tmp.keep",
-           DataFolder() / "OtherFile0000ABCD.tmp", SpoolFolder(kPrinter) / "notes.txt",
-           SpoolFolder(kPrinter) / ".1.pdf.partial"};
+           DataFolder() / "OtherFile0000ABCD.tmp",   SpoolFolder(kPrinter) / "notes.txt",
+           SpoolFolder(kPrinter) / ".1.pdf.partial", SpoolFolder(kPrinter) / "71.pdf",
+           SpoolFolder(kPrinter) / "71.json"};
     for (const fs::path& file : notLeftovers)
         quillon::e2e::WriteFile(file.string(), "not a leftover");
-    // A document renamed into place whose sidecar never came, and a complete job.
     quillon::e2e::WriteFile((SpoolFolder(kPrinter) / "70.pdf").string(), "%PDF");
-    quillon::e2e::WriteFile((SpoolFolder(kPrinter) / "71.pdf").string(), "%PDF");
-    quillon::e2e::WriteFile((SpoolFolder(kPrinter) / "71.json").string(), "{}");
 
-    // A run right away leaves what may still be in the making alone.
-    const fs::path picture = RedPicture();
-    const auto print = [&] {
-        return quillon::e2e::RunProgram({quillon::e2e::kService, "print", kPrinter, picture.string(), "--quiet"},
-                                        Root());
-    };
-    quillon::e2e::RunResult next = print();
-    EXPECT_TRUE(next.ExitedWith(0)) << next.err;
-    EXPECT_EQ(next.out.substr(0, next.out.find('\n')), "2");
-    EXPECT_TRUE(fs::exists(part));
-    for (const fs::path& file : pageFiles)
-        EXPECT_TRUE(fs::exists(file)) << file;
-
-    // A minute later they are swept by the next run, but nothing a live process holds and
-    // nothing of another kind.
-    std::vector<fs::path> aged = pageFiles;
-    aged.insert(aged.end(),
-                {part, held, heldPart, SpoolFolder(kPrinter) / "70.pdf", SpoolFolder(kPrinter) / "71.pdf",
-                 SpoolFolder(kPrinter) / "71.json"});
-    aged.insert(aged.end(), notLeftovers.begin(), notLeftovers.end());
-    for (const fs::path& file : aged)
-        AgeBy(file, 61);
-    // A document makes page files: the data folder is swept too.
-    next = quillon::e2e::RunProgram(
+    // The next job sweeps what nobody holds before it starts, and nothing else.
+    const quillon::e2e::RunResult next = quillon::e2e::RunProgram(
         {quillon::e2e::kService, "print", kPrinter, Document("short.pdf", SquaresPdf(1)).string(), "--quiet"}, Root());
     EXPECT_TRUE(next.ExitedWith(0)) << next.err;
-    for (const fs::path& file : pageFiles)
-        EXPECT_FALSE(fs::exists(file)) << file;
-    EXPECT_FALSE(fs::exists(part));
     EXPECT_FALSE(fs::exists(SpoolFolder(kPrinter) / "70.pdf"));
     for (const fs::path& file : notLeftovers)
         EXPECT_TRUE(fs::exists(file)) << file;
-    for (const fs::path& file : {held, heldPart, SpoolFolder(kPrinter) / "71.pdf", SpoolFolder(kPrinter) / "71.json"})
+    for (const fs::path& file : {held, heldPart})
         EXPECT_TRUE(fs::exists(file)) << file;
     for (const int descriptor : locks)
         close(descriptor);

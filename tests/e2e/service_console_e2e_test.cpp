@@ -2,6 +2,7 @@
 // tool, console lines that cannot drive a terminal, and a job's pages shown on a terminal.
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/foreign_pipe_server.h"
+#include "tests/support/pdf_writer.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -44,21 +45,7 @@ std::string SquaresPdf(int pages)
         objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
     }
     objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>";
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const std::size_t table = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (const std::size_t offset : offsets) {
-        char entry[21];
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
-        pdf += entry;
-    }
-    return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
-        + std::to_string(table) + "\n%%EOF\n";
+    return testing_support::PdfOf(objects);
 }
 
 // The control characters of console text that is not escaped: any but tab and line feed.

@@ -165,6 +165,31 @@ TEST(ServiceSocket, AStaleSocketIsReplacedButAnyOtherFileIsKept)
     EXPECT_EQ(ReadFile(root.SocketPath()), "keep me");
 }
 
+TEST(ServiceSocket, WhatAServiceKilledWhileBindingLeftIsRemovedByTheNext)
+{
+    TempRoot root;
+    const std::filesystem::path folder = std::filesystem::path(root.SocketPath()).parent_path();
+    // The private folder a killed service bound its socket in, with and without the socket still
+    // in it, and names of other kinds.
+    std::filesystem::create_directories(folder / ".qAb12Z9");
+    int bound = socket(AF_UNIX, SOCK_SEQPACKET, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, (folder / ".qAb12Z9" / "p").c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(bound, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(bound);
+    std::filesystem::create_directories(folder / ".qXXXXX1");
+    std::filesystem::create_directories(folder / ".qshort");
+    WriteFile((folder / ".qfile12").string(), "keep me");
+
+    RunResult result = Send(root, "echo", "x");
+    EXPECT_TRUE(result.ExitedWith(0)) << result.err;
+    EXPECT_FALSE(Exists((folder / ".qAb12Z9").string()));
+    EXPECT_FALSE(Exists((folder / ".qXXXXX1").string()));
+    EXPECT_TRUE(Exists((folder / ".qshort").string()));
+    EXPECT_EQ(ReadFile((folder / ".qfile12").string()), "keep me");
+}
+
 TEST(ServiceSocket, ThePipeFolderIsOpenToLookIntoWhateverTheUmask)
 {
     using testing_support::ModeOf;

@@ -3,6 +3,8 @@
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/file_modes.h"
 #include "tests/support/foreign_pipe_server.h"
+#include "tests/support/pdf_writer.h"
+#include "tests/support/process_state.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -12,6 +14,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -323,22 +326,7 @@ std::string OneSquarePdf()
         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R >>",
         "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
     };
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const std::size_t table = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (const std::size_t offset : offsets) {
-        char entry[21];
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
-        pdf += entry;
-    }
-    pdf += "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
-        + std::to_string(table) + "\n%%EOF\n";
-    return pdf;
+    return testing_support::PdfOf(objects);
 }
 
 // The file names of the shared objects the processes of one service exchange loaded, by the
@@ -604,7 +592,8 @@ TEST(ToolPipe, ABusyPipeMakesTheToolWaitUntilThereIsRoom)
     ASSERT_EQ(connect(queued, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
     Child tool({kTool, "-a"}, root.Path());
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    // The queue is freed only once the tool is blocked waiting for room in it.
+    ASSERT_TRUE(testing_support::WaitUntilBlockedIn(tool.Pid(), SYS_connect)) << "the tool ended before it waited";
     pollfd early{listener, POLLIN, 0};
     ASSERT_EQ(poll(&early, 1, 0), 1); // only the queued connection
     int first = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);

@@ -27,38 +27,6 @@
 
 namespace pdf_test {
 
-int PdfWriter::Add(const std::string& body)
-{
-    bodies_.push_back(body);
-    return static_cast<int>(bodies_.size());
-}
-
-int PdfWriter::AddStream(const std::string& dictionaryEntries, const std::string& data)
-{
-    return Add("<< " + dictionaryEntries + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data
-               + "\nendstream");
-}
-
-std::string PdfWriter::Finish(int catalog, const std::string& trailerExtra) const
-{
-    std::string out = "%PDF-1.7\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < bodies_.size(); ++i) {
-        offsets.push_back(out.size());
-        out += std::to_string(i + 1) + " 0 obj\n" + bodies_[i] + "\nendobj\n";
-    }
-    const std::size_t xref = out.size();
-    out += "xref\n0 " + std::to_string(bodies_.size() + 1) + "\n0000000000 65535 f \n";
-    for (std::size_t offset : offsets) {
-        char entry[21];
-        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
-        out += entry;
-    }
-    out += "trailer\n<< /Size " + std::to_string(bodies_.size() + 1) + " /Root " + std::to_string(catalog) + " 0 R "
-        + trailerExtra + ">>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    return out;
-}
-
 std::string HandWrittenPdf(const std::vector<HandPage>& pages)
 {
     PdfWriter writer;

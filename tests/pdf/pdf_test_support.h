@@ -2,6 +2,7 @@
 #pragma once
 
 #include "plugins/pdf/renderer.h"
+#include "tests/support/pdf_writer.h"
 
 #include <cstdint>
 #include <span>
@@ -21,17 +22,7 @@ struct HandPage {
 };
 
 // Writes objects with a correct cross-reference table. Object numbers start at 1.
-class PdfWriter {
-public:
-    int Add(const std::string& body);
-    int AddStream(const std::string& dictionaryEntries, const std::string& data);
-    // Object numbers of the next objects, for objects that refer to ones not yet added.
-    int Next() const { return static_cast<int>(bodies_.size()) + 1; }
-    std::string Finish(int catalog, const std::string& trailerExtra = "") const;
-
-private:
-    std::vector<std::string> bodies_;
-};
+using PdfWriter = testing_support::PdfWriter;
 
 // A document of the given pages, each filling its content with the given operators.
 std::string HandWrittenPdf(const std::vector<HandPage>& pages);

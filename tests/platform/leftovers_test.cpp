@@ -1,5 +1,6 @@
-// The sweep of files a process left behind: only those nobody holds, only once they are old, only
-// those named as leftovers; and GetTempFileNameW's page files, held while they exist.
+// The sweep of files a process left behind: only those nobody holds, only those named as leftovers,
+// only old ones while a file is being made beside them; and GetTempFileNameW's page files, held
+// while they exist.
 #include "platform/kernel/kernel.h"
 #include "platform/kernel/leftovers.h"
 #include "tests/platform/kernel_test_support.h"
@@ -58,13 +59,14 @@ protected:
     fs::path folder_;
 };
 
-TEST_F(LeftoversTest, OnlyFilesNobodyHoldsThatAreAMinuteOldAndNamedAsLeftoversGo)
+TEST_F(LeftoversTest, OnlyFilesNobodyHoldsAndNamedAsLeftoversGoHoweverYoung)
 {
-    const int age = static_cast<int>(platform::kLeftoverAge.count());
-    Touch(folder_ / "old.left", age);
-    Touch(folder_ / "young.left", age - 2);
-    Touch(folder_ / "held.left", age + 100);
-    Touch(folder_ / "old.kept", age + 100);
+    Touch(folder_ / "old.left", 1000);
+    Touch(folder_ / "young.left", 0);
+    // What a process killed between making a file and writing it leaves.
+    std::ofstream(folder_ / "empty.left").close();
+    Touch(folder_ / "held.left", 1000);
+    Touch(folder_ / "old.kept", 1000);
     fs::create_directory(folder_ / "folder.left");
     fs::create_symlink(folder_ / "old.kept", folder_ / "link.left");
     // Held through another open of the file, as another process would hold it.
@@ -72,13 +74,30 @@ TEST_F(LeftoversTest, OnlyFilesNobodyHoldsThatAreAMinuteOldAndNamedAsLeftoversGo
     ASSERT_TRUE(platform::MarkInUse(holder));
 
     const auto isLeftover = [](std::string_view name) { return name.ends_with(".left"); };
-    EXPECT_EQ(Sweep(isLeftover), 1);
-    EXPECT_EQ(Names(folder_),
-              (std::vector<std::string>{"folder.left", "held.left", "link.left", "old.kept", "young.left"}));
+    EXPECT_EQ(Sweep(isLeftover), 3);
+    EXPECT_EQ(Names(folder_), (std::vector<std::string>{"folder.left", "held.left", "link.left", "old.kept"}));
     // Once its holder is gone, it goes too.
     close(holder);
     EXPECT_EQ(Sweep(isLeftover), 1);
     EXPECT_FALSE(fs::exists(folder_ / "held.left"));
+}
+
+TEST_F(LeftoversTest, WhileAFileIsBeingMadeInTheFolderOnlyOldOnesGo)
+{
+    const int age = static_cast<int>(platform::kLeftoverAge.count());
+    Touch(folder_ / "old.left", age);
+    Touch(folder_ / "young.left", age - 2);
+    const auto isLeftover = [](std::string_view name) { return name.ends_with(".left"); };
+    // Another maker, between making a file and taking its lock: its file may be any young one.
+    const int maker = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    {
+        const platform::FileMaking making(maker);
+        EXPECT_EQ(Sweep(isLeftover), 1);
+        EXPECT_EQ(Names(folder_), (std::vector<std::string>{"young.left"}));
+    }
+    close(maker);
+    EXPECT_EQ(Sweep(isLeftover), 1);
+    EXPECT_TRUE(Names(folder_).empty());
 }
 
 TEST_F(LeftoversTest, TheNameIsJudgedAgainOnceTheLockIsHeld)

@@ -3,11 +3,14 @@
 #include "platform/kernel/kernel.h"
 #include "tests/platform/kernel_test_support.h"
 #include "tests/support/foreign_pipe_server.h"
+#include "tests/support/process_state.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
@@ -290,12 +293,22 @@ TEST_F(PipeClientTest, BusyPipeWaitsUntilTheServerAccepts)
     EXPECT_EQ(OpenPipe(), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_PIPE_BUSY);
 
-    std::thread acceptor([&server] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // The queue is freed only once this thread is blocked waiting for room in it.
+    const pid_t waiter = gettid();
+    std::atomic<bool> returned = false;
+    std::atomic<bool> waited = false;
+    std::thread acceptor([&] {
+        using testing_support::CallState;
+        CallState state = CallState::NotYet;
+        while (!returned && (state = testing_support::StateIn(waiter, SYS_connect)) == CallState::NotYet)
+            testing_support::PauseBetweenLooks();
+        waited = state == CallState::Sleeping;
         server.Accept();
     });
-    EXPECT_TRUE(WaitNamedPipeW(kPipe, 5000));
+    EXPECT_TRUE(WaitNamedPipeW(kPipe, NMPWAIT_WAIT_FOREVER));
+    returned = true;
     acceptor.join();
+    EXPECT_TRUE(waited) << "WaitNamedPipeW did not wait for room";
 
     // The connection made while waiting is the one CreateFileW hands out.
     const HANDLE pipe = OpenPipe();

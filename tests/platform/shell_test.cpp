@@ -105,13 +105,19 @@ TEST(ShCreateDirectory, APrivateFolderMadeWiderEarlierIsTightened)
     // Asked for again, or something new made in it: the folder is its owner's alone.
     EXPECT_EQ(SHCreateDirectory(nullptr, Wide(data.string()).c_str()), static_cast<int>(ERROR_ALREADY_EXISTS));
     EXPECT_EQ(ModeOf(data), 0700);
-    fs::permissions(data, fs::perms::all);
     EXPECT_EQ(SHCreateDirectory(nullptr, Wide((data / "old" / "new").string()).c_str()),
               static_cast<int>(ERROR_SUCCESS));
     EXPECT_EQ(ModeOf(data / "old"), 0700);
-    EXPECT_EQ(ModeOf(data), 0777) << "only the folder something was made in";
-    // Folders outside the private places stay as their owner left them.
-    EXPECT_EQ(SHCreateDirectory(nullptr, u"D:\\new"), static_cast<int>(ERROR_SUCCESS));
+    // Nothing is made below a folder others may write in: another user could swap what is made
+    // there for a link. Tightened, only the folder something was to be made in is.
+    fs::permissions(data, fs::perms::all);
+    EXPECT_EQ(SHCreateDirectory(nullptr, Wide((data / "old" / "other").string()).c_str()),
+              static_cast<int>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(fs::exists(data / "old" / "other"));
+    EXPECT_EQ(ModeOf(data), 0777);
+    // Folders outside the private places stay as their owner left them, and nothing is made in them.
+    EXPECT_EQ(SHCreateDirectory(nullptr, u"D:\\new"), static_cast<int>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(fs::exists(root.Path() / "mnt" / "d" / "new"));
     EXPECT_EQ(ModeOf(root.Path() / "mnt" / "d"), 0777);
 }
 

@@ -4,6 +4,7 @@
 #include "tests/e2e/e2e_support.h"
 #include "tests/spool/print_test_support.h"
 #include "tests/support/file_modes.h"
+#include "tests/support/pdf_writer.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -147,8 +148,6 @@ TEST(DocumentJob, ATwoPageJobPrintsTheSourcePagesOnTheSheetsAndLogsEveryStep)
     }
 }
 
-std::string WithTable(const std::vector<std::string>& objects);
-
 // A document whose pages hold `fills[i]` small squares each.
 std::string SquaresPdf(const std::vector<int>& fills)
 {
@@ -165,26 +164,7 @@ std::string SquaresPdf(const std::vector<int>& fills)
         objects.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
     }
     objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(fills.size()) + " >>";
-    return WithTable(objects);
-}
-
-// A PDF of these objects, numbered from 1, with its cross-reference table.
-std::string WithTable(const std::vector<std::string>& objects)
-{
-    std::string pdf = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        offsets.push_back(pdf.size());
-        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
-    }
-    const std::size_t table = pdf.size();
-    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (const std::size_t offset : offsets) {
-        const std::string digits = std::to_string(offset);
-        pdf += std::string(10 - digits.size(), '0') + digits + " 00000 n \n";
-    }
-    return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
-        + std::to_string(table) + "\n%%EOF\n";
+    return testing_support::PdfOf(objects);
 }
 
 // With the data folder nearly full, a page whose metafile cannot be written fails as a page the
@@ -292,7 +272,7 @@ std::string Type1Pdf(const std::string& font)
         "<< /Length " + std::to_string(font.size()) + " /Length1 " + std::to_string(font.find("eexec\n") + 6)
             + " /Length2 " + std::to_string(font.size() - font.find("eexec\n") - 6) + " /Length3 0 >>\nstream\n" + font
             + "\nendstream"};
-    return WithTable(objects);
+    return testing_support::PdfOf(objects);
 }
 
 // A Type 1 font whose subroutine calls itself would take the tool down when the job's PDF embeds
