@@ -75,9 +75,10 @@ bool DeclaresTooManyObjects(std::span<const BYTE> bytes)
         return true;
 
     // "xref" and its subsections, FIRST COUNT each, COUNT entries of 20 bytes after each ("startxref"
-    // is not one).
+    // is not one). Whatever stands before it: the offset after "startxref" may point into the middle
+    // of a word, and the table is read from there.
     const bool table = AnyAt(text, "xref", [&](std::size_t at) {
-        if (at > 0 && !IsSpace(text[at - 1]))
+        if (at >= 5 && text.substr(at - 5, 5) == "start")
             return false;
         std::size_t next = at + 4;
         std::uint64_t first = 0;

@@ -323,9 +323,12 @@ TEST(RenderPage, SmallHostilePagesFailAtALimitAndSayWhich)
     const std::size_t table = sound.find("xref\n");
     ASSERT_NE(table, std::string::npos);
     const std::string header = sound.substr(table, sound.find('\n', table + 5) - table);
-    // The table's one subsection, or the trailer's /Size (a digit put in front of its own).
-    for (const auto& [from, to] :
-         {std::pair<std::string, std::string>{header, "xref\n0 30000000"}, {"/Size ", "/Size 3000000"}}) {
+    // The table's one subsection, the same glued to the word before it (the table is read from
+    // where the trailer points, whatever precedes it), or the trailer's /Size (a digit put in front
+    // of its own).
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{header, "xref\n0 30000000"},
+                                   {"\n" + header, "nxref\n0 30000000"},
+                                   {"/Size ", "/Size 3000000"}}) {
         std::string hostile = sound;
         hostile.replace(hostile.find(from), from.size(), to);
         SCOPED_TRACE(to);
