@@ -233,16 +233,23 @@ TEST_F(PictureFileTest, APictureIsMadeAtThePrintedSizeAndNeverBeyondWhatItsBytes
     EXPECT_LT(PeakKib() - before, 64 * 1024);
 }
 
-// The size a BMP gives its own header is believed only as far as the file goes.
-TEST(BmpHeader, AHeaderLongerThanTheFileIsDamage)
+// The sizes a BMP gives its own header and its colour table are believed only as far as the file
+// goes (a decoder sets aside what they say before it reads them).
+TEST(BmpHeader, AHeaderOrColourTableLongerThanTheFileIsDamage)
 {
     const std::vector<BYTE> bmp = SavedPicture("bmp", 4, 4, kFourColours);
-    const auto withHeaderBytes = [&](std::uint32_t headerBytes) {
+    const auto withField = [&](std::size_t at, std::uint32_t value) {
         std::vector<BYTE> changed = bmp;
         for (int i = 0; i < 4; ++i)
-            changed.at(14 + i) = static_cast<BYTE>(headerBytes >> (8 * i));
+            changed.at(at + i) = static_cast<BYTE>(value >> (8 * i));
         return changed;
     };
+    const auto withHeaderBytes = [&](std::uint32_t headerBytes) { return withField(14, headerBytes); };
+    const auto withColours = [&](std::uint32_t colours) { return withField(14 + 32, colours); };
+    const auto tableRoom = static_cast<std::uint32_t>((bmp.size() - 14 - 40) / 4);
+    EXPECT_TRUE(platform::gdi::IsCompleteBmp(withColours(tableRoom)));
+    EXPECT_FALSE(platform::gdi::IsCompleteBmp(withColours(tableRoom + 1)));
+    EXPECT_FALSE(platform::gdi::IsCompleteBmp(withColours(0xE4120045)));
     EXPECT_TRUE(platform::gdi::IsCompleteBmp(bmp));
     const auto rest = static_cast<std::uint32_t>(bmp.size() - 14);
     EXPECT_TRUE(platform::gdi::IsCompleteBmp(withHeaderBytes(rest)));

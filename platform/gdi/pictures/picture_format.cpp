@@ -357,6 +357,11 @@ bool IsCompleteBmp(std::span<const BYTE> bytes)
         bitCount = ReadLittle16(header + 14);
         compression = ReadLittle32(header + 16);
         imageBytes = ReadLittle32(header + 20);
+        // Its colour table too: the decoder sets aside four bytes for every colour the header
+        // counts before it reads one.
+        const std::uint64_t colours = ReadLittle32(header + 32);
+        if (colours > (bytes.size() - kBmpFileHeaderBytes - headerBytes) / 4)
+            return false;
     } else {
         return false;
     }
