@@ -62,6 +62,19 @@ Colour ToColour(GfxColorSpace& space, const GfxColor& color)
                   std::clamp(colToDbl(rgb.b), 0.0, 1.0)};
 }
 
+// The colour of an axial or radial shading at s of its way from its start (0) to its end (1), the
+// same as at its ends beyond them.
+std::function<Colour(double)> ColourAlong(GfxUnivariateShading& shading)
+{
+    const double t0 = shading.getDomain0();
+    const double t1 = shading.getDomain1();
+    return [&shading, t0, t1](double s) {
+        GfxColor color;
+        shading.getColor(t0 + std::clamp(s, 0.0, 1.0) * (t1 - t0), &color);
+        return ToColour(*shading.getColorSpace(), color);
+    };
+}
+
 // A vertex in user space, before the pieces are put into their frame.
 struct Corner {
     double x = 0;
@@ -213,13 +226,7 @@ bool AxialPieces(GfxAxialShading& shading, const UserBox& box, std::size_t maxPi
     if (!(sHi > sLo) || !(qHi > qLo) || !std::isfinite(sHi - sLo) || !std::isfinite(qHi - qLo))
         return true;
 
-    const double t0 = shading.getDomain0();
-    const double t1 = shading.getDomain1();
-    const auto colour = [&](double s) {
-        GfxColor color;
-        shading.getColor(t0 + std::clamp(s, 0.0, 1.0) * (t1 - t0), &color);
-        return ToColour(*shading.getColorSpace(), color);
-    };
+    const auto colour = ColourAlong(shading);
     // Before and after the axis the colour is that of its ends: one rectangle each.
     std::vector<double> stops;
     if (sLo < 0)
@@ -322,13 +329,7 @@ bool RadialPieces(GfxRadialShading& shading, const UserBox& box, const Matrix& u
     const double r0 = circles.r0;
     const double r1 = circles.r1;
     const double x0 = circles.x0, y0 = circles.y0, x1 = circles.x1, y1 = circles.y1;
-    const double t0 = shading.getDomain0();
-    const double t1 = shading.getDomain1();
-    const auto colour = [&](double s) {
-        GfxColor color;
-        shading.getColor(t0 + std::clamp(s, 0.0, 1.0) * (t1 - t0), &color);
-        return ToColour(*shading.getColorSpace(), color);
-    };
+    const auto colour = ColourAlong(shading);
     // A ring is never cut narrower than a printer shows or a viewer at a few times its size: a
     // bullet of a few points is a few rings, not dozens.
     const double travel = (std::abs(r1 - r0) + std::hypot(x1 - x0, y1 - y0)) * PointsPerUnit(userToPoints);
