@@ -223,20 +223,36 @@ TEST_F(TempFileTest, ManyThreadsAndProcessesNeverShareAName)
     constexpr int kProcesses = 3;
     constexpr int kEach = 100;
 
+    // A child's files are leftovers once it has ended (their locks go with it), and the first call
+    // of another process in the folder sweeps them: each child says when its files are made, then
+    // stays alive until the files have been counted.
+    int made[2];
+    int release[2];
+    ASSERT_EQ(::pipe(made), 0);
+    ASSERT_EQ(::pipe(release), 0);
     std::vector<pid_t> children;
     for (int p = 0; p < kProcesses; ++p) {
         const pid_t child = ::fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
+            ::close(made[0]);
+            ::close(release[1]);
             WCHAR out[MAX_PATH];
-            for (int i = 0; i < kEach; ++i) {
+            char result = 0;
+            for (int i = 0; i < kEach && result == 0; ++i) {
                 if (GetTempFileNameW(folderText_.c_str(), kPrefix, 0, out) == 0)
-                    ::_exit(1);
+                    result = 1;
             }
-            ::_exit(0);
+            if (::write(made[1], &result, 1) != 1)
+                ::_exit(2);
+            char end;
+            (void)::read(release[0], &end, 1);
+            ::_exit(result);
         }
         children.push_back(child);
     }
+    ::close(made[1]);
+    ::close(release[0]);
 
     std::mutex mutex;
     std::set<std::u16string> names;
@@ -254,15 +270,23 @@ TEST_F(TempFileTest, ManyThreadsAndProcessesNeverShareAName)
     }
     for (std::thread& thread : threads)
         thread.join();
-    for (const pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    for (int p = 0; p < kProcesses; ++p) {
+        char result = 1;
+        EXPECT_EQ(::read(made[0], &result, 1), 1);
+        EXPECT_EQ(result, 0);
     }
 
     EXPECT_EQ(names.size(), static_cast<std::size_t>(kThreads * kEach));
     // Every successful call made its own file: no two calls claimed one name.
     EXPECT_EQ(CountEntries(folder_), static_cast<std::size_t>((kThreads + kProcesses) * kEach));
+
+    ::close(release[1]);
+    ::close(made[0]);
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
 }
 
 TEST_F(TempFileTest, FailuresReportAndLeaveNothingBehind)
