@@ -350,7 +350,7 @@ bool GdiOutputDev::PaintsWithGdi(GfxState* state, bool fill, bool stroke, const 
     return Plain(state, plain, box);
 }
 
-GdiOutputDev::Painting GdiOutputDev::HowPainted(GfxState* state, const GfxPath& path, bool stroke) const
+GdiOutputDev::Painting GdiOutputDev::HowPainted(GfxState* state, bool stroke) const
 {
     const double opacity = stroke ? state->getStrokeOpacity() : state->getFillOpacity();
     if (state->getBlendMode() != gfxBlendNormal || softMask_)
@@ -364,6 +364,13 @@ GdiOutputDev::Painting GdiOutputDev::HowPainted(GfxState* state, const GfxPath& 
     const GfxColorSpace* space = stroke ? state->getStrokeColorSpace() : state->getFillColorSpace();
     if (!space || space->getMode() == csPattern)
         return Painting::Pixels;
+    return Painting::Blended;
+}
+
+GdiOutputDev::Painting GdiOutputDev::HowPainted(GfxState* state, const GfxPath& path, bool stroke) const
+{
+    if (const Painting painting = HowPainted(state, stroke); painting != Painting::Blended)
+        return painting;
     std::int64_t points = 0;
     for (int i = 0; i < path.getNumSubpaths(); ++i)
         points += path.getSubpath(i)->getNumPoints();
@@ -897,11 +904,15 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
     Matrix emToUser = emToText.Then(textLinear);
     emToUser.e = x - originX;
     emToUser.f = y - originY;
-    // Glyphs painted in a way GDI cannot show go as an area, and stay as text beneath it, so that
-    // their words are kept; nothing of a soft mask's own content is drawn.
+    // A glyph filled under a constant opacity is its outline filled with the blend, as a translucent
+    // shape is: a watermark across a page leaves the page's text and rules drawings, at the cost of
+    // its own word. Other glyphs painted in a way GDI cannot show go as an area, and stay as text
+    // beneath it, so that their words are kept; nothing of a soft mask's own content is drawn.
     const PageArea glyphBox = BoxOf(state, emToUser, -0.5, -0.5, 1.5, 1.5, 1);
-    const bool plain = PaintsWithGdi(state, fills, strokes, glyphBox)
-        && Plain(state, !fills || state->getFillColorSpace()->getMode() != csPattern, glyphBox);
+    const bool blended = fills && !strokes && !Hidden() && HowPainted(state, false) == Painting::Blended;
+    const bool plain = blended ? Plain(state, true, glyphBox)
+                               : PaintsWithGdi(state, fills, strokes, glyphBox)
+            && Plain(state, !fills || state->getFillColorSpace()->getMode() != csPattern, glyphBox);
     const bool shown = plain && !Hidden();
     if (!Draws() || maskGroups_ > 0 || (!fills && !strokes && !clips))
         return;
@@ -914,7 +925,8 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
     const unsigned glyph = font.GlyphOf(code);
     const Matrix userToUnits = UserToUnits(state);
 
-    if (fills && font.GetWay() == PageFont::Way::Text) {
+    const bool filledOutline = fills && (font.GetWay() == PageFont::Way::Outlines || blended);
+    if (fills && font.GetWay() == PageFont::Way::Text && !blended) {
         GfxRGB rgb;
         state->getFillRGB(&rgb);
         double startX = 0, startY = 0, nextX = 0, nextY = 0;
@@ -924,7 +936,7 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
         emToUnits.e = emToUnits.f = 0;
         AddGlyph(font, glyph, emToUnits, startX, startY, nextX, nextY, ToColour(rgb), gfxFont->getWMode() == 1);
     }
-    const bool outlines = (shown && ((fills && font.GetWay() == PageFont::Way::Outlines) || strokes)) || clips;
+    const bool outlines = (shown && (filledOutline || strokes)) || clips;
     if (!outlines || font.GetWay() == PageFont::Way::Nothing)
         return;
     GfxPath path;
@@ -935,15 +947,18 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
             textClip_ = std::make_unique<GfxPath>();
         textClip_->append(&path);
     }
-    if (!shown || (!(fills && font.GetWay() == PageFont::Way::Outlines) && !strokes))
+    if (!shown || (!filledOutline && !strokes))
         return;
     if (!SpendPath(path))
         return;
     FlushRun();
-    if (fills && font.GetWay() == PageFont::Way::Outlines) {
+    if (filledOutline) {
         GfxRGB rgb;
         state->getFillRGB(&rgb);
-        FillUserPath(state, path, false, ToColour(rgb));
+        if (blended)
+            BlendUserPath(state, path, false, ToColour(rgb), state->getFillOpacity());
+        else
+            FillUserPath(state, path, false, ToColour(rgb));
     }
     if (strokes)
         StrokeUserPath(state, path);

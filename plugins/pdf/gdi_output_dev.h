@@ -211,6 +211,8 @@ private:
     // opacity); or only as pixels.
     enum class Painting { Opaque, Blended, Nothing, Pixels };
     Painting HowPainted(GfxState* state, const GfxPath& path, bool stroke) const;
+    // The same for what the state alone decides, whatever the shape.
+    Painting HowPainted(GfxState* state, bool stroke) const;
     // `plain` as it is; when false, `box` becomes an area and the page needs one.
     bool Plain(GfxState* state, bool plain, const PageArea& box);
     // Adds `box` (device space), cut to the clip, to the areas.

@@ -195,6 +195,20 @@ def translucent_paint():
     ]), "translucent_paint")
 
 
+def translucent_text():
+    # Text under constant opacities over text and stripes: a watermark turned across the page, and a
+    # line of translucent words over a coloured band. Each glyph is drawn as its outline blended,
+    # and the page's own text and stripes stay as they are, with no area.
+    c = "0.8 0.9 0.8 rg 40 300 532 60 re f\n0 g\n"
+    for i in range(26):
+        c += text(60, 740 - 26 * i, 12, "Every line of this page stays text, though a watermark lies over it, %d" % (i + 1))
+    c += "q /Faint gs 0.8 0.1 0.1 rg BT /F1 150 Tf 0.7071 0.7071 -0.7071 0.7071 150 170 Tm (DRAFT) Tj ET Q\n"
+    c += "q /Half gs 0 0 0.6 rg BT /F1 30 Tf 70 318 Td (Half-clear words on a band) Tj ET Q\n"
+    resources = "/ExtGState << /Faint 6 0 R /Half 7 0 R >>"
+    pdf(page(c, resources, ["<< /Type /ExtGState /ca 0.25 >>", "<< /Type /ExtGState /ca 0.5 >>"]),
+        "translucent_text")
+
+
 def main():
     dash_phase()
     interpolation()
@@ -202,6 +216,7 @@ def main():
     slide()
     knockout()
     translucent_paint()
+    translucent_text()
 
 
 if __name__ == "__main__":
