@@ -347,8 +347,9 @@ std::vector<Sample> Samples(int textPages)
 std::vector<Sample> TransparentPages(const std::string& pagesFolder)
 {
     std::vector<Sample> pages;
-    for (const char* name : {"slide_translucent_box", "translucent_paint", "translucent_text", "opacity",
-                             "knockout_group", "blend_modes", "soft_mask_group", "soft_mask_image", "slide_beamer"}) {
+    for (const char* name :
+         {"slide_translucent_box", "translucent_paint", "translucent_text", "shadows_under_boxes", "opacity",
+          "knockout_group", "blend_modes", "soft_mask_group", "soft_mask_image", "slide_beamer"}) {
         std::ifstream in(std::filesystem::path(pagesFolder) / (std::string(name) + ".pdf"), std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         if (!bytes.empty())

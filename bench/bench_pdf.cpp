@@ -10,6 +10,7 @@
 #include "bench/bench_documents.h"
 #include "platform/gdi/gdi.h"
 #include "plugins/pdf/document.h"
+#include "plugins/pdf/page_covers.h"
 #include "plugins/pdf/page_drawing.h"
 #include "plugins/pdf/renderer.h"
 
@@ -103,7 +104,7 @@ Figures Measure(const bench::Sample& sample, int dpi)
         const auto placement = pdf::PagePlacement::Fit(loaded->Width(), loaded->Height(), request.width, request.height,
                                                        dpi, dpi, request.options);
         pdf::PageTexts texts;
-        std::vector<pdf::PageArea> areas;
+        pdf::PageAreas areas;
         const pdf::PageWay way = pdf::SurveyPage(*loaded, request.options, texts, {}, &areas);
         figures.way = way == pdf::PageWay::Vectors ? "vectors" : way == pdf::PageWay::Regions ? "regions" : "picture";
         if (way != pdf::PageWay::Vectors && way != pdf::PageWay::Regions)
@@ -112,8 +113,10 @@ Figures Measure(const bench::Sample& sample, int dpi)
         const std::set<std::u16string> known;
         std::vector<pdf::FontRegistration> registered;
         pdf::DrawPageAsVectors(*loaded, *placement, 0, 0, request.options, recording, texts, known, registered);
+        const int margin = pdf::RegionMargin(*placement);
         pdf::PaintRegions(*loaded, *placement, 0, 0, request.options,
-                          pdf::RegionRectangles(areas, *placement, pdf::RegionMargin(*placement)), recording);
+                          pdf::RegionRectangles(areas.areas, *placement, margin),
+                          pdf::CoveredRectangles(areas.covers, *placement, margin), recording);
         Close(recording);
     }
     figures.inProcess = (Cpu() - start) / sample.pages;

@@ -12,6 +12,7 @@
 #include "platform/kernel/kernel.h"
 #include "plugins/pdf/band_renderer.h"
 #include "plugins/pdf/document.h"
+#include "plugins/pdf/page_covers.h"
 #include "plugins/pdf/page_drawing.h"
 #include "plugins/pdf/page_placement.h"
 #include "plugins/pdf/pdf_renderer.h"
@@ -46,7 +47,7 @@ void DrawInProcess(std::span<const BYTE> bytes)
     if (!placement)
         return;
     pdf::PageTexts texts;
-    std::vector<pdf::PageArea> areas;
+    pdf::PageAreas areas;
     switch (pdf::SurveyPage(*page, options, texts, {}, &areas)) {
     case pdf::PageWay::Vectors:
     case pdf::PageWay::Regions: {
@@ -57,10 +58,11 @@ void DrawInProcess(std::span<const BYTE> bytes)
         const std::set<std::u16string> known;
         std::vector<pdf::FontRegistration> registered;
         if (pdf::DrawPageAsVectors(*page, *placement, 0, 0, options, recording, texts, known, registered)) {
-            const std::vector<pdf::RegionRect> regions
-                = pdf::RegionRectangles(areas, *placement, pdf::RegionMargin(*placement));
+            const int margin = pdf::RegionMargin(*placement);
+            const std::vector<pdf::RegionRect> regions = pdf::RegionRectangles(areas.areas, *placement, margin);
             if (pdf::RegionBytes(regions) <= pdf::PageLimits{}.metafileBytes / 2)
-                pdf::PaintRegions(*page, *placement, 0, 0, options, regions, recording);
+                pdf::PaintRegions(*page, *placement, 0, 0, options, regions,
+                                  pdf::CoveredRectangles(areas.covers, *placement, margin), recording);
         }
         DeleteEnhMetaFile(CloseEnhMetaFile(recording));
         break;

@@ -1,5 +1,6 @@
 #include "plugins/pdf/child_render.h"
 
+#include "plugins/pdf/page_covers.h"
 #include "plugins/pdf/page_drawing.h"
 #include "plugins/pdf/page_transfer.h"
 
@@ -193,11 +194,13 @@ bool DrawVectors(const Page& page, const PagePlacement& placement, int left, int
 {
     PageTexts texts;
     PageLimit passed = PageLimit::None;
-    std::vector<PageArea> areas;
+    PageAreas areas;
     PageWay way = SurveyPage(page, options, texts, limits, &areas, &passed);
     std::vector<RegionRect> regions;
+    std::vector<RegionRect> holes;
     if (way == PageWay::Regions) {
-        regions = RegionRectangles(areas, placement, RegionMargin(placement));
+        regions = RegionRectangles(areas.areas, placement, RegionMargin(placement));
+        holes = CoveredRectangles(areas.covers, placement, RegionMargin(placement));
         // Regions whose pixels would take more than half the page's metafile go as the whole
         // page's picture, drawn in bands.
         if (RegionBytes(regions) > std::uint64_t(limits.metafileBytes) / 2)
@@ -213,7 +216,7 @@ bool DrawVectors(const Page& page, const PagePlacement& placement, int left, int
     std::vector<FontRegistration> fonts;
     const bool drawn
         = DrawPageAsVectors(page, placement, left, top, options, recording, texts, knownFaces, fonts, limits, &passed)
-        && PaintRegions(page, placement, left, top, options, regions, recording);
+        && PaintRegions(page, placement, left, top, options, regions, holes, recording);
     HENHMETAFILE metafile = CloseEnhMetaFile(recording);
     if (!drawn || !metafile)
         return SendFailure(socket, passed);

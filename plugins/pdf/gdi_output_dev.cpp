@@ -1,5 +1,7 @@
 #include "plugins/pdf/gdi_output_dev.h"
 
+#include "plugins/pdf/page_covers.h"
+
 #include "plugins/pdf/kept_jpeg.h"
 #include "plugins/pdf/path_trim.h"
 #include "plugins/pdf/stroke_outline.h"
@@ -72,6 +74,51 @@ bool Conformal(const Matrix& m)
     const double tolerance = 1e-3 * scale;
     return (std::abs(m.a - m.d) <= tolerance && std::abs(m.b + m.c) <= tolerance)
         || (std::abs(m.a + m.d) <= tolerance && std::abs(m.b - m.c) <= tolerance);
+}
+
+// Covers a page keeps at most: a page of many boxes over its areas keeps the first.
+constexpr std::size_t kMaxCovers = 1024;
+// Straight pieces a curve of a cover's shape is followed by: its chords lie inside a convex shape.
+constexpr int kCoverCurveSteps = 8;
+
+// The points of a path of one subpath in poppler's device space, curves followed by chords; empty
+// for a path of more subpaths or more than kMaxCoverPoints points.
+std::vector<std::pair<double, double>> DevicePolygon(GfxState* state, const GfxPath& path)
+{
+    std::vector<std::pair<double, double>> points;
+    if (path.getNumSubpaths() != 1)
+        return points;
+    const GfxSubpath* subpath = path.getSubpath(0);
+    const int count = subpath->getNumPoints();
+    if (count < 1 || std::size_t(count) > kMaxCoverPoints)
+        return points;
+    auto device = [state](double x, double y) {
+        double dx = 0, dy = 0;
+        state->transform(x, y, &dx, &dy);
+        return std::pair{dx, dy};
+    };
+    points.push_back(device(subpath->getX(0), subpath->getY(0)));
+    for (int i = 1; i < count;) {
+        if (subpath->getCurve(i) && i + 2 < count) {
+            const double x0 = subpath->getX(i - 1), y0 = subpath->getY(i - 1);
+            const double x1 = subpath->getX(i), y1 = subpath->getY(i);
+            const double x2 = subpath->getX(i + 1), y2 = subpath->getY(i + 1);
+            const double x3 = subpath->getX(i + 2), y3 = subpath->getY(i + 2);
+            for (int step = 1; step <= kCoverCurveSteps; ++step) {
+                const double t = double(step) / kCoverCurveSteps, u = 1 - t;
+                const double x = u * u * u * x0 + 3 * u * u * t * x1 + 3 * u * t * t * x2 + t * t * t * x3;
+                const double y = u * u * u * y0 + 3 * u * u * t * y1 + 3 * u * t * t * y2 + t * t * t * y3;
+                points.push_back(device(x, y));
+            }
+            i += 3;
+        } else {
+            points.push_back(device(subpath->getX(i), subpath->getY(i)));
+            ++i;
+        }
+    }
+    if (points.size() > kMaxCoverPoints)
+        points.clear();
+    return points;
 }
 
 bool PaintsPlainly(GfxState* state, double opacity)
@@ -403,10 +450,35 @@ void GdiOutputDev::AddArea(GfxState* state, PageArea box)
     box = PageArea{std::max(box.x0, x0), std::max(box.y0, y0), std::min(box.x1, x1), std::min(box.y1, y1)};
     if (!(box.x1 > box.x0 && box.y1 > box.y0))
         return;
-    if (!groupAreas_.empty())
+    if (!groupAreas_.empty()) {
         groupAreas_.back() = Union(groupAreas_.back(), box);
-    else
-        areas_.push_back(box);
+        return;
+    }
+    areas_.push_back(box);
+    // A cover hides only what was painted before it: an area over it shows there.
+    std::erase_if(covers_, [&box](const PageArea& cover) {
+        return cover.x0 < box.x1 && box.x0 < cover.x1 && cover.y0 < box.y1 && box.y0 < cover.y1;
+    });
+}
+
+void GdiOutputDev::AddCover(GfxState* state, const GfxPath& path)
+{
+    // Only a cover of areas painted before it spares pixels; the clip must be a box, else the paint
+    // may not reach every part of the box inside its shape.
+    if (areas_.empty() || !clipIsBox_ || covers_.size() >= kMaxCovers)
+        return;
+    const std::optional<PageArea> inside = BoxInside(DevicePolygon(state, path));
+    if (!inside)
+        return;
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    state->getClipBBox(&x0, &y0, &x1, &y1);
+    const PageArea cover{std::max(inside->x0, x0), std::max(inside->y0, y0), std::min(inside->x1, x1),
+                         std::min(inside->y1, y1)};
+    const bool hidesAnArea = std::any_of(areas_.begin(), areas_.end(), [&cover](const PageArea& area) {
+        return cover.x0 < area.x1 && area.x0 < cover.x1 && cover.y0 < area.y1 && area.y0 < cover.y1;
+    });
+    if (cover.x1 > cover.x0 && cover.y1 > cover.y0 && hidesAnArea)
+        covers_.push_back(cover);
 }
 
 PageArea GdiOutputDev::Union(const PageArea& a, const PageArea& b)
@@ -753,6 +825,7 @@ void GdiOutputDev::ClipUserPath(GfxState* state, const GfxPath& path, bool evenO
 void GdiOutputDev::saveState(GfxState*)
 {
     savedClips_.push_back(clipsInForce_);
+    savedClipIsBox_.push_back(clipIsBox_);
     savedSoftMasks_.push_back(softMask_);
     ++stateDepth_;
     if (!Spend(1, 0, 0, 0) || !Draws())
@@ -766,6 +839,10 @@ void GdiOutputDev::restoreState(GfxState*)
     if (!savedClips_.empty()) {
         clipsInForce_ = savedClips_.back();
         savedClips_.pop_back();
+    }
+    if (!savedClipIsBox_.empty()) {
+        clipIsBox_ = savedClipIsBox_.back();
+        savedClipIsBox_.pop_back();
     }
     // A soft mask belongs to the state it was set in: restoring the state ends it.
     if (!savedSoftMasks_.empty()) {
@@ -821,8 +898,10 @@ void GdiOutputDev::FillCurrentPath(GfxState* state, bool evenOdd)
     if (!SpendPath(path))
         return;
     const Painting painting = HowPainted(state, path, false);
-    if (!Plain(state, painting != Painting::Pixels, PathBox(state, path, false)) || Hidden() || !Draws()
-        || painting == Painting::Nothing)
+    const bool plain = Plain(state, painting != Painting::Pixels, PathBox(state, path, false));
+    if (plain && painting == Painting::Opaque && !Hidden())
+        AddCover(state, path);
+    if (!plain || Hidden() || !Draws() || painting == Painting::Nothing)
         return;
     FlushRun();
     GfxRGB rgb;
@@ -846,6 +925,10 @@ void GdiOutputDev::eoClip(GfxState* state)
 void GdiOutputDev::ClipToCurrentPath(GfxState* state, bool evenOdd)
 {
     AddClip();
+    if (clipIsBox_) {
+        const std::vector<std::pair<double, double>> polygon = DevicePolygon(state, *state->getPath());
+        clipIsBox_ = !polygon.empty() && IsBox(polygon);
+    }
     if (!SpendPath(*state->getPath()) || !Draws())
         return;
     FlushRun();
@@ -856,6 +939,7 @@ void GdiOutputDev::clipToStrokePath(GfxState* state)
 {
     // The outline of a stroke as a clip (a stroke painted with a pattern): no GDI call makes it.
     AddClip();
+    clipIsBox_ = false;
     // What is painted through it, until the state is restored, goes as an area.
     SpendPath(*state->getPath());
     Plain(state, false, PathBox(state, *state->getPath(), true));
@@ -890,6 +974,8 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
     const bool fills = render == 0 || render == 2 || render == 4 || render == 6;
     const bool strokes = render == 1 || render == 2 || render == 5 || render == 6;
     const bool clips = render >= 4;
+    if (clips)
+        clipIsBox_ = false;
     const std::shared_ptr<GfxFont>& gfxFont = state->getFont();
     if (texts_ && gfxFont && fills)
         texts_->Add(*gfxFont, code, values, count);

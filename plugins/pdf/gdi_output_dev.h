@@ -89,6 +89,9 @@ public:
     // vectors as pixels. What is painted there in a way GDI cannot is left out of the vectors,
     // except glyphs, which stay as text beneath the pixels.
     const std::vector<PageArea>& Areas() const { return areas_; }
+    // Rectangles (poppler's device space) that plain opaque paint hides whole, each laid over areas
+    // before it and under no area after it: the vectors show there what the page shows.
+    const std::vector<PageArea>& Covers() const { return covers_; }
     // Poppler's abort check: true once the page has passed a limit.
     static bool StopDrawing(void* device);
 
@@ -217,6 +220,9 @@ private:
     bool Plain(GfxState* state, bool plain, const PageArea& box);
     // Adds `box` (device space), cut to the clip, to the areas.
     void AddArea(GfxState* state, PageArea box);
+    // Notes the box inside a path filled plainly and opaque, cut to the clip, as a cover of the
+    // areas before it, when the clip is a box and the path has one inside it.
+    void AddCover(GfxState* state, const GfxPath& path);
     // Whether what is painted now lies under an area already: inside a group that goes as an area
     // or a soft mask's group, or painted through a stroke or a stencil no GDI call can clip to.
     bool Hidden() const;
@@ -303,6 +309,11 @@ private:
     std::vector<std::int64_t> savedClips_;
 
     std::vector<PageArea> areas_;
+    std::vector<PageArea> covers_;
+    // Whether the clip in force is its bounding box (every clip so far a box along the axes); for
+    // each saved state.
+    bool clipIsBox_ = true;
+    std::vector<bool> savedClipIsBox_;
     // Groups open now, what each is; how many of each kind. A group is plain when it looks the same
     // drawn straight onto the page, and the last check of a group found the next one plain.
     enum class GroupKind { Plain, Area, Mask };

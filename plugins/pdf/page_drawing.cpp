@@ -74,7 +74,7 @@ std::string DescribeLimit(PageLimit limit, const PageLimits& limits)
 }
 
 PageWay SurveyPage(const Page& page, const RenderOptions& options, PageTexts& texts, const PageLimits& limits,
-                   std::vector<PageArea>* areas, PageLimit* passed)
+                   PageAreas* areas, PageLimit* passed)
 {
     const std::unique_ptr<GdiOutputDev> device = GdiOutputDev::Counting(limits, texts);
     Walk(page, options, *device);
@@ -85,7 +85,7 @@ PageWay SurveyPage(const Page& page, const RenderOptions& options, PageTexts& te
     if (!cost.needsPicture)
         return PageWay::Vectors;
     if (areas)
-        *areas = device->Areas();
+        *areas = PageAreas{device->Areas(), device->Covers()};
     return PageWay::Regions;
 }
 

@@ -32,10 +32,10 @@ PageLimit PassedLimit(const PageCost& cost, const PageLimits& limits);
 std::string DescribeLimit(PageLimit limit, const PageLimits& limits);
 
 // Walks the page with a counting device, which draws nothing and reads no font or picture, and notes
-// in `texts` what the page's text says. For a page of regions, the areas GDI cannot show are added
-// to `areas` when it is given; the limit a page too costly met goes to `passed`.
+// in `texts` what the page's text says. For a page of regions, the areas GDI cannot show and the
+// covers over them go to `areas` when it is given; the limit a page too costly met goes to `passed`.
 PageWay SurveyPage(const Page& page, const RenderOptions& options, PageTexts& texts, const PageLimits& limits = {},
-                   std::vector<PageArea>* areas = nullptr, PageLimit* passed = nullptr);
+                   PageAreas* areas = nullptr, PageLimit* passed = nullptr);
 
 // Draws the page, placed in bounds whose corner is (left, top), as GDI calls on `dc`, on top of the
 // transform dc has. Fonts are registered as the page needs them, their glyphs with the texts the

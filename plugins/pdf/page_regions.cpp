@@ -100,8 +100,45 @@ std::size_t RegionBytes(const std::vector<RegionRect>& regions)
     return bytes;
 }
 
+std::vector<RegionRect> RegionPieces(const RegionRect& region, const std::vector<RegionRect>& holes, int overlap)
+{
+    const int right = region.left + region.width;
+    const int bottom = region.top + region.height;
+    RegionRect hole;
+    std::int64_t largest = 0;
+    for (const RegionRect& candidate : holes) {
+        const int x0 = std::max(region.left, candidate.left);
+        const int y0 = std::max(region.top, candidate.top);
+        const int x1 = std::min(right, candidate.left + candidate.width);
+        const int y1 = std::min(bottom, candidate.top + candidate.height);
+        const std::int64_t pixels = x1 > x0 && y1 > y0 ? std::int64_t(x1 - x0) * (y1 - y0) : 0;
+        if (pixels > largest) {
+            largest = pixels;
+            hole = RegionRect{x0, y0, x1 - x0, y1 - y0};
+        }
+    }
+    // A hole no wider than the pieces' overlap spares nothing.
+    if (largest == 0 || hole.width <= 2 * overlap || hole.height <= 2 * overlap)
+        return {region};
+    const int holeRight = hole.left + hole.width;
+    const int holeBottom = hole.top + hole.height;
+    std::vector<RegionRect> pieces;
+    if (hole.top > region.top)
+        pieces.push_back(RegionRect{region.left, region.top, region.width, hole.top - region.top});
+    if (holeBottom < bottom)
+        pieces.push_back(RegionRect{region.left, holeBottom, region.width, bottom - holeBottom});
+    // The pieces beside the hole reach into the bands above and below it, whose pixels are the same.
+    const int sideTop = std::max(region.top, hole.top - overlap);
+    const int sideBottom = std::min(bottom, holeBottom + overlap);
+    if (hole.left > region.left)
+        pieces.push_back(RegionRect{region.left, sideTop, hole.left - region.left, sideBottom - sideTop});
+    if (holeRight < right)
+        pieces.push_back(RegionRect{holeRight, sideTop, right - holeRight, sideBottom - sideTop});
+    return pieces;
+}
+
 bool PaintRegions(const Page& page, const PagePlacement& placement, int left, int top, const RenderOptions& options,
-                  const std::vector<RegionRect>& regions, HDC dc)
+                  const std::vector<RegionRect>& regions, const std::vector<RegionRect>& holes, HDC dc)
 {
     if (regions.empty())
         return true;
@@ -130,27 +167,32 @@ bool PaintRegions(const Page& page, const PagePlacement& placement, int left, in
         // The printer counts the areas painted as pixels.
         if (!GdiComment(dc, sizeof note, note))
             return false;
-        const std::size_t rowBytes = std::size_t(region.width) * 4;
-        const int stripRows = int(std::max<std::size_t>(BandRenderer::kBandBytes / rowBytes, 2 * std::size_t(overlap)));
-        for (int first = 0; first < region.height;) {
-            const int rows = std::min(stripRows, region.height - first);
-            pixels.resize(rowBytes * std::size_t(rows));
-            if (!renderer->DrawArea(region.left, region.top + first, region.width, rows, pixels))
-                return false;
-            BITMAPINFO info{};
-            info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-            info.bmiHeader.biWidth = region.width;
-            info.bmiHeader.biHeight = -rows;
-            info.bmiHeader.biPlanes = 1;
-            info.bmiHeader.biBitCount = 32;
-            info.bmiHeader.biCompression = BI_RGB;
-            info.bmiHeader.biSizeImage = DWORD(pixels.size());
-            if (StretchDIBits(dc, left + placement.x + region.left, top + placement.y + region.top + first,
-                              region.width, rows, 0, 0, region.width, rows, pixels.data(), &info, DIB_RGB_COLORS,
-                              SRCCOPY)
-                == 0)
-                return false;
-            first = first + rows >= region.height ? region.height : first + rows - overlap;
+        // The pieces of a region are cuts of its one drawing, so where they overlap their pixels
+        // are the same, as the strips' are.
+        for (const RegionRect& piece : RegionPieces(region, holes, overlap)) {
+            const std::size_t rowBytes = std::size_t(piece.width) * 4;
+            const int stripRows
+                = int(std::max<std::size_t>(BandRenderer::kBandBytes / rowBytes, 2 * std::size_t(overlap)));
+            for (int first = 0; first < piece.height;) {
+                const int rows = std::min(stripRows, piece.height - first);
+                pixels.resize(rowBytes * std::size_t(rows));
+                if (!renderer->DrawArea(piece.left, piece.top + first, piece.width, rows, pixels))
+                    return false;
+                BITMAPINFO info{};
+                info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+                info.bmiHeader.biWidth = piece.width;
+                info.bmiHeader.biHeight = -rows;
+                info.bmiHeader.biPlanes = 1;
+                info.bmiHeader.biBitCount = 32;
+                info.bmiHeader.biCompression = BI_RGB;
+                info.bmiHeader.biSizeImage = DWORD(pixels.size());
+                if (StretchDIBits(dc, left + placement.x + piece.left, top + placement.y + piece.top + first,
+                                  piece.width, rows, 0, 0, piece.width, rows, pixels.data(), &info, DIB_RGB_COLORS,
+                                  SRCCOPY)
+                    == 0)
+                    return false;
+                first = first + rows >= piece.height ? piece.height : first + rows - overlap;
+            }
         }
     }
     return true;

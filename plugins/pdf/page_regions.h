@@ -21,6 +21,14 @@ struct PageArea {
     double y1 = 0;
 };
 
+// What the counting pass finds on a page that needs regions (poppler's device space): the areas GDI
+// cannot show, and the covers laid over them (boxes that plain opaque paint hides whole, painted
+// after the areas beneath them and under none after them).
+struct PageAreas {
+    std::vector<PageArea> areas;
+    std::vector<PageArea> covers;
+};
+
 // A rectangle of the placed page's raster, in its pixels.
 struct RegionRect {
     int left = 0;
@@ -48,11 +56,16 @@ int RegionMargin(const PagePlacement& placement);
 // Bytes the regions' pixels take, 4 a pixel.
 std::size_t RegionBytes(const std::vector<RegionRect>& regions);
 
+// The pieces of a region that are painted: the region less the largest of `holes` inside it (pixels
+// the vectors show as the page does), as the bands above and below the hole and the pieces beside
+// it, each reaching `overlap` pixels into the pieces it meets. The region whole when no hole is in it.
+std::vector<RegionRect> RegionPieces(const RegionRect& region, const std::vector<RegionRect>& holes, int overlap);
+
 // Paints each region of the page (placed at `placement` in bounds whose corner is (left, top)) over
 // what `dc` holds: the page's own pixels there, drawn whole by poppler's cairo backend at the
-// placement's resolution, as an opaque top-down bitmap with StretchDIBits. False when the page
-// cannot be drawn or a region is refused.
+// placement's resolution, as opaque top-down bitmaps with StretchDIBits, leaving out the largest of
+// `holes` in it. False when the page cannot be drawn or a region is refused.
 bool PaintRegions(const Page& page, const PagePlacement& placement, int left, int top, const RenderOptions& options,
-                  const std::vector<RegionRect>& regions, HDC dc);
+                  const std::vector<RegionRect>& regions, const std::vector<RegionRect>& holes, HDC dc);
 
 } // namespace pdf

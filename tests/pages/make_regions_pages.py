@@ -209,6 +209,39 @@ def translucent_text():
         "translucent_text")
 
 
+def shadows_under_boxes():
+    # Boxes over shadows drawn through a soft mask, as slides and reports draw them: the box hides
+    # most of its shadow, so only the shadow's rim goes as pixels and the box and its words stay
+    # drawings. Over the second box a band in Multiply lands afterwards: that box is painted as a
+    # picture whole.
+    def rounded(x0, y0, x1, y1, r):
+        k = 0.5523 * r
+        return ("%g %g m %g %g l %g %g %g %g %g %g c %g %g l %g %g %g %g %g %g c %g %g l "
+                "%g %g %g %g %g %g c %g %g l %g %g %g %g %g %g c h"
+                % (x0 + r, y0, x1 - r, y0, x1 - r + k, y0, x1, y0 + r - k, x1, y0 + r, x1, y1 - r,
+                   x1, y1 - r + k, x1 - r + k, y1, x1 - r, y1, x0 + r, y1, x0 + r - k, y1, x0, y1 - r + k,
+                   x0, y1 - r, x0, y0 + r, x0, y0 + r - k, x0 + r - k, y0, x0 + r, y0))
+    c = "0.85 0.9 0.85 rg " + " ".join("%d 40 10 712 re" % x for x in range(40, 572, 36)) + " f\n0 g\n"
+    for i, (x, y) in enumerate([(80, 470), (150, 150)]):
+        c += "q /Shadow gs 0.2 g %g %g 330 170 re f Q\n" % (x + 6, y - 6)
+        c += "0.92 0.92 1 rg %s f\n" % rounded(x, y, x + 330, y + 170, 10)
+        c += "0 0 0.5 rg %s f\n" % rounded(x, y + 130, x + 330, y + 170, 10)
+        c += "1 g " + text(x + 12, y + 143, 16, "Box %d" % (i + 1))
+        for line in range(4):
+            c += "0 g " + text(x + 12, y + 100 - 24 * line, 13, "Words inside the box stay words, line %d" % (line + 1))
+    c += "q /Multiply gs 1 0.8 0.2 rg 120 200 330 30 re f Q\n"
+    mask_group = stream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Group << /S /Transparency /CS /DeviceGray >> "
+                        "/Resources << /Shading << /Fade 8 0 R >> >>", "/Fade sh")
+    resources = "/ExtGState << /Shadow 6 0 R /Multiply 9 0 R >>"
+    pdf(page(c, resources, [
+        "<< /Type /ExtGState /SMask << /Type /Mask /S /Luminosity /G 7 0 R >> >>",
+        mask_group,
+        "<< /ShadingType 2 /ColorSpace /DeviceGray /Coords [0 0 612 792] /Extend [true true] "
+        "/Function << /FunctionType 2 /Domain [0 1] /C0 [0.9] /C1 [0.4] /N 1 >> >>",
+        "<< /Type /ExtGState /BM /Multiply >>",
+    ]), "shadows_under_boxes")
+
+
 def main():
     dash_phase()
     interpolation()
@@ -217,6 +250,7 @@ def main():
     knockout()
     translucent_paint()
     translucent_text()
+    shadows_under_boxes()
 
 
 if __name__ == "__main__":

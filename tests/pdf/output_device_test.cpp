@@ -123,9 +123,9 @@ std::vector<pdf::PageArea> Areas(const std::string& content)
     const auto document = pdf::Document::Open(Bytes(pdf), pdf::Document::Storage::Borrow);
     const auto page = document->LoadPage(0);
     pdf::PageTexts texts;
-    std::vector<pdf::PageArea> areas;
+    pdf::PageAreas areas;
     pdf::SurveyPage(*page, {}, texts, {}, &areas);
-    return areas;
+    return areas.areas;
 }
 
 TEST(OutputDevice, AnAreaIsWhereTheUnplainPaintLandsWithinTheClip)
@@ -625,6 +625,65 @@ TEST(OutputDevice, AreasBecomeRegionsGrownByTheirMarginJoinedWhereTheyMeet)
     EXPECT_EQ(rects({{0, 0, 10, 10}, {100, 0, 110, 10}}), (Rects{{0, 0, 15, 15}, {95, 0, 20, 15}}));
     EXPECT_EQ(rects({{100, 100, 110, 110}, {300, 100, 310, 110}, {115, 100, 295, 105}}), (Rects{{95, 95, 220, 20}}));
     EXPECT_TRUE(rects({{700, 0, 800, 10}}).empty());
+}
+
+TEST(OutputDevice, OpaquePaintOverAnAreaCoversItsBoxUntilAnAreaLandsOnIt)
+{
+    auto covers = [](const std::string& content) {
+        const std::string pdf = WithResources(content);
+        const auto document = pdf::Document::Open(Bytes(pdf), pdf::Document::Storage::Borrow);
+        const auto page = document->LoadPage(0);
+        pdf::PageTexts texts;
+        pdf::PageAreas areas;
+        pdf::SurveyPage(*page, {}, texts, {}, &areas);
+        return areas.covers;
+    };
+    // A shadow under a soft mask, then a box over it: the box covers (device space, y down).
+    const std::string shadow = "q /Masked gs 0 g 20 20 220 120 re f Q ";
+    const std::vector<pdf::PageArea> box = covers(shadow + "1 0 0 rg 10 30 220 120 re f");
+    ASSERT_EQ(box.size(), 1u);
+    EXPECT_NEAR(box[0].x0, 10, 1e-6);
+    EXPECT_NEAR(box[0].y0, 650, 1e-6);
+    EXPECT_NEAR(box[0].x1, 230, 1e-6);
+    EXPECT_NEAR(box[0].y1, 770, 1e-6);
+    // Cut to a clip that is a box; none under a clip of another shape, which the paint may not fill.
+    const std::vector<pdf::PageArea> clipped = covers(shadow + "q 0 0 100 800 re W n 1 0 0 rg 10 30 220 120 re f Q");
+    ASSERT_EQ(clipped.size(), 1u);
+    EXPECT_NEAR(clipped[0].x1, 100, 1e-6);
+    EXPECT_TRUE(covers(shadow + "q 0 0 m 600 0 l 0 800 l h W n 1 0 0 rg 10 30 220 120 re f Q").empty());
+    // Paint before the area, beside it, translucent, in another blend mode or inside a group that
+    // goes as an area covers nothing; nor does a shape with no box inside it.
+    EXPECT_TRUE(covers("1 0 0 rg 10 30 220 120 re f " + shadow).empty());
+    EXPECT_TRUE(covers(shadow + "1 0 0 rg 300 300 100 100 re f").empty());
+    EXPECT_TRUE(covers(shadow + "/Half gs 1 0 0 rg 10 30 220 120 re f").empty());
+    EXPECT_TRUE(covers(shadow + "/Multiply gs 1 0 0 rg 10 30 220 120 re f").empty());
+    EXPECT_TRUE(covers(shadow + "/Half gs /Group Do").empty());
+    EXPECT_TRUE(covers(shadow + "1 0 0 rg 10 30 m 230 30 l 10 150 l 230 150 l h f").empty());
+    // An area painted over the cover afterwards shows there: the cover goes.
+    EXPECT_TRUE(covers(shadow + "1 0 0 rg 10 30 220 120 re f /Multiply gs 50 50 10 10 re f").empty());
+    EXPECT_EQ(covers(shadow + "1 0 0 rg 10 30 220 120 re f /Multiply gs 400 400 10 10 re f").size(), 1u);
+}
+
+TEST(OutputDevice, ARegionIsPaintedAroundTheHoleACoverLeavesInIt)
+{
+    const pdf::RegionRect region{100, 200, 300, 400};
+    auto pieces = [&](const std::vector<pdf::RegionRect>& holes) {
+        std::vector<std::array<int, 4>> out;
+        for (const pdf::RegionRect& r : pdf::RegionPieces(region, holes, 5))
+            out.push_back({r.left, r.top, r.width, r.height});
+        return out;
+    };
+    using Rects = std::vector<std::array<int, 4>>;
+    // Bands above and below the hole, and pieces beside it reaching 5 pixels into both bands.
+    EXPECT_EQ(pieces({{150, 250, 100, 200}}),
+              (Rects{{100, 200, 300, 50}, {100, 450, 300, 150}, {100, 245, 50, 210}, {250, 245, 150, 210}}));
+    // The largest hole in it counts, cut to the region; where it reaches the region's sides, no piece.
+    EXPECT_EQ(pieces({{0, 0, 10, 10}, {50, 250, 400, 100}, {120, 220, 20, 20}}),
+              (Rects{{100, 200, 300, 50}, {100, 350, 300, 250}}));
+    // No hole in it, or one too narrow to spare anything: the region whole.
+    EXPECT_EQ(pieces({}), (Rects{{100, 200, 300, 400}}));
+    EXPECT_EQ(pieces({{0, 0, 50, 50}}), (Rects{{100, 200, 300, 400}}));
+    EXPECT_EQ(pieces({{150, 250, 10, 200}}), (Rects{{100, 200, 300, 400}}));
 }
 
 } // namespace
