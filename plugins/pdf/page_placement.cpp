@@ -28,6 +28,8 @@ std::optional<PagePlacement> PagePlacement::Fit(double pageWidth, double pageHei
     const std::int64_t boundsAcross = std::int64_t{boundsWidth} * dpiY;
     const std::int64_t boundsDown = std::int64_t{boundsHeight} * dpiX;
     PagePlacement placement;
+    placement.dpiX = dpiX;
+    placement.dpiY = dpiY;
     placement.turned = options.rotateToFit
         && ((pageWidth > pageHeight && boundsDown > boundsAcross)
             || (pageHeight > pageWidth && boundsAcross > boundsDown));

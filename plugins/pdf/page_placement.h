@@ -26,6 +26,9 @@ struct PagePlacement {
     // Whether the page was given a quarter turn counter-clockwise to match the bounds' orientation.
     bool turned = false;
     Matrix pageToPixels;
+    // The device's dots per inch across and down, whatever the page's own scale.
+    int dpiX = 0;
+    int dpiY = 0;
 
     // Fits a page of pageWidth × pageHeight points into bounds of boundsWidth × boundsHeight device
     // units, dpiX × dpiY of them per inch. Without stretchToBounds the page keeps its proportions

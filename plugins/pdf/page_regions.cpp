@@ -39,10 +39,9 @@ RegionRect Around(const RegionRect& a, const RegionRect& b)
 
 int RegionMargin(const PagePlacement& placement)
 {
-    // Pixels per point across and down, whichever way the page is turned.
-    const Matrix& m = placement.pageToPixels;
-    const double perPoint = std::max(std::hypot(m.a, m.b), std::hypot(m.c, m.d));
-    const int dpi = int(std::ceil(std::min(perPoint * 72, 1e6)));
+    // A viewer shows the printed sheet, so its pixels are counted in the device's dots, however
+    // much the page was enlarged or reduced to fit the sheet.
+    const int dpi = std::clamp(std::max(placement.dpiX, placement.dpiY), 1, 1'000'000);
     return kStretchedPixels * ((dpi + kViewDpi - 1) / kViewDpi) + 1;
 }
 

@@ -48,9 +48,10 @@ constexpr std::size_t kMaxRegions = 64;
 std::vector<RegionRect> RegionRectangles(const std::vector<PageArea>& areas, const PagePlacement& placement,
                                          int margin);
 
-// The margin in pixels kept around an area of the placed page: the pixels a viewer at half size may
-// stretch a picture's edge by, and one more, so that the picture's edge always falls where it
-// shows the same as the vectors beneath it.
+// The margin in pixels kept around an area of the placed page: the pixels a viewer showing the sheet
+// at half size may stretch a picture's edge by, and one more, so that the picture's edge always
+// falls where it shows the same as the vectors beneath it. Counted in the device's dots per inch,
+// not the page's own scale.
 int RegionMargin(const PagePlacement& placement);
 
 // Bytes the regions' pixels take, 4 a pixel.

@@ -609,7 +609,13 @@ TEST(OutputDevice, AreasBecomeRegionsGrownByTheirMarginJoinedWhereTheyMeet)
     placement.width = 600;
     placement.height = 800;
     placement.pageToPixels = pdf::Matrix{};
+    placement.dpiX = placement.dpiY = 72;
     EXPECT_EQ(pdf::RegionMargin(placement), 5);
+    // Counted in the sheet's dots however the page was scaled to fit it: 25 at 600 dpi for a small
+    // page enlarged and for an A3 page reduced, 13 at 300 dpi.
+    for (const auto& [width, height] : {std::pair{100.0, 100.0}, {841.89, 1190.55}})
+        EXPECT_EQ(pdf::RegionMargin(*pdf::PagePlacement::Fit(width, height, 5100, 6600, 600, 600, {})), 25);
+    EXPECT_EQ(pdf::RegionMargin(*pdf::PagePlacement::Fit(612, 792, 2550, 3300, 300, 300, {})), 13);
     auto rects = [&](const std::vector<pdf::PageArea>& areas) {
         std::vector<std::array<int, 4>> out;
         for (const pdf::RegionRect& r : pdf::RegionRectangles(areas, placement, 5))
