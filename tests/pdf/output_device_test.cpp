@@ -116,8 +116,9 @@ TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
         EXPECT_EQ(Survey(WithResources(content)), way) << content;
 }
 
-// The areas the counting pass finds, in device points (y down from the top of the 800-point page).
-std::vector<pdf::PageArea> Areas(const std::string& content)
+// The areas and covers the counting pass finds, in device points (y down from the top of the
+// 800-point page).
+pdf::PageAreas Found(const std::string& content)
 {
     const std::string pdf = WithResources(content);
     const auto document = pdf::Document::Open(Bytes(pdf), pdf::Document::Storage::Borrow);
@@ -125,7 +126,12 @@ std::vector<pdf::PageArea> Areas(const std::string& content)
     pdf::PageTexts texts;
     pdf::PageAreas areas;
     pdf::SurveyPage(*page, {}, texts, {}, &areas);
-    return areas.areas;
+    return areas;
+}
+
+std::vector<pdf::PageArea> Areas(const std::string& content)
+{
+    return Found(content).areas;
 }
 
 TEST(OutputDevice, AnAreaIsWhereTheUnplainPaintLandsWithinTheClip)
@@ -635,15 +641,7 @@ TEST(OutputDevice, AreasBecomeRegionsGrownByTheirMarginJoinedWhereTheyMeet)
 
 TEST(OutputDevice, OpaquePaintOverAnAreaCoversItsBoxUntilAnAreaLandsOnIt)
 {
-    auto covers = [](const std::string& content) {
-        const std::string pdf = WithResources(content);
-        const auto document = pdf::Document::Open(Bytes(pdf), pdf::Document::Storage::Borrow);
-        const auto page = document->LoadPage(0);
-        pdf::PageTexts texts;
-        pdf::PageAreas areas;
-        pdf::SurveyPage(*page, {}, texts, {}, &areas);
-        return areas.covers;
-    };
+    auto covers = [](const std::string& content) { return Found(content).covers; };
     // A shadow under a soft mask, then a box over it: the box covers (device space, y down).
     const std::string shadow = "q /Masked gs 0 g 20 20 220 120 re f Q ";
     const std::vector<pdf::PageArea> box = covers(shadow + "1 0 0 rg 10 30 220 120 re f");
