@@ -1,8 +1,7 @@
 #include "plugins/pdf/gdi_output_dev.h"
 
-#include "plugins/pdf/page_covers.h"
-
 #include "plugins/pdf/kept_jpeg.h"
+#include "plugins/pdf/page_covers.h"
 #include "plugins/pdf/path_trim.h"
 #include "plugins/pdf/stroke_outline.h"
 
