@@ -25,16 +25,17 @@
 //   What GDI can show is drawn as what it is: paths with pens and brushes, text in the document's
 //   own fonts (registered with AddFontMemResourceWithTextW, so that the text stays text), images
 //   with StretchDIBits (a JPEG the document holds as its own bytes, BI_JPEG) or AlphaBlend, paint
-//   under a constant opacity as its shape's clip and an AlphaBlend of its colour, and shadings
-//   with GradientFill (one call a shading, cut into rectangles or triangles). Where the page paints
-//   in a way GDI cannot (a transparency group that changes the result, a soft mask, a blend mode),
-//   only those areas go as pixels: each area of the page, drawn at the device's resolution, is
-//   painted over the drawing beneath it as an opaque top-down bitmap with StretchDIBits, and a GDI
-//   comment tells the printer of each. A page whose areas would cost more than half of what a page
-//   may hold is drawn whole as a picture, of which only the ink travels: pieces of top-down 32-bit
-//   bitmaps, the white paper around them left unpainted, and a GDI comment that tells the printer
-//   the page is a picture. Either way the part of the bounds the page does not paint is left
-//   untouched. True when the whole page was drawn; false for bad arguments, a document
+//   under a constant opacity (filled text among it, glyph by glyph) as its shape's clip and an
+//   AlphaBlend of its colour, and shadings with GradientFill (one call a shading, cut into
+//   rectangles or triangles). Where the page paints in a way GDI cannot (a transparency group that
+//   changes the result, a soft mask, a blend mode), only those areas go as pixels: each area of the
+//   page, drawn at the device's resolution, is painted over the drawing beneath it as opaque
+//   top-down bitmaps with StretchDIBits (less the boxes that opaque paint laid over it afterwards
+//   hides whole), and a GDI comment tells the printer of each. A page whose areas would cost more
+//   than half of what a page may hold is drawn whole as a picture, of which only the ink travels:
+//   pieces of top-down 32-bit bitmaps, the white paper around them left unpainted, and a GDI
+//   comment that tells the printer the page is a picture. Either way the part of the bounds the
+//   page does not paint is left untouched. True when the whole page was drawn; false for bad arguments, a document
 //   GetPDFDocInfo would refuse, a page index out of range, bounds larger than the renderer's
 //   limit, a page that needs more work than the renderer's limits allow, a device context that
 //   refused the drawing, or a page the PDF library could not draw. The page is drawn in a child
