@@ -35,10 +35,10 @@
 //   than half of what a page may hold is drawn whole as a picture, of which only the ink travels:
 //   pieces of top-down 32-bit bitmaps, the white paper around them left unpainted, and a GDI
 //   comment that tells the printer the page is a picture. Either way the part of the bounds the
-//   page does not paint is left untouched. True when the whole page was drawn; false for bad arguments, a document
-//   GetPDFDocInfo would refuse, a page index out of range, bounds larger than the renderer's
-//   limit, a page that needs more work than the renderer's limits allow, a device context that
-//   refused the drawing, or a page the PDF library could not draw. The page is drawn in a child
+//   page does not paint is left untouched. True when the whole page was drawn; false for bad
+//   arguments, a document GetPDFDocInfo would refuse, a page index out of range, bounds larger
+//   than the renderer's limit, a page that needs more work than the renderer's limits allow, a
+//   device context that refused the drawing, or a page the PDF library could not draw. The page is drawn in a child
 //   process, so even a page on which the library aborts only fails.
 //   The options:
 //   - antialias: smooth edges of text, lines and shapes (true), or hard black-and-white edges.
