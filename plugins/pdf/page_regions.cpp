@@ -26,6 +26,14 @@ bool Overlap(const RegionRect& a, const RegionRect& b)
         && b.top <= a.top + a.height;
 }
 
+// The bytes of a row of a region's picture as it travels: 24-bit pixels, the row padded to whole
+// 32-bit words as a DIB's rows are. A region's pictures are opaque, so the fourth byte the drawing
+// has for each pixel would only add a quarter to the page's metafile and page file.
+std::size_t PackedRowBytes(int width)
+{
+    return (std::size_t(width) * 3 + 3) / 4 * 4;
+}
+
 RegionRect Around(const RegionRect& a, const RegionRect& b)
 {
     const int left = std::min(a.left, b.left);
@@ -95,7 +103,7 @@ std::size_t RegionBytes(const std::vector<RegionRect>& regions)
 {
     std::size_t bytes = 0;
     for (const RegionRect& region : regions)
-        bytes += std::size_t(region.width) * std::size_t(region.height) * 4;
+        bytes += PackedRowBytes(region.width) * std::size_t(region.height);
     return bytes;
 }
 
@@ -157,6 +165,7 @@ bool PaintRegions(const Page& page, const PagePlacement& placement, int left, in
     // strip's edge, it lands on rows that show the same.
     const int overlap = RegionMargin(placement);
     std::vector<BYTE> pixels;
+    std::vector<BYTE> packed;
     BYTE note[8];
     const DWORD noteWords[2] = {platform::gdi::kPageNoteSignature, platform::gdi::kPageNoteRegion};
     std::memcpy(note, noteWords, sizeof note);
@@ -177,16 +186,27 @@ bool PaintRegions(const Page& page, const PagePlacement& placement, int left, in
                 pixels.resize(rowBytes * std::size_t(rows));
                 if (!renderer->DrawArea(piece.left, piece.top + first, piece.width, rows, pixels))
                     return false;
+                const std::size_t packedRow = PackedRowBytes(piece.width);
+                packed.assign(packedRow * std::size_t(rows), 0);
+                for (int row = 0; row < rows; ++row) {
+                    const BYTE* from = pixels.data() + std::size_t(row) * rowBytes;
+                    BYTE* to = packed.data() + std::size_t(row) * packedRow;
+                    for (int x = 0; x < piece.width; ++x, from += 4, to += 3) {
+                        to[0] = from[0];
+                        to[1] = from[1];
+                        to[2] = from[2];
+                    }
+                }
                 BITMAPINFO info{};
                 info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
                 info.bmiHeader.biWidth = piece.width;
                 info.bmiHeader.biHeight = -rows;
                 info.bmiHeader.biPlanes = 1;
-                info.bmiHeader.biBitCount = 32;
+                info.bmiHeader.biBitCount = 24;
                 info.bmiHeader.biCompression = BI_RGB;
-                info.bmiHeader.biSizeImage = DWORD(pixels.size());
+                info.bmiHeader.biSizeImage = DWORD(packed.size());
                 if (StretchDIBits(dc, left + placement.x + piece.left, top + placement.y + piece.top + first,
-                                  piece.width, rows, 0, 0, piece.width, rows, pixels.data(), &info, DIB_RGB_COLORS,
+                                  piece.width, rows, 0, 0, piece.width, rows, packed.data(), &info, DIB_RGB_COLORS,
                                   SRCCOPY)
                     == 0)
                     return false;

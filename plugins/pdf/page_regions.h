@@ -54,7 +54,7 @@ std::vector<RegionRect> RegionRectangles(const std::vector<PageArea>& areas, con
 // not the page's own scale.
 int RegionMargin(const PagePlacement& placement);
 
-// Bytes the regions' pixels take, 4 a pixel.
+// Bytes the regions' pictures take: 3 a pixel, each row padded to whole 32-bit words.
 std::size_t RegionBytes(const std::vector<RegionRect>& regions);
 
 // The pieces of a region that are painted: the region less the largest of `holes` inside it (pixels
@@ -64,8 +64,8 @@ std::vector<RegionRect> RegionPieces(const RegionRect& region, const std::vector
 
 // Paints each region of the page (placed at `placement` in bounds whose corner is (left, top)) over
 // what `dc` holds: the page's own pixels there, drawn whole by poppler's cairo backend at the
-// placement's resolution, as opaque top-down bitmaps with StretchDIBits, leaving out the largest of
-// `holes` in it. False when the page cannot be drawn or a region is refused.
+// placement's resolution, as opaque top-down 24-bit bitmaps with StretchDIBits, leaving out the
+// largest of `holes` in it. False when the page cannot be drawn or a region is refused.
 bool PaintRegions(const Page& page, const PagePlacement& placement, int left, int top, const RenderOptions& options,
                   const std::vector<RegionRect>& regions, const std::vector<RegionRect>& holes, HDC dc);
 
