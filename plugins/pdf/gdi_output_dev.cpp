@@ -75,6 +75,11 @@ bool Conformal(const Matrix& m)
         || (std::abs(m.a + m.d) <= tolerance && std::abs(m.b - m.c) <= tolerance);
 }
 
+// The least em (points on the page) at which a glyph filled under a constant opacity is drawn as
+// its outline blended rather than as an area over its word: display type and watermarks, whose
+// areas cost pixels by the square of their size; smaller text keeps its words.
+constexpr double kMinBlendedGlyphEm = 36;
+
 // Covers a page keeps at most: a page of many boxes over its areas keeps the first.
 constexpr std::size_t kMaxCovers = 1024;
 // Straight pieces a curve of a cover's shape is followed by: its chords lie inside a convex shape.
@@ -989,12 +994,14 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
     Matrix emToUser = emToText.Then(textLinear);
     emToUser.e = x - originX;
     emToUser.f = y - originY;
-    // A glyph filled under a constant opacity is its outline filled with the blend, as a translucent
-    // shape is: a watermark across a page leaves the page's text and rules drawings, at the cost of
-    // its own word. Other glyphs painted in a way GDI cannot show go as an area, and stay as text
-    // beneath it, so that their words are kept; nothing of a soft mask's own content is drawn.
+    // A large glyph filled under a constant opacity is its outline filled with the blend, as a
+    // translucent shape is: a watermark across a page leaves the page's text and rules drawings, at
+    // the cost of its own word. Other glyphs painted in a way GDI cannot show go as an area, and
+    // stay as text beneath it, so that their words are kept; nothing of a soft mask's own content
+    // is drawn.
     const PageArea glyphBox = BoxOf(state, emToUser, -0.5, -0.5, 1.5, 1.5, 1);
-    const bool blended = fills && !strokes && !Hidden() && HowPainted(state, false) == Painting::Blended;
+    const bool large = std::sqrt(std::abs(emToUser.Then(Ctm(state)).Determinant())) >= kMinBlendedGlyphEm;
+    const bool blended = fills && !strokes && large && !Hidden() && HowPainted(state, false) == Painting::Blended;
     const bool plain = blended ? Plain(state, true, glyphBox)
                                : PaintsWithGdi(state, fills, strokes, glyphBox)
             && Plain(state, !fills || state->getFillColorSpace()->getMode() != csPattern, glyphBox);

@@ -57,8 +57,9 @@ struct PageCost {
     // A limit was passed: the page is not drawn.
     bool overLimit = false;
     // The page uses what GDI cannot express (transparency that changes the result, soft masks,
-    // blend modes other than normal, constant alpha below 1 on stroked text, on text of no alpha
-    // at all or on what has no shape GDI can clip to): its areas go as pixels.
+    // blend modes other than normal, constant alpha below 1 on text smaller than display type or
+    // stroked, on text of no alpha at all or on what has no shape GDI can clip to): its areas go
+    // as pixels.
     bool needsPicture = false;
     // GDI failed to keep the state or to make an object: the drawing is not what the page says. (A
     // shape, a picture or a glyph run GDI refuses is left out, as GDI leaves out a call it refuses.)

@@ -25,8 +25,8 @@
 //   What GDI can show is drawn as what it is: paths with pens and brushes, text in the document's
 //   own fonts (registered with AddFontMemResourceWithTextW, so that the text stays text), images
 //   with StretchDIBits (a JPEG the document holds as its own bytes, BI_JPEG) or AlphaBlend, paint
-//   under a constant opacity (filled text among it, glyph by glyph) as its shape's clip and an
-//   AlphaBlend of its colour, and shadings with GradientFill (one call a shading, cut into
+//   under a constant opacity (large filled text among it, glyph by glyph) as its shape's clip and
+//   an AlphaBlend of its colour, and shadings with GradientFill (one call a shading, cut into
 //   rectangles or triangles). Where the page paints in a way GDI cannot (a transparency group that
 //   changes the result, a soft mask, a blend mode), only those areas go as pixels: each area of the
 //   page, drawn at the device's resolution, is painted over the drawing beneath it as opaque

@@ -196,9 +196,10 @@ def translucent_paint():
 
 
 def translucent_text():
-    # Text under constant opacities over text and stripes: a watermark turned across the page, and a
-    # line of translucent words over a coloured band. Each glyph is drawn as its outline blended,
-    # and the page's own text and stripes stay as they are, with no area.
+    # Text under constant opacities over text and stripes: a watermark turned across the page, each
+    # of its large glyphs drawn as its outline blended, the page's own text and stripes staying as
+    # they are; and a line of translucent words of 30 points over a coloured band, which goes as an
+    # area over its words.
     c = "0.8 0.9 0.8 rg 40 300 532 60 re f\n0 g\n"
     for i in range(26):
         c += text(60, 740 - 26 * i, 12, "Every line of this page stays text, though a watermark lies over it, %d" % (i + 1))

@@ -100,12 +100,16 @@ TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
         {"/Half gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Vectors},
         {"/Multiply gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Regions},
         {"BT /F 12 Tf 10 10 Td (text) Tj ET", PageWay::Vectors},
-        // Text filled under a constant opacity is its glyphs' outlines blended; stroked, or of no
-        // opacity (a layer of words meant to be found), it goes as an area over its words.
-        {"/Half gs BT /F 12 Tf 10 10 Td (text) Tj ET", PageWay::Vectors},
-        {"/Half gs BT 1 Tr /F 12 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
-        {"/None gs BT /F 12 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
-        {"/Multiply gs BT /F 12 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
+        // Large text filled under a constant opacity (36 points on the page and more) is its glyphs'
+        // outlines blended; smaller, stroked, or of no opacity (a layer of words meant to be
+        // found), it goes as an area over its words.
+        {"/Half gs BT /F 36 Tf 10 10 Td (text) Tj ET", PageWay::Vectors},
+        {"2 0 0 2 0 0 cm /Half gs BT /F 18 Tf 10 10 Td (text) Tj ET", PageWay::Vectors},
+        {"/Half gs BT /F 35 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
+        {"0.5 0 0 0.5 0 0 cm /Half gs BT /F 60 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
+        {"/Half gs BT 1 Tr /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
+        {"/None gs BT /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
+        {"/Multiply gs BT /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
         {"/Half gs BT 3 Tr /F 12 Tf 10 10 Td (invisible) Tj ET", PageWay::Vectors},
         // A gradient becomes fills of its colours; a stencil filled with it cannot be drawn.
         {"/Pattern cs /Shade scn 0 0 600 100 re f", PageWay::Vectors},
@@ -459,10 +463,10 @@ TEST(OutputDevice, TranslucentPaintIsItsShapeMadeTheClipAndItsColourBlendedOverI
     EXPECT_NEAR(across, (200 + 2 * 10) * 4.0 / 3, 4);
     EXPECT_NEAR(down, (100 + 2 * 10) * 4.0 / 3, 4);
 
-    // Glyphs filled under a constant opacity: each is its outline blended, and no glyph run is left
-    // to show them opaque.
+    // Large glyphs filled under a constant opacity: each is its outline blended, and no glyph run is
+    // left to show them opaque.
     const std::map<DWORD, int> text
-        = Count(RecordTypes(RecordPage(WithResources("/Half gs 0 0 1 rg BT /F 12 Tf 10 400 Td (Hi) Tj ET"), 0)));
+        = Count(RecordTypes(RecordPage(WithResources("/Half gs 0 0 1 rg BT /F 48 Tf 10 400 Td (Hi) Tj ET"), 0)));
     EXPECT_EQ(text.at(EMR_ALPHABLEND), 2);
     EXPECT_FALSE(text.contains(EMR_EXTTEXTOUTW));
     EXPECT_FALSE(text.contains(EMR_GDICOMMENT));
