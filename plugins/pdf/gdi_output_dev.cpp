@@ -82,46 +82,25 @@ constexpr double kMinBlendedGlyphEm = 36;
 
 // Covers a page keeps at most: a page of many boxes over its areas keeps the first.
 constexpr std::size_t kMaxCovers = 1024;
-// Straight pieces a curve of a cover's shape is followed by: its chords lie inside a convex shape.
-constexpr int kCoverCurveSteps = 8;
 
-// The points of a path of one subpath in poppler's device space, curves followed by chords; empty
-// for a path of more subpaths or more than kMaxCoverPoints points.
+// The points of a path of one subpath in poppler's device space, curves followed by chords (which
+// lie inside a convex shape); empty for a path of more subpaths or more than kMaxCoverPoints points.
 std::vector<std::pair<double, double>> DevicePolygon(GfxState* state, const GfxPath& path)
 {
     std::vector<std::pair<double, double>> points;
     if (path.getNumSubpaths() != 1)
         return points;
-    const GfxSubpath* subpath = path.getSubpath(0);
-    const int count = subpath->getNumPoints();
-    if (count < 1 || std::size_t(count) > kMaxCoverPoints)
+    const GfxSubpath& subpath = *path.getSubpath(0);
+    if (subpath.getNumPoints() < 1 || std::size_t(subpath.getNumPoints()) > kMaxCoverPoints)
         return points;
-    auto device = [state](double x, double y) {
-        double dx = 0, dy = 0;
-        state->transform(x, y, &dx, &dy);
-        return std::pair{dx, dy};
-    };
-    points.push_back(device(subpath->getX(0), subpath->getY(0)));
-    for (int i = 1; i < count;) {
-        if (subpath->getCurve(i) && i + 2 < count) {
-            const double x0 = subpath->getX(i - 1), y0 = subpath->getY(i - 1);
-            const double x1 = subpath->getX(i), y1 = subpath->getY(i);
-            const double x2 = subpath->getX(i + 1), y2 = subpath->getY(i + 1);
-            const double x3 = subpath->getX(i + 2), y3 = subpath->getY(i + 2);
-            for (int step = 1; step <= kCoverCurveSteps; ++step) {
-                const double t = double(step) / kCoverCurveSteps, u = 1 - t;
-                const double x = u * u * u * x0 + 3 * u * u * t * x1 + 3 * u * t * t * x2 + t * t * t * x3;
-                const double y = u * u * u * y0 + 3 * u * u * t * y1 + 3 * u * t * t * y2 + t * t * t * y3;
-                points.push_back(device(x, y));
-            }
-            i += 3;
-        } else {
-            points.push_back(device(subpath->getX(i), subpath->getY(i)));
-            ++i;
-        }
+    const std::vector<PathPoint> line = Flattened(subpath, Ctm(state));
+    if (line.size() > kMaxCoverPoints)
+        return points;
+    for (const PathPoint& point : line) {
+        double x = 0, y = 0;
+        state->transform(point.x, point.y, &x, &y);
+        points.push_back({x, y});
     }
-    if (points.size() > kMaxCoverPoints)
-        points.clear();
     return points;
 }
 

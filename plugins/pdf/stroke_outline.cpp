@@ -23,10 +23,7 @@ constexpr std::size_t kMaxDashes = 10'000;
 // Points of a stroke's line once flattened, at most: past this its curves are cut more coarsely.
 constexpr double kMaxLinePoints = 20'000;
 
-struct Point {
-    double x = 0;
-    double y = 0;
-};
+using Point = PathPoint;
 
 // The pieces a curve from c[0] to c[3] is cut into so that none strays more than kFlatness device
 // units from it: a cubic's uniform pieces stray at most 3/4 of its largest second difference over
@@ -66,38 +63,6 @@ double FlattenedPoints(const GfxPath& path, const Matrix& userToDevice)
             }
         }
     }
-    return points;
-}
-
-// The subpath as a polyline in user space, curves cut into pieces that stray at most kFlatness
-// device units from them, their number multiplied by `share` (at most 1); a closed subpath ends
-// where it started.
-std::vector<Point> Flattened(const GfxSubpath& subpath, const Matrix& userToDevice, double share)
-{
-    std::vector<Point> points;
-    const int count = subpath.getNumPoints();
-    points.push_back({subpath.getX(0), subpath.getY(0)});
-    for (int p = 1; p < count;) {
-        if (subpath.getCurve(p) && p + 2 < count) {
-            const Point c[4] = {points.back(),
-                                {subpath.getX(p), subpath.getY(p)},
-                                {subpath.getX(p + 1), subpath.getY(p + 1)},
-                                {subpath.getX(p + 2), subpath.getY(p + 2)}};
-            const int pieces = std::max(1, int(CurvePieces(c, userToDevice) * share));
-            for (int i = 1; i <= pieces; ++i) {
-                const double t = double(i) / pieces, u = 1 - t;
-                points.push_back(
-                    {u * u * u * c[0].x + 3 * u * u * t * c[1].x + 3 * u * t * t * c[2].x + t * t * t * c[3].x,
-                     u * u * u * c[0].y + 3 * u * u * t * c[1].y + 3 * u * t * t * c[2].y + t * t * t * c[3].y});
-            }
-            p += 3;
-        } else {
-            points.push_back({subpath.getX(p), subpath.getY(p)});
-            ++p;
-        }
-    }
-    if (subpath.isClosed())
-        points.push_back(points.front());
     return points;
 }
 
@@ -177,6 +142,35 @@ bool AppendDashes(const GfxPath& path, const std::vector<double>& pattern, doubl
 }
 
 } // namespace
+
+std::vector<PathPoint> Flattened(const GfxSubpath& subpath, const Matrix& userToDevice, double share)
+{
+    std::vector<Point> points;
+    const int count = subpath.getNumPoints();
+    points.push_back({subpath.getX(0), subpath.getY(0)});
+    for (int p = 1; p < count;) {
+        if (subpath.getCurve(p) && p + 2 < count) {
+            const Point c[4] = {points.back(),
+                                {subpath.getX(p), subpath.getY(p)},
+                                {subpath.getX(p + 1), subpath.getY(p + 1)},
+                                {subpath.getX(p + 2), subpath.getY(p + 2)}};
+            const int pieces = std::max(1, int(CurvePieces(c, userToDevice) * share));
+            for (int i = 1; i <= pieces; ++i) {
+                const double t = double(i) / pieces, u = 1 - t;
+                points.push_back(
+                    {u * u * u * c[0].x + 3 * u * u * t * c[1].x + 3 * u * t * t * c[2].x + t * t * t * c[3].x,
+                     u * u * u * c[0].y + 3 * u * u * t * c[1].y + 3 * u * t * t * c[2].y + t * t * t * c[3].y});
+            }
+            p += 3;
+        } else {
+            points.push_back({subpath.getX(p), subpath.getY(p)});
+            ++p;
+        }
+    }
+    if (subpath.isClosed())
+        points.push_back(points.front());
+    return points;
+}
 
 bool HasOutline(GfxState* state, const GfxPath& path)
 {
