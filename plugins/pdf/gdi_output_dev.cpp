@@ -399,6 +399,8 @@ GdiOutputDev::Painting GdiOutputDev::HowPainted(GfxState* state, bool stroke) co
 
 GdiOutputDev::Painting GdiOutputDev::HowPainted(GfxState* state, const GfxPath& path, bool stroke) const
 {
+    if (!stroke && (state->getBlendMode() != gfxBlendNormal || softMask_))
+        return FlatBeneath(state, path) ? Painting::Flat : Painting::Pixels;
     if (const Painting painting = HowPainted(state, stroke); painting != Painting::Blended)
         return painting;
     std::int64_t points = 0;
@@ -412,8 +414,68 @@ GdiOutputDev::Painting GdiOutputDev::HowPainted(GfxState* state, const GfxPath& 
     return Painting::Blended;
 }
 
-bool GdiOutputDev::Plain(GfxState* state, bool plain, const PageArea& box)
+std::optional<std::vector<const FlatFill*>> GdiOutputDev::FlatBeneath(GfxState* state, const GfxPath& path) const
 {
+    // Blends inside a group that goes as an area (poppler hands over every isolated group) or in
+    // a soft mask's group do not land on the page's backdrop.
+    if (maskGroups_ > 0 || Hidden() || (softMask_ && !flatMask_))
+        return std::nullopt;
+    const GfxColorSpace* space = state->getFillColorSpace();
+    if (!space || space->getMode() == csPattern)
+        return std::nullopt;
+    std::int64_t points = 0;
+    for (int i = 0; i < path.getNumSubpaths(); ++i)
+        points += path.getSubpath(i)->getNumPoints();
+    if (points > kMaxBlendedFillPoints)
+        return std::nullopt;
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    state->getClipBBox(&x0, &y0, &x1, &y1);
+    auto beneath = backdrop_.Beneath(Intersection(PathBox(state, path, false), PageArea{x0, y0, x1, y1}));
+    if (!beneath || FlatParts(beneath->size()) > kMaxFlatParts)
+        return std::nullopt;
+    return beneath;
+}
+
+std::size_t GdiOutputDev::FlatParts(std::size_t beneath) const
+{
+    return (1 + beneath) * (1 + (flatMask_ ? flatMask_->fills.size() : 0));
+}
+
+bool GdiOutputDev::NoteFlatFill(GfxState* state, const GfxPath& path, bool evenOdd)
+{
+    const GfxColorSpace* space = state->getFillColorSpace();
+    if (!clipIsBox_ || !space || space->getMode() == csPattern || areaGroups_ > 0 || stencilMasks_ > 0
+        || hiddenFromDepth_ >= 0)
+        return false;
+    // Inside a soft mask's group only its own fills make the mask; a group within it is left to pixels.
+    const bool forMask = maskGroups_ > 0;
+    if (forMask && (maskGroups_ > 1 || groupKinds_.back() != GroupKind::Mask || maskFills_.size() >= kMaxMaskFills))
+        return false;
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    state->getClipBBox(&x0, &y0, &x1, &y1);
+    GfxRGB rgb;
+    state->getFillRGB(&rgb);
+    FlatFill fill{
+        std::shared_ptr<const GfxPath>(path.copy()),           Ctm(state), evenOdd, PageArea{x0, y0, x1, y1}, {},
+        Rgb{colToDbl(rgb.r), colToDbl(rgb.g), colToDbl(rgb.b)}};
+    fill.box = Intersection(PathBox(state, path, false), fill.clip);
+    if (forMask)
+        maskFills_.push_back(std::move(fill));
+    else
+        backdrop_.AddFill(std::move(fill));
+    return true;
+}
+
+bool GdiOutputDev::Plain(GfxState* state, bool plain, const PageArea& box, bool noted)
+{
+    if (!noted) {
+        double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+        state->getClipBBox(&x0, &y0, &x1, &y1);
+        if (maskGroups_ > 0)
+            maskFlat_ = false;
+        else
+            backdrop_.AddOther(Intersection(box, PageArea{x0, y0, x1, y1}));
+    }
     // Inside a group that goes as an area, everything painted makes the group's area.
     if (!plain)
         cost_.needsPicture = true;
@@ -430,7 +492,7 @@ void GdiOutputDev::AddArea(GfxState* state, PageArea box)
         return;
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     state->getClipBBox(&x0, &y0, &x1, &y1);
-    box = PageArea{std::max(box.x0, x0), std::max(box.y0, y0), std::min(box.x1, x1), std::min(box.y1, y1)};
+    box = Intersection(box, PageArea{x0, y0, x1, y1});
     if (!(box.x1 > box.x0 && box.y1 > box.y0))
         return;
     if (!groupAreas_.empty()) {
@@ -439,9 +501,7 @@ void GdiOutputDev::AddArea(GfxState* state, PageArea box)
     }
     areas_.push_back(box);
     // A cover hides only what was painted before it: an area over it shows there.
-    std::erase_if(covers_, [&box](const PageArea& cover) {
-        return cover.x0 < box.x1 && box.x0 < cover.x1 && cover.y0 < box.y1 && box.y0 < cover.y1;
-    });
+    std::erase_if(covers_, [&box](const PageArea& cover) { return Overlap(cover, box); });
 }
 
 void GdiOutputDev::AddCover(GfxState* state, const GfxPath& path)
@@ -455,11 +515,9 @@ void GdiOutputDev::AddCover(GfxState* state, const GfxPath& path)
         return;
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     state->getClipBBox(&x0, &y0, &x1, &y1);
-    const PageArea cover{std::max(inside->x0, x0), std::max(inside->y0, y0), std::min(inside->x1, x1),
-                         std::min(inside->y1, y1)};
-    const bool hidesAnArea = std::any_of(areas_.begin(), areas_.end(), [&cover](const PageArea& area) {
-        return cover.x0 < area.x1 && area.x0 < cover.x1 && cover.y0 < area.y1 && area.y0 < cover.y1;
-    });
+    const PageArea cover = Intersection(*inside, PageArea{x0, y0, x1, y1});
+    const bool hidesAnArea
+        = std::any_of(areas_.begin(), areas_.end(), [&cover](const PageArea& area) { return Overlap(cover, area); });
     if (cover.x1 > cover.x0 && cover.y1 > cover.y0 && hidesAnArea)
         covers_.push_back(cover);
 }
@@ -657,12 +715,67 @@ void GdiOutputDev::EmitPath(const GfxPath& path, const Matrix& toUnits)
 
 void GdiOutputDev::FillUserPath(GfxState* state, const GfxPath& path, bool evenOdd, COLORREF colour)
 {
+    FillPathWith(path, UserToUnits(state), evenOdd, colour);
+}
+
+void GdiOutputDev::FillPathWith(const GfxPath& path, const Matrix& toUnits, bool evenOdd, COLORREF colour)
+{
     SelectBrush(colour);
     SetFillMode(evenOdd ? ALTERNATE : WINDING);
     BeginPath(dc_);
-    EmitPath(path, UserToUnits(state));
+    EmitPath(path, toUnits);
     EndPath(dc_);
     FillPath(dc_);
+}
+
+void GdiOutputDev::FlatUserPath(GfxState* state, const GfxPath& path, bool evenOdd,
+                                const std::vector<const FlatFill*>& beneath)
+{
+    GfxRGB rgb;
+    state->getFillRGB(&rgb);
+    const Rgb source{colToDbl(rgb.r), colToDbl(rgb.g), colToDbl(rgb.b)};
+    // The mask's value outside its fills comes first, as the paper does among the backdrop's
+    // colours: each part is painted over those it lies on.
+    std::vector<std::pair<const FlatFill*, double>> maskParts{{nullptr, flatMask_ ? flatMask_->outside : 1.0}};
+    if (flatMask_)
+        for (std::size_t i = 0; i < flatMask_->fills.size(); ++i)
+            maskParts.emplace_back(&flatMask_->fills[i], flatMask_->values[i]);
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    state->getClipBBox(&x0, &y0, &x1, &y1);
+    const PageArea box = Intersection(PathBox(state, path, false), PageArea{x0, y0, x1, y1});
+    Save();
+    ClipUserPath(state, path, evenOdd);
+    for (const auto& [maskFill, value] : maskParts) {
+        for (std::size_t i = 0; i <= beneath.size(); ++i) {
+            const FlatFill* backdropFill = i == 0 ? nullptr : beneath[i - 1];
+            PageArea part = box;
+            for (const FlatFill* fill : {maskFill, backdropFill})
+                if (fill)
+                    part = Intersection(part, fill->box);
+            if (!(part.x1 > part.x0 && part.y1 > part.y0))
+                continue;
+            // Where nothing was painted the page is clear: the paint lands on the paper as it is,
+            // whatever its blend mode.
+            const Rgb paper{1, 1, 1};
+            const Rgb colour = backdropFill
+                ? Composite(state->getBlendMode(), backdropFill->colour, source, state->getFillOpacity() * value)
+                : Composite(gfxBlendNormal, paper, source, state->getFillOpacity() * value);
+            Save();
+            for (const FlatFill* fill : {maskFill, backdropFill})
+                if (fill)
+                    ClipPathWith(*fill->path, fill->toDevice.Then(pointsToUnits_), fill->evenOdd);
+            GfxPath rectangle;
+            rectangle.moveTo(part.x0, part.y0);
+            rectangle.lineTo(part.x1, part.y0);
+            rectangle.lineTo(part.x1, part.y1);
+            rectangle.lineTo(part.x0, part.y1);
+            rectangle.close();
+            FillPathWith(rectangle, pointsToUnits_, false,
+                         RGB(dblToByte(colour.r), dblToByte(colour.g), dblToByte(colour.b)));
+            Restore();
+        }
+    }
+    Restore();
 }
 
 void GdiOutputDev::BlendUserPath(GfxState* state, const GfxPath& path, bool evenOdd, COLORREF colour, double opacity)
@@ -790,10 +903,15 @@ void GdiOutputDev::StrokeUserPath(GfxState* state, const GfxPath& path)
 
 void GdiOutputDev::ClipUserPath(GfxState* state, const GfxPath& path, bool evenOdd)
 {
+    ClipPathWith(path, UserToUnits(state), evenOdd);
+}
+
+void GdiOutputDev::ClipPathWith(const GfxPath& path, const Matrix& toUnits, bool evenOdd)
+{
     SetFillMode(evenOdd ? ALTERNATE : WINDING);
     BeginPath(dc_);
     if (path.getNumSubpaths() > 0) {
-        EmitPath(path, UserToUnits(state));
+        EmitPath(path, toUnits);
     } else {
         // An empty clip path shows nothing: a figure without area says so.
         MoveToEx(dc_, 0, 0, nullptr);
@@ -810,6 +928,7 @@ void GdiOutputDev::saveState(GfxState*)
     savedClips_.push_back(clipsInForce_);
     savedClipIsBox_.push_back(clipIsBox_);
     savedSoftMasks_.push_back(softMask_);
+    savedFlatMasks_.push_back(flatMask_);
     ++stateDepth_;
     if (!Spend(1, 0, 0, 0) || !Draws())
         return;
@@ -831,6 +950,8 @@ void GdiOutputDev::restoreState(GfxState*)
     if (!savedSoftMasks_.empty()) {
         softMask_ = savedSoftMasks_.back();
         savedSoftMasks_.pop_back();
+        flatMask_ = std::move(savedFlatMasks_.back());
+        savedFlatMasks_.pop_back();
     }
     --stateDepth_;
     if (hiddenFromDepth_ > stateDepth_)
@@ -881,12 +1002,28 @@ void GdiOutputDev::FillCurrentPath(GfxState* state, bool evenOdd)
     if (!SpendPath(path))
         return;
     const Painting painting = HowPainted(state, path, false);
-    const bool plain = Plain(state, painting != Painting::Pixels, PathBox(state, path, false));
+    std::optional<std::vector<const FlatFill*>> beneath;
+    if (painting == Painting::Flat) {
+        // Each part clips to the path of the fill beneath and the mask's fill that make it.
+        beneath = FlatBeneath(state, path);
+        std::int64_t points = 0;
+        for (const FlatFill* fill : *beneath)
+            for (int i = 0; i < fill->path->getNumSubpaths(); ++i)
+                points += fill->path->getSubpath(i)->getNumPoints();
+        if (!Spend(std::int64_t(FlatParts(beneath->size())), points, 0, 0))
+            return;
+    }
+    const bool noted = painting == Painting::Opaque && NoteFlatFill(state, path, evenOdd);
+    const bool plain = Plain(state, painting != Painting::Pixels, PathBox(state, path, false), noted);
     if (plain && painting == Painting::Opaque && !Hidden())
         AddCover(state, path);
     if (!plain || Hidden() || !Draws() || painting == Painting::Nothing)
         return;
     FlushRun();
+    if (painting == Painting::Flat) {
+        FlatUserPath(state, path, evenOdd, *beneath);
+        return;
+    }
     GfxRGB rgb;
     state->getFillRGB(&rgb);
     if (painting == Painting::Blended)
@@ -1396,7 +1533,8 @@ bool GdiOutputDev::checkTransparencyGroup(GfxState* state, bool knockout)
     return changes;
 }
 
-void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpace*, bool, bool, bool forSoftMask)
+void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpace* blendingColorSpace, bool, bool,
+                                          bool forSoftMask)
 {
     // A soft mask's group only makes the mask; a group found plain is drawn as its content; any
     // other group changes what lies beneath it and goes as an area, its content drawn beneath only
@@ -1404,6 +1542,14 @@ void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpac
     const GroupKind kind = forSoftMask ? GroupKind::Mask : plainGroupChecked_ ? GroupKind::Plain : GroupKind::Area;
     plainGroupChecked_ = false;
     groupKinds_.push_back(kind);
+    // A mask is flat while its group paints only plain fills, and holds no group of its own.
+    if (maskGroups_ > 0)
+        maskFlat_ = false;
+    if (kind == GroupKind::Mask && maskGroups_ == 0) {
+        maskFlat_ = true;
+        maskFills_.clear();
+        maskSpace_.reset(blendingColorSpace ? blendingColorSpace->copy() : nullptr);
+    }
     if (kind == GroupKind::Mask)
         ++maskGroups_;
     if (kind != GroupKind::Area)
@@ -1431,15 +1577,50 @@ void GdiOutputDev::endTransparencyGroup(GfxState* state)
         AddArea(state, painted);
 }
 
-void GdiOutputDev::setSoftMask(GfxState*, const double*, bool, Function*, GfxColor*)
+void GdiOutputDev::setSoftMask(GfxState*, const double*, bool alpha, Function* transferFunc, GfxColor* backdropColor)
 {
     softMask_ = true;
-    cost_.needsPicture = true;
+    flatMask_.reset();
+    // A mask made of plain fills has one value outside them and one in each: the luminosity of its
+    // backdrop colour and of each fill's colour, or for an alpha mask none and full, each passed
+    // through the transfer function.
+    // A backdrop colour is read in the group's colour space; without one, only black is known.
+    const bool knownBackdrop = alpha || !backdropColor || maskSpace_
+        || std::all_of(backdropColor->c, backdropColor->c + gfxColorMaxComps, [](GfxColorComp c) { return c == 0; });
+    if (maskFlat_ && knownBackdrop) {
+        auto transfer = [transferFunc](double value) {
+            if (!transferFunc)
+                return value;
+            double out[gfxColorMaxComps] = {};
+            transferFunc->transform(&value, out);
+            return std::clamp(out[0], 0.0, 1.0);
+        };
+        double outside = 0;
+        if (!alpha && backdropColor && maskSpace_) {
+            GfxRGB rgb;
+            maskSpace_->getRGB(backdropColor, &rgb);
+            outside = Luminosity(Rgb{colToDbl(rgb.r), colToDbl(rgb.g), colToDbl(rgb.b)});
+        }
+        auto mask = std::make_shared<FlatMask>();
+        mask->outside = transfer(outside);
+        for (FlatFill& fill : maskFills_) {
+            mask->values.push_back(transfer(alpha ? 1.0 : Luminosity(fill.colour)));
+            mask->fills.push_back(std::move(fill));
+        }
+        flatMask_ = std::move(mask);
+    }
+    maskFills_.clear();
+    maskFlat_ = false;
+    // The page needs areas unless every paint under the mask goes as flat parts: the counting pass
+    // finds which as they are painted.
+    if (!flatMask_)
+        cost_.needsPicture = true;
 }
 
 void GdiOutputDev::clearSoftMask(GfxState*)
 {
     softMask_ = false;
+    flatMask_.reset();
 }
 
 } // namespace pdf

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/gdi/gdi.h"
+#include "plugins/pdf/flat_paint.h"
 #include "plugins/pdf/page_fonts.h"
 #include "plugins/pdf/page_regions.h"
 #include "plugins/pdf/shading_mesh.h"
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -211,14 +213,23 @@ private:
     bool PaintsWithGdi(GfxState* state, bool fill, bool stroke, const PageArea& box);
     // How a path is filled or stroked: as drawn (full opacity); as its colour blended with a
     // constant alpha through a clip to its shape (an opacity below 1 in the normal blend mode,
-    // without a soft mask, in a plain colour, a stroke solid and of some width); not at all (no
-    // opacity); or only as pixels.
-    enum class Painting { Opaque, Blended, Nothing, Pixels };
+    // without a soft mask, in a plain colour, a stroke solid and of some width); as the opaque
+    // parts a blend mode or a soft mask of plain fills leaves over plain fills (a fill in a plain
+    // colour, with nothing else beneath it); not at all (no opacity); or only as pixels.
+    enum class Painting { Opaque, Blended, Flat, Nothing, Pixels };
     Painting HowPainted(GfxState* state, const GfxPath& path, bool stroke) const;
     // The same for what the state alone decides, whatever the shape.
     Painting HowPainted(GfxState* state, bool stroke) const;
-    // `plain` as it is; when false, `box` becomes an area and the page needs one.
-    bool Plain(GfxState* state, bool plain, const PageArea& box);
+    // `plain` as it is; when false, `box` becomes an area and the page needs one. Unless the caller
+    // `noted` the paint as a plain fill, it is noted as other paint over `box`.
+    bool Plain(GfxState* state, bool plain, const PageArea& box, bool noted = false);
+    // Notes an opaque fill of the state's plain colour through a box clip as part of the backdrop,
+    // or of the soft mask being made; false when it is not such a fill, or no more are kept.
+    bool NoteFlatFill(GfxState* state, const GfxPath& path, bool evenOdd);
+    // The backdrop's fills beneath a path when the state fills it as flat parts.
+    std::optional<std::vector<const FlatFill*>> FlatBeneath(GfxState* state, const GfxPath& path) const;
+    // The parts a path filled as flat parts is drawn as.
+    std::size_t FlatParts(std::size_t beneath) const;
     // Adds `box` (device space), cut to the clip, to the areas.
     void AddArea(GfxState* state, PageArea box);
     // Notes the box inside a path filled plainly and opaque, cut to the clip, as a cover of the
@@ -257,6 +268,12 @@ private:
     void FillUserPath(GfxState* state, const GfxPath& path, bool evenOdd, COLORREF colour);
     void StrokeUserPath(GfxState* state, const GfxPath& path);
     void ClipUserPath(GfxState* state, const GfxPath& path, bool evenOdd);
+    void FillPathWith(const GfxPath& path, const Matrix& toUnits, bool evenOdd, COLORREF colour);
+    void ClipPathWith(const GfxPath& path, const Matrix& toUnits, bool evenOdd);
+    // Fills `path` (user space) as the opaque parts its blend leaves over each mask value and each of
+    // the fills `beneath` it: each part a box of its colour, clipped to the path, the mask's fill and
+    // the backdrop's fill that make it, painted in the order that leaves each point its top part.
+    void FlatUserPath(GfxState* state, const GfxPath& path, bool evenOdd, const std::vector<const FlatFill*>& beneath);
     // Paints `path` (user space) in `colour` under a constant `opacity`: the path made the clip, and
     // a one-pixel bitmap of the colour blended over its box with AlphaBlend's constant alpha.
     void BlendUserPath(GfxState* state, const GfxPath& path, bool evenOdd, COLORREF colour, double opacity);
@@ -306,6 +323,16 @@ private:
     // A soft mask is in force; whether one was, for each saved state.
     bool softMask_ = false;
     std::vector<bool> savedSoftMasks_;
+    // The soft mask in force when it is made of plain fills; for each saved state.
+    std::shared_ptr<const FlatMask> flatMask_;
+    std::vector<std::shared_ptr<const FlatMask>> savedFlatMasks_;
+    // While a soft mask's group is painted: whether it is still only plain fills, which they are, and
+    // the colour space of its backdrop colour.
+    bool maskFlat_ = false;
+    std::vector<FlatFill> maskFills_;
+    std::unique_ptr<GfxColorSpace> maskSpace_;
+    // What lies beneath what is painted next.
+    FlatBackdrop backdrop_;
     std::int64_t clipsInForce_ = 0;
     std::vector<std::int64_t> savedClips_;
 

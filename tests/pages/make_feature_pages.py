@@ -352,6 +352,39 @@ def blend_modes():
     return simple("\n".join(ops), "/ExtGState << %s >>" % states)
 
 
+def blend_modes_all():
+    # Every blend mode but Normal, each a square at 80 % opacity laid over the paper, blue stripes and
+    # a green band, so that each shows what it makes of three backdrops.
+    modes = ("Multiply", "Screen", "Overlay", "Darken", "Lighten", "ColorDodge", "ColorBurn", "HardLight",
+             "SoftLight", "Difference", "Exclusion", "Hue", "Saturation", "Color", "Luminosity")
+    ops = ["0.1 0.2 0.7 rg " + " ".join("%d 40 14 712 re" % x for x in range(40, 572, 42)) + " f",
+           "0.2 0.7 0.3 rg 30 330 552 120 re f"]
+    for i, mode in enumerate(modes):
+        x, y = 50 + 175 * (i % 3), 620 - 140 * (i // 3)
+        ops.append("q /B%d gs 0.95 0.55 0.15 rg %d %d 150 120 re f Q" % (i, x, y))
+    states = " ".join("/B%d << /Type /ExtGState /BM /%s /ca 0.8 >>" % (i, mode) for i, mode in enumerate(modes))
+    return simple("\n".join(ops), "/ExtGState << %s >>" % states)
+
+
+def soft_mask_fills():
+    # Soft masks made of plain fills over stripes: a luminosity mask of coloured fills on a white
+    # backdrop colour, and an alpha mask through a transfer function, each under a Multiply fill.
+    pdf = Pdf()
+    lum = pdf.stream("/Type /XObject /Subtype /Form /BBox [40 420 572 752]"
+                     " /Group << /S /Transparency /CS /DeviceRGB >>",
+                     "1 0 0 rg 80 460 200 250 re f 0 0.6 0 rg 220 520 300 120 re f 0 0 0 rg 400 440 120 280 re f")
+    alpha = pdf.stream("/Type /XObject /Subtype /Form /BBox [40 40 572 372] /Group << /S /Transparency >>",
+                       "0 g 80 80 200 250 re f 300 120 m 520 120 l 410 340 l h f")
+    transfer = "<< /FunctionType 2 /Domain [0 1] /C0 [0.2] /C1 [0.7] /N 1 >>"
+    states = ("/L << /Type /ExtGState /SMask << /Type /Mask /S /Luminosity /G %d 0 R /BC [1 1 1] >> >>"
+              " /A << /Type /ExtGState /SMask << /Type /Mask /S /Alpha /G %d 0 R /TR %s >> >>"
+              " /M << /Type /ExtGState /BM /Multiply >>" % (lum, alpha, transfer))
+    ops = ["0.1 0.2 0.7 rg " + " ".join("%d 40 14 712 re" % x for x in range(40, 572, 42)) + " f",
+           "q /L gs 0.9 0.4 0.1 rg 40 420 532 332 re f Q",
+           "q /A gs /M gs 0.9 0.4 0.1 rg 40 40 532 332 re f Q"]
+    return pdf.bytes(pdf.page("\n".join(ops), "/ExtGState << %s >>" % states))
+
+
 def shading_axial():
     # Axial shadings painted with sh: one extended past both ends, one not, under a clip.
     pdf = Pdf()
@@ -456,6 +489,8 @@ PAGES = {
     "soft_mask_group": soft_mask_group,
     "opacity": opacity,
     "blend_modes": blend_modes,
+    "blend_modes_all": blend_modes_all,
+    "soft_mask_fills": soft_mask_fills,
     "shading_axial": shading_axial,
     "shading_radial": shading_radial,
     "shading_pattern": shading_pattern,

@@ -36,8 +36,10 @@ std::string WithResources(const std::string& content)
     writer.Add("<< /Type /Catalog /Pages 2 0 R >>");
     writer.Add("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
     writer.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Contents 4 0 R /Resources << "
-               "/ExtGState << /Half 5 0 R /Multiply 6 0 R /Masked 7 0 R /Full 9 0 R /None 15 0 R >> "
-               "/XObject << /Group 10 0 R /Knockout 11 0 R /Image 12 0 R /HalfInside 16 0 R >> "
+               "/ExtGState << /Half 5 0 R /Multiply 6 0 R /Masked 7 0 R /Full 9 0 R /None 15 0 R "
+               "/MaskedByPicture 18 0 R >> "
+               "/XObject << /Group 10 0 R /Knockout 11 0 R /Image 12 0 R /HalfInside 16 0 R "
+               "/MultiplyIsolated 17 0 R >> "
                "/Pattern << /Shade 13 0 R >> /Font << /F 14 0 R >> >> >>");
     writer.AddStream("", content);
     writer.Add("<< /Type /ExtGState /ca 0.5 /CA 0.5 >>");
@@ -61,6 +63,13 @@ std::string WithResources(const std::string& content)
     writer.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 600 800] /Group << /S /Transparency >> "
                      "/Resources << /ExtGState << /Half 5 0 R >> >>",
                      "/Half gs 0 0 1 rg 100 100 200 200 re f");
+    writer.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 600 800] /Group << /S /Transparency /I true >> "
+                     "/Resources << /ExtGState << /Multiply 6 0 R >> >>",
+                     "/Multiply gs 0 0 1 rg 100 100 200 200 re f");
+    writer.Add("<< /Type /ExtGState /SMask << /Type /Mask /S /Luminosity /G 19 0 R >> >>");
+    writer.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 600 800] /Group << /S /Transparency >> "
+                     "/Resources << /XObject << /Image 12 0 R >> >>",
+                     "q 600 0 0 800 0 0 cm /Image Do Q");
     return writer.Finish(1);
 }
 
@@ -88,8 +97,20 @@ TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
         {"/Half gs 0 0 1 RG [0.001 0.001] 0 d 0 0 m 600 800 l S", PageWay::Regions},
         {"/Half gs 0 0 1 RG 0 w 10 10 100 100 re S", PageWay::Regions},
         {"/None gs 0 0 1 rg 10 10 100 100 re f 5 w 0 0 m 100 100 l S", PageWay::Vectors},
-        {"/Multiply gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
-        {"/Masked gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
+        // A fill in a blend mode or under a soft mask of plain fills, over only plain fills, is the
+        // opaque parts it leaves; over anything else, inside an isolated group, or under a mask
+        // holding more than plain fills, it is an area; a stroke so painted always is.
+        {"/Multiply gs 0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
+        {"1 0 0 rg 0 0 50 50 re f /Multiply gs 0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
+        {"/Masked gs 0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
+        {"1 0 0 rg 0 0 50 50 re f /Masked gs /Multiply gs 0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
+        {"BT /F 12 Tf 10 10 Td (text) Tj ET /Multiply gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
+        {"/Half gs 1 0 0 rg 0 0 50 50 re f /Full gs /Multiply gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
+        {"q 0 0 m 50 0 l 0 50 l h W n 1 0 0 rg 0 0 50 50 re f Q /Masked gs 0 0 1 rg 10 10 100 100 re f",
+         PageWay::Regions},
+        {"/MultiplyIsolated Do", PageWay::Regions},
+        {"/MaskedByPicture gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
+        {"/Multiply gs 0 0 1 RG 10 10 100 100 re S", PageWay::Regions},
         // A group that looks the same drawn straight onto the page is drawn as shapes.
         {"/Group Do", PageWay::Vectors},
         {"/Half gs /Group Do", PageWay::Regions},
@@ -99,6 +120,7 @@ TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
         // Constant alpha on a picture is AlphaBlend's own.
         {"/Half gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Vectors},
         {"/Multiply gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Regions},
+        {"/Masked gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Regions},
         {"BT /F 12 Tf 10 10 Td (text) Tj ET", PageWay::Vectors},
         // Large text filled under a constant opacity (36 points on the page and more) is its glyphs'
         // outlines blended; smaller, stroked, or of no opacity (a layer of words meant to be
@@ -110,6 +132,7 @@ TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
         {"/Half gs BT 1 Tr /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
         {"/None gs BT /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
         {"/Multiply gs BT /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
+        {"/Masked gs BT /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
         {"/Half gs BT 3 Tr /F 12 Tf 10 10 Td (invisible) Tj ET", PageWay::Vectors},
         // A gradient becomes fills of its colours; a stencil filled with it cannot be drawn.
         {"/Pattern cs /Shade scn 0 0 600 100 re f", PageWay::Vectors},
@@ -149,22 +172,23 @@ TEST(OutputDevice, AnAreaIsWhereTheUnplainPaintLandsWithinTheClip)
         EXPECT_NEAR(areas[0].x1, x1, 1.01) << content;
         EXPECT_NEAR(areas[0].y1, y1, 1.01) << content;
     };
-    expectArea("/Multiply gs 0 0 1 rg 10 10 100 100 re f", 10, 690, 110, 790);
+    // Blends over a picture, which no blend is drawn over as shapes.
+    const std::string picture = "q 600 0 0 800 0 0 cm /Image Do Q ";
+    expectArea(picture + "/Multiply gs 0 0 1 rg 10 10 100 100 re f", 10, 690, 110, 790);
     // A stroke reaches half its width (a mitred corner its miter limit) beyond its path.
     expectArea("/Multiply gs 0 0 1 RG 10 w 2 M 10 10 100 100 re S", 0, 680, 120, 800);
     // Round joins reach no further than half the width.
     expectArea("/Multiply gs 0 0 1 RG 10 w 1 j 10 10 100 100 re S", 5, 685, 115, 795);
     // Cut to the clip.
-    expectArea("0 0 50 50 re W n /Multiply gs 0 0 1 rg 10 10 100 100 re f", 10, 750, 50, 790);
+    expectArea(picture + "0 0 50 50 re W n /Multiply gs 0 0 1 rg 10 10 100 100 re f", 10, 750, 50, 790);
     // A group is as large as what it paints, not its bounding box (the whole page here): the
     // plain fill it holds, under the group's opacity.
     expectArea("/Half gs /Group Do", 100, 500, 300, 700);
     // Plain paint around it makes no area.
-    expectArea("0 0 1 rg 0 0 600 800 re f q /Multiply gs 1 0 0 rg 200 200 10 10 re f Q 0 g 0 0 5 5 re f", 200, 590, 210,
-               600);
+    expectArea(picture + "q /Multiply gs 1 0 0 rg 200 200 10 10 re f Q 0 g 0 0 5 5 re f", 200, 590, 210, 600);
     EXPECT_TRUE(Areas("0 0 1 rg 10 10 100 100 re f").empty());
     // A soft mask ends with the state it was set in: what is painted after that is plain.
-    expectArea("q /Masked gs 0 0 1 rg 10 10 100 100 re f Q 1 0 0 rg 300 300 100 100 re f", 10, 690, 110, 790);
+    expectArea("q /MaskedByPicture gs 0 0 1 rg 10 10 100 100 re f Q 1 0 0 rg 300 300 100 100 re f", 10, 690, 110, 790);
 }
 
 TEST(OutputDevice, EachLimitIsCountedWhateverThePageIsDrawnWith)
@@ -647,7 +671,7 @@ TEST(OutputDevice, OpaquePaintOverAnAreaCoversItsBoxUntilAnAreaLandsOnIt)
 {
     auto covers = [](const std::string& content) { return Found(content).covers; };
     // A shadow under a soft mask, then a box over it: the box covers (device space, y down).
-    const std::string shadow = "q /Masked gs 0 g 20 20 220 120 re f Q ";
+    const std::string shadow = "q /MaskedByPicture gs 0 g 20 20 220 120 re f Q ";
     const std::vector<pdf::PageArea> box = covers(shadow + "1 0 0 rg 10 30 220 120 re f");
     ASSERT_EQ(box.size(), 1u);
     EXPECT_NEAR(box[0].x0, 10, 1e-6);

@@ -1,0 +1,84 @@
+// Flat paint: where a page blends (a blend mode other than normal, a soft mask made of plain fills)
+// over what only opaque fills of one colour painted, every part of the result is itself one opaque
+// colour. The blend is then drawn as those parts, each a plain fill clipped to the shapes that
+// make it, and needs no pixels.
+#pragma once
+
+#include "plugins/pdf/matrix.h"
+#include "plugins/pdf/page_regions.h"
+
+#include <GfxState.h>
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace pdf {
+
+// Opaque fills the backdrop keeps for blends over them; past this, fills count as any other paint.
+constexpr std::size_t kMaxBackdropFills = 256;
+// Boxes of other paint the backdrop keeps apart; past this they are kept as the one box around them.
+constexpr std::size_t kMaxOtherPaint = 4096;
+// Fills a soft mask may be made of and still be flat.
+constexpr std::size_t kMaxMaskFills = 16;
+// Parts a blend is drawn as at most (backdrop colours times mask values): past this it goes as pixels.
+constexpr std::size_t kMaxFlatParts = 64;
+
+// A colour as three channels from 0 to 1.
+struct Rgb {
+    double r = 0;
+    double g = 0;
+    double b = 0;
+    bool operator==(const Rgb&) const = default;
+};
+
+// The opaque colour a `source` colour painted in blend `mode` under `alpha` leaves over an opaque
+// `backdrop`: the blend's result mixed with the backdrop by alpha.
+Rgb Composite(GfxBlendMode mode, const Rgb& backdrop, const Rgb& source, double alpha);
+
+// The luminosity a soft mask takes from a colour.
+double Luminosity(const Rgb& colour);
+
+// One opaque fill of one colour: its path in user space and the map onto device space, the box of
+// the clip it was painted through (a box: nothing else is kept), and what it painted.
+struct FlatFill {
+    std::shared_ptr<const GfxPath> path;
+    Matrix toDevice;
+    bool evenOdd = false;
+    PageArea clip;
+    // The path's device box cut to the clip.
+    PageArea box;
+    Rgb colour;
+};
+
+// What lies beneath paint so far: the opaque fills of one colour, in the order painted, and boxes
+// of everything else. White paper lies beneath them all.
+class FlatBackdrop final {
+public:
+    // Notes a fill of one colour; past the fills kept, it counts as other paint.
+    void AddFill(FlatFill fill);
+    // Notes paint of any other kind over `box`.
+    void AddOther(const PageArea& box);
+    // The fills that lie beneath `box`, in the order painted, when no other paint does; nothing
+    // when some does.
+    std::optional<std::vector<const FlatFill*>> Beneath(const PageArea& box) const;
+
+private:
+    std::vector<FlatFill> fills_;
+    std::vector<PageArea> others_;
+};
+
+// A soft mask made only of opaque fills of one colour: a mask value outside them, and one for each.
+struct FlatMask {
+    double outside = 0;
+    std::vector<FlatFill> fills;
+    std::vector<double> values;
+};
+
+// Whether two boxes share some area.
+bool Overlap(const PageArea& a, const PageArea& b);
+// The part two boxes share (empty, with x1 <= x0 or y1 <= y0, when none).
+PageArea Intersection(const PageArea& a, const PageArea& b);
+
+} // namespace pdf
