@@ -21,6 +21,22 @@ int Darkness(const std::uint8_t* pixel)
     return 765 - pixel[0] - pixel[1] - pixel[2];
 }
 
+namespace {
+
+// Whether a pixel was printed in another colour: far lighter or darker, or of another hue that
+// may be as dark (a blend mode's result, a mask's value).
+bool Differ(const std::uint8_t* wanted, const std::uint8_t* printed)
+{
+    if (std::abs(Darkness(printed) - Darkness(wanted)) > 144)
+        return true;
+    for (int channel = 0; channel < 3; ++channel)
+        if (std::abs(int(wanted[channel]) - int(printed[channel])) > 48)
+            return true;
+    return false;
+}
+
+} // namespace
+
 Comparison Compare(const Raster& wanted, const Raster& printed, int dpi)
 {
     Comparison result;
@@ -45,7 +61,7 @@ Comparison Compare(const Raster& wanted, const Raster& printed, int dpi)
             if (!patch)
                 continue;
             ++compared;
-            differing += std::abs(Darkness(printed.At(x, y)) - darkness) > 144 ? 1 : 0;
+            differing += Differ(wanted.At(x, y), printed.At(x, y)) ? 1 : 0;
         }
     }
     result.differingPatches = compared ? double(differing) / double(compared) : 1.0;
