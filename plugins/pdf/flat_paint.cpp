@@ -6,6 +6,9 @@
 namespace pdf {
 namespace {
 
+// How far apart, in points, two edges may lie and still be taken as one.
+constexpr double kTouching = 1e-3;
+
 double Multiply(double b, double s)
 {
     return b * s;
@@ -136,6 +139,24 @@ Rgb Composite(GfxBlendMode mode, const Rgb& backdrop, const Rgb& source, double 
     return Rgb{mix(backdrop.r, blended.r), mix(backdrop.g, blended.g), mix(backdrop.b, blended.b)};
 }
 
+std::vector<PageArea> Subtract(const PageArea& box, const PageArea& hole)
+{
+    if (!Overlap(box, hole))
+        return {box};
+    std::vector<PageArea> pieces;
+    auto keep = [&pieces](const PageArea& piece) {
+        if (piece.x1 > piece.x0 && piece.y1 > piece.y0)
+            pieces.push_back(piece);
+    };
+    // The bands above and below the hole, then the pieces beside it between them.
+    keep(PageArea{box.x0, box.y0, box.x1, hole.y0});
+    keep(PageArea{box.x0, hole.y1, box.x1, box.y1});
+    const double top = std::max(box.y0, hole.y0), bottom = std::min(box.y1, hole.y1);
+    keep(PageArea{box.x0, top, hole.x0, bottom});
+    keep(PageArea{hole.x1, top, box.x1, bottom});
+    return pieces;
+}
+
 bool Overlap(const PageArea& a, const PageArea& b)
 {
     return a.x0 < b.x1 && b.x0 < a.x1 && a.y0 < b.y1 && b.y0 < a.y1;
@@ -144,6 +165,60 @@ bool Overlap(const PageArea& a, const PageArea& b)
 PageArea Intersection(const PageArea& a, const PageArea& b)
 {
     return PageArea{std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1), std::min(a.y1, b.y1)};
+}
+
+std::optional<std::vector<PageArea>> MaskReach(const FlatMask& mask)
+{
+    // A value below the least step of eight bits lets nothing show.
+    constexpr double kNone = 0.5 / 255;
+    if (mask.outside >= kNone)
+        return std::nullopt;
+    std::vector<PageArea> reach;
+    for (const MaskPart& part : mask.parts) {
+        if (reach.size() > kMaxReachBoxes)
+            return std::nullopt;
+        if (!part.shading && part.value < kNone && part.fill.exact) {
+            // A fill of no value over earlier parts shuts them there (a shadow's mask blacks out
+            // the box the shadow lies under).
+            std::vector<PageArea> open;
+            for (const PageArea& box : reach)
+                for (const PageArea& piece : Subtract(box, *part.fill.exact))
+                    open.push_back(piece);
+            reach = std::move(open);
+            continue;
+        }
+        if (!part.shading) {
+            if (part.value >= kNone)
+                reach.push_back(part.fill.box);
+            continue;
+        }
+        PageArea box{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+        const GradientPieces& pieces = *part.shading;
+        const std::size_t corners = pieces.mode == GRADIENT_FILL_TRIANGLE ? 3 : 2;
+        for (std::size_t first = 0; first + corners <= pieces.indices.size(); first += corners) {
+            bool shows = false;
+            for (std::size_t k = 0; k < corners; ++k)
+                shows = shows || part.vertexValues[pieces.indices[first + k]] >= kNone;
+            if (!shows)
+                continue;
+            // A rectangle's two corners give its other two.
+            for (std::size_t k = 0; k < corners; ++k)
+                for (std::size_t other = 0; other < corners; ++other) {
+                    const TRIVERTEX& a = pieces.vertices[pieces.indices[first + k]];
+                    const TRIVERTEX& b = pieces.vertices[pieces.indices[first + other]];
+                    double x = 0, y = 0;
+                    part.shadingToDevice.Apply(double(a.x), double(corners == 2 ? b.y : a.y), x, y);
+                    box = PageArea{std::min(box.x0, x), std::min(box.y0, y), std::max(box.x1, x), std::max(box.y1, y)};
+                }
+        }
+        // Pieces' smoothed edges reach a little beyond their corners; a shading reaches no further
+        // than its clip.
+        if (box.x1 >= box.x0)
+            reach.push_back(Intersection(PageArea{box.x0 - 1, box.y0 - 1, box.x1 + 1, box.y1 + 1}, part.fill.clip));
+    }
+    if (reach.size() > kMaxReachBoxes)
+        return std::nullopt;
+    return reach;
 }
 
 void FlatBackdrop::AddFill(FlatFill fill)
@@ -174,7 +249,10 @@ void FlatBackdrop::AddOther(const PageArea& box)
 
 std::optional<std::vector<const FlatFill*>> FlatBackdrop::Beneath(const PageArea& box) const
 {
-    if (std::any_of(others_.begin(), others_.end(), [&box](const PageArea& other) { return Overlap(other, box); }))
+    // Boxes that meet where one edge was worked out through another transform than the other may
+    // overlap by a rounding error: they only touch.
+    const PageArea inner{box.x0 + kTouching, box.y0 + kTouching, box.x1 - kTouching, box.y1 - kTouching};
+    if (std::any_of(others_.begin(), others_.end(), [&inner](const PageArea& other) { return Overlap(other, inner); }))
         return std::nullopt;
     std::vector<const FlatFill*> beneath;
     for (const FlatFill& fill : fills_)

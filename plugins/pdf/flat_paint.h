@@ -1,11 +1,12 @@
-// Flat paint: where a page blends (a blend mode other than normal, a soft mask made of plain fills)
-// over what only opaque fills of one colour painted, every part of the result is itself one opaque
-// colour. The blend is then drawn as those parts, each a plain fill clipped to the shapes that
-// make it, and needs no pixels.
+// Flat paint: where a page blends (a blend mode other than normal, a soft mask made of plain fills
+// and shadings) over what only opaque fills of one colour painted, every part of the result is
+// itself one opaque colour, or a shading between such colours. The blend is then drawn as those
+// parts, each a plain fill or a gradient clipped to the shapes that make it, and needs no pixels.
 #pragma once
 
 #include "plugins/pdf/matrix.h"
 #include "plugins/pdf/page_regions.h"
+#include "plugins/pdf/shading_mesh.h"
 
 #include <GfxState.h>
 
@@ -20,8 +21,8 @@ namespace pdf {
 constexpr std::size_t kMaxBackdropFills = 256;
 // Boxes of other paint the backdrop keeps apart; past this they are kept as the one box around them.
 constexpr std::size_t kMaxOtherPaint = 4096;
-// Fills a soft mask may be made of and still be flat.
-constexpr std::size_t kMaxMaskFills = 16;
+// Fills and shadings a soft mask may be made of and still be flat.
+constexpr std::size_t kMaxMaskParts = 16;
 // Parts a blend is drawn as at most (backdrop colours times mask values): past this it goes as pixels.
 constexpr std::size_t kMaxFlatParts = 64;
 
@@ -50,6 +51,8 @@ struct FlatFill {
     // The path's device box cut to the clip.
     PageArea box;
     Rgb colour;
+    // What the fill paints whole when its shape, cut to the clip, is a box along the axes.
+    std::optional<PageArea> exact;
 };
 
 // What lies beneath paint so far: the opaque fills of one colour, in the order painted, and boxes
@@ -69,13 +72,37 @@ private:
     std::vector<PageArea> others_;
 };
 
-// A soft mask made only of opaque fills of one colour: a mask value outside them, and one for each.
-struct FlatMask {
-    double outside = 0;
-    std::vector<FlatFill> fills;
-    std::vector<double> values;
+// One part of a soft mask made of plain paint: an opaque fill of one mask value, or a shading whose
+// colours give the mask's value at each of its vertices. A shading's part has no path: it reaches
+// as far as its pieces within its clip's box.
+struct MaskPart {
+    FlatFill fill;
+    double value = 0;
+    std::shared_ptr<const GradientPieces> shading;
+    // The shading's frame on the page, and the mask's value at each of its vertices.
+    Matrix shadingToDevice;
+    std::vector<double> vertexValues;
 };
 
+// A soft mask made only of plain paint: its value where none of it lies, and its parts in the
+// order painted; and the boxes (device space) outside which it lets nothing through, when it has
+// them (its value where none of it lies is none).
+struct FlatMask {
+    double outside = 0;
+    std::vector<MaskPart> parts;
+    std::optional<std::vector<PageArea>> reach;
+};
+
+// Boxes a mask's reach is kept as at most; past this the mask is taken to reach everywhere.
+constexpr std::size_t kMaxReachBoxes = 64;
+
+// The boxes of a mask's parts that let something through: a fill of some value whole, a shading
+// by the pieces with a vertex of some value, less the boxes later fills of no value paint whole.
+// Nothing when its value where none of it lies is not none.
+std::optional<std::vector<PageArea>> MaskReach(const FlatMask& mask);
+
+// The parts of `box` outside `hole`: at most four boxes.
+std::vector<PageArea> Subtract(const PageArea& box, const PageArea& hole);
 // Whether two boxes share some area.
 bool Overlap(const PageArea& a, const PageArea& b);
 // The part two boxes share (empty, with x1 <= x0 or y1 <= y0, when none).

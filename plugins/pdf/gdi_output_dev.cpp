@@ -85,7 +85,7 @@ constexpr std::size_t kMaxCovers = 1024;
 
 // The points of a path of one subpath in poppler's device space, curves followed by chords (which
 // lie inside a convex shape); empty for a path of more subpaths or more than kMaxCoverPoints points.
-std::vector<std::pair<double, double>> DevicePolygon(GfxState* state, const GfxPath& path)
+std::vector<std::pair<double, double>> DevicePolygon(const GfxPath& path, const Matrix& toDevice)
 {
     std::vector<std::pair<double, double>> points;
     if (path.getNumSubpaths() != 1)
@@ -93,12 +93,12 @@ std::vector<std::pair<double, double>> DevicePolygon(GfxState* state, const GfxP
     const GfxSubpath& subpath = *path.getSubpath(0);
     if (subpath.getNumPoints() < 1 || std::size_t(subpath.getNumPoints()) > kMaxCoverPoints)
         return points;
-    const std::vector<PathPoint> line = Flattened(subpath, Ctm(state));
+    const std::vector<PathPoint> line = Flattened(subpath, toDevice);
     if (line.size() > kMaxCoverPoints)
         return points;
     for (const PathPoint& point : line) {
         double x = 0, y = 0;
-        state->transform(point.x, point.y, &x, &y);
+        toDevice.Apply(point.x, point.y, x, y);
         points.push_back({x, y});
     }
     return points;
@@ -373,11 +373,11 @@ bool GdiOutputDev::SpendPath(const GfxPath& path)
     return Spend(1, points, 0, 0);
 }
 
-bool GdiOutputDev::PaintsWithGdi(GfxState* state, bool fill, bool stroke, const PageArea& box)
+bool GdiOutputDev::PaintsWithGdi(GfxState* state, bool fill, bool stroke, const PageArea& box, bool noted)
 {
     const bool plain = (!fill || PaintsPlainly(state, state->getFillOpacity()))
         && (!stroke || PaintsPlainly(state, state->getStrokeOpacity())) && !softMask_;
-    return Plain(state, plain, box);
+    return Plain(state, plain, box, noted);
 }
 
 GdiOutputDev::Painting GdiOutputDev::HowPainted(GfxState* state, bool stroke) const
@@ -428,17 +428,40 @@ std::optional<std::vector<const FlatFill*>> GdiOutputDev::FlatBeneath(GfxState* 
         points += path.getSubpath(i)->getNumPoints();
     if (points > kMaxBlendedFillPoints)
         return std::nullopt;
-    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    state->getClipBBox(&x0, &y0, &x1, &y1);
-    auto beneath = backdrop_.Beneath(Intersection(PathBox(state, path, false), PageArea{x0, y0, x1, y1}));
-    if (!beneath || FlatParts(beneath->size()) > kMaxFlatParts)
+    std::vector<const FlatFill*> beneath;
+    for (const PageArea& box : FlatBoxes(state, path)) {
+        const auto fills = backdrop_.Beneath(box);
+        if (!fills)
+            return std::nullopt;
+        beneath.insert(beneath.end(), fills->begin(), fills->end());
+    }
+    // The fills in the order painted, each once (they lie in one list, in that order).
+    std::sort(beneath.begin(), beneath.end());
+    beneath.erase(std::unique(beneath.begin(), beneath.end()), beneath.end());
+    if (FlatParts(beneath.size()) > kMaxFlatParts)
         return std::nullopt;
     return beneath;
 }
 
+std::vector<PageArea> GdiOutputDev::FlatBoxes(GfxState* state, const GfxPath& path) const
+{
+    // Where a soft mask lets nothing through, the paint leaves what lies there as it is, whatever it
+    // is: a shadow's rect may reach under words where its mask has faded to nothing.
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    state->getClipBBox(&x0, &y0, &x1, &y1);
+    const PageArea box = Intersection(PathBox(state, path, false), PageArea{x0, y0, x1, y1});
+    if (!flatMask_ || !flatMask_->reach)
+        return {box};
+    std::vector<PageArea> boxes;
+    for (const PageArea& reach : *flatMask_->reach)
+        if (const PageArea part = Intersection(box, reach); part.x1 > part.x0 && part.y1 > part.y0)
+            boxes.push_back(part);
+    return boxes;
+}
+
 std::size_t GdiOutputDev::FlatParts(std::size_t beneath) const
 {
-    return (1 + beneath) * (1 + (flatMask_ ? flatMask_->fills.size() : 0));
+    return (1 + beneath) * (1 + (flatMask_ ? flatMask_->parts.size() : 0));
 }
 
 bool GdiOutputDev::NoteFlatFill(GfxState* state, const GfxPath& path, bool evenOdd)
@@ -449,20 +472,47 @@ bool GdiOutputDev::NoteFlatFill(GfxState* state, const GfxPath& path, bool evenO
         return false;
     // Inside a soft mask's group only its own fills make the mask; a group within it is left to pixels.
     const bool forMask = maskGroups_ > 0;
-    if (forMask && (maskGroups_ > 1 || groupKinds_.back() != GroupKind::Mask || maskFills_.size() >= kMaxMaskFills))
+    if (forMask && (maskGroups_ > 1 || groupKinds_.back() != GroupKind::Mask || maskParts_.size() >= kMaxMaskParts))
         return false;
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     state->getClipBBox(&x0, &y0, &x1, &y1);
     GfxRGB rgb;
     state->getFillRGB(&rgb);
-    FlatFill fill{
-        std::shared_ptr<const GfxPath>(path.copy()),           Ctm(state), evenOdd, PageArea{x0, y0, x1, y1}, {},
-        Rgb{colToDbl(rgb.r), colToDbl(rgb.g), colToDbl(rgb.b)}};
+    FlatFill fill;
+    fill.path = std::shared_ptr<const GfxPath>(path.copy());
+    fill.toDevice = Ctm(state);
+    fill.evenOdd = evenOdd;
+    fill.clip = PageArea{x0, y0, x1, y1};
+    fill.colour = Rgb{colToDbl(rgb.r), colToDbl(rgb.g), colToDbl(rgb.b)};
     fill.box = Intersection(PathBox(state, path, false), fill.clip);
+    // A mask's fills of no value shut what earlier parts let through, when they are boxes.
     if (forMask)
-        maskFills_.push_back(std::move(fill));
-    else
+        fill.exact = ExactBox(fill);
+    if (forMask) {
+        MaskPart part;
+        part.fill = std::move(fill);
+        maskParts_.push_back(std::move(part));
+    } else {
         backdrop_.AddFill(std::move(fill));
+    }
+    return true;
+}
+
+bool GdiOutputDev::NoteMaskShading(GfxState* state, const GradientPieces& pieces)
+{
+    // A shading in a soft mask's own group, through a box clip, gives the mask's value point by
+    // point; elsewhere a shading is paint like any other.
+    if (maskGroups_ != 1 || groupKinds_.back() != GroupKind::Mask || !clipIsBox_ || areaGroups_ > 0 || stencilMasks_ > 0
+        || hiddenFromDepth_ >= 0 || maskParts_.size() >= kMaxMaskParts)
+        return false;
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    state->getClipBBox(&x0, &y0, &x1, &y1);
+    MaskPart part;
+    part.fill.clip = PageArea{x0, y0, x1, y1};
+    part.fill.box = part.fill.clip;
+    part.shading = std::make_shared<const GradientPieces>(pieces);
+    part.shadingToDevice = pieces.frameToUser.Then(Ctm(state));
+    maskParts_.push_back(std::move(part));
     return true;
 }
 
@@ -510,7 +560,7 @@ void GdiOutputDev::AddCover(GfxState* state, const GfxPath& path)
     // may not reach every part of the box inside its shape.
     if (areas_.empty() || !clipIsBox_ || covers_.size() >= kMaxCovers)
         return;
-    const std::optional<PageArea> inside = BoxInside(DevicePolygon(state, path));
+    const std::optional<PageArea> inside = BoxInside(DevicePolygon(path, Ctm(state)));
     if (!inside)
         return;
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
@@ -520,6 +570,17 @@ void GdiOutputDev::AddCover(GfxState* state, const GfxPath& path)
         = std::any_of(areas_.begin(), areas_.end(), [&cover](const PageArea& area) { return Overlap(cover, area); });
     if (cover.x1 > cover.x0 && cover.y1 > cover.y0 && hidesAnArea)
         covers_.push_back(cover);
+}
+
+std::optional<PageArea> GdiOutputDev::ExactBox(const FlatFill& fill)
+{
+    const std::vector<std::pair<double, double>> polygon = DevicePolygon(*fill.path, fill.toDevice);
+    if (polygon.empty() || !IsBox(polygon))
+        return std::nullopt;
+    PageArea exact{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    for (const auto& [x, y] : polygon)
+        exact = Union(exact, PageArea{x, y, x, y});
+    return Intersection(exact, fill.clip);
 }
 
 PageArea GdiOutputDev::Union(const PageArea& a, const PageArea& b)
@@ -734,35 +795,65 @@ void GdiOutputDev::FlatUserPath(GfxState* state, const GfxPath& path, bool evenO
     GfxRGB rgb;
     state->getFillRGB(&rgb);
     const Rgb source{colToDbl(rgb.r), colToDbl(rgb.g), colToDbl(rgb.b)};
-    // The mask's value outside its fills comes first, as the paper does among the backdrop's
-    // colours: each part is painted over those it lies on.
-    std::vector<std::pair<const FlatFill*, double>> maskParts{{nullptr, flatMask_ ? flatMask_->outside : 1.0}};
+    const double opacity = state->getFillOpacity();
+    // Where nothing was painted the page is clear: the paint lands on the paper as it is, whatever
+    // its blend mode.
+    auto composite = [&](const FlatFill* backdropFill, double value) {
+        return backdropFill ? Composite(state->getBlendMode(), backdropFill->colour, source, opacity * value)
+                            : Composite(gfxBlendNormal, Rgb{1, 1, 1}, source, opacity * value);
+    };
+    // The mask's value where none of its parts lies comes first, as the paper does among the
+    // backdrop's colours: each part is painted over those it lies on.
+    MaskPart everywhere;
+    everywhere.value = flatMask_ ? flatMask_->outside : 1.0;
+    std::vector<const MaskPart*> maskParts{&everywhere};
     if (flatMask_)
-        for (std::size_t i = 0; i < flatMask_->fills.size(); ++i)
-            maskParts.emplace_back(&flatMask_->fills[i], flatMask_->values[i]);
-    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    state->getClipBBox(&x0, &y0, &x1, &y1);
-    const PageArea box = Intersection(PathBox(state, path, false), PageArea{x0, y0, x1, y1});
+        for (const MaskPart& part : flatMask_->parts)
+            maskParts.push_back(&part);
+    const std::vector<PageArea> boxes = FlatBoxes(state, path);
+    if (boxes.empty())
+        return;
+    PageArea box = boxes.front();
+    for (const PageArea& other : boxes)
+        box = Union(box, other);
     Save();
     ClipUserPath(state, path, evenOdd);
-    for (const auto& [maskFill, value] : maskParts) {
+    if (flatMask_ && flatMask_->reach) {
+        GfxPath reach;
+        for (const PageArea& b : boxes) {
+            reach.moveTo(b.x0, b.y0);
+            reach.lineTo(b.x1, b.y0);
+            reach.lineTo(b.x1, b.y1);
+            reach.lineTo(b.x0, b.y1);
+            reach.close();
+        }
+        ClipPathWith(reach, pointsToUnits_, false);
+    }
+    // A part a later fill of the backdrop paints over whole is left out (a slide's background
+    // fill over the paper).
+    std::vector<std::optional<PageArea>> exact;
+    for (const FlatFill* fill : beneath)
+        exact.push_back(ExactBox(*fill));
+    auto hidden = [&exact](std::size_t after, const PageArea& part) {
+        for (std::size_t k = after; k < exact.size(); ++k)
+            if (exact[k] && exact[k]->x0 <= part.x0 && exact[k]->y0 <= part.y0 && part.x1 <= exact[k]->x1
+                && part.y1 <= exact[k]->y1)
+                return true;
+        return false;
+    };
+    for (const MaskPart* maskPart : maskParts) {
+        const FlatFill* maskFill = maskPart == &everywhere ? nullptr : &maskPart->fill;
         for (std::size_t i = 0; i <= beneath.size(); ++i) {
             const FlatFill* backdropFill = i == 0 ? nullptr : beneath[i - 1];
             PageArea part = box;
             for (const FlatFill* fill : {maskFill, backdropFill})
                 if (fill)
                     part = Intersection(part, fill->box);
-            if (!(part.x1 > part.x0 && part.y1 > part.y0))
+            if (!(part.x1 > part.x0 && part.y1 > part.y0) || hidden(i, part))
                 continue;
-            // Where nothing was painted the page is clear: the paint lands on the paper as it is,
-            // whatever its blend mode.
-            const Rgb paper{1, 1, 1};
-            const Rgb colour = backdropFill
-                ? Composite(state->getBlendMode(), backdropFill->colour, source, state->getFillOpacity() * value)
-                : Composite(gfxBlendNormal, paper, source, state->getFillOpacity() * value);
             Save();
             for (const FlatFill* fill : {maskFill, backdropFill})
-                if (fill)
+                if (fill && fill->path)
                     ClipPathWith(*fill->path, fill->toDevice.Then(pointsToUnits_), fill->evenOdd);
             GfxPath rectangle;
             rectangle.moveTo(part.x0, part.y0);
@@ -770,8 +861,27 @@ void GdiOutputDev::FlatUserPath(GfxState* state, const GfxPath& path, bool evenO
             rectangle.lineTo(part.x1, part.y1);
             rectangle.lineTo(part.x0, part.y1);
             rectangle.close();
-            FillPathWith(rectangle, pointsToUnits_, false,
-                         RGB(dblToByte(colour.r), dblToByte(colour.g), dblToByte(colour.b)));
+            if (maskPart->shading) {
+                // The shading itself, its colours those its mask values leave over this backdrop.
+                ClipPathWith(rectangle, pointsToUnits_, false);
+                GradientPieces pieces = *maskPart->shading;
+                for (std::size_t v = 0; v < pieces.vertices.size(); ++v) {
+                    const Rgb colour = composite(backdropFill, maskPart->vertexValues[v]);
+                    pieces.vertices[v].Red = USHORT(std::lround(colour.r * 65535));
+                    pieces.vertices[v].Green = USHORT(std::lround(colour.g * 65535));
+                    pieces.vertices[v].Blue = USHORT(std::lround(colour.b * 65535));
+                }
+                const XFORM world = ToXform(maskPart->shadingToDevice.Then(pointsToUnits_));
+                if (Invertible(world)) {
+                    Check(ModifyWorldTransform(dc_, &world, MWT_LEFTMULTIPLY));
+                    GradientFill(dc_, pieces.vertices.data(), ULONG(pieces.vertices.size()), pieces.indices.data(),
+                                 ULONG(pieces.Count()), pieces.mode);
+                }
+            } else {
+                const Rgb colour = composite(backdropFill, maskPart->value);
+                FillPathWith(rectangle, pointsToUnits_, false,
+                             RGB(dblToByte(colour.r), dblToByte(colour.g), dblToByte(colour.b)));
+            }
             Restore();
         }
     }
@@ -1010,7 +1120,11 @@ void GdiOutputDev::FillCurrentPath(GfxState* state, bool evenOdd)
         for (const FlatFill* fill : *beneath)
             for (int i = 0; i < fill->path->getNumSubpaths(); ++i)
                 points += fill->path->getSubpath(i)->getNumPoints();
-        if (!Spend(std::int64_t(FlatParts(beneath->size())), points, 0, 0))
+        std::int64_t pieces = 0;
+        if (flatMask_)
+            for (const MaskPart& part : flatMask_->parts)
+                pieces += part.shading ? std::int64_t(part.shading->Count()) : 0;
+        if (!Spend(std::int64_t(FlatParts(beneath->size())) + pieces * std::int64_t(1 + beneath->size()), points, 0, 0))
             return;
     }
     const bool noted = painting == Painting::Opaque && NoteFlatFill(state, path, evenOdd);
@@ -1046,7 +1160,7 @@ void GdiOutputDev::ClipToCurrentPath(GfxState* state, bool evenOdd)
 {
     AddClip();
     if (clipIsBox_) {
-        const std::vector<std::pair<double, double>> polygon = DevicePolygon(state, *state->getPath());
+        const std::vector<std::pair<double, double>> polygon = DevicePolygon(*state->getPath(), Ctm(state));
         clipIsBox_ = !polygon.empty() && IsBox(polygon);
     }
     if (!SpendPath(*state->getPath()) || !Draws())
@@ -1272,7 +1386,9 @@ bool GdiOutputDev::FillShading(GfxState* state, bool within, const GradientPiece
         return true;
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     state->getClipBBox(&x0, &y0, &x1, &y1);
-    if (!PaintsWithGdi(state, true, false, PageArea{x0, y0, x1, y1}) || Hidden() || !Draws() || pieces.indices.empty())
+    const bool noted = NoteMaskShading(state, pieces);
+    if (!PaintsWithGdi(state, true, false, PageArea{x0, y0, x1, y1}, noted) || Hidden() || !Draws()
+        || pieces.indices.empty())
         return true;
     FlushRun();
     const XFORM world = ToXform(pieces.frameToUser.Then(UserToUnits(state)));
@@ -1547,7 +1663,7 @@ void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpac
         maskFlat_ = false;
     if (kind == GroupKind::Mask && maskGroups_ == 0) {
         maskFlat_ = true;
-        maskFills_.clear();
+        maskParts_.clear();
         maskSpace_.reset(blendingColorSpace ? blendingColorSpace->copy() : nullptr);
     }
     if (kind == GroupKind::Mask)
@@ -1603,13 +1719,19 @@ void GdiOutputDev::setSoftMask(GfxState*, const double*, bool alpha, Function* t
         }
         auto mask = std::make_shared<FlatMask>();
         mask->outside = transfer(outside);
-        for (FlatFill& fill : maskFills_) {
-            mask->values.push_back(transfer(alpha ? 1.0 : Luminosity(fill.colour)));
-            mask->fills.push_back(std::move(fill));
+        for (MaskPart& part : maskParts_) {
+            part.value = transfer(alpha ? 1.0 : Luminosity(part.fill.colour));
+            if (part.shading)
+                for (const TRIVERTEX& vertex : part.shading->vertices)
+                    part.vertexValues.push_back(transfer(
+                        alpha ? 1.0
+                              : Luminosity(Rgb{vertex.Red / 65535.0, vertex.Green / 65535.0, vertex.Blue / 65535.0})));
+            mask->parts.push_back(std::move(part));
         }
+        mask->reach = MaskReach(*mask);
         flatMask_ = std::move(mask);
     }
-    maskFills_.clear();
+    maskParts_.clear();
     maskFlat_ = false;
     // The page needs areas unless every paint under the mask goes as flat parts: the counting pass
     // finds which as they are painted.

@@ -210,7 +210,7 @@ private:
     void AddClip();
     // Whether the state fills or strokes in a way GDI draws (full opacity, the normal blend mode,
     // no soft mask); when not, `box` becomes an area.
-    bool PaintsWithGdi(GfxState* state, bool fill, bool stroke, const PageArea& box);
+    bool PaintsWithGdi(GfxState* state, bool fill, bool stroke, const PageArea& box, bool noted = false);
     // How a path is filled or stroked: as drawn (full opacity); as its colour blended with a
     // constant alpha through a clip to its shape (an opacity below 1 in the normal blend mode,
     // without a soft mask, in a plain colour, a stroke solid and of some width); as the opaque
@@ -226,8 +226,14 @@ private:
     // Notes an opaque fill of the state's plain colour through a box clip as part of the backdrop,
     // or of the soft mask being made; false when it is not such a fill, or no more are kept.
     bool NoteFlatFill(GfxState* state, const GfxPath& path, bool evenOdd);
+    // Notes a shading painted through a box clip in a soft mask's group as part of the mask; false
+    // when it is painted elsewhere, or the mask has no room for it.
+    bool NoteMaskShading(GfxState* state, const GradientPieces& pieces);
     // The backdrop's fills beneath a path when the state fills it as flat parts.
     std::optional<std::vector<const FlatFill*>> FlatBeneath(GfxState* state, const GfxPath& path) const;
+    // The boxes (device space) a path filled as flat parts changes: its own cut to the clip, and to
+    // each box where the soft mask lets something through.
+    std::vector<PageArea> FlatBoxes(GfxState* state, const GfxPath& path) const;
     // The parts a path filled as flat parts is drawn as.
     std::size_t FlatParts(std::size_t beneath) const;
     // Adds `box` (device space), cut to the clip, to the areas.
@@ -244,6 +250,8 @@ private:
                           double grow);
     static PageArea PathBox(GfxState* state, const GfxPath& path, bool stroke);
     static PageArea Union(const PageArea& a, const PageArea& b);
+    // What a fill paints whole when its shape, cut to its clip, is a box along the axes.
+    static std::optional<PageArea> ExactBox(const FlatFill& fill);
 
     void Save();
     void Restore();
@@ -270,9 +278,10 @@ private:
     void ClipUserPath(GfxState* state, const GfxPath& path, bool evenOdd);
     void FillPathWith(const GfxPath& path, const Matrix& toUnits, bool evenOdd, COLORREF colour);
     void ClipPathWith(const GfxPath& path, const Matrix& toUnits, bool evenOdd);
-    // Fills `path` (user space) as the opaque parts its blend leaves over each mask value and each of
-    // the fills `beneath` it: each part a box of its colour, clipped to the path, the mask's fill and
-    // the backdrop's fill that make it, painted in the order that leaves each point its top part.
+    // Fills `path` (user space) as the opaque parts its blend leaves over each part of the mask and
+    // each of the fills `beneath` it: each part a box of its colour, or the mask's shading in the
+    // colours its values leave, clipped to the path and to the mask's and the backdrop's fills that
+    // make it, painted in the order that leaves each point its top part.
     void FlatUserPath(GfxState* state, const GfxPath& path, bool evenOdd, const std::vector<const FlatFill*>& beneath);
     // Paints `path` (user space) in `colour` under a constant `opacity`: the path made the clip, and
     // a one-pixel bitmap of the colour blended over its box with AlphaBlend's constant alpha.
@@ -329,7 +338,7 @@ private:
     // While a soft mask's group is painted: whether it is still only plain fills, which they are, and
     // the colour space of its backdrop colour.
     bool maskFlat_ = false;
-    std::vector<FlatFill> maskFills_;
+    std::vector<MaskPart> maskParts_;
     std::unique_ptr<GfxColorSpace> maskSpace_;
     // What lies beneath what is painted next.
     FlatBackdrop backdrop_;

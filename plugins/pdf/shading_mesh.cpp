@@ -100,6 +100,17 @@ struct Triangles {
         indices.insert(indices.end(), {a, b, c});
         return true;
     }
+    // A triangle only where it reaches into `box`: what lies outside the clip never shows.
+    bool TriangleIn(ULONG a, ULONG b, ULONG c, const UserBox& box)
+    {
+        const Corner& p = corners[a];
+        const Corner& q = corners[b];
+        const Corner& r = corners[c];
+        if (std::max({p.x, q.x, r.x}) < box.x0 || std::min({p.x, q.x, r.x}) > box.x1
+            || std::max({p.y, q.y, r.y}) < box.y0 || std::min({p.y, q.y, r.y}) > box.y1)
+            return true;
+        return Triangle(a, b, c);
+    }
 };
 
 USHORT Channel(double value)
@@ -114,8 +125,19 @@ TRIVERTEX Vertex(double x, double y, const Colour& colour)
 }
 
 // Puts collected triangles into a frame centred on them whose units divide their extent finely.
-void Frame(const Triangles& triangles, GradientPieces& pieces)
+void Frame(Triangles& triangles, GradientPieces& pieces)
 {
+    // Only corners some triangle uses are kept.
+    std::vector<ULONG> kept(triangles.corners.size(), ULONG(-1));
+    std::vector<Corner> used;
+    for (ULONG& index : triangles.indices) {
+        if (kept[index] == ULONG(-1)) {
+            kept[index] = ULONG(used.size());
+            used.push_back(triangles.corners[index]);
+        }
+        index = kept[index];
+    }
+    triangles.corners = std::move(used);
     double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL;
     for (const Corner& corner : triangles.corners) {
         x0 = std::min(x0, corner.x);
@@ -375,8 +397,8 @@ bool RadialPieces(GfxRadialShading& shading, const UserBox& box, const Matrix& u
         const auto outer = ULONG(ring * std::size_t(sides));
         for (int side = 0; side < sides; ++side) {
             const auto next = ULONG((side + 1) % sides);
-            if (!triangles.Triangle(inner + ULONG(side), inner + next, outer + ULONG(side))
-                || !triangles.Triangle(inner + next, outer + next, outer + ULONG(side)))
+            if (!triangles.TriangleIn(inner + ULONG(side), inner + next, outer + ULONG(side), box)
+                || !triangles.TriangleIn(inner + next, outer + next, outer + ULONG(side), box))
                 return false;
         }
     }

@@ -79,7 +79,10 @@ TEST(FlatPaint, ABackdropFindsTheFillsBeneathABoxUnlessOtherPaintIsThere)
 {
     pdf::FlatBackdrop backdrop;
     auto fill = [](double x0, double x1) {
-        return pdf::FlatFill{nullptr, {}, false, {0, 0, 1000, 1000}, {x0, 0, x1, 100}, {}};
+        pdf::FlatFill fill;
+        fill.clip = {0, 0, 1000, 1000};
+        fill.box = {x0, 0, x1, 100};
+        return fill;
     };
     backdrop.AddFill(fill(0, 100));
     backdrop.AddFill(fill(200, 300));
