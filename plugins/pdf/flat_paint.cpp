@@ -157,6 +157,15 @@ std::vector<PageArea> Subtract(const PageArea& box, const PageArea& hole)
     return pieces;
 }
 
+void AddBox(GfxPath& path, const PageArea& box)
+{
+    path.moveTo(box.x0, box.y0);
+    path.lineTo(box.x1, box.y0);
+    path.lineTo(box.x1, box.y1);
+    path.lineTo(box.x0, box.y1);
+    path.close();
+}
+
 bool Overlap(const PageArea& a, const PageArea& b)
 {
     return a.x0 < b.x1 && b.x0 < a.x1 && a.y0 < b.y1 && b.y0 < a.y1;
@@ -177,14 +186,16 @@ std::optional<std::vector<PageArea>> MaskReach(const FlatMask& mask)
     for (const MaskPart& part : mask.parts) {
         if (reach.size() > kMaxReachBoxes)
             return std::nullopt;
-        if (!part.shading && part.value < kNone && part.fill.exact) {
+        if (!part.shading && part.value < kNone && !part.fill.exact.empty()) {
             // A fill of no value over earlier parts shuts them there (a shadow's mask blacks out
             // the box the shadow lies under).
-            std::vector<PageArea> open;
-            for (const PageArea& box : reach)
-                for (const PageArea& piece : Subtract(box, *part.fill.exact))
-                    open.push_back(piece);
-            reach = std::move(open);
+            for (const PageArea& hole : part.fill.exact) {
+                std::vector<PageArea> open;
+                for (const PageArea& box : reach)
+                    for (const PageArea& piece : Subtract(box, hole))
+                        open.push_back(piece);
+                reach = std::move(open);
+            }
             continue;
         }
         if (!part.shading) {

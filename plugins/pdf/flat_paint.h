@@ -25,6 +25,11 @@ constexpr std::size_t kMaxOtherPaint = 4096;
 constexpr std::size_t kMaxMaskParts = 16;
 // Parts a blend is drawn as at most (backdrop colours times mask values): past this it goes as pixels.
 constexpr std::size_t kMaxFlatParts = 64;
+// Boxes a fill's shape or the paper's part of a blend is looked at as at most.
+constexpr std::size_t kMaxExactBoxes = 256;
+// How far the paper's part of a blend reaches under the backdrop's boxes along their edges, in
+// points: a pixel of a viewer at 72 dpi and more.
+constexpr double kPaperOverlap = 1;
 
 // A colour as three channels from 0 to 1.
 struct Rgb {
@@ -51,8 +56,9 @@ struct FlatFill {
     // The path's device box cut to the clip.
     PageArea box;
     Rgb colour;
-    // What the fill paints whole when its shape, cut to the clip, is a box along the axes.
-    std::optional<PageArea> exact;
+    // What the fill paints whole when each piece of its shape is a box along the axes, cut to the
+    // clip (stripes, a grid of cells, a background); nothing for any other shape.
+    std::vector<PageArea> exact;
 };
 
 // What lies beneath paint so far: the opaque fills of one colour, in the order painted, and boxes
@@ -103,6 +109,8 @@ std::optional<std::vector<PageArea>> MaskReach(const FlatMask& mask);
 
 // The parts of `box` outside `hole`: at most four boxes.
 std::vector<PageArea> Subtract(const PageArea& box, const PageArea& hole);
+// Adds `box` to `path` as a closed rectangle.
+void AddBox(GfxPath& path, const PageArea& box);
 // Whether two boxes share some area.
 bool Overlap(const PageArea& a, const PageArea& b);
 // The part two boxes share (empty, with x1 <= x0 or y1 <= y0, when none).

@@ -487,7 +487,7 @@ bool GdiOutputDev::NoteFlatFill(GfxState* state, const GfxPath& path, bool evenO
     fill.box = Intersection(PathBox(state, path, false), fill.clip);
     // A mask's fills of no value shut what earlier parts let through, when they are boxes.
     if (forMask)
-        fill.exact = ExactBox(fill);
+        fill.exact = ExactBoxes(fill);
     if (forMask) {
         MaskPart part;
         part.fill = std::move(fill);
@@ -572,15 +572,30 @@ void GdiOutputDev::AddCover(GfxState* state, const GfxPath& path)
         covers_.push_back(cover);
 }
 
-std::optional<PageArea> GdiOutputDev::ExactBox(const FlatFill& fill)
+std::vector<PageArea> GdiOutputDev::ExactBoxes(const FlatFill& fill)
 {
-    const std::vector<std::pair<double, double>> polygon = DevicePolygon(*fill.path, fill.toDevice);
-    if (polygon.empty() || !IsBox(polygon))
-        return std::nullopt;
-    PageArea exact{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
-    for (const auto& [x, y] : polygon)
-        exact = Union(exact, PageArea{x, y, x, y});
-    return Intersection(exact, fill.clip);
+    std::vector<PageArea> boxes;
+    if (!fill.path || std::size_t(fill.path->getNumSubpaths()) > kMaxExactBoxes)
+        return boxes;
+    for (int i = 0; i < fill.path->getNumSubpaths(); ++i) {
+        const GfxSubpath& subpath = *fill.path->getSubpath(i);
+        if (std::size_t(subpath.getNumPoints()) > kMaxCoverPoints)
+            return {};
+        std::vector<std::pair<double, double>> polygon;
+        for (const PathPoint& point : Flattened(subpath, fill.toDevice)) {
+            double x = 0, y = 0;
+            fill.toDevice.Apply(point.x, point.y, x, y);
+            polygon.push_back({x, y});
+        }
+        if (polygon.empty() || !IsBox(polygon))
+            return {};
+        PageArea box{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+        for (const auto& [x, y] : polygon)
+            box = Union(box, PageArea{x, y, x, y});
+        if (const PageArea cut = Intersection(box, fill.clip); cut.x1 > cut.x0 && cut.y1 > cut.y0)
+            boxes.push_back(cut);
+    }
+    return boxes;
 }
 
 PageArea GdiOutputDev::Union(const PageArea& a, const PageArea& b)
@@ -820,27 +835,43 @@ void GdiOutputDev::FlatUserPath(GfxState* state, const GfxPath& path, bool evenO
     ClipUserPath(state, path, evenOdd);
     if (flatMask_ && flatMask_->reach) {
         GfxPath reach;
-        for (const PageArea& b : boxes) {
-            reach.moveTo(b.x0, b.y0);
-            reach.lineTo(b.x1, b.y0);
-            reach.lineTo(b.x1, b.y1);
-            reach.lineTo(b.x0, b.y1);
-            reach.close();
-        }
+        for (const PageArea& b : boxes)
+            AddBox(reach, b);
         ClipPathWith(reach, pointsToUnits_, false);
     }
     // A part a later fill of the backdrop paints over whole is left out (a slide's background
     // fill over the paper).
-    std::vector<std::optional<PageArea>> exact;
+    std::vector<std::vector<PageArea>> exact;
     for (const FlatFill* fill : beneath)
-        exact.push_back(ExactBox(*fill));
+        exact.push_back(ExactBoxes(*fill));
     auto hidden = [&exact](std::size_t after, const PageArea& part) {
         for (std::size_t k = after; k < exact.size(); ++k)
-            if (exact[k] && exact[k]->x0 <= part.x0 && exact[k]->y0 <= part.y0 && part.x1 <= exact[k]->x1
-                && part.y1 <= exact[k]->y1)
-                return true;
+            for (const PageArea& e : exact[k])
+                if (e.x0 <= part.x0 && e.y0 <= part.y0 && part.x1 <= e.x1 && part.y1 <= e.y1)
+                    return true;
         return false;
     };
+    // The paper's part is kept off the backdrop's boxes, all but a margin along their edges. The
+    // parts are each smoothed along the path's edge: where two of them lie there one over the
+    // other, the lower would show through as a light seam. Along the boxes' own edges the paper's
+    // part lies beneath, as the page has it.
+    GfxPath paperOnly;
+    std::vector<PageArea> paper{box};
+    for (const std::vector<PageArea>& boxes : exact)
+        for (const PageArea& e : boxes) {
+            const PageArea inner{e.x0 + kPaperOverlap, e.y0 + kPaperOverlap, e.x1 - kPaperOverlap,
+                                 e.y1 - kPaperOverlap};
+            if (!(inner.x1 > inner.x0 && inner.y1 > inner.y0))
+                continue;
+            std::vector<PageArea> left;
+            for (const PageArea& piece : paper)
+                for (const PageArea& rest : Subtract(piece, inner))
+                    left.push_back(rest);
+            paper = std::move(left);
+        }
+    if (paper.size() <= kMaxExactBoxes)
+        for (const PageArea& piece : paper)
+            AddBox(paperOnly, piece);
     for (const MaskPart* maskPart : maskParts) {
         const FlatFill* maskFill = maskPart == &everywhere ? nullptr : &maskPart->fill;
         for (std::size_t i = 0; i <= beneath.size(); ++i) {
@@ -855,12 +886,10 @@ void GdiOutputDev::FlatUserPath(GfxState* state, const GfxPath& path, bool evenO
             for (const FlatFill* fill : {maskFill, backdropFill})
                 if (fill && fill->path)
                     ClipPathWith(*fill->path, fill->toDevice.Then(pointsToUnits_), fill->evenOdd);
+            if (!backdropFill && paperOnly.getNumSubpaths() > 0)
+                ClipPathWith(paperOnly, pointsToUnits_, false);
             GfxPath rectangle;
-            rectangle.moveTo(part.x0, part.y0);
-            rectangle.lineTo(part.x1, part.y0);
-            rectangle.lineTo(part.x1, part.y1);
-            rectangle.lineTo(part.x0, part.y1);
-            rectangle.close();
+            AddBox(rectangle, part);
             if (maskPart->shading) {
                 // The shading itself, its colours those its mask values leave over this backdrop.
                 ClipPathWith(rectangle, pointsToUnits_, false);

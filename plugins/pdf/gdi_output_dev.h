@@ -250,8 +250,8 @@ private:
                           double grow);
     static PageArea PathBox(GfxState* state, const GfxPath& path, bool stroke);
     static PageArea Union(const PageArea& a, const PageArea& b);
-    // What a fill paints whole when its shape, cut to its clip, is a box along the axes.
-    static std::optional<PageArea> ExactBox(const FlatFill& fill);
+    // What a fill paints whole when each piece of its shape is a box along the axes.
+    static std::vector<PageArea> ExactBoxes(const FlatFill& fill);
 
     void Save();
     void Restore();

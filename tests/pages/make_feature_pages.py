@@ -386,6 +386,41 @@ def soft_mask_fills():
     return pdf.bytes(pdf.page("\n".join(ops), "/ExtGState << %s >>" % states))
 
 
+def soft_mask_shadings():
+    # Shadows as slides draw them: a black fill under a soft mask made of shadings along two sides
+    # and a corner, with a black box of no value over the middle, so that the shadow shows only
+    # beyond the card laid over it. The shadow's rect reaches under the words above the card, where
+    # its mask lets nothing through. Below, an orange band in Multiply under a mask that fades
+    # across it, over stripes.
+    pdf = Pdf()
+    ramp = "<< /FunctionType 2 /Domain [0 1] /C0 [%s] /C1 [%s] /N 1 >>"
+    side = pdf.add("<< /ShadingType 2 /ColorSpace /DeviceGray /Coords [500 0 524 0] /Function %s >>"
+                   % (ramp % ("1", "0")))
+    bottom = pdf.add("<< /ShadingType 2 /ColorSpace /DeviceGray /Coords [0 476 0 452] /Function %s >>"
+                     % (ramp % ("1", "0")))
+    corner = pdf.add("<< /ShadingType 3 /ColorSpace /DeviceGray /Coords [500 476 0 500 476 24] /Function %s"
+                     " /Extend [true false] >>" % (ramp % ("1", "0")))
+    shadow = pdf.stream("/Type /XObject /Subtype /Form /BBox [100 452 524 690]"
+                        " /Group << /S /Transparency /CS /DeviceGray >>"
+                        " /Resources << /Shading << /S %d 0 R /B %d 0 R /C %d 0 R >> >>" % (side, bottom, corner),
+                        "q 500 476 24 214 re W n /S sh Q q 124 452 376 24 re W n /B sh Q"
+                        " q 500 452 24 24 re W n /C sh Q 0 g 100 476 400 214 re f")
+    across = pdf.add("<< /ShadingType 2 /ColorSpace /DeviceGray /Coords [60 0 552 0] /Extend [true true]"
+                     " /Function %s >>" % (ramp % ("0.1", "1")))
+    fade = pdf.stream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Group << /S /Transparency /CS /DeviceGray >>"
+                      " /Resources << /Shading << /A %d 0 R >> >>" % across, "/A sh")
+    states = ("/Shadow << /Type /ExtGState /SMask << /Type /Mask /S /Luminosity /G %d 0 R >> /ca 0.6 >>"
+              " /Fade << /Type /ExtGState /SMask << /Type /Mask /S /Luminosity /G %d 0 R >> /BM /Multiply >>"
+              % (shadow, fade))
+    ops = ["0.1 0.2 0.7 rg " + " ".join("%d 60 14 300 re" % x for x in range(40, 572, 42)) + " f",
+           "0 g BT /F1 16 Tf 60 700 Td (Words above the card stay words) Tj ET",
+           "q /Shadow gs 0 g 90 440 440 260 re f Q",
+           "0.92 0.92 1 rg 100 476 400 214 re f",
+           "0 g BT /F1 14 Tf 120 600 Td (A card over its shadow) Tj ET",
+           "q /Fade gs 0.95 0.55 0.15 rg 40 120 532 160 re f Q"]
+    return pdf.bytes(pdf.page("\n".join(ops), "/ExtGState << %s >> %s" % (states, HELVETICA)))
+
+
 def shading_axial():
     # Axial shadings painted with sh: one extended past both ends, one not, under a clip.
     pdf = Pdf()
@@ -492,6 +527,7 @@ PAGES = {
     "blend_modes": blend_modes,
     "blend_modes_all": blend_modes_all,
     "soft_mask_fills": soft_mask_fills,
+    "soft_mask_shadings": soft_mask_shadings,
     "shading_axial": shading_axial,
     "shading_radial": shading_radial,
     "shading_pattern": shading_pattern,
