@@ -400,7 +400,7 @@ GdiOutputDev::Painting GdiOutputDev::HowPainted(GfxState* state, bool stroke) co
 GdiOutputDev::Painting GdiOutputDev::HowPainted(GfxState* state, const GfxPath& path, bool stroke) const
 {
     if (!stroke && (state->getBlendMode() != gfxBlendNormal || softMask_))
-        return FlatBeneath(state, path) ? Painting::Flat : Painting::Pixels;
+        return PlanFlat(state, path) ? Painting::Flat : Painting::Pixels;
     if (const Painting painting = HowPainted(state, stroke); painting != Painting::Blended)
         return painting;
     std::int64_t points = 0;
@@ -414,7 +414,7 @@ GdiOutputDev::Painting GdiOutputDev::HowPainted(GfxState* state, const GfxPath& 
     return Painting::Blended;
 }
 
-std::optional<std::vector<const FlatFill*>> GdiOutputDev::FlatBeneath(GfxState* state, const GfxPath& path) const
+std::optional<GdiOutputDev::FlatPlan> GdiOutputDev::PlanFlat(GfxState* state, const GfxPath& path) const
 {
     // Blends inside a group that goes as an area (poppler hands over every isolated group) or in
     // a soft mask's group do not land on the page's backdrop.
@@ -428,35 +428,38 @@ std::optional<std::vector<const FlatFill*>> GdiOutputDev::FlatBeneath(GfxState* 
         points += path.getSubpath(i)->getNumPoints();
     if (points > kMaxBlendedFillPoints)
         return std::nullopt;
-    std::vector<const FlatFill*> beneath;
-    for (const PageArea& box : FlatBoxes(state, path)) {
-        const auto fills = backdrop_.Beneath(box);
-        if (!fills)
-            return std::nullopt;
-        beneath.insert(beneath.end(), fills->begin(), fills->end());
-    }
-    // The fills in the order painted, each once (they lie in one list, in that order).
-    std::sort(beneath.begin(), beneath.end());
-    beneath.erase(std::unique(beneath.begin(), beneath.end()), beneath.end());
-    if (FlatParts(beneath.size()) > kMaxFlatParts)
-        return std::nullopt;
-    return beneath;
-}
-
-std::vector<PageArea> GdiOutputDev::FlatBoxes(GfxState* state, const GfxPath& path) const
-{
     // Where a soft mask lets nothing through, the paint leaves what lies there as it is, whatever it
-    // is: a shadow's rect may reach under words where its mask has faded to nothing.
+    // is: a shadow's rect may reach under words where its mask has faded to nothing. The parts are
+    // kept to the mask's reach only then: along its edges they lie one over the other, each
+    // smoothed, and the lower would show through.
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     state->getClipBBox(&x0, &y0, &x1, &y1);
     const PageArea box = Intersection(PathBox(state, path, false), PageArea{x0, y0, x1, y1});
-    if (!flatMask_ || !flatMask_->reach)
-        return {box};
-    std::vector<PageArea> boxes;
-    for (const PageArea& reach : *flatMask_->reach)
-        if (const PageArea part = Intersection(box, reach); part.x1 > part.x0 && part.y1 > part.y0)
-            boxes.push_back(part);
-    return boxes;
+    FlatPlan plan;
+    if (auto fills = backdrop_.Beneath(box)) {
+        plan.boxes = {box};
+        plan.beneath = std::move(*fills);
+    } else if (flatMask_ && flatMask_->reach) {
+        plan.withinReach = true;
+        for (const PageArea& reach : *flatMask_->reach) {
+            const PageArea part = Intersection(box, reach);
+            if (!(part.x1 > part.x0 && part.y1 > part.y0))
+                continue;
+            plan.boxes.push_back(part);
+            fills = backdrop_.Beneath(part);
+            if (!fills)
+                return std::nullopt;
+            plan.beneath.insert(plan.beneath.end(), fills->begin(), fills->end());
+        }
+        // The fills in the order painted, each once (they lie in one list, in that order).
+        std::sort(plan.beneath.begin(), plan.beneath.end());
+        plan.beneath.erase(std::unique(plan.beneath.begin(), plan.beneath.end()), plan.beneath.end());
+    } else {
+        return std::nullopt;
+    }
+    if (FlatParts(plan.beneath.size()) > kMaxFlatParts)
+        return std::nullopt;
+    return plan;
 }
 
 std::size_t GdiOutputDev::FlatParts(std::size_t beneath) const
@@ -804,9 +807,9 @@ void GdiOutputDev::FillPathWith(const GfxPath& path, const Matrix& toUnits, bool
     FillPath(dc_);
 }
 
-void GdiOutputDev::FlatUserPath(GfxState* state, const GfxPath& path, bool evenOdd,
-                                const std::vector<const FlatFill*>& beneath)
+void GdiOutputDev::FlatUserPath(GfxState* state, const GfxPath& path, bool evenOdd, const FlatPlan& plan)
 {
+    const std::vector<const FlatFill*>& beneath = plan.beneath;
     GfxRGB rgb;
     state->getFillRGB(&rgb);
     const Rgb source{colToDbl(rgb.r), colToDbl(rgb.g), colToDbl(rgb.b)};
@@ -825,17 +828,16 @@ void GdiOutputDev::FlatUserPath(GfxState* state, const GfxPath& path, bool evenO
     if (flatMask_)
         for (const MaskPart& part : flatMask_->parts)
             maskParts.push_back(&part);
-    const std::vector<PageArea> boxes = FlatBoxes(state, path);
-    if (boxes.empty())
+    if (plan.boxes.empty())
         return;
-    PageArea box = boxes.front();
-    for (const PageArea& other : boxes)
+    PageArea box = plan.boxes.front();
+    for (const PageArea& other : plan.boxes)
         box = Union(box, other);
     Save();
     ClipUserPath(state, path, evenOdd);
-    if (flatMask_ && flatMask_->reach) {
+    if (plan.withinReach) {
         GfxPath reach;
-        for (const PageArea& b : boxes)
+        for (const PageArea& b : plan.boxes)
             AddBox(reach, b);
         ClipPathWith(reach, pointsToUnits_, false);
     }
@@ -874,6 +876,9 @@ void GdiOutputDev::FlatUserPath(GfxState* state, const GfxPath& path, bool evenO
             AddBox(paperOnly, piece);
     for (const MaskPart* maskPart : maskParts) {
         const FlatFill* maskFill = maskPart == &everywhere ? nullptr : &maskPart->fill;
+        // Where the mask lets nothing through and no part lies beneath, the page stays as it is.
+        if (!maskFill && flatMask_ && flatMask_->reach)
+            continue;
         for (std::size_t i = 0; i <= beneath.size(); ++i) {
             const FlatFill* backdropFill = i == 0 ? nullptr : beneath[i - 1];
             PageArea part = box;
@@ -1141,10 +1146,11 @@ void GdiOutputDev::FillCurrentPath(GfxState* state, bool evenOdd)
     if (!SpendPath(path))
         return;
     const Painting painting = HowPainted(state, path, false);
-    std::optional<std::vector<const FlatFill*>> beneath;
+    std::optional<FlatPlan> plan;
     if (painting == Painting::Flat) {
         // Each part clips to the path of the fill beneath and the mask's fill that make it.
-        beneath = FlatBeneath(state, path);
+        plan = PlanFlat(state, path);
+        const std::vector<const FlatFill*>* beneath = &plan->beneath;
         std::int64_t points = 0;
         for (const FlatFill* fill : *beneath)
             for (int i = 0; i < fill->path->getNumSubpaths(); ++i)
@@ -1164,7 +1170,7 @@ void GdiOutputDev::FillCurrentPath(GfxState* state, bool evenOdd)
         return;
     FlushRun();
     if (painting == Painting::Flat) {
-        FlatUserPath(state, path, evenOdd, *beneath);
+        FlatUserPath(state, path, evenOdd, *plan);
         return;
     }
     GfxRGB rgb;

@@ -229,11 +229,15 @@ private:
     // Notes a shading painted through a box clip in a soft mask's group as part of the mask; false
     // when it is painted elsewhere, or the mask has no room for it.
     bool NoteMaskShading(GfxState* state, const GradientPieces& pieces);
-    // The backdrop's fills beneath a path when the state fills it as flat parts.
-    std::optional<std::vector<const FlatFill*>> FlatBeneath(GfxState* state, const GfxPath& path) const;
-    // The boxes (device space) a path filled as flat parts changes: its own cut to the clip, and to
-    // each box where the soft mask lets something through.
-    std::vector<PageArea> FlatBoxes(GfxState* state, const GfxPath& path) const;
+    // How a path the state fills as flat parts is drawn: the boxes (device space) it changes, its
+    // own cut to the clip or, where other paint lies there, each box where the soft mask lets
+    // something through; and the backdrop's fills beneath them.
+    struct FlatPlan {
+        std::vector<PageArea> boxes;
+        bool withinReach = false;
+        std::vector<const FlatFill*> beneath;
+    };
+    std::optional<FlatPlan> PlanFlat(GfxState* state, const GfxPath& path) const;
     // The parts a path filled as flat parts is drawn as.
     std::size_t FlatParts(std::size_t beneath) const;
     // Adds `box` (device space), cut to the clip, to the areas.
@@ -279,10 +283,10 @@ private:
     void FillPathWith(const GfxPath& path, const Matrix& toUnits, bool evenOdd, COLORREF colour);
     void ClipPathWith(const GfxPath& path, const Matrix& toUnits, bool evenOdd);
     // Fills `path` (user space) as the opaque parts its blend leaves over each part of the mask and
-    // each of the fills `beneath` it: each part a box of its colour, or the mask's shading in the
+    // each of the fills `plan` finds beneath it: each part a box of its colour, or the mask's shading in the
     // colours its values leave, clipped to the path and to the mask's and the backdrop's fills that
     // make it, painted in the order that leaves each point its top part.
-    void FlatUserPath(GfxState* state, const GfxPath& path, bool evenOdd, const std::vector<const FlatFill*>& beneath);
+    void FlatUserPath(GfxState* state, const GfxPath& path, bool evenOdd, const FlatPlan& plan);
     // Paints `path` (user space) in `colour` under a constant `opacity`: the path made the clip, and
     // a one-pixel bitmap of the colour blended over its box with AlphaBlend's constant alpha.
     void BlendUserPath(GfxState* state, const GfxPath& path, bool evenOdd, COLORREF colour, double opacity);

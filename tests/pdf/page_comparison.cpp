@@ -23,6 +23,9 @@ int Darkness(const std::uint8_t* pixel)
 
 namespace {
 
+// How far, in darkness, a pixel may lie beyond the source's pixels around it before it is stray.
+constexpr int kStray = 96;
+
 // Whether a pixel was printed in another colour: far lighter or darker, or of another hue that
 // may be as dark (a blend mode's result, a mask's value).
 bool Differ(const std::uint8_t* wanted, const std::uint8_t* printed)
@@ -47,13 +50,21 @@ Comparison Compare(const Raster& wanted, const Raster& printed, int dpi)
         return result;
     }
     const int x0 = margin, y0 = margin, x1 = printed.width - margin, y1 = printed.height - margin;
-    std::size_t compared = 0, differing = 0;
+    std::size_t compared = 0, differing = 0, stray = 0;
     std::vector<double> rowsWanted(printed.height), rowsPrinted(printed.height);
     for (int y = y0; y < y1; ++y) {
         for (int x = x0; x < x1; ++x) {
             const int darkness = Darkness(wanted.At(x, y));
+            const int printedDarkness = Darkness(printed.At(x, y));
             rowsWanted[y] += darkness;
-            rowsPrinted[y] += Darkness(printed.At(x, y));
+            rowsPrinted[y] += printedDarkness;
+            int lightest = darkness, darkest = darkness;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    lightest = std::min(lightest, Darkness(wanted.At(x + dx, y + dy)));
+                    darkest = std::max(darkest, Darkness(wanted.At(x + dx, y + dy)));
+                }
+            stray += printedDarkness < lightest - kStray || printedDarkness > darkest + kStray ? 1 : 0;
             bool patch = true;
             for (int dy = -1; dy <= 1 && patch; ++dy)
                 for (int dx = -1; dx <= 1 && patch; ++dx)
@@ -65,6 +76,7 @@ Comparison Compare(const Raster& wanted, const Raster& printed, int dpi)
         }
     }
     result.differingPatches = compared ? double(differing) / double(compared) : 1.0;
+    result.strayPixels = double(stray) / (double(x1 - x0) * double(y1 - y0));
     const int window = dpi / 20;
     const double full = 765.0 * (x1 - x0) * window;
     auto ink = [](const std::vector<double>& rows, int from, int to) {

@@ -28,6 +28,9 @@ int Darkness(const std::uint8_t* pixel);
 // looked for a row beyond the window's either side: renderers may put an edge a pixel apart.
 struct Comparison {
     double differingPatches = 0;
+    // The share of pixels far lighter or darker than every pixel of the source around them: a
+    // seam where two smoothed edges meet, or a hairline left out.
+    double strayPixels = 0;
     double worstLoss = 0;
     double worstGain = 0;
 };
