@@ -110,5 +110,75 @@ TEST(FlatPaint, ABackdropFindsTheFillsBeneathABoxUnlessOtherPaintIsThere)
     EXPECT_FALSE(many.Beneath({double(pdf::kMaxBackdropFills), 0, double(pdf::kMaxBackdropFills) + 0.25, 1}));
 }
 
+TEST(FlatPaint, ABoxLessAHoleIsTheBandsAboveAndBelowAndThePiecesBeside)
+{
+    auto area = [](const std::vector<pdf::PageArea>& boxes) {
+        double sum = 0;
+        for (const pdf::PageArea& b : boxes)
+            sum += (b.x1 - b.x0) * (b.y1 - b.y0);
+        return sum;
+    };
+    const pdf::PageArea box{0, 0, 100, 50};
+    // A hole inside leaves four pieces; one across a side three, one over a corner two.
+    EXPECT_EQ(pdf::Subtract(box, {40, 10, 60, 20}).size(), 4u);
+    EXPECT_DOUBLE_EQ(area(pdf::Subtract(box, {40, 10, 60, 20})), 5000 - 200);
+    EXPECT_EQ(pdf::Subtract(box, {40, -10, 60, 20}).size(), 3u);
+    EXPECT_DOUBLE_EQ(area(pdf::Subtract(box, {90, 40, 200, 200})), 5000 - 100);
+    // A hole beside the box, or only touching it, leaves it whole; one over all of it, nothing.
+    EXPECT_EQ(pdf::Subtract(box, {100, 0, 120, 50}).size(), 1u);
+    EXPECT_TRUE(pdf::Subtract(box, {-1, -1, 101, 51}).empty());
+}
+
+TEST(FlatPaint, AMaskReachesWhereItsPartsLetSomethingThrough)
+{
+    auto fill = [](double x0, double y0, double x1, double y1, double value) {
+        pdf::MaskPart part;
+        part.fill.clip = {0, 0, 1000, 1000};
+        part.fill.box = {x0, y0, x1, y1};
+        part.fill.exact = {{x0, y0, x1, y1}};
+        part.value = value;
+        return part;
+    };
+    pdf::FlatMask mask;
+    // A value outside the parts reaches everywhere.
+    mask.outside = 0.5;
+    EXPECT_FALSE(pdf::MaskReach(mask));
+    // A shadow's mask: a white box, with a black one of no value over its middle.
+    mask.outside = 0;
+    mask.parts.push_back(fill(0, 0, 100, 100, 1));
+    mask.parts.push_back(fill(10, 10, 90, 90, 0));
+    const auto ring = pdf::MaskReach(mask);
+    ASSERT_TRUE(ring);
+    EXPECT_EQ(ring->size(), 4u);
+    for (const pdf::PageArea& piece : *ring)
+        EXPECT_FALSE(pdf::Overlap(piece, {10, 10, 90, 90}));
+    // A part of some value over the black one reaches again.
+    mask.parts.push_back(fill(40, 40, 60, 60, 0.3));
+    EXPECT_EQ(pdf::MaskReach(mask)->size(), 5u);
+
+    // A shading reaches by its pieces with a vertex of some value, within its clip.
+    pdf::FlatMask faded;
+    pdf::MaskPart shading;
+    shading.fill.clip = {0, -10, 150, 1000};
+    auto pieces = std::make_shared<pdf::GradientPieces>();
+    pieces->mode = GRADIENT_FILL_RECT_H;
+    for (const LONG x : {0, 100, 200})
+        for (const LONG y : {0, 100})
+            pieces->vertices.push_back(TRIVERTEX{x, y, 0, 0, 0, 0});
+    // Rectangles from x 0 to 100 and 100 to 200; only the first's vertices have some value.
+    pieces->indices = {0, 3, 2, 5};
+    shading.vertexValues = {1, 0, 0, 0, 0, 0};
+    shading.shading = pieces;
+    faded.parts.push_back(shading);
+    const auto reach = pdf::MaskReach(faded);
+    ASSERT_TRUE(reach);
+    ASSERT_EQ(reach->size(), 1u);
+    // The first rectangle, grown by its smoothing and cut to the clip.
+    EXPECT_DOUBLE_EQ((*reach)[0].x0, 0);
+    EXPECT_DOUBLE_EQ((*reach)[0].x1, 101);
+    EXPECT_DOUBLE_EQ((*reach)[0].y0, -1);
+    EXPECT_DOUBLE_EQ((*reach)[0].y1, 101);
+}
+
 } // namespace
 } // namespace pdf_test
