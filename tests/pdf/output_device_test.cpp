@@ -37,7 +37,7 @@ std::string WithResources(const std::string& content)
     writer.Add("<< /Type /Pages /Kids [3 0 R] /Count 1 >>");
     writer.Add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 600 800] /Contents 4 0 R /Resources << "
                "/ExtGState << /Half 5 0 R /Multiply 6 0 R /Masked 7 0 R /Full 9 0 R /None 15 0 R "
-               "/MaskedByPicture 18 0 R >> "
+               "/MaskedByPicture 18 0 R /Shadow 20 0 R >> "
                "/XObject << /Group 10 0 R /Knockout 11 0 R /Image 12 0 R /HalfInside 16 0 R "
                "/MultiplyIsolated 17 0 R >> "
                "/Pattern << /Shade 13 0 R >> /Font << /F 14 0 R >> >> >>");
@@ -70,6 +70,13 @@ std::string WithResources(const std::string& content)
     writer.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 600 800] /Group << /S /Transparency >> "
                      "/Resources << /XObject << /Image 12 0 R >> >>",
                      "q 600 0 0 800 0 0 cm /Image Do Q");
+    // A mask of a shading across a box, fading out to its right: a shadow's.
+    writer.Add("<< /Type /ExtGState /SMask << /Type /Mask /S /Luminosity /G 21 0 R >> >>");
+    writer.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 600 800] /Group << /S /Transparency /CS /DeviceGray >> "
+                     "/Resources << /Shading << /Sh 22 0 R >> >>",
+                     "q 100 100 200 200 re W n /Sh sh Q");
+    writer.Add("<< /ShadingType 2 /ColorSpace /DeviceGray /Coords [100 0 300 0] "
+               "/Function << /FunctionType 2 /Domain [0 1] /C0 [1] /C1 [0] /N 1 >> >>");
     return writer.Finish(1);
 }
 
@@ -110,6 +117,11 @@ TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
          PageWay::Regions},
         {"/MultiplyIsolated Do", PageWay::Regions},
         {"/MaskedByPicture gs 0 0 1 rg 10 10 100 100 re f", PageWay::Regions},
+        // A mask of a shading is flat too; its paint may lie over words where the mask lets nothing
+        // through, but not where it lets something through.
+        {"/Shadow gs 0 g 0 0 600 800 re f", PageWay::Vectors},
+        {"BT /F 12 Tf 400 400 Td (text) Tj ET /Shadow gs 0 g 0 0 600 800 re f", PageWay::Vectors},
+        {"BT /F 12 Tf 150 150 Td (text) Tj ET /Shadow gs 0 g 0 0 600 800 re f", PageWay::Regions},
         {"/Multiply gs 0 0 1 RG 10 10 100 100 re S", PageWay::Regions},
         // A group that looks the same drawn straight onto the page is drawn as shapes.
         {"/Group Do", PageWay::Vectors},
