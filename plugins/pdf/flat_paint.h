@@ -11,14 +11,17 @@
 #include <GfxState.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <vector>
 
 namespace pdf {
 
-// Opaque fills the backdrop keeps for blends over them; past this, fills count as any other paint.
+// Opaque fills the backdrop keeps for blends over them, and points of each; past these, fills
+// count as any other paint.
 constexpr std::size_t kMaxBackdropFills = 256;
+constexpr std::int64_t kMaxFlatFillPoints = 4096;
 // Boxes of other paint the backdrop keeps apart; past this they are kept as the one box around them.
 constexpr std::size_t kMaxOtherPaint = 4096;
 // Fills and shadings a soft mask may be made of and still be flat.
@@ -67,6 +70,8 @@ class FlatBackdrop final {
 public:
     // Notes a fill of one colour; past the fills kept, it counts as other paint.
     void AddFill(FlatFill fill);
+    // Whether no more fills are kept.
+    bool Full() const { return fills_.size() >= kMaxBackdropFills; }
     // Notes paint of any other kind over `box`.
     void AddOther(const PageArea& box);
     // The fills that lie beneath `box`, in the order painted, when no other paint does; nothing

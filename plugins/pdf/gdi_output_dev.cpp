@@ -477,6 +477,12 @@ bool GdiOutputDev::NoteFlatFill(GfxState* state, const GfxPath& path, bool evenO
     const bool forMask = maskGroups_ > 0;
     if (forMask && (maskGroups_ > 1 || groupKinds_.back() != GroupKind::Mask || maskParts_.size() >= kMaxMaskParts))
         return false;
+    // A fill is kept as its path: only so many, each of so many points.
+    std::int64_t points = 0;
+    for (int i = 0; i < path.getNumSubpaths(); ++i)
+        points += path.getSubpath(i)->getNumPoints();
+    if (points > kMaxFlatFillPoints || (!forMask && backdrop_.Full()))
+        return false;
     double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
     state->getClipBBox(&x0, &y0, &x1, &y1);
     GfxRGB rgb;
