@@ -51,10 +51,12 @@ ExtentD ExtentOf(std::span<const PathPoint> points);
 // The drawn extent as metafile bounds count it: inclusive device pixels, {0, 0, -1, -1} when empty.
 RECTL BoundsOf(const ExtentD& extent);
 
-// One path of a clip region, with the fill rule that makes it an area.
+// One path of a clip region, with the fill rule that makes it an area; an excluded path's area
+// (its even-odd area: a clip can be cut only by that) is what the region leaves out.
 struct ClipPath {
     std::vector<PathPoint> points;
     bool evenOdd = true;
+    bool excluded = false;
 };
 
 // A device context's clip: the area inside every one of its paths. Regions are shared and never

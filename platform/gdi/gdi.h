@@ -316,6 +316,7 @@ constexpr UINT ETO_PDY = 0x2000;
 
 // Clip region combinations.
 constexpr int RGN_AND = 1;
+constexpr int RGN_DIFF = 4;
 constexpr int RGN_COPY = 5;
 
 // AlphaBlend.
@@ -484,7 +485,8 @@ BOOL PolyBezierTo(HDC dc, const POINT* points, DWORD count);
 BOOL FillPath(HDC dc);
 BOOL StrokePath(HDC dc);
 BOOL StrokeAndFillPath(HDC dc);
-// Combines the closed path with the clip region (RGN_AND: intersects, RGN_COPY: replaces).
+// Combines the closed path with the clip region (RGN_AND: intersects, RGN_DIFF: takes the path's
+// area out of it, the area counted by the even-odd rule whatever the fill mode, RGN_COPY: replaces).
 BOOL SelectClipPath(HDC dc, int mode);
 
 // Text: with ETO_GLYPH_INDEX `text` holds glyph indices of the selected font, else characters its

@@ -997,6 +997,54 @@ TEST_F(VectorTest, AMetafileClipsOnlyWithinTheClipItIsPlayedIn)
     DeleteEnhMetaFile(metafile);
 }
 
+// RGN_DIFF takes a path's area out of the clip, by the even-odd rule whatever the fill mode, on
+// the printer and through a metafile alike; a mode the context does not take fails and keeps the
+// clip it had.
+TEST_F(VectorTest, AClipTakesAPathOutOfItAndKeepsTheRest)
+{
+    auto draw = [](HDC dc) {
+        SelectObject(dc, GetStockObject(NULL_PEN));
+        SaveDC(dc);
+        BeginPath(dc);
+        Rectangle(dc, 0, 0, 3000, 2000);
+        EndPath(dc);
+        EXPECT_TRUE(SelectClipPath(dc, RGN_AND));
+        // Two squares, one inside the other, in the winding mode: the inner one is taken as a hole.
+        SetPolyFillMode(dc, WINDING);
+        BeginPath(dc);
+        Rectangle(dc, 500, 500, 1500, 1500);
+        Rectangle(dc, 800, 800, 1200, 1200);
+        EndPath(dc);
+        EXPECT_TRUE(SelectClipPath(dc, RGN_DIFF));
+        BeginPath(dc);
+        Rectangle(dc, 100, 100, 200, 200);
+        EndPath(dc);
+        EXPECT_FALSE(SelectClipPath(dc, 2));
+        FillRectangle(dc, 0, 0, 4000, 2000, RGB(255, 0, 0));
+        RestoreDC(dc, -1);
+    };
+    auto expect = [](const Page& page, const char* how) {
+        ASSERT_GT(page.width, 0) << how;
+        ExpectColour(page, Px(300, 100), Px(300, 100), kRed, how);
+        ExpectColour(page, Px(700, 100), Px(1000, 100), kWhite, how);
+        ExpectColour(page, Px(1000, 100), Px(1000, 100), kRed, how);
+        ExpectColour(page, Px(1700, 100), Px(1000, 100), kRed, how);
+        ExpectColour(page, Px(3500, 100), Px(1000, 100), kWhite, how);
+    };
+    HDC dc = Printer();
+    draw(dc);
+    expect(RenderPage(Finish(dc), 1, 100), "on the printer");
+
+    HDC reference = CreateDCW(u"", u"Quillon Office", nullptr, nullptr);
+    HDC recording = CreateEnhMetaFileW(reference, nullptr, nullptr, nullptr);
+    draw(recording);
+    HENHMETAFILE metafile = CloseEnhMetaFile(recording);
+    DeleteDC(reference);
+    ASSERT_NE(metafile, nullptr);
+    expect(RenderPage(PrintMetafile(metafile), 1, 100), "played from a metafile");
+    DeleteEnhMetaFile(metafile);
+}
+
 // Names count up in the order fonts are registered, the same program and texts get their first
 // name again, and a child process that registers what its parent then registers names it alike.
 TEST_F(VectorTest, PrivateFontsAreNamedInTheOrderOfRegistrationAlikeInEveryProcess)

@@ -321,16 +321,17 @@ bool DeviceContext::GradientFill(std::span<const TRIVERTEX> vertices, std::span<
 
 bool DeviceContext::SelectClipPath(int mode)
 {
-    if (state_.bracket != PathBracket::Closed || (mode != RGN_AND && mode != RGN_COPY))
+    if (state_.bracket != PathBracket::Closed || (mode != RGN_AND && mode != RGN_DIFF && mode != RGN_COPY))
         return Fail(ERROR_INVALID_PARAMETER);
     if (Hand(emf::SelectClipPathRecord{static_cast<DWORD>(mode)}) == CallTaken::Refused)
         return false;
     auto path = std::make_shared<ClipPath>();
     path->points = std::move(state_.path);
-    path->evenOdd = state_.polyFillMode == ALTERNATE;
+    path->evenOdd = state_.polyFillMode == ALTERNATE || mode == RGN_DIFF;
+    path->excluded = mode == RGN_DIFF;
     auto region = std::make_shared<ClipRegion>();
     // Replacing the clip inside a metafile's playback keeps it within the clip the playback began with.
-    const SharedClip& kept = mode == RGN_AND ? state_.clip : playbacks_.empty() ? nullptr : playbacks_.back().clip;
+    const SharedClip& kept = mode != RGN_COPY ? state_.clip : playbacks_.empty() ? nullptr : playbacks_.back().clip;
     if (kept)
         region->paths = kept->paths;
     region->paths.push_back(std::move(path));

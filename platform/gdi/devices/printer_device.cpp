@@ -726,6 +726,10 @@ private:
         if (clip) {
             for (const std::shared_ptr<const ClipPath>& path : clip->paths) {
                 cairo_new_path(page_);
+                // An excluded path is cut out of a rectangle around the printable area (nothing
+                // outside it shows): by the even-odd rule, what lies inside the path lies outside.
+                if (path->excluded)
+                    cairo_rectangle(page_, -1, -1, geometry_.printableWidth + 2.0, geometry_.printableHeight + 2.0);
                 AppendPath(page_, path->points);
                 cairo_set_fill_rule(page_, path->evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
                 cairo_clip(page_);
