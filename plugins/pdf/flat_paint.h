@@ -26,6 +26,8 @@ constexpr std::int64_t kMaxFlatFillPoints = 4096;
 constexpr std::size_t kMaxOtherPaint = 4096;
 // Fills and shadings a soft mask may be made of and still be flat.
 constexpr std::size_t kMaxMaskParts = 16;
+// Fills a group drawn as its fills holds at most: each is cut by every later one it meets.
+constexpr std::size_t kMaxGroupFills = 32;
 // Parts a blend is drawn as at most (backdrop colours times mask values): past this it goes as pixels.
 constexpr std::size_t kMaxFlatParts = 64;
 // Boxes a fill's shape or the paper's part of a blend is looked at as at most.

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace pdf {
 namespace {
@@ -527,6 +528,8 @@ bool GdiOutputDev::NoteMaskShading(GfxState* state, const GradientPieces& pieces
 
 bool GdiOutputDev::Plain(GfxState* state, bool plain, const PageArea& box, bool noted)
 {
+    if (!noted && fillsGroup_ && maskGroups_ == 0)
+        fillsGroup_->drawable = false;
     if (!noted) {
         double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
         state->getClipBBox(&x0, &y0, &x1, &y1);
@@ -930,7 +933,12 @@ void GdiOutputDev::FlatUserPath(GfxState* state, const GfxPath& path, bool evenO
 
 void GdiOutputDev::BlendUserPath(GfxState* state, const GfxPath& path, bool evenOdd, COLORREF colour, double opacity)
 {
-    const Matrix userToUnits = UserToUnits(state);
+    BlendPathWith(path, UserToUnits(state), evenOdd, colour, opacity, {});
+}
+
+void GdiOutputDev::BlendPathWith(const GfxPath& path, const Matrix& userToUnits, bool evenOdd, COLORREF colour,
+                                 double opacity, std::span<const GroupFill* const> cuts)
+{
     double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL;
     for (int i = 0; i < path.getNumSubpaths(); ++i) {
         const GfxSubpath* subpath = path.getSubpath(i);
@@ -965,7 +973,14 @@ void GdiOutputDev::BlendUserPath(GfxState* state, const GfxPath& path, bool even
     Save();
     // One pixel enlarged shows as it is: smoothed, its colour would fade towards its edges.
     SetSmoothing(false);
-    ClipUserPath(state, path, evenOdd);
+    ClipPathWith(path, userToUnits, evenOdd);
+    for (const GroupFill* cut : cuts) {
+        SetFillMode(ALTERNATE);
+        BeginPath(dc_);
+        EmitPath(*cut->path, cut->toDevice.Then(pointsToUnits_));
+        EndPath(dc_);
+        Check(SelectClipPath(dc_, RGN_DIFF));
+    }
     HGDIOBJ previous = SelectObject(memoryDc_, bitmap);
     const BLENDFUNCTION blend{AC_SRC_OVER, 0, BYTE(std::lround(std::clamp(opacity, 0.0, 1.0) * 255)), 0};
     Check(AlphaBlend(dc_, low.x, low.y, high.x - low.x, high.y - low.y, memoryDc_, 0, 0, 1, 1, blend) != FALSE);
@@ -1168,7 +1183,8 @@ void GdiOutputDev::FillCurrentPath(GfxState* state, bool evenOdd)
         if (!Spend(std::int64_t(FlatParts(beneath->size())) + pieces * std::int64_t(1 + beneath->size()), points, 0, 0))
             return;
     }
-    const bool noted = painting == Painting::Opaque && NoteFlatFill(state, path, evenOdd);
+    const bool noted = NoteGroupFill(state, path, evenOdd, painting)
+        || (painting == Painting::Opaque && NoteFlatFill(state, path, evenOdd));
     const bool plain = Plain(state, painting != Painting::Pixels, PathBox(state, path, false), noted);
     if (plain && painting == Painting::Opaque && !Hidden())
         AddCover(state, path);
@@ -1687,17 +1703,30 @@ bool GdiOutputDev::checkTransparencyGroup(GfxState* state, bool knockout)
     const bool changes = knockout || !PaintsPlainly(state, state->getFillOpacity())
         || !PaintsPlainly(state, state->getStrokeOpacity()) || softMask_;
     plainGroupChecked_ = !changes;
+    checkedGroup_ = CheckedGroup{state->getFillOpacity(),
+                                 state->getBlendMode() == gfxBlendNormal && !softMask_ && !Hidden(), knockout};
     return changes;
 }
 
-void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpace* blendingColorSpace, bool, bool,
-                                          bool forSoftMask)
+void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpace* blendingColorSpace, bool,
+                                          bool knockout, bool forSoftMask)
 {
     // A soft mask's group only makes the mask; a group found plain is drawn as its content; any
     // other group changes what lies beneath it and goes as an area, its content drawn beneath only
     // as text.
     const GroupKind kind = forSoftMask ? GroupKind::Mask : plainGroupChecked_ ? GroupKind::Plain : GroupKind::Area;
     plainGroupChecked_ = false;
+    const std::optional<CheckedGroup> checked = std::exchange(checkedGroup_, std::nullopt);
+    // A group within the group of fills leaves it to pixels; the outermost group that goes as an
+    // area may be one, when it is painted in the normal blend mode under a constant opacity.
+    if (fillsGroup_ && kind != GroupKind::Plain)
+        fillsGroup_->drawable = false;
+    if (kind == GroupKind::Area && areaGroups_ == 0 && maskGroups_ == 0 && checked && checked->plain
+        && checked->knockout == knockout) {
+        fillsGroup_.emplace();
+        fillsGroup_->opacity = checked->opacity;
+        fillsGroup_->knockout = knockout;
+    }
     groupKinds_.push_back(kind);
     // A mask is flat while its group paints only plain fills, and holds no group of its own.
     if (maskGroups_ > 0)
@@ -1711,8 +1740,8 @@ void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpac
         ++maskGroups_;
     if (kind != GroupKind::Area)
         return;
-    // The group's area is made of what its content paints, found as it is painted.
-    cost_.needsPicture = true;
+    // The group's area is made of what its content paints, found as it is painted; the page needs
+    // it once the group ends, unless the group is drawn as its fills.
     ++areaGroups_;
     groupAreas_.push_back(PageArea{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL});
 }
@@ -1730,8 +1759,90 @@ void GdiOutputDev::endTransparencyGroup(GfxState* state)
     --areaGroups_;
     const PageArea painted = groupAreas_.back();
     groupAreas_.pop_back();
-    if (painted.x1 > painted.x0 && painted.y1 > painted.y0)
+    if (areaGroups_ == 0 && fillsGroup_) {
+        const std::optional<FillsGroup> group = std::exchange(fillsGroup_, std::nullopt);
+        if (group->drawable) {
+            DrawFillsGroup(state, *group);
+            return;
+        }
+    }
+    if (painted.x1 > painted.x0 && painted.y1 > painted.y0) {
+        cost_.needsPicture = true;
         AddArea(state, painted);
+    }
+}
+
+bool GdiOutputDev::NoteGroupFill(GfxState* state, const GfxPath& path, bool evenOdd, Painting painting)
+{
+    if (!fillsGroup_ || !fillsGroup_->drawable || areaGroups_ != 1 || maskGroups_ > 0 || stencilMasks_ > 0
+        || hiddenFromDepth_ >= 0)
+        return false;
+    FillsGroup& group = *fillsGroup_;
+    // Without knockout each fill lies over the ones before it, which a fill of its own opacity
+    // would let show: only opaque ones are drawn so.
+    const GfxColorSpace* space = state->getFillColorSpace();
+    std::int64_t points = 0;
+    for (int i = 0; i < path.getNumSubpaths(); ++i)
+        points += path.getSubpath(i)->getNumPoints();
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    state->getClipBBox(&x0, &y0, &x1, &y1);
+    const PageArea clip{x0, y0, x1, y1};
+    const bool sameClip = group.fills.empty()
+        || (clip.x0 == group.clip.x0 && clip.y0 == group.clip.y0 && clip.x1 == group.clip.x1
+            && clip.y1 == group.clip.y1);
+    // A fill is cut out of the ones before it by its even-odd area: it must be the area it fills.
+    const bool cuttable
+        = evenOdd || (path.getNumSubpaths() == 1 && BoxInside(DevicePolygon(path, Ctm(state))).has_value());
+    if (!(painting == Painting::Opaque || (painting == Painting::Blended && group.knockout)) || !space
+        || space->getMode() == csPattern || !clipIsBox_ || !sameClip || points > kMaxFlatFillPoints
+        || group.fills.size() >= kMaxGroupFills || !cuttable) {
+        group.drawable = false;
+        return false;
+    }
+    GfxRGB rgb;
+    state->getFillRGB(&rgb);
+    group.clip = clip;
+    group.fills.push_back(GroupFill{std::shared_ptr<const GfxPath>(path.copy()), Ctm(state), evenOdd, ToColour(rgb),
+                                    painting == Painting::Opaque ? 1.0 : state->getFillOpacity(),
+                                    Intersection(PathBox(state, path, false), clip)});
+    return true;
+}
+
+void GdiOutputDev::DrawFillsGroup(GfxState* state, const FillsGroup& group)
+{
+    // Each fill shows where no later fill lies: it is cut by the later ones over it, and blended
+    // under its own opacity times the group's.
+    std::int64_t cuts = 0, points = 0;
+    for (std::size_t k = 0; k < group.fills.size(); ++k)
+        for (std::size_t j = k + 1; j < group.fills.size(); ++j)
+            if (Overlap(group.fills[k].box, group.fills[j].box)) {
+                ++cuts;
+                for (int i = 0; i < group.fills[j].path->getNumSubpaths(); ++i)
+                    points += group.fills[j].path->getSubpath(i)->getNumPoints();
+            }
+    PageArea painted{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    for (const GroupFill& fill : group.fills)
+        painted = Union(painted, fill.box);
+    if (!group.fills.empty())
+        backdrop_.AddOther(painted);
+    if (!Spend(std::int64_t(group.fills.size()) + cuts, points, 0, 0) || !Draws() || group.fills.empty())
+        return;
+    FlushRun();
+    Save();
+    GfxPath clip;
+    AddBox(clip, group.clip);
+    ClipPathWith(clip, pointsToUnits_, false);
+    for (std::size_t k = 0; k < group.fills.size(); ++k) {
+        const GroupFill& fill = group.fills[k];
+        std::vector<const GroupFill*> later;
+        for (std::size_t j = k + 1; j < group.fills.size(); ++j)
+            if (Overlap(fill.box, group.fills[j].box))
+                later.push_back(&group.fills[j]);
+        BlendPathWith(*fill.path, fill.toDevice.Then(pointsToUnits_), fill.evenOdd, fill.colour,
+                      fill.opacity * group.opacity, later);
+    }
+    Restore();
+    (void)state;
 }
 
 void GdiOutputDev::setSoftMask(GfxState*, const double*, bool alpha, Function* transferFunc, GfxColor* backdropColor)

@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -290,10 +291,43 @@ private:
     // Paints `path` (user space) in `colour` under a constant `opacity`: the path made the clip, and
     // a one-pixel bitmap of the colour blended over its box with AlphaBlend's constant alpha.
     void BlendUserPath(GfxState* state, const GfxPath& path, bool evenOdd, COLORREF colour, double opacity);
+    // A fill of a group drawn as its fills: its path, mapped onto device space; its colour, its own
+    // opacity and its device box cut to the clip.
+    struct GroupFill {
+        std::shared_ptr<const GfxPath> path;
+        Matrix toDevice;
+        bool evenOdd = false;
+        COLORREF colour = 0;
+        double opacity = 1;
+        PageArea box;
+    };
+    // The same for a path mapped by `toUnits`, with the even-odd area of each of `cuts` taken out of
+    // the clip (RGN_DIFF).
+    void BlendPathWith(const GfxPath& path, const Matrix& toUnits, bool evenOdd, COLORREF colour, double opacity,
+                       std::span<const GroupFill* const> cuts);
 
     void AddGlyph(const PageFont& font, unsigned glyph, const Matrix& emToUnits, double x, double y, double nextX,
                   double nextY, COLORREF colour, bool vertical);
     void FlushRun();
+
+    // A transparency group painted in the normal blend mode under a constant opacity, whose content
+    // is only fills of one colour each through one box clip, each the area its even-odd rule
+    // makes, opaque (or, in a knockout group, under a constant opacity): each point shows the last
+    // fill there over what lies beneath the group, which GDI draws as each fill cut by the later
+    // ones and blended under its opacity times the group's. Found while the group is painted; it is
+    // no longer drawable as soon as anything else is painted in it.
+    struct FillsGroup {
+        double opacity = 1;
+        bool knockout = false;
+        bool drawable = true;
+        PageArea clip;
+        std::vector<GroupFill> fills;
+    };
+    // Notes a fill painted in the group of fills; false (and the group no longer drawable) when it
+    // is not one such a group is drawn with.
+    bool NoteGroupFill(GfxState* state, const GfxPath& path, bool evenOdd, Painting painting);
+    // Counts the group's fills and their cuts, and draws them.
+    void DrawFillsGroup(GfxState* state, const FillsGroup& group);
 
     // The pieces a shading may still take before the page passes its operation limit.
     std::size_t ShadingBudget() const;
@@ -360,6 +394,16 @@ private:
     enum class GroupKind { Plain, Area, Mask };
     std::vector<GroupKind> groupKinds_;
     bool plainGroupChecked_ = false;
+    // What the last check of a group found: the opacity it is painted under, whether in the normal
+    // blend mode without a soft mask, and whether it knocks out.
+    struct CheckedGroup {
+        double opacity = 1;
+        bool plain = false;
+        bool knockout = false;
+    };
+    std::optional<CheckedGroup> checkedGroup_;
+    // The outermost group that goes as an area while it may still be drawn as its fills.
+    std::optional<FillsGroup> fillsGroup_;
     int areaGroups_ = 0;
     // For each group open that goes as an area, the box of what it has painted so far.
     std::vector<PageArea> groupAreas_;

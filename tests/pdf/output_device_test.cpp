@@ -39,7 +39,7 @@ std::string WithResources(const std::string& content)
                "/ExtGState << /Half 5 0 R /Multiply 6 0 R /Masked 7 0 R /Full 9 0 R /None 15 0 R "
                "/MaskedByPicture 18 0 R /Shadow 20 0 R >> "
                "/XObject << /Group 10 0 R /Knockout 11 0 R /Image 12 0 R /HalfInside 16 0 R "
-               "/MultiplyIsolated 17 0 R >> "
+               "/MultiplyIsolated 17 0 R /TextInside 23 0 R >> "
                "/Pattern << /Shade 13 0 R >> /Font << /F 14 0 R >> >> >>");
     writer.AddStream("", content);
     writer.Add("<< /Type /ExtGState /ca 0.5 /CA 0.5 >>");
@@ -77,6 +77,9 @@ std::string WithResources(const std::string& content)
                      "q 100 100 200 200 re W n /Sh sh Q");
     writer.Add("<< /ShadingType 2 /ColorSpace /DeviceGray /Coords [100 0 300 0] "
                "/Function << /FunctionType 2 /Domain [0 1] /C0 [1] /C1 [0] /N 1 >> >>");
+    writer.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 600 800] /Group << /S /Transparency >> "
+                     "/Resources << /Font << /F 14 0 R >> >>",
+                     "0 0 1 rg 100 100 200 200 re f BT /F 12 Tf 120 120 Td (text) Tj ET");
     return writer.Finish(1);
 }
 
@@ -125,10 +128,14 @@ TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
         {"/Multiply gs 0 0 1 RG 10 10 100 100 re S", PageWay::Regions},
         // A group that looks the same drawn straight onto the page is drawn as shapes.
         {"/Group Do", PageWay::Vectors},
-        {"/Half gs /Group Do", PageWay::Regions},
         {"/HalfInside Do", PageWay::Vectors},
+        // A group of opaque fills under an opacity, or of fills of their own opacities knocking one
+        // another out, is its fills, each cut by the later ones; a group of translucent fills
+        // over one another, or holding anything but fills, is an area.
+        {"/Half gs /Group Do", PageWay::Vectors},
+        {"/Knockout Do", PageWay::Vectors},
         {"/Half gs /HalfInside Do", PageWay::Regions},
-        {"/Knockout Do", PageWay::Regions},
+        {"/Half gs /TextInside Do", PageWay::Regions},
         // Constant alpha on a picture is AlphaBlend's own.
         {"/Half gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Vectors},
         {"/Multiply gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Regions},
@@ -194,8 +201,8 @@ TEST(OutputDevice, AnAreaIsWhereTheUnplainPaintLandsWithinTheClip)
     // Cut to the clip.
     expectArea(picture + "0 0 50 50 re W n /Multiply gs 0 0 1 rg 10 10 100 100 re f", 10, 750, 50, 790);
     // A group is as large as what it paints, not its bounding box (the whole page here): the
-    // plain fill it holds, under the group's opacity.
-    expectArea("/Half gs /Group Do", 100, 500, 300, 700);
+    // translucent fill it holds, under the group's opacity.
+    expectArea("/Half gs /HalfInside Do", 100, 500, 300, 700);
     // Plain paint around it makes no area.
     expectArea(picture + "q /Multiply gs 1 0 0 rg 200 200 10 10 re f Q 0 g 0 0 5 5 re f", 200, 590, 210, 600);
     EXPECT_TRUE(Areas("0 0 1 rg 10 10 100 100 re f").empty());
