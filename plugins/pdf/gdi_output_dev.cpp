@@ -526,18 +526,49 @@ bool GdiOutputDev::NoteMaskShading(GfxState* state, const GradientPieces& pieces
     return true;
 }
 
+void GdiOutputDev::NoteOther(GfxState* state, const PageArea& box, bool glyph)
+{
+    if (fillsGroup_ && maskGroups_ == 0)
+        fillsGroup_->drawable = false;
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    state->getClipBBox(&x0, &y0, &x1, &y1);
+    if (maskGroups_ > 0)
+        maskFlat_ = false;
+    else if (glyph)
+        textBoxes_.push_back(Intersection(box, PageArea{x0, y0, x1, y1}));
+    else
+        backdrop_.AddOther(Intersection(box, PageArea{x0, y0, x1, y1}));
+}
+
+std::optional<COLORREF> GdiOutputDev::TextColourOver(GfxState* state, const PageArea& box) const
+{
+    const GfxColorSpace* space = state->getFillColorSpace();
+    if (softMask_ || Hidden() || !space || space->getMode() == csPattern)
+        return std::nullopt;
+    double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    state->getClipBBox(&x0, &y0, &x1, &y1);
+    const PageArea cut = Intersection(box, PageArea{x0, y0, x1, y1});
+    const auto fills = backdrop_.Beneath(cut);
+    if (!fills)
+        return std::nullopt;
+    GfxRGB rgb;
+    state->getFillRGB(&rgb);
+    const Rgb source{colToDbl(rgb.r), colToDbl(rgb.g), colToDbl(rgb.b)};
+    auto colour = [](const Rgb& c) { return RGB(dblToByte(c.r), dblToByte(c.g), dblToByte(c.b)); };
+    // Over the paper the paint lands as it is; over a fill that holds the whole box, blended with it.
+    if (fills->empty())
+        return colour(Composite(gfxBlendNormal, Rgb{1, 1, 1}, source, state->getFillOpacity()));
+    const FlatFill& top = *fills->back();
+    for (const PageArea& e : ExactBoxes(top))
+        if (e.x0 <= cut.x0 && e.y0 <= cut.y0 && cut.x1 <= e.x1 && cut.y1 <= e.y1)
+            return colour(Composite(state->getBlendMode(), top.colour, source, state->getFillOpacity()));
+    return std::nullopt;
+}
+
 bool GdiOutputDev::Plain(GfxState* state, bool plain, const PageArea& box, bool noted)
 {
-    if (!noted && fillsGroup_ && maskGroups_ == 0)
-        fillsGroup_->drawable = false;
-    if (!noted) {
-        double x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-        state->getClipBBox(&x0, &y0, &x1, &y1);
-        if (maskGroups_ > 0)
-            maskFlat_ = false;
-        else
-            backdrop_.AddOther(Intersection(box, PageArea{x0, y0, x1, y1}));
-    }
+    if (!noted)
+        NoteOther(state, box);
     // Inside a group that goes as an area, everything painted makes the group's area.
     if (!plain)
         cost_.needsPicture = true;
@@ -1245,6 +1276,9 @@ void GdiOutputDev::beginTextObject(GfxState*)
 
 void GdiOutputDev::endTextObject(GfxState* state)
 {
+    for (const PageArea& box : textBoxes_)
+        backdrop_.AddOther(box);
+    textBoxes_.clear();
     if (!Draws())
         return;
     FlushRun();
@@ -1286,12 +1320,29 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
     // the cost of its own word. Other glyphs painted in a way GDI cannot show go as an area, and
     // stay as text beneath it, so that their words are kept; nothing of a soft mask's own content
     // is drawn.
+    //
+    // Text under an opacity or in a blend mode over one colour of the backdrop alone (the paper, or
+    // a plain box holding the glyph) is text in the colour it leaves there, words and all. Whether
+    // the backdrop is one colour is told by the font's own box, which holds its glyphs' ink; areas
+    // take a wider box, as fonts may not say it right.
     const PageArea glyphBox = BoxOf(state, emToUser, -0.5, -0.5, 1.5, 1.5, 1);
+    const double* fontBox = gfxFont->getFontBBox();
+    const bool fontBoxSound = fontBox[2] > fontBox[0] && fontBox[3] > fontBox[1] && fontBox[0] >= -4 && fontBox[1] >= -4
+        && fontBox[2] <= 4 && fontBox[3] <= 4;
+    const PageArea inkBox
+        = fontBoxSound ? BoxOf(state, emToUser, fontBox[0], fontBox[1], fontBox[2], fontBox[3], 1) : glyphBox;
+    const Painting painting = HowPainted(state, false);
+    const COLORREF flatColour
+        = fills && !strokes && !clips && painting != Painting::Opaque && painting != Painting::Nothing
+        ? TextColourOver(state, inkBox).value_or(CLR_INVALID)
+        : CLR_INVALID;
+    const bool flat = flatColour != CLR_INVALID;
     const bool large = std::sqrt(std::abs(emToUser.Then(Ctm(state)).Determinant())) >= kMinBlendedGlyphEm;
-    const bool blended = fills && !strokes && large && !Hidden() && HowPainted(state, false) == Painting::Blended;
-    const bool plain = blended ? Plain(state, true, glyphBox)
-                               : PaintsWithGdi(state, fills, strokes, glyphBox)
-            && Plain(state, !fills || state->getFillColorSpace()->getMode() != csPattern, glyphBox);
+    const bool blended = !flat && fills && !strokes && large && !Hidden() && painting == Painting::Blended;
+    NoteOther(state, inkBox, true);
+    const bool plain = flat || blended ? Plain(state, true, glyphBox, true)
+                                       : PaintsWithGdi(state, fills, strokes, glyphBox, true)
+            && Plain(state, !fills || state->getFillColorSpace()->getMode() != csPattern, glyphBox, true);
     const bool shown = plain && !Hidden();
     if (!Draws() || maskGroups_ > 0 || (!fills && !strokes && !clips))
         return;
@@ -1313,7 +1364,8 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
         userToUnits.Apply(emToUser.e + dx, emToUser.f + dy, nextX, nextY);
         Matrix emToUnits = emToUser.Then(userToUnits);
         emToUnits.e = emToUnits.f = 0;
-        AddGlyph(font, glyph, emToUnits, startX, startY, nextX, nextY, ToColour(rgb), gfxFont->getWMode() == 1);
+        AddGlyph(font, glyph, emToUnits, startX, startY, nextX, nextY, flat ? flatColour : ToColour(rgb),
+                 gfxFont->getWMode() == 1);
     }
     const bool outlines = (shown && (filledOutline || strokes)) || clips;
     if (!outlines || font.GetWay() == PageFont::Way::Nothing)
@@ -1337,7 +1389,7 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
         if (blended)
             BlendUserPath(state, path, false, ToColour(rgb), state->getFillOpacity());
         else
-            FillUserPath(state, path, false, ToColour(rgb));
+            FillUserPath(state, path, false, flat ? flatColour : ToColour(rgb));
     }
     if (strokes)
         StrokeUserPath(state, path);

@@ -224,6 +224,13 @@ private:
     // `plain` as it is; when false, `box` becomes an area and the page needs one. Unless the caller
     // `noted` the paint as a plain fill, it is noted as other paint over `box`.
     bool Plain(GfxState* state, bool plain, const PageArea& box, bool noted = false);
+    // Notes paint other than a plain fill over `box`: in the backdrop, the soft mask being made or
+    // the group of fills being found. A glyph joins the backdrop when its text object ends: the
+    // font's box of one glyph reaches over the next, which lies over the same colours.
+    void NoteOther(GfxState* state, const PageArea& box, bool glyph = false);
+    // The opaque colour text in the state's fill leaves over `box` when one colour alone lies
+    // beneath it there (the paper, or a plain fill whose box holds it); nothing otherwise.
+    std::optional<COLORREF> TextColourOver(GfxState* state, const PageArea& box) const;
     // Notes an opaque fill of the state's plain colour through a box clip as part of the backdrop,
     // or of the soft mask being made; false when it is not such a fill, or no more are kept.
     bool NoteFlatFill(GfxState* state, const GfxPath& path, bool evenOdd);
@@ -367,6 +374,8 @@ private:
     GlyphRun run_;
     // Glyph outlines of clipping text, in user space, made the clip when the text object ends.
     std::unique_ptr<GfxPath> textClip_;
+    // The boxes of the text object's glyphs, noted in the backdrop when it ends.
+    std::vector<PageArea> textBoxes_;
     // A soft mask is in force; whether one was, for each saved state.
     bool softMask_ = false;
     std::vector<bool> savedSoftMasks_;

@@ -96,7 +96,9 @@ PageWay Survey(const std::string& pdf, const pdf::PageLimits& limits = {})
 
 TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
 {
-    const std::vector<std::pair<const char*, PageWay>> cases = {
+    // A picture beneath: no blend is drawn over it as shapes or text of a colour worked out.
+    const std::string picture = "q 600 0 0 800 0 0 cm /Image Do Q ";
+    const std::vector<std::pair<std::string, PageWay>> cases = {
         {"0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
         {"/Full gs 0 0 1 rg 10 10 100 100 re f", PageWay::Vectors},
         // A constant opacity on a fill or a stroke (solid or dashed) is a blend through a clip...
@@ -141,16 +143,22 @@ TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
         {"/Multiply gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Regions},
         {"/Masked gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Regions},
         {"BT /F 12 Tf 10 10 Td (text) Tj ET", PageWay::Vectors},
-        // Large text filled under a constant opacity (36 points on the page and more) is its glyphs'
-        // outlines blended; smaller, stroked, or of no opacity (a layer of words meant to be
-        // found), it goes as an area over its words.
-        {"/Half gs BT /F 36 Tf 10 10 Td (text) Tj ET", PageWay::Vectors},
-        {"2 0 0 2 0 0 cm /Half gs BT /F 18 Tf 10 10 Td (text) Tj ET", PageWay::Vectors},
-        {"/Half gs BT /F 35 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
-        {"0.5 0 0 0.5 0 0 cm /Half gs BT /F 60 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
+        // Text filled under an opacity or in a blend mode over the paper or one plain box is text in
+        // the colour it leaves there. Over anything else, large text filled under a constant
+        // opacity (36 points on the page and more) is its glyphs' outlines blended; smaller,
+        // stroked, or of no opacity (a layer of words meant to be found), it goes as an area over
+        // its words.
+        {"/Half gs BT /F 12 Tf 10 10 Td (text) Tj ET", PageWay::Vectors},
+        {"/Multiply gs BT /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Vectors},
+        {"0 g 0 0 600 100 re f /Multiply gs BT /F 12 Tf 10 10 Td (text) Tj ET", PageWay::Vectors},
+        {"0 g 0 0 600 12 re f /Multiply gs BT /F 12 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
+        {picture + "/Half gs BT /F 36 Tf 10 10 Td (text) Tj ET", PageWay::Vectors},
+        {picture + "2 0 0 2 0 0 cm /Half gs BT /F 18 Tf 10 10 Td (text) Tj ET", PageWay::Vectors},
+        {picture + "/Half gs BT /F 35 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
+        {picture + "0.5 0 0 0.5 0 0 cm /Half gs BT /F 60 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
         {"/Half gs BT 1 Tr /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
         {"/None gs BT /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
-        {"/Multiply gs BT /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
+        {picture + "/Multiply gs BT /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
         {"/Masked gs BT /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
         {"/Half gs BT 3 Tr /F 12 Tf 10 10 Td (invisible) Tj ET", PageWay::Vectors},
         // A gradient becomes fills of its colours; a stencil filled with it cannot be drawn.
@@ -506,10 +514,12 @@ TEST(OutputDevice, TranslucentPaintIsItsShapeMadeTheClipAndItsColourBlendedOverI
     EXPECT_NEAR(across, (200 + 2 * 10) * 4.0 / 3, 4);
     EXPECT_NEAR(down, (100 + 2 * 10) * 4.0 / 3, 4);
 
-    // Large glyphs filled under a constant opacity: each is its outline blended, and no glyph run is
-    // left to show them opaque.
+    // Large glyphs filled under a constant opacity over a picture: each is its outline blended, and
+    // no glyph run is left to show them opaque.
     const std::map<DWORD, int> text
-        = Count(RecordTypes(RecordPage(WithResources("/Half gs 0 0 1 rg BT /F 48 Tf 10 400 Td (Hi) Tj ET"), 0)));
+        = Count(RecordTypes(RecordPage(WithResources("q 600 0 0 800 0 0 cm /Image Do Q "
+                                                     "/Half gs 0 0 1 rg BT /F 48 Tf 10 400 Td (Hi) Tj ET"),
+                                       0)));
     EXPECT_EQ(text.at(EMR_ALPHABLEND), 2);
     EXPECT_FALSE(text.contains(EMR_EXTTEXTOUTW));
     EXPECT_FALSE(text.contains(EMR_GDICOMMENT));
