@@ -421,6 +421,41 @@ def soft_mask_shadings():
     return pdf.bytes(pdf.page("\n".join(ops), "/ExtGState << %s >> %s" % (states, HELVETICA)))
 
 
+def group_of_fills():
+    # A transparency group under 50 % opacity holding overlapping opaque shapes (discs, a square, a
+    # turned square), over stripes and words: each point shows the group's last shape there, half
+    # clear, so the shapes do not show through one another.
+    pdf = Pdf()
+    k = 0.5523
+    def disc(cx, cy, r):
+        return ("%g %g m %g %g %g %g %g %g c %g %g %g %g %g %g c %g %g %g %g %g %g c %g %g %g %g %g %g c h f"
+                % (cx + r, cy, cx + r, cy + k * r, cx + k * r, cy + r, cx, cy + r, cx - k * r, cy + r, cx - r,
+                   cy + k * r, cx - r, cy, cx - r, cy - k * r, cx - k * r, cy - r, cx, cy - r, cx + k * r, cy - r,
+                   cx + r, cy - k * r, cx + r, cy))
+    content = " ".join(["0.9 0.2 0.2 rg", disc(220, 520, 130), "0.2 0.7 0.3 rg", disc(360, 520, 130),
+                        "0.2 0.3 0.9 rg 200 300 200 160 re f",
+                        "0.95 0.75 0.1 rg 300 150 m 420 270 l 300 390 l 180 270 l h f"])
+    group = pdf.stream("/Type /XObject /Subtype /Form /BBox [0 0 612 792] /Group << /S /Transparency >>", content)
+    ops = ["0.1 0.1 0.5 rg " + " ".join("%d 100 10 600 re" % x for x in range(40, 572, 36)) + " f"]
+    for i in range(20):
+        ops.append("0 g BT /F1 12 Tf 60 %d Td (Words beneath the group stay words, line %d) Tj ET" % (680 - 28 * i, i + 1))
+    ops.append("q /Half gs /G Do Q")
+    return pdf.bytes(pdf.page("\n".join(ops), "/ExtGState << /Half << /Type /ExtGState /ca 0.5 /CA 0.5 >> >>"
+                              " /XObject << /G %d 0 R >> %s" % (group, HELVETICA)))
+
+
+def translucent_words():
+    # Words under an opacity over the paper, over a plain band, and in Multiply over a box: each is
+    # text in the colour it leaves there, its words kept.
+    ops = ["0.85 0.9 1 rg 40 380 532 80 re f", "0.9 0.8 0.3 rg 40 180 532 120 re f",
+           "q /Half gs 0.1 0.1 0.6 rg BT /F1 24 Tf 60 600 Td (Half-clear words on the paper) Tj ET",
+           "BT /F1 12 Tf 60 560 Td (and smaller ones, twelve points, on the paper too) Tj ET",
+           "BT /F1 28 Tf 60 405 Td (Half-clear words on a band) Tj ET Q",
+           "q /Multiply gs 0.2 0.5 0.9 rg BT /F1 30 Tf 60 225 Td (Multiplied over a box) Tj ET Q"]
+    return simple("\n".join(ops), "/ExtGState << /Half << /Type /ExtGState /ca 0.5 >>"
+                  " /Multiply << /Type /ExtGState /BM /Multiply >> >> " + HELVETICA)
+
+
 def shading_axial():
     # Axial shadings painted with sh: one extended past both ends, one not, under a clip.
     pdf = Pdf()
@@ -528,6 +563,8 @@ PAGES = {
     "blend_modes_all": blend_modes_all,
     "soft_mask_fills": soft_mask_fills,
     "soft_mask_shadings": soft_mask_shadings,
+    "group_of_fills": group_of_fills,
+    "translucent_words": translucent_words,
     "shading_axial": shading_axial,
     "shading_radial": shading_radial,
     "shading_pattern": shading_pattern,
