@@ -567,6 +567,7 @@ std::optional<COLORREF> GdiOutputDev::TextColourOver(GfxState* state, const Page
 
 bool GdiOutputDev::Plain(GfxState* state, bool plain, const PageArea& box, bool noted)
 {
+    SettleGroup(nullptr);
     if (!noted)
         NoteOther(state, box);
     // Inside a group that goes as an area, everything painted makes the group's area.
@@ -592,6 +593,11 @@ void GdiOutputDev::AddArea(GfxState* state, PageArea box)
         groupAreas_.back() = Union(groupAreas_.back(), box);
         return;
     }
+    AddCutArea(box);
+}
+
+void GdiOutputDev::AddCutArea(const PageArea& box)
+{
     areas_.push_back(box);
     // A cover hides only what was painted before it: an area over it shows there.
     std::erase_if(covers_, [&box](const PageArea& cover) { return Overlap(cover, box); });
@@ -1755,8 +1761,6 @@ bool GdiOutputDev::checkTransparencyGroup(GfxState* state, bool knockout)
     const bool changes = knockout || !PaintsPlainly(state, state->getFillOpacity())
         || !PaintsPlainly(state, state->getStrokeOpacity()) || softMask_;
     plainGroupChecked_ = !changes;
-    checkedGroup_ = CheckedGroup{state->getFillOpacity(),
-                                 state->getBlendMode() == gfxBlendNormal && !softMask_ && !Hidden(), knockout};
     return changes;
 }
 
@@ -1768,15 +1772,13 @@ void GdiOutputDev::beginTransparencyGroup(GfxState*, const double*, GfxColorSpac
     // as text.
     const GroupKind kind = forSoftMask ? GroupKind::Mask : plainGroupChecked_ ? GroupKind::Plain : GroupKind::Area;
     plainGroupChecked_ = false;
-    const std::optional<CheckedGroup> checked = std::exchange(checkedGroup_, std::nullopt);
     // A group within the group of fills leaves it to pixels; the outermost group that goes as an
-    // area may be one, when it is painted in the normal blend mode under a constant opacity.
+    // area may be one. How it is painted is told when poppler paints it.
     if (fillsGroup_ && kind != GroupKind::Plain)
         fillsGroup_->drawable = false;
-    if (kind == GroupKind::Area && areaGroups_ == 0 && maskGroups_ == 0 && checked && checked->plain
-        && checked->knockout == knockout) {
+    SettleGroup(nullptr);
+    if (kind == GroupKind::Area && areaGroups_ == 0 && maskGroups_ == 0) {
         fillsGroup_.emplace();
-        fillsGroup_->opacity = checked->opacity;
         fillsGroup_->knockout = knockout;
     }
     groupKinds_.push_back(kind);
@@ -1812,15 +1814,43 @@ void GdiOutputDev::endTransparencyGroup(GfxState* state)
     const PageArea painted = groupAreas_.back();
     groupAreas_.pop_back();
     if (areaGroups_ == 0 && fillsGroup_) {
-        const std::optional<FillsGroup> group = std::exchange(fillsGroup_, std::nullopt);
-        if (group->drawable) {
-            DrawFillsGroup(state, *group);
-            return;
-        }
+        // Poppler paints the group next, in the state it is painted in.
+        fillsGroup_->painted = painted;
+        endedGroup_ = std::exchange(fillsGroup_, std::nullopt);
+        return;
     }
     if (painted.x1 > painted.x0 && painted.y1 > painted.y0) {
         cost_.needsPicture = true;
         AddArea(state, painted);
+    }
+}
+
+void GdiOutputDev::paintTransparencyGroup(GfxState* state, const double*)
+{
+    SettleGroup(state);
+}
+
+void GdiOutputDev::endPage()
+{
+    SettleGroup(nullptr);
+}
+
+void GdiOutputDev::SettleGroup(GfxState* state)
+{
+    // A group of fills painted in the normal blend mode, without a soft mask, is drawn as its fills
+    // under the opacity it is painted with; any other group (or one poppler never painted) is the
+    // area it painted.
+    if (!endedGroup_)
+        return;
+    FillsGroup group = *std::exchange(endedGroup_, std::nullopt);
+    if (state && group.drawable && state->getBlendMode() == gfxBlendNormal && !softMask_ && !Hidden()) {
+        group.opacity = state->getFillOpacity();
+        DrawFillsGroup(group);
+        return;
+    }
+    if (group.painted.x1 > group.painted.x0 && group.painted.y1 > group.painted.y0) {
+        cost_.needsPicture = true;
+        AddCutArea(group.painted);
     }
 }
 
@@ -1860,7 +1890,7 @@ bool GdiOutputDev::NoteGroupFill(GfxState* state, const GfxPath& path, bool even
     return true;
 }
 
-void GdiOutputDev::DrawFillsGroup(GfxState* state, const FillsGroup& group)
+void GdiOutputDev::DrawFillsGroup(const FillsGroup& group)
 {
     // Each fill shows where no later fill lies: it is cut by the later ones over it, and blended
     // under its own opacity times the group's.
@@ -1894,7 +1924,6 @@ void GdiOutputDev::DrawFillsGroup(GfxState* state, const FillsGroup& group)
                       fill.opacity * group.opacity, later);
     }
     Restore();
-    (void)state;
 }
 
 void GdiOutputDev::setSoftMask(GfxState*, const double*, bool alpha, Function* transferFunc, GfxColor* backdropColor)

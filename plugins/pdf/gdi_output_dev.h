@@ -167,6 +167,8 @@ public:
     void setSoftMask(GfxState* state, const double* bbox, bool alpha, Function* transferFunc,
                      GfxColor* backdropColor) override;
     void clearSoftMask(GfxState* state) override;
+    void paintTransparencyGroup(GfxState* state, const double* bbox) override;
+    void endPage() override;
 
 private:
     // What is selected into the context, so that nothing is selected twice; saved and restored with
@@ -248,8 +250,9 @@ private:
     std::optional<FlatPlan> PlanFlat(GfxState* state, const GfxPath& path) const;
     // The parts a path filled as flat parts is drawn as.
     std::size_t FlatParts(std::size_t beneath) const;
-    // Adds `box` (device space), cut to the clip, to the areas.
+    // Adds `box` (device space), cut to the clip, to the areas; one already cut.
     void AddArea(GfxState* state, PageArea box);
+    void AddCutArea(const PageArea& box);
     // Notes the box inside a path filled plainly and opaque, cut to the clip, as a cover of the
     // areas before it, when the clip is a box and the path has one inside it.
     void AddCover(GfxState* state, const GfxPath& path);
@@ -329,12 +332,17 @@ private:
         bool drawable = true;
         PageArea clip;
         std::vector<GroupFill> fills;
+        // The box of what the group painted, its area if it is not drawn as its fills.
+        PageArea painted;
     };
     // Notes a fill painted in the group of fills; false (and the group no longer drawable) when it
     // is not one such a group is drawn with.
     bool NoteGroupFill(GfxState* state, const GfxPath& path, bool evenOdd, Painting painting);
     // Counts the group's fills and their cuts, and draws them.
-    void DrawFillsGroup(GfxState* state, const FillsGroup& group);
+    void DrawFillsGroup(const FillsGroup& group);
+    // Draws the group that ended as its fills when poppler paints it (`state`) in a way they show,
+    // or makes it the area it painted (also when a group ended and was never painted: no state).
+    void SettleGroup(GfxState* state);
 
     // The pieces a shading may still take before the page passes its operation limit.
     std::size_t ShadingBudget() const;
@@ -403,16 +411,10 @@ private:
     enum class GroupKind { Plain, Area, Mask };
     std::vector<GroupKind> groupKinds_;
     bool plainGroupChecked_ = false;
-    // What the last check of a group found: the opacity it is painted under, whether in the normal
-    // blend mode without a soft mask, and whether it knocks out.
-    struct CheckedGroup {
-        double opacity = 1;
-        bool plain = false;
-        bool knockout = false;
-    };
-    std::optional<CheckedGroup> checkedGroup_;
-    // The outermost group that goes as an area while it may still be drawn as its fills.
+    // The outermost group that goes as an area while it may still be drawn as its fills; once it
+    // ends, until poppler paints it.
     std::optional<FillsGroup> fillsGroup_;
+    std::optional<FillsGroup> endedGroup_;
     int areaGroups_ = 0;
     // For each group open that goes as an area, the box of what it has painted so far.
     std::vector<PageArea> groupAreas_;

@@ -355,7 +355,8 @@ std::string FeaturePdf()
     }
     cairo_show_page(c);
 
-    // Page 4: a transparency group.
+    // Page 4: a transparency group of a fill and a stroke (a group of fills alone is drawn as its
+    // fills; one that strokes too goes as an area).
     cairo_pdf_surface_set_size(surface, 612, 792);
     cairo_set_font_size(c, 10);
     cairo_set_line_width(c, 0.4);
@@ -369,7 +370,10 @@ std::string FeaturePdf()
     cairo_push_group(c);
     cairo_rectangle(c, 200, 200, 200, 300);
     cairo_set_source_rgb(c, 0, 0, 1);
-    cairo_fill(c);
+    cairo_fill_preserve(c);
+    cairo_set_source_rgb(c, 0, 0.5, 0);
+    cairo_set_line_width(c, 6);
+    cairo_stroke(c);
     cairo_pop_group_to_source(c);
     cairo_paint_with_alpha(c, 0.5);
     cairo_show_page(c);

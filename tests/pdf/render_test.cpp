@@ -33,8 +33,10 @@ std::string CornersUnderAGroup()
                "/Resources << /ExtGState << /Half 5 0 R >> /XObject << /Group 6 0 R >> >> >>");
     writer.AddStream("", kCorners + " q /Half gs /Group Do Q");
     writer.Add("<< /Type /ExtGState /ca 0.5 /CA 0.5 >>");
+    // The group's fill is clipped to a triangle holding it whole: a group drawn through a clip of any
+    // other shape than a box goes as an area.
     writer.AddStream("/Type /XObject /Subtype /Form /BBox [0 0 600 800] /Group << /S /Transparency >>",
-                     "0 0 0 rg 200 300 200 200 re f");
+                     "190 290 m 800 290 l 190 1100 l h W n 0 0 0 rg 200 300 200 200 re f");
     return writer.Finish(1);
 }
 
