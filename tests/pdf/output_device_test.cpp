@@ -138,6 +138,8 @@ TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
         {"/Knockout Do", PageWay::Vectors},
         {"/Half gs /HalfInside Do", PageWay::Regions},
         {"/Half gs /TextInside Do", PageWay::Regions},
+        {"/Multiply gs /Group Do", PageWay::Regions},
+        {"/Masked gs /Group Do", PageWay::Regions},
         // Constant alpha on a picture is AlphaBlend's own.
         {"/Half gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Vectors},
         {"/Multiply gs q 100 0 0 100 0 0 cm /Image Do Q", PageWay::Regions},
