@@ -1208,16 +1208,22 @@ void GdiOutputDev::FillCurrentPath(GfxState* state, bool evenOdd)
     if (painting == Painting::Flat) {
         // Each part clips to the path of the fill beneath and the mask's fill that make it.
         plan = PlanFlat(state, path);
-        const std::vector<const FlatFill*>* beneath = &plan->beneath;
-        std::int64_t points = 0;
-        for (const FlatFill* fill : *beneath)
-            for (int i = 0; i < fill->path->getNumSubpaths(); ++i)
-                points += fill->path->getSubpath(i)->getNumPoints();
-        std::int64_t pieces = 0;
+        const std::vector<const FlatFill*>& beneath = plan->beneath;
+        auto pointsOf = [](const FlatFill& fill) {
+            std::int64_t points = 0;
+            for (int i = 0; fill.path && i < fill.path->getNumSubpaths(); ++i)
+                points += fill.path->getSubpath(i)->getNumPoints();
+            return points;
+        };
+        std::int64_t points = 0, pieces = 0;
+        for (const FlatFill* fill : beneath)
+            points += pointsOf(*fill);
         if (flatMask_)
-            for (const MaskPart& part : flatMask_->parts)
+            for (const MaskPart& part : flatMask_->parts) {
+                points += pointsOf(part.fill) * std::int64_t(1 + beneath.size());
                 pieces += part.shading ? std::int64_t(part.shading->Count()) : 0;
-        if (!Spend(std::int64_t(FlatParts(beneath->size())) + pieces * std::int64_t(1 + beneath->size()), points, 0, 0))
+            }
+        if (!Spend(std::int64_t(FlatParts(beneath.size())) + pieces * std::int64_t(1 + beneath.size()), points, 0, 0))
             return;
     }
     const bool noted = NoteGroupFill(state, path, evenOdd, painting)
