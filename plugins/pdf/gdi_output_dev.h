@@ -59,10 +59,11 @@ struct PageCost {
     std::int64_t clipPaths = 0;
     // A limit was passed: the page is not drawn.
     bool overLimit = false;
-    // The page uses what GDI cannot express (transparency that changes the result, soft masks,
-    // blend modes other than normal, constant alpha below 1 on text smaller than display type or
-    // stroked, on text of no alpha at all or on what has no shape GDI can clip to): its areas go
-    // as pixels.
+    // The page uses what GDI cannot express (transparency that changes the result: soft masks and
+    // blend modes over other than plain fills or on other than fills, groups of other than plain
+    // fills, constant alpha below 1 on text over more than one colour and smaller than display
+    // type, stroked, on text of no alpha at all or on what has no shape GDI can clip to): its
+    // areas go as pixels.
     bool needsPicture = false;
     // GDI failed to keep the state or to make an object: the drawing is not what the page says. (A
     // shape, a picture or a glyph run GDI refuses is left out, as GDI leaves out a call it refuses.)
