@@ -214,8 +214,8 @@ bool DrawVectors(const Page& page, const PagePlacement& placement, int left, int
     if (!recording || SetGraphicsMode(recording, GM_ADVANCED) == 0)
         return false;
     std::vector<FontRegistration> fonts;
-    const bool drawn
-        = DrawPageAsVectors(page, placement, left, top, options, recording, texts, knownFaces, fonts, limits, &passed)
+    const bool drawn = DrawPageAsVectors(page, placement, left, top, options, recording, texts, knownFaces, fonts,
+                                         limits, &passed, areas.translucentTextAsOutlines)
         && PaintRegions(page, placement, left, top, options, regions, holes, recording);
     HENHMETAFILE metafile = CloseEnhMetaFile(recording);
     if (!drawn || !metafile)

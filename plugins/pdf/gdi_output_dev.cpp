@@ -1350,7 +1350,10 @@ void GdiOutputDev::drawChar(GfxState* state, double x, double y, double dx, doub
         : CLR_INVALID;
     const bool flat = flatColour != CLR_INVALID;
     const bool large = std::sqrt(std::abs(emToUser.Then(Ctm(state)).Determinant())) >= kMinBlendedGlyphEm;
-    const bool blended = !flat && fills && !strokes && large && !Hidden() && painting == Painting::Blended;
+    const bool translucent = !flat && fills && !strokes && !Hidden() && painting == Painting::Blended;
+    const bool blended = translucent && (large || outlineTranslucentText_);
+    cost_.filledGlyphs += fills ? 1 : 0;
+    cost_.smallTranslucentGlyphs += translucent && !large ? 1 : 0;
     NoteOther(state, inkBox, true);
     const bool plain = flat || blended ? Plain(state, true, glyphBox, true)
                                        : PaintsWithGdi(state, fills, strokes, glyphBox, true)

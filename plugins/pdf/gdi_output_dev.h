@@ -65,6 +65,10 @@ struct PageCost {
     // type, stroked, on text of no alpha at all or on what has no shape GDI can clip to): its
     // areas go as pixels.
     bool needsPicture = false;
+    // Glyphs filled under a constant opacity that go as areas only for their size (the words a
+    // page would lose were they outlines), and all glyphs filled.
+    std::int64_t smallTranslucentGlyphs = 0;
+    std::int64_t filledGlyphs = 0;
     // GDI failed to keep the state or to make an object: the drawing is not what the page says. (A
     // shape, a picture or a glyph run GDI refuses is left out, as GDI leaves out a call it refuses.)
     bool drawFailed = false;
@@ -90,6 +94,10 @@ public:
     GdiOutputDev& operator=(const GdiOutputDev&) = delete;
 
     const PageCost& Cost() const { return cost_; }
+    // Filled text under a constant opacity that cannot be text of a colour of its own goes as its
+    // outlines blended whatever its size, not as an area over its words: for a page where those
+    // words are few.
+    void OutlineTranslucentText() { outlineTranslucentText_ = true; }
     // The areas of the page GDI cannot show as drawn (poppler's device space): painted over the
     // vectors as pixels. What is painted there in a way GDI cannot is left out of the vectors,
     // except glyphs, which stay as text beneath the pixels.
@@ -370,6 +378,7 @@ private:
     PageTexts* texts_;
     PageLimits limits_;
     PageCost cost_;
+    bool outlineTranslucentText_ = false;
 
     int outerState_ = 0;
     bool begun_ = false;

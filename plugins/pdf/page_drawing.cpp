@@ -76,23 +76,38 @@ std::string DescribeLimit(PageLimit limit, const PageLimits& limits)
 PageWay SurveyPage(const Page& page, const RenderOptions& options, PageTexts& texts, const PageLimits& limits,
                    PageAreas* areas, PageLimit* passed)
 {
-    const std::unique_ptr<GdiOutputDev> device = GdiOutputDev::Counting(limits, texts);
+    std::unique_ptr<GdiOutputDev> device = GdiOutputDev::Counting(limits, texts);
     Walk(page, options, *device);
+    // Where small translucent text holds few of the page's words, it goes as outlines (the page is
+    // counted again so): an area over it would cost the pixels of every line of it.
+    const PageCost& first = device->Cost();
+    const bool outlines = !first.overLimit && first.smallTranslucentGlyphs > 0
+        && double(first.smallTranslucentGlyphs) <= kMaxOutlinedWords * double(first.filledGlyphs);
+    if (outlines) {
+        PageTexts again;
+        device = GdiOutputDev::Counting(limits, again);
+        device->OutlineTranslucentText();
+        Walk(page, options, *device);
+    }
     const PageCost& cost = device->Cost();
     Note(passed, cost, limits);
+    if (areas)
+        areas->translucentTextAsOutlines = outlines;
     if (cost.overLimit)
         return PageWay::TooCostly;
     if (!cost.needsPicture)
         return PageWay::Vectors;
-    if (areas)
-        *areas = PageAreas{device->Areas(), device->Covers()};
+    if (areas) {
+        areas->areas = device->Areas();
+        areas->covers = device->Covers();
+    }
     return PageWay::Regions;
 }
 
 bool DrawPageAsVectors(const Page& page, const PagePlacement& placement, int left, int top,
                        const RenderOptions& options, HDC dc, const PageTexts& texts,
                        const std::set<std::u16string>& knownFaces, std::vector<FontRegistration>& registered,
-                       const PageLimits& limits, PageLimit* passed)
+                       const PageLimits& limits, PageLimit* passed, bool translucentTextAsOutlines)
 {
     const Matrix& fit = placement.pageToPixels;
     const Matrix pointsToUnits{fit.a, fit.b, fit.c, fit.d, fit.e + left + placement.x, fit.f + top + placement.y};
@@ -100,6 +115,8 @@ bool DrawPageAsVectors(const Page& page, const PagePlacement& placement, int lef
     const std::unique_ptr<GdiOutputDev> device = GdiOutputDev::Drawing(dc, pointsToUnits, fonts, limits);
     if (!device)
         return false;
+    if (translucentTextAsOutlines)
+        device->OutlineTranslucentText();
     device->Begin();
     Walk(page, options, *device);
     device->Finish();

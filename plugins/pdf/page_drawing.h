@@ -33,7 +33,8 @@ std::string DescribeLimit(PageLimit limit, const PageLimits& limits);
 
 // Walks the page with a counting device, which draws nothing and reads no font or picture, and notes
 // in `texts` what the page's text says. For a page of regions, the areas GDI cannot show and the
-// covers over them go to `areas` when it is given; the limit a page too costly met goes to `passed`.
+// covers over them go to `areas` when it is given, and for every page how its translucent text is to
+// be drawn; the limit a page too costly met goes to `passed`.
 PageWay SurveyPage(const Page& page, const RenderOptions& options, PageTexts& texts, const PageLimits& limits = {},
                    PageAreas* areas = nullptr, PageLimit* passed = nullptr);
 
@@ -41,11 +42,12 @@ PageWay SurveyPage(const Page& page, const RenderOptions& options, PageTexts& te
 // transform dc has. Fonts are registered as the page needs them, their glyphs with the texts the
 // survey of the page found; those whose face names are not in `knownFaces` are appended to
 // `registered` in the order they were registered. What GDI cannot show is left out (the areas a
-// caller paints over). True when the page was drawn within the limits and every call succeeded. A
-// limit it met goes to `passed`.
+// caller paints over); small translucent text as outlines when the survey says so. True when the
+// page was drawn within the limits and every call succeeded. A limit it met goes to `passed`.
 bool DrawPageAsVectors(const Page& page, const PagePlacement& placement, int left, int top,
                        const RenderOptions& options, HDC dc, const PageTexts& texts,
                        const std::set<std::u16string>& knownFaces, std::vector<FontRegistration>& registered,
-                       const PageLimits& limits = {}, PageLimit* passed = nullptr);
+                       const PageLimits& limits = {}, PageLimit* passed = nullptr,
+                       bool translucentTextAsOutlines = false);
 
 } // namespace pdf

@@ -27,7 +27,14 @@ struct PageArea {
 struct PageAreas {
     std::vector<PageArea> areas;
     std::vector<PageArea> covers;
+    // Small translucent text goes as its outlines, not as areas over its words: it holds no more
+    // than a tenth of the page's words.
+    bool translucentTextAsOutlines = false;
 };
+
+// The share of a page's filled glyphs its small translucent text may hold and still go as outlines:
+// the page keeps nine words in ten.
+constexpr double kMaxOutlinedWords = 0.1;
 
 // A rectangle of the placed page's raster, in its pixels.
 struct RegionRect {

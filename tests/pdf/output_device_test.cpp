@@ -161,6 +161,10 @@ TEST(OutputDevice, OnlyWhatGdiCannotShowGoesAsRegions)
         {"/Half gs BT 1 Tr /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
         {"/None gs BT /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
         {picture + "/Multiply gs BT /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
+        // Small translucent text holding a tenth of a page's glyphs at most goes as outlines too:
+        // one translucent glyph beside nine opaque ones, not beside eight.
+        {picture + "BT /F 12 Tf 10 10 Td (ninechars) Tj ET /Half gs BT /F 12 Tf 10 100 Td (t) Tj ET", PageWay::Vectors},
+        {picture + "BT /F 12 Tf 10 10 Td (eightchr) Tj ET /Half gs BT /F 12 Tf 10 100 Td (t) Tj ET", PageWay::Regions},
         {"/Masked gs BT /F 48 Tf 10 10 Td (text) Tj ET", PageWay::Regions},
         {"/Half gs BT 3 Tr /F 12 Tf 10 10 Td (invisible) Tj ET", PageWay::Vectors},
         // A gradient becomes fills of its colours; a stencil filled with it cannot be drawn.
