@@ -78,6 +78,33 @@ struct PageCost {
 // writes, so that curves and glyph positions keep their precision in GDI's integer coordinates.
 constexpr int kSubunits = 16;
 
+// A fill of a group drawn as its fills: its path, mapped onto device space; its colour, its own
+// opacity and its device box cut to the clip.
+struct GroupFill {
+    std::shared_ptr<const GfxPath> path;
+    Matrix toDevice;
+    bool evenOdd = false;
+    COLORREF colour = 0;
+    double opacity = 1;
+    PageArea box;
+};
+
+// A transparency group painted in the normal blend mode under a constant opacity, whose content
+// is only fills of one colour each through one box clip, each the area its even-odd rule
+// makes, opaque (or, in a knockout group, under a constant opacity): each point shows the last
+// fill there over what lies beneath the group, which GDI draws as each fill cut by the later
+// ones and blended under its opacity times the group's. Found while the group is painted; it is
+// no longer drawable as soon as anything else is painted in it.
+struct FillsGroup {
+    double opacity = 1;
+    bool knockout = false;
+    bool drawable = true;
+    PageArea clip;
+    std::vector<GroupFill> fills;
+    // The box of what the group painted, its area if it is not drawn as its fills.
+    PageArea painted;
+};
+
 class GdiOutputDev final : public OutputDev {
 public:
     // A device that only counts, and notes in `texts` what the codes the page fills as text stand
@@ -310,16 +337,6 @@ private:
     // Paints `path` (user space) in `colour` under a constant `opacity`: the path made the clip, and
     // a one-pixel bitmap of the colour blended over its box with AlphaBlend's constant alpha.
     void BlendUserPath(GfxState* state, const GfxPath& path, bool evenOdd, COLORREF colour, double opacity);
-    // A fill of a group drawn as its fills: its path, mapped onto device space; its colour, its own
-    // opacity and its device box cut to the clip.
-    struct GroupFill {
-        std::shared_ptr<const GfxPath> path;
-        Matrix toDevice;
-        bool evenOdd = false;
-        COLORREF colour = 0;
-        double opacity = 1;
-        PageArea box;
-    };
     // The same for a path mapped by `toUnits`, with the even-odd area of each of `cuts` taken out of
     // the clip (RGN_DIFF).
     void BlendPathWith(const GfxPath& path, const Matrix& toUnits, bool evenOdd, COLORREF colour, double opacity,
@@ -329,21 +346,6 @@ private:
                   double nextY, COLORREF colour, bool vertical);
     void FlushRun();
 
-    // A transparency group painted in the normal blend mode under a constant opacity, whose content
-    // is only fills of one colour each through one box clip, each the area its even-odd rule
-    // makes, opaque (or, in a knockout group, under a constant opacity): each point shows the last
-    // fill there over what lies beneath the group, which GDI draws as each fill cut by the later
-    // ones and blended under its opacity times the group's. Found while the group is painted; it is
-    // no longer drawable as soon as anything else is painted in it.
-    struct FillsGroup {
-        double opacity = 1;
-        bool knockout = false;
-        bool drawable = true;
-        PageArea clip;
-        std::vector<GroupFill> fills;
-        // The box of what the group painted, its area if it is not drawn as its fills.
-        PageArea painted;
-    };
     // Notes a fill painted in the group of fills; false (and the group no longer drawable) when it
     // is not one such a group is drawn with.
     bool NoteGroupFill(GfxState* state, const GfxPath& path, bool evenOdd, Painting painting);
