@@ -41,7 +41,6 @@ struct Rgb {
     double r = 0;
     double g = 0;
     double b = 0;
-    bool operator==(const Rgb&) const = default;
 };
 
 // The opaque colour a `source` colour painted in blend `mode` under `alpha` leaves over an opaque
