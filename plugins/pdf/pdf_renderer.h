@@ -27,8 +27,12 @@
 //   with StretchDIBits (a JPEG the document holds as its own bytes, BI_JPEG) or AlphaBlend, paint
 //   under a constant opacity (large filled text among it, glyph by glyph) as its shape's clip and
 //   an AlphaBlend of its colour, and shadings with GradientFill (one call a shading, cut into
-//   rectangles or triangles). Where the page paints in a way GDI cannot (a transparency group that
-//   changes the result, a soft mask, a blend mode), only those areas go as pixels: each area of the
+//   rectangles or triangles). A blend mode or a soft mask of plain fills and shadings over plain
+//   fills is drawn as the opaque fills and gradients it leaves; text under an opacity over one
+//   colour as text of the colour it leaves there; a transparency group of plain fills as each fill
+//   cut by the later ones (SelectClipPath with RGN_DIFF) and blended. Where the page paints in a
+//   way GDI cannot (other transparency groups, soft masks and blend modes), only those areas go
+//   as pixels: each area of the
 //   page, drawn at the device's resolution, is painted over the drawing beneath it as opaque
 //   top-down bitmaps with StretchDIBits (less the boxes that opaque paint laid over it afterwards
 //   hides whole), and a GDI comment tells the printer of each. A page whose areas would cost more
