@@ -32,10 +32,9 @@
 //   colour as text of the colour it leaves there; a transparency group of plain fills as each fill
 //   cut by the later ones (SelectClipPath with RGN_DIFF) and blended. Where the page paints in a
 //   way GDI cannot (other transparency groups, soft masks and blend modes), only those areas go
-//   as pixels: each area of the
-//   page, drawn at the device's resolution, is painted over the drawing beneath it as opaque
-//   top-down bitmaps with StretchDIBits (less the boxes that opaque paint laid over it afterwards
-//   hides whole), and a GDI comment tells the printer of each. A page whose areas would cost more
+//   as pixels: each area of the page, drawn at the device's resolution, is painted over the
+//   drawing beneath it as opaque top-down bitmaps with StretchDIBits (less the boxes that opaque
+//   paint laid over it afterwards hides whole), and a GDI comment tells the printer of each. A page whose areas would cost more
 //   than half of what a page may hold is drawn whole as a picture, of which only the ink travels:
 //   pieces of top-down 32-bit bitmaps, the white paper around them left unpainted, and a GDI
 //   comment that tells the printer the page is a picture. Either way the part of the bounds the
