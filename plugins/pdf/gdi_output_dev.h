@@ -330,9 +330,9 @@ private:
     void FillPathWith(const GfxPath& path, const Matrix& toUnits, bool evenOdd, COLORREF colour);
     void ClipPathWith(const GfxPath& path, const Matrix& toUnits, bool evenOdd);
     // Fills `path` (user space) as the opaque parts its blend leaves over each part of the mask and
-    // each of the fills `plan` finds beneath it: each part a box of its colour, or the mask's shading in the
-    // colours its values leave, clipped to the path and to the mask's and the backdrop's fills that
-    // make it, painted in the order that leaves each point its top part.
+    // each of the fills `plan` finds beneath it: each part a box of its colour, or the mask's
+    // shading in the colours its values leave, clipped to the path and to the mask's and the
+    // backdrop's fills that make it, painted in the order that leaves each point its top part.
     void FlatUserPath(GfxState* state, const GfxPath& path, bool evenOdd, const FlatPlan& plan);
     // Paints `path` (user space) in `colour` under a constant `opacity`: the path made the clip, and
     // a one-pixel bitmap of the colour blended over its box with AlphaBlend's constant alpha.

@@ -31,18 +31,18 @@
 //   fills is drawn as the opaque fills and gradients it leaves; text under an opacity over one
 //   colour as text of the colour it leaves there; a transparency group of plain fills as each fill
 //   cut by the later ones (SelectClipPath with RGN_DIFF) and blended. Where the page paints in a
-//   way GDI cannot (other transparency groups, soft masks and blend modes), only those areas go
-//   as pixels: each area of the page, drawn at the device's resolution, is painted over the
-//   drawing beneath it as opaque top-down bitmaps with StretchDIBits (less the boxes that opaque
-//   paint laid over it afterwards hides whole), and a GDI comment tells the printer of each. A page whose areas would cost more
-//   than half of what a page may hold is drawn whole as a picture, of which only the ink travels:
-//   pieces of top-down 32-bit bitmaps, the white paper around them left unpainted, and a GDI
-//   comment that tells the printer the page is a picture. Either way the part of the bounds the
-//   page does not paint is left untouched. True when the whole page was drawn; false for bad
-//   arguments, a document GetPDFDocInfo would refuse, a page index out of range, bounds larger
-//   than the renderer's limit, a page that needs more work than the renderer's limits allow, a
-//   device context that refused the drawing, or a page the PDF library could not draw. The page is drawn in a child
-//   process, so even a page on which the library aborts only fails.
+//   way GDI cannot (other transparency groups, soft masks and blend modes), only those areas go as
+//   pixels: each area of the page, drawn at the device's resolution, is painted over the drawing
+//   beneath it as opaque top-down bitmaps with StretchDIBits (less the boxes that opaque paint laid
+//   over it afterwards hides whole), and a GDI comment tells the printer of each. A page whose
+//   areas would cost more than half of what a page may hold is drawn whole as a picture, of which
+//   only the ink travels: pieces of top-down 32-bit bitmaps, the white paper around them left
+//   unpainted, and a GDI comment that tells the printer the page is a picture. Either way the part
+//   of the bounds the page does not paint is left untouched. True when the whole page was drawn;
+//   false for bad arguments, a document GetPDFDocInfo would refuse, a page index out of range,
+//   bounds larger than the renderer's limit, a page that needs more work than the renderer's limits
+//   allow, a device context that refused the drawing, or a page the PDF library could not draw. The
+//   page is drawn in a child process, so even a page on which the library aborts only fails.
 //   The options:
 //   - antialias: smooth edges of text, lines and shapes (true), or hard black-and-white edges.
 //   - stretchToBounds: fill the bounds completely, giving up the page's proportions (true), or
