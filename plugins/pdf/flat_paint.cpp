@@ -166,6 +166,11 @@ void AddBox(GfxPath& path, const PageArea& box)
     path.close();
 }
 
+Rgb CompositeOver(const FlatFill* fill, GfxBlendMode mode, const Rgb& source, double alpha)
+{
+    return fill ? Composite(mode, fill->colour, source, alpha) : Composite(gfxBlendNormal, Rgb{1, 1, 1}, source, alpha);
+}
+
 bool Overlap(const PageArea& a, const PageArea& b)
 {
     return a.x0 < b.x1 && b.x0 < a.x1 && a.y0 < b.y1 && b.y0 < a.y1;

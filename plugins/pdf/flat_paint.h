@@ -47,6 +47,13 @@ struct Rgb {
 // `backdrop`: the blend's result mixed with the backdrop by alpha.
 Rgb Composite(GfxBlendMode mode, const Rgb& backdrop, const Rgb& source, double alpha);
 
+struct FlatFill;
+
+// The opaque colour `source` painted in `mode` under `alpha` leaves over a fill of the backdrop, or
+// over the paper when there is none: where nothing was painted the page is clear, and the paint
+// lands on the paper as it is, whatever its blend mode.
+Rgb CompositeOver(const FlatFill* fill, GfxBlendMode mode, const Rgb& source, double alpha);
+
 // The luminosity a soft mask takes from a colour.
 double Luminosity(const Rgb& colour);
 

@@ -555,13 +555,13 @@ std::optional<COLORREF> GdiOutputDev::TextColourOver(GfxState* state, const Page
     state->getFillRGB(&rgb);
     const Rgb source{colToDbl(rgb.r), colToDbl(rgb.g), colToDbl(rgb.b)};
     auto colour = [](const Rgb& c) { return RGB(dblToByte(c.r), dblToByte(c.g), dblToByte(c.b)); };
-    // Over the paper the paint lands as it is; over a fill that holds the whole box, blended with it.
+    // Over the paper alone, or over a fill that holds the whole box.
     if (fills->empty())
-        return colour(Composite(gfxBlendNormal, Rgb{1, 1, 1}, source, state->getFillOpacity()));
+        return colour(CompositeOver(nullptr, state->getBlendMode(), source, state->getFillOpacity()));
     const FlatFill& top = *fills->back();
     for (const PageArea& e : ExactBoxes(top))
         if (e.x0 <= cut.x0 && e.y0 <= cut.y0 && cut.x1 <= e.x1 && cut.y1 <= e.y1)
-            return colour(Composite(state->getBlendMode(), top.colour, source, state->getFillOpacity()));
+            return colour(CompositeOver(&top, state->getBlendMode(), source, state->getFillOpacity()));
     return std::nullopt;
 }
 
@@ -860,11 +860,8 @@ void GdiOutputDev::FlatUserPath(GfxState* state, const GfxPath& path, bool evenO
     state->getFillRGB(&rgb);
     const Rgb source{colToDbl(rgb.r), colToDbl(rgb.g), colToDbl(rgb.b)};
     const double opacity = state->getFillOpacity();
-    // Where nothing was painted the page is clear: the paint lands on the paper as it is, whatever
-    // its blend mode.
     auto composite = [&](const FlatFill* backdropFill, double value) {
-        return backdropFill ? Composite(state->getBlendMode(), backdropFill->colour, source, opacity * value)
-                            : Composite(gfxBlendNormal, Rgb{1, 1, 1}, source, opacity * value);
+        return CompositeOver(backdropFill, state->getBlendMode(), source, opacity * value);
     };
     // The mask's value where none of its parts lies comes first, as the paper does among the
     // backdrop's colours: each part is painted over those it lies on.
